@@ -1,0 +1,21 @@
+// velquin: the command-line face of the migrator.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "base/version.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{velquin::ProductLine(), "velquin"};
+  app.set_version_flag("--version", velquin::ProductLine());
+  app.require_subcommand(0, 1);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (app.get_subcommands().empty()) {
+    std::fputs(app.help().c_str(), stdout);
+  }
+  return 0;
+}
