@@ -23,7 +23,8 @@ SQLRETURN ReadRecord(SQLSMALLINT handle_type, SQLHANDLE handle, SQLSMALLINT numb
   }
   if (!SQL_SUCCEEDED(rc)) return rc;
   if (length < 0) length = 0;
-  if (static_cast<std::size_t>(length) >= message.size()) length = static_cast<SQLSMALLINT>(message.size() - 1);
+  if (static_cast<std::size_t>(length) >= message.size())
+    length = static_cast<SQLSMALLINT>(message.size() - 1);
   message.resize(static_cast<std::size_t>(length));
   out->sql_state = reinterpret_cast<const char*>(state);
   out->native_error = native;

@@ -56,7 +56,8 @@ class StatementHandle {
   explicit StatementHandle(SQLHSTMT h) : handle_(h) {}
   StatementHandle(const StatementHandle&) = delete;
   StatementHandle& operator=(const StatementHandle&) = delete;
-  StatementHandle(StatementHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  StatementHandle(StatementHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)) {}
   ~StatementHandle() { Reset(); }
   void Reset() {
     if (handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, handle_);
@@ -75,8 +76,9 @@ Result<StatementHandle> ExecuteLocked(OdbcConnection& conn, std::string_view sql
     return OdbcFailure(SQL_HANDLE_DBC, conn.dbc);
   }
   StatementHandle stmt(raw);
-  SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
-                               static_cast<SQLINTEGER>(sql.size()));
+  SQLRETURN rc =
+      SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
+                    static_cast<SQLINTEGER>(sql.size()));
   if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt.get());
   return stmt;
 }
@@ -90,20 +92,19 @@ Result<std::vector<ColumnInfo>> DescribeColumns(SQLHSTMT stmt) {
     std::string name(256, '\0');
     SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
     SQLULEN size = 0;
-    SQLRETURN rc = SQLDescribeCol(stmt, static_cast<SQLUSMALLINT>(i),
-                                  reinterpret_cast<SQLCHAR*>(name.data()),
-                                  static_cast<SQLSMALLINT>(name.size()), &name_length, &type,
-                                  &size, &digits, &nullable);
+    SQLRETURN rc = SQLDescribeCol(
+        stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLCHAR*>(name.data()),
+        static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size, &digits, &nullable);
     if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt);
     if (name_length >= static_cast<SQLSMALLINT>(name.size())) {
       name.assign(static_cast<std::size_t>(name_length) + 1, '\0');
-      rc = SQLDescribeCol(stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLCHAR*>(name.data()),
-                          static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size,
-                          &digits, &nullable);
+      rc = SQLDescribeCol(
+          stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLCHAR*>(name.data()),
+          static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size, &digits, &nullable);
       if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt);
     }
-    name.resize(static_cast<std::size_t>(std::clamp<SQLSMALLINT>(
-        name_length, 0, static_cast<SQLSMALLINT>(name.size() - 1))));
+    name.resize(static_cast<std::size_t>(
+        std::clamp<SQLSMALLINT>(name_length, 0, static_cast<SQLSMALLINT>(name.size() - 1))));
     ColumnInfo info;
     info.name = std::move(name);
     info.ordinal = i;
@@ -128,8 +129,11 @@ class OdbcCursor : public QueryCursor {
  public:
   OdbcCursor(std::shared_ptr<OdbcConnection> conn, StatementHandle stmt,
              std::vector<ColumnInfo> columns)
-      : conn_(std::move(conn)), stmt_(std::move(stmt)), columns_(std::move(columns)),
-        values_(columns_.size()), status_(columns_.size(), ValueStatus::kValueNull) {}
+      : conn_(std::move(conn)),
+        stmt_(std::move(stmt)),
+        columns_(std::move(columns)),
+        values_(columns_.size()),
+        status_(columns_.size(), ValueStatus::kValueNull) {}
 
   ~OdbcCursor() override { Close(); }
 
@@ -273,11 +277,14 @@ std::string TablesQuery(const SchemaRestrictions& r, bool nbe) {
   std::string type_case =
       "CASE TABLE_TYPE WHEN 'BASE TABLE' THEN 'TABLE' WHEN 'SYSTEM VERSIONED' THEN 'TABLE' "
       "WHEN 'SYSTEM VIEW' THEN 'SYSTEM TABLE' ELSE TABLE_TYPE END";
-  std::string sql = "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, "
-                    "TABLE_NAME, " + type_case + " AS TABLE_TYPE, "
-                    "CAST(NULL AS CHAR) AS TABLE_GUID, TABLE_COMMENT AS DESCRIPTION "
-                    "FROM INFORMATION_SCHEMA.TABLES WHERE " +
-                    CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
+  std::string sql =
+      "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, "
+      "TABLE_NAME, " +
+      type_case +
+      " AS TABLE_TYPE, "
+      "CAST(NULL AS CHAR) AS TABLE_GUID, TABLE_COMMENT AS DESCRIPTION "
+      "FROM INFORMATION_SCHEMA.TABLES WHERE " +
+      CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
   if (auto* name = Restriction(r, 2)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**name, nbe);
   if (auto* type = Restriction(r, 3)) {
     sql += " AND " + type_case + " = " + QuoteMySqlString(ToUpper(**type), nbe);
@@ -336,7 +343,8 @@ std::string IndexesQuery(const SchemaRestrictions& r, bool nbe) {
       "FROM INFORMATION_SCHEMA.STATISTICS WHERE " +
       CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
   if (auto* index = Restriction(r, 2)) sql += " AND INDEX_NAME = " + QuoteMySqlString(**index, nbe);
-  if (auto* type = Restriction(r, 3)) sql += " AND " + type_case + " = " + QuoteMySqlString(**type, nbe);
+  if (auto* type = Restriction(r, 3))
+    sql += " AND " + type_case + " = " + QuoteMySqlString(**type, nbe);
   if (auto* table = Restriction(r, 4)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**table, nbe);
   sql += " ORDER BY TABLE_SCHEMA, TABLE_NAME, NON_UNIQUE, INDEX_NAME, SEQ_IN_INDEX";
   return sql;
@@ -346,7 +354,8 @@ std::string CatalogsQuery(const SchemaRestrictions& r, bool nbe) {
   std::string sql =
       "SELECT SCHEMA_NAME AS CATALOG_NAME, CAST(NULL AS CHAR) AS DESCRIPTION "
       "FROM INFORMATION_SCHEMA.SCHEMATA";
-  if (auto* name = Restriction(r, 0)) sql += " WHERE SCHEMA_NAME = " + QuoteMySqlString(**name, nbe);
+  if (auto* name = Restriction(r, 0))
+    sql += " WHERE SCHEMA_NAME = " + QuoteMySqlString(**name, nbe);
   sql += " ORDER BY SCHEMA_NAME";
   return sql;
 }
@@ -355,10 +364,9 @@ std::string CatalogsQuery(const SchemaRestrictions& r, bool nbe) {
 
 // Types whose text form compares in the server exactly as the column sorts.
 bool KeysetComparable(const std::string& data_type) {
-  static const char* const kTypes[] = {
-      "tinyint", "smallint", "mediumint", "int",      "bigint",  "decimal", "char",
-      "varchar", "binary",   "varbinary", "date",     "datetime", "timestamp", "time",
-      "year"};
+  static const char* const kTypes[] = {"tinyint", "smallint", "mediumint", "int",    "bigint",
+                                       "decimal", "char",     "varchar",   "binary", "varbinary",
+                                       "date",    "datetime", "timestamp", "time",   "year"};
   for (const char* t : kTypes) {
     if (data_type == t) return true;
   }
@@ -550,10 +558,18 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenSchemaRowset(
   const bool nbe = connection_->no_backslash_escapes;
   std::string sql;
   switch (kind) {
-    case SchemaRowset::kTables: sql = TablesQuery(restrictions, nbe); break;
-    case SchemaRowset::kColumns: sql = ColumnsQuery(restrictions, nbe); break;
-    case SchemaRowset::kIndexes: sql = IndexesQuery(restrictions, nbe); break;
-    case SchemaRowset::kCatalogs: sql = CatalogsQuery(restrictions, nbe); break;
+    case SchemaRowset::kTables:
+      sql = TablesQuery(restrictions, nbe);
+      break;
+    case SchemaRowset::kColumns:
+      sql = ColumnsQuery(restrictions, nbe);
+      break;
+    case SchemaRowset::kIndexes:
+      sql = IndexesQuery(restrictions, nbe);
+      break;
+    case SchemaRowset::kCatalogs:
+      sql = CatalogsQuery(restrictions, nbe);
+      break;
   }
   return OpenQuery(sql);
 }
@@ -586,7 +602,8 @@ Result<std::vector<std::string>> OdbcSession::FindKeysetColumns(std::string_view
       "FROM INFORMATION_SCHEMA.STATISTICS s JOIN INFORMATION_SCHEMA.COLUMNS c "
       "ON c.TABLE_SCHEMA = s.TABLE_SCHEMA AND c.TABLE_NAME = s.TABLE_NAME "
       "AND c.COLUMN_NAME = s.COLUMN_NAME "
-      "WHERE s.TABLE_SCHEMA = " + schema + " AND s.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
+      "WHERE s.TABLE_SCHEMA = " +
+      schema + " AND s.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
       " AND s.NON_UNIQUE = 0 "
       "ORDER BY s.INDEX_NAME <> 'PRIMARY', s.INDEX_NAME, s.SEQ_IN_INDEX";
   VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<OdbcCursor> cursor, RunQuery(connection_, sql));

@@ -33,9 +33,9 @@ enum class TableReadMode {
 };
 
 struct TableReadOptions {
-  std::string database;        // empty: the session's current database
+  std::string database;  // empty: the session's current database
   std::string table;
-  std::string where;           // a MySQL condition (without WHERE), empty for none
+  std::string where;  // a MySQL condition (without WHERE), empty for none
   std::size_t chunk_rows = 10000;
 };
 
@@ -45,7 +45,7 @@ class OdbcSession : public Session {
   // The string should set CHARSET=utf8mb4 (BuildSourceProperties does). A failure
   // carries the driver's description of it.
   static Result<std::unique_ptr<OdbcSession>> Connect(const std::string& connection_string,
-                                                       int login_timeout_seconds = 15);
+                                                      int login_timeout_seconds = 15);
 
   ~OdbcSession() override;
 

@@ -21,9 +21,9 @@ inline constexpr std::string_view kUnknownError = "Unknown Error!";
 
 // One diagnostic record as a provider reports it.
 struct ProviderDiagnostic {
-  std::string sql_state;       // five characters, e.g. "08S01"; may be empty
+  std::string sql_state;          // five characters, e.g. "08S01"; may be empty
   std::int32_t native_error = 0;  // the server's or driver's own error number
-  std::string message;         // the description, as the driver words it
+  std::string message;            // the description, as the driver words it
 };
 
 // `message_text` is the text looked up for `code`; std::nullopt prints "(null)".

@@ -46,14 +46,14 @@ enum class ValueStatus : std::uint32_t {
 
 // Column information of a result set, in the server's column order.
 struct ColumnInfo {
-  std::string name;                // column label as the server names it
-  int ordinal = 0;                 // 1-based position in the result
-  int sql_type = 0;                // ODBC SQL type code (SQL_INTEGER, SQL_VARCHAR, ...)
-  std::string type_name;           // the server's type name ("int", "varchar", "blob")
-  std::uint64_t column_size = 0;   // declared size (characters, digits or bytes)
-  int decimal_digits = 0;          // scale of exact numerics, fraction digits of times
-  bool nullable = true;            // false only when the server says NOT NULL
-  bool binary = false;             // true: values are raw bytes, not text
+  std::string name;               // column label as the server names it
+  int ordinal = 0;                // 1-based position in the result
+  int sql_type = 0;               // ODBC SQL type code (SQL_INTEGER, SQL_VARCHAR, ...)
+  std::string type_name;          // the server's type name ("int", "varchar", "blob")
+  std::uint64_t column_size = 0;  // declared size (characters, digits or bytes)
+  int decimal_digits = 0;         // scale of exact numerics, fraction digits of times
+  bool nullable = true;           // false only when the server says NOT NULL
+  bool binary = false;            // true: values are raw bytes, not text
 };
 
 // A forward-only walk over the rows of one query. Columns are addressed by

@@ -102,13 +102,13 @@ std::vector<OdbcDataSourceEntry> ListOdbcDataSources() {
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
   for (;;) {
     SQLSMALLINT name_length = 0, driver_length = 0;
-    SQLRETURN rc = SQLDataSources(env, direction, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                                  &name_length, driver.data(),
-                                  static_cast<SQLSMALLINT>(driver.size()), &driver_length);
+    SQLRETURN rc = SQLDataSources(
+        env, direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &name_length,
+        driver.data(), static_cast<SQLSMALLINT>(driver.size()), &driver_length);
     if (!SQL_SUCCEEDED(rc)) break;
     direction = SQL_FETCH_NEXT;
-    sources.push_back({reinterpret_cast<const char*>(name.data()),
-                       reinterpret_cast<const char*>(driver.data())});
+    sources.push_back(
+        {reinterpret_cast<const char*>(name.data()), reinterpret_cast<const char*>(driver.data())});
   }
   return sources;
 }

@@ -21,9 +21,9 @@ namespace velquin {
 
 // One side's connection settings, as the configuration dialog fills them.
 struct ConnectionDescriptor {
-  std::string provider_prog_id;       // "MSDASQL" (source) / "Microsoft.Jet.OLEDB.4.0" (target)
-  std::string catalog;                // current database, lower case; may be empty
-  std::string source_name;            // DSN, "server:port", or a file path (target)
+  std::string provider_prog_id;  // "MSDASQL" (source) / "Microsoft.Jet.OLEDB.4.0" (target)
+  std::string catalog;           // current database, lower case; may be empty
+  std::string source_name;       // DSN, "server:port", or a file path (target)
   std::string password;
   std::string user_id;
   std::string dbms_name;              // set when connecting: "MariaDB[10.11.000019]"
@@ -69,10 +69,10 @@ std::string FindMySqlOdbcDriver(int n);
 
 // The connection string(s) for the source.
 struct SourceProperties {
-  bool tcp_ip = false;                     // "TCP/IP:Port" settings
-  std::vector<std::string> attempts;       // one connection string per driver tried, in order
-  std::vector<Status> attempt_results;     // the trial open's outcome for each attempt
-  std::string connection_string;           // the string the real open uses
+  bool tcp_ip = false;                  // "TCP/IP:Port" settings
+  std::vector<std::string> attempts;    // one connection string per driver tried, in order
+  std::vector<Status> attempt_results;  // the trial open's outcome for each attempt
+  std::string connection_string;        // the string the real open uses
 };
 
 // Opens a trial connection with a connection string (the default connects
@@ -103,9 +103,9 @@ inline constexpr std::string_view kNoAppropriateConfig = "No appropriate Config,
 struct SourceConnectResult {
   std::unique_ptr<OdbcSession> session;  // null on failure
   std::string dbms_name;                 // "MariaDB[10.11.000019]" (also stored in the descriptor)
-  std::string help_text;                 // on failure: the text for the help pane after "F1 to Help:"
-  std::string message_box;               // on failure: the message box text
-  Status status;                         // the failure's cause (the driver's description)
+  std::string help_text;    // on failure: the text for the help pane after "F1 to Help:"
+  std::string message_box;  // on failure: the message box text
+  Status status;            // the failure's cause (the driver's description)
 };
 
 // The database part of connecting the source: builds the connection string,

@@ -32,13 +32,26 @@ std::string QuoteMySqlString(std::string_view text, bool no_backslash_escapes) {
       continue;
     }
     switch (c) {
-      case '\'': out += "\\'"; break;
-      case '\\': out += "\\\\"; break;
-      case '\0': out += "\\0"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\x1a': out += "\\Z"; break;
-      default: out.push_back(c);
+      case '\'':
+        out += "\\'";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\0':
+        out += "\\0";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\x1a':
+        out += "\\Z";
+        break;
+      default:
+        out.push_back(c);
     }
   }
   out.push_back('\'');

@@ -53,9 +53,10 @@ SourceQueryResult RunSourceQuery(Session* session, std::string_view query, const
 
 // RunSourceQuery for routines whose result is a text: `on_row` builds it in
 // `result`; the return value is that text for kRows, else the fixed text.
-std::string RunSourceQueryText(Session* session, std::string_view query,
-                               const std::function<void(const QueryCursor& row, std::string& result)>& on_row,
-                               const LineSink& out);
+std::string RunSourceQueryText(
+    Session* session, std::string_view query,
+    const std::function<void(const QueryCursor& row, std::string& result)>& on_row,
+    const LineSink& out);
 
 // Removes everything up to and including the last '\' or '/': a path to
 // shop.mdb gives shop.mdb; a plain name is unchanged.

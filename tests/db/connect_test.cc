@@ -1,7 +1,5 @@
 // Connecting the source: connection strings, DSN and TCP/IP:Port connects,
 // and the failures (wrong port, wrong password, server stopped mid-read).
-#include "db/source_connection.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "db/source_connection.h"
 #include "db/sql_quote.h"
 #include "db/statements.h"
 #include "mysql_test_support.h"
@@ -98,8 +97,8 @@ TEST_F(BuildSourcePropertiesTest, ServerAndPortSplitAtTheFirstColon) {
     ASSERT_TRUE(p.ok()) << p.status().ToString();
     EXPECT_TRUE(p->tcp_ip);
     // The given user, not root; no DATABASE without a catalog.
-    EXPECT_EQ(p->connection_string, "DRIVER={" + names[0] + "};" + c.server_port +
-                                        "UID=velquin;PWD=pw;CHARSET=utf8mb4;")
+    EXPECT_EQ(p->connection_string,
+              "DRIVER={" + names[0] + "};" + c.server_port + "UID=velquin;PWD=pw;CHARSET=utf8mb4;")
         << c.source_name;
   }
 }
@@ -316,7 +315,8 @@ TEST_F(StoppedServerTest, ReadsAndStatementsFailCleanlyAfterTheServerStops) {
   ASSERT_TRUE(s.Execute("CREATE DATABASE stop_test").ok());
   ASSERT_TRUE(s.Execute("CREATE TABLE stop_test.t (id INT PRIMARY KEY, v VARCHAR(20))").ok());
   ASSERT_TRUE(s.Execute("INSERT INTO stop_test.t SELECT seq, CONCAT('row ', seq) "
-                        "FROM stop_test.seq_1_to_1000").ok());
+                        "FROM stop_test.seq_1_to_1000")
+                  .ok());
   TableReadOptions options;
   options.database = "stop_test";
   options.table = "t";

@@ -104,8 +104,8 @@ std::unique_ptr<TestDatabase> TestDatabase::Create(const MySqlServer& server,
   auto admin = OdbcSession::Connect(DriverConnectionString(server));
   EXPECT_TRUE(admin.ok()) << admin.status().ToString();
   if (!admin.ok()) return nullptr;
-  auto created = (*admin)->Execute("CREATE DATABASE " + QuoteIdentifier(db->name_) +
-                                   " CHARACTER SET utf8mb4");
+  auto created =
+      (*admin)->Execute("CREATE DATABASE " + QuoteIdentifier(db->name_) + " CHARACTER SET utf8mb4");
   EXPECT_TRUE(created.ok()) << created.status().ToString();
   auto session = OdbcSession::Connect(DriverConnectionString(server, db->name_));
   EXPECT_TRUE(session.ok()) << session.status().ToString();

@@ -66,9 +66,9 @@ class TestDatabase {
 }  // namespace velquin::testing
 
 // Skips the test when no private server is configured.
-#define VELQUIN_REQUIRE_MYSQL(var)                                                      \
-  auto var##_opt = ::velquin::testing::MySqlFromEnv();                                  \
+#define VELQUIN_REQUIRE_MYSQL(var)                                                     \
+  auto var##_opt = ::velquin::testing::MySqlFromEnv();                                 \
   if (!var##_opt) GTEST_SKIP() << "VELQUIN_MYSQL_* not set (scripts/mariadb-private)"; \
-  if (::velquin::testing::MariaDbDriverLibrary().empty())                               \
+  if (::velquin::testing::MariaDbDriverLibrary().empty())                              \
     GTEST_SKIP() << "MariaDB Connector/ODBC is not installed";                         \
   const ::velquin::testing::MySqlServer& var = *var##_opt

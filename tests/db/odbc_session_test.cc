@@ -77,10 +77,18 @@ TEST_F(OdbcSessionTest, EveryMySqlTypeArrivesAsExactTextOrBytes) {
   ASSERT_EQ(rows.size(), 2u);
   const Row& r = rows[0];
   ASSERT_EQ(r.size(), 30u);
-  const char* const expected_text[] = {
-      "1", "-128", "255", "-32768", "-8388608", "-2147483648", "4294967295",
-      "-9223372036854775808", "18446744073709551615", "-12345678901234567890.0123456789", "1.5",
-      "0.1"};
+  const char* const expected_text[] = {"1",
+                                       "-128",
+                                       "255",
+                                       "-32768",
+                                       "-8388608",
+                                       "-2147483648",
+                                       "4294967295",
+                                       "-9223372036854775808",
+                                       "18446744073709551615",
+                                       "-12345678901234567890.0123456789",
+                                       "1.5",
+                                       "0.1"};
   for (std::size_t i = 0; i < std::size(expected_text); ++i) {
     EXPECT_EQ(r[i], expected_text[i]) << "column " << i;
   }
@@ -112,8 +120,9 @@ TEST_F(OdbcSessionTest, EveryMySqlTypeArrivesAsExactTextOrBytes) {
 }
 
 TEST_F(OdbcSessionTest, ColumnInfoMarksBinaryColumns) {
-  db_->Exec("CREATE TABLE t (a INT, b VARBINARY(4), c VARCHAR(4) NOT NULL, d BLOB, e BIT(3), "
-            "f TEXT, g DECIMAL(7,2))");
+  db_->Exec(
+      "CREATE TABLE t (a INT, b VARBINARY(4), c VARCHAR(4) NOT NULL, d BLOB, e BIT(3), "
+      "f TEXT, g DECIMAL(7,2))");
   auto cursor = db_->session().OpenQuery("SELECT * FROM t");
   ASSERT_TRUE(cursor.ok());
   const auto& cols = (*cursor)->Columns();
@@ -135,12 +144,15 @@ TEST_F(OdbcSessionTest, ColumnInfoMarksBinaryColumns) {
 TEST_F(OdbcSessionTest, NamesWithSpacesDotsQuotesAndReservedWordsWork) {
   const std::string table = "we.ird `name' \"x\"";
   const std::string q = QuoteIdentifier(table);
-  db_->Exec("CREATE TABLE " + q + " (`select` INT, `col with space` VARCHAR(20), "
+  db_->Exec("CREATE TABLE " + q +
+            " (`select` INT, `col with space` VARCHAR(20), "
             "`dot.col` VARCHAR(20), `back``quote` VARCHAR(20))");
   db_->Exec("INSERT INTO " + q + " VALUES (1, " + db_->session().QuoteString("a'b") + ", " +
             db_->session().QuoteString("c\\d") + ", " + db_->session().QuoteString("é`") + ")");
-  auto rows = ReadAll(db_->session(), "SELECT `select`, `col with space`, `dot.col`, "
-                                      "`back``quote` FROM " + q);
+  auto rows = ReadAll(db_->session(),
+                      "SELECT `select`, `col with space`, `dot.col`, "
+                      "`back``quote` FROM " +
+                          q);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0], (Row{"1", "a'b", "c\\d", "é`"}));
   auto cursor = db_->session().OpenQuery("SELECT * FROM " + q);
@@ -185,8 +197,7 @@ TEST_F(OdbcSessionTest, ExecuteTellsRowsetsFromStatements) {
   EXPECT_EQ(*updated, ExecuteOutcome::kNoRowset);
   auto bad = db_->session().Execute("SELEC 1");
   ASSERT_FALSE(bad.ok());
-  EXPECT_NE(bad.status().message().find("SQL syntax"), std::string::npos)
-      << bad.status().message();
+  EXPECT_NE(bad.status().message().find("SQL syntax"), std::string::npos) << bad.status().message();
   auto missing = db_->session().OpenQuery("SELECT * FROM no_such_table");
   ASSERT_FALSE(missing.ok());
   EXPECT_NE(missing.status().message().find("no_such_table"), std::string::npos);

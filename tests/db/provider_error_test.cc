@@ -59,8 +59,8 @@ TEST(DescribeOleDbErrorTest, FirstRecordOnlyOfSeveral) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc)));
   // Connecting to a driver that does not exist leaves a diagnostic on the handle.
   SQLCHAR text[] = "DRIVER={No Such Driver Velquin};";
-  SQLRETURN rc = SQLDriverConnect(dbc, nullptr, text, SQL_NTS, nullptr, 0, nullptr,
-                                  SQL_DRIVER_NOPROMPT);
+  SQLRETURN rc =
+      SQLDriverConnect(dbc, nullptr, text, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   EXPECT_FALSE(SQL_SUCCEEDED(rc));
   std::vector<ProviderDiagnostic> records = ReadDiagnostics(SQL_HANDLE_DBC, dbc);
   ASSERT_FALSE(records.empty());

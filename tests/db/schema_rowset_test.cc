@@ -54,9 +54,10 @@ class SchemaRowsetTest : public ::testing::Test {
     }
     db_ = TestDatabase::Create(*server, "vq_schema");
     ASSERT_NE(db_, nullptr);
-    db_->Exec("CREATE TABLE orders (id INT UNSIGNED NOT NULL AUTO_INCREMENT, "
-              "customer VARCHAR(40) NOT NULL, total DECIMAL(10,2) DEFAULT 0, note TEXT, "
-              "PRIMARY KEY (id), UNIQUE KEY by_customer (customer, total), KEY note_key (note(10)))");
+    db_->Exec(
+        "CREATE TABLE orders (id INT UNSIGNED NOT NULL AUTO_INCREMENT, "
+        "customer VARCHAR(40) NOT NULL, total DECIMAL(10,2) DEFAULT 0, note TEXT, "
+        "PRIMARY KEY (id), UNIQUE KEY by_customer (customer, total), KEY note_key (note(10)))");
     db_->Exec("CREATE TABLE `it's a ``table``` (x INT) COMMENT 'quoted'");
     db_->Exec("CREATE VIEW big_orders AS SELECT id, total FROM orders WHERE total > 100");
   }
@@ -66,8 +67,7 @@ class SchemaRowsetTest : public ::testing::Test {
 TEST_F(SchemaRowsetTest, TablesByTypeInTheCurrentDatabase) {
   auto tables = ReadRowset(db_->session(), SchemaRowset::kTables,
                            {std::nullopt, std::nullopt, std::nullopt, "TABLE"});
-  EXPECT_EQ(Column(tables, "TABLE_NAME"),
-            (std::vector<std::string>{"it's a `table`", "orders"}));
+  EXPECT_EQ(Column(tables, "TABLE_NAME"), (std::vector<std::string>{"it's a `table`", "orders"}));
   EXPECT_EQ(Column(tables, "TABLE_TYPE"), (std::vector<std::string>{"TABLE", "TABLE"}));
   EXPECT_EQ(tables[0].at("TABLE_CATALOG"), db_->name());
   EXPECT_EQ(tables[0].at("DESCRIPTION"), "quoted");
@@ -83,8 +83,8 @@ TEST_F(SchemaRowsetTest, TablesByTypeInTheCurrentDatabase) {
 }
 
 TEST_F(SchemaRowsetTest, ColumnsInOrderWithTypesAndNullability) {
-  auto columns = ReadRowset(db_->session(), SchemaRowset::kColumns,
-                            {std::nullopt, std::nullopt, "orders"});
+  auto columns =
+      ReadRowset(db_->session(), SchemaRowset::kColumns, {std::nullopt, std::nullopt, "orders"});
   EXPECT_EQ(Column(columns, "COLUMN_NAME"),
             (std::vector<std::string>{"id", "customer", "total", "note"}));
   EXPECT_EQ(Column(columns, "ORDINAL_POSITION"), (std::vector<std::string>{"1", "2", "3", "4"}));

@@ -48,18 +48,17 @@ TEST(QuoteMySqlStringTest, OnlyDoublesQuotesWithoutBackslashEscapes) {
 }
 
 TEST(HexLiteralTest, EncodesEveryByte) {
-  EXPECT_EQ(HexLiteral(std::string("\x00\xff\x10" "a", 4)), "X'00FF1061'");
+  EXPECT_EQ(HexLiteral(std::string("\x00\xff\x10"
+                                   "a",
+                                   4)),
+            "X'00FF1061'");
   EXPECT_EQ(HexLiteral(""), "X''");
 }
 
 TEST(QuoteConnectionValueTest, BracesValuesThatCouldAddAttributes) {
   const QuoteCase cases[] = {
-      {"secret", "secret"},
-      {"a;UID=root", "{a;UID=root}"},
-      {"b}race", "{b}}race}"},
-      {"{x}", "{{x}}}"},
-      {" padded ", "{ padded }"},
-      {"", ""},
+      {"secret", "secret"}, {"a;UID=root", "{a;UID=root}"}, {"b}race", "{b}}race}"},
+      {"{x}", "{{x}}}"},    {" padded ", "{ padded }"},     {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(QuoteConnectionValue(c.input), c.expected) << c.input;
 }

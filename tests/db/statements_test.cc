@@ -75,7 +75,8 @@ TEST_F(StatementsTest, RunSourceQueryHandsEveryRowToTheHandler) {
 
 TEST_F(StatementsTest, RunSourceQueryFixedTexts) {
   // A statement without a rowset.
-  SourceQueryResult no_rowset = RunSourceQuery(session(), "CREATE TABLE c (x INT)", nullptr, Sink());
+  SourceQueryResult no_rowset =
+      RunSourceQuery(session(), "CREATE TABLE c (x INT)", nullptr, Sink());
   EXPECT_EQ(no_rowset.status, SourceQueryStatus::kNoRowset);
   EXPECT_EQ(no_rowset.text, "RESULT: The operation completed SUCCESSFULLY");
   EXPECT_EQ(lines_, std::vector<std::string>{"RESULT: The operation completed SUCCESSFULLY"});

@@ -120,7 +120,8 @@ TEST_F(TableReaderTest, KeyChoice) {
       {"CREATE TABLE k6 (t VARCHAR(200) NOT NULL, UNIQUE KEY (t(10)))", TableReadMode::kOffset, {}},
       {"CREATE TABLE k7 (a INT NOT NULL, b DATE NOT NULL, c INT NOT NULL, PRIMARY KEY (b, a), "
        "UNIQUE KEY (c))",
-       TableReadMode::kKeyset, {"b", "a"}},
+       TableReadMode::kKeyset,
+       {"b", "a"}},
   };
   int i = 0;
   for (const auto& c : cases) {
@@ -129,8 +130,8 @@ TEST_F(TableReaderTest, KeyChoice) {
     auto key = db_->session().FindKeysetColumns("", table);
     ASSERT_TRUE(key.ok());
     EXPECT_EQ(*key, c.key) << c.ddl;
-    TableReadMode mode = c.mode == TableReadMode::kKeyset ? TableReadMode::kOffset
-                                                          : TableReadMode::kKeyset;
+    TableReadMode mode =
+        c.mode == TableReadMode::kKeyset ? TableReadMode::kOffset : TableReadMode::kKeyset;
     ReadTable(table, 10, &mode);
     EXPECT_EQ(mode, c.mode) << c.ddl;
   }
