@@ -522,7 +522,7 @@ Result<std::unique_ptr<OdbcSession>> OdbcSession::Connect(const std::string& con
   SQLSMALLINT completed_length = 0;
   SQLRETURN rc = SQLDriverConnect(
       conn->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection_string.c_str())),
-      static_cast<SQLSMALLINT>(connection_string.size()), completed, sizeof(completed),
+      SQL_NTS, completed, sizeof(completed),
       &completed_length, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_DBC, conn->dbc);
   conn->connected = true;

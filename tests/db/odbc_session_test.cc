@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "db/sql_quote.h"
 #include "mysql_test_support.h"
 
@@ -213,22 +211,6 @@ TEST_F(OdbcSessionTest, InformationAboutTheServer) {
   auto catalog = db_->session().CurrentCatalog();
   ASSERT_TRUE(catalog.ok());
   EXPECT_EQ(*catalog, db_->name());
-}
-
-TEST_F(OdbcSessionTest, OneSessionSharedByTwoThreads) {
-  db_->Exec("CREATE TABLE n (a INT)");
-  db_->Exec("INSERT INTO n VALUES (1), (2), (3)");
-  auto work = [&](int* failures) {
-    for (int i = 0; i < 100; ++i) {
-      auto rows = ReadAll(db_->session(), "SELECT a FROM n ORDER BY a");
-      if (rows.size() != 3 || rows[2][0] != "3") ++*failures;
-    }
-  };
-  int failures_a = 0, failures_b = 0;
-  std::thread a(work, &failures_a), b(work, &failures_b);
-  a.join();
-  b.join();
-  EXPECT_EQ(failures_a + failures_b, 0);
 }
 
 }  // namespace
