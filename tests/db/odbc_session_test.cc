@@ -117,6 +117,18 @@ TEST_F(OdbcSessionTest, EveryMySqlTypeArrivesAsExactTextOrBytes) {
   }
 }
 
+TEST_F(OdbcSessionTest, ZeroAndPartialDatesArriveAsTheServerWroteThem) {
+  // Legacy MySQL data: zero dates are not errors and not nulls.
+  db_->Exec("SET SESSION sql_mode = ''");
+  db_->Exec("CREATE TABLE z (d DATE, dt DATETIME, t TIME, y YEAR)");
+  db_->Exec("INSERT INTO z VALUES ('0000-00-00', '0000-00-00 00:00:00', '-00:00:01', 0), "
+            "('2020-00-15', '2020-02-00 10:00:00', '00:00:00', 1901)");
+  auto rows = ReadAll(db_->session(), "SELECT * FROM z");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (Row{"0000-00-00", "0000-00-00 00:00:00", "-00:00:01", "0000"}));
+  EXPECT_EQ(rows[1], (Row{"2020-00-15", "2020-02-00 10:00:00", "00:00:00", "1901"}));
+}
+
 TEST_F(OdbcSessionTest, ColumnInfoMarksBinaryColumns) {
   db_->Exec(
       "CREATE TABLE t (a INT, b VARBINARY(4), c VARCHAR(4) NOT NULL, d BLOB, e BIT(3), "
