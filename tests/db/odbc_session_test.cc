@@ -121,8 +121,9 @@ TEST_F(OdbcSessionTest, ZeroAndPartialDatesArriveAsTheServerWroteThem) {
   // Legacy MySQL data: zero dates are not errors and not nulls.
   db_->Exec("SET SESSION sql_mode = ''");
   db_->Exec("CREATE TABLE z (d DATE, dt DATETIME, t TIME, y YEAR)");
-  db_->Exec("INSERT INTO z VALUES ('0000-00-00', '0000-00-00 00:00:00', '-00:00:01', 0), "
-            "('2020-00-15', '2020-02-00 10:00:00', '00:00:00', 1901)");
+  db_->Exec(
+      "INSERT INTO z VALUES ('0000-00-00', '0000-00-00 00:00:00', '-00:00:01', 0), "
+      "('2020-00-15', '2020-02-00 10:00:00', '00:00:00', 1901)");
   auto rows = ReadAll(db_->session(), "SELECT * FROM z");
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], (Row{"0000-00-00", "0000-00-00 00:00:00", "-00:00:01", "0000"}));
@@ -192,6 +193,35 @@ TEST_F(OdbcSessionTest, LongValuesArriveWholeAndBinaryKeepsTrailingZeros) {
   EXPECT_EQ(*rows[0][2], varchar);  // longer than 8191 bytes: no cut
   // Empty values are present, not null.
   EXPECT_EQ(rows[1], (Row{"", "", ""}));
+}
+
+TEST_F(OdbcSessionTest, ValuesAroundThePieceSizeArriveWhole) {
+  // Long values are read in 64 KiB pieces: lengths at the edges of a piece,
+  // and a four-byte character split across two pieces.
+  db_->Exec("CREATE TABLE edge (id INT PRIMARY KEY, t LONGTEXT, b LONGBLOB)");
+  const std::size_t lengths[] = {65534, 65535, 65536, 65537, 131071, 131072, 131073};
+  std::vector<std::pair<std::string, std::string>> expected;
+  int id = 0;
+  for (std::size_t length : lengths) {
+    for (std::size_t offset : {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
+      std::string text(length - 4 - offset, 'a');
+      text += "\xF0\x9F\x98\x80";  // U+1F600, four bytes
+      text.append(offset, 'z');
+      std::string blob(length, '\0');
+      for (std::size_t i = 0; i < length; i += 97) blob[i] = static_cast<char>(i % 256);
+      db_->Exec("INSERT INTO edge VALUES (" + std::to_string(++id) + ", " +
+                db_->session().QuoteString(text) + ", " + HexLiteral(blob) + ")");
+      expected.emplace_back(text, blob);
+    }
+  }
+  auto rows = ReadAll(db_->session(), "SELECT t, b FROM edge ORDER BY id");
+  ASSERT_EQ(rows.size(), expected.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_TRUE(rows[i][0] && rows[i][1]);
+    EXPECT_EQ(rows[i][0]->size(), expected[i].first.size()) << "row " << i;
+    EXPECT_TRUE(*rows[i][0] == expected[i].first) << "row " << i;
+    EXPECT_TRUE(*rows[i][1] == expected[i].second) << "row " << i;
+  }
 }
 
 TEST_F(OdbcSessionTest, ExecuteTellsRowsetsFromStatements) {
