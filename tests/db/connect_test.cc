@@ -290,9 +290,10 @@ class StoppedServerTest : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
   std::string Script(const std::string& command) {
-    std::string line = "VELQUIN_MYSQL_DIR='" + dir_ + "' VELQUIN_MYSQL_PORT=" + port_ + " '" +
-                       std::string(VELQUIN_SOURCE_DIR) + "/scripts/mariadb-private' " + command +
-                       " 2>&1";
+    // TMPDIR too: a starting server clears "#sql*" files from its tmpdir.
+    std::string line = "TMPDIR='" + dir_ + "' VELQUIN_MYSQL_DIR='" + dir_ +
+                       "' VELQUIN_MYSQL_PORT=" + port_ + " '" + std::string(VELQUIN_SOURCE_DIR) +
+                       "/scripts/mariadb-private' " + command + " 2>&1";
     std::string out;
     if (std::FILE* pipe = ::popen(line.c_str(), "r")) {
       char buffer[512];

@@ -128,7 +128,7 @@ TEST_F(TableReaderTest, KeyChoice) {
     db_->Exec(c.ddl);
     const std::string table = "k" + std::to_string(++i);
     auto key = db_->session().FindKeysetColumns("", table);
-    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(key.ok()) << key.status().ToString();
     EXPECT_EQ(*key, c.key) << c.ddl;
     TableReadMode mode =
         c.mode == TableReadMode::kKeyset ? TableReadMode::kOffset : TableReadMode::kKeyset;
