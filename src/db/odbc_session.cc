@@ -249,12 +249,13 @@ const std::optional<std::string>* Restriction(const SchemaRestrictions& r, std::
   return &r[index];
 }
 
-// "TABLE_SCHEMA = 'x'" for a given catalog, else the current database (all
-// databases when none is selected).
+// "TABLE_SCHEMA = 'x'" for a given catalog; "TRUE" (every database) without
+// one. The session fills an absent catalog with its current database first,
+// so that the server opens only that database's tables.
 std::string CatalogFilter(const std::string& column, const std::optional<std::string>* catalog,
                           bool nbe) {
   if (catalog) return column + " = " + QuoteMySqlString(**catalog, nbe);
-  return "(DATABASE() IS NULL OR " + column + " = DATABASE())";
+  return "TRUE";
 }
 
 // The OLE DB type code of a MySQL column, from INFORMATION_SCHEMA.COLUMNS.
@@ -522,8 +523,7 @@ Result<std::unique_ptr<OdbcSession>> OdbcSession::Connect(const std::string& con
   SQLSMALLINT completed_length = 0;
   SQLRETURN rc = SQLDriverConnect(
       conn->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection_string.c_str())),
-      SQL_NTS, completed, sizeof(completed),
-      &completed_length, SQL_DRIVER_NOPROMPT);
+      SQL_NTS, completed, sizeof(completed), &completed_length, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_DBC, conn->dbc);
   conn->connected = true;
   VELQUIN_ASSIGN_OR_RETURN(std::string sql_mode, QueryScalar(conn, "SELECT @@SESSION.sql_mode"));
@@ -556,19 +556,28 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenQuery(std::string_view sql
 Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenSchemaRowset(
     SchemaRowset kind, const SchemaRestrictions& restrictions) {
   const bool nbe = connection_->no_backslash_escapes;
+  SchemaRestrictions r = restrictions;
+  if (kind != SchemaRowset::kCatalogs) {
+    // Not given: the current database, when one is selected.
+    if (r.empty()) r.resize(1);
+    if (!r[0].has_value()) {
+      VELQUIN_ASSIGN_OR_RETURN(std::string current, CurrentCatalog());
+      if (!current.empty()) r[0] = current;
+    }
+  }
   std::string sql;
   switch (kind) {
     case SchemaRowset::kTables:
-      sql = TablesQuery(restrictions, nbe);
+      sql = TablesQuery(r, nbe);
       break;
     case SchemaRowset::kColumns:
-      sql = ColumnsQuery(restrictions, nbe);
+      sql = ColumnsQuery(r, nbe);
       break;
     case SchemaRowset::kIndexes:
-      sql = IndexesQuery(restrictions, nbe);
+      sql = IndexesQuery(r, nbe);
       break;
     case SchemaRowset::kCatalogs:
-      sql = CatalogsQuery(restrictions, nbe);
+      sql = CatalogsQuery(r, nbe);
       break;
   }
   return OpenQuery(sql);
@@ -604,8 +613,9 @@ Result<std::vector<std::string>> OdbcSession::FindKeysetColumns(std::string_view
       "AND c.COLUMN_NAME = s.COLUMN_NAME "
       "WHERE s.TABLE_SCHEMA = " +
       schema + " AND s.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
-      " AND s.NON_UNIQUE = 0 "
-      "ORDER BY s.INDEX_NAME <> 'PRIMARY', s.INDEX_NAME, s.SEQ_IN_INDEX";
+      " AND s.NON_UNIQUE = 0 AND c.TABLE_SCHEMA = " + schema +
+      " AND c.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
+      " ORDER BY s.INDEX_NAME <> 'PRIMARY', s.INDEX_NAME, s.SEQ_IN_INDEX";
   VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<OdbcCursor> cursor, RunQuery(connection_, sql));
   std::string current_index;
   std::vector<std::string> columns;

@@ -135,7 +135,9 @@ class Session {
   virtual Result<std::unique_ptr<QueryCursor>> OpenQuery(std::string_view sql) = 0;
 
   // Opens a catalogue rowset; `restrictions` may be shorter than
-  // SchemaRestrictionCount(kind), missing ones count as not given.
+  // SchemaRestrictionCount(kind), missing ones count as not given. A catalog
+  // restriction that is not given means the current database (every
+  // database when none is selected); rows come in catalog, table order.
   virtual Result<std::unique_ptr<QueryCursor>> OpenSchemaRowset(
       SchemaRowset kind, const SchemaRestrictions& restrictions) = 0;
 
