@@ -116,6 +116,17 @@ TEST_F(SchemaRowsetTest, IndexesOneRowPerColumnWithUniqueness) {
             (std::vector<std::string>{"False", "False", "True", "False"}));
 }
 
+TEST_F(SchemaRowsetTest, WithoutACurrentDatabaseEveryDatabaseIsSearched) {
+  auto server = *testing::MySqlFromEnv();
+  auto bare = OdbcSession::Connect(testing::DriverConnectionString(server));
+  ASSERT_TRUE(bare.ok());
+  EXPECT_EQ(*(*bare)->CurrentCatalog(), "");
+  auto tables = ReadRowset(**bare, SchemaRowset::kTables,
+                           {std::nullopt, std::nullopt, "it's a `table`", std::nullopt});
+  auto catalogs = Column(tables, "TABLE_CATALOG");
+  EXPECT_NE(std::find(catalogs.begin(), catalogs.end(), db_->name()), catalogs.end());
+}
+
 TEST_F(SchemaRowsetTest, CatalogsListDatabases) {
   auto all = ReadRowset(db_->session(), SchemaRowset::kCatalogs, {});
   auto names = Column(all, "CATALOG_NAME");
