@@ -197,7 +197,8 @@ TEST_F(ConnectSourceTest, ConnectsByServerAndPort) {
 TEST_F(ConnectSourceTest, ConnectsByDataSourceName) {
   const std::string dsn = "velquin test " + testing::UniqueName("dsn");
   testing::WriteOdbcIni("[" + dsn + "]\nDriver=" + testing::kTestDriverName +
-                        "\nServer=" + server_.host + "\nPort=" + server_.port + "\n");
+                        "\nServer=" + server_.host + "\nPort=" + server_.port +
+                        "\nCHARSET=latin1\n");
   ConnectionDescriptor d;
   d.provider_display_name = "MySQL ODBC 3.51 Driver";
   d.source_name = dsn;
@@ -210,6 +211,11 @@ TEST_F(ConnectSourceTest, ConnectsByDataSourceName) {
   auto name = r.session->DataSourceName();
   ASSERT_TRUE(name.ok());
   EXPECT_EQ(*name, dsn);
+  // The data source says latin1; text still arrives as UTF-8, whole.
+  auto text = r.session->OpenQuery("SELECT CONVERT(X'C3A9E697A5F09F9880' USING utf8mb4)");
+  ASSERT_TRUE(text.ok());
+  ASSERT_TRUE(*(*text)->MoveNext());
+  EXPECT_EQ((*text)->Value(0), "\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80");
 }
 
 TEST_F(ConnectSourceTest, PasswordWithSeparatorsCannotAddAttributes) {
