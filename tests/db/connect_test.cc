@@ -196,9 +196,8 @@ TEST_F(ConnectSourceTest, ConnectsByServerAndPort) {
 
 TEST_F(ConnectSourceTest, ConnectsByDataSourceName) {
   const std::string dsn = "velquin test " + testing::UniqueName("dsn");
-  testing::WriteOdbcIni("[" + dsn + "]\nDriver=" + testing::kTestDriverName +
-                        "\nServer=" + server_.host + "\nPort=" + server_.port +
-                        "\nCHARSET=latin1\n");
+  testing::WriteOdbcIni("[" + dsn + "]\nDriver=" + testing::kTestDriverName + "\nServer=" +
+                        server_.host + "\nPort=" + server_.port + "\nCHARSET=latin1\n");
   ConnectionDescriptor d;
   d.provider_display_name = "MySQL ODBC 3.51 Driver";
   d.source_name = dsn;

@@ -130,6 +130,21 @@ TEST_F(OdbcSessionTest, ZeroAndPartialDatesArriveAsTheServerWroteThem) {
   EXPECT_EQ(rows[1], (Row{"2020-00-15", "2020-02-00 10:00:00", "00:00:00", "1901"}));
 }
 
+TEST_F(OdbcSessionTest, StringLiteralsFollowTheSessionsBackslashMode) {
+  auto server = *testing::MySqlFromEnv();
+  const std::string tricky = "a'b\\c\\'d\\";
+  for (const char* init : {"", "INITSTMT={SET SESSION sql_mode='NO_BACKSLASH_ESCAPES'};"}) {
+    std::string connection = testing::DriverConnectionString(server, db_->name()) + init;
+    auto session = OdbcSession::Connect(connection);
+    ASSERT_TRUE(session.ok()) << session.status().ToString();
+    auto rows = ReadAll(**session, "SELECT " + (*session)->QuoteString(tricky) + ", @@sql_mode");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], tricky) << "sql_mode " << rows[0][1].value_or("");
+    EXPECT_EQ(rows[0][1].value_or("").find("NO_BACKSLASH_ESCAPES") != std::string::npos,
+              *init != '\0');
+  }
+}
+
 TEST_F(OdbcSessionTest, ColumnInfoMarksBinaryColumns) {
   db_->Exec(
       "CREATE TABLE t (a INT, b VARBINARY(4), c VARCHAR(4) NOT NULL, d BLOB, e BIT(3), "
