@@ -103,6 +103,13 @@ class WorkerTest : public ::testing::Test {
     r.target_database = "tgt";
     return queue_.Append(std::move(r));
   }
+  // Gates live as long as the fixture, so a worker still leaving a gate
+  // when a test body ends never touches a destroyed one (TearDown stops the
+  // worker first).
+  Gate& NewGate() {
+    gates_.push_back(std::make_unique<Gate>());
+    return *gates_.back();
+  }
   TaskStatus StatusOf(TaskId id) { return queue_.Find(id)->status; }
   bool Finished(TaskId id) {
     auto r = queue_.Find(id);
@@ -120,6 +127,7 @@ class WorkerTest : public ::testing::Test {
     return n;
   }
 
+  std::vector<std::unique_ptr<Gate>> gates_;
   OutputLog log_{1001};
   TaskQueue queue_;
   RunState run_state_;
@@ -161,7 +169,7 @@ TEST_F(WorkerTest, RunsQueuedTasksInOrderThenEndsAndReportsIdle) {
 
 TEST_F(WorkerTest, RecordAppendedDuringAPassRunsInTheSamePass) {
   Build(Fast(kNoSecondPass));
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   const TaskId a = Append("a");
   worker_->StartWorker();
@@ -183,7 +191,7 @@ TEST_F(WorkerTest, MovingTheRunningRecordKeepsItsResultAndProgress) {
     SCOPED_TRACE(up ? "up" : "down");
     queue_.Clear();
     Build(Fast());
-    Gate gate;
+    Gate& gate = NewGate();
     HoldIn("run", gate);
     TaskId running, other;
     if (up) {
@@ -216,7 +224,7 @@ TEST_F(WorkerTest, MovingTheRunningRecordKeepsItsResultAndProgress) {
 
 TEST_F(WorkerTest, DeletingTheRunningRecordDropsItsResultAndGoesOn) {
   Build(Fast());
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   Append("a");
   const TaskId b = Append("b");
@@ -236,7 +244,7 @@ TEST_F(WorkerTest, DeletingTheRunningRecordDropsItsResultAndGoesOn) {
 
 TEST_F(WorkerTest, ClearAllWhileATaskRunsEndsTheWorker) {
   Build(Fast());
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   Append("a");
   Append("b");
@@ -253,7 +261,7 @@ TEST_F(WorkerTest, ClearAllWhileATaskRunsEndsTheWorker) {
 
 TEST_F(WorkerTest, StopFinishesTheRunningTaskAndLeavesTheRestWaiting) {
   Build(Fast());
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   const TaskId a = Append("a");
   const TaskId b = Append("b");
@@ -358,7 +366,7 @@ TEST_F(WorkerTest, WorkerStartedWithNothingPendingEndsByItself) {
 
 TEST_F(WorkerTest, StartWhileRunningStartsNoSecondThread) {
   Build(Fast(kNoSecondPass));
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   Append("a");
   EXPECT_EQ(worker_->StartWorker(), StartResult::kStarted);
@@ -400,7 +408,7 @@ TEST_F(WorkerTest, StartWithoutOperationsReportsTheErrorAndStaysIdle) {
 
 TEST_F(WorkerTest, ShutdownWaitsForTheRunningTask) {
   Build(Fast(kNoSecondPass));
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   const TaskId a = Append("a");
   worker_->StartWorker();
