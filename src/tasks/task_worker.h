@@ -100,7 +100,7 @@ class TaskWorker {
   std::shared_ptr<WorkerObserver> observer_;
   std::thread thread_;
   bool shutdown_ = false;
-  bool ended_ = true;  // the last started thread has left its loop
+  bool ended_ = true;    // the last started thread has left its loop
   std::mutex start_mu_;  // serialises StartWorker/Shutdown
 };
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "log/output_log.h"
 #include "fake_task_operations.h"
+#include "log/output_log.h"
 
 namespace velquin {
 namespace {
@@ -155,12 +155,11 @@ TEST_F(WorkerTest, RunsQueuedTasksInOrderThenEndsAndReportsIdle) {
   for (const auto& call : fake_->Calls()) {
     if (call.rfind("MigrateTable", 0) == 0) tables.push_back(call);
   }
-  EXPECT_THAT(tables, ElementsAre("MigrateTable(src,a)", "MigrateTable(src,b)",
-                                  "MigrateTable(src,c)"));
+  EXPECT_THAT(tables,
+              ElementsAre("MigrateTable(src,a)", "MigrateTable(src,b)", "MigrateTable(src,c)"));
   EXPECT_EQ(LinesEqual("Operation completed SUCCESSFULLY!"), 3u);
-  EXPECT_THAT(observer_->Texts(),
-              ElementsAre("tip:Stop tasks", "status:Some Tasks are WORKING!!!", "tip:Start tasks",
-                          "status:NO PROCESSING!!!"));
+  EXPECT_THAT(observer_->Texts(), ElementsAre("tip:Stop tasks", "status:Some Tasks are WORKING!!!",
+                                              "tip:Start tasks", "status:NO PROCESSING!!!"));
   const auto events = observer_->Events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front(), "picture:running");
