@@ -101,7 +101,7 @@ bool TaskWorker::Sleep(std::chrono::milliseconds d) {
   return !shutdown_;
 }
 
-void TaskWorker::ThreadMain(Run run) {
+void TaskWorker::ThreadMain(const Run& run) {
   WorkerObserver& observer = *run.observer;
   try {
     if (Sleep(timings_.thread_start_wait)) {
