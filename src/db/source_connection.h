@@ -13,23 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "base/connection_descriptor.h"
 #include "base/status.h"
 #include "db/odbc_session.h"
 #include "db/session.h"
 
 namespace velquin {
 
-// One side's connection settings, as the configuration dialog fills them.
-struct ConnectionDescriptor {
-  std::string provider_prog_id;  // "MSDASQL" (source) / "Microsoft.Jet.OLEDB.4.0" (target)
-  std::string catalog;           // current database, lower case; may be empty
-  std::string source_name;       // DSN, "server:port", or a file path (target)
-  std::string password;
-  std::string user_id;
-  std::string dbms_name;              // set when connecting: "MariaDB[10.11.000019]"
-  std::string provider_display_name;  // "TCP/IP:Port" makes source_name a server:port
-};
-
+// One side's connection settings live in base/connection_descriptor.h.
 inline constexpr std::string_view kTcpIpPort = "TCP/IP:Port";
 
 // An installed ODBC driver (a section of odbcinst.ini) and its attributes.
