@@ -11,6 +11,8 @@
 #include <map>
 #include <string>
 
+#include <unistd.h>
+
 #include "migrate/key_sql.h"
 #include "migrate/table_ddl.h"
 
@@ -23,7 +25,9 @@ using ::testing::Not;
 
 namespace fs = std::filesystem;
 
-constexpr const char* kDatabase = "velquin ddl test";
+// One database per test process: ctest runs the cases of this file as
+// separate processes, possibly at the same time.
+const std::string kDatabase = "velquin ddl test " + std::to_string(getpid());
 
 // Undoes the client's batch-mode escapes; "NULL" is NULL.
 SourceValue Unescape(const std::string& field) {
@@ -51,10 +55,20 @@ class MariaDb : public ::testing::Test {
     setenv("MYSQL_PWD", password, 1);
     client_ = std::string("mariadb --no-defaults --default-character-set=utf8mb4 -N -B -h ") +
               host + " -P " + port + " -u " + user;
+    std::string script =
+        ReadFile(fs::path(VELQUIN_SOURCE_DIR) / "tests/migrate/data/every_type.sql");
+    for (auto at = script.find("`velquin ddl test`"); at != std::string::npos;
+         at = script.find("`velquin ddl test`", at + 1)) {
+      script.replace(at, 18, QuoteMySqlName(kDatabase));
+    }
     std::string out;
-    loaded_ = Run(ReadFile(fs::path(VELQUIN_SOURCE_DIR) / "tests/migrate/data/every_type.sql"),
-                  out);
+    loaded_ = Run(script, out);
     if (!loaded_) load_error_ = out;
+  }
+
+  static void TearDownTestSuite() {
+    std::string out;
+    if (!client_.empty()) Run("DROP DATABASE IF EXISTS " + QuoteMySqlName(kDatabase) + ";", out);
   }
 
   void SetUp() override {
@@ -69,7 +83,8 @@ class MariaDb : public ::testing::Test {
 
   // Runs SQL through the client; true on success, the output in `out`.
   static bool Run(const std::string& sql, std::string& out) {
-    fs::path file = fs::path(VELQUIN_BINARY_DIR) / "test-tmp" / "mariadb_ddl_test.sql";
+    fs::path file = fs::path(VELQUIN_BINARY_DIR) / "test-tmp" /
+                    ("mariadb_ddl_test." + std::to_string(getpid()) + ".sql");
     fs::create_directories(file.parent_path());
     {
       std::ofstream f(file, std::ios::binary);
@@ -87,7 +102,7 @@ class MariaDb : public ::testing::Test {
 
   static SourceRows Query(const std::string& sql) {
     std::string out;
-    bool ok = Run("USE `velquin ddl test`;\n" + sql + ";\n", out);
+    bool ok = Run("USE " + QuoteMySqlName(kDatabase) + ";\n" + sql + ";\n", out);
     EXPECT_TRUE(ok) << sql << "\n" << out;
     SourceRows rows;
     std::size_t start = 0;
