@@ -23,8 +23,9 @@ Status ConditionFile::Write(std::string_view database, std::string_view table,
                             std::string_view condition) const {
   std::size_t begin = condition.find_first_not_of(" \t");
   std::size_t end = condition.find_last_not_of(" \t");
-  std::string_view trimmed =
-      begin == std::string_view::npos ? std::string_view() : condition.substr(begin, end - begin + 1);
+  std::string_view trimmed = begin == std::string_view::npos
+                                 ? std::string_view()
+                                 : condition.substr(begin, end - begin + 1);
   if (trimmed.find_first_of("\r\n") != std::string_view::npos) {
     return Status::InvalidArgument("the condition for table " + std::string(table) +
                                    " spans several lines; write it on one line");

@@ -32,8 +32,7 @@ class ConditionFile {
   // Stores the condition (blanks around it are dropped; an empty condition is
   // stored as an empty value). A condition with a line break is refused: the
   // file would end the value at the break and keep the rest as a stray line.
-  Status Write(std::string_view database, std::string_view table,
-               std::string_view condition) const;
+  Status Write(std::string_view database, std::string_view table, std::string_view condition) const;
 
  private:
   std::filesystem::path path_;

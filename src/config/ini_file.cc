@@ -188,8 +188,7 @@ std::string IniFile::GetString(std::string_view section, std::string_view key) c
   return Find(section, key).value_or(std::string());
 }
 
-Status IniFile::SetString(std::string_view section, std::string_view key,
-                          std::string_view value) {
+Status IniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
   if (section.empty() || HasForbidden(section) || section.find(']') != std::string_view::npos) {
     return Status::InvalidArgument("section name \"" + std::string(section) +
                                    "\" cannot be stored in an INI file");
@@ -242,8 +241,7 @@ bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
 
 bool IniFile::DeleteSection(std::string_view section) {
   bool removed = false;
-  for (std::size_t header = FindSection(section); header != kNpos;
-       header = FindSection(section)) {
+  for (std::size_t header = FindSection(section); header != kNpos; header = FindSection(section)) {
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
                  lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(header)));
     removed = true;

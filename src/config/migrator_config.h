@@ -19,10 +19,10 @@
 namespace velquin {
 
 struct ConnectionSettings {
-  std::string provider;      // provider display name, e.g. "TCP/IP:Port"
-  std::string source_name;   // data source name, "host:port" or .mdb path
+  std::string provider;     // provider display name, e.g. "TCP/IP:Port"
+  std::string source_name;  // data source name, "host:port" or .mdb path
   std::string user_id;
-  std::string password;      // stored in plain text, as the file format has it
+  std::string password;  // stored in plain text, as the file format has it
   std::string catalog_name;
 
   bool operator==(const ConnectionSettings&) const = default;
@@ -61,7 +61,6 @@ Status SaveMigratorConfig(const std::filesystem::path& path, const MigratorConfi
 
 // "Connect": writes Tips and AutoBackup always, Config, and the ten
 // connection keys when the Config option is on.
-Status SaveMigratorConfigOnConnect(const std::filesystem::path& path,
-                                   const MigratorConfig& config);
+Status SaveMigratorConfigOnConnect(const std::filesystem::path& path, const MigratorConfig& config);
 
 }  // namespace velquin

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "migrate/sql_text.h"
 #include "migrate/source_rows.h"
+#include "migrate/sql_text.h"
 
 namespace velquin {
 namespace {
@@ -256,11 +256,10 @@ Result<KeySql> BuildForeignKeySql(std::string_view database, std::string_view ta
     VELQUIN_ASSIGN_OR_RETURN(std::string ref_table, QuoteJetName(c.ref_table));
     VELQUIN_ASSIGN_OR_RETURN(std::string column_list, ColumnList(columns));
     VELQUIN_ASSIGN_OR_RETURN(std::string ref_list, ColumnList(referenced));
-    std::string sql = "Alter Table " + quoted_table + " ADD CONSTRAINT " + name +
-                      " FOREIGN KEY (" + column_list + ")\n REFERENCES " + ref_table + "(" +
-                      ref_list + ")";
-    for (auto [rule, clause] : {std::pair{&c.update_rule, " ON UPDATE "},
-                                std::pair{&c.delete_rule, " ON DELETE "}}) {
+    std::string sql = "Alter Table " + quoted_table + " ADD CONSTRAINT " + name + " FOREIGN KEY (" +
+                      column_list + ")\n REFERENCES " + ref_table + "(" + ref_list + ")";
+    for (auto [rule, clause] :
+         {std::pair{&c.update_rule, " ON UPDATE "}, std::pair{&c.delete_rule, " ON DELETE "}}) {
       if (*rule == "CASCADE" || *rule == "SET NULL") {
         sql += clause + *rule;
       } else if (*rule == "SET DEFAULT") {

@@ -59,8 +59,7 @@ Result<std::shared_ptr<const CompiledPattern>> Compile(std::string_view pattern)
                                   options, &error_code, &error_offset, context.get());
   if (raw == nullptr) {
     return Status::InvalidArgument("bad regular expression " + Quoted(pattern) + " at offset " +
-                                   std::to_string(error_offset) + ": " +
-                                   PcreErrorText(error_code));
+                                   std::to_string(error_offset) + ": " + PcreErrorText(error_code));
   }
   auto compiled = std::make_shared<CompiledPattern>();
   compiled->code.reset(raw);
@@ -105,8 +104,8 @@ Status Scan(std::string_view input, std::string_view pattern,
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(input.data());
   std::size_t start = 0;
   while (start <= input.size()) {
-    int rc = pcre2_match(compiled->code.get(), subject, input.size(), start, 0, data.get(),
-                         nullptr);
+    int rc =
+        pcre2_match(compiled->code.get(), subject, input.size(), start, 0, data.get(), nullptr);
     if (rc == PCRE2_ERROR_NOMATCH) break;
     if (rc < 0) {
       return Status::InvalidArgument("regular expression " + Quoted(pattern) +
@@ -153,9 +152,8 @@ void AppendReplacement(std::string& out, std::string_view replacement, const Reg
 
 }  // namespace
 
-Result<std::string> RegexReplaceEach(
-    std::string_view input, std::string_view pattern,
-    const std::function<std::string(const RegexMatch&)>& replace) {
+Result<std::string> RegexReplaceEach(std::string_view input, std::string_view pattern,
+                                     const std::function<std::string(const RegexMatch&)>& replace) {
   std::string out;
   out.reserve(input.size());
   std::size_t copied = 0;

@@ -61,9 +61,8 @@ struct RegexMatch {
 };
 
 // Like RegexReplace, with the replacement of each match computed by `replace`.
-Result<std::string> RegexReplaceEach(
-    std::string_view input, std::string_view pattern,
-    const std::function<std::string(const RegexMatch&)>& replace);
+Result<std::string> RegexReplaceEach(std::string_view input, std::string_view pattern,
+                                     const std::function<std::string(const RegexMatch&)>& replace);
 
 // Every match of `pattern` in `input`, in order (the same scan as above).
 Result<std::vector<RegexMatch>> RegexFindAll(std::string_view input, std::string_view pattern);

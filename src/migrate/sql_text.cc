@@ -18,14 +18,29 @@ std::string QuoteMySqlString(std::string_view text) {
   std::string out = "'";
   for (char c : text) {
     switch (c) {
-      case '\0': out += "\\0"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      case '\'': out += "\\'"; break;
-      case '"': out += "\\\""; break;
-      case '\x1a': out += "\\Z"; break;
-      default: out += c;
+      case '\0':
+        out += "\\0";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\x1a':
+        out += "\\Z";
+        break;
+      default:
+        out += c;
     }
   }
   out += '\'';

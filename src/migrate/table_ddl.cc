@@ -85,13 +85,26 @@ std::string Unquote(std::string_view chunk) {
     if (q != '`' && c == '\\' && i + 1 < body.size()) {
       char e = body[++i];
       switch (e) {
-        case '0': out += '\0'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'Z': out += '\x1a'; break;
-        default: out += e;
+        case '0':
+          out += '\0';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'Z':
+          out += '\x1a';
+          break;
+        default:
+          out += e;
       }
       continue;
     }
@@ -124,8 +137,9 @@ Result<PreparedDdl> Prepare(std::string_view text) {
   p.masked = Mask(text);
   std::string& t = p.masked.text;
   VELQUIN_ASSIGN_OR_RETURN(
-      auto head, RegexFindAll(t, "^\\s*create\\s+(?:temporary\\s+)?table\\s+(?:if not exists\\s+)?(" +
-                                     std::string(kName) + "|[\\w$]+)\\s*\\("));
+      auto head,
+      RegexFindAll(t, "^\\s*create\\s+(?:temporary\\s+)?table\\s+(?:if not exists\\s+)?(" +
+                          std::string(kName) + "|[\\w$]+)\\s*\\("));
   if (head.empty()) {
     std::string start(text.substr(0, 60));
     return Status::InvalidArgument("not a CREATE TABLE text: \"" + start + "\"");
@@ -150,7 +164,7 @@ Result<PreparedDdl> Prepare(std::string_view text) {
 }
 
 bool IsKeyLineWord(std::string_view w) {
-  static const char* kWords[] = {"primary", "unique",  "key",     "index", "fulltext",
+  static const char* kWords[] = {"primary", "unique",     "key",   "index",   "fulltext",
                                  "spatial", "constraint", "check", "foreign", "period"};
   for (const char* k : kWords) {
     if (w == k) return true;
@@ -185,8 +199,8 @@ std::vector<std::string> SplitArgs(std::string_view args, const Masked& m, bool 
   std::size_t start = 0;
   while (start <= inner.size()) {
     std::size_t comma = inner.find(',', start);
-    std::string_view piece =
-        inner.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    std::string_view piece = inner.substr(
+        start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
     while (!piece.empty() && piece.front() == ' ') piece.remove_prefix(1);
     while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
     out.push_back(labels ? NameOf(piece, m) : std::string(piece));
@@ -212,7 +226,8 @@ Result<std::vector<SourceColumn>> ParseColumns(const PreparedDdl& p) {
     c.zerofill = HasWords(rest, "zerofill");
     c.not_null = HasWords(rest, "not null");
     c.auto_increment = HasWords(rest, "auto_increment");
-    c.generated = HasWords(rest, "generated always") || rest.find(" as (") != std::string_view::npos;
+    c.generated =
+        HasWords(rest, "generated always") || rest.find(" as (") != std::string_view::npos;
     c.declared = c.type + Unmask(args, p.masked.chunks);
     if (c.is_unsigned) c.declared += " unsigned";
     if (c.zerofill) c.declared += " zerofill";
@@ -238,9 +253,8 @@ TypeStyle StyleOf(std::string_view type) {
 using Rule = std::function<Result<std::string>(const std::string&)>;
 
 Rule Replace(std::string pattern, std::string replacement) {
-  return [pattern = std::move(pattern), replacement = std::move(replacement)](const std::string& t) {
-    return RegexReplace(t, pattern, replacement);
-  };
+  return [pattern = std::move(pattern), replacement = std::move(replacement)](
+             const std::string& t) { return RegexReplace(t, pattern, replacement); };
 }
 
 // A balanced parenthesised expression (placeholders hold no parentheses).
@@ -265,11 +279,12 @@ Result<std::vector<SourceColumn>> ParseCreateTableColumns(std::string_view show_
 Result<std::vector<ForeignKeyDecl>> ParseForeignKeys(std::string_view show_create_table) {
   VELQUIN_ASSIGN_OR_RETURN(PreparedDdl p, Prepare(show_create_table));
   const std::string name(kName);
-  VELQUIN_ASSIGN_OR_RETURN(
-      auto matches,
-      RegexFindAll(p.masked.text, "\\n  constraint (" + name + "|[\\w$]+) foreign key \\(([^()]*)\\) "
-                                  "references (?:(" + name + "|[\\w$]+)\\.)?(" + name +
-                                  "|[\\w$]+) \\(([^()]*)\\)([^\\n]*)"));
+  VELQUIN_ASSIGN_OR_RETURN(auto matches,
+                           RegexFindAll(p.masked.text, "\\n  constraint (" + name +
+                                                           "|[\\w$]+) foreign key \\(([^()]*)\\) "
+                                                           "references (?:(" +
+                                                           name + "|[\\w$]+)\\.)?(" + name +
+                                                           "|[\\w$]+) \\(([^()]*)\\)([^\\n]*)"));
   std::vector<ForeignKeyDecl> keys;
   for (const RegexMatch& m : matches) {
     ForeignKeyDecl fk;
@@ -279,8 +294,8 @@ Result<std::vector<ForeignKeyDecl>> ParseForeignKeys(std::string_view show_creat
     fk.referenced_table = NameOf(m.Group(4), p.masked);
     fk.referenced_columns = SplitArgs("(" + std::string(m.Group(5)) + ")", p.masked, true);
     std::string rest(m.Group(6));
-    for (auto [prefix, target] : {std::pair{"on delete ", &fk.on_delete},
-                                  std::pair{"on update ", &fk.on_update}}) {
+    for (auto [prefix, target] :
+         {std::pair{"on delete ", &fk.on_delete}, std::pair{"on update ", &fk.on_update}}) {
       auto at = rest.find(prefix);
       if (at == std::string::npos) continue;
       std::string_view tail = std::string_view(rest).substr(at + std::string_view(prefix).size());
@@ -301,8 +316,8 @@ std::string BuildColumnFactsQuery(std::string_view database, std::string_view ta
     std::string value = QuoteMySqlName(c.name);
     if (c.type == "bit") value = "(" + value + " + 0)";
     if (!select.empty()) select += ", ";
-    select += "MIN(" + value + "), MAX(" + value + "), COUNT(*) - COUNT(" +
-              QuoteMySqlName(c.name) + ")";
+    select +=
+        "MIN(" + value + "), MAX(" + value + "), COUNT(*) - COUNT(" + QuoteMySqlName(c.name) + ")";
   }
   if (select.empty()) return "";
   return "SELECT " + select + " FROM " + QuoteMySqlName(database) + "." + QuoteMySqlName(table);
@@ -383,23 +398,23 @@ Result<TableDdl> ConvertTableDdl(std::string_view show_create_table, const Table
   const std::vector<Rule> rules = {
       Replace("\\n  (?:primary|unique|key|index|fulltext|spatial|constraint|check|foreign|"
               "period)\\b[^\\n]*",
-              ""),                                                                // 3
-      Replace("\\b(?:unsigned|zerofill)\\b", ""),                                 // 4
-      Replace("\\bauto_increment\\b", ""),                                        // 5
-      type_rule,                                                                  // 6
-      Replace("\\s(?:character set|charset)\\s\\w+", ""),                         // 7
-      Replace("\\scollate\\s\\w+", ""),                                           // 7
-      Replace("\\s(?:generated always\\s)?as\\s" + parens +                       // 8
+              ""),                                           // 3
+      Replace("\\b(?:unsigned|zerofill)\\b", ""),            // 4
+      Replace("\\bauto_increment\\b", ""),                   // 5
+      type_rule,                                             // 6
+      Replace("\\s(?:character set|charset)\\s\\w+", ""),    // 7
+      Replace("\\scollate\\s\\w+", ""),                      // 7
+      Replace("\\s(?:generated always\\s)?as\\s" + parens +  // 8
                   "(?:\\s(?:virtual|stored|persistent))?",
               ""),
-      Replace("\\sgenerated always as row (?:start|end)\\b", ""),                 // 8
-      Replace("\\sinvisible\\b", ""),                                             // 9
-      Replace("\\scheck\\s*" + parens, ""),                                       // 10
-      Replace("\\scomment\\s" + std::string(kName), ""),                          // 11
-      Replace("\\son update\\s\\w+(?:\\([^()]*\\))?", ""),                        // 12
-      Replace("\\bdefault\\s[^\\n]*?(,?)(?=\\n|$)", "$1"),                       // 13
-      Replace("(?<!not)\\snull\\b", ""),                                          // 14
-      Replace(",\\n\\)", "\n)"),                                                  // 15
+      Replace("\\sgenerated always as row (?:start|end)\\b", ""),  // 8
+      Replace("\\sinvisible\\b", ""),                              // 9
+      Replace("\\scheck\\s*" + parens, ""),                        // 10
+      Replace("\\scomment\\s" + std::string(kName), ""),           // 11
+      Replace("\\son update\\s\\w+(?:\\([^()]*\\))?", ""),         // 12
+      Replace("\\bdefault\\s[^\\n]*?(,?)(?=\\n|$)", "$1"),         // 13
+      Replace("(?<!not)\\snull\\b", ""),                           // 14
+      Replace(",\\n\\)", "\n)"),                                   // 15
   };
   std::string text = masked.text;
   for (const Rule& rule : rules) {

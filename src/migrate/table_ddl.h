@@ -50,10 +50,10 @@ struct TableDdlInput {
 };
 
 struct TableDdl {
-  std::string table_name;         // as MySQL spells it
-  std::string sql;                // "create table `t` (\n ... \n)\n"
+  std::string table_name;           // as MySQL spells it
+  std::string sql;                  // "create table `t` (\n ... \n)\n"
   std::vector<ColumnPlan> columns;  // in table order
-  std::vector<std::string> log;   // one line per decision worth telling
+  std::vector<std::string> log;     // one line per decision worth telling
 };
 
 // A foreign key as SHOW CREATE TABLE declares it.

@@ -65,8 +65,7 @@ void AddReason(ColumnPlan& plan, std::string_view reason) {
   plan.reason += reason;
 }
 
-void Set(ColumnPlan& plan, AccessType type, std::string written, int precision = 0,
-         int scale = 0) {
+void Set(ColumnPlan& plan, AccessType type, std::string written, int precision = 0, int scale = 0) {
   plan.type = type;
   plan.access_type = std::move(written);
   plan.precision = precision;
@@ -75,8 +74,7 @@ void Set(ColumnPlan& plan, AccessType type, std::string written, int precision =
 
 void SetDecimal(ColumnPlan& plan, int precision, int scale) {
   Set(plan, AccessType::kDecimal,
-      "DECIMAL(" + std::to_string(precision) + "," + std::to_string(scale) + ")", precision,
-      scale);
+      "DECIMAL(" + std::to_string(precision) + "," + std::to_string(scale) + ")", precision, scale);
 }
 
 void SetText(ColumnPlan& plan, int length) {
@@ -93,8 +91,8 @@ struct IntegerRange {
 };
 
 bool IsIntegerType(std::string_view t) {
-  return t == "tinyint" || t == "smallint" || t == "mediumint" || t == "int" ||
-         t == "integer" || t == "bigint";
+  return t == "tinyint" || t == "smallint" || t == "mediumint" || t == "int" || t == "integer" ||
+         t == "bigint";
 }
 
 IntegerRange RangeOf(const SourceColumn& c) {
@@ -151,9 +149,8 @@ void MapBit(ColumnPlan& plan, const SourceColumn& c, const ColumnFacts* facts) {
       if (!c.not_null) AddReason(plan, "nullable, but no NULL is present: Yes/No");
     } else {
       Set(plan, AccessType::kByte, "BYTE");
-      AddReason(plan, facts == nullptr
-                          ? "nullable and not examined: Yes/No cannot hold NULL"
-                          : "NULLs present: Yes/No cannot hold NULL");
+      AddReason(plan, facts == nullptr ? "nullable and not examined: Yes/No cannot hold NULL"
+                                       : "NULLs present: Yes/No cannot hold NULL");
     }
   } else if (bits <= 8) {
     Set(plan, AccessType::kByte, "BYTE");
@@ -337,20 +334,34 @@ ColumnPlan MapColumnType(const SourceColumn& column, const ColumnFacts* facts,
 
 std::string AccessTypeName(AccessType type) {
   switch (type) {
-    case AccessType::kYesNo: return "BIT";
-    case AccessType::kByte: return "BYTE";
-    case AccessType::kShort: return "SHORT";
-    case AccessType::kLong: return "LONG";
-    case AccessType::kCounter: return "COUNTER";
-    case AccessType::kSingle: return "SINGLE";
-    case AccessType::kDouble: return "DOUBLE";
-    case AccessType::kDecimal: return "DECIMAL";
-    case AccessType::kDateTime: return "DATETIME";
-    case AccessType::kText: return "VARCHAR";
-    case AccessType::kMemo: return "MEMO";
-    case AccessType::kBinary: return "BINARY";
-    case AccessType::kLongBinary: return "LONGBINARY";
-    case AccessType::kUnknown: return "";
+    case AccessType::kYesNo:
+      return "BIT";
+    case AccessType::kByte:
+      return "BYTE";
+    case AccessType::kShort:
+      return "SHORT";
+    case AccessType::kLong:
+      return "LONG";
+    case AccessType::kCounter:
+      return "COUNTER";
+    case AccessType::kSingle:
+      return "SINGLE";
+    case AccessType::kDouble:
+      return "DOUBLE";
+    case AccessType::kDecimal:
+      return "DECIMAL";
+    case AccessType::kDateTime:
+      return "DATETIME";
+    case AccessType::kText:
+      return "VARCHAR";
+    case AccessType::kMemo:
+      return "MEMO";
+    case AccessType::kBinary:
+      return "BINARY";
+    case AccessType::kLongBinary:
+      return "LONGBINARY";
+    case AccessType::kUnknown:
+      return "";
   }
   return "";
 }

@@ -57,26 +57,27 @@ enum class AccessType {
 
 // How a value (as MySQL delivers it) becomes the Access value.
 enum class ValueTransform {
-  kAsIs,             // the value as it stands (numbers, texts)
-  kBitToYesNo,       // bit(1) byte 0x00/0x01 -> False/True
-  kBitsToNumber,     // bit(n) bytes, big-endian -> unsigned integer
-  kDate,             // 'YYYY-MM-DD' -> date at midnight
-  kDateTime,         // 'YYYY-MM-DD hh:mm:ss[.ffffff]' -> date, fraction truncated to ms
-  kTimeOfDay,        // '[-]hhh:mm:ss[.ffffff]' -> 1899-12-30 plus the time
-  kBytes,            // binary values byte for byte (never as text)
-  kGeometry,         // MySQL's internal geometry bytes (4-byte SRID + WKB), byte for byte
+  kAsIs,          // the value as it stands (numbers, texts)
+  kBitToYesNo,    // bit(1) byte 0x00/0x01 -> False/True
+  kBitsToNumber,  // bit(n) bytes, big-endian -> unsigned integer
+  kDate,          // 'YYYY-MM-DD' -> date at midnight
+  kDateTime,      // 'YYYY-MM-DD hh:mm:ss[.ffffff]' -> date, fraction truncated to ms
+  kTimeOfDay,     // '[-]hhh:mm:ss[.ffffff]' -> 1899-12-30 plus the time
+  kBytes,         // binary values byte for byte (never as text)
+  kGeometry,      // MySQL's internal geometry bytes (4-byte SRID + WKB), byte for byte
 };
 
 // The decision for one column.
 struct ColumnPlan {
-  std::string name;         // as in MySQL
-  std::string declared;     // MySQL type as declared
+  std::string name;      // as in MySQL
+  std::string declared;  // MySQL type as declared
   AccessType type = AccessType::kUnknown;
-  std::string access_type;  // as written into CREATE TABLE: "COUNTER", "DECIMAL(10,2)", "varchar(20)"
-  int precision = 0;        // kDecimal: p; kText/kBinary: n
-  int scale = 0;            // kDecimal: s
+  std::string
+      access_type;    // as written into CREATE TABLE: "COUNTER", "DECIMAL(10,2)", "varchar(20)"
+  int precision = 0;  // kDecimal: p; kText/kBinary: n
+  int scale = 0;      // kDecimal: s
   ValueTransform transform = ValueTransform::kAsIs;
-  std::string reason;       // why, when the choice depended on data or lost something; else ""
+  std::string reason;  // why, when the choice depended on data or lost something; else ""
 };
 
 // True when the map's choice for `column` depends on the data (declared

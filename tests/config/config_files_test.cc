@@ -67,7 +67,8 @@ TEST_F(ConfigFiles, ConditionValuesStandAsTheyAre) {
   EXPECT_EQ(*conditions.Read("shop", "orders"), "'A' = grade or name = 'B'");
   EXPECT_EQ(*conditions.Read("shop", "lines"), "qty > 0");
   ASSERT_TRUE(conditions.Write("shop", "LINES", "qty > 1").ok());
-  EXPECT_EQ(Slurp(conditions.path()), "[shop]\r\norders='A' = grade or name = 'B'\r\nlines=qty > 1\r\n");
+  EXPECT_EQ(Slurp(conditions.path()),
+            "[shop]\r\norders='A' = grade or name = 'B'\r\nlines=qty > 1\r\n");
 }
 
 TEST_F(ConfigFiles, MultiLineConditionRefusedAndNothingLost) {
@@ -156,16 +157,16 @@ TEST_F(ConfigFiles, ConnectAlwaysWritesTipsAndAutoBackup) {
   MigratorConfig config;
   config.options.auto_backup = true;
   ASSERT_TRUE(SaveMigratorConfigOnConnect(dir_ / "migrator.cfg", config).ok());
-  EXPECT_EQ(Slurp(dir_ / "migrator.cfg"),
-            "[Public]\r\nConfig=false\r\nTips=false\r\nAutoBackup=true\r\n[SourceDB]\r\nUserID=u\r\n");
+  EXPECT_EQ(
+      Slurp(dir_ / "migrator.cfg"),
+      "[Public]\r\nConfig=false\r\nTips=false\r\nAutoBackup=true\r\n[SourceDB]\r\nUserID=u\r\n");
 }
 
 TEST_F(ConfigFiles, PasswordWithTrailingBlankIsRefusedNotCut) {
   MigratorConfig config;
   config.options.config = true;
   config.source.password = "secret ";
-  EXPECT_EQ(SaveMigratorConfig(dir_ / "migrator.cfg", config).code(),
-            StatusCode::kInvalidArgument);
+  EXPECT_EQ(SaveMigratorConfig(dir_ / "migrator.cfg", config).code(), StatusCode::kInvalidArgument);
   EXPECT_FALSE(fs::exists(dir_ / "migrator.cfg"));
 }
 

@@ -117,10 +117,18 @@ TEST(IniFileWrite, ValuesThatWouldNotSurviveAreRefused) {
     std::string value;
   };
   const Bad bad[] = {
-      {"s", "k", "line1\r\nline2"}, {"s", "k", "a\nb"},       {"s", "k", std::string("a\0b", 3)},
-      {"s", "k", " leading"},       {"s", "k", "trailing "}, {"s]x", "k", "v"},
-      {"", "k", "v"},               {"s", "a=b", "v"},       {"s", " k", "v"},
-      {"s", ";k", "v"},             {"s", "[k", "v"},        {"s", "", "v"},
+      {"s", "k", "line1\r\nline2"},
+      {"s", "k", "a\nb"},
+      {"s", "k", std::string("a\0b", 3)},
+      {"s", "k", " leading"},
+      {"s", "k", "trailing "},
+      {"s]x", "k", "v"},
+      {"", "k", "v"},
+      {"s", "a=b", "v"},
+      {"s", " k", "v"},
+      {"s", ";k", "v"},
+      {"s", "[k", "v"},
+      {"s", "", "v"},
   };
   for (const Bad& b : bad) {
     Status st = ini.SetString(b.section, b.key, b.value);

@@ -16,22 +16,30 @@ using ::testing::HasSubstr;
 // Index_comment.
 SourceRow IndexRow(const char* table, bool unique, const char* key, int seq,
                    std::optional<std::string> column, const char* collation = "A",
-                   std::optional<std::string> sub_part = std::nullopt,
-                   const char* type = "BTREE") {
-  return SourceRow{table,        unique ? "0" : "1", key,  std::to_string(seq),
-                   column,       collation,          "0",  sub_part,
-                   std::nullopt, "",                 type, "",
+                   std::optional<std::string> sub_part = std::nullopt, const char* type = "BTREE") {
+  return SourceRow{table,
+                   unique ? "0" : "1",
+                   key,
+                   std::to_string(seq),
+                   column,
+                   collation,
+                   "0",
+                   sub_part,
+                   std::nullopt,
+                   "",
+                   type,
+                   "",
                    ""};
 }
 
 // One foreign-key row: CONSTRAINT_NAME, COLUMN_NAME, REFERENCED_TABLE_SCHEMA,
 // REFERENCED_TABLE_NAME, REFERENCED_COLUMN_NAME, ORDINAL_POSITION,
 // UPDATE_RULE, DELETE_RULE.
-SourceRow FkRow(const char* name, const char* column, const char* ref_table,
-                const char* ref_column, int position, const char* update = "RESTRICT",
-                const char* del = "RESTRICT", const char* schema = "shop") {
-  return SourceRow{name, column, schema, ref_table, ref_column, std::to_string(position), update,
-                   del};
+SourceRow FkRow(const char* name, const char* column, const char* ref_table, const char* ref_column,
+                int position, const char* update = "RESTRICT", const char* del = "RESTRICT",
+                const char* schema = "shop") {
+  return SourceRow{name,   column, schema, ref_table, ref_column, std::to_string(position),
+                   update, del};
 }
 
 TEST(BuildPrimaryKeySql, CompositeKeyInColumnOrder) {
@@ -63,11 +71,10 @@ TEST(BuildIndexSql, WorkedExampleWithQuotedNames) {
 TEST(BuildIndexSql, UniqueStaysUniqueAndKeysNamedLikeColumnsAreBuilt) {
   // Historically: UNIQUE KEY `code` (`code`) and an index named like a
   // foreign-key column were skipped, other unique keys became plain.
-  SourceRows rows = {IndexRow("orders", true, "PRIMARY", 1, "id"),
-                     IndexRow("orders", true, "code", 1, "code"),
-                     IndexRow("orders", true, "uq_pair", 1, "a"),
-                     IndexRow("orders", true, "uq_pair", 2, "b"),
-                     IndexRow("orders", false, "customer_id", 1, "customer_id")};
+  SourceRows rows = {
+      IndexRow("orders", true, "PRIMARY", 1, "id"), IndexRow("orders", true, "code", 1, "code"),
+      IndexRow("orders", true, "uq_pair", 1, "a"), IndexRow("orders", true, "uq_pair", 2, "b"),
+      IndexRow("orders", false, "customer_id", 1, "customer_id")};
   auto sql = BuildIndexSql("orders", rows);
   ASSERT_TRUE(sql.ok());
   EXPECT_THAT(sql->statements,
@@ -159,7 +166,8 @@ TEST(BuildForeignKeySql, RulesCarriedWhereAccessHasThem) {
   auto sql = BuildForeignKeySql("shop", "t", rows);
   ASSERT_TRUE(sql.ok());
   ASSERT_EQ(sql->statements.size(), 4u);
-  EXPECT_THAT(sql->statements[0], HasSubstr("REFERENCES `p`(`id`) ON UPDATE CASCADE ON DELETE SET NULL"));
+  EXPECT_THAT(sql->statements[0],
+              HasSubstr("REFERENCES `p`(`id`) ON UPDATE CASCADE ON DELETE SET NULL"));
   EXPECT_THAT(sql->statements[1], HasSubstr("REFERENCES `p`(`id`) ON DELETE CASCADE"));
   EXPECT_THAT(sql->statements[1], ::testing::Not(HasSubstr("UPDATE")));
   EXPECT_THAT(sql->statements[2], ::testing::EndsWith("REFERENCES `p`(`id`)"));

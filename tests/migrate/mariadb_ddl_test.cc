@@ -3,6 +3,7 @@
 // the `mariadb` command-line client. Skipped when VELQUIN_MYSQL_* is unset.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +11,6 @@
 #include <fstream>
 #include <map>
 #include <string>
-
-#include <unistd.h>
 
 #include "migrate/key_sql.h"
 #include "migrate/table_ddl.h"
@@ -152,34 +151,75 @@ TEST_F(MariaDb, EveryTypeBecomesTheDocumentedAccessType) {
   auto ddl = ConvertWithFacts("Every Type");
   ASSERT_TRUE(ddl.ok()) << ddl.status().ToString();
   const std::map<std::string, std::string> expected = {
-      {"id", "COUNTER"},             // int unsigned, values 1..2
+      {"id", "COUNTER"},  // int unsigned, values 1..2
       {"Key Id", "LONG"},
       {"monkey", "varchar(20)"},
-      {"unsigned_total", "LONG"},    // bigint unsigned zerofill, only NULLs
-      {"b_small", "LONG"},           // bigint, -1
-      {"b_big", "DECIMAL(19,0)"},    // bigint holding 9000000000
-      {"u_big", "DECIMAL(10,0)"},    // int unsigned holding 4294967295
-      {"t1", "SHORT"},        {"t2", "SHORT"},   {"s1", "SHORT"},    {"s2", "LONG"},
-      {"m1", "LONG"},         {"m2", "LONG"},    {"d1", "DECIMAL(10,2)"},
+      {"unsigned_total", "LONG"},  // bigint unsigned zerofill, only NULLs
+      {"b_small", "LONG"},         // bigint, -1
+      {"b_big", "DECIMAL(19,0)"},  // bigint holding 9000000000
+      {"u_big", "DECIMAL(10,0)"},  // int unsigned holding 4294967295
+      {"t1", "SHORT"},
+      {"t2", "SHORT"},
+      {"s1", "SHORT"},
+      {"s2", "LONG"},
+      {"m1", "LONG"},
+      {"m2", "LONG"},
+      {"d1", "DECIMAL(10,2)"},
       {"d2", "VARCHAR(67)"},  // decimal(65,30): scale beyond 28
-      {"d3", "DECIMAL(28,28)"}, {"d4", "DECIMAL(10,0)"},
-      {"f1", "SINGLE"},       {"f2", "SINGLE"},  {"f3", "DOUBLE"},   {"f4", "DOUBLE"},
-      {"f5", "DOUBLE"},       {"bt1", "BIT"},
-      {"bt_null", "BYTE"},    // a NULL is present
-      {"bt_nonull", "BIT"},   // nullable, but no NULL present
-      {"bt3", "SHORT"},       {"bt4", "LONG"},   // bit(64), only NULLs
-      {"dt", "DATETIME"},     {"tm", "DATETIME"}, {"tm2", "DATETIME"}, {"dtm", "DATETIME"},
-      {"ts", "DATETIME"},     {"yr", "SHORT"},   {"c1", "VARCHAR(10)"}, {"c2", "VARCHAR(1)"},
-      {"v1", "varchar(255)"}, {"v2", "LONGTEXT"}, {"bn", "binary(16)"},
-      {"vb", "varbinary(255)"}, {"vb2", "LONGBINARY"}, {"tt", "VARCHAR(255)"},
-      {"tx", "MEMO"},         {"mt", "MEMO"},    {"lt", "MEMO"},     {"tb", "VARBINARY(255)"},
-      {"bb", "LONGBINARY"},   {"mb", "LONGBINARY"}, {"lb", "LONGBINARY"},
-      {"e1", "VARCHAR(4)"},   {"st", "VARCHAR(5)"}, {"j", "MEMO"},   {"g", "LONGBINARY"},
-      {"pt", "LONGBINARY"},   {"ls", "LONGBINARY"}, {"pg", "LONGBINARY"}, {"mp", "LONGBINARY"},
-      {"ml", "LONGBINARY"},   {"mpg", "LONGBINARY"}, {"gc", "LONGBINARY"},
-      {"u", "VARCHAR(36)"},   {"i4", "VARCHAR(15)"}, {"i6", "VARCHAR(39)"},
-      {"gen", "LONG"},        {"gen2", "varchar(20)"}, {"inv", "LONG"}, {"chk", "LONG"},
-      {"Select", "varchar(5)"}, {"x.y", "LONG"},  {"ts2", "DATETIME"},
+      {"d3", "DECIMAL(28,28)"},
+      {"d4", "DECIMAL(10,0)"},
+      {"f1", "SINGLE"},
+      {"f2", "SINGLE"},
+      {"f3", "DOUBLE"},
+      {"f4", "DOUBLE"},
+      {"f5", "DOUBLE"},
+      {"bt1", "BIT"},
+      {"bt_null", "BYTE"},   // a NULL is present
+      {"bt_nonull", "BIT"},  // nullable, but no NULL present
+      {"bt3", "SHORT"},
+      {"bt4", "LONG"},  // bit(64), only NULLs
+      {"dt", "DATETIME"},
+      {"tm", "DATETIME"},
+      {"tm2", "DATETIME"},
+      {"dtm", "DATETIME"},
+      {"ts", "DATETIME"},
+      {"yr", "SHORT"},
+      {"c1", "VARCHAR(10)"},
+      {"c2", "VARCHAR(1)"},
+      {"v1", "varchar(255)"},
+      {"v2", "LONGTEXT"},
+      {"bn", "binary(16)"},
+      {"vb", "varbinary(255)"},
+      {"vb2", "LONGBINARY"},
+      {"tt", "VARCHAR(255)"},
+      {"tx", "MEMO"},
+      {"mt", "MEMO"},
+      {"lt", "MEMO"},
+      {"tb", "VARBINARY(255)"},
+      {"bb", "LONGBINARY"},
+      {"mb", "LONGBINARY"},
+      {"lb", "LONGBINARY"},
+      {"e1", "VARCHAR(4)"},
+      {"st", "VARCHAR(5)"},
+      {"j", "MEMO"},
+      {"g", "LONGBINARY"},
+      {"pt", "LONGBINARY"},
+      {"ls", "LONGBINARY"},
+      {"pg", "LONGBINARY"},
+      {"mp", "LONGBINARY"},
+      {"ml", "LONGBINARY"},
+      {"mpg", "LONGBINARY"},
+      {"gc", "LONGBINARY"},
+      {"u", "VARCHAR(36)"},
+      {"i4", "VARCHAR(15)"},
+      {"i6", "VARCHAR(39)"},
+      {"gen", "LONG"},
+      {"gen2", "varchar(20)"},
+      {"inv", "LONG"},
+      {"chk", "LONG"},
+      {"Select", "varchar(5)"},
+      {"x.y", "LONG"},
+      {"ts2", "DATETIME"},
   };
   ASSERT_EQ(ddl->columns.size(), expected.size()) << ddl->sql;
   for (const ColumnPlan& plan : ddl->columns) {
@@ -199,8 +239,8 @@ TEST_F(MariaDb, EveryTypeBecomesTheDocumentedAccessType) {
     if (!in_name && c != '`') outside_names += c;
   }
   for (const char* word : {"default", "collate", "character", "comment", "check", "unsigned",
-                           "zerofill", "auto_increment", "primary", "key", "generated",
-                           "invisible", "engine", "current_timestamp"}) {
+                           "zerofill", "auto_increment", "primary", "key", "generated", "invisible",
+                           "engine", "current_timestamp"}) {
     EXPECT_THAT(outside_names, Not(HasSubstr(word))) << ddl->sql;
   }
   // NULL only as part of NOT NULL.

@@ -106,15 +106,18 @@ TEST(RegexErrors, BadPatternIsAnErrorValue) {
 }
 
 TEST(RegexErrors, InvalidUtf8PassesThrough) {
-  std::string input = "a\xff\xfe" "b";
-  EXPECT_EQ(Replace(input, "b", "c"), "a\xff\xfe" "c");
+  std::string input =
+      "a\xff\xfe"
+      "b";
+  EXPECT_EQ(Replace(input, "b", "c"),
+            "a\xff\xfe"
+            "c");
 }
 
 TEST(RegexReplaceEach, ComputesReplacementFromGroups) {
-  auto result = RegexReplaceEach("int(3) int(12)", "int\\(([0-9]+)\\)",
-                                 [](const RegexMatch& m) {
-                                   return std::to_string(std::stoi(std::string(m.Group(1))) * 2);
-                                 });
+  auto result = RegexReplaceEach("int(3) int(12)", "int\\(([0-9]+)\\)", [](const RegexMatch& m) {
+    return std::to_string(std::stoi(std::string(m.Group(1))) * 2);
+  });
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(*result, "6 24");
 }

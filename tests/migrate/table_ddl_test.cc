@@ -83,7 +83,8 @@ TEST(ConvertTableDdl, MariaDb1011Layout) {
       "  `Id` int(10) unsigned NOT NULL AUTO_INCREMENT,\n"
       "  `Price` decimal(10,2) NOT NULL DEFAULT 0.00,\n"
       "  `Qty` int(11) DEFAULT 5 CHECK (`Qty` > 0),\n"
-      "  `Name` varchar(40) CHARACTER SET utf8mb4 COLLATE utf8mb4_bin DEFAULT 'It''s \\\\ (x), key',\n"
+      "  `Name` varchar(40) CHARACTER SET utf8mb4 COLLATE utf8mb4_bin DEFAULT 'It''s \\\\ (x), "
+      "key',\n"
       "  `ts` timestamp NOT NULL DEFAULT current_timestamp() ON UPDATE current_timestamp(),\n"
       "  `j` longtext CHARACTER SET utf8mb4 COLLATE utf8mb4_bin DEFAULT NULL CHECK "
       "(json_valid(`j`)),\n"
@@ -215,9 +216,9 @@ TEST(ConvertTableDdl, ForeignKeyColumnTakesTheReferencedType) {
 }
 
 TEST(ConvertTableDdl, BadInputIsAnError) {
-  for (std::string_view text : {std::string_view("FALSE"), std::string_view("No Connection!"),
-                                std::string_view(""),
-                                std::string_view("CREATE TABLE `t` (\n  `a` int(11),\n  `b` varch")}) {
+  for (std::string_view text :
+       {std::string_view("FALSE"), std::string_view("No Connection!"), std::string_view(""),
+        std::string_view("CREATE TABLE `t` (\n  `a` int(11),\n  `b` varch")}) {
     auto result = ConvertTableDdl(text);
     EXPECT_FALSE(result.ok()) << text;
     EXPECT_EQ(result.status().code(), StatusCode::kInvalidArgument);

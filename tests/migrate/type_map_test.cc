@@ -15,7 +15,7 @@ struct Row {
   const char* id;
   const char* declaration;  // as SHOW CREATE TABLE writes the column after its name
   std::optional<ColumnFacts> facts;
-  const char* referenced;   // Access type of the referenced column, or nullptr
+  const char* referenced;  // Access type of the referenced column, or nullptr
   const char* expected;
   ValueTransform transform;
   bool needs_facts;
@@ -40,8 +40,7 @@ const Row kRows[] = {
     {"I6", "int(10) unsigned", Facts("0", "2147483647"), nullptr, "LONG", T::kAsIs, true},
     {"I6_Empty", "int unsigned", Facts(std::nullopt, std::nullopt), nullptr, "LONG", T::kAsIs,
      true},
-    {"I7", "int(10) unsigned", Facts("0", "2147483648"), nullptr, "DECIMAL(10,0)", T::kAsIs,
-     true},
+    {"I7", "int(10) unsigned", Facts("0", "2147483648"), nullptr, "DECIMAL(10,0)", T::kAsIs, true},
     {"I7_NotExamined", "int(10) unsigned", {}, nullptr, "DECIMAL(10,0)", T::kAsIs, true},
     {"I8", "bigint(20) NOT NULL", Facts("-2147483648", "5"), nullptr, "LONG", T::kAsIs, true},
     {"I9", "bigint(20) NOT NULL", Facts("-2147483649", "5"), nullptr, "DECIMAL(19,0)", T::kAsIs,
@@ -52,8 +51,8 @@ const Row kRows[] = {
      T::kAsIs, true},
     {"I12", "int(11) NOT NULL AUTO_INCREMENT", {}, nullptr, "COUNTER", T::kAsIs, false},
     {"I12_Small", "smallint(6) NOT NULL AUTO_INCREMENT", {}, nullptr, "COUNTER", T::kAsIs, false},
-    {"I12_Wide", "bigint(20) unsigned NOT NULL AUTO_INCREMENT", Facts("1", "6"), nullptr,
-     "COUNTER", T::kAsIs, true},
+    {"I12_Wide", "bigint(20) unsigned NOT NULL AUTO_INCREMENT", Facts("1", "6"), nullptr, "COUNTER",
+     T::kAsIs, true},
     {"I13", "bigint(20) NOT NULL AUTO_INCREMENT", Facts("1", "3000000000"), nullptr,
      "DECIMAL(19,0)", T::kAsIs, true},
     {"I14_Decimal", "int(11) NOT NULL", {}, "DECIMAL(20,0)", "DECIMAL(20,0)", T::kAsIs, false},
@@ -86,14 +85,24 @@ const Row kRows[] = {
      T::kBitsToNumber, true},
     {"B7_Bit32", "bit(32)", {}, nullptr, "DECIMAL(10,0)", T::kBitsToNumber, true},
     {"D1", "date DEFAULT '2000-01-01'", {}, nullptr, "DATETIME", T::kDate, false},
-    {"D2", "datetime(6) DEFAULT current_timestamp(6)", {}, nullptr, "DATETIME", T::kDateTime,
+    {"D2",
+     "datetime(6) DEFAULT current_timestamp(6)",
+     {},
+     nullptr,
+     "DATETIME",
+     T::kDateTime,
      false},
     {"D2_Timestamp", "timestamp NULL DEFAULT NULL", {}, nullptr, "DATETIME", T::kDateTime, false},
     {"D3", "time(3) DEFAULT NULL", {}, nullptr, "DATETIME", T::kTimeOfDay, false},
     {"D4", "year(4) DEFAULT NULL", {}, nullptr, "SHORT", T::kAsIs, false},
     {"D4_MySql8", "year", {}, nullptr, "SHORT", T::kAsIs, false},
-    {"S1", "char(10) CHARACTER SET latin1 COLLATE latin1_swedish_ci", {}, nullptr, "VARCHAR(10)",
-     T::kAsIs, false},
+    {"S1",
+     "char(10) CHARACTER SET latin1 COLLATE latin1_swedish_ci",
+     {},
+     nullptr,
+     "VARCHAR(10)",
+     T::kAsIs,
+     false},
     {"S1_Zero", "char(0)", {}, nullptr, "VARCHAR(1)", T::kAsIs, false},
     {"S2", "varchar(255) NOT NULL", {}, nullptr, "varchar(255)", T::kAsIs, false},
     {"S3", "varchar(256)", {}, nullptr, "LONGTEXT", T::kAsIs, false},
@@ -104,15 +113,28 @@ const Row kRows[] = {
     {"S6", "json DEFAULT NULL", {}, nullptr, "MEMO", T::kAsIs, false},
     {"S6_MariaDb",
      "longtext CHARACTER SET utf8mb4 COLLATE utf8mb4_bin DEFAULT NULL CHECK (json_valid(`c`))",
-     {}, nullptr, "MEMO", T::kAsIs, false},
-    {"S7", "enum('a','B c','it''s','\xc3\xa9t\xc3\xa9s') NOT NULL", {}, nullptr, "VARCHAR(4)",
-     T::kAsIs, false},
+     {},
+     nullptr,
+     "MEMO",
+     T::kAsIs,
+     false},
+    {"S7",
+     "enum('a','B c','it''s','\xc3\xa9t\xc3\xa9s') NOT NULL",
+     {},
+     nullptr,
+     "VARCHAR(4)",
+     T::kAsIs,
+     false},
     {"S8", "set('x','y;z','w')", {}, nullptr, "VARCHAR(7)", T::kAsIs, false},
     {"S9",
      "set('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa',"
      "'bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb',"
      "'cccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccccc')",
-     {}, nullptr, "MEMO", T::kAsIs, false},
+     {},
+     nullptr,
+     "MEMO",
+     T::kAsIs,
+     false},
     {"S10", "uuid DEFAULT NULL", {}, nullptr, "VARCHAR(36)", T::kAsIs, false},
     {"S11", "inet4", {}, nullptr, "VARCHAR(15)", T::kAsIs, false},
     {"S11_V6", "inet6", {}, nullptr, "VARCHAR(39)", T::kAsIs, false},
@@ -152,8 +174,8 @@ TEST_P(TypeMapRow, MapsAsDocumented) {
     }
     referenced = r;
   }
-  ColumnPlan plan = MapColumnType(column, row.facts ? &*row.facts : nullptr,
-                                  referenced ? &*referenced : nullptr);
+  ColumnPlan plan =
+      MapColumnType(column, row.facts ? &*row.facts : nullptr, referenced ? &*referenced : nullptr);
   EXPECT_EQ(plan.access_type, row.expected);
   EXPECT_EQ(plan.transform, row.transform);
 
