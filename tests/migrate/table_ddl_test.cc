@@ -160,6 +160,33 @@ TEST(ConvertTableDdl, MySql80LayoutWithoutDisplayWidths) {
   EXPECT_EQ(ddl.columns[4].transform, ValueTransform::kGeometry);
 }
 
+TEST(ConvertTableDdl, MySql57Layout) {
+  // MySQL 5.7: quoted numeric defaults, CURRENT_TIMESTAMP without
+  // parentheses, NULL spelled out on timestamps, utf8 character sets,
+  // unnamed CHECK clauses are not printed (5.7 ignores them).
+  TableDdl ddl = Convert(
+      "CREATE TABLE `Customers` (\n"
+      "  `ID` int(11) NOT NULL AUTO_INCREMENT,\n"
+      "  `Name` varchar(50) CHARACTER SET utf8 COLLATE utf8_bin NOT NULL DEFAULT '',\n"
+      "  `Balance` decimal(12,4) DEFAULT '0.0000',\n"
+      "  `Seen` timestamp NULL DEFAULT NULL,\n"
+      "  `Changed` timestamp NOT NULL DEFAULT CURRENT_TIMESTAMP ON UPDATE CURRENT_TIMESTAMP,\n"
+      "  `Rate` float(5,2) NOT NULL DEFAULT '1.00',\n"
+      "  PRIMARY KEY (`ID`),\n"
+      "  KEY `Name` (`Name`)\n"
+      ") ENGINE=MyISAM AUTO_INCREMENT=12 DEFAULT CHARSET=latin1 ROW_FORMAT=DYNAMIC");
+  EXPECT_EQ(ddl.sql,
+            "create table `Customers` (\n"
+            "  `ID` COUNTER  not null ,\n"
+            "  `Name` varchar(50) not null ,\n"
+            "  `Balance` DECIMAL(12,4) ,\n"
+            "  `Seen` DATETIME ,\n"
+            "  `Changed` DATETIME not null ,\n"
+            "  `Rate` SINGLE not null \n"
+            ")\n");
+  EXPECT_TRUE(ddl.log.empty()) << ddl.log[0];
+}
+
 TEST(ConvertTableDdl, NamesHoldingKeywordsSurviveWhole) {
   // Historical faults: a column whose line held "key" before its first comma
   // was deleted; "unsigned" and "auto_increment" were cut out of names;
