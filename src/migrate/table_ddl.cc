@@ -355,14 +355,31 @@ Result<TableDdl> ConvertTableDdl(std::string_view show_create_table, const Table
   TableDdl out;
   out.table_name = NameOf(p.table_token, p.masked);
   std::map<std::string, std::size_t, CaseInsensitiveLess> by_name;
-  for (const SourceColumn& c : columns) {
+  auto plan_column = [&](const SourceColumn& c, const ColumnPlan* self_reference) {
     auto fact = input.facts.find(c.name);
     auto ref = input.referenced.find(c.name);
-    ColumnPlan plan = MapColumnType(c, fact == input.facts.end() ? nullptr : &fact->second,
-                                    ref == input.referenced.end() ? nullptr : &ref->second);
-    if (!plan.reason.empty()) out.log.push_back(LogLine(plan));
+    const ColumnPlan* referenced = ref == input.referenced.end() ? self_reference : &ref->second;
+    return MapColumnType(c, fact == input.facts.end() ? nullptr : &fact->second, referenced);
+  };
+  for (const SourceColumn& c : columns) {
     by_name[c.name] = out.columns.size();
-    out.columns.push_back(std::move(plan));
+    out.columns.push_back(plan_column(c, nullptr));
+  }
+  // A foreign key into this same table: its columns take the type just
+  // planned for the columns they reference.
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<ForeignKeyDecl> keys, ParseForeignKeys(show_create_table));
+  for (const ForeignKeyDecl& fk : keys) {
+    if (!fk.referenced_database.empty() || fk.referenced_table != out.table_name) continue;
+    for (std::size_t i = 0; i < fk.columns.size() && i < fk.referenced_columns.size(); ++i) {
+      auto column = by_name.find(fk.columns[i]);
+      auto target = by_name.find(fk.referenced_columns[i]);
+      if (column == by_name.end() || target == by_name.end()) continue;
+      ColumnPlan referenced = out.columns[target->second];
+      out.columns[column->second] = plan_column(columns[column->second], &referenced);
+    }
+  }
+  for (const ColumnPlan& plan : out.columns) {
+    if (!plan.reason.empty()) out.log.push_back(LogLine(plan));
   }
   std::vector<std::string> source_types;
   for (const SourceColumn& c : columns) source_types.push_back(c.type);

@@ -45,7 +45,8 @@ struct TableDdlInput {
   // Data facts per column name, for the columns NeedsColumnFacts() names.
   ColumnFactsMap facts;
   // For each foreign-key column: the plan of the column it references (from
-  // converting the referenced table first).
+  // converting the referenced table first). Keys into the same table are
+  // resolved by ConvertTableDdl itself.
   std::map<std::string, ColumnPlan, CaseInsensitiveLess> referenced;
 };
 

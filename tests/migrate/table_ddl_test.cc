@@ -242,6 +242,29 @@ TEST(ConvertTableDdl, ForeignKeyColumnTakesTheReferencedType) {
   EXPECT_THAT(ddl.log[0], HasSubstr("same type as the referenced column"));
 }
 
+TEST(ConvertTableDdl, SelfReferenceTakesTheTypeOfItsOwnKey) {
+  TableDdlInput input;
+  input.facts["id"] = ColumnFacts{"1", "5000000000", false};
+  input.facts["parent"] = ColumnFacts{"1", "40", true};
+  TableDdl ddl = Convert(
+      "CREATE TABLE `tree` (\n"
+      "  `id` bigint(20) NOT NULL AUTO_INCREMENT,\n"
+      "  `parent` bigint(20) DEFAULT NULL,\n"
+      "  PRIMARY KEY (`id`),\n"
+      "  KEY `parent` (`parent`),\n"
+      "  CONSTRAINT `up` FOREIGN KEY (`parent`) REFERENCES `tree` (`id`)\n"
+      ") ENGINE=InnoDB",
+      input);
+  EXPECT_EQ(ddl.sql,
+            "create table `tree` (\n"
+            "  `id` DECIMAL(19,0)  not null ,\n"
+            "  `parent` DECIMAL(19,0)  \n"
+            ")\n")
+      << "parent's own values fit LONG, but it must match the key it references";
+  ASSERT_EQ(ddl.log.size(), 2u);
+  EXPECT_THAT(ddl.log[1], HasSubstr("same type as the referenced column"));
+}
+
 TEST(ConvertTableDdl, BadInputIsAnError) {
   for (std::string_view text :
        {std::string_view("FALSE"), std::string_view("No Connection!"), std::string_view(""),
