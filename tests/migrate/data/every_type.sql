@@ -73,3 +73,13 @@ CREATE TABLE `child table` (
   CONSTRAINT fk_self FOREIGN KEY (up) REFERENCES `child table` (`child id`) ON DELETE SET NULL
 );
 INSERT INTO `child table` VALUES (1, 1, 'a', NULL, NULL), (2, 2, 'b', 1, 5);
+
+CREATE TABLE clash (
+  id int NOT NULL,
+  code varchar(10) COLLATE utf8mb4_bin NOT NULL,
+  other varchar(10) DEFAULT NULL,
+  PRIMARY KEY (id),
+  UNIQUE KEY code (code),
+  UNIQUE KEY other (other)
+);
+INSERT INTO clash VALUES (1, 'Abc', 'x'), (2, 'abc', NULL), (3, 'b', NULL);
