@@ -265,6 +265,16 @@ TEST(ConvertTableDdl, SelfReferenceTakesTheTypeOfItsOwnKey) {
   EXPECT_THAT(ddl.log[1], HasSubstr("same type as the referenced column"));
 }
 
+TEST(ConvertTableDdl, NamesAreWrittenForJet) {
+  // MySQL doubles a back quote inside a name; Jet cannot escape it, so such a
+  // name goes into brackets. ANSI_QUOTES output uses double quotes for names.
+  TableDdl ddl = Convert("CREATE TABLE \"odd\" (\n  `a``b` int(11) NOT NULL,\n  \"c d\" text\n)");
+  EXPECT_EQ(ddl.sql, "create table `odd` (\n  [a`b] LONG  not null,\n  `c d` MEMO\n)\n");
+  EXPECT_EQ(ddl.columns[0].name, "a`b");
+  auto bad = ConvertTableDdl("CREATE TABLE `t` (\n  `a``[b]` int(11)\n)");
+  EXPECT_EQ(bad.status().code(), StatusCode::kInvalidArgument);
+}
+
 TEST(ConvertTableDdl, BadInputIsAnError) {
   for (std::string_view text :
        {std::string_view("FALSE"), std::string_view("No Connection!"), std::string_view(""),
