@@ -381,6 +381,22 @@ Result<TableDdl> ConvertTableDdl(std::string_view show_create_table, const Table
   for (const ColumnPlan& plan : out.columns) {
     if (!plan.reason.empty()) out.log.push_back(LogLine(plan));
   }
+  // CHECK constraints are rules, not data: say that they stay behind.
+  VELQUIN_ASSIGN_OR_RETURN(auto checks,
+                           RegexFindAll(p.masked.text, "\\n  (?:constraint (" + std::string(kName) +
+                                                           "|[\\w$]+) )?check\\b"));
+  for (const RegexMatch& m : checks) {
+    std::string name = m.Group(1).empty() ? "" : " `" + NameOf(m.Group(1), p.masked) + "`";
+    out.log.push_back("CHECK constraint" + name + " is not carried");
+  }
+  VELQUIN_ASSIGN_OR_RETURN(auto column_checks,
+                           RegexFindAll(p.masked.text, "\\n  (" + std::string(kName) +
+                                                           "|[\\w$]+) [^\\n]*\\scheck\\s*\\("));
+  for (const RegexMatch& m : column_checks) {
+    if (ChunkIndex(m.Group(1)) < 0 && IsKeyLineWord(m.Group(1))) continue;
+    out.log.push_back("CHECK constraint of column `" + NameOf(m.Group(1), p.masked) +
+                      "` is not carried");
+  }
   std::vector<std::string> source_types;
   for (const SourceColumn& c : columns) source_types.push_back(c.type);
 

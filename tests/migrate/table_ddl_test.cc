@@ -105,6 +105,10 @@ TEST(ConvertTableDdl, MariaDb1011Layout) {
             "  `j` MEMO ,\n"
             "  `last` DATETIME \n"
             ")\n");
+  EXPECT_THAT(ddl.log, ::testing::ElementsAre(::testing::HasSubstr("`Id`"),
+                                              "CHECK constraint `qty_pos` is not carried",
+                                              "CHECK constraint of column `Qty` is not carried",
+                                              "CHECK constraint of column `j` is not carried"));
 }
 
 TEST(ConvertTableDdl, MariaDbLastColumnKeepsNoDefault) {
