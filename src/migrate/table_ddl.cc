@@ -1,5 +1,6 @@
 #include "migrate/table_ddl.h"
 
+#include <charconv>
 #include <functional>
 
 #include "migrate/regex.h"
@@ -49,6 +50,10 @@ Masked Mask(std::string_view in) {
       std::size_t close = in.find("*/", i + 2);
       i = close == std::string_view::npos ? in.size() : close + 2;
       if (!m.text.empty() && m.text.back() == ' ') m.text.pop_back();
+    } else if (c == '\x01' || c == '\x02') {
+      // The placeholder marks cannot occur in MySQL's text; never let them.
+      m.text += ' ';
+      ++i;
     } else {
       m.text += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
       ++i;
@@ -63,7 +68,9 @@ std::string Unmask(std::string_view text, const std::vector<std::string>& chunks
     if (text[i] == '\x01') {
       std::size_t close = text.find('\x02', i);
       if (close != std::string_view::npos) {
-        std::size_t index = std::stoul(std::string(text.substr(i + 1, close - i - 1)));
+        std::string_view digits = text.substr(i + 1, close - i - 1);
+        std::size_t index = chunks.size();
+        std::from_chars(digits.data(), digits.data() + digits.size(), index);
         if (index < chunks.size()) out += chunks[index];
         i = close;
         continue;
@@ -122,7 +129,10 @@ struct PreparedDdl {
 // Chunk index of a placeholder token, or -1 for a bare word.
 long ChunkIndex(std::string_view token) {
   if (token.size() < 3 || token.front() != '\x01') return -1;
-  return std::stol(std::string(token.substr(1, token.size() - 2)));
+  long index = -1;
+  std::string_view digits = token.substr(1, token.size() - 2);
+  std::from_chars(digits.data(), digits.data() + digits.size(), index);
+  return index;
 }
 
 std::string NameOf(std::string_view token, const Masked& m) {

@@ -289,6 +289,24 @@ TEST(ConvertTableDdl, BadInputIsAnError) {
   }
 }
 
+TEST(ConvertTableDdl, EveryPrefixAndStrayBytesGiveAResultOrAnError) {
+  // Text cut anywhere (as a reader stopped early would leave it), or holding
+  // bytes MySQL never writes, must give a statement or an error, never a crash.
+  std::string text(kOrders);
+  text += std::string(
+      "\x01\x02\x01"
+      "99\x02 `\x01` '\x02'");
+  for (std::size_t n = 0; n <= text.size(); ++n) {
+    auto result = ConvertTableDdl(std::string_view(text).substr(0, n));
+    if (result.ok()) {
+      EXPECT_THAT(result->sql, ::testing::EndsWith(")\n")) << n;
+      EXPECT_EQ(result->sql.find('\x01'), std::string::npos) << n;
+    } else {
+      EXPECT_EQ(result.status().code(), StatusCode::kInvalidArgument) << n;
+    }
+  }
+}
+
 TEST(ParseCreateTable, ColumnsAndForeignKeys) {
   constexpr std::string_view kText =
       "CREATE TABLE `probe_child` (\n"
