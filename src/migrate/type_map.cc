@@ -332,7 +332,7 @@ ColumnPlan MapColumnType(const SourceColumn& column, const ColumnFacts* facts,
   return plan;
 }
 
-std::string AccessTypeName(AccessType type) {
+std::string JetTypeKeyword(AccessType type) {
   switch (type) {
     case AccessType::kYesNo:
       return "BIT";

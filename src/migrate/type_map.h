@@ -93,6 +93,6 @@ ColumnPlan MapColumnType(const SourceColumn& column, const ColumnFacts* facts,
                          const ColumnPlan* referenced_type);
 
 // "BIT", "LONG", "DECIMAL(p,s)" ... for a plan (the Jet spelling).
-std::string AccessTypeName(AccessType type);
+std::string JetTypeKeyword(AccessType type);
 
 }  // namespace velquin
