@@ -92,7 +92,7 @@ bool NeedsColumnFacts(const SourceColumn& column);
 ColumnPlan MapColumnType(const SourceColumn& column, const ColumnFacts* facts,
                          const ColumnPlan* referenced_type);
 
-// "BIT", "LONG", "DECIMAL(p,s)" ... for a plan (the Jet spelling).
+// The Jet SQL keyword of a type: "BIT", "LONG", "DECIMAL", "VARCHAR" ... ("" for kUnknown).
 std::string JetTypeKeyword(AccessType type);
 
 }  // namespace velquin

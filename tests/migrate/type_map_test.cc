@@ -178,6 +178,13 @@ TEST_P(TypeMapRow, MapsAsDocumented) {
       MapColumnType(column, row.facts ? &*row.facts : nullptr, referenced ? &*referenced : nullptr);
   EXPECT_EQ(plan.access_type, row.expected);
   EXPECT_EQ(plan.transform, row.transform);
+  // The written type names its type's keyword (LONGTEXT is Jet's other
+  // spelling of MEMO; VARBINARY contains BINARY).
+  std::string keyword = AsciiLower(JetTypeKeyword(plan.type));
+  EXPECT_EQ(keyword.empty(), plan.type == AccessType::kUnknown);
+  if (plan.access_type != "LONGTEXT") {
+    EXPECT_NE(AsciiLower(plan.access_type).find(keyword), std::string::npos) << keyword;
+  }
 
   // The statement carries the same type.
   TableDdlInput input;
