@@ -152,7 +152,7 @@ Result<DateTimeValue> ParseDateTimeText(std::string_view text) {
   const int nc = sc.Digits(4, &c);
   if (nc == 0) return Invalid(text, "the date must have a year, a month and a day");
   int64_t year = 0, month = 0, day = 0;
-  if (na == 4) {
+  if (na >= 3) {  // the year first: 2024-01-31, 0100-01-01, 100-01-01
     year = a, month = b, day = c;
     if (nc > 2) return Invalid(text, "the day needs at most two digits");
   } else if (sep == '/' && nc == 4 && na <= 2) {
@@ -168,13 +168,20 @@ Result<DateTimeValue> ParseDateTimeText(std::string_view text) {
   v.year = static_cast<int>(year);
   v.month = static_cast<int>(month);
   v.day = static_cast<int>(day);
+  bool has_time = false;
   if (sc.Peek() == 'T' || sc.Peek() == ' ' || sc.Peek() == '\t') {
     sc.Skip();
     sc.SkipBlanks();
-    if (!sc.AtEnd()) VELQUIN_RETURN_IF_ERROR(ReadTime(sc, text, &v));
+    if (!sc.AtEnd()) {
+      VELQUIN_RETURN_IF_ERROR(ReadTime(sc, text, &v));
+      has_time = true;
+    }
   }
   sc.SkipBlanks();
-  if (!sc.AtEnd()) return Invalid(text, "unexpected text after the date");
+  if (!sc.AtEnd()) {
+    return Invalid(text,
+                   has_time ? "unexpected text after the time" : "unexpected text after the date");
+  }
   return v;
 }
 

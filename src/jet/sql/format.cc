@@ -11,9 +11,9 @@ int Precedence(const Expr& e) {
   switch (e.kind) {
     case ExprKind::kBinaryOp:
       switch (e.binary_op) {
-        case BinaryOp::kOr:
+        case BinaryOp::kXor:  // Access: XOR binds more loosely than OR
           return 1;
-        case BinaryOp::kXor:
+        case BinaryOp::kOr:
           return 2;
         case BinaryOp::kAnd:
           return 3;

@@ -883,16 +883,17 @@ class Parser {
     if (++depth_ > 200) Throw("The expression is nested too deeply.");
   }
 
+  // A whole expression. As in Access, XOR binds more loosely than OR.
   Expr ParseOr() {
     EnterNesting();
-    Expr e = ParseXor();
-    while (AcceptWord("OR")) e = MakeBinary(BinaryOp::kOr, std::move(e), ParseXor());
+    Expr e = ParseOrTerm();
+    while (AcceptWord("XOR")) e = MakeBinary(BinaryOp::kXor, std::move(e), ParseOrTerm());
     --depth_;
     return e;
   }
-  Expr ParseXor() {
+  Expr ParseOrTerm() {
     Expr e = ParseAnd();
-    while (AcceptWord("XOR")) e = MakeBinary(BinaryOp::kXor, std::move(e), ParseAnd());
+    while (AcceptWord("OR")) e = MakeBinary(BinaryOp::kOr, std::move(e), ParseAnd());
     return e;
   }
   Expr ParseAnd() {
@@ -1105,8 +1106,8 @@ class Parser {
             (!IsReservedWord(t.value) || t.IsWord("LEFT") || t.IsWord("RIGHT"))) {
           return ParseFunctionCall();
         }
-        if (t.IsWord("SELECT")) Fail(t, "Subqueries are not supported.");
-        if (t.IsWord("EXISTS")) Fail(t, "Subqueries are not supported.");
+        if (t.IsWord("SELECT") || t.IsWord("EXISTS")) Fail(t, "Subqueries are not supported.");
+        if (IsReservedWord(t.value)) Fail(t);
         [[fallthrough]];
       case TokenKind::kQuotedName: {
         std::string first = ParseName();
@@ -1122,7 +1123,9 @@ class Parser {
           if (Peek().IsSymbol(".")) Fail(Peek(), "A field is named as table.field at most.");
           return e;
         }
-        if (Peek().IsSymbol("!")) Fail(Peek(), "Write table.field, not table!field.");
+        if (Peek().IsSymbol("!") && !Peek(1).IsSymbol("=")) {
+          Fail(Peek(), "Write table.field, not table!field.");
+        }
         e.kind = ExprKind::kColumn;
         e.text = std::move(first);
         return e;
