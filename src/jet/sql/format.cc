@@ -282,7 +282,10 @@ bool IsPlainName(std::string_view name) {
 
 std::string FormatName(std::string_view name) {
   if (IsPlainName(name)) return std::string(name);
-  if (name.find(']') != std::string_view::npos && name.find('`') == std::string_view::npos) {
+  // Brackets cannot hold '[' or ']'; back quotes can, but cannot hold '`'.
+  // (A name with both cannot be written; Access's name rules forbid all three.)
+  if (name.find_first_of("[]") != std::string_view::npos &&
+      name.find('`') == std::string_view::npos) {
     return "`" + std::string(name) + "`";
   }
   return "[" + std::string(name) + "]";

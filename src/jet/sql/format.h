@@ -16,7 +16,8 @@ enum class ExprStyle : uint8_t {
 };
 
 // A name as written in a statement: bare when it is a plain ASCII word that
-// is not reserved, otherwise in [brackets] (or `back quotes` when it holds ']').
+// is not reserved, otherwise in [brackets] (or `back quotes` when it holds
+// '[' or ']').
 std::string FormatName(std::string_view name);
 
 std::string FormatExpression(const Expr& expr, ExprStyle style = ExprStyle::kSql);
