@@ -38,7 +38,9 @@ bool Token::IsWord(std::string_view upper_word) const {
   return true;
 }
 
-Token Lexer::Next() {
+// Reads the token at *pos and moves past it. Texts that are not a slice of
+// `text_` (unescaped strings, error messages) go into `storage`.
+static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::string>& storage) {
   while (pos_ < text_.size() && IsBlank(static_cast<unsigned char>(text_[pos_]))) ++pos_;
   Token t;
   t.offset = pos_;
@@ -54,7 +56,7 @@ Token Lexer::Next() {
     return t;
   };
   auto invalid = [&](std::string why) {
-    t.error = std::move(why);
+    t.error = storage.emplace_back(std::move(why));
     return finish(TokenKind::kInvalid);
   };
 
@@ -66,9 +68,9 @@ Token Lexer::Next() {
       return invalid(c == '`' ? "The name has no closing back quote."
                               : "The name has no closing bracket.");
     }
-    t.value = std::string(text_.substr(pos_ + 1, end - pos_ - 1));
+    t.value = text_.substr(pos_ + 1, end - pos_ - 1);
     pos_ = end + 1;
-    if (c == '[' && t.value.find('[') != std::string::npos) {
+    if (c == '[' && t.value.find('[') != std::string_view::npos) {
       return invalid("A name in brackets cannot contain '['.");
     }
     return finish(TokenKind::kQuotedName);
@@ -76,23 +78,32 @@ Token Lexer::Next() {
 
   if (c == '\'' || c == '"') {
     ++pos_;
-    std::string value;
+    const size_t begin = pos_;
+    bool doubled = false;
     while (true) {
-      if (pos_ >= text_.size()) {
-        return invalid("The text has no closing quote.");
-      }
+      if (pos_ >= text_.size()) return invalid("The text has no closing quote.");
       if (static_cast<unsigned char>(text_[pos_]) == c) {
         if (pos_ + 1 < text_.size() && static_cast<unsigned char>(text_[pos_ + 1]) == c) {
-          value.push_back(static_cast<char>(c));
+          doubled = true;
           pos_ += 2;
           continue;
         }
-        ++pos_;
         break;
       }
-      value.push_back(text_[pos_++]);
+      ++pos_;
     }
-    t.value = std::move(value);
+    const std::string_view inside = text_.substr(begin, pos_ - begin);
+    ++pos_;  // the closing quote
+    if (!doubled) {
+      t.value = inside;
+    } else {
+      std::string& value = storage.emplace_back();
+      for (size_t i = 0; i < inside.size(); ++i) {
+        value.push_back(inside[i]);
+        if (static_cast<unsigned char>(inside[i]) == c) ++i;  // the doubled quote's twin
+      }
+      t.value = value;
+    }
     return finish(TokenKind::kString);
   }
 
@@ -102,7 +113,7 @@ Token Lexer::Next() {
       pos_ = text_.size();
       return invalid("The date has no closing '#'.");
     }
-    t.value = std::string(text_.substr(pos_ + 1, end - pos_ - 1));
+    t.value = text_.substr(pos_ + 1, end - pos_ - 1);
     pos_ = end + 1;
     auto date = ParseDateTimeText(t.value);
     if (!date.ok()) return invalid(date.status().message());
@@ -112,20 +123,12 @@ Token Lexer::Next() {
 
   if (c == '0' && pos_ + 1 < text_.size() && (text_[pos_ + 1] == 'x' || text_[pos_ + 1] == 'X')) {
     pos_ += 2;
-    std::string digits;
-    while (pos_ < text_.size() && HexValue(static_cast<unsigned char>(text_[pos_])) >= 0) {
-      digits.push_back(text_[pos_++]);
-    }
+    while (pos_ < text_.size() && HexValue(static_cast<unsigned char>(text_[pos_])) >= 0) ++pos_;
     if (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) {
       while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
       return invalid("A binary literal holds only hexadecimal digits.");
     }
-    // An odd count of digits reads as if a leading 0 were written (0xA = 0x0A).
-    if (digits.size() % 2 != 0) digits.insert(digits.begin(), '0');
-    for (size_t i = 0; i < digits.size(); i += 2) {
-      t.bytes.push_back(static_cast<uint8_t>(HexValue(digits[i]) * 16 + HexValue(digits[i + 1])));
-    }
-    t.value = std::string(text_.substr(start, pos_ - start));
+    t.value = text_.substr(start, pos_ - start);
     return finish(TokenKind::kBinary);
   }
 
@@ -148,13 +151,13 @@ Token Lexer::Next() {
       while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
       return invalid("A number cannot run into letters.");
     }
-    t.value = std::string(text_.substr(start, pos_ - start));
+    t.value = text_.substr(start, pos_ - start);
     return finish(TokenKind::kNumber);
   }
 
   if (IsWordStart(c)) {
     while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    t.value = std::string(text_.substr(start, pos_ - start));
+    t.value = text_.substr(start, pos_ - start);
     return finish(TokenKind::kWord);
   }
 
@@ -163,31 +166,48 @@ Token Lexer::Next() {
     const std::string_view two = text_.substr(pos_, 2);
     if (two == "<>" || two == "<=" || two == ">=") {
       pos_ += 2;
-      t.value = std::string(two);
+      t.value = two;
       return finish(TokenKind::kSymbol);
     }
   }
   ++pos_;
-  t.value = std::string(1, static_cast<char>(c));
+  t.value = text_.substr(start, 1);
   return finish(TokenKind::kSymbol);
 }
 
-std::vector<Token> Tokenize(std::string_view text) {
-  std::vector<Token> tokens;
-  Lexer lexer(text);
+std::vector<uint8_t> Token::Bytes() const {
+  std::vector<uint8_t> bytes;
+  if (kind != TokenKind::kBinary || source.size() < 2) return bytes;
+  std::string_view digits = source.substr(2);
+  size_t i = 0;
+  if (digits.size() % 2 != 0) {  // 0xA reads as 0x0A
+    bytes.push_back(static_cast<uint8_t>(HexValue(static_cast<unsigned char>(digits[0]))));
+    i = 1;
+  }
+  for (; i + 1 < digits.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(HexValue(static_cast<unsigned char>(digits[i])) * 16 +
+                                         HexValue(static_cast<unsigned char>(digits[i + 1]))));
+  }
+  return bytes;
+}
+
+TokenList Tokenize(std::string_view text) {
+  TokenList list;
+  list.tokens_.reserve(text.size() / 3 + 2);
+  size_t pos = 0;
   while (true) {
-    tokens.push_back(lexer.Next());
-    const TokenKind k = tokens.back().kind;
+    list.tokens_.push_back(NextToken(text, pos, list.storage_));
+    const TokenKind k = list.tokens_.back().kind;
     if (k == TokenKind::kEnd) break;
     if (k == TokenKind::kInvalid) {
       Token end;
       end.kind = TokenKind::kEnd;
       end.offset = text.size();
-      tokens.push_back(end);
+      list.tokens_.push_back(end);
       break;
     }
   }
-  return tokens;
+  return list;
 }
 
 }  // namespace velquin::jet::sql

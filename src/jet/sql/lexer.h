@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,12 +41,17 @@ enum class TokenKind : uint8_t {
 
 struct Token {
   TokenKind kind = TokenKind::kEnd;
-  std::string_view source;     // the token as written
-  size_t offset = 0;           // byte offset in the statement
-  std::string value;           // name without quotes, string value, number text, symbol
-  std::vector<uint8_t> bytes;  // kBinary
-  DateTimeValue date;          // kDate
-  std::string error;           // kInvalid: why
+  std::string_view source;  // the token as written
+  size_t offset = 0;        // byte offset in the statement
+  // The name without its quotes, the string's value, the number's digits,
+  // the symbol, the inside of a date literal. Points into the statement or
+  // into the token list's storage (a string with doubled quotes).
+  std::string_view value;
+  DateTimeValue date;      // kDate
+  std::string_view error;  // kInvalid: why
+
+  // kBinary: the bytes of the literal (an odd digit count reads with a leading 0).
+  std::vector<uint8_t> Bytes() const;
 
   // True for a bare word equal to `upper_word` without regard to case.
   bool IsWord(std::string_view upper_word) const;
@@ -54,19 +60,23 @@ struct Token {
   }
 };
 
-class Lexer {
+// The tokens of one statement, with the texts some of them refer to.
+class TokenList {
  public:
-  explicit Lexer(std::string_view text) : text_(text) {}
-  Token Next();
+  size_t size() const { return tokens_.size(); }
+  const Token& operator[](size_t i) const { return tokens_[i]; }
+  std::vector<Token>::const_iterator begin() const { return tokens_.begin(); }
+  std::vector<Token>::const_iterator end() const { return tokens_.end(); }
 
  private:
-  std::string_view text_;
-  size_t pos_ = 0;
+  friend TokenList Tokenize(std::string_view text);
+  std::vector<Token> tokens_;
+  std::deque<std::string> storage_;  // stable addresses: tokens point into it
 };
 
 // All tokens of `text`, ending with one kEnd token (or stopping after the
-// first kInvalid token).
-std::vector<Token> Tokenize(std::string_view text);
+// first kInvalid token). The list refers to `text`, which must outlive it.
+TokenList Tokenize(std::string_view text);
 
 // ASCII upper-casing of a word, for keyword comparison.
 std::string UpperAscii(std::string_view s);

@@ -240,7 +240,8 @@ class Parser {
       msg += " near '" + Shorten(t.source) + "'.";
     }
     if (t.kind == TokenKind::kInvalid) {
-      msg += " " + t.error;
+      msg += " ";
+      msg += t.error;
     } else if (!detail.empty()) {
       msg += " ";
       msg += detail;
@@ -266,7 +267,7 @@ class Parser {
                   : "");
     }
     Advance();
-    return t.value;
+    return std::string(t.value);
   }
   // ( name, name, ... )
   std::vector<std::string> ParseNameList() {
@@ -750,7 +751,7 @@ class Parser {
       if (n.kind != TokenKind::kNumber || !ParseInt64(n.value, &v) || v < 1) {
         Fail(n, "TOP needs a whole number greater than 0.");
       }
-      s.top = n.value;
+      s.top = std::string(n.value);
       Advance();
       s.top_percent = AcceptWord("PERCENT");
     }
@@ -883,8 +884,51 @@ class Parser {
     if (++depth_ > 200) Throw("The expression is nested too deeply.");
   }
 
+  // A literal standing alone before "," or ")" (the common INSERT value)
+  // is taken directly, without the descent through every precedence level;
+  // the result is the same tree.
+  bool TryLoneLiteral(Expr* out) {
+    size_t i = pos_;
+    const bool minus = tokens_[i].IsSymbol("-");
+    if (minus) ++i;
+    if (i + 1 >= tokens_.size()) return false;
+    const Token& t = tokens_[i];
+    const Token& next = tokens_[i + 1];
+    if (!next.IsSymbol(",") && !next.IsSymbol(")")) return false;
+    Expr e;
+    switch (t.kind) {
+      case TokenKind::kNumber:
+        e.kind = ExprKind::kNumber;
+        break;
+      case TokenKind::kString:
+        if (minus) return false;
+        e.kind = ExprKind::kString;
+        break;
+      case TokenKind::kWord:
+        if (minus || !t.IsWord("NULL")) return false;
+        e.kind = ExprKind::kNull;
+        break;
+      default:
+        return false;
+    }
+    if (e.kind != ExprKind::kNull) e.text = t.value;
+    pos_ = i + 1;
+    if (minus) {
+      out->kind = ExprKind::kUnary;
+      out->unary_op = UnaryOp::kNegate;
+      out->args.push_back(std::move(e));
+    } else {
+      *out = std::move(e);
+    }
+    return true;
+  }
+
   // A whole expression. As in Access, XOR binds more loosely than OR.
   Expr ParseOr() {
+    {
+      Expr lone;
+      if (TryLoneLiteral(&lone)) return lone;
+    }
     EnterNesting();
     Expr e = ParseOrTerm();
     while (AcceptWord("XOR")) e = MakeBinary(BinaryOp::kXor, std::move(e), ParseOrTerm());
@@ -1074,7 +1118,7 @@ class Parser {
         return e;
       case TokenKind::kBinary:
         e.kind = ExprKind::kBinary;
-        e.bytes = t.bytes;
+        e.bytes = t.Bytes();
         Advance();
         return e;
       case TokenKind::kSymbol:
@@ -1161,7 +1205,7 @@ class Parser {
     return e;
   }
 
-  std::vector<Token> tokens_;
+  TokenList tokens_;
   size_t pos_ = 0;
   int depth_ = 0;
   std::string context_ = "statement";

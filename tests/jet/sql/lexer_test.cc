@@ -27,7 +27,7 @@ TEST(Lexer, SplitsTokensAndKeepsTheirSource) {
   EXPECT_EQ(tokens[11].date, (DateTimeValue{2024, 1, 2, 0, 0, 0, 0}));
   EXPECT_TRUE(tokens[14].IsSymbol(">="));
   EXPECT_EQ(tokens[15].kind, TokenKind::kBinary);
-  EXPECT_EQ(tokens[15].bytes, std::vector<uint8_t>{0x0A});
+  EXPECT_EQ(tokens[15].Bytes(), std::vector<uint8_t>{0x0A});
   EXPECT_EQ(tokens[16].kind, TokenKind::kEnd);
 }
 
@@ -40,9 +40,9 @@ TEST(Lexer, KeywordsCompareWithoutRegardToCase) {
 }
 
 TEST(Lexer, BinaryLiteralsOfAnyLength) {
-  EXPECT_TRUE(Tokenize("0x")[0].bytes.empty());
-  EXPECT_EQ(Tokenize("0x1")[0].bytes, std::vector<uint8_t>{0x01});
-  EXPECT_EQ(Tokenize("0XfF00a")[0].bytes, (std::vector<uint8_t>{0x0F, 0xF0, 0x0A}));
+  EXPECT_TRUE(Tokenize("0x")[0].Bytes().empty());
+  EXPECT_EQ(Tokenize("0x1")[0].Bytes(), std::vector<uint8_t>{0x01});
+  EXPECT_EQ(Tokenize("0XfF00a")[0].Bytes(), (std::vector<uint8_t>{0x0F, 0xF0, 0x0A}));
   EXPECT_EQ(Tokenize("0x0g")[0].kind, TokenKind::kInvalid);
 }
 
