@@ -68,7 +68,7 @@ Status ValidateObjectName(std::string_view name) {
   while (pos < name.size()) {
     uint32_t cp = 0;
     if (!NextCodePoint(name, &pos, &cp)) return Broken(name, "a name must be valid UTF-8 text");
-    ++chars;
+    chars += cp >= 0x10000 ? 2 : 1;  // Access counts UTF-16 units
     if (cp < 32) return Broken(name, "a name cannot contain control characters (codes 0 to 31)");
     switch (cp) {
       case '.':

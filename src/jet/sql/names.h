@@ -12,11 +12,12 @@
 
 namespace velquin::jet::sql {
 
-inline constexpr size_t kMaxObjectNameLength = 64;  // characters, not bytes
+inline constexpr size_t kMaxObjectNameLength = 64;  // UTF-16 units, as Access counts
 
 // OK, or InvalidArgument with a message that quotes the name and names the
 // rule it breaks: "'a.b' is not a valid name: a name cannot contain a period (.)."
-// `name` is UTF-8; its length is counted in characters.
+// `name` is UTF-8; its length is counted in UTF-16 units (a character
+// outside the Basic Multilingual Plane counts twice), as Access counts it.
 Status ValidateObjectName(std::string_view name);
 
 // Compares two names as Access does: without regard to case (ASCII and the

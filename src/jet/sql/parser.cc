@@ -1248,8 +1248,9 @@ std::vector<std::string> SplitStatements(std::string_view script) {
     out.emplace_back(piece.substr(first, last - first + 1));
   };
   size_t begin = 0;
-  char close = 0;  // the quote we are inside, or 0
-  for (size_t i = 0; i < script.size(); ++i) {
+  if (script.starts_with("\xEF\xBB\xBF")) begin = 3;  // a UTF-8 byte-order mark
+  char close = 0;                                     // the quote we are inside, or 0
+  for (size_t i = begin; i < script.size(); ++i) {
     const char c = script[i];
     if (close != 0) {
       if (c == close) close = 0;  // a doubled quote reopens at once: same effect

@@ -49,7 +49,8 @@ Result<Statement> ParseStatement(std::string_view sql);
 Result<Expr> ParseExpression(std::string_view text);
 
 // Splits a script at the ";" that are outside quotes, brackets and #dates#;
-// pieces holding only blanks are dropped, the others are returned trimmed.
+// pieces holding only blanks are dropped, the others are returned trimmed. A
+// leading UTF-8 byte-order mark is skipped.
 std::vector<std::string> SplitStatements(std::string_view script);
 
 // "CREATE TABLE", "SELECT", ...: the statement's kind in Jet's words.

@@ -45,6 +45,11 @@ TEST(ValidateObjectName, NamesTheBrokenRule) {
   std::string wide;
   for (int i = 0; i < 65; ++i) wide += "é";
   EXPECT_FALSE(ValidateObjectName(wide).ok());
+  // A character beyond U+FFFF takes two UTF-16 units: 32 of them fill 64.
+  std::string astral;
+  for (int i = 0; i < 32; ++i) astral += "\U0001F600";
+  EXPECT_TRUE(ValidateObjectName(astral).ok());
+  EXPECT_FALSE(ValidateObjectName(astral + "a").ok());
 }
 
 TEST(SameObjectName, IgnoresCaseAsAccessDoes) {

@@ -175,6 +175,9 @@ TEST(SplitStatements, SplitsOnlyOutsideQuotes) {
   EXPECT_EQ(pieces[2], "INSERT INTO t VALUES ('a;b', \"c;d\", #1/2/2003#)");
   EXPECT_EQ(pieces[3], "SELECT [x;y] FROM `p;q`");
   EXPECT_TRUE(SplitStatements(" ; \n ").empty());
+  EXPECT_EQ(SplitStatements("\xEF\xBB\xBF"
+                            "DROP TABLE t;"),
+            std::vector<std::string>{"DROP TABLE t"});
   // A doubled quote inside a string does not end it.
   EXPECT_EQ(SplitStatements("SELECT 'a'';b'; SELECT 1").size(), 2u);
 }
