@@ -1163,7 +1163,12 @@ class Parser {
           }
           e.kind = ExprKind::kColumn;
           e.qualifier = std::move(first);
-          e.text = ParseName();
+          // After "table." any word is a field name, reserved or not.
+          if (Peek().kind == TokenKind::kWord) {
+            e.text = std::string(Advance().value);
+          } else {
+            e.text = ParseName();
+          }
           if (Peek().IsSymbol(".")) Fail(Peek(), "A field is named as table.field at most.");
           return e;
         }
