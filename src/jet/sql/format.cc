@@ -178,9 +178,11 @@ class ExprWriter {
         *out += OperatorText(e.binary_op, style_);
         if (e.binary_op == BinaryOp::kPower) {
           const Expr& r = e.args[1];
+          // 2 ^ -x: the exponent may be a signed primary (an operand in
+          // parentheses counts as one).
           const bool signed_primary =
               r.kind == ExprKind::kUnary && r.unary_op != UnaryOp::kNot && !r.parenthesized &&
-              Precedence(r.args[0]) >= kPrimaryPrecedence && !r.args[0].parenthesized;
+              (r.args[0].parenthesized || Precedence(r.args[0]) >= kPrimaryPrecedence);
           Write(r, signed_primary ? 0 : kPrimaryPrecedence, out);
         } else {
           Write(e.args[1], comparison ? 6 : p + 1, out);

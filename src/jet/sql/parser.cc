@@ -380,10 +380,8 @@ class Parser {
       found = &tn;
       break;
     }
-    // NATIONAL CHAR[ACTER] [VARYING]
-    bool national = false;
+    // NATIONAL CHAR[ACTER] [VARYING]: Jet's text is Unicode anyway.
     if (!found && t.IsWord("NATIONAL") && (Peek(1).IsWord("CHAR") || Peek(1).IsWord("CHARACTER"))) {
-      national = true;
       Advance();
       const bool varying = Peek(1).IsWord("VARYING");
       for (const TypeName& tn : kTypeNames) {
@@ -396,7 +394,6 @@ class Parser {
     if (!found) {
       Fail(t, "'" + Shorten(t.value) + "' is not a data type.");
     }
-    (void)national;
     Advance();
     if (!found->word2.empty()) Advance();
     TypeSpec spec;
