@@ -1,0 +1,315 @@
+#include "ui/main_window.h"
+
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolBar>
+
+#include "base/version.h"
+#include "gui_test_support.h"
+#include "ui/demo_catalogs.h"
+#include "ui/local_backend.h"
+
+namespace velquin::ui {
+namespace {
+
+using testing_support::App;
+using testing_support::ScriptedBoxes;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() : backend_(DemoSourceCatalog(), DemoTargetCatalog()) {
+    App();
+    window_ = std::make_unique<MainWindow>(&backend_);
+    window_->SetMessageBoxes(&boxes_);
+    window_->SetFolderChooser([this](const std::string& title) {
+      folder_titles_.push_back(title);
+      return folder_;
+    });
+  }
+
+  void ConnectBoth() { window_->RunCommand(cmd::kConnect); }
+
+  // The node with `text` and `level` in one side's tree.
+  TreeNode* Find(bool target, const std::string& text, NodeLevel level) {
+    DbTree& tree = target ? backend_.target_tree() : backend_.source_tree();
+    for (const TreeNode* n : tree.Walk()) {
+      if (n->text() == text && n->level() == level) return const_cast<TreeNode*>(n);
+    }
+    ADD_FAILURE() << "no node " << text;
+    return nullptr;
+  }
+  void Select(bool target, const std::string& text, NodeLevel level) {
+    TreeNode* node = Find(target, text, level);
+    ASSERT_NE(node, nullptr);
+    (target ? window_->target_view() : window_->source_view())->SelectNode(node);
+  }
+  QString Tips() const { return window_->tips()->toPlainText(); }
+
+  LocalBackend backend_;
+  ScriptedBoxes boxes_;
+  std::optional<std::string> folder_;
+  std::vector<std::string> folder_titles_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, StartUpCaptionStatusPanesTabsAndTips) {
+  EXPECT_EQ(window_->windowTitle().toStdString(), ProductLine());
+  EXPECT_EQ(window_->windowTitle(), "Omdara MySQL To Access Velquin Version: 1.0");
+  EXPECT_EQ(window_->status_pane(0)->text().toStdString(), ProductLine());
+  EXPECT_EQ(window_->status_pane(1)->text(), "Main Controller:IDLE");
+  EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$")
+                  .match(window_->status_pane(2)->text())
+                  .hasMatch());
+  QTabWidget* tabs = window_->tabs();
+  ASSERT_EQ(tabs->count(), 3);
+  EXPECT_EQ(tabs->tabText(0), "Log");
+  EXPECT_EQ(tabs->tabText(1), "Task List");
+  EXPECT_EQ(tabs->tabText(2), "Tips");
+  EXPECT_EQ(tabs->currentIndex(), kTaskListPage);
+  EXPECT_EQ(Tips(),
+            "F1 to Help:\nBefore you fill out connection properties, Please confirm that your "
+            "ODBC/OLEDB config is true !");
+  EXPECT_EQ(window_->tree_title(false)->text(), "MySQL");
+  EXPECT_EQ(window_->tree_title(true)->text(), "Access");
+}
+
+TEST_F(MainWindowTest, MenuBarHasPopupsItemsAndTreeItemsStartGreyed) {
+  QStringList titles;
+  for (QAction* a : window_->menuBar()->actions()) titles << a->text();
+  EXPECT_EQ(titles, (QStringList{"&Connect", "&Operation", "D&atabases", "&Database", "&Table",
+                                 "&Help", "&About"}));
+  const std::pair<int, const char*> items[] = {
+      {32777, "&Config"},        {32780, "Co&nnect"},        {32793, "Driver Check"},
+      {2, "E&xit"},              {32778, "Migrate"},         {32779, "Delete Selected"},
+      {32782, "&Backup"},        {32775, "New Database"},    {32774, "Change Charset"},
+      {32794, "Change Storage Engine(MyISAM)"},              {32772, "Delete Database"},
+      {32773, "Clear all tables"}, {32790, "Clear all Data"}, {32776, "Migration Condition"},
+      {32787, "Drop Table"},     {32788, "Drop View"},       {32789, "Rename Table"},
+      {32783, "&Manual"},        {32785, "Omdara website"},
+  };
+  for (auto [id, text] : items) {
+    QAction* a = window_->Action(id);
+    ASSERT_NE(a, nullptr) << id;
+    EXPECT_EQ(a->text(), text);
+  }
+  for (TreeCommand c : kAllTreeCommands) {
+    EXPECT_FALSE(window_->Action(static_cast<int>(c))->isEnabled()) << TreeCommandTitle(c);
+  }
+  EXPECT_TRUE(window_->Action(cmd::kMigrate)->isEnabled());
+}
+
+TEST_F(MainWindowTest, ToolbarButtonsInOrderWithToolTips) {
+  auto* bar = window_->findChild<QToolBar*>("Minitools");
+  ASSERT_NE(bar, nullptr);
+  QStringList captions, tips;
+  for (QAction* a : bar->actions()) {
+    captions << a->text();
+    tips << a->toolTip();
+  }
+  EXPECT_EQ(captions, (QStringList{" Configure ", " Connect ", " Migrate ", " Delete ",
+                                   " Backup ", " About "}));
+  EXPECT_EQ(tips.mid(0, 5), (QStringList{"Database Connections Config", "Connect the DataSources",
+                                         "Convert from source into target",
+                                         "Delete the selected object",
+                                         "Backup the selected object"}));
+}
+
+TEST_F(MainWindowTest, ConnectFillsBothTreesAndRetitlesFolders) {
+  ConnectBoth();
+  EXPECT_EQ(window_->tree_title(false)->text(), "MySQL 10.11.6");
+  EXPECT_EQ(window_->tree_title(true)->text(), "ACCESS 4.0");
+  EXPECT_EQ(window_->source_view()->model()->rowCount(), 1);
+  const QModelIndex root = window_->source_view()->model()->index(0, 0);
+  EXPECT_EQ(root.data().toString(), "localhost");
+  EXPECT_EQ(window_->source_view()->model()->rowCount(root), 3);
+  // The listing's expansion reaches the view.
+  EXPECT_TRUE(window_->source_view()->isExpanded(root));
+  EXPECT_NE(Find(false, "order items", NodeLevel::kTable), nullptr);
+}
+
+struct MenuExpectation {
+  bool target;
+  const char* node;
+  NodeLevel level;
+  velquin::ObjectMenu shown;
+  std::vector<int> enabled;
+  std::vector<int> greyed;
+};
+
+TEST_F(MainWindowTest, MenusFollowSelectedLevelAndSide) {
+  ConnectBoth();
+  const MenuExpectation cases[] = {
+      {false, "localhost", NodeLevel::kRoot, velquin::ObjectMenu::kDatabases, {32774, 32794},
+       {32775}},
+      {true, "/srv/data/shop.mdb", NodeLevel::kRoot, velquin::ObjectMenu::kDatabases, {32775},
+       {32774, 32794}},
+      {false, "shop", NodeLevel::kDatabase, velquin::ObjectMenu::kDatabase, {},
+       {32772, 32773, 32790}},
+      {true, "/srv/data/shop", NodeLevel::kDatabase, velquin::ObjectMenu::kDatabase,
+       {32772, 32773, 32790}, {}},
+      {false, "orders", NodeLevel::kTable, velquin::ObjectMenu::kTable, {32776},
+       {32787, 32788, 32789}},
+      {true, "customers", NodeLevel::kTable, velquin::ObjectMenu::kTable, {32787, 32789},
+       {32776, 32788}},
+      {false, "v_big_orders", NodeLevel::kView, velquin::ObjectMenu::kTable, {32776},
+       {32787, 32788, 32789}},
+  };
+  for (const MenuExpectation& c : cases) {
+    Select(c.target, c.node, c.level);
+    for (auto which : {velquin::ObjectMenu::kDatabases, velquin::ObjectMenu::kDatabase,
+                       velquin::ObjectMenu::kTable}) {
+      EXPECT_EQ(window_->ObjectMenu(which)->menuAction()->isVisible(), which == c.shown) << c.node;
+    }
+    for (int id : c.enabled) EXPECT_TRUE(window_->Action(id)->isEnabled()) << c.node << " " << id;
+    for (int id : c.greyed) EXPECT_FALSE(window_->Action(id)->isEnabled()) << c.node << " " << id;
+  }
+  // A folder hides all three object menus.
+  Select(false, "Tables", NodeLevel::kTablesFolder);
+  for (auto which : {velquin::ObjectMenu::kDatabases, velquin::ObjectMenu::kDatabase,
+                     velquin::ObjectMenu::kTable}) {
+    EXPECT_FALSE(window_->ObjectMenu(which)->menuAction()->isVisible());
+  }
+}
+
+TEST_F(MainWindowTest, MigrateWithoutTargetConnectionShowsHintTipsPageAndBox) {
+  window_->RunCommand(cmd::kToolMigrate);
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{"No Target DataSource Connection!"});
+  EXPECT_EQ(window_->tabs()->currentIndex(), kTipsPage);
+  EXPECT_TRUE(Tips().startsWith(
+      "F1 to Help:\nPlease confirm your Target Database Connection is valid!\nBefore you"));
+}
+
+TEST_F(MainWindowTest, MigratePreconditionsThroughTheWindow) {
+  ConnectBoth();
+  window_->source_view()->selectionModel()->clearCurrentIndex();
+  backend_.source_tree().Select(nullptr);
+  backend_.target_tree().Select(nullptr);
+  window_->RunCommand(cmd::kMigrate);
+  EXPECT_EQ(boxes_.shown.back(), "No Selected Source Database Object!");
+  Select(false, "orders", NodeLevel::kTable);
+  window_->RunCommand(cmd::kMigrate);
+  EXPECT_EQ(boxes_.shown.back(), "No Selected Target Objects!");
+  Select(true, "customers", NodeLevel::kTable);
+  window_->RunCommand(cmd::kMigrate);
+  EXPECT_EQ(boxes_.shown.back(), "Please select a target Database!");
+  EXPECT_TRUE(Tips().startsWith("F1 to Help:\nPlease select a database in Target Database Tree!"));
+  EXPECT_TRUE(backend_.tasks().empty());
+}
+
+TEST_F(MainWindowTest, MigrateTableQueuesTaskShownInGrid) {
+  ConnectBoth();
+  Select(false, "orders", NodeLevel::kTable);
+  Select(true, "/srv/data/shop", NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kToolMigrate);
+  EXPECT_EQ(boxes_.shown.back(), "Convert table [orders] into Target database [/srv/data/shop]?");
+  ASSERT_EQ(backend_.tasks().size(), 1u);
+  EXPECT_EQ(backend_.tasks()[0].kind, kKindConvertTable);
+  window_->ShowPage(kTaskListPage);
+  window_->RefreshTaskList();
+  QAbstractItemModel* grid = window_->task_page()->view()->model();
+  ASSERT_EQ(grid->rowCount(), 1);
+  EXPECT_EQ(grid->index(0, 0).data().toString(), "01");
+  EXPECT_EQ(grid->index(0, 2).data().toString(), "MIGRATION");
+  EXPECT_EQ(grid->index(0, 3).data().toString(), "Waiting");
+  EXPECT_EQ(grid->index(0, 5).data().toString(), "shop");
+  EXPECT_EQ(grid->index(0, 6).data().toString(), "orders");
+  EXPECT_EQ(grid->index(0, 1).data(TaskTableModel::kProgressRole).toInt(), 5);
+}
+
+TEST_F(MainWindowTest, BackupPreconditionAndCancelledFolder) {
+  window_->RunCommand(cmd::kBackup);
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{"No Target DataSource Connection!"});
+  EXPECT_TRUE(Tips().startsWith(
+      "F1 to Help:\nPlease confirm your target Database connected SUCCESSFULLY!"));
+  ConnectBoth();
+  Select(true, "customers", NodeLevel::kTable);
+  window_->RunCommand(cmd::kToolBackup);  // folder chooser answers "cancel"
+  EXPECT_EQ(folder_titles_, std::vector<std::string>{"Please choise your backup directory:"});
+  EXPECT_TRUE(backend_.tasks().empty());
+  EXPECT_FALSE(backend_.Running());
+  folder_ = "/tmp/bk";
+  window_->RunCommand(cmd::kToolBackup);
+  ASSERT_EQ(backend_.tasks().size(), 1u);
+  EXPECT_EQ(backend_.tasks()[0].object_letter, "T");
+  EXPECT_EQ(backend_.tasks()[0].target_object, "customers");
+}
+
+TEST_F(MainWindowTest, DropOnTargetDatabaseRunsMigrate) {
+  ConnectBoth();
+  Select(false, "shop", NodeLevel::kDatabase);
+  TreeNode* target_db = Find(true, "/srv/data/shop", NodeLevel::kDatabase);
+  window_->target_view()->SelectNode(target_db);
+  boxes_.answers = {BoxAnswer::kOk};
+  emit window_->target_view()->NodeDropped(window_->source_view(), false);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(boxes_.shown.back(), "Convert database [shop] into Target database [/srv/data/shop]?");
+  ASSERT_EQ(backend_.tasks().size(), 1u);
+  EXPECT_EQ(backend_.tasks()[0].kind, kKindConvertDatabase);
+  // A copy leaves the dragged node in place.
+  EXPECT_NE(backend_.source_tree().selected(), nullptr);
+}
+
+TEST_F(MainWindowTest, ShiftDropRemovesDraggedNodeAfterMigrate) {
+  ConnectBoth();
+  Select(false, "orders", NodeLevel::kTable);
+  Select(true, "/srv/data/shop", NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  emit window_->target_view()->NodeDropped(window_->source_view(), true);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(backend_.tasks().size(), 1u);
+  EXPECT_EQ(backend_.tasks()[0].source_object, "orders");
+  for (const TreeNode* n : backend_.source_tree().Walk()) EXPECT_NE(n->text(), "orders");
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeDoNotCloseTheWindow) {
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  QTest::keyClick(window_.get(), Qt::Key_Escape);
+  QTest::keyClick(window_.get(), Qt::Key_Return);
+  QTest::keyClick(window_->source_view(), Qt::Key_Escape);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(MainWindowTest, CloseWhileRunningAsksAndCancelKeepsWindow) {
+  window_->show();
+  backend_.StartWorker();
+  boxes_.answers = {BoxAnswer::kCancel};
+  window_->close();
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{"Some Tasks is Processing, STOP ALL and EXIT?"});
+  EXPECT_TRUE(backend_.Running());
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->close();
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_TRUE(backend_.Stopping());
+}
+
+TEST_F(MainWindowTest, NotYetAvailableOperationsSaySo) {
+  ConnectBoth();
+  Select(true, "customers", NodeLevel::kTable);
+  window_->RunCommand(32787);  // Drop Table
+  EXPECT_EQ(boxes_.shown.back(), kNotAvailable);
+  window_->RunCommand(32775);  // New Database with a table selected
+  EXPECT_EQ(boxes_.shown.back(),
+            "Can only create database in TARGET!!!\nPlease Select Target ROOT to create new "
+            "database!");
+}
+
+TEST_F(MainWindowTest, DoubleClickOnDatabaseRefillsWithIt) {
+  ConnectBoth();
+  TreeNode* mysql = Find(false, "mysql", NodeLevel::kDatabase);
+  window_->source_view()->SelectNode(mysql);
+  emit window_->source_view()->DatabaseActivated(mysql);
+  EXPECT_EQ(backend_.source_tree().catalog_name(), "mysql");
+  // "mysql" has no tables in the sample; "shop"'s tables are gone.
+  for (const TreeNode* n : backend_.source_tree().Walk()) EXPECT_NE(n->text(), "orders");
+  ASSERT_NE(backend_.source_tree().current_database(), nullptr);
+  EXPECT_EQ(backend_.source_tree().current_database()->text(), "mysql");
+}
+
+}  // namespace
+}  // namespace velquin::ui
