@@ -83,11 +83,17 @@ TaskListPage::TaskListPage(QWidget* parent) : QWidget(parent) {
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view_->verticalHeader()->hide();
   view_->setItemDelegateForColumn(kProgressColumn, new ProgressDelegate(view_));
+  view_->setWordWrap(false);
+  // Widths in pixels as designed; a column is widened when this font needs
+  // more room for its heading or its fixed texts ("MIGRATION", "FAILURE").
   const QFontMetrics fm(view_->horizontalHeader()->font());
+  const QFontMetrics cell(view_->font());
   const int widths[kTaskColumns] = {32, 72, 62, 60, 200, -1, -1, 200, -1, -1};
   for (int c = 0; c < kTaskColumns; ++c) {
-    int w = widths[c];
-    if (w < 0) w = fm.horizontalAdvance(TaskTableModel::Headings()[static_cast<size_t>(c)]) + 15;
+    const int heading = fm.horizontalAdvance(TaskTableModel::Headings()[static_cast<size_t>(c)]) + 15;
+    int w = widths[c] < 0 ? heading : std::max(widths[c], heading);
+    if (c == 2) w = std::max(w, cell.horizontalAdvance("MIGRATION") + 12);
+    if (c == 3) w = std::max(w, cell.horizontalAdvance("SUCCESS") + 12);
     view_->setColumnWidth(c, w);
   }
   layout->addWidget(view_);
