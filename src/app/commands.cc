@@ -1,8 +1,10 @@
 #include "app/commands.h"
 
+#include <cstdio>
 #include <initializer_list>
 
 #include "catalog/catalog_listing.h"
+#include "log/output_log.h"
 
 namespace velquin {
 
@@ -394,6 +396,90 @@ bool ConfirmClose(CommandHost& host, CommandUi& ui) {
   if (!ui.AskOkCancel("Some Tasks is Processing, STOP ALL and EXIT?")) return false;
   host.StopAll();
   return true;
+}
+
+// ---------------- ControllerHost ----------------
+
+ControllerHost::ControllerHost(MainController& controller, DatabaseAccess& access)
+    : controller_(controller),
+      access_(access),
+      source_(TreeSide::kSource, TreeKind::kMySql),
+      target_(TreeSide::kTarget, TreeKind::kAccess) {}
+
+bool ControllerHost::Running() const { return controller_.run_state().IsRunning(); }
+bool ControllerHost::Stopping() const { return controller_.run_state().StopRequested(); }
+int ControllerHost::run_state() const { return static_cast<int>(controller_.run_state().Load()); }
+void ControllerHost::StopAll() { controller_.StopAll(); }
+void ControllerHost::StartWorker() { controller_.StartWorker(); }
+
+void ControllerHost::AppendTask(const TaskRequest& r) {
+  const auto kind = static_cast<TaskKind>(r.kind);
+  if (r.type == kTaskTypeBackup) {
+    controller_.AppendBackupTask(kind, r.object_letter, r.target_database, r.target_object);
+  } else {
+    controller_.AppendMigrationTask(kind, {r.source_object, r.source_database, r.target_database});
+  }
+}
+
+void ControllerHost::WriteLine(const std::string& line) { controller_.log().Write(line); }
+
+Result<std::string> ControllerHost::ConnectSide(bool target) {
+  const Side side = target ? Side::kTarget : Side::kSource;
+  DbTree& tree = target ? target_ : source_;
+  tree.set_side(target ? TreeSide::kTarget : TreeSide::kSource);
+  Result<std::string> dbms = access_.Connect(side, tree);
+  if (!dbms.ok()) {
+    tree.set_source(nullptr);
+    tree.Clear();
+    return dbms.status();
+  }
+  controller_.descriptor(side).dbms_name = *dbms;
+  return dbms;
+}
+
+Status ControllerHost::DropTargetDatabase(const std::string& name) {
+  return access_.DropDatabase(name);
+}
+Status ControllerHost::DropTargetTable(const std::string& table) { return access_.DropTable(table); }
+Status ControllerHost::DropTargetView(const std::string& view) { return access_.DropView(view); }
+
+// ---------------- task grid ----------------
+
+std::vector<TaskGridText> TaskGridRows(const std::vector<TaskRecord>& records) {
+  std::vector<TaskGridText> rows;
+  rows.reserve(records.size());
+  int number = 1;
+  for (const TaskRecord& r : records) {
+    TaskGridText row;
+    char num[16];
+    std::snprintf(num, sizeof num, "%02d", number++);
+    row.cells = {num,
+                 " ",
+                 TaskTypeName(r.type),
+                 r.state_text,
+                 r.source_dbms,
+                 r.source_database,
+                 r.source_object,
+                 r.target_dbms,
+                 r.target_database,
+                 r.target_object};
+    row.progress = r.progress == 0 ? 5 : r.progress;
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void ChooseDatabase(CommandHost& host, CommandUi& ui, DatabaseAccess& access, DbTree& tree,
+                    const std::string& name) {
+  tree.set_catalog_name(name);
+  host.WriteLine("Select Database [" + name + "]");
+  const Side side = tree.side() == TreeSide::kTarget ? Side::kTarget : Side::kSource;
+  if (Status st = access.UseDatabase(side, name); !st.ok()) {
+    host.WriteLine("E::" + st.message());
+  }
+  FillReport report = FillTree(tree);
+  for (const std::string& box : report.message_boxes) ui.Inform(box);
+  for (const std::string& line : report.output_lines) host.WriteLine("T::" + line);
 }
 
 }  // namespace velquin

@@ -7,13 +7,16 @@
 // functions; nothing here knows about widgets.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/main_controller.h"
 #include "app/message_boxes.h"
 #include "base/status.h"
 #include "catalog/db_tree.h"
+#include "tasks/task_record.h"
 
 namespace velquin {
 
@@ -105,6 +108,80 @@ class CommandHost {
   virtual Status DropTargetTable(const std::string& table) = 0;
   virtual Status DropTargetView(const std::string& view) = 0;
 };
+
+// The database side of the commands: opening a side, choosing its current
+// database, dropping target objects and reading table conditions. The real
+// implementation sits on the database layer; tests and the demo use
+// catalogues in memory.
+class DatabaseAccess {
+ public:
+  virtual ~DatabaseAccess() = default;
+  // Opens `side` and points `tree` at its catalogue (source, provider,
+  // catalogue name). Returns the DBMS display name.
+  virtual Result<std::string> Connect(Side side, DbTree& tree) = 0;
+  // Makes `name` the side's current database (before the tree is refilled).
+  virtual Status UseDatabase(Side side, const std::string& name) = 0;
+  virtual Status DropDatabase(const std::string& name) = 0;
+  virtual Status DropTable(const std::string& table) = 0;
+  virtual Status DropView(const std::string& view) = 0;
+  // The table's row condition from Condition.cfg; empty when there is none.
+  virtual std::string TableCondition(const std::string& database, const std::string& table) = 0;
+};
+
+// CommandHost over the MainController: its queue, RunState, worker and log,
+// plus the two trees and the database access.
+class ControllerHost : public CommandHost {
+ public:
+  ControllerHost(MainController& controller, DatabaseAccess& access);
+
+  MainController& controller() { return controller_; }
+  DatabaseAccess& access() { return access_; }
+  const std::string& backup_folder() const { return backup_folder_; }
+  const std::string& charset_name() const { return charset_; }
+
+  DbTree& source_tree() override { return source_; }
+  DbTree& target_tree() override { return target_; }
+  bool Running() const override;
+  bool Stopping() const override;
+  int run_state() const override;
+  void StopAll() override;
+  void StartWorker() override;
+  void AppendTask(const TaskRequest& request) override;
+  void WriteLine(const std::string& line) override;
+  void SetBackupFolder(const std::string& folder) override { backup_folder_ = folder; }
+  Result<std::string> ConnectSide(bool target) override;
+  void SetCharsetName(const std::string& name) override { charset_ = name; }
+  Status DropTargetDatabase(const std::string& name) override;
+  Status DropTargetTable(const std::string& table) override;
+  Status DropTargetView(const std::string& view) override;
+
+ private:
+  MainController& controller_;
+  DatabaseAccess& access_;
+  DbTree source_;
+  DbTree target_;
+  std::string backup_folder_;
+  std::string charset_;
+};
+
+// ---- the task grid ----
+
+inline constexpr int kTaskGridColumns = 10;
+
+// One row of the task list: the ten cell texts and the bar's position.
+struct TaskGridText {
+  std::array<std::string, kTaskGridColumns> cells;
+  int progress = 0;
+};
+// Rows for the queue's records in queue order: "%02d" number from 1, " "
+// under the bar, "MIGRATION"/"BACKUP", state, source DBMS, database, object,
+// target DBMS, database, object. A bar at 0 is shown at 5.
+std::vector<TaskGridText> TaskGridRows(const std::vector<TaskRecord>& records);
+
+// Double click on a database node: it becomes the tree's current database,
+// the side uses it and the tree is listed again.
+void ChooseDatabase(CommandHost& host, CommandUi& ui, DatabaseAccess& access, DbTree& tree,
+                    const std::string& name);
 
 // ---- runs ----
 

@@ -17,20 +17,74 @@
 #include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <mutex>
 
 #include "base/version.h"
 #include "catalog/catalog_listing.h"
+#include "log/output_log.h"
 #include "ui/qt_message_boxes.h"
 
 namespace velquin::ui {
 
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+int PaneClassOf(LineClass c) {
+  switch (c) {
+    case LineClass::kError: return static_cast<int>(PaneLineClass::kError);
+    case LineClass::kSuccess: return static_cast<int>(PaneLineClass::kSuccess);
+    case LineClass::kProvider: return static_cast<int>(PaneLineClass::kProvider);
+    case LineClass::kPlain: break;
+  }
+  return static_cast<int>(PaneLineClass::kPlain);
+}
 }  // namespace
 
-MainWindow::MainWindow(GuiBackend* backend, QWidget* parent)
+// Carries log lines and the worker's texts to the window's thread. Called on
+// any thread; it only posts, and once the window is gone it drops.
+class WindowRelay : public LogSink, public WorkerObserver {
+ public:
+  explicit WindowRelay(MainWindow* window) : window_(window) {}
+  void Detach() {
+    std::lock_guard<std::mutex> lock(mu_);
+    window_ = nullptr;
+  }
+  void OnLine(const LogLine& line) override {
+    Post("AppendOutput", Q_ARG(int, PaneClassOf(line.line_class)),
+         Q_ARG(QString, Q(line.Display())));
+  }
+  void OnStatusText(std::string_view text) override {
+    Post("ShowStatusText", Q_ARG(QString, Q(text)));
+  }
+  void OnStartStopToolTip(std::string_view text) override {
+    Post("ShowStartStopToolTip", Q_ARG(QString, Q(text)));
+  }
+  void OnStartStopPicture(StartStopPicture picture) override {
+    const int state = picture == StartStopPicture::kRunning    ? 2
+                      : picture == StartStopPicture::kStopping ? 99
+                                                               : 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (window_ != nullptr) {
+      QMetaObject::invokeMethod(window_, [w = window_, state] { w->ShowWorkerButton(state); },
+                                Qt::QueuedConnection);
+    }
+  }
+  void OnTaskListChanged() override { Post("ForceTaskRefresh"); }
+
+ private:
+  template <typename... Args>
+  void Post(const char* method, Args... args) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (window_ != nullptr) QMetaObject::invokeMethod(window_, method, Qt::QueuedConnection, args...);
+  }
+  std::mutex mu_;
+  MainWindow* window_;
+};
+
+MainWindow::MainWindow(ControllerHost* host, QWidget* parent)
     : QMainWindow(parent),
-      backend_(backend),
+      host_(host),
       own_boxes_(std::make_unique<QtMessageBoxes>(this)),
       boxes_(own_boxes_.get()) {
   setObjectName("MainWindow");
@@ -44,8 +98,8 @@ MainWindow::MainWindow(GuiBackend* backend, QWidget* parent)
   BuildMenus();
   BuildToolbar();
 
-  source_model_ = std::make_unique<DbTreeModel>(&backend_->source_tree());
-  target_model_ = std::make_unique<DbTreeModel>(&backend_->target_tree());
+  source_model_ = std::make_unique<DbTreeModel>(&host_->source_tree());
+  target_model_ = std::make_unique<DbTreeModel>(&host_->target_tree());
   source_view_ = new DbTreeView(source_model_.get());
   source_view_->setObjectName("SourceTree");
   target_view_ = new DbTreeView(target_model_.get());
@@ -78,37 +132,39 @@ MainWindow::MainWindow(GuiBackend* backend, QWidget* parent)
   source_view_->viewport()->setMouseTracking(true);
   source_view_->viewport()->installEventFilter(this);
 
-  connect(task_page_, &TaskListPage::ClearAllRequested, this, [this] {
-    backend_->ClearTasks();
+  TaskQueue& queue = host_->controller().queue();
+  connect(task_page_, &TaskListPage::ClearAllRequested, this, [this, &queue] {
+    queue.Clear();
     RefreshTaskList();
   });
-  connect(task_page_, &TaskListPage::DeleteRequested, this, [this](int row) {
-    backend_->DeleteTask(row);
+  connect(task_page_, &TaskListPage::DeleteRequested, this, [this, &queue](int row) {
+    queue.Delete(static_cast<size_t>(row));
     RefreshTaskList();
   });
-  connect(task_page_, &TaskListPage::MoveUpRequested, this, [this](int row) {
-    backend_->MoveTask(row, -1);
-    RefreshTaskList();
-    task_page_->SelectRow(row - 1);
+  connect(task_page_, &TaskListPage::MoveUpRequested, this, [this, &queue](int row) {
+    if (auto to = queue.MoveUp(static_cast<size_t>(row))) {
+      RefreshTaskList();
+      task_page_->SelectRow(static_cast<int>(*to));
+    }
   });
-  connect(task_page_, &TaskListPage::MoveDownRequested, this, [this](int row) {
-    backend_->MoveTask(row, +1);
-    RefreshTaskList();
-    task_page_->SelectRow(row + 1);
+  connect(task_page_, &TaskListPage::MoveDownRequested, this, [this, &queue](int row) {
+    if (auto to = queue.MoveDown(static_cast<size_t>(row))) {
+      RefreshTaskList();
+      task_page_->SelectRow(static_cast<int>(*to));
+    }
   });
   connect(task_page_, &TaskListPage::StartStopRequested, this,
-          [this] { StartStopTasks(*backend_, *this); });
+          [this] { StartStopTasks(*host_, *this); });
 
-  // Lines and status texts may come from the worker thread: queue them.
-  backend_->SetSinks(
-      [this](int cls, const QString& line) {
-        QMetaObject::invokeMethod(this, "AppendOutput", Qt::QueuedConnection, Q_ARG(int, cls),
-                                  Q_ARG(QString, line));
-      },
-      [this](const QString& text) {
-        QMetaObject::invokeMethod(this, "ShowStatusText", Qt::QueuedConnection,
-                                  Q_ARG(QString, text));
-      });
+  // Lines already written, then every new one and the worker's texts, which
+  // may come from the worker thread: the relay queues them to this thread.
+  MainController& controller = host_->controller();
+  for (const LogLine& line : controller.log().model().Snapshot()) {
+    output_model_->Append(PaneClassOf(line.line_class), Q(line.Display()));
+  }
+  relay_ = std::make_shared<WindowRelay>(this);
+  controller.log().AddSink(relay_);
+  controller.SetWorkerObserver(relay_);
 
   qApp->installEventFilter(this);
   timer_.setInterval(1000);
@@ -119,7 +175,9 @@ MainWindow::MainWindow(GuiBackend* backend, QWidget* parent)
 
 MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
-  backend_->SetSinks(nullptr, nullptr);
+  relay_->Detach();
+  host_->controller().log().RemoveSink(relay_);
+  host_->controller().SetWorkerObserver(nullptr);
   // The views go before their models.
   delete centralWidget();
 }
@@ -244,7 +302,7 @@ void MainWindow::BuildLowerTabs() {
   tabs_->addTab(tips_, s->standardIcon(QStyle::SP_MessageBoxInformation), "Tips");
   tabs_->setCurrentIndex(kTaskListPage);
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
-    if (index == kTaskListPage) task_page_->Rebuild(backend_->TaskRows());
+    if (index == kTaskListPage) task_page_->Rebuild(TaskRows());
   });
 }
 
@@ -268,8 +326,21 @@ void MainWindow::Tick() {
     ++refresh_counter_;
     return;
   }
-  task_page_->Rebuild(backend_->TaskRows());
+  task_page_->Rebuild(TaskRows());
   refresh_counter_ = 0;
+}
+
+std::vector<TaskGridRow> MainWindow::TaskRows() {
+  std::vector<TaskGridRow> rows;
+  for (const TaskGridText& text : TaskGridRows(host_->controller().queue().Snapshot())) {
+    TaskGridRow row;
+    for (int c = 0; c < kTaskColumns; ++c) {
+      row.cells[static_cast<size_t>(c)] = Q(text.cells[static_cast<size_t>(c)]);
+    }
+    row.progress = text.progress;
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 void MainWindow::RefreshTaskList() {
@@ -300,28 +371,29 @@ void MainWindow::AppendOutput(int line_class, const QString& line) {
   output_model_->Append(line_class, line);
 }
 
-void MainWindow::ShowStatusText(const QString& text) {
-  status_[1]->setText(text);
-  if (!backend_->Running() && !backend_->Stopping()) task_page_->ShowWorkerState(0);
+void MainWindow::ShowStatusText(const QString& text) { status_[1]->setText(text); }
+
+void MainWindow::ShowStartStopToolTip(const QString& text) {
+  task_page_->start_stop_action()->setToolTip(text);
 }
 
 void MainWindow::RunCommand(int id) {
   switch (id) {
     case cmd::kConnect:
     case cmd::kToolConnect:
-      Connect(*backend_, *this);
+      Connect(*host_, *this);
       source_view_->ApplyExpansion();
       target_view_->ApplyExpansion();
       return;
     case cmd::kMigrate:
     case cmd::kToolMigrate:
-      return Migrate(*backend_, *this);
+      return Migrate(*host_, *this);
     case cmd::kBackup:
     case cmd::kToolBackup:
-      return Backup(*backend_, *this);
+      return Backup(*host_, *this);
     case cmd::kDeleteSelected:
     case cmd::kToolDelete:
-      return Delete(*backend_, *this);
+      return Delete(*host_, *this);
     case cmd::kExit:
       close();
       return;
@@ -341,7 +413,7 @@ void MainWindow::RunCommand(int id) {
       Inform(kNotAvailable);
       return;
     case static_cast<int>(TreeCommand::kNewDatabase):
-      if (CheckNewDatabase(*backend_, *this)) Inform(kNotAvailable);
+      if (CheckNewDatabase(*host_, *this)) Inform(kNotAvailable);
       return;
     case static_cast<int>(TreeCommand::kChangeCharset):
       if (source_view_->hasFocus()) Inform(kNotAvailable);
@@ -370,7 +442,7 @@ void MainWindow::OnDrop(DbTreeView* /*receiver*/, DbTreeView* from, bool move) {
   // Runs after the drop has returned, as a posted command would.
   TreeNode* dragged = from->tree()->selected();
   QTimer::singleShot(0, this, [this, from, dragged, move] {
-    Migrate(*backend_, *this);
+    Migrate(*host_, *this);
     if (move && dragged != nullptr && from->tree()->selected() == dragged) {
       from->tree()->Remove(dragged);
     }
@@ -378,15 +450,8 @@ void MainWindow::OnDrop(DbTreeView* /*receiver*/, DbTreeView* from, bool move) {
 }
 
 void MainWindow::OnDatabaseActivated(DbTreeView* view, TreeNode* node) {
-  DbTree* tree = view->tree();
   const std::string name = node->text();
-  tree->set_catalog_name(name);
-  backend_->WriteLine("Select Database [" + name + "]");
-  const bool target = tree->side() == TreeSide::kTarget;
-  backend_->UseDatabase(target, name);
-  FillReport report = FillTree(*tree);
-  for (const std::string& box : report.message_boxes) Inform(box);
-  for (const std::string& line : report.output_lines) backend_->WriteLine("T::" + line);
+  ChooseDatabase(*host_, *this, host_->access(), *view->tree(), name);
 }
 
 void MainWindow::UpdateSourceToolTip(const QPoint& pos) {
@@ -396,7 +461,7 @@ void MainWindow::UpdateSourceToolTip(const QPoint& pos) {
   QString tip;
   if (node->level() == NodeLevel::kTable) {
     const NodeSelection s = DbTree::SelectionOf(*node);
-    const std::string condition = backend_->TableCondition(s.database, s.name);
+    const std::string condition = host_->access().TableCondition(s.database, s.name);
     tip = condition.empty() ? QString("Convert All") : "Condition : " + Q(condition);
   }
   source_view_->setToolTip(tip);
@@ -420,7 +485,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!ConfirmClose(*backend_, *this)) {
+  if (!ConfirmClose(*host_, *this)) {
     event->ignore();
     return;
   }

@@ -15,7 +15,6 @@
 #include "app/commands.h"
 #include "catalog/menu_state.h"
 #include "ui/db_tree_view.h"
-#include "ui/gui_backend.h"
 #include "ui/output_pane.h"
 #include "ui/task_list_page.h"
 #include "ui/tips_pane.h"
@@ -43,10 +42,12 @@ inline constexpr int kToolAbout = 1032;
 
 inline constexpr char kNotAvailable[] = "This function is not available yet.";
 
+class WindowRelay;
+
 class MainWindow : public QMainWindow, public CommandUi {
   Q_OBJECT
  public:
-  explicit MainWindow(GuiBackend* backend, QWidget* parent = nullptr);
+  explicit MainWindow(ControllerHost* host, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // ---- for tests and the screenshot ----
@@ -81,6 +82,8 @@ class MainWindow : public QMainWindow, public CommandUi {
  public slots:
   void AppendOutput(int line_class, const QString& line);
   void ShowStatusText(const QString& text);
+  void ShowStartStopToolTip(const QString& text);
+  void ForceTaskRefresh() { RefreshTaskList(); }
   void RunCommand(int id);
 
  protected:
@@ -101,7 +104,10 @@ class MainWindow : public QMainWindow, public CommandUi {
   void ApplyMenuState(const MenuState& state);
   void UpdateSourceToolTip(const QPoint& pos);
 
-  GuiBackend* backend_;
+  std::vector<TaskGridRow> TaskRows();
+
+  ControllerHost* host_;
+  std::shared_ptr<WindowRelay> relay_;
   std::unique_ptr<MessageBoxes> own_boxes_;
   MessageBoxes* boxes_;
   std::function<std::optional<std::string>(const std::string&)> folder_chooser_;

@@ -5,11 +5,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolBar>
+#include <condition_variable>
+#include <mutex>
 
 #include "base/version.h"
 #include "gui_test_support.h"
-#include "ui/demo_catalogs.h"
-#include "ui/local_backend.h"
+#include "log/output_log.h"
+#include "ui/demo_access.h"
 
 namespace velquin::ui {
 namespace {
@@ -17,10 +19,42 @@ namespace {
 using testing_support::App;
 using testing_support::ScriptedBoxes;
 
+// Task operations whose table step waits until the test opens the gate.
+class GatedOperations : public DemoTaskOperations {
+ public:
+  explicit GatedOperations(OutputLog& log) : DemoTaskOperations(log, std::chrono::milliseconds(0)) {}
+  void MigrateTable(const std::string& db, const std::string& t) override {
+    std::unique_lock<std::mutex> lock(mu_);
+    arrived_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return open_; });
+    DemoTaskOperations::MigrateTable(db, t);
+  }
+  bool WaitArrived() {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [this] { return arrived_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mu_);
+    open_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool arrived_ = false;
+  bool open_ = false;
+};
+
 class MainWindowTest : public ::testing::Test {
  protected:
-  MainWindowTest() : backend_(DemoSourceCatalog(), DemoTargetCatalog()) {
+  MainWindowTest()
+      : controller_(log_, Options()),
+        access_(DemoSourceCatalog(), DemoTargetCatalog()),
+        backend_(controller_, access_) {
     App();
+    controller_.SetTaskOperations(gate_);
     window_ = std::make_unique<MainWindow>(&backend_);
     window_->SetMessageBoxes(&boxes_);
     window_->SetFolderChooser([this](const std::string& title) {
@@ -47,7 +81,43 @@ class MainWindowTest : public ::testing::Test {
   }
   QString Tips() const { return window_->tips()->toPlainText(); }
 
-  LocalBackend backend_;
+  static MainControllerOptions Options() {
+    MainControllerOptions o;
+    o.timings.thread_start_wait = std::chrono::milliseconds(1);
+    o.timings.pass_interval = std::chrono::milliseconds(20);
+    o.timings.routine_wait = std::chrono::milliseconds(1);
+    o.timings.start_worker_wait = std::chrono::milliseconds(1);
+    return o;
+  }
+  // Tasks queued by the commands, as records.
+  std::vector<TaskRecord> Tasks() { return controller_.queue().Snapshot(); }
+
+  ~MainWindowTest() override {
+    gate_->Open();
+    window_.reset();
+  }
+  // Queues "shop.orders" into the target database through Migrate.
+  void MigrateOrders() {
+    Select(false, "orders", NodeLevel::kTable);
+    Select(true, "/srv/data/shop", NodeLevel::kDatabase);
+    boxes_.answers.push_back(BoxAnswer::kOk);
+    window_->RunCommand(cmd::kToolMigrate);
+  }
+  bool HasLine(const QString& text) {
+    OutputModel* m = window_->output_model();
+    for (int r = 0; r < m->rowCount(); ++r) {
+      if (m->index(r).data().toString().endsWith(text)) return true;
+    }
+    return false;
+  }
+  QAbstractItemModel* Grid() { return window_->task_page()->view()->model(); }
+  QString Cell(int row, int column) { return Grid()->index(row, column).data().toString(); }
+
+  OutputLog log_;
+  std::shared_ptr<GatedOperations> gate_ = std::make_shared<GatedOperations>(log_);
+  MainController controller_;
+  MemoryDatabaseAccess access_;
+  ControllerHost backend_;
   ScriptedBoxes boxes_;
   std::optional<std::string> folder_;
   std::vector<std::string> folder_titles_;
@@ -195,28 +265,80 @@ TEST_F(MainWindowTest, MigratePreconditionsThroughTheWindow) {
   window_->RunCommand(cmd::kMigrate);
   EXPECT_EQ(boxes_.shown.back(), "Please select a target Database!");
   EXPECT_TRUE(Tips().startsWith("F1 to Help:\nPlease select a database in Target Database Tree!"));
-  EXPECT_TRUE(backend_.tasks().empty());
+  EXPECT_TRUE(Tasks().empty());
 }
 
-TEST_F(MainWindowTest, MigrateTableQueuesTaskShownInGrid) {
+TEST_F(MainWindowTest, MigratedTableRunsAndGridShowsStatesAndProgress) {
   ConnectBoth();
-  Select(false, "orders", NodeLevel::kTable);
-  Select(true, "/srv/data/shop", NodeLevel::kDatabase);
-  boxes_.answers = {BoxAnswer::kOk};
-  window_->RunCommand(cmd::kToolMigrate);
+  MigrateOrders();
   EXPECT_EQ(boxes_.shown.back(), "Convert table [orders] into Target database [/srv/data/shop]?");
-  ASSERT_EQ(backend_.tasks().size(), 1u);
-  EXPECT_EQ(backend_.tasks()[0].kind, kKindConvertTable);
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::kConvertTable);
+  EXPECT_EQ(Tasks()[0].source_dbms, "MySQL 10.11.6");
+  ASSERT_TRUE(gate_->WaitArrived());
   window_->ShowPage(kTaskListPage);
   window_->RefreshTaskList();
-  QAbstractItemModel* grid = window_->task_page()->view()->model();
-  ASSERT_EQ(grid->rowCount(), 1);
-  EXPECT_EQ(grid->index(0, 0).data().toString(), "01");
-  EXPECT_EQ(grid->index(0, 2).data().toString(), "MIGRATION");
-  EXPECT_EQ(grid->index(0, 3).data().toString(), "Waiting");
-  EXPECT_EQ(grid->index(0, 5).data().toString(), "shop");
-  EXPECT_EQ(grid->index(0, 6).data().toString(), "orders");
-  EXPECT_EQ(grid->index(0, 1).data(TaskTableModel::kProgressRole).toInt(), 5);
+  ASSERT_EQ(Grid()->rowCount(), 1);
+  EXPECT_EQ(Cell(0, 0), "01");
+  EXPECT_EQ(Cell(0, 1), " ");
+  EXPECT_EQ(Cell(0, 2), "MIGRATION");
+  EXPECT_EQ(Cell(0, 3), "Working");
+  EXPECT_EQ(Cell(0, 4), "MySQL 10.11.6");
+  EXPECT_EQ(Cell(0, 5), "shop");
+  EXPECT_EQ(Cell(0, 6), "orders");
+  EXPECT_EQ(Cell(0, 7), "ACCESS 4.0");
+  EXPECT_EQ(Cell(0, 8), "/srv/data/shop");
+  const int running_progress = Grid()->index(0, 1).data(TaskTableModel::kProgressRole).toInt();
+  EXPECT_GE(running_progress, 5);
+  EXPECT_LT(running_progress, 100);
+  // Status text comes from the worker thread through the queued relay.
+  QTRY_COMPARE(window_->status_pane(1)->text(), QString("Some Tasks are WORKING!!!"));
+  gate_->Open();
+  ASSERT_TRUE(controller_.worker().WaitUntilIdle(std::chrono::seconds(10)));
+  window_->RefreshTaskList();
+  EXPECT_EQ(Cell(0, 3), "SUCCESS");
+  EXPECT_EQ(Grid()->index(0, 1).data(TaskTableModel::kProgressRole).toInt(), 100);
+  // The routine's lines, written on the worker thread, reach the Log page.
+  QTRY_VERIFY(HasLine("Operation completed SUCCESSFULLY!"));
+  QTRY_VERIFY(HasLine("Migrate table shop.orders"));
+}
+
+TEST_F(MainWindowTest, GridEditsWhileATaskRuns) {
+  ConnectBoth();
+  MigrateOrders();
+  ASSERT_TRUE(gate_->WaitArrived());
+  // Two more tasks queue behind the running one.
+  Select(false, "Tables", NodeLevel::kTablesFolder);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  Select(false, "v_big_orders", NodeLevel::kView);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  window_->ShowPage(kTaskListPage);
+  window_->RefreshTaskList();
+  ASSERT_EQ(Grid()->rowCount(), 3);
+  TaskListPage* page = window_->task_page();
+  // Move the running task down: it keeps running and its row follows.
+  page->SelectRow(0);
+  page->down_action()->trigger();
+  EXPECT_EQ(page->SelectedRow(), 1);
+  EXPECT_EQ(Cell(1, 6), "orders");
+  EXPECT_EQ(Cell(1, 3), "Working");
+  EXPECT_EQ(Cell(0, 0), "01");
+  EXPECT_EQ(Cell(1, 0), "02");
+  // Delete the view task (last row).
+  page->SelectRow(2);
+  page->delete_action()->trigger();
+  ASSERT_EQ(Grid()->rowCount(), 2);
+  EXPECT_EQ(Cell(0, 3), "Waiting");
+  gate_->Open();
+  ASSERT_TRUE(controller_.worker().WaitUntilIdle(std::chrono::seconds(10)));
+  window_->RefreshTaskList();
+  EXPECT_EQ(Cell(0, 3), "SUCCESS");
+  EXPECT_EQ(Cell(1, 3), "SUCCESS");
+  page->clear_action()->trigger();
+  EXPECT_EQ(Grid()->rowCount(), 0);
+  EXPECT_TRUE(Tasks().empty());
 }
 
 TEST_F(MainWindowTest, BackupPreconditionAndCancelledFolder) {
@@ -228,13 +350,13 @@ TEST_F(MainWindowTest, BackupPreconditionAndCancelledFolder) {
   Select(true, "customers", NodeLevel::kTable);
   window_->RunCommand(cmd::kToolBackup);  // folder chooser answers "cancel"
   EXPECT_EQ(folder_titles_, std::vector<std::string>{"Please choise your backup directory:"});
-  EXPECT_TRUE(backend_.tasks().empty());
+  EXPECT_TRUE(Tasks().empty());
   EXPECT_FALSE(backend_.Running());
   folder_ = "/tmp/bk";
   window_->RunCommand(cmd::kToolBackup);
-  ASSERT_EQ(backend_.tasks().size(), 1u);
-  EXPECT_EQ(backend_.tasks()[0].object_letter, "T");
-  EXPECT_EQ(backend_.tasks()[0].target_object, "customers");
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].object_letter, "T");
+  EXPECT_EQ(Tasks()[0].target_object, "customers");
 }
 
 TEST_F(MainWindowTest, DropOnTargetDatabaseRunsMigrate) {
@@ -246,8 +368,8 @@ TEST_F(MainWindowTest, DropOnTargetDatabaseRunsMigrate) {
   emit window_->target_view()->NodeDropped(window_->source_view(), false);
   QCoreApplication::processEvents();
   EXPECT_EQ(boxes_.shown.back(), "Convert database [shop] into Target database [/srv/data/shop]?");
-  ASSERT_EQ(backend_.tasks().size(), 1u);
-  EXPECT_EQ(backend_.tasks()[0].kind, kKindConvertDatabase);
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::kConvertDatabase);
   // A copy leaves the dragged node in place.
   EXPECT_NE(backend_.source_tree().selected(), nullptr);
 }
@@ -259,8 +381,8 @@ TEST_F(MainWindowTest, ShiftDropRemovesDraggedNodeAfterMigrate) {
   boxes_.answers = {BoxAnswer::kOk};
   emit window_->target_view()->NodeDropped(window_->source_view(), true);
   QCoreApplication::processEvents();
-  ASSERT_EQ(backend_.tasks().size(), 1u);
-  EXPECT_EQ(backend_.tasks()[0].source_object, "orders");
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].source_object, "orders");
   for (const TreeNode* n : backend_.source_tree().Walk()) EXPECT_NE(n->text(), "orders");
 }
 
@@ -276,7 +398,10 @@ TEST_F(MainWindowTest, EnterAndEscapeDoNotCloseTheWindow) {
 
 TEST_F(MainWindowTest, CloseWhileRunningAsksAndCancelKeepsWindow) {
   window_->show();
-  backend_.StartWorker();
+  ConnectBoth();
+  MigrateOrders();
+  ASSERT_TRUE(gate_->WaitArrived());
+  boxes_.shown.clear();
   boxes_.answers = {BoxAnswer::kCancel};
   window_->close();
   EXPECT_TRUE(window_->isVisible());
@@ -286,6 +411,7 @@ TEST_F(MainWindowTest, CloseWhileRunningAsksAndCancelKeepsWindow) {
   window_->close();
   EXPECT_FALSE(window_->isVisible());
   EXPECT_TRUE(backend_.Stopping());
+  gate_->Open();
 }
 
 TEST_F(MainWindowTest, NotYetAvailableOperationsSaySo) {
