@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "catalog/catalog_source.h"
+#include "log/output_log.h"
 
 namespace velquin {
 namespace {
@@ -534,6 +535,132 @@ TEST(NewDatabase, OnlyOnTargetRoot) {
                           "create new database!"});
   ASSERT_TRUE(host.target_tree().Select(t.t_root));
   EXPECT_TRUE(CheckNewDatabase(host, ui));
+}
+
+}  // namespace
+}  // namespace velquin
+
+namespace velquin {
+namespace {
+
+TEST(TaskGrid, RowsNumberFromOneAndShowTypeStateNamesAndBar) {
+  TaskRecord migration;
+  migration.type = TaskType::kMigration;
+  migration.state_text = "Working";
+  migration.source_dbms = "MySQL 8";
+  migration.source_database = "shop";
+  migration.source_object = "orders";
+  migration.target_dbms = "ACCESS";
+  migration.target_database = "out";
+  migration.progress = 0;
+  TaskRecord backup;
+  backup.type = TaskType::kBackup;
+  backup.state_text = "SUCCESS";
+  backup.target_database = "out";
+  backup.target_object = "t";
+  backup.progress = 100;
+  std::vector<TaskRecord> records(11, migration);
+  records.push_back(backup);
+  std::vector<TaskGridText> rows = TaskGridRows(records);
+  ASSERT_EQ(rows.size(), 12u);
+  const std::array<std::string, kTaskGridColumns> first = {
+      "01", " ", "MIGRATION", "Working", "MySQL 8", "shop", "orders", "ACCESS", "out", ""};
+  EXPECT_EQ(rows[0].cells, first);
+  EXPECT_EQ(rows[0].progress, 5);  // a bar at 0 is shown at 5
+  EXPECT_EQ(rows[9].cells[0], "10");
+  EXPECT_EQ(rows[11].cells[0], "12");
+  EXPECT_EQ(rows[11].cells[2], "BACKUP");
+  EXPECT_EQ(rows[11].cells[3], "SUCCESS");
+  EXPECT_EQ(rows[11].cells[9], "t");
+  EXPECT_EQ(rows[11].progress, 100);
+}
+
+class FakeAccess : public DatabaseAccess {
+ public:
+  Result<std::string> Connect(Side side, DbTree& tree) override {
+    if (side == Side::kTarget && fail_target) return Status::IOError("no file");
+    tree.set_source(side == Side::kTarget ? &target : &source);
+    return std::string(side == Side::kTarget ? "ACCESS" : "MySQL 8");
+  }
+  Status UseDatabase(Side, const std::string& name) override {
+    used.push_back(name);
+    source.current_catalog = name;
+    return Status::Ok();
+  }
+  Status DropDatabase(const std::string&) override { return Status::Ok(); }
+  Status DropTable(const std::string&) override { return Status::Ok(); }
+  Status DropView(const std::string&) override { return Status::Ok(); }
+  std::string TableCondition(const std::string&, const std::string&) override { return {}; }
+
+  bool fail_target = false;
+  std::vector<std::string> used;
+  MemoryCatalogSource source, target;
+};
+
+TEST(ControllerHost, ConnectStoresDbmsNamesThatTasksCarry) {
+  OutputLog log;
+  MainController controller(log);
+  FakeAccess access;
+  access.source.data_source_name = "srv";
+  access.source.current_catalog = "shop";
+  access.source.databases = {{"shop", {{"orders", {"id"}, {}}}, {}}};
+  access.target.data_source_name = "/d/out.mdb";
+  ControllerHost host(controller, access);
+  ScriptedUi ui;
+  Connect(host, ui);
+  EXPECT_EQ(controller.descriptor(Side::kSource).dbms_name, "MySQL 8");
+  EXPECT_EQ(controller.descriptor(Side::kTarget).dbms_name, "ACCESS");
+  EXPECT_EQ(host.charset_name(), "LATIN1");
+  TaskRequest r;
+  r.type = kTaskTypeMigration;
+  r.kind = kKindConvertTable;
+  r.source_object = "orders";
+  r.source_database = "shop";
+  r.target_database = "out";
+  controller.StopAll();
+  host.AppendTask(r);
+  controller.worker().Shutdown();
+  std::vector<TaskRecord> q = controller.queue().Snapshot();
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0].kind, TaskKind::kConvertTable);
+  EXPECT_EQ(q[0].source_dbms, "MySQL 8");
+  EXPECT_EQ(q[0].target_dbms, "ACCESS");
+  EXPECT_EQ(q[0].source_object, "orders");
+}
+
+TEST(ControllerHost, FailedTargetConnectLeavesTreeEmptyAndUnconnected) {
+  OutputLog log;
+  MainController controller(log);
+  FakeAccess access;
+  access.fail_target = true;
+  ControllerHost host(controller, access);
+  ScriptedUi ui;
+  Connect(host, ui);
+  EXPECT_FALSE(host.target_tree().connected());
+  EXPECT_EQ(host.target_tree().root(), nullptr);
+  EXPECT_EQ(ui.boxes, std::vector<std::string>{"Target Connection error!"});
+  bool error_line = false;
+  for (const LogLine& l : log.model().Snapshot()) {
+    error_line |= l.line_class == LineClass::kError && l.text == "no file";
+  }
+  EXPECT_TRUE(error_line);
+}
+
+TEST(ChooseDatabase, WritesLineUsesDatabaseAndRelists) {
+  OutputLog log;
+  MainController controller(log);
+  FakeAccess access;
+  access.source.current_catalog = "a";
+  access.source.databases = {{"a", {{"t1", {}, {}}}, {}}, {"b", {{"t2", {}, {}}}, {}}};
+  ControllerHost host(controller, access);
+  ScriptedUi ui;
+  Connect(host, ui);
+  ChooseDatabase(host, ui, access, host.source_tree(), "b");
+  EXPECT_EQ(access.used, std::vector<std::string>{"b"});
+  EXPECT_EQ(host.source_tree().catalog_name(), "b");
+  ASSERT_NE(host.source_tree().current_database(), nullptr);
+  EXPECT_EQ(host.source_tree().current_database()->text(), "b");
+  EXPECT_EQ(log.model().Snapshot().back().text, "Select Database [b]");
 }
 
 }  // namespace

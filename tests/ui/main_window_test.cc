@@ -439,3 +439,74 @@ TEST_F(MainWindowTest, DoubleClickOnDatabaseRefillsWithIt) {
 
 }  // namespace
 }  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+class MainWindowLogTest : public ::testing::Test {
+ protected:
+  MainWindowLogTest()
+      : controller_(log_), access_(DemoSourceCatalog(), DemoTargetCatalog()),
+        host_(controller_, access_) {
+    testing_support::App();
+  }
+  OutputLog log_;
+  MainController controller_;
+  MemoryDatabaseAccess access_;
+  ControllerHost host_;
+};
+
+TEST_F(MainWindowLogTest, LinesShowClassWithoutPrefixAndEarlierLinesAreLoaded) {
+  log_.Write("written before the window");
+  MainWindow window(&host_);
+  struct Case {
+    const char* message;
+    PaneLineClass cls;
+    const char* shown;
+  } cases[] = {
+      {"E::No Connection!", PaneLineClass::kError, "No Connection!"},
+      {"S::", PaneLineClass::kSuccess, ""},
+      {"T::[MySQL] 100% done", PaneLineClass::kProvider, "[MySQL] 100% done"},
+      {"e::lower case", PaneLineClass::kPlain, "e::lower case"},
+  };
+  for (const Case& c : cases) log_.Write(c.message);
+  OutputModel* m = window.output_model();
+  QTRY_COMPARE(m->rowCount(), 5);
+  EXPECT_TRUE(m->index(0).data().toString().endsWith("written before the window"));
+  const QRegularExpression stamp("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} ");
+  for (int i = 0; i < 4; ++i) {
+    const QString text = m->index(i + 1).data().toString();
+    ASSERT_TRUE(stamp.match(text).hasMatch()) << text.toStdString();
+    EXPECT_EQ(text.mid(24), cases[i].shown);
+    EXPECT_EQ(m->index(i + 1).data(OutputModel::kClassRole).toInt(), static_cast<int>(cases[i].cls));
+  }
+  // The newest line is the selected one.
+  EXPECT_EQ(window.output_pane()->currentIndex().row(), 4);
+}
+
+TEST_F(MainWindowLogTest, SourceTableToolTipShowsConditionOrConvertAll) {
+  access_.conditions["shop.orders"] = "total > 100 AND placed >= '2024-01-01'";
+  MainWindow window(&host_);
+  window.resize(1000, 760);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.RunCommand(cmd::kConnect);
+  DbTreeView* view = window.source_view();
+  auto tip_over = [&](const std::string& text) {
+    for (const TreeNode* n : host_.source_tree().Walk()) {
+      if (n->text() != text) continue;
+      const QRect r = view->visualRect(view->tree_model()->IndexOf(n));
+      QMouseEvent move(QEvent::MouseMove, r.center(), view->viewport()->mapToGlobal(r.center()),
+                       Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+      QCoreApplication::sendEvent(view->viewport(), &move);
+      return view->toolTip().toStdString();
+    }
+    return std::string("<no node>");
+  };
+  EXPECT_EQ(tip_over("orders"), "Condition : total > 100 AND placed >= '2024-01-01'");
+  EXPECT_EQ(tip_over("customers"), "Convert All");
+  EXPECT_EQ(tip_over("Tables"), "");
+}
+
+}  // namespace
+}  // namespace velquin::ui
