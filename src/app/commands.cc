@@ -482,4 +482,15 @@ void ChooseDatabase(CommandHost& host, CommandUi& ui, DatabaseAccess& access, Db
   for (const std::string& line : report.output_lines) host.WriteLine("T::" + line);
 }
 
+bool FinishRename(DatabaseAccess& access, DbTree& tree, TreeNode* node,
+                  const std::string& new_name) {
+  const bool commit = tree.rename_commit();
+  tree.set_rename_commit(false);
+  if (!commit || node == nullptr || node->level() != NodeLevel::kTable) return false;
+  if (new_name.empty() || new_name == node->text()) return false;
+  if (!access.RenameTable(node->text(), new_name).ok()) return false;
+  tree.SetText(node, new_name);
+  return true;
+}
+
 }  // namespace velquin

@@ -124,6 +124,8 @@ class DatabaseAccess {
   virtual Status DropDatabase(const std::string& name) = 0;
   virtual Status DropTable(const std::string& table) = 0;
   virtual Status DropView(const std::string& view) = 0;
+  // Renames a table of the target's current database.
+  virtual Status RenameTable(const std::string& old_name, const std::string& new_name) = 0;
   // The table's row condition from Condition.cfg; empty when there is none.
   virtual std::string TableCondition(const std::string& database, const std::string& table) = 0;
 };
@@ -182,6 +184,12 @@ std::vector<TaskGridText> TaskGridRows(const std::vector<TaskRecord>& records);
 // the side uses it and the tree is listed again.
 void ChooseDatabase(CommandHost& host, CommandUi& ui, DatabaseAccess& access, DbTree& tree,
                     const std::string& name);
+
+// The end of a label edit on a target table: renames it when the edit was
+// ended with Enter and the database accepted the new name; true when the
+// node now carries `new_name`. The commit flag is cleared in every case.
+bool FinishRename(DatabaseAccess& access, DbTree& tree, TreeNode* node,
+                  const std::string& new_name);
 
 // ---- runs ----
 

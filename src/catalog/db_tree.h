@@ -106,6 +106,10 @@ class DbTree {
   void set_storage_engine(std::string engine) { storage_engine_ = std::move(engine); }
   bool loading() const { return loading_; }
   void set_loading(bool loading) { loading_ = loading; }
+  // Set when Enter is pressed during a label edit, cleared on Escape and
+  // after every edit: only an edit ended with Enter renames.
+  bool rename_commit() const { return rename_commit_; }
+  void set_rename_commit(bool commit) { rename_commit_ = commit; }
 
   // ---- nodes ----
   // The holder of the top-level nodes (never shown).
@@ -146,6 +150,7 @@ class DbTree {
   std::string catalog_name_;
   std::string storage_engine_ = "MyISAM";
   bool loading_ = false;
+  bool rename_commit_ = false;
   TreeNode top_{NodeLevel::kRoot, "", nullptr};
   TreeNode* selected_ = nullptr;
   TreeNode* current_database_ = nullptr;

@@ -82,7 +82,16 @@ QVariant DbTreeModel::data(const QModelIndex& index, int role) const {
 
 Qt::ItemFlags DbTreeModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::ItemIsDropEnabled;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+  Qt::ItemFlags f =
+      Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled;
+  if (rename_handler_ && NodeAt(index)->level() == NodeLevel::kTable) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool DbTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  TreeNode* node = NodeAt(index);
+  if (role != Qt::EditRole || node == nullptr || !rename_handler_) return false;
+  return rename_handler_(node, value.toString().toStdString());
 }
 
 QStringList DbTreeModel::mimeTypes() const { return {QString::fromLatin1(kNodeMimeType)}; }

@@ -5,6 +5,7 @@
 #include <QAbstractItemModel>
 #include <QIcon>
 #include <array>
+#include <functional>
 
 #include "catalog/db_tree.h"
 
@@ -28,6 +29,12 @@ class DbTreeModel : public QAbstractItemModel, private DbTreeObserver {
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  // Called at the end of a label edit; true accepts the new text. Only set
+  // for the target tree, whose tables can be renamed in place.
+  void SetRenameHandler(std::function<bool(TreeNode*, const std::string&)> handler) {
+    rename_handler_ = std::move(handler);
+  }
   QStringList mimeTypes() const override;
   QMimeData* mimeData(const QModelIndexList& indexes) const override;
   Qt::DropActions supportedDragActions() const override;
@@ -43,6 +50,7 @@ class DbTreeModel : public QAbstractItemModel, private DbTreeObserver {
   void OnNodeChanged(const TreeNode* node) override;
 
   DbTree* tree_;
+  std::function<bool(TreeNode*, const std::string&)> rename_handler_;
   std::array<QIcon, kNodeLevelCount> icons_;
 };
 

@@ -85,6 +85,23 @@ Status MemoryDatabaseAccess::DropView(const std::string& view) {
   return Status::NotFound("no view " + view);
 }
 
+Status MemoryDatabaseAccess::RenameTable(const std::string& old_name,
+                                         const std::string& new_name) {
+  for (auto& db : target_.databases) {
+    if (db.name != target_.current_catalog) continue;
+    for (auto& t : db.tables) {
+      if (t.name == new_name) return Status::Constraint("table " + new_name + " exists");
+    }
+    for (auto& t : db.tables) {
+      if (t.name == old_name) {
+        t.name = new_name;
+        return Status::Ok();
+      }
+    }
+  }
+  return Status::NotFound("no table " + old_name);
+}
+
 std::string MemoryDatabaseAccess::TableCondition(const std::string& database,
                                                  const std::string& table) {
   auto it = conditions.find(database + "." + table);

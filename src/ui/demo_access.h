@@ -28,6 +28,7 @@ class MemoryDatabaseAccess : public DatabaseAccess {
   Status DropDatabase(const std::string& name) override;
   Status DropTable(const std::string& table) override;
   Status DropView(const std::string& view) override;
+  Status RenameTable(const std::string& old_name, const std::string& new_name) override;
   std::string TableCondition(const std::string& database, const std::string& table) override;
 
   MemoryCatalogSource& source() { return source_; }

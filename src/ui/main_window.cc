@@ -129,6 +129,9 @@ MainWindow::MainWindow(ControllerHost* host, QWidget* parent)
     connect(view, &DbTreeView::DatabaseActivated, this,
             [this, view](TreeNode* node) { OnDatabaseActivated(view, node); });
   }
+  target_model_->SetRenameHandler([this](TreeNode* node, const std::string& name) {
+    return FinishRename(host_->access(), host_->target_tree(), node, name);
+  });
   source_view_->viewport()->setMouseTracking(true);
   source_view_->viewport()->installEventFilter(this);
 
@@ -425,7 +428,17 @@ void MainWindow::RunCommand(int id) {
   }
 }
 
-void MainWindow::OnTreeCommand(DbTreeView* /*view*/, int /*command*/) { Inform(kNotAvailable); }
+void MainWindow::OnTreeCommand(DbTreeView* view, int command) {
+  if (command == static_cast<int>(TreeCommand::kRenameTable) && view == target_view_) {
+    const TreeNode* node = view->tree()->selected();
+    if (node != nullptr && node->level() == NodeLevel::kTable) {
+      view->tree()->set_rename_commit(false);
+      view->edit(target_model_->IndexOf(node));
+    }
+    return;
+  }
+  Inform(kNotAvailable);
+}
 
 void MainWindow::OnNodeSelected(DbTreeView* view, TreeNode* node) {
   ApplyMenuState(MenuStateFor(node->level(), view->tree()->side(), view->tree()->kind()));
@@ -468,6 +481,12 @@ void MainWindow::UpdateSourceToolTip(const QPoint& pos) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    // Enter commits a label edit of the target tree; Escape abandons it.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) host_->target_tree().set_rename_commit(true);
+    if (key == Qt::Key_Escape) host_->target_tree().set_rename_commit(false);
+  }
   if (watched == source_view_->viewport() && event->type() == QEvent::MouseMove) {
     UpdateSourceToolTip(static_cast<QMouseEvent*>(event)->position().toPoint());
   }

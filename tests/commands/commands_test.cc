@@ -590,6 +590,11 @@ class FakeAccess : public DatabaseAccess {
   Status DropDatabase(const std::string&) override { return Status::Ok(); }
   Status DropTable(const std::string&) override { return Status::Ok(); }
   Status DropView(const std::string&) override { return Status::Ok(); }
+  Status RenameTable(const std::string& from, const std::string& to) override {
+    renames.push_back(from + "->" + to);
+    return to == "taken" ? Status::Constraint("exists") : Status::Ok();
+  }
+  std::vector<std::string> renames;
   std::string TableCondition(const std::string&, const std::string&) override { return {}; }
 
   bool fail_target = false;
@@ -661,6 +666,37 @@ TEST(ChooseDatabase, WritesLineUsesDatabaseAndRelists) {
   ASSERT_NE(host.source_tree().current_database(), nullptr);
   EXPECT_EQ(host.source_tree().current_database()->text(), "b");
   EXPECT_EQ(log.model().Snapshot().back().text, "Select Database [b]");
+}
+
+}  // namespace
+}  // namespace velquin
+
+namespace velquin {
+namespace {
+
+TEST(FinishRename, OnlyAnEditEndedWithEnterRenames) {
+  FakeAccess access;
+  DbTree tree(TreeSide::kTarget, TreeKind::kAccess);
+  TreeNode* tables = tree.Append(nullptr, NodeLevel::kTablesFolder, "Tables");
+  TreeNode* t = tree.Append(tables, NodeLevel::kTable, "old");
+  // Clicked elsewhere: no Enter, no rename.
+  EXPECT_FALSE(FinishRename(access, tree, t, "new"));
+  EXPECT_EQ(t->text(), "old");
+  EXPECT_TRUE(access.renames.empty());
+  // Enter: renamed, and the flag is cleared for the next edit.
+  tree.set_rename_commit(true);
+  EXPECT_TRUE(FinishRename(access, tree, t, "new"));
+  EXPECT_EQ(t->text(), "new");
+  EXPECT_FALSE(tree.rename_commit());
+  // The database refuses: the node keeps its name.
+  tree.set_rename_commit(true);
+  EXPECT_FALSE(FinishRename(access, tree, t, "taken"));
+  EXPECT_EQ(t->text(), "new");
+  EXPECT_EQ(access.renames, (std::vector<std::string>{"old->new", "new->taken"}));
+  // Only tables are renamed.
+  tree.set_rename_commit(true);
+  EXPECT_FALSE(FinishRename(access, tree, tables, "x"));
+  EXPECT_EQ(tables->text(), "Tables");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -506,6 +507,49 @@ TEST_F(MainWindowLogTest, SourceTableToolTipShowsConditionOrConvertAll) {
   EXPECT_EQ(tip_over("orders"), "Condition : total > 100 AND placed >= '2024-01-01'");
   EXPECT_EQ(tip_over("customers"), "Convert All");
   EXPECT_EQ(tip_over("Tables"), "");
+}
+
+}  // namespace
+}  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+TEST_F(MainWindowLogTest, RenameInPlaceCommitsOnlyWithEnter) {
+  MainWindow window(&host_);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.RunCommand(cmd::kConnect);
+  DbTreeView* view = window.target_view();
+  TreeNode* table = nullptr;
+  for (const TreeNode* n : host_.target_tree().Walk()) {
+    if (n->text() == "customers") table = const_cast<TreeNode*>(n);
+  }
+  ASSERT_NE(table, nullptr);
+  auto rename = [&](const QString& text, Qt::Key end) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // earlier editors
+    view->SelectNode(table);
+    window.RunCommand(32789);  // Rename Table
+    auto* editor = view->findChild<QLineEdit*>();
+    if (editor == nullptr) return false;
+    editor->selectAll();
+    QTest::keyClicks(editor, text);
+    if (end == Qt::Key_unknown) {
+      view->SelectNode(host_.target_tree().root());  // click elsewhere
+      QCoreApplication::processEvents();
+    } else {
+      QTest::keyClick(editor, end);
+      QCoreApplication::processEvents();  // the delegate commits by a queued call
+    }
+    return true;
+  };
+  ASSERT_TRUE(rename("clients", Qt::Key_Escape));
+  EXPECT_EQ(table->text(), "customers");
+  ASSERT_TRUE(rename("clients", Qt::Key_unknown));
+  EXPECT_EQ(table->text(), "customers");
+  ASSERT_TRUE(rename("clients", Qt::Key_Return));
+  EXPECT_EQ(table->text(), "clients");
+  EXPECT_EQ(access_.target().databases[0].tables[0].name, "clients");
 }
 
 }  // namespace
