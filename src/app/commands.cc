@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
 
 #include "catalog/catalog_listing.h"
@@ -492,5 +493,14 @@ bool FinishRename(DatabaseAccess& access, DbTree& tree, TreeNode* node,
   tree.SetText(node, new_name);
   return true;
 }
+
+namespace commands_internal {
+bool ReadsAsNegativeNumber(const std::string& text) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const double v = std::strtod(begin, &end);
+  return end != begin && v < 0;
+}
+}  // namespace commands_internal
 
 }  // namespace velquin

@@ -16,6 +16,8 @@
 #include "app/message_boxes.h"
 #include "base/status.h"
 #include "catalog/db_tree.h"
+#include "log/output_log.h"
+#include "log/system_error.h"
 #include "tasks/task_record.h"
 
 namespace velquin {
@@ -207,5 +209,90 @@ bool CheckNewDatabase(CommandHost& host, CommandUi& ui);
 // The close box: true when the window may close. While tasks run this asks
 // "Some Tasks is Processing, STOP ALL and EXIT?" and requests the stop.
 bool ConfirmClose(CommandHost& host, CommandUi& ui);
+
+// ---- PrintQuery and QueryValue ----
+//
+// Both run one statement on a session and look at up to 100 rows of its
+// result; later rows are fetched but not looked at. They are templates over
+// the session type so that any session with OpenQuery(sql) returning a
+// cursor (Columns(), MoveNext(), IsNull(j), Value(j)) serves.
+
+inline constexpr const char kResultSuccess[] = "RESULT: The operation completed SUCCESSFULLY";
+inline constexpr const char kNoConnection[] = "No Connection!";
+inline constexpr int kQueryRowsShown = 100;
+
+namespace commands_internal {
+// True when `text` starts with a number below zero ("-1", " -2.5x").
+bool ReadsAsNegativeNumber(const std::string& text);
+}  // namespace commands_internal
+
+// Writes every value of the first 100 rows, one line per column ("(NULL)"
+// for a null), then the result line when `report`. False when there is no
+// session or the statement or a fetch failed (its error text is written).
+template <typename SessionT>
+bool PrintQuery(OutputLog& log, SessionT* session, const std::string& sql, bool report) {
+  if (session == nullptr) {
+    log.Write(SystemErrorText(kNoConnection));
+    return false;
+  }
+  auto cursor = session->OpenQuery(sql);
+  if (!cursor.ok()) {
+    log.Write("T::" + cursor.status().message());
+    return false;
+  }
+  auto& rows = **cursor;
+  const size_t columns = rows.Columns().size();
+  for (int row = 0;; ++row) {
+    auto more = rows.MoveNext();
+    if (!more.ok()) {
+      log.Write("T::" + more.status().message());
+      return false;
+    }
+    if (!*more) break;
+    if (row >= kQueryRowsShown) continue;
+    for (size_t c = 0; c < columns; ++c) {
+      log.Write(rows.IsNull(c) ? std::string("(NULL)") : rows.Value(c));
+    }
+  }
+  if (report) log.Write(kResultSuccess);
+  return true;
+}
+
+// The statement's first qualifying value: the first non-null value, in row
+// and column order over the first 100 rows, that does not read as a negative
+// number (each null passed over writes "(NULL)"). Without a session: ""
+// (and a line); a failing statement: its error description (no line); no
+// qualifying value: the result text (written too when there were no rows and
+// `report`).
+template <typename SessionT>
+std::string QueryValue(OutputLog& log, SessionT* session, const std::string& sql, bool report) {
+  if (session == nullptr) {
+    log.Write(SystemErrorText(kNoConnection));
+    return {};
+  }
+  auto cursor = session->OpenQuery(sql);
+  if (!cursor.ok()) return cursor.status().message();
+  auto& rows = **cursor;
+  const size_t columns = rows.Columns().size();
+  bool any_row = false;
+  for (int row = 0;; ++row) {
+    auto more = rows.MoveNext();
+    if (!more.ok()) return more.status().message();
+    if (!*more) break;
+    any_row = true;
+    if (row >= kQueryRowsShown) continue;
+    for (size_t c = 0; c < columns; ++c) {
+      if (rows.IsNull(c)) {
+        log.Write("(NULL)");
+        continue;
+      }
+      if (report) log.Write(kResultSuccess);
+      std::string value = rows.Value(c);
+      if (!commands_internal::ReadsAsNegativeNumber(value)) return value;
+    }
+  }
+  if (!any_row && report) log.Write(kResultSuccess);
+  return kResultSuccess;
+}
 
 }  // namespace velquin
