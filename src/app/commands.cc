@@ -17,8 +17,7 @@ std::string Sub(std::string_view pattern, std::initializer_list<std::string_view
   std::string out;
   auto arg = args.begin();
   for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' &&
-        arg != args.end()) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' && arg != args.end()) {
       out.append(*arg++);
       ++i;
     } else {
@@ -62,8 +61,8 @@ MigratePlan PlanMigrate(bool target_connected, const NodeSelection* source,
     plan.refusal = R("Please Select a object in Target Tree!", "No Selected Target Objects!");
     return plan;
   }
-  const Refusal no_database = R("Please select a database in Target Database Tree!",
-                                "Please select a target Database!");
+  const Refusal no_database =
+      R("Please select a database in Target Database Tree!", "Please select a target Database!");
   if (target->level == NodeLevel::kRoot) {
     if (source->level != NodeLevel::kDatabase) {
       plan.refusal = no_database;
@@ -85,12 +84,14 @@ MigratePlan PlanMigrate(bool target_connected, const NodeSelection* source,
   TaskRequest t;
   switch (source->level) {
     case NodeLevel::kDatabase:
-      plan.question = Sub("Convert database [%s] into Target database [%s]?", {source->name, target_db});
+      plan.question =
+          Sub("Convert database [%s] into Target database [%s]?", {source->name, target_db});
       t = Migration(kKindConvertDatabase);
       t.source_database = source->name;
       break;
     case NodeLevel::kTable:
-      plan.question = Sub("Convert table [%s] into Target database [%s]?", {source->name, target_db});
+      plan.question =
+          Sub("Convert table [%s] into Target database [%s]?", {source->name, target_db});
       t = Migration(kKindConvertTable);
       t.source_object = source->name;
       t.source_database = source->database;
@@ -102,7 +103,8 @@ MigratePlan PlanMigrate(bool target_connected, const NodeSelection* source,
       t.source_database = source->database;
       break;
     case NodeLevel::kView:
-      plan.question = Sub("Convert view [%s] into Target database [%s]?", {source->name, target_db});
+      plan.question =
+          Sub("Convert view [%s] into Target database [%s]?", {source->name, target_db});
       t = Migration(kKindConvertView);
       t.source_object = source->name;
       t.source_database = source->database;
@@ -196,9 +198,10 @@ DeletePlan PlanDelete(bool target_connected, const NodeSelection* target) {
   switch (target->level) {
     case NodeLevel::kDatabase:
       plan.first_question = Sub("Delete database [%s]?", {name});
-      plan.second_question = Sub(
-          "After remove, you can not restore [%s] again! Continue?\nPress YES to Continue Removing!",
-          {name});
+      plan.second_question =
+          Sub("After remove, you can not restore [%s] again! Continue?\nPress YES to Continue "
+              "Removing!",
+              {name});
       plan.second_icon = BoxIcon::kWarning;
       break;
     case NodeLevel::kTable:
@@ -210,23 +213,24 @@ DeletePlan PlanDelete(bool target_connected, const NodeSelection* target) {
       break;
     case NodeLevel::kTablesFolder:
       plan.first_question = Sub("Delete all the tables of [%s]?", {db});
-      plan.second_question = Sub(
-          "After remove, you can not restore [%s] again! Continue?\nPress YES to Continue Removing!",
-          {db});
+      plan.second_question =
+          Sub("After remove, you can not restore [%s] again! Continue?\nPress YES to Continue "
+              "Removing!",
+              {db});
       break;
     case NodeLevel::kView:
       plan.first_question = Sub("Delete the view [%s.%s]?", {db, name});
-      plan.second_question = Sub(
-          "After remove, you can not restore the view [%s.%s] again! Continue?\nPress YES to "
-          "Continue Removing!",
-          {db, name});
+      plan.second_question =
+          Sub("After remove, you can not restore the view [%s.%s] again! Continue?\nPress YES to "
+              "Continue Removing!",
+              {db, name});
       break;
     case NodeLevel::kViewsFolder:
       plan.first_question = Sub("Delete all the views of [%s]?", {db});
-      plan.second_question = Sub(
-          "After remove, you can not restore the views of [%s] again! Continue?\nPress YES to "
-          "Continue Removing!",
-          {db});
+      plan.second_question =
+          Sub("After remove, you can not restore the views of [%s] again! Continue?\nPress YES to "
+              "Continue Removing!",
+              {db});
       plan.second_icon = BoxIcon::kWarning;
       break;
     default:
@@ -348,8 +352,8 @@ void Delete(CommandHost& host, CommandUi& ui) {
       int removed = 0;
       for (int row = 0; row < node->child_count();) {
         TreeNode* object = node->child(row);
-        Status st = tables ? host.DropTargetTable(object->text())
-                           : host.DropTargetView(object->text());
+        Status st =
+            tables ? host.DropTargetTable(object->text()) : host.DropTargetView(object->text());
         if (st.ok()) {
           tree.Remove(object);
           ++removed;
@@ -357,7 +361,8 @@ void Delete(CommandHost& host, CommandUi& ui) {
           ++row;  // a failed drop keeps its node
         }
       }
-      host.WriteLine("[" + std::to_string(removed) + (tables ? "] tables removed!" : "] views removed!"));
+      host.WriteLine("[" + std::to_string(removed) +
+                     (tables ? "] tables removed!" : "] views removed!"));
       break;
     }
     default:
@@ -385,8 +390,9 @@ void StartStopTasks(CommandHost& host, CommandUi& ui) {
 bool CheckNewDatabase(CommandHost& host, CommandUi& ui) {
   const TreeNode* selected = host.target_tree().selected();
   if (selected == nullptr || selected->level() != NodeLevel::kRoot) {
-    ui.Inform("Can only create database in TARGET!!!\nPlease Select Target ROOT to create new "
-              "database!");
+    ui.Inform(
+        "Can only create database in TARGET!!!\nPlease Select Target ROOT to create new "
+        "database!");
     return false;
   }
   return true;
@@ -441,7 +447,9 @@ Result<std::string> ControllerHost::ConnectSide(bool target) {
 Status ControllerHost::DropTargetDatabase(const std::string& name) {
   return access_.DropDatabase(name);
 }
-Status ControllerHost::DropTargetTable(const std::string& table) { return access_.DropTable(table); }
+Status ControllerHost::DropTargetTable(const std::string& table) {
+  return access_.DropTable(table);
+}
 Status ControllerHost::DropTargetView(const std::string& view) { return access_.DropView(view); }
 
 // ---------------- task grid ----------------

@@ -58,9 +58,9 @@ struct Refusal {
 
 struct MigratePlan {
   std::optional<Refusal> refusal;
-  std::string question;              // asked with OK/Cancel before queuing
-  std::optional<TaskRequest> task;   // what OK queues
-  bool start_worker = false;         // start the worker (and redraw) after OK / at once
+  std::string question;             // asked with OK/Cancel before queuing
+  std::optional<TaskRequest> task;  // what OK queues
+  bool start_worker = false;        // start the worker (and redraw) after OK / at once
 };
 // `source` / `target`: the trees' selections, null when nothing is selected.
 MigratePlan PlanMigrate(bool target_connected, const NodeSelection* source,

@@ -56,7 +56,8 @@ TreeNode* AddObject(DbTree& tree, TreeNode* folder, NodeLevel level, const std::
   TreeNode* object = tree.Append(folder, level, Clip(name));
   TreeNode* fields = tree.Append(object, NodeLevel::kFieldsFolder, "Fields");
   TreeNode* indexes = nullptr;
-  if (level == NodeLevel::kTable) indexes = tree.Append(object, NodeLevel::kIndexesFolder, "Indexes");
+  if (level == NodeLevel::kTable)
+    indexes = tree.Append(object, NodeLevel::kIndexesFolder, "Indexes");
   if (source == nullptr) return object;
   Result<std::vector<std::string>> columns = source->Columns(name);
   if (!columns.ok()) return object;

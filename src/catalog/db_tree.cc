@@ -7,16 +7,26 @@ namespace velquin {
 
 const char* NodeLevelName(NodeLevel level) {
   switch (level) {
-    case NodeLevel::kRoot: return "root";
-    case NodeLevel::kDatabase: return "database";
-    case NodeLevel::kTable: return "table";
-    case NodeLevel::kTablesFolder: return "tables folder";
-    case NodeLevel::kField: return "field";
-    case NodeLevel::kFieldsFolder: return "fields folder";
-    case NodeLevel::kIndex: return "index";
-    case NodeLevel::kIndexesFolder: return "indexes folder";
-    case NodeLevel::kView: return "view";
-    case NodeLevel::kViewsFolder: return "views folder";
+    case NodeLevel::kRoot:
+      return "root";
+    case NodeLevel::kDatabase:
+      return "database";
+    case NodeLevel::kTable:
+      return "table";
+    case NodeLevel::kTablesFolder:
+      return "tables folder";
+    case NodeLevel::kField:
+      return "field";
+    case NodeLevel::kFieldsFolder:
+      return "fields folder";
+    case NodeLevel::kIndex:
+      return "index";
+    case NodeLevel::kIndexesFolder:
+      return "indexes folder";
+    case NodeLevel::kView:
+      return "view";
+    case NodeLevel::kViewsFolder:
+      return "views folder";
   }
   return "unknown";
 }

@@ -6,16 +6,26 @@ namespace velquin {
 
 const char* TreeCommandTitle(TreeCommand command) {
   switch (command) {
-    case TreeCommand::kNewDatabase: return "New Database";
-    case TreeCommand::kChangeCharset: return "Change Charset";
-    case TreeCommand::kStorageEngine: return "Change Storage Engine(MyISAM)";
-    case TreeCommand::kDeleteDatabase: return "Delete Database";
-    case TreeCommand::kClearAllTables: return "Clear all tables";
-    case TreeCommand::kClearAllData: return "Clear all Data";
-    case TreeCommand::kMigrationCondition: return "Migration Condition";
-    case TreeCommand::kDropTable: return "Drop Table";
-    case TreeCommand::kDropView: return "Drop View";
-    case TreeCommand::kRenameTable: return "Rename Table";
+    case TreeCommand::kNewDatabase:
+      return "New Database";
+    case TreeCommand::kChangeCharset:
+      return "Change Charset";
+    case TreeCommand::kStorageEngine:
+      return "Change Storage Engine(MyISAM)";
+    case TreeCommand::kDeleteDatabase:
+      return "Delete Database";
+    case TreeCommand::kClearAllTables:
+      return "Clear all tables";
+    case TreeCommand::kClearAllData:
+      return "Clear all Data";
+    case TreeCommand::kMigrationCondition:
+      return "Migration Condition";
+    case TreeCommand::kDropTable:
+      return "Drop Table";
+    case TreeCommand::kDropView:
+      return "Drop View";
+    case TreeCommand::kRenameTable:
+      return "Rename Table";
   }
   return "";
 }

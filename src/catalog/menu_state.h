@@ -27,9 +27,9 @@ enum class TreeCommand : int {
   kRenameTable = 32789,
 };
 inline constexpr TreeCommand kAllTreeCommands[] = {
-    TreeCommand::kNewDatabase,     TreeCommand::kChangeCharset,      TreeCommand::kStorageEngine,
-    TreeCommand::kDeleteDatabase,  TreeCommand::kClearAllTables,     TreeCommand::kClearAllData,
-    TreeCommand::kMigrationCondition, TreeCommand::kDropTable,       TreeCommand::kDropView,
+    TreeCommand::kNewDatabase,        TreeCommand::kChangeCharset,  TreeCommand::kStorageEngine,
+    TreeCommand::kDeleteDatabase,     TreeCommand::kClearAllTables, TreeCommand::kClearAllData,
+    TreeCommand::kMigrationCondition, TreeCommand::kDropTable,      TreeCommand::kDropView,
     TreeCommand::kRenameTable,
 };
 

@@ -10,12 +10,18 @@ namespace {
 QIcon IconFor(NodeLevel level) {
   QStyle* s = QApplication::style();
   switch (level) {
-    case NodeLevel::kRoot: return s->standardIcon(QStyle::SP_DriveNetIcon);
-    case NodeLevel::kDatabase: return s->standardIcon(QStyle::SP_DriveHDIcon);
-    case NodeLevel::kTable: return s->standardIcon(QStyle::SP_FileDialogDetailedView);
-    case NodeLevel::kView: return s->standardIcon(QStyle::SP_FileDialogContentsView);
-    case NodeLevel::kField: return s->standardIcon(QStyle::SP_FileIcon);
-    case NodeLevel::kIndex: return s->standardIcon(QStyle::SP_FileLinkIcon);
+    case NodeLevel::kRoot:
+      return s->standardIcon(QStyle::SP_DriveNetIcon);
+    case NodeLevel::kDatabase:
+      return s->standardIcon(QStyle::SP_DriveHDIcon);
+    case NodeLevel::kTable:
+      return s->standardIcon(QStyle::SP_FileDialogDetailedView);
+    case NodeLevel::kView:
+      return s->standardIcon(QStyle::SP_FileDialogContentsView);
+    case NodeLevel::kField:
+      return s->standardIcon(QStyle::SP_FileIcon);
+    case NodeLevel::kIndex:
+      return s->standardIcon(QStyle::SP_FileLinkIcon);
     case NodeLevel::kTablesFolder:
     case NodeLevel::kFieldsFolder:
     case NodeLevel::kIndexesFolder:

@@ -13,7 +13,8 @@ MemoryCatalogSource DemoSourceCatalog() {
       {"mysql", {}, {}},
       {"shop",
        {{"customers", {"id", "name", "email", "created"}, {"PRIMARY", "ix_email"}},
-        {"orders", {"id", "customer_id", "total", "placed"},
+        {"orders",
+         {"id", "customer_id", "total", "placed"},
          {"PRIMARY", "ix_customer", "ix_customer"}},
         {"order items", {"order_id", "line", "sku", "qty"}, {"PRIMARY", "PRIMARY"}}},
        {{"v_big_orders", {"id", "total"}, ""}}},
@@ -85,8 +86,7 @@ Status MemoryDatabaseAccess::DropView(const std::string& view) {
   return Status::NotFound("no view " + view);
 }
 
-Status MemoryDatabaseAccess::RenameTable(const std::string& old_name,
-                                         const std::string& new_name) {
+Status MemoryDatabaseAccess::RenameTable(const std::string& old_name, const std::string& new_name) {
   for (auto& db : target_.databases) {
     if (db.name != target_.current_catalog) continue;
     for (auto& t : db.tables) {

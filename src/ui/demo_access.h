@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -72,7 +73,11 @@ class DemoTaskOperations : public TaskOperations {
     Step("Backup view " + db + "." + v);
     return true;
   }
-  void RefillTargetTree() override {}
+  void RefillTargetTree() override {
+    if (on_refill) on_refill();
+  }
+  // Set before the worker first starts.
+  std::function<void()> on_refill;
 
  private:
   void Step(const std::string& what);

@@ -39,13 +39,15 @@ int main(int argc, char** argv) {
   // catalogues and tasks only take time.
   velquin::ui::MemoryDatabaseAccess access(velquin::ui::DemoSourceCatalog(),
                                            velquin::ui::DemoTargetCatalog());
-  controller.SetTaskOperations(
-      std::make_shared<velquin::ui::DemoTaskOperations>(log, std::chrono::milliseconds(1500)));
+  auto ops =
+      std::make_shared<velquin::ui::DemoTaskOperations>(log, std::chrono::milliseconds(1500));
+  controller.SetTaskOperations(ops);
   velquin::ControllerHost host(controller, access);
 
   int rc = 0;
   {
     velquin::ui::MainWindow window(&host);
+    ops->on_refill = window.TargetRefillPoster();
     window.show();
     if (parser.isSet(demo)) {
       window.RunCommand(velquin::ui::cmd::kConnect);

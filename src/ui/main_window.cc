@@ -28,14 +28,20 @@ namespace velquin::ui {
 
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Q(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 int PaneClassOf(LineClass c) {
   switch (c) {
-    case LineClass::kError: return static_cast<int>(PaneLineClass::kError);
-    case LineClass::kSuccess: return static_cast<int>(PaneLineClass::kSuccess);
-    case LineClass::kProvider: return static_cast<int>(PaneLineClass::kProvider);
-    case LineClass::kPlain: break;
+    case LineClass::kError:
+      return static_cast<int>(PaneLineClass::kError);
+    case LineClass::kSuccess:
+      return static_cast<int>(PaneLineClass::kSuccess);
+    case LineClass::kProvider:
+      return static_cast<int>(PaneLineClass::kProvider);
+    case LineClass::kPlain:
+      break;
   }
   return static_cast<int>(PaneLineClass::kPlain);
 }
@@ -66,17 +72,19 @@ class WindowRelay : public LogSink, public WorkerObserver {
                                                                : 0;
     std::lock_guard<std::mutex> lock(mu_);
     if (window_ != nullptr) {
-      QMetaObject::invokeMethod(window_, [w = window_, state] { w->ShowWorkerButton(state); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          window_, [w = window_, state] { w->ShowWorkerButton(state); }, Qt::QueuedConnection);
     }
   }
   void OnTaskListChanged() override { Post("ForceTaskRefresh"); }
+  void PostRefill(bool target) { Post("RefillTree", Q_ARG(bool, target)); }
 
  private:
   template <typename... Args>
   void Post(const char* method, Args... args) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (window_ != nullptr) QMetaObject::invokeMethod(window_, method, Qt::QueuedConnection, args...);
+    if (window_ != nullptr)
+      QMetaObject::invokeMethod(window_, method, Qt::QueuedConnection, args...);
   }
   std::mutex mu_;
   MainWindow* window_;
@@ -206,18 +214,24 @@ void MainWindow::BuildMenus() {
   };
   const Popup popups[] = {
       {"&Connect",
-       {{"&Config", cmd::kConfig}, {"Co&nnect", cmd::kConnect}, {"Driver Check", cmd::kDriverCheck},
+       {{"&Config", cmd::kConfig},
+        {"Co&nnect", cmd::kConnect},
+        {"Driver Check", cmd::kDriverCheck},
         {"E&xit", cmd::kExit}}},
       {"&Operation",
-       {{"Migrate", cmd::kMigrate}, {"Delete Selected", cmd::kDeleteSelected},
+       {{"Migrate", cmd::kMigrate},
+        {"Delete Selected", cmd::kDeleteSelected},
         {"&Backup", cmd::kBackup}}},
       {"D&atabases",
-       {{"New Database", 32775}, {"Change Charset", 32774},
+       {{"New Database", 32775},
+        {"Change Charset", 32774},
         {"Change Storage Engine(MyISAM)", 32794}}},
-      {"&Database", {{"Delete Database", 32772}, {"Clear all tables", 32773},
-                     {"Clear all Data", 32790}}},
+      {"&Database",
+       {{"Delete Database", 32772}, {"Clear all tables", 32773}, {"Clear all Data", 32790}}},
       {"&Table",
-       {{"Migration Condition", 32776}, {"Drop Table", 32787}, {"Drop View", 32788},
+       {{"Migration Condition", 32776},
+        {"Drop Table", 32787},
+        {"Drop View", 32788},
         {"Rename Table", 32789}}},
       {"&Help", {{"&Manual", cmd::kManual}}},
       {"&About", {{"Omdara website", cmd::kWebsite}}},
@@ -284,8 +298,9 @@ QWidget* MainWindow::BuildTreeFolder(DbTreeView* view, QLabel** title, const QSt
   *title = new QLabel(text);
   (*title)->setObjectName(text == "MySQL" ? "SourceFolderTitle" : "TargetFolderTitle");
   (*title)->setMargin(4);
-  (*title)->setStyleSheet("QLabel { background: palette(mid); color: palette(bright-text); "
-                          "font-weight: bold; }");
+  (*title)->setStyleSheet(
+      "QLabel { background: palette(mid); color: palette(bright-text); "
+      "font-weight: bold; }");
   layout->addWidget(*title);
   layout->addWidget(view);
   return folder;
@@ -331,6 +346,21 @@ void MainWindow::Tick() {
   }
   task_page_->Rebuild(TaskRows());
   refresh_counter_ = 0;
+}
+
+std::function<void()> MainWindow::TargetRefillPoster() {
+  std::weak_ptr<WindowRelay> relay = relay_;
+  return [relay] {
+    if (auto r = relay.lock()) r->PostRefill(true);
+  };
+}
+
+void MainWindow::RefillTree(bool target) {
+  DbTree& tree = target ? host_->target_tree() : host_->source_tree();
+  if (!tree.connected()) return;
+  FillReport report = FillTree(tree);
+  for (const std::string& box : report.message_boxes) Inform(box);
+  for (const std::string& line : report.output_lines) host_->WriteLine("T::" + line);
 }
 
 std::vector<TaskGridRow> MainWindow::TaskRows() {

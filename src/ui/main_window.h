@@ -68,6 +68,10 @@ class MainWindow : public QMainWindow, public CommandUi {
   QLabel* tree_title(bool target) const { return target ? target_title_ : source_title_; }
   // One tick of the one-second timer: clock and task list refresh.
   void Tick();
+  // A function any thread may call to have the target tree listed again on
+  // this window's thread (the task routines' refill); harmless once the
+  // window is gone.
+  std::function<void()> TargetRefillPoster();
 
   // ---- CommandUi ----
   BoxAnswer Show(const std::string& text, BoxButtons buttons, BoxIcon icon,
@@ -84,6 +88,7 @@ class MainWindow : public QMainWindow, public CommandUi {
   void ShowStatusText(const QString& text);
   void ShowStartStopToolTip(const QString& text);
   void ForceTaskRefresh() { RefreshTaskList(); }
+  void RefillTree(bool target);
   void RunCommand(int id);
 
  protected:

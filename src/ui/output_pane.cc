@@ -38,10 +38,14 @@ void OutputModel::Append(int line_class, const QString& text) {
 std::pair<QColor, QColor> LineColours(PaneLineClass cls) {
   const QColor white(255, 255, 255);
   switch (cls) {
-    case PaneLineClass::kError: return {QColor(255, 0, 0), white};
-    case PaneLineClass::kSuccess: return {QColor(0, 255, 0), white};
-    case PaneLineClass::kProvider: return {QColor(255, 128, 0), white};
-    case PaneLineClass::kPlain: break;
+    case PaneLineClass::kError:
+      return {QColor(255, 0, 0), white};
+    case PaneLineClass::kSuccess:
+      return {QColor(0, 255, 0), white};
+    case PaneLineClass::kProvider:
+      return {QColor(255, 128, 0), white};
+    case PaneLineClass::kPlain:
+      break;
   }
   return {QColor(), QColor()};
 }

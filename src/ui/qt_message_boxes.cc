@@ -12,10 +12,18 @@ BoxAnswer QtMessageBoxes::Show(const std::string& text, BoxButtons buttons, BoxI
   box.setWindowTitle(QString::fromStdString(title.empty() ? ProductLine() : title));
   box.setText(QString::fromStdString(text));
   switch (icon) {
-    case BoxIcon::kNone: box.setIcon(QMessageBox::NoIcon); break;
-    case BoxIcon::kInformation: box.setIcon(QMessageBox::Information); break;
-    case BoxIcon::kQuestion: box.setIcon(QMessageBox::Question); break;
-    case BoxIcon::kWarning: box.setIcon(QMessageBox::Warning); break;
+    case BoxIcon::kNone:
+      box.setIcon(QMessageBox::NoIcon);
+      break;
+    case BoxIcon::kInformation:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case BoxIcon::kQuestion:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case BoxIcon::kWarning:
+      box.setIcon(QMessageBox::Warning);
+      break;
   }
   switch (buttons) {
     case BoxButtons::kOk:

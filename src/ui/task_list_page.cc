@@ -10,8 +10,8 @@ namespace velquin::ui {
 
 const std::array<const char*, kTaskColumns>& TaskTableModel::Headings() {
   static const std::array<const char*, kTaskColumns> kHeadings = {
-      "NO.",          "Progress",  "Type",        "State",     "Source DBMS",
-      "Source DB",    "Source T(V)", "Targert DBMS", "Target DB", "Target T(V)"};
+      "NO.",       "Progress",    "Type",         "State",     "Source DBMS",
+      "Source DB", "Source T(V)", "Targert DBMS", "Target DB", "Target T(V)"};
   return kHeadings;
 }
 
@@ -90,7 +90,8 @@ TaskListPage::TaskListPage(QWidget* parent) : QWidget(parent) {
   const QFontMetrics cell(view_->font());
   const int widths[kTaskColumns] = {32, 72, 62, 60, 200, -1, -1, 200, -1, -1};
   for (int c = 0; c < kTaskColumns; ++c) {
-    const int heading = fm.horizontalAdvance(TaskTableModel::Headings()[static_cast<size_t>(c)]) + 15;
+    const int heading =
+        fm.horizontalAdvance(TaskTableModel::Headings()[static_cast<size_t>(c)]) + 15;
     int w = widths[c] < 0 ? heading : std::max(widths[c], heading);
     if (c == 2) w = std::max(w, cell.horizontalAdvance("MIGRATION") + 12);
     if (c == 3) w = std::max(w, cell.horizontalAdvance("SUCCESS") + 12);

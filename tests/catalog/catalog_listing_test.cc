@@ -26,8 +26,7 @@ MemoryCatalogSource Shop() {
   s.databases = {
       {"mysql", {}, {}},
       {"shop",
-       {{"customers", {"id", "name"}, {"PRIMARY", "idx_name"}},
-        {"order items", {"id"}, {}}},
+       {{"customers", {"id", "name"}, {"PRIMARY", "idx_name"}}, {"order items", {"id"}, {}}},
        {{"v_customers", {"id"}, ""}}},
   };
   return s;
@@ -49,9 +48,9 @@ TEST(CatalogListing, FillsRootDatabasesAndCurrentDatabaseObjects) {
   FillReport report = FillTree(tree);
   EXPECT_TRUE(report.message_boxes.empty());
   const std::vector<std::string> expected = {
-      "localhost(0)", "mysql(1)",   "shop(1)",   "Tables(3)",   "customers(2)",
-      "Fields(5)",    "id(4)",      "name(4)",   "Indexes(7)",  "PRIMARY(6)",
-      "idx_name(6)",  "order items(2)", "Fields(5)", "id(4)",     "Indexes(7)",
+      "localhost(0)", "mysql(1)",       "shop(1)",   "Tables(3)",  "customers(2)",
+      "Fields(5)",    "id(4)",          "name(4)",   "Indexes(7)", "PRIMARY(6)",
+      "idx_name(6)",  "order items(2)", "Fields(5)", "id(4)",      "Indexes(7)",
       "Views(9)",     "v_customers(8)", "Fields(5)", "id(4)",
   };
   EXPECT_EQ(Picture(tree), expected);

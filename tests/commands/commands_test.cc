@@ -15,8 +15,8 @@ namespace {
 // Answers boxes from a script and records everything shown.
 class ScriptedUi : public CommandUi {
  public:
-  BoxAnswer Show(const std::string& text, BoxButtons buttons, BoxIcon, const std::string& title)
-      override {
+  BoxAnswer Show(const std::string& text, BoxButtons buttons, BoxIcon,
+                 const std::string& title) override {
     boxes.push_back(text);
     titles.push_back(title);
     if (buttons == BoxButtons::kOk) return BoxAnswer::kOk;
@@ -51,7 +51,9 @@ class ScriptedUi : public CommandUi {
 
 class FakeHost : public CommandHost {
  public:
-  FakeHost() : source_(TreeSide::kSource, TreeKind::kMySql), target_(TreeSide::kTarget, TreeKind::kAccess) {}
+  FakeHost()
+      : source_(TreeSide::kSource, TreeKind::kMySql),
+        target_(TreeSide::kTarget, TreeKind::kAccess) {}
   DbTree& source_tree() override { return source_; }
   DbTree& target_tree() override { return target_; }
   bool Running() const override { return state == 2; }
@@ -296,7 +298,7 @@ TEST(Backup, QueuesByTargetSelectionAfterFolderChosen) {
     const char* letter;
     const char* object;
   } cases[] = {
-      {&Trees::t_db, 513, "A", ""},    {&Trees::t_table, 514, "T", "a"},
+      {&Trees::t_db, 513, "A", ""},     {&Trees::t_table, 514, "T", "a"},
       {&Trees::t_tables, 513, "T", ""}, {&Trees::t_view, 514, "V", "v"},
       {&Trees::t_views, 513, "V", ""},
   };
@@ -347,8 +349,8 @@ TEST(Backup, Preconditions) {
     ScriptedUi ui;
     ASSERT_TRUE(host.target_tree().Select(t.t_db));
     Backup(host, ui);
-    EXPECT_EQ(ui.hints,
-              std::vector<std::string>{"Please confirm your target Database connected SUCCESSFULLY!"});
+    EXPECT_EQ(ui.hints, std::vector<std::string>{
+                            "Please confirm your target Database connected SUCCESSFULLY!"});
     EXPECT_EQ(ui.boxes, std::vector<std::string>{"No Target DataSource Connection!"});
     EXPECT_EQ(ui.pages, std::vector<int>{kTipsPage});
     EXPECT_EQ(host.starts, 0);
@@ -435,8 +437,8 @@ TEST(Delete, MissingTargetConnectionNamesTheTarget) {
   Build(host, false);
   ScriptedUi ui;
   Delete(host, ui);
-  EXPECT_EQ(ui.hints,
-            std::vector<std::string>{"Press Config button, and get a successful target Connection!"});
+  EXPECT_EQ(ui.hints, std::vector<std::string>{
+                          "Press Config button, and get a successful target Connection!"});
   EXPECT_EQ(ui.boxes, std::vector<std::string>{"No Target DataSource Connection!"});
   EXPECT_EQ(ui.titles, std::vector<std::string>{"Delete"});
 }
@@ -454,7 +456,8 @@ TEST(Delete, BusyCheckOffersStopAndDoesNothingElse) {
   EXPECT_TRUE(host.dropped.empty());
   ui.boxes.clear();
   Delete(host, ui);
-  EXPECT_EQ(ui.boxes, std::vector<std::string>{"Some Tasks is Stopping, Please try again later!!!"});
+  EXPECT_EQ(ui.boxes,
+            std::vector<std::string>{"Some Tasks is Stopping, Please try again later!!!"});
   EXPECT_TRUE(host.dropped.empty());
 }
 

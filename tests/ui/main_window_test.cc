@@ -8,6 +8,7 @@
 #include <QToolBar>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "base/version.h"
 #include "gui_test_support.h"
@@ -23,7 +24,8 @@ using testing_support::ScriptedBoxes;
 // Task operations whose table step waits until the test opens the gate.
 class GatedOperations : public DemoTaskOperations {
  public:
-  explicit GatedOperations(OutputLog& log) : DemoTaskOperations(log, std::chrono::milliseconds(0)) {}
+  explicit GatedOperations(OutputLog& log)
+      : DemoTaskOperations(log, std::chrono::milliseconds(0)) {}
   void MigrateTable(const std::string& db, const std::string& t) override {
     std::unique_lock<std::mutex> lock(mu_);
     arrived_ = true;
@@ -152,13 +154,16 @@ TEST_F(MainWindowTest, MenuBarHasPopupsItemsAndTreeItemsStartGreyed) {
   EXPECT_EQ(titles, (QStringList{"&Connect", "&Operation", "D&atabases", "&Database", "&Table",
                                  "&Help", "&About"}));
   const std::pair<int, const char*> items[] = {
-      {32777, "&Config"},        {32780, "Co&nnect"},        {32793, "Driver Check"},
-      {2, "E&xit"},              {32778, "Migrate"},         {32779, "Delete Selected"},
-      {32782, "&Backup"},        {32775, "New Database"},    {32774, "Change Charset"},
-      {32794, "Change Storage Engine(MyISAM)"},              {32772, "Delete Database"},
-      {32773, "Clear all tables"}, {32790, "Clear all Data"}, {32776, "Migration Condition"},
-      {32787, "Drop Table"},     {32788, "Drop View"},       {32789, "Rename Table"},
-      {32783, "&Manual"},        {32785, "Omdara website"},
+      {32777, "&Config"},         {32780, "Co&nnect"},
+      {32793, "Driver Check"},    {2, "E&xit"},
+      {32778, "Migrate"},         {32779, "Delete Selected"},
+      {32782, "&Backup"},         {32775, "New Database"},
+      {32774, "Change Charset"},  {32794, "Change Storage Engine(MyISAM)"},
+      {32772, "Delete Database"}, {32773, "Clear all tables"},
+      {32790, "Clear all Data"},  {32776, "Migration Condition"},
+      {32787, "Drop Table"},      {32788, "Drop View"},
+      {32789, "Rename Table"},    {32783, "&Manual"},
+      {32785, "Omdara website"},
   };
   for (auto [id, text] : items) {
     QAction* a = window_->Action(id);
@@ -179,12 +184,12 @@ TEST_F(MainWindowTest, ToolbarButtonsInOrderWithToolTips) {
     captions << a->text();
     tips << a->toolTip();
   }
-  EXPECT_EQ(captions, (QStringList{" Configure ", " Connect ", " Migrate ", " Delete ",
-                                   " Backup ", " About "}));
-  EXPECT_EQ(tips.mid(0, 5), (QStringList{"Database Connections Config", "Connect the DataSources",
-                                         "Convert from source into target",
-                                         "Delete the selected object",
-                                         "Backup the selected object"}));
+  EXPECT_EQ(captions, (QStringList{" Configure ", " Connect ", " Migrate ", " Delete ", " Backup ",
+                                   " About "}));
+  EXPECT_EQ(tips.mid(0, 5),
+            (QStringList{"Database Connections Config", "Connect the DataSources",
+                         "Convert from source into target", "Delete the selected object",
+                         "Backup the selected object"}));
 }
 
 TEST_F(MainWindowTest, ConnectFillsBothTreesAndRetitlesFolders) {
@@ -212,19 +217,47 @@ struct MenuExpectation {
 TEST_F(MainWindowTest, MenusFollowSelectedLevelAndSide) {
   ConnectBoth();
   const MenuExpectation cases[] = {
-      {false, "localhost", NodeLevel::kRoot, velquin::ObjectMenu::kDatabases, {32774, 32794},
+      {false,
+       "localhost",
+       NodeLevel::kRoot,
+       velquin::ObjectMenu::kDatabases,
+       {32774, 32794},
        {32775}},
-      {true, "/srv/data/shop.mdb", NodeLevel::kRoot, velquin::ObjectMenu::kDatabases, {32775},
+      {true,
+       "/srv/data/shop.mdb",
+       NodeLevel::kRoot,
+       velquin::ObjectMenu::kDatabases,
+       {32775},
        {32774, 32794}},
-      {false, "shop", NodeLevel::kDatabase, velquin::ObjectMenu::kDatabase, {},
+      {false,
+       "shop",
+       NodeLevel::kDatabase,
+       velquin::ObjectMenu::kDatabase,
+       {},
        {32772, 32773, 32790}},
-      {true, "/srv/data/shop", NodeLevel::kDatabase, velquin::ObjectMenu::kDatabase,
-       {32772, 32773, 32790}, {}},
-      {false, "orders", NodeLevel::kTable, velquin::ObjectMenu::kTable, {32776},
+      {true,
+       "/srv/data/shop",
+       NodeLevel::kDatabase,
+       velquin::ObjectMenu::kDatabase,
+       {32772, 32773, 32790},
+       {}},
+      {false,
+       "orders",
+       NodeLevel::kTable,
+       velquin::ObjectMenu::kTable,
+       {32776},
        {32787, 32788, 32789}},
-      {true, "customers", NodeLevel::kTable, velquin::ObjectMenu::kTable, {32787, 32789},
+      {true,
+       "customers",
+       NodeLevel::kTable,
+       velquin::ObjectMenu::kTable,
+       {32787, 32789},
        {32776, 32788}},
-      {false, "v_big_orders", NodeLevel::kView, velquin::ObjectMenu::kTable, {32776},
+      {false,
+       "v_big_orders",
+       NodeLevel::kView,
+       velquin::ObjectMenu::kTable,
+       {32776},
        {32787, 32788, 32789}},
   };
   for (const MenuExpectation& c : cases) {
@@ -447,7 +480,8 @@ namespace {
 class MainWindowLogTest : public ::testing::Test {
  protected:
   MainWindowLogTest()
-      : controller_(log_), access_(DemoSourceCatalog(), DemoTargetCatalog()),
+      : controller_(log_),
+        access_(DemoSourceCatalog(), DemoTargetCatalog()),
         host_(controller_, access_) {
     testing_support::App();
   }
@@ -479,7 +513,8 @@ TEST_F(MainWindowLogTest, LinesShowClassWithoutPrefixAndEarlierLinesAreLoaded) {
     const QString text = m->index(i + 1).data().toString();
     ASSERT_TRUE(stamp.match(text).hasMatch()) << text.toStdString();
     EXPECT_EQ(text.mid(24), cases[i].shown);
-    EXPECT_EQ(m->index(i + 1).data(OutputModel::kClassRole).toInt(), static_cast<int>(cases[i].cls));
+    EXPECT_EQ(m->index(i + 1).data(OutputModel::kClassRole).toInt(),
+              static_cast<int>(cases[i].cls));
   }
   // The newest line is the selected one.
   EXPECT_EQ(window.output_pane()->currentIndex().row(), 4);
@@ -550,6 +585,62 @@ TEST_F(MainWindowLogTest, RenameInPlaceCommitsOnlyWithEnter) {
   ASSERT_TRUE(rename("clients", Qt::Key_Return));
   EXPECT_EQ(table->text(), "clients");
   EXPECT_EQ(access_.target().databases[0].tables[0].name, "clients");
+}
+
+}  // namespace
+}  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+TEST_F(MainWindowLogTest, GridRebuildsEveryFifthTickOnlyWhileTaskListShown) {
+  MainWindow window(&host_);
+  QAbstractItemModel* grid = window.task_page()->view()->model();
+  controller_.StopAll();
+  TaskRecord r;
+  r.kind = TaskKind::kConvertTable;
+  r.source_object = "orders";
+  controller_.queue().Append(r);  // behind the window's back: no forced refresh
+  ASSERT_EQ(window.tabs()->currentIndex(), kTaskListPage);
+  for (int i = 0; i < 4; ++i) {
+    window.Tick();
+    EXPECT_EQ(grid->rowCount(), 0) << "tick " << i + 1;
+  }
+  window.Tick();
+  EXPECT_EQ(grid->rowCount(), 1);
+  // While the Log page is shown nothing is rebuilt.
+  window.ShowPage(kLogPage);
+  controller_.queue().Append(r);
+  for (int i = 0; i < 10; ++i) window.Tick();
+  EXPECT_EQ(grid->rowCount(), 1);
+  // Showing the Task List again rebuilds at once.
+  window.ShowPage(kTaskListPage);
+  EXPECT_EQ(grid->rowCount(), 2);
+}
+
+}  // namespace
+}  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+TEST_F(MainWindowLogTest, RefillPostedFromAnotherThreadRelistsTargetOnWindowThread) {
+  auto window = std::make_unique<MainWindow>(&host_);
+  window->RunCommand(cmd::kConnect);
+  access_.target().databases[0].tables.push_back({"orders", {"id"}, {}});
+  std::function<void()> post = window->TargetRefillPoster();
+  std::thread([post] { post(); }).join();
+  auto has_orders = [&] {
+    for (const TreeNode* n : host_.target_tree().Walk()) {
+      if (n->text() == "orders") return true;
+    }
+    return false;
+  };
+  EXPECT_FALSE(has_orders());  // nothing happens on the posting thread
+  QTRY_VERIFY(has_orders());
+  window.reset();
+  post();  // after the window is gone: dropped
+  QCoreApplication::processEvents();
 }
 
 }  // namespace

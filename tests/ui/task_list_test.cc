@@ -1,8 +1,7 @@
-#include "ui/task_list_page.h"
-
 #include <QScrollBar>
 
 #include "gui_test_support.h"
+#include "ui/task_list_page.h"
 
 namespace velquin::ui {
 namespace {
@@ -11,8 +10,8 @@ std::vector<TaskGridRow> Rows(int n, const QString& state = "Waiting") {
   std::vector<TaskGridRow> rows;
   for (int i = 1; i <= n; ++i) {
     TaskGridRow r;
-    r.cells = {QString::asprintf("%02d", i), " ", "MIGRATION", state, "MySQL", "shop",
-               QString("t%1").arg(i), "ACCESS", "out", ""};
+    r.cells = {QString::asprintf("%02d", i), " ",      "MIGRATION", state, "MySQL", "shop",
+               QString("t%1").arg(i),        "ACCESS", "out",       ""};
     r.progress = i % 101;
     rows.push_back(r);
   }
