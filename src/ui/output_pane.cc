@@ -73,23 +73,33 @@ void OutputDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
   painter->restore();
 }
 
-QSize OutputDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+QSize OutputDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
   const QFontMetrics fm(option.font);
-  // The widest line ever written sets the horizontal extent (plus 10).
-  return {fm.horizontalAdvance(index.data(Qt::DisplayRole).toString()) + 10, fm.height() + 2};
+  return {extent_, fm.height() + 2};
+}
+
+bool OutputDelegate::Measure(const QFont& font, const QString& text) {
+  const int width = QFontMetrics(font).horizontalAdvance(text) + 10;
+  if (width <= extent_) return false;
+  extent_ = width;
+  return true;
 }
 
 OutputPane::OutputPane(OutputModel* model, QWidget* parent) : QListView(parent) {
   setObjectName("OutputPane");
   setModel(model);
-  setItemDelegate(new OutputDelegate(this));
-  setUniformItemSizes(false);
+  delegate_ = new OutputDelegate(this);
+  setItemDelegate(delegate_);
+  // Uniform rows keep an append cheap with a full pane: nothing is measured
+  // but the new line.
+  setUniformItemSizes(true);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   connect(model, &OutputModel::LineAppended, this, [this, model](int row) {
     const QModelIndex idx = model->index(row);
+    if (delegate_->Measure(font(), idx.data().toString())) scheduleDelayedItemsLayout();
     setCurrentIndex(idx);
     scrollTo(idx);
   });

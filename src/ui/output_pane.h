@@ -8,6 +8,8 @@
 #include <QStyledItemDelegate>
 #include <deque>
 
+#include "log/output_log.h"
+
 namespace velquin::ui {
 
 enum class PaneLineClass { kPlain, kError, kSuccess, kProvider };
@@ -21,7 +23,7 @@ struct PaneLine {
 class OutputModel : public QAbstractListModel {
   Q_OBJECT
  public:
-  static constexpr int kMaxLines = 1001;
+  static constexpr int kMaxLines = static_cast<int>(OutputLog::kCapacity);
   static constexpr int kClassRole = Qt::UserRole + 1;
 
   using QAbstractListModel::QAbstractListModel;
@@ -48,13 +50,26 @@ class OutputDelegate : public QStyledItemDelegate {
   using QStyledItemDelegate::QStyledItemDelegate;
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override;
+  // Every row has the same size: one text line high, as wide as the widest
+  // line written so far (plus 10), so that line can be scrolled into view.
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  // Widens the rows for `text`; true when the width grew. It never shrinks.
+  bool Measure(const QFont& font, const QString& text);
+  int extent() const { return extent_; }
+
+ private:
+  int extent_ = 0;
 };
 
 class OutputPane : public QListView {
   Q_OBJECT
  public:
   explicit OutputPane(OutputModel* model, QWidget* parent = nullptr);
+  // The width of the widest line written so far, plus 10.
+  int horizontal_extent() const { return delegate_->extent(); }
+
+ private:
+  OutputDelegate* delegate_;
 };
 
 }  // namespace velquin::ui

@@ -1,7 +1,9 @@
 #include "ui/output_pane.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPainter>
+#include <QScrollBar>
 
 #include "gui_test_support.h"
 
@@ -75,6 +77,31 @@ TEST(OutputPane, NewestLineIsSelected) {
   model.Append(0, "a");
   model.Append(1, "b");
   EXPECT_EQ(pane.currentIndex().row(), 1);
+}
+
+}  // namespace
+}  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+TEST(OutputPane, LongLineWidensScrollExtentAndShorterLinesDoNotShrinkIt) {
+  testing_support::App();
+  OutputModel model;
+  OutputPane pane(&model);
+  pane.resize(300, 200);
+  pane.show();
+  model.Append(0, "short");
+  const int small = pane.horizontal_extent();
+  model.Append(0, QString(400, QChar('W')));
+  const int wide = pane.horizontal_extent();
+  EXPECT_GT(wide, small + 1000);
+  QCoreApplication::processEvents();
+  EXPECT_GT(pane.horizontalScrollBar()->maximum(), 0);
+  // Even once the long line has left the pane, the extent stays.
+  for (int i = 0; i < OutputModel::kMaxLines + 5; ++i) model.Append(0, "x");
+  EXPECT_EQ(pane.horizontal_extent(), wide);
+  EXPECT_EQ(model.rowCount(), OutputModel::kMaxLines);
 }
 
 }  // namespace
