@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "base/connection_descriptor.h"
 #include "app/session_place.h"
+#include "base/connection_descriptor.h"
 #include "tasks/run_state.h"
 #include "tasks/task_list_lock.h"
 #include "tasks/task_operations.h"
@@ -23,7 +23,7 @@ class OutputLog;
 
 // The names a migration task carries (which are used depends on the kind).
 struct MigrationTaskNames {
-  std::string source_object;    // table or view (kinds 261, 262)
+  std::string source_object;  // table or view (kinds 261, 262)
   std::string source_database;
   std::string target_database;
 };

@@ -1,6 +1,5 @@
 // velquin: the command-line face of the migrator.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 
 #include "base/version.h"

@@ -9,10 +9,14 @@ namespace velquin {
 
 const char* TerminalSink::ColourCode(LineClass line_class) {
   switch (line_class) {
-    case LineClass::kError: return "\x1b[31m";             // red
-    case LineClass::kSuccess: return "\x1b[32m";           // green
-    case LineClass::kProvider: return "\x1b[38;5;208m";    // orange
-    case LineClass::kPlain: return "";
+    case LineClass::kError:
+      return "\x1b[31m";  // red
+    case LineClass::kSuccess:
+      return "\x1b[32m";  // green
+    case LineClass::kProvider:
+      return "\x1b[38;5;208m";  // orange
+    case LineClass::kPlain:
+      return "";
   }
   return "";
 }

@@ -9,10 +9,14 @@ ClassifiedText ClassifyMessage(std::string_view message) {
   if (message.size() >= 3 && message[1] == ':' && message[2] == ':') {
     // Only upper-case letters mark a class; "e::" is a plain line.
     switch (message[0]) {
-      case 'E': return {LineClass::kError, message.substr(3)};
-      case 'S': return {LineClass::kSuccess, message.substr(3)};
-      case 'T': return {LineClass::kProvider, message.substr(3)};
-      default: break;
+      case 'E':
+        return {LineClass::kError, message.substr(3)};
+      case 'S':
+        return {LineClass::kSuccess, message.substr(3)};
+      case 'T':
+        return {LineClass::kProvider, message.substr(3)};
+      default:
+        break;
     }
   }
   return {LineClass::kPlain, message};
@@ -31,9 +35,9 @@ std::string FormatTimestamp(std::chrono::system_clock::time_point when) {
   }
   std::tm local{};
   localtime_r(&whole, &local);
-  return fmt::sprintf("%04d/%02d/%02d %02d:%02d:%02d:%03d ", local.tm_year + 1900,
-                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                      local.tm_sec, static_cast<int>(millis));
+  return fmt::sprintf("%04d/%02d/%02d %02d:%02d:%02d:%03d ", local.tm_year + 1900, local.tm_mon + 1,
+                      local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                      static_cast<int>(millis));
 }
 
 // ---- LogModel ----

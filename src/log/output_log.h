@@ -18,6 +18,9 @@
 // after the current one.
 #pragma once
 
+#include <fmt/format.h>
+#include <fmt/printf.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -28,9 +31,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <fmt/format.h>
-#include <fmt/printf.h>
 
 namespace velquin {
 

@@ -1,9 +1,9 @@
 #include "log/system_error.h"
 
+#include <fmt/printf.h>
+
 #include <cerrno>
 #include <cstring>
-
-#include <fmt/printf.h>
 
 namespace velquin {
 

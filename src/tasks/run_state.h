@@ -9,9 +9,9 @@
 namespace velquin {
 
 enum class RunStateValue : uint8_t {
-  kIdle = 0,             // no worker thread
-  kRunning = 2,          // a worker thread exists
-  kStopRequested = 99,   // the worker ends after its current pass
+  kIdle = 0,            // no worker thread
+  kRunning = 2,         // a worker thread exists
+  kStopRequested = 99,  // the worker ends after its current pass
 };
 
 class RunState {

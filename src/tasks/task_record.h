@@ -32,7 +32,7 @@ enum class TaskKind : int32_t {
 };
 
 enum class TaskStatus : int32_t {
-  kWaiting = 0,    // not yet finished (queued or running)
+  kWaiting = 0,  // not yet finished (queued or running)
   kSucceeded = 1,
   kFailed = 3,
 };
@@ -44,7 +44,7 @@ inline constexpr const char kStateSuccess[] = "SUCCESS";
 inline constexpr const char kStateFailure[] = "FAILURE";
 
 // Object letters of backup records.
-inline constexpr const char kLetterAll[] = "A";     // tables and views
+inline constexpr const char kLetterAll[] = "A";  // tables and views
 inline constexpr const char kLetterTables[] = "T";
 inline constexpr const char kLetterViews[] = "V";
 

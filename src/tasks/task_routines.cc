@@ -191,14 +191,30 @@ bool ConvertView(WorkerContext& ctx) {
 std::optional<bool> RunTaskRoutine(TaskKind kind, WorkerContext& ctx) {
   bool (*routine)(WorkerContext&) = nullptr;
   switch (kind) {
-    case TaskKind::kCloneDatabase: routine = CloneDatabase; break;
-    case TaskKind::kConvertDatabase: routine = ConvertDatabase; break;
-    case TaskKind::kConvertTables: routine = ConvertTables; break;
-    case TaskKind::kConvertViews: routine = ConvertViews; break;
-    case TaskKind::kConvertTable: routine = ConvertTable; break;
-    case TaskKind::kConvertView: routine = ConvertView; break;
-    case TaskKind::kBackupDatabaseObjects: routine = BackupDatabaseObjects; break;
-    case TaskKind::kBackupObject: routine = BackupObject; break;
+    case TaskKind::kCloneDatabase:
+      routine = CloneDatabase;
+      break;
+    case TaskKind::kConvertDatabase:
+      routine = ConvertDatabase;
+      break;
+    case TaskKind::kConvertTables:
+      routine = ConvertTables;
+      break;
+    case TaskKind::kConvertViews:
+      routine = ConvertViews;
+      break;
+    case TaskKind::kConvertTable:
+      routine = ConvertTable;
+      break;
+    case TaskKind::kConvertView:
+      routine = ConvertView;
+      break;
+    case TaskKind::kBackupDatabaseObjects:
+      routine = BackupDatabaseObjects;
+      break;
+    case TaskKind::kBackupObject:
+      routine = BackupObject;
+      break;
   }
   if (routine == nullptr) return std::nullopt;
   try {

@@ -11,8 +11,8 @@
 
 namespace velquin {
 
-TaskWorker::TaskWorker(TaskQueue& queue, RunState& run_state, TaskListLock& lock,
-                       OutputLog& log, WorkerTimings timings)
+TaskWorker::TaskWorker(TaskQueue& queue, RunState& run_state, TaskListLock& lock, OutputLog& log,
+                       WorkerTimings timings)
     : queue_(queue), run_state_(run_state), lock_(lock), log_(log), timings_(timings) {}
 
 TaskWorker::~TaskWorker() { Shutdown(); }
@@ -101,7 +101,7 @@ bool TaskWorker::Sleep(std::chrono::milliseconds d) {
   return !shutdown_;
 }
 
-void TaskWorker::ThreadMain(Run run) {
+void TaskWorker::ThreadMain(const Run& run) {
   WorkerObserver& observer = *run.observer;
   try {
     if (Sleep(timings_.thread_start_wait)) {

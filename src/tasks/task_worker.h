@@ -82,7 +82,7 @@ class TaskWorker {
     std::shared_ptr<TaskOperations> ops;
     std::shared_ptr<WorkerObserver> observer;
   };
-  void ThreadMain(Run run);
+  void ThreadMain(const Run& run);
   void RunPass(const Run& run, WorkerObserver& observer);
   // Sleeps, cut short by Shutdown. False when shutting down.
   bool Sleep(std::chrono::milliseconds d);
@@ -100,7 +100,7 @@ class TaskWorker {
   std::shared_ptr<WorkerObserver> observer_;
   std::thread thread_;
   bool shutdown_ = false;
-  bool ended_ = true;  // the last started thread has left its loop
+  bool ended_ = true;    // the last started thread has left its loop
   std::mutex start_mu_;  // serialises StartWorker/Shutdown
 };
 

@@ -45,8 +45,8 @@ class MainControllerTest : public ::testing::Test {
 
 TEST_F(MainControllerTest, MigrationTaskCarriesItsNamesAndRuns) {
   const TaskId id = controller_.AppendMigrationTask(
-      TaskKind::kConvertTable, {.source_object = "orders", .source_database = "shop",
-                                .target_database = "archive"});
+      TaskKind::kConvertTable,
+      {.source_object = "orders", .source_database = "shop", .target_database = "archive"});
   // Appending started the worker.
   EXPECT_NE(controller_.run_state().Load(), RunStateValue::kIdle);
   ASSERT_TRUE(controller_.worker().WaitUntilIdle(10s));
@@ -85,9 +85,9 @@ TEST_F(MainControllerTest, BackupTaskCarriesLetterAndTargetOnly) {
 
 TEST_F(MainControllerTest, TasksAppendedOneAfterAnotherRunInOrder) {
   for (const char* table : {"a", "b", "c"}) {
-    controller_.AppendMigrationTask(TaskKind::kConvertTable,
-                                    {.source_object = table, .source_database = "s",
-                                     .target_database = "t"});
+    controller_.AppendMigrationTask(
+        TaskKind::kConvertTable,
+        {.source_object = table, .source_database = "s", .target_database = "t"});
   }
   // Start again until nothing waits (a task appended just as the worker
   // wound down waits for the next start).
@@ -139,9 +139,9 @@ TEST(SessionPlaceTest, ReconnectDuringATaskIsSeenByItsLaterSteps) {
   controller.SetTaskOperations(ops);
   controller.session(Side::kTarget).Set(std::make_shared<FakeSession>("target:old"));
 
-  controller.AppendMigrationTask(TaskKind::kConvertTable,
-                                 {.source_object = "t", .source_database = "s",
-                                  .target_database = "new"});
+  controller.AppendMigrationTask(
+      TaskKind::kConvertTable,
+      {.source_object = "t", .source_database = "s", .target_database = "new"});
   ASSERT_TRUE(controller.worker().WaitUntilIdle(10s));
   EXPECT_EQ(ops->seen_target, "target:new");
 }

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -116,13 +116,19 @@ TEST(SystemErrorTextTest, LayoutWithCodeAndDescription) {
 TEST(SystemErrorTextTest, ReadsTheLastErrorOfTheThread) {
   errno = ENOENT;
   const std::string text = SystemErrorText("Main Controller Error!");
-  EXPECT_EQ(text.rfind("Main Controller Error! \r\n failed with error code:[0x00000002] \r\n discription:", 0),
-            0u);
-  EXPECT_GT(text.size(), std::string("Main Controller Error! \r\n failed with error code:[0x00000002] \r\n discription:").size());
+  EXPECT_EQ(
+      text.rfind(
+          "Main Controller Error! \r\n failed with error code:[0x00000002] \r\n discription:", 0),
+      0u);
+  EXPECT_GT(text.size(),
+            std::string(
+                "Main Controller Error! \r\n failed with error code:[0x00000002] \r\n discription:")
+                .size());
 }
 
 TEST(SystemErrorTextTest, UnknownCodeHasAnEmptyDescription) {
-  EXPECT_EQ(SystemErrorText("x", 123456), "x \r\n failed with error code:[0x0001e240] \r\n discription:");
+  EXPECT_EQ(SystemErrorText("x", 123456),
+            "x \r\n failed with error code:[0x0001e240] \r\n discription:");
 }
 
 }  // namespace

@@ -44,23 +44,20 @@ TEST_P(LineClassTest, PrefixDecidesClassAndShownText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Prefixes, LineClassTest,
-    ::testing::Values(ClassCase{"E::No Connection!", LineClass::kError, "No Connection!"},
-                      ClassCase{"S::", LineClass::kSuccess, ""},
-                      ClassCase{"S::Done", LineClass::kSuccess, "Done"},
-                      ClassCase{"T::[Microsoft][ODBC] error", LineClass::kProvider,
-                                "[Microsoft][ODBC] error"},
-                      ClassCase{"e::lower case", LineClass::kPlain, "e::lower case"},
-                      ClassCase{"s::x", LineClass::kPlain, "s::x"},
-                      ClassCase{"t::x", LineClass::kPlain, "t::x"},
-                      ClassCase{"E:", LineClass::kPlain, "E:"},
-                      ClassCase{"E:x:y", LineClass::kPlain, "E:x:y"},
-                      ClassCase{"X::other letter", LineClass::kPlain, "X::other letter"},
-                      ClassCase{" E::leading blank", LineClass::kPlain, " E::leading blank"},
-                      ClassCase{"", LineClass::kPlain, ""},
-                      // Only the first prefix is taken away.
-                      ClassCase{"E::E::twice", LineClass::kError, "E::twice"},
-                      ClassCase{"Remove Database [shop]!", LineClass::kPlain,
-                                "Remove Database [shop]!"}));
+    ::testing::Values(
+        ClassCase{"E::No Connection!", LineClass::kError, "No Connection!"},
+        ClassCase{"S::", LineClass::kSuccess, ""},
+        ClassCase{"S::Done", LineClass::kSuccess, "Done"},
+        ClassCase{"T::[Microsoft][ODBC] error", LineClass::kProvider, "[Microsoft][ODBC] error"},
+        ClassCase{"e::lower case", LineClass::kPlain, "e::lower case"},
+        ClassCase{"s::x", LineClass::kPlain, "s::x"}, ClassCase{"t::x", LineClass::kPlain, "t::x"},
+        ClassCase{"E:", LineClass::kPlain, "E:"}, ClassCase{"E:x:y", LineClass::kPlain, "E:x:y"},
+        ClassCase{"X::other letter", LineClass::kPlain, "X::other letter"},
+        ClassCase{" E::leading blank", LineClass::kPlain, " E::leading blank"},
+        ClassCase{"", LineClass::kPlain, ""},
+        // Only the first prefix is taken away.
+        ClassCase{"E::E::twice", LineClass::kError, "E::twice"},
+        ClassCase{"Remove Database [shop]!", LineClass::kPlain, "Remove Database [shop]!"}));
 
 TEST(WriteOutputTest, FormatsPrintfStyleWithTypeCheckedArguments) {
   OutputLog log(10);

@@ -4,6 +4,8 @@
 // while a task runs.
 #pragma once
 
+#include <fmt/format.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -12,8 +14,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <fmt/format.h>
 
 #include "tasks/task_operations.h"
 #include "tasks/task_queue.h"

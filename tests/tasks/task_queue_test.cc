@@ -181,16 +181,5 @@ TEST(TaskQueueTest, EveryChangeMovesTheChangeCount) {
   EXPECT_FALSE(moved());  // a refused edit changes nothing
 }
 
-TEST(TaskRecordTest, TypesAndNames) {
-  EXPECT_EQ(TaskTypeOf(TaskKind::kBackupObject), TaskType::kBackup);
-  EXPECT_EQ(TaskTypeOf(TaskKind::kBackupDatabaseObjects), TaskType::kBackup);
-  EXPECT_EQ(TaskTypeOf(TaskKind::kCloneDatabase), TaskType::kMigration);
-  EXPECT_STREQ(TaskTypeName(TaskType::kMigration), "MIGRATION");
-  EXPECT_STREQ(TaskTypeName(TaskType::kBackup), "BACKUP");
-  EXPECT_TRUE(IsKnownTaskKind(TaskKind::kConvertView));
-  EXPECT_FALSE(IsKnownTaskKind(static_cast<TaskKind>(263)));
-  EXPECT_FALSE(IsKnownTaskKind(static_cast<TaskKind>(256)));
-}
-
 }  // namespace
 }  // namespace velquin

@@ -10,17 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "log/output_log.h"
 #include "fake_task_operations.h"
+#include "log/output_log.h"
 
 namespace velquin {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing::FakeTaskOperations;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
-using testing::FakeTaskOperations;
 
 class RecordingObserver : public WorkerObserver {
  public:
@@ -107,42 +107,64 @@ TEST_P(RoutineStepsTest, RunsTheStepsInOrderAndSucceeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllKinds, RoutineStepsTest,
-    ::testing::Values(
-        RoutineCase{"CloneDatabase", TaskKind::kCloneDatabase, "",
-                    {"CreateAccessDatabase(tgt)@0", "SwitchTargetDatabase(tgt)@0",
-                     "SelectDatabase(src,0)@0", "ConvertDatabaseTables(src)@0",
-                     "ConvertDatabaseViews(src)@50", "RefillTargetTree()@100"}},
-        RoutineCase{"ConvertDatabase", TaskKind::kConvertDatabase, "",
-                    {"SwitchTargetDatabase(tgt)@0", "SetTreeCurrentDatabase(0,src)@0",
-                     "ExecuteStatement(0,use src;)@0", "ConvertDatabaseTables(src)@0",
-                     "ConvertDatabaseViews(src)@50", "RefillTargetTree()@90"}},
-        RoutineCase{"ConvertTables", TaskKind::kConvertTables, "",
-                    {"SwitchTargetDatabase(tgt)@0", "SetTreeCurrentDatabase(0,src)@0",
-                     "ExecuteStatement(0,use src;)@0", "ConvertDatabaseTables(src)@0",
-                     "RefillTargetTree()@90"}},
-        RoutineCase{"ConvertViews", TaskKind::kConvertViews, "",
-                    {"SetTreeCurrentDatabase(1,tgt)@0", "ExecuteStatement(1,use tgt;)@0",
-                     "SetTreeCurrentDatabase(0,src)@0", "ExecuteStatement(0,use src;)@0",
-                     "ConvertDatabaseViews(src)@0", "RefillTargetTree()@90"}},
-        RoutineCase{"ConvertTable", TaskKind::kConvertTable, "",
-                    {"SwitchTargetDatabase(tgt)@0", "SelectDatabase(src,0)@0",
-                     "MigrateTable(src,t1)@0", "RefillTargetTree()@90"}},
-        RoutineCase{"ConvertView", TaskKind::kConvertView, "",
-                    {"SwitchTargetDatabase(tgt)@0", "SelectDatabase(src,0)@0",
-                     "MigrateView(src,t1)@0", "RefillTargetTree()@90"}},
-        RoutineCase{"BackupAll", TaskKind::kBackupDatabaseObjects, "A",
-                    {"SwitchTargetDatabase(tgt)@0", "BackupDatabaseTables(tgt)@0",
-                     "BackupDatabaseViews(tgt)@50"}},
-        RoutineCase{"BackupTables", TaskKind::kBackupDatabaseObjects, "T",
-                    {"SwitchTargetDatabase(tgt)@0", "BackupDatabaseTables(tgt)@0"}},
-        RoutineCase{"BackupViews", TaskKind::kBackupDatabaseObjects, "V",
-                    {"SwitchTargetDatabase(tgt)@0", "BackupDatabaseViews(tgt)@50"}},
-        RoutineCase{"BackupOneTable", TaskKind::kBackupObject, "T",
-                    {"SwitchTargetDatabase(tgt)@0", "BackupTable(tgt,o1)@0",
-                     "RefillTargetTree()@80"}},
-        RoutineCase{"BackupOneView", TaskKind::kBackupObject, "V",
-                    {"SwitchTargetDatabase(tgt)@0", "BackupView(tgt,o1)@0",
-                     "RefillTargetTree()@80"}}),
+    ::testing::Values(RoutineCase{"CloneDatabase",
+                                  TaskKind::kCloneDatabase,
+                                  "",
+                                  {"CreateAccessDatabase(tgt)@0", "SwitchTargetDatabase(tgt)@0",
+                                   "SelectDatabase(src,0)@0", "ConvertDatabaseTables(src)@0",
+                                   "ConvertDatabaseViews(src)@50", "RefillTargetTree()@100"}},
+                      RoutineCase{"ConvertDatabase",
+                                  TaskKind::kConvertDatabase,
+                                  "",
+                                  {"SwitchTargetDatabase(tgt)@0", "SetTreeCurrentDatabase(0,src)@0",
+                                   "ExecuteStatement(0,use src;)@0", "ConvertDatabaseTables(src)@0",
+                                   "ConvertDatabaseViews(src)@50", "RefillTargetTree()@90"}},
+                      RoutineCase{"ConvertTables",
+                                  TaskKind::kConvertTables,
+                                  "",
+                                  {"SwitchTargetDatabase(tgt)@0", "SetTreeCurrentDatabase(0,src)@0",
+                                   "ExecuteStatement(0,use src;)@0", "ConvertDatabaseTables(src)@0",
+                                   "RefillTargetTree()@90"}},
+                      RoutineCase{
+                          "ConvertViews",
+                          TaskKind::kConvertViews,
+                          "",
+                          {"SetTreeCurrentDatabase(1,tgt)@0", "ExecuteStatement(1,use tgt;)@0",
+                           "SetTreeCurrentDatabase(0,src)@0", "ExecuteStatement(0,use src;)@0",
+                           "ConvertDatabaseViews(src)@0", "RefillTargetTree()@90"}},
+                      RoutineCase{"ConvertTable",
+                                  TaskKind::kConvertTable,
+                                  "",
+                                  {"SwitchTargetDatabase(tgt)@0", "SelectDatabase(src,0)@0",
+                                   "MigrateTable(src,t1)@0", "RefillTargetTree()@90"}},
+                      RoutineCase{"ConvertView",
+                                  TaskKind::kConvertView,
+                                  "",
+                                  {"SwitchTargetDatabase(tgt)@0", "SelectDatabase(src,0)@0",
+                                   "MigrateView(src,t1)@0", "RefillTargetTree()@90"}},
+                      RoutineCase{"BackupAll",
+                                  TaskKind::kBackupDatabaseObjects,
+                                  "A",
+                                  {"SwitchTargetDatabase(tgt)@0", "BackupDatabaseTables(tgt)@0",
+                                   "BackupDatabaseViews(tgt)@50"}},
+                      RoutineCase{"BackupTables",
+                                  TaskKind::kBackupDatabaseObjects,
+                                  "T",
+                                  {"SwitchTargetDatabase(tgt)@0", "BackupDatabaseTables(tgt)@0"}},
+                      RoutineCase{"BackupViews",
+                                  TaskKind::kBackupDatabaseObjects,
+                                  "V",
+                                  {"SwitchTargetDatabase(tgt)@0", "BackupDatabaseViews(tgt)@50"}},
+                      RoutineCase{"BackupOneTable",
+                                  TaskKind::kBackupObject,
+                                  "T",
+                                  {"SwitchTargetDatabase(tgt)@0", "BackupTable(tgt,o1)@0",
+                                   "RefillTargetTree()@80"}},
+                      RoutineCase{"BackupOneView",
+                                  TaskKind::kBackupObject,
+                                  "V",
+                                  {"SwitchTargetDatabase(tgt)@0", "BackupView(tgt,o1)@0",
+                                   "RefillTargetTree()@80"}}),
     [](const ::testing::TestParamInfo<RoutineCase>& info) { return info.param.name; });
 
 // The "[file](line)" part names this project's routines file, without any
@@ -164,7 +186,8 @@ TEST(RoutineFailureTest, CloneWhoseDatabaseCannotBeCreatedConvertsNothing) {
 }
 
 TEST(RoutineFailureTest, SelectSourceFailureNamesFileLineAndDatabase) {
-  for (TaskKind kind : {TaskKind::kCloneDatabase, TaskKind::kConvertTable, TaskKind::kConvertView}) {
+  for (TaskKind kind :
+       {TaskKind::kCloneDatabase, TaskKind::kConvertTable, TaskKind::kConvertView}) {
     SCOPED_TRACE(TaskKindName(kind));
     RoutineRun run;
     const TaskId id = run.Append(kind);
@@ -259,8 +282,7 @@ TEST(RoutineFailureTest, TableTaskSucceedsEvenWhenThePipelineReportedErrors) {
     if (call.rfind("MigrateTable", 0) == 0) WriteOutputTo(run.log_, "E::Create table failed");
   };
   EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(true));
-  EXPECT_THAT(run.Lines(),
-              ElementsAre("Create table failed", "Operation completed SUCCESSFULLY!"));
+  EXPECT_THAT(run.Lines(), ElementsAre("Create table failed", "Operation completed SUCCESSFULLY!"));
 }
 
 TEST(RoutineFailureTest, EscapedExceptionFailsTheTaskWithALine) {

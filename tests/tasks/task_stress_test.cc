@@ -6,15 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
 #include <thread>
 
-#include "log/output_log.h"
 #include "fake_task_operations.h"
+#include "log/output_log.h"
 #include "tasks/task_worker.h"
 
 namespace velquin {

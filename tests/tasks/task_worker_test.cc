@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "log/output_log.h"
 #include "fake_task_operations.h"
+#include "log/output_log.h"
 
 namespace velquin {
 namespace {
@@ -103,6 +103,13 @@ class WorkerTest : public ::testing::Test {
     r.target_database = "tgt";
     return queue_.Append(std::move(r));
   }
+  // Gates live as long as the fixture, so a worker still leaving a gate
+  // when a test body ends never touches a destroyed one (TearDown stops the
+  // worker first).
+  Gate& NewGate() {
+    gates_.push_back(std::make_unique<Gate>());
+    return *gates_.back();
+  }
   TaskStatus StatusOf(TaskId id) { return queue_.Find(id)->status; }
   bool Finished(TaskId id) {
     auto r = queue_.Find(id);
@@ -120,6 +127,7 @@ class WorkerTest : public ::testing::Test {
     return n;
   }
 
+  std::vector<std::unique_ptr<Gate>> gates_;
   OutputLog log_{1001};
   TaskQueue queue_;
   RunState run_state_;
@@ -147,12 +155,11 @@ TEST_F(WorkerTest, RunsQueuedTasksInOrderThenEndsAndReportsIdle) {
   for (const auto& call : fake_->Calls()) {
     if (call.rfind("MigrateTable", 0) == 0) tables.push_back(call);
   }
-  EXPECT_THAT(tables, ElementsAre("MigrateTable(src,a)", "MigrateTable(src,b)",
-                                  "MigrateTable(src,c)"));
+  EXPECT_THAT(tables,
+              ElementsAre("MigrateTable(src,a)", "MigrateTable(src,b)", "MigrateTable(src,c)"));
   EXPECT_EQ(LinesEqual("Operation completed SUCCESSFULLY!"), 3u);
-  EXPECT_THAT(observer_->Texts(),
-              ElementsAre("tip:Stop tasks", "status:Some Tasks are WORKING!!!", "tip:Start tasks",
-                          "status:NO PROCESSING!!!"));
+  EXPECT_THAT(observer_->Texts(), ElementsAre("tip:Stop tasks", "status:Some Tasks are WORKING!!!",
+                                              "tip:Start tasks", "status:NO PROCESSING!!!"));
   const auto events = observer_->Events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front(), "picture:running");
@@ -161,7 +168,7 @@ TEST_F(WorkerTest, RunsQueuedTasksInOrderThenEndsAndReportsIdle) {
 
 TEST_F(WorkerTest, RecordAppendedDuringAPassRunsInTheSamePass) {
   Build(Fast(kNoSecondPass));
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   const TaskId a = Append("a");
   worker_->StartWorker();
@@ -183,7 +190,7 @@ TEST_F(WorkerTest, MovingTheRunningRecordKeepsItsResultAndProgress) {
     SCOPED_TRACE(up ? "up" : "down");
     queue_.Clear();
     Build(Fast());
-    Gate gate;
+    Gate& gate = NewGate();
     HoldIn("run", gate);
     TaskId running, other;
     if (up) {
@@ -216,7 +223,7 @@ TEST_F(WorkerTest, MovingTheRunningRecordKeepsItsResultAndProgress) {
 
 TEST_F(WorkerTest, DeletingTheRunningRecordDropsItsResultAndGoesOn) {
   Build(Fast());
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   Append("a");
   const TaskId b = Append("b");
@@ -236,7 +243,7 @@ TEST_F(WorkerTest, DeletingTheRunningRecordDropsItsResultAndGoesOn) {
 
 TEST_F(WorkerTest, ClearAllWhileATaskRunsEndsTheWorker) {
   Build(Fast());
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   Append("a");
   Append("b");
@@ -253,7 +260,7 @@ TEST_F(WorkerTest, ClearAllWhileATaskRunsEndsTheWorker) {
 
 TEST_F(WorkerTest, StopFinishesTheRunningTaskAndLeavesTheRestWaiting) {
   Build(Fast());
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   const TaskId a = Append("a");
   const TaskId b = Append("b");
@@ -358,7 +365,7 @@ TEST_F(WorkerTest, WorkerStartedWithNothingPendingEndsByItself) {
 
 TEST_F(WorkerTest, StartWhileRunningStartsNoSecondThread) {
   Build(Fast(kNoSecondPass));
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   Append("a");
   EXPECT_EQ(worker_->StartWorker(), StartResult::kStarted);
@@ -400,7 +407,7 @@ TEST_F(WorkerTest, StartWithoutOperationsReportsTheErrorAndStaysIdle) {
 
 TEST_F(WorkerTest, ShutdownWaitsForTheRunningTask) {
   Build(Fast(kNoSecondPass));
-  Gate gate;
+  Gate& gate = NewGate();
   HoldIn("a", gate);
   const TaskId a = Append("a");
   worker_->StartWorker();
