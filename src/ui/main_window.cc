@@ -97,6 +97,7 @@ MainWindow::MainWindow(ControllerHost* host, QWidget* parent)
       boxes_(own_boxes_.get()) {
   setObjectName("MainWindow");
   setWindowTitle(Q(ProductLine()));
+  setWindowIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
   folder_chooser_ = [this](const std::string& title) -> std::optional<std::string> {
     const QString dir = QFileDialog::getExistingDirectory(this, Q(title));
     if (dir.isEmpty()) return std::nullopt;

@@ -645,3 +645,30 @@ TEST_F(MainWindowLogTest, RefillPostedFromAnotherThreadRelistsTargetOnWindowThre
 
 }  // namespace
 }  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+TEST_F(MainWindowTest, DeleteTargetTableAfterBothQuestionsRemovesNodeAndTable) {
+  ConnectBoth();
+  Select(true, "customers", NodeLevel::kTable);
+  boxes_.answers = {BoxAnswer::kOk, BoxAnswer::kYes};
+  window_->RunCommand(cmd::kToolDelete);
+  ASSERT_EQ(boxes_.shown.size(), 2u);
+  EXPECT_EQ(boxes_.shown[0], "Delete the table [/srv/data/shop.customers]?");
+  EXPECT_TRUE(access_.target().databases[0].tables.empty());
+  for (const TreeNode* n : backend_.target_tree().Walk()) EXPECT_NE(n->text(), "customers");
+  QTRY_VERIFY(HasLine("Delete the table [/srv/data/shop.customers]?"));
+}
+
+TEST_F(MainWindowTest, DeleteWithoutTargetConnectionNamesTheTarget) {
+  window_->RunCommand(cmd::kDeleteSelected);
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{"No Target DataSource Connection!"});
+  EXPECT_EQ(boxes_.titles, std::vector<std::string>{"Delete"});
+  EXPECT_EQ(window_->tabs()->currentIndex(), kTipsPage);
+  EXPECT_TRUE(Tips().startsWith(
+      "F1 to Help:\nPress Config button, and get a successful target Connection!"));
+}
+
+}  // namespace
+}  // namespace velquin::ui
