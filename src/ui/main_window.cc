@@ -362,6 +362,7 @@ void MainWindow::RefillTree(bool target) {
   FillReport report = FillTree(tree);
   for (const std::string& box : report.message_boxes) Inform(box);
   for (const std::string& line : report.output_lines) host_->WriteLine("T::" + line);
+  (target ? target_view_ : source_view_)->ApplyExpansion();
 }
 
 std::vector<TaskGridRow> MainWindow::TaskRows() {
@@ -496,6 +497,7 @@ void MainWindow::OnDrop(DbTreeView* /*receiver*/, DbTreeView* from, bool move) {
 void MainWindow::OnDatabaseActivated(DbTreeView* view, TreeNode* node) {
   const std::string name = node->text();
   ChooseDatabase(*host_, *this, host_->access(), *view->tree(), name);
+  view->ApplyExpansion();
 }
 
 void MainWindow::UpdateSourceToolTip(const QPoint& pos) {

@@ -638,6 +638,10 @@ TEST_F(MainWindowLogTest, RefillPostedFromAnotherThreadRelistsTargetOnWindowThre
   };
   EXPECT_FALSE(has_orders());  // nothing happens on the posting thread
   QTRY_VERIFY(has_orders());
+  // The relisted tree shows its root and database expanded again.
+  const QModelIndex root = window->target_view()->model()->index(0, 0);
+  EXPECT_TRUE(window->target_view()->isExpanded(root));
+  EXPECT_TRUE(window->target_view()->isExpanded(window->target_view()->model()->index(0, 0, root)));
   window.reset();
   post();  // after the window is gone: dropped
   QCoreApplication::processEvents();
