@@ -43,6 +43,27 @@ class MemoryDatabaseAccess : public DatabaseAccess {
   MemoryCatalogSource source_, target_;
 };
 
+// Until the database layer is wired in: every connection fails with a
+// clear message, so Connect reports the connection errors.
+class UnavailableDatabaseAccess : public DatabaseAccess {
+ public:
+  Result<std::string> Connect(Side side, DbTree&) override {
+    return Status::NotSupported(std::string(side == Side::kTarget ? "Target" : "Source") +
+                                " database access is not available yet");
+  }
+  Status UseDatabase(Side, const std::string&) override { return Unavailable(); }
+  Status DropDatabase(const std::string&) override { return Unavailable(); }
+  Status DropTable(const std::string&) override { return Unavailable(); }
+  Status DropView(const std::string&) override { return Unavailable(); }
+  Status RenameTable(const std::string&, const std::string&) override { return Unavailable(); }
+  std::string TableCondition(const std::string&, const std::string&) override { return {}; }
+
+ private:
+  static Status Unavailable() {
+    return Status::NotSupported("database access is not available yet");
+  }
+};
+
 // Task operations that only take time and write lines: each migration or
 // backup step waits `step` and reports what it would have done.
 class DemoTaskOperations : public TaskOperations {

@@ -2,7 +2,8 @@
 //
 //   velquin-gui [--demo] [--tab INDEX] [--screenshot FILE]
 // --demo connects both sides to built-in sample catalogues, queues two tasks
-// that take a few seconds each; --screenshot saves a PNG of the main window
+// that take a few seconds each (without it, until the database layer is
+// wired in, Connect reports that database access is not available); --screenshot saves a PNG of the main window
 // once it is laid out, then quits.
 #include <QApplication>
 #include <QCommandLineParser>
@@ -35,10 +36,14 @@ int main(int argc, char** argv) {
 
   velquin::OutputLog& log = velquin::OutputLog::Global();
   velquin::MainController controller(log);
-  // Until the database layer is wired in, both sides are the sample
-  // catalogues and tasks only take time.
-  velquin::ui::MemoryDatabaseAccess access(velquin::ui::DemoSourceCatalog(),
-                                           velquin::ui::DemoTargetCatalog());
+  // Until the database layer is wired in, --demo connects both sides to the
+  // sample catalogues (and tasks only take time); otherwise Connect reports
+  // that database access is not available.
+  velquin::ui::MemoryDatabaseAccess demo_access(velquin::ui::DemoSourceCatalog(),
+                                                velquin::ui::DemoTargetCatalog());
+  velquin::ui::UnavailableDatabaseAccess no_access;
+  velquin::DatabaseAccess& access =
+      parser.isSet(demo) ? static_cast<velquin::DatabaseAccess&>(demo_access) : no_access;
   auto ops =
       std::make_shared<velquin::ui::DemoTaskOperations>(log, std::chrono::milliseconds(1500));
   controller.SetTaskOperations(ops);
