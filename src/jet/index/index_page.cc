@@ -114,7 +114,8 @@ Result<IndexPage> DecodeIndexPage(const Page& p, PageNumber number) {
       if (end <= start) return Bad(number, "entry bitmap: empty entry at " + std::to_string(end));
       bytes.clear();
       if (!page.entries.empty()) bytes = prefix;
-      bytes.insert(bytes.end(), p.begin() + static_cast<std::ptrdiff_t>(kIndexEntriesOffset + start),
+      bytes.insert(bytes.end(),
+                   p.begin() + static_cast<std::ptrdiff_t>(kIndexEntriesOffset + start),
                    p.begin() + static_cast<std::ptrdiff_t>(kIndexEntriesOffset + end));
       if (page.entries.empty()) {
         if (prefix_len > bytes.size()) {

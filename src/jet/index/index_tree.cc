@@ -17,9 +17,7 @@ Status Corrupt(PageNumber n, const std::string& what) {
   return Status::Corruption("index page " + std::to_string(n) + ": " + what);
 }
 
-std::size_t LogicalCount(const IndexPage& p) {
-  return p.entries.size() + (p.tail != 0 ? 1 : 0);
-}
+std::size_t LogicalCount(const IndexPage& p) { return p.entries.size() + (p.tail != 0 ? 1 : 0); }
 
 PageNumber ChildAt(const IndexPage& p, std::size_t i) {
   return i < p.children.size() ? p.children[i] : p.tail;
@@ -27,8 +25,8 @@ PageNumber ChildAt(const IndexPage& p, std::size_t i) {
 
 Result<IndexPage> ReadIndexPage(PageStore& store, PageNumber n) {
   if (n == 0 || n >= store.PageCount()) {
-    return Corrupt(n, "page number outside the file (" + std::to_string(store.PageCount()) +
-                          " pages)");
+    return Corrupt(
+        n, "page number outside the file (" + std::to_string(store.PageCount()) + " pages)");
   }
   Page raw;
   VELQUIN_RETURN_IF_ERROR(store.ReadPage(n, raw));
@@ -38,8 +36,8 @@ Result<IndexPage> ReadIndexPage(PageStore& store, PageNumber n) {
 Status CheckEntry(const IndexEntry& e) {
   if (e.key.size() > kMaxIndexKeySize) {
     return Status::InvalidArgument("index key of " + std::to_string(e.key.size()) +
-                                   " bytes is longer than the " +
-                                   std::to_string(kMaxIndexKeySize) + " bytes an entry may take");
+                                   " bytes is longer than the " + std::to_string(kMaxIndexKeySize) +
+                                   " bytes an entry may take");
   }
   if (e.row.page > 0xFFFFFF) {
     return Status::InvalidArgument("row page " + std::to_string(e.row.page) +
@@ -230,8 +228,9 @@ class Op {
     const PageNumber n = path[l].page;
     VELQUIN_ASSIGN_OR_RETURN(IndexPage * p, Get(n));
     const std::size_t count = p->entries.size();
-    if (count < 2) return Status::InvalidArgument("index page " + std::to_string(n) +
-                                                  ": one entry does not fit a page");
+    if (count < 2)
+      return Status::InvalidArgument("index page " + std::to_string(n) +
+                                     ": one entry does not fit a page");
     std::vector<std::size_t> sizes(count);
     std::size_t total = 0;
     for (std::size_t i = 0; i < count; ++i) total += sizes[i] = EntryBytes(p->entries[i], p->leaf);
@@ -250,12 +249,15 @@ class Op {
     VELQUIN_ASSIGN_OR_RETURN(PageNumber ln, Allocate(leaf, l));
     VELQUIN_ASSIGN_OR_RETURN(p, Get(n));
     VELQUIN_ASSIGN_OR_RETURN(IndexPage * lp, Get(ln));
-    lp->entries.assign(std::make_move_iterator(p->entries.begin()),
-                       std::make_move_iterator(p->entries.begin() + static_cast<std::ptrdiff_t>(best)));
+    lp->entries.assign(
+        std::make_move_iterator(p->entries.begin()),
+        std::make_move_iterator(p->entries.begin() + static_cast<std::ptrdiff_t>(best)));
     p->entries.erase(p->entries.begin(), p->entries.begin() + static_cast<std::ptrdiff_t>(best));
     if (!leaf) {
-      lp->children.assign(p->children.begin(), p->children.begin() + static_cast<std::ptrdiff_t>(best));
-      p->children.erase(p->children.begin(), p->children.begin() + static_cast<std::ptrdiff_t>(best));
+      lp->children.assign(p->children.begin(),
+                          p->children.begin() + static_cast<std::ptrdiff_t>(best));
+      p->children.erase(p->children.begin(),
+                        p->children.begin() + static_cast<std::ptrdiff_t>(best));
     }
     const IndexEntry left_max = lp->entries.back();
     // Sibling links: the new page goes between p and its previous page.
@@ -468,8 +470,8 @@ Status IndexTree::Insert(const IndexEntry& entry, bool* new_key) {
   const bool same = (before && CompareKeys(before->key, entry.key) == 0) ||
                     (after && CompareKeys(after->key, entry.key) == 0);
   if (options_.unique && same && !IsAllNullKey(entry.key, options_.column_count)) {
-    return Status::Constraint("duplicate key in unique index (root page " +
-                              std::to_string(root_) + ")");
+    return Status::Constraint("duplicate key in unique index (root page " + std::to_string(root_) +
+                              ")");
   }
   VELQUIN_ASSIGN_OR_RETURN(leaf, op.Get(leaf_no));
   const bool new_max = pos == leaf->entries.size();
@@ -598,8 +600,8 @@ Result<std::uint64_t> IndexTree::BulkLoad(std::span<const IndexEntry> sorted) {
       node.page.leaf = false;
       std::size_t stored = 0;
       node.child_index.push_back(i++);
-      while (i < lower.size() &&
-             stored + EntryBytes(lower[node.child_index.back()].max, false) <= kIndexEntryAreaSize) {
+      while (i < lower.size() && stored + EntryBytes(lower[node.child_index.back()].max, false) <=
+                                     kIndexEntryAreaSize) {
         stored += EntryBytes(lower[node.child_index.back()].max, false);
         node.child_index.push_back(i++);
       }
@@ -759,8 +761,8 @@ Result<IndexTreeStats> IndexTree::Verify() {
     static Result<IndexEntry> Walk(IndexTree& t, PageNumber n, std::uint32_t depth,
                                    std::set<PageNumber>& seen, std::vector<PageNumber>& leaves,
                                    std::optional<IndexEntry>& last,
-                                   std::optional<std::uint32_t>& leaf_depth,
-                                   IndexTreeStats& stats, IndexPage* out_page) {
+                                   std::optional<std::uint32_t>& leaf_depth, IndexTreeStats& stats,
+                                   IndexPage* out_page) {
       if (depth >= kMaxDepth) return Corrupt(n, "index deeper than 32 levels");
       if (!seen.insert(n).second) return Corrupt(n, "page is reached twice in the tree");
       VELQUIN_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(*t.store_, n));
@@ -795,11 +797,11 @@ Result<IndexTreeStats> IndexTree::Verify() {
       std::vector<IndexPage> kids(count);
       for (std::size_t i = 0; i < count; ++i) {
         const PageNumber c = ChildAt(p, i);
-        VELQUIN_ASSIGN_OR_RETURN(max, Walk(t, c, depth + 1, seen, leaves, last, leaf_depth, stats,
-                                           &kids[i]));
+        VELQUIN_ASSIGN_OR_RETURN(
+            max, Walk(t, c, depth + 1, seen, leaves, last, leaf_depth, stats, &kids[i]));
         if (i < p.entries.size() && CompareEntries(p.entries[i], max) != 0) {
-          return Corrupt(n, "entry " + std::to_string(i) + " differs from the last entry of child " +
-                                std::to_string(c));
+          return Corrupt(n, "entry " + std::to_string(i) +
+                                " differs from the last entry of child " + std::to_string(c));
         }
         if (i > 0 && !kids[i].leaf) {
           if (kids[i].prev != ChildAt(p, i - 1) || kids[i - 1].next != c) {

@@ -44,7 +44,7 @@ struct IndexTreeOptions {
   IndexPageObserver* observer = nullptr;
 };
 
-// True when `key` is the key of a row whose index columns are all NULL: one
+// [IDX-14] True when `key` is the key of a row whose index columns are all NULL: one
 // NULL flag byte (00 or FF) per column and nothing else.
 bool IsAllNullKey(std::span<const std::uint8_t> key, std::size_t column_count);
 

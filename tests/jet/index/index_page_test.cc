@@ -94,8 +94,9 @@ TEST(IndexPage, RoundTripsManyEntriesWithLongSharedPrefix) {
 TEST(IndexPage, EncodeRefusesWhatCannotBeWritten) {
   IndexPage leaf;
   for (int i = 0; i < 400; ++i) {
-    leaf.entries.push_back(IndexEntry{{static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i), 1, 2, 3, 4, 5, 6},
-                                      RowId{static_cast<PageNumber>(i), 0}});
+    leaf.entries.push_back(IndexEntry{
+        {static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i), 1, 2, 3, 4, 5, 6},
+        RowId{static_cast<PageNumber>(i), 0}});
   }
   EXPECT_FALSE(FitsOnPage(leaf));
   EXPECT_EQ(EncodeIndexPage(leaf).status().code(), StatusCode::kInvalidArgument);
@@ -107,7 +108,8 @@ TEST(IndexPage, EncodeRefusesWhatCannotBeWritten) {
 Page ValidLeaf() {
   IndexPage leaf;
   leaf.tdef_page = 2;
-  leaf.entries = {E("7F 80 00 00 01", 14, 0), E("7F 80 00 00 02", 14, 1), E("7F 80 00 00 03", 14, 2)};
+  leaf.entries = {E("7F 80 00 00 01", 14, 0), E("7F 80 00 00 02", 14, 1),
+                  E("7F 80 00 00 03", 14, 2)};
   return *EncodeIndexPage(leaf);
 }
 
@@ -132,23 +134,28 @@ TEST_P(DamagedPage, IsCorruption) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layout, DamagedPage,
-    ::testing::Values(
-        Damage{"type", [](Page& p) { p[0] = 0x01; }, "page type"},
-        Damage{"bitmap_past_end", [](Page& p) { p[27 + 452] = 0x80; }, "past the end"},
-        Damage{"prefix_too_long", [](Page& p) { p[24] = 200; }, "prefix"},
-        Damage{"free_space", [](Page& p) { p[2] ^= 1; }, "free space"},
-        Damage{"short_entry", [](Page& p) { p[27] |= 0x04; p[24] = 0; }, "less than its pointer"},
-        Damage{"order", [](Page& p) { p[480 + 4] = 0xFF; }, "not greater"},
-        Damage{"leaf_tail", [](Page& p) { p[20] = 5; }, "child tail"},
-        Damage{"node_child_zero",
-               [](Page& p) {
-                 // As a node, each 9-byte entry's last 8 bytes read as pointers
-                 // and the child of the first entry is 00 00 00 00... at most.
-                 p[0] = 0x03;
-                 for (int i = 480; i < 489; ++i) p[i] = 0;
-                 p[480] = 0x7F;
-               },
-               "child page 0"}),
+    ::testing::Values(Damage{"type", [](Page& p) { p[0] = 0x01; }, "page type"},
+                      Damage{"bitmap_past_end", [](Page& p) { p[27 + 452] = 0x80; },
+                             "past the end"},
+                      Damage{"prefix_too_long", [](Page& p) { p[24] = 200; }, "prefix"},
+                      Damage{"free_space", [](Page& p) { p[2] ^= 1; }, "free space"},
+                      Damage{"short_entry",
+                             [](Page& p) {
+                               p[27] |= 0x04;
+                               p[24] = 0;
+                             },
+                             "less than its pointer"},
+                      Damage{"order", [](Page& p) { p[480 + 4] = 0xFF; }, "not greater"},
+                      Damage{"leaf_tail", [](Page& p) { p[20] = 5; }, "child tail"},
+                      Damage{"node_child_zero",
+                             [](Page& p) {
+                               // As a node, each 9-byte entry's last 8 bytes read as pointers
+                               // and the child of the first entry is 00 00 00 00... at most.
+                               p[0] = 0x03;
+                               for (int i = 480; i < 489; ++i) p[i] = 0;
+                               p[480] = 0x7F;
+                             },
+                             "child page 0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IndexPage, RandomDamageNeverCrashes) {

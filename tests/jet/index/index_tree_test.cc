@@ -126,7 +126,8 @@ TEST(IndexTree, LongTextKeysGrowSeveralLevels) {
   std::vector<IndexEntry> model;
   for (int i = 0; i < 3000; ++i) {
     std::u16string s(150, u'a');
-    for (int k = 0; k < 6; ++k) s[static_cast<std::size_t>(k) * 25] = static_cast<char16_t>(u'a' + rng() % 26);
+    for (int k = 0; k < 6; ++k)
+      s[static_cast<std::size_t>(k) * 25] = static_cast<char16_t>(u'a' + rng() % 26);
     s += std::u16string(u"#") + std::u16string(std::to_string(i).begin(), std::to_string(i).end());
     auto e = Entry(TextKey(s), 1000 + static_cast<PageNumber>(i), 0);
     ASSERT_TRUE(tree.Insert(e).ok()) << i;
@@ -216,7 +217,8 @@ TEST(IndexTree, BulkLoadBuildsAFullTreeThenAcceptsChanges) {
   // Insert and delete on top of the bulk-built tree.
   std::mt19937 rng(5);
   for (int i = 0; i < 2000; ++i) {
-    auto e = Entry(LongKey(static_cast<std::int64_t>(rng() % 30000)), 50000, static_cast<std::uint8_t>(i % 256));
+    auto e = Entry(LongKey(static_cast<std::int64_t>(rng() % 30000)), 50000,
+                   static_cast<std::uint8_t>(i % 256));
     e.row.page += static_cast<PageNumber>(i / 256);
     ASSERT_TRUE(tree.Insert(e).ok());
     model.push_back(e);
@@ -258,7 +260,8 @@ TEST(IndexTree, SeekFindsFirstEntryOfAKey) {
   MemoryPageStore store;
   IndexTree tree = *IndexTree::Create(store, Options());
   std::vector<IndexEntry> sorted;
-  for (int i = 0; i < 20000; ++i) sorted.push_back(Entry(LongKey(i / 4 * 10), 3, static_cast<std::uint8_t>(i % 4)));
+  for (int i = 0; i < 20000; ++i)
+    sorted.push_back(Entry(LongKey(i / 4 * 10), 3, static_cast<std::uint8_t>(i % 4)));
   std::sort(sorted.begin(), sorted.end(), EntryLess);
   ASSERT_TRUE(tree.BulkLoad(sorted).ok());
   auto c = tree.Seek(LongKey(12340));
@@ -299,7 +302,8 @@ TEST(IndexTree, ObserverSeesEveryPageAndFreeReleasesAll) {
   std::mt19937 rng(3);
   std::vector<IndexEntry> model;
   for (int i = 0; i < 8000; ++i) {
-    model.push_back(Entry(LongKey(static_cast<std::int32_t>(rng())), 2, static_cast<std::uint8_t>(i)));
+    model.push_back(
+        Entry(LongKey(static_cast<std::int32_t>(rng())), 2, static_cast<std::uint8_t>(i)));
     model.back().row.page += static_cast<PageNumber>(i / 256);
     ASSERT_TRUE(tree.Insert(model.back()).ok());
   }

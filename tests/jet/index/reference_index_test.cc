@@ -88,25 +88,26 @@ TEST_P(ReferenceIndexes, DecodeVerifyAndReencode) {
   EXPECT_GE(indexes, GetParam().min_indexes);
   EXPECT_GE(compared, GetParam().min_compared_keys);
   std::string types;
-  for (const auto& [t, n] : compared_by_type) types += " type" + std::to_string(t) + "=" + std::to_string(n);
+  for (const auto& [t, n] : compared_by_type)
+    types += " type" + std::to_string(t) + "=" + std::to_string(n);
   std::cout << "[ reference ] " << GetParam().name << ": " << indexes << " indexes, " << entries
             << " entries, " << compared << " keys re-encoded (" << multi_level
             << " multi-level):" << types << "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ReferenceIndexes,
-    ::testing::Values(FileCase{"adox_jet4.mdb", 7, 20}, FileCase{"indexTestV2000.mdb", 20, 100},
-                      FileCase{"compIndexTestV2000.mdb", 9, 500},
-                      FileCase{"testIndexPropertiesV2000.mdb", 20, 60},
-                      FileCase{"fixedNumericTestV2000.mdb", 8, 20},
-                      FileCase{"overflowTestV2000.mdb", 8, 20},
-                      FileCase{"queryTestV2000.mdb", 8, 20}),
-    [](const auto& info) {
-      std::string n = info.param.name;
-      n = n.substr(0, n.find('.'));
-      return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Files, ReferenceIndexes,
+                         ::testing::Values(FileCase{"adox_jet4.mdb", 7, 20},
+                                           FileCase{"indexTestV2000.mdb", 20, 100},
+                                           FileCase{"compIndexTestV2000.mdb", 9, 500},
+                                           FileCase{"testIndexPropertiesV2000.mdb", 20, 60},
+                                           FileCase{"fixedNumericTestV2000.mdb", 8, 20},
+                                           FileCase{"overflowTestV2000.mdb", 8, 20},
+                                           FileCase{"queryTestV2000.mdb", 8, 20}),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           n = n.substr(0, n.find('.'));
+                           return n;
+                         });
 
 }  // namespace
 }  // namespace velquin::jet
