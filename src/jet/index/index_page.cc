@@ -36,12 +36,16 @@ void AppendEntryBytes(const IndexEntry& e, bool leaf, PageNumber child,
   }
 }
 
-// Shared prefix length to write for the page [IDX-34]: the common prefix of
-// the first and last entries, capped so that every later entry keeps at
-// least one byte of its own (an entry's end must be a distinct bitmap bit).
+// Shared prefix length to write for the page [IDX-34]: none while the
+// entries fit whole (as Access and Jet write); otherwise the common prefix of
+// the first and last entries, capped so that every later entry keeps at least
+// one byte of its own (an entry's end must be a distinct bitmap bit).
 std::size_t PrefixLength(const IndexPage& page) {
   const auto& es = page.entries;
   if (es.size() < 2) return 0;
+  std::size_t whole = 0;
+  for (const auto& e : es) whole += EntryBytes(e, page.leaf);
+  if (whole <= kIndexEntryAreaSize) return 0;
   std::vector<std::uint8_t> first, last;
   AppendEntryBytes(es.front(), page.leaf, page.leaf ? 0 : page.children.front(), first);
   AppendEntryBytes(es.back(), page.leaf, page.leaf ? 0 : page.children.back(), last);

@@ -36,18 +36,18 @@ TEST(IndexPage, LeafBytesFollowTheLayout) {
   EXPECT_EQ(p[4], 0x11);
   EXPECT_EQ(p[12], 7);
   EXPECT_EQ(p[16], 9);
-  // Shared prefix "7F" (1 byte): first entry 9 bytes, second 9 - 1 = 8.
-  EXPECT_EQ(p[24], 1);
-  EXPECT_EQ(p[2] | p[3] << 8, 3616 - 17);
-  // Entry ends at 9 and 17: bitmap bits 9 and 17.
+  // Entries that fit whole are written whole: no shared prefix (as Access).
+  EXPECT_EQ(p[24], 0);
+  EXPECT_EQ(p[2] | p[3] << 8, 3616 - 18);
+  // Entries end at 9 and 18: bitmap bits 9 and 18.
   EXPECT_EQ(p[27], 0x00);
   EXPECT_EQ(p[28], 0x02);
-  EXPECT_EQ(p[29], 0x02);
-  // First entry whole, page big-endian, then the row.
+  EXPECT_EQ(p[29], 0x04);
+  // Key, then the page big-endian, then the row.
   const std::vector<std::uint8_t> first(p.begin() + 480, p.begin() + 489);
   EXPECT_EQ(first, Hex("7F 80 00 00 01 12 34 56 03"));
-  const std::vector<std::uint8_t> second(p.begin() + 489, p.begin() + 497);
-  EXPECT_EQ(second, Hex("90 00 00 01 00 00 10 04"));
+  const std::vector<std::uint8_t> second(p.begin() + 489, p.begin() + 498);
+  EXPECT_EQ(second, Hex("7F 90 00 00 01 00 00 10 04"));
   auto back = DecodeIndexPage(p, 5);
   ASSERT_TRUE(back.ok()) << back.status().ToString();
   EXPECT_EQ(back->entries, leaf.entries);
@@ -86,6 +86,9 @@ TEST(IndexPage, RoundTripsManyEntriesWithLongSharedPrefix) {
   EXPECT_TRUE(FitsOnPage(leaf));
   auto page = EncodeIndexPage(leaf);
   ASSERT_TRUE(page.ok()) << page.status().ToString();
+  // Common prefix of the first and last entries: the 9 letter bytes.
+  EXPECT_EQ((*page)[24], 9);
+  EXPECT_EQ((*page)[2] | (*page)[3] << 8, 3616 - (15 + 299 * 6));
   auto back = DecodeIndexPage(*page, 3);
   ASSERT_TRUE(back.ok()) << back.status().ToString();
   EXPECT_EQ(back->entries, leaf.entries);
