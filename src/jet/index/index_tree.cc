@@ -7,11 +7,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 namespace velquin::jet {
 namespace {
 
 constexpr std::size_t kMaxDepth = 32;
+// Decoded pages kept between operations (about 4 KiB of entries each).
+constexpr std::size_t kCachedPages = 100000;
 
 Status Corrupt(PageNumber n, const std::string& what) {
   return Status::Corruption("index page " + std::to_string(n) + ": " + what);
@@ -55,14 +58,22 @@ struct Step {
 // and gave back, and the ordered write at the end.
 class Op {
  public:
-  Op(PageStore& store, const IndexTreeOptions& options, PageNumber root)
-      : store_(store), options_(options), root_(root) {}
+  // `pages` holds decoded pages as they are on disk; the operation changes
+  // them in place and, unless it completes, drops what it changed.
+  Op(PageStore& store, const IndexTreeOptions& options, PageNumber root, IndexPageCache& pages)
+      : store_(store), options_(options), root_(root), pages_(pages.pages) {}
 
   ~Op() {
+    if (!done_) {
+      for (const auto& [n, depth] : dirty_) pages_.erase(n);
+      for (PageNumber n : new_pages_) pages_.erase(n);
+      for (PageNumber n : released_) pages_.erase(n);
+    }
     // Pages taken by an operation that did not commit go back unused.
     if (!committed_) {
       for (PageNumber n : new_pages_) (void)store_.ReleasePage(n);
     }
+    if (pages_.size() > kCachedPages) pages_.clear();
   }
 
   Result<IndexPage*> Get(PageNumber n) {
@@ -394,11 +405,14 @@ class Op {
       }
     }
     for (PageNumber n : released_) {
+      pages_.erase(n);
       VELQUIN_RETURN_IF_ERROR(store_.ReleasePage(n));
       if (options_.observer != nullptr) {
         VELQUIN_RETURN_IF_ERROR(options_.observer->OnIndexPageReleased(n));
       }
     }
+    released_.clear();
+    done_ = true;
     return Status::Ok();
   }
 
@@ -408,11 +422,12 @@ class Op {
   PageStore& store_;
   const IndexTreeOptions& options_;
   PageNumber root_;
-  std::map<PageNumber, IndexPage> pages_;
+  std::unordered_map<PageNumber, IndexPage>& pages_;
   std::map<PageNumber, std::size_t> dirty_;  // page -> depth
   std::vector<PageNumber> new_pages_;
   std::vector<PageNumber> released_;
   bool committed_ = false;
+  bool done_ = false;
 };
 
 }  // namespace
@@ -445,7 +460,7 @@ Result<IndexTree> IndexTree::Create(PageStore& store, const IndexTreeOptions& op
 
 Status IndexTree::Insert(const IndexEntry& entry, bool* new_key) {
   VELQUIN_RETURN_IF_ERROR(CheckEntry(entry));
-  Op op(*store_, options_, root_);
+  Op op(*store_, options_, root_, *cache_);
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Step> path, op.Descend(entry));
   const PageNumber leaf_no = path.back().page;
   VELQUIN_ASSIGN_OR_RETURN(IndexPage * leaf, op.Get(leaf_no));
@@ -485,7 +500,7 @@ Status IndexTree::Insert(const IndexEntry& entry, bool* new_key) {
 }
 
 Status IndexTree::Remove(const IndexEntry& entry, bool* last_of_key) {
-  Op op(*store_, options_, root_);
+  Op op(*store_, options_, root_, *cache_);
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Step> path, op.Descend(entry));
   const PageNumber leaf_no = path.back().page;
   VELQUIN_ASSIGN_OR_RETURN(IndexPage * leaf, op.Get(leaf_no));
@@ -548,6 +563,7 @@ Status CollectPages(PageStore& store, PageNumber root, std::vector<PageNumber>& 
 }  // namespace
 
 Result<std::uint64_t> IndexTree::BulkLoad(std::span<const IndexEntry> sorted) {
+  cache_->pages.clear();
   std::uint64_t distinct = 0;
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     VELQUIN_RETURN_IF_ERROR(CheckEntry(sorted[i]));
@@ -721,7 +737,7 @@ Status IndexCursor::Next() {
 Result<IndexCursor> IndexTree::Seek(std::span<const std::uint8_t> key) {
   IndexEntry target;
   target.key.assign(key.begin(), key.end());
-  Op op(*store_, options_, root_);
+  Op op(*store_, options_, root_, *cache_);
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Step> path, op.Descend(target));
   VELQUIN_ASSIGN_OR_RETURN(IndexPage * leaf, op.Get(path.back().page));
   IndexCursor c;
@@ -832,6 +848,7 @@ Result<IndexTreeStats> IndexTree::Verify() {
 }
 
 Status IndexTree::Free() {
+  cache_->pages.clear();
   std::vector<PageNumber> pages;
   VELQUIN_RETURN_IF_ERROR(CollectPages(*store_, root_, pages));
   for (PageNumber n : pages) {

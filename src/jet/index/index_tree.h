@@ -19,7 +19,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "base/status.h"
@@ -77,13 +79,22 @@ struct IndexTreeStats {
   std::uint32_t depth = 0;  // 1 = the root is a leaf
 };
 
+// Decoded pages an IndexTree keeps between operations. The tree assumes it
+// is the only writer of its pages while it is in use.
+struct IndexPageCache {
+  std::unordered_map<PageNumber, IndexPage> pages;
+};
+
 class IndexTree {
  public:
   // Allocates an empty root leaf for a new index.
   static Result<IndexTree> Create(PageStore& store, const IndexTreeOptions& options);
   // Opens the index whose root page is `root`.
   IndexTree(PageStore& store, PageNumber root, const IndexTreeOptions& options)
-      : store_(&store), root_(root), options_(options) {}
+      : store_(&store),
+        root_(root),
+        options_(options),
+        cache_(std::make_shared<IndexPageCache>()) {}
 
   PageNumber root() const { return root_; }
   const IndexTreeOptions& options() const { return options_; }
@@ -125,6 +136,7 @@ class IndexTree {
   PageStore* store_;
   PageNumber root_;
   IndexTreeOptions options_;
+  std::shared_ptr<IndexPageCache> cache_;  // shared by copies of this tree
 };
 
 }  // namespace velquin::jet
