@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::size_t kMaxDepth = 32;
 // Decoded pages kept between operations (about 4 KiB of entries each).
-constexpr std::size_t kCachedPages = 100000;
+constexpr std::size_t kCachedPages = 512;
 
 Status Corrupt(PageNumber n, const std::string& what) {
   return Status::Corruption("index page " + std::to_string(n) + ": " + what);
@@ -440,6 +440,14 @@ bool IsAllNullKey(std::span<const std::uint8_t> key, std::size_t column_count) {
   return true;
 }
 
+Result<IndexEntry> MakeIndexEntry(std::span<const KeyColumn> columns,
+                                  std::span<const KeyValue> values, RowId row) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<std::uint8_t> key, EncodeKey(columns, values));
+  IndexEntry entry{std::move(key), row};
+  VELQUIN_RETURN_IF_ERROR(CheckEntry(entry));
+  return entry;
+}
+
 Result<IndexTree> IndexTree::Create(PageStore& store, const IndexTreeOptions& options) {
   VELQUIN_ASSIGN_OR_RETURN(PageNumber n, store.AllocatePage());
   IndexPage empty;
@@ -496,6 +504,26 @@ Status IndexTree::Insert(const IndexEntry& entry, bool* new_key) {
   VELQUIN_RETURN_IF_ERROR(op.SplitPath(path));
   VELQUIN_RETURN_IF_ERROR(op.Commit());
   if (new_key != nullptr) *new_key = !same;
+  return Status::Ok();
+}
+
+Status IndexTree::CheckInsert(const IndexEntry& entry) {
+  VELQUIN_RETURN_IF_ERROR(CheckEntry(entry));
+  VELQUIN_ASSIGN_OR_RETURN(IndexCursor c, Seek(entry.key));
+  const bool exempt = !options_.unique || IsAllNullKey(entry.key, options_.column_count);
+  while (c.Valid() && CompareKeys(c.entry().key, entry.key) == 0) {
+    if (c.entry().row == entry.row) {
+      return Status::InvalidArgument("index already holds this entry for row page " +
+                                     std::to_string(entry.row.page) + " row " +
+                                     std::to_string(entry.row.row));
+    }
+    if (!exempt) {
+      return Status::Constraint("duplicate key in unique index (root page " +
+                                std::to_string(root_) + ")");
+    }
+    if (CompareEntries(c.entry(), entry) > 0) break;
+    VELQUIN_RETURN_IF_ERROR(c.Next());
+  }
   return Status::Ok();
 }
 

@@ -26,6 +26,7 @@
 
 #include "base/status.h"
 #include "jet/format/page_store.h"
+#include "jet/index/index_key.h"
 #include "jet/index/index_page.h"
 
 namespace velquin::jet {
@@ -49,6 +50,11 @@ struct IndexTreeOptions {
 // [IDX-14] True when `key` is the key of a row whose index columns are all NULL: one
 // NULL flag byte (00 or FF) per column and nothing else.
 bool IsAllNullKey(std::span<const std::uint8_t> key, std::size_t column_count);
+
+// The entry for one row of a table: the key of its index column values
+// (see EncodeKey) and where the row is.
+Result<IndexEntry> MakeIndexEntry(std::span<const KeyColumn> columns,
+                                  std::span<const KeyValue> values, RowId row);
 
 // Forward iteration over the leaf entries in key order.
 class IndexCursor {
@@ -106,6 +112,10 @@ class IndexTree {
   // table's unique-entry count.
   Status Insert(const IndexEntry& entry, bool* new_key = nullptr);
 
+  // What Insert would refuse, checked without writing anything: lets a
+  // table check every index of a row before changing any of them.
+  Status CheckInsert(const IndexEntry& entry);
+
   // Removes one entry; NotFound when it is not there. `*last_of_key`
   // (optional) tells whether no other entry with this key remains.
   Status Remove(const IndexEntry& entry, bool* last_of_key = nullptr);
@@ -131,6 +141,10 @@ class IndexTree {
 
   // Releases every page of the tree, the root included.
   Status Free();
+
+  // Forgets the decoded pages kept between operations; call it when the
+  // index pages were written by anything else than this tree (or its copies).
+  void DropCachedPages() { cache_->pages.clear(); }
 
  private:
   PageStore* store_;

@@ -66,6 +66,23 @@ TEST(GeneralTextKey, UnprintableAfterAccentCountsExtraBytes) {
   EXPECT_EQ(ToHex(Key(u"\u00e9-")), "7F 51 01 0E 01 01 01 80 0B 06 82 00");
 }
 
+// Vectors worked out by hand from the table lines and the layout rules.
+INSTANTIATE_TEST_SUITE_P(
+    Rules, TextKeyVectors,
+    ::testing::Values(
+        // U+3041 (small a) "Z7F02,,1": crazy flag 2 -> packed 0x80 | 2 << 4.
+        TextCase{u"\u3041", "7F 7F 02 01 01 01 A0 FF 02 80 FF 80 00"},
+        // U+3042 "Z7F02,,": flag 3, trimmed at the end; the suffix stays.
+        TextCase{u"\u3042", "7F 7F 02 01 01 01 FF 02 80 FF 80 00"},
+        // Flags 2, 3, 2 packed into one byte: 0x80 | 0x20 | 0x0C | 0x02.
+        TextCase{u"\u3041\u3042\u3041", "7F 7F 02 7F 02 7F 02 01 01 01 AE FF 02 80 FF 80 00"},
+        // Crazy flags then unprintables: FF before the unprintable section.
+        TextCase{u"\u3041-", "7F 7F 02 01 01 01 A0 FF 02 80 FF 80 FF 01 80 0B 06 82 00"},
+        // U+02B9 "PC" after 'a': placeholder 02 for 'a', plus 0C -> 0E.
+        TextCase{u"a\u02b9", "7F 4A 01 0E 00"},
+        // ... and first: the modifier itself becomes a leading extra byte.
+        TextCase{u"\u02b9a", "7F 4A 01 0C 00"}));
+
 TEST(GeneralTextKey, OnlyFirst255CharactersAreKeyed) {
   std::u16string long_a(255, u'a');
   std::u16string longer = long_a + u"zzz";

@@ -192,12 +192,19 @@ TEST(IndexTree, UniqueIndexRefusesDuplicateAndWritesNothing) {
     ASSERT_TRUE(cursor->Next().ok());
   }
   EXPECT_GT(boundaries, 2);
+  // CheckInsert answers the same without writing.
+  EXPECT_EQ(tree.CheckInsert(Entry(LongKey(1200), 6, 9)).code(), StatusCode::kConstraint);
+  EXPECT_EQ(tree.CheckInsert(Entry(LongKey(1200), 5, 1)).code(), StatusCode::kInvalidArgument);
+  EXPECT_TRUE(tree.CheckInsert(Entry(LongKey(1201), 6, 9)).ok());
+  EXPECT_EQ(store.writes(), writes);
   // All-NULL keys may repeat in a unique index.
   std::vector<std::uint8_t> null_key = {0x00};
   EXPECT_TRUE(tree.Insert(Entry(null_key, 1, 1)).ok());
   EXPECT_TRUE(tree.Insert(Entry(null_key, 1, 2)).ok());
   // The same (key, row) twice is a caller error, never stored twice.
   EXPECT_EQ(tree.Insert(Entry(null_key, 1, 2)).code(), StatusCode::kInvalidArgument);
+  EXPECT_TRUE(tree.CheckInsert(Entry(null_key, 1, 3)).ok());
+  EXPECT_EQ(tree.CheckInsert(Entry(null_key, 1, 1)).code(), StatusCode::kInvalidArgument);
   EXPECT_TRUE(tree.Verify().ok());
 }
 
@@ -313,6 +320,21 @@ TEST(IndexTree, ObserverSeesEveryPageAndFreeReleasesAll) {
   ASSERT_TRUE(tree.Free().ok());
   EXPECT_TRUE(observer.owned.empty());
   EXPECT_EQ(store.InUse(), 0u);
+}
+
+TEST(IndexTree, MakeIndexEntryForACatalogueRow) {
+  // MSysObjects' ParentIdName index: (ParentId LONG, Name TEXT), ascending.
+  std::vector<KeyColumn> columns = {{KeyColumnType::kLong, true}, {KeyColumnType::kText, true}};
+  std::vector<KeyValue> values = {std::int64_t{0x0F000000}, std::u16string(u"MSysObjects")};
+  auto entry = MakeIndexEntry(columns, values, RowId{14, 4});
+  ASSERT_TRUE(entry.ok());
+  EXPECT_EQ(entry->row, (RowId{14, 4}));
+  // 7F + (0x0F000000 with the top bit flipped) + 7F + M S Y S O B J E C T S + 01 00.
+  // Letter codes: M 60, S 6B, Y 76, O 64, B 4C, J 5B, E 51, C 4D, T 6D.
+  std::vector<std::uint8_t> expected = {0x7F, 0x8F, 0x00, 0x00, 0x00, 0x7F, 0x60, 0x6B, 0x76, 0x6B,
+                                        0x64, 0x4C, 0x5B, 0x51, 0x4D, 0x6D, 0x6B, 0x01, 0x00};
+  EXPECT_EQ(entry->key, expected);
+  EXPECT_FALSE(MakeIndexEntry(columns, values, RowId{0x1000000, 0}).ok());
 }
 
 TEST(IndexTree, DescendingKeysIterateInReverseValueOrder) {
