@@ -375,8 +375,10 @@ class Op {
     return Status::Ok();
   }
 
-  // Encodes every changed page, then writes: new pages first, then changed
-  // pages from the bottom of the tree up, then gives back freed pages.
+  // Encodes every changed page, then writes: new pages first (nothing points
+  // at them yet), then changed pages from the root down, so that a parent
+  // points at a new page before its entries leave the old one; freed pages
+  // go back last.
   Status Commit() {
     std::vector<PageNumber> dirty_nodes;
     for (const auto& [n, depth] : dirty_) dirty_nodes.push_back(n);
@@ -386,7 +388,7 @@ class Op {
     std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
       const bool fa = fresh.count(a.first) != 0, fb = fresh.count(b.first) != 0;
       if (fa != fb) return fa;
-      return a.second > b.second;
+      return a.second < b.second;
     });
     std::vector<std::pair<PageNumber, Page>> encoded;
     encoded.reserve(order.size());

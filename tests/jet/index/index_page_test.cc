@@ -225,12 +225,25 @@ TEST(IndexTreeDamage, LoopsAndBadPointersAreCorruption) {
   // Leaf chain that loops back on itself.
   store.pages()[tree.root()] = *EncodeIndexPage(saved);
   const PageNumber first_leaf = saved.children[0];
-  auto leaf = DecodeIndexPage(store.pages()[first_leaf], first_leaf);
+  const Page leaf_bytes = store.pages()[first_leaf];
+  auto leaf = DecodeIndexPage(leaf_bytes, first_leaf);
   ASSERT_TRUE(leaf.ok());
   leaf->next = first_leaf;
   store.pages()[first_leaf] = *EncodeIndexPage(*leaf);
   EXPECT_EQ(Reopen(tree).ReadAll().status().code(), StatusCode::kCorruption);
   EXPECT_EQ(Reopen(tree).Verify().status().code(), StatusCode::kCorruption);
+
+  // A node entry that no longer matches its child's last entry.
+  store.pages()[first_leaf] = leaf_bytes;
+  {
+    IndexPage bad_root = saved;
+    bad_root.entries[0].row.row ^= 1;
+    store.pages()[tree.root()] = *EncodeIndexPage(bad_root);
+    auto st = Reopen(tree).Verify();
+    EXPECT_EQ(st.status().code(), StatusCode::kCorruption);
+    EXPECT_NE(st.status().message().find("differs from the last entry"), std::string::npos);
+    store.pages()[tree.root()] = *EncodeIndexPage(saved);
+  }
 
   // Garbage in a leaf.
   store.pages()[first_leaf][27] = 0xFF;
