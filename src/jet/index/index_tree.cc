@@ -394,6 +394,15 @@ class Op {
     encoded.reserve(order.size());
     for (const auto& [n, depth] : order) {
       IndexPage& p = pages_.at(n);
+      if (!p.leaf) {
+        // A node entry replaced by a child's new last entry stays in order
+        // unless the tree was damaged below what page decoding can see.
+        for (std::size_t i = 1; i < p.entries.size(); ++i) {
+          if (CompareEntries(p.entries[i - 1], p.entries[i]) >= 0) {
+            return Corrupt(n, "node entries out of order after an update");
+          }
+        }
+      }
       p.tdef_page = options_.tdef_page != 0 ? options_.tdef_page : p.tdef_page;
       auto page = EncodeIndexPage(p);
       if (!page.ok()) return page.status().WithContext("index page " + std::to_string(n));
