@@ -128,7 +128,8 @@ TEST(IndexTree, LongTextKeysGrowSeveralLevels) {
     std::u16string s(150, u'a');
     for (int k = 0; k < 6; ++k)
       s[static_cast<std::size_t>(k) * 25] = static_cast<char16_t>(u'a' + rng() % 26);
-    s += std::u16string(u"#") + std::u16string(std::to_string(i).begin(), std::to_string(i).end());
+    const std::string number = std::to_string(i);
+    s += u"#" + std::u16string(number.begin(), number.end());
     auto e = Entry(TextKey(s), 1000 + static_cast<PageNumber>(i), 0);
     ASSERT_TRUE(tree.Insert(e).ok()) << i;
     model.push_back(e);
