@@ -209,6 +209,18 @@ TEST(IndexTree, UniqueIndexRefusesDuplicateAndWritesNothing) {
   EXPECT_TRUE(tree.Verify().ok());
 }
 
+TEST(IndexTree, UniqueTextIgnoresCaseAndTrailingSpacesButNotAccents) {
+  MemoryPageStore store;
+  IndexTree tree = *IndexTree::Create(store, Options(true));
+  ASSERT_TRUE(tree.Insert(Entry(TextKey(u"abc"), 1, 0)).ok());
+  EXPECT_EQ(tree.Insert(Entry(TextKey(u"ABC"), 1, 1)).code(), StatusCode::kConstraint);
+  EXPECT_EQ(tree.Insert(Entry(TextKey(u"abc   "), 1, 2)).code(), StatusCode::kConstraint);
+  EXPECT_TRUE(tree.Insert(Entry(TextKey(u"ab\u00e7"), 1, 3)).ok());  // abç
+  EXPECT_TRUE(tree.Insert(Entry(TextKey(u"a-bc"), 1, 4)).ok());
+  EXPECT_TRUE(tree.Insert(Entry(TextKey(u" abc"), 1, 5)).ok());
+  EXPECT_EQ(tree.ReadAll()->size(), 4u);
+}
+
 TEST(IndexTree, BulkLoadBuildsAFullTreeThenAcceptsChanges) {
   MemoryPageStore store;
   IndexTree tree = *IndexTree::Create(store, Options());
