@@ -204,3 +204,35 @@ std::vector<PageNumber> UsageMap::BitmapPages() const {
 }
 
 }  // namespace velquin::jet
+
+namespace velquin::jet {
+
+Result<UsageMap> LoadUsageMap(PageStore& store, RowPointer where) {
+  if (where.page == 0 || where.page >= store.PageCount()) {
+    return PageCorruption(where.page, "usage map pointer",
+                          "map page " + std::to_string(where.page) + " outside the file");
+  }
+  Page p;
+  VELQUIN_RETURN_IF_ERROR(store.ReadPage(where.page, p));
+  DataPage dp(p, where.page);
+  if (dp.type() != kPageTypeData) {
+    return PageCorruption(where.page, "page type", "usage map row is not on a data page");
+  }
+  VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(where.row));
+  return UsageMap::Decode(store, where, dp.RowBytes(s));
+}
+
+Status StoreUsageMap(PageStore& store, RowPointer where, UsageMap& map) {
+  Page p;
+  VELQUIN_RETURN_IF_ERROR(store.ReadPage(where.page, p));
+  DataPage dp(p, where.page);
+  VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(where.row));
+  VELQUIN_ASSIGN_OR_RETURN(auto row, map.Save(store));
+  if (row.size() != s.size()) {
+    return PageCorruption(where.page, "usage map", "row size differs from the stored row");
+  }
+  std::copy(row.begin(), row.end(), p.begin() + s.start);
+  return store.WritePage(where.page, p);
+}
+
+}  // namespace velquin::jet

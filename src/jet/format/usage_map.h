@@ -81,3 +81,12 @@ class UsageMap {
 };
 
 }  // namespace velquin::jet
+
+namespace velquin::jet {
+
+// Reads the usage map stored as the row at `where`.
+Result<UsageMap> LoadUsageMap(PageStore& store, RowPointer where);
+// Writes `map` back into its row at `where` (and its bitmap pages).
+Status StoreUsageMap(PageStore& store, RowPointer where, UsageMap& map);
+
+}  // namespace velquin::jet
