@@ -170,6 +170,7 @@ Status UsageMap::Set(PageNumber page, bool on, const PageAllocator& alloc, bool 
   if (GetBit(mp.bits.data() + 4, page % kPagesPerMapPage) != on) {
     SetBit(mp.bits.data() + 4, page % kPagesPerMapPage, on);
     mp.dirty = true;
+    dirty_ = true;
   }
   return Status::Ok();
 }
