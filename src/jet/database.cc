@@ -9,6 +9,7 @@
 #include "jet/catalog/system_tables.h"
 #include "jet/format/data_page.h"
 #include "jet/table/long_value.h"
+#include "jet/table/table_indexes.h"
 
 namespace velquin::jet {
 namespace {
@@ -58,6 +59,37 @@ void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_p
     li.index_type = is.primary_key ? 1 : 0;
     def->logical_indexes.push_back(li);
   }
+}
+
+Status ValidateIndexes(const TableSpec& spec) {
+  if (spec.indexes.size() > 32) return Status::InvalidArgument("a table can have at most 32 indexes");
+  int pks = 0;
+  for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
+    const IndexSpec& is = spec.indexes[i];
+    if (is.name.empty() || is.name.size() > 64) {
+      return Status::InvalidArgument("index names must have 1 to 64 characters");
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (CompareNames(spec.indexes[j].name, is.name) == 0) {
+        return Status::InvalidArgument("index \"" + is.name + "\" appears twice");
+      }
+    }
+    if (is.columns.empty() || is.columns.size() > 10) {
+      return Status::InvalidArgument("index \"" + is.name + "\" must have 1 to 10 columns");
+    }
+    for (const IndexColumn& ic : is.columns) {
+      if (ic.column_number >= spec.columns.size()) {
+        return Status::InvalidArgument("index \"" + is.name + "\" names a missing column");
+      }
+      ColumnType t = spec.columns[ic.column_number].type;
+      if (t == ColumnType::kOle) {
+        return Status::InvalidArgument("index \"" + is.name + "\" cannot include an OLE column");
+      }
+    }
+    if (is.primary_key) ++pks;
+  }
+  if (pks > 1) return Status::InvalidArgument("a table can have only one primary key");
+  return Status::Ok();
 }
 
 Status WriteMapPage(PageStore& store, PageNumber page, std::vector<UsageMap>& maps) {
@@ -138,8 +170,9 @@ Status Database::Bootstrap(double now) {
   std::vector<std::vector<PageNumber>> roots(specs.size());
   for (std::size_t k = 0; k < specs.size(); ++k) {
     for (std::size_t i = 0; i < specs[k].indexes.size(); ++i) {
-      // TODO(jet-index): empty root leaves written by the index module.
-      VELQUIN_ASSIGN_OR_RETURN(PageNumber p, store.AllocatePage());
+      const IndexSpec& is = specs[k].indexes[i];
+      VELQUIN_ASSIGN_OR_RETURN(PageNumber p, CreateIndexRoot(store, tdefs[k], is.unique || is.primary_key,
+                                                             is.columns.size()));
       roots[k].push_back(p);
     }
   }
@@ -376,10 +409,11 @@ Status Database::AddAceRows(std::int32_t object_id) {
 }
 
 Status Database::RebuildCatalogIndexes(PageNumber tdef_page) {
-  // TODO(jet-index): rebuild the physical indexes of this catalogue table
-  // from its rows through the index module.
-  (void)tdef_page;
-  return Status::Ok();
+  // Catalogue tables are small: their indexes are rebuilt whole from the rows.
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef_page));
+  if (def.real_indexes.empty()) return Status::Ok();
+  VELQUIN_RETURN_IF_ERROR(RebuildIndexes(*pages_, &def));
+  return WriteTableDef(*pages_, def);
 }
 
 Status Database::CreateTable(const TableSpec& spec_in) {
@@ -390,16 +424,20 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   }
   TableSpec spec = spec_in;
   spec.system = false;
-  if (!spec.indexes.empty()) {
-    return Status::NotSupported("indexes on user tables need the index module");
-  }
+  VELQUIN_RETURN_IF_ERROR(ValidateIndexes(spec));
   PageStore& store = *pages_;
-  // [SAFE-1] Definition and map pages first, the catalogue rows last.
+  // [SAFE-1] Definition, map and index pages first, the catalogue rows last.
   VELQUIN_ASSIGN_OR_RETURN(PageNumber tdef, store.AllocatePage());
   VELQUIN_ASSIGN_OR_RETURN(PageNumber map_page, store.AllocatePage());
+  std::vector<PageNumber> roots;
+  for (const IndexSpec& is : spec.indexes) {
+    VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, tdef, is.unique || is.primary_key,
+                                                              is.columns.size()));
+    roots.push_back(root);
+  }
   std::vector<UsageMap> maps;
   TableDef def;
-  BuildTableDef(spec, tdef, map_page, &maps, {}, &def);
+  BuildTableDef(spec, tdef, map_page, &maps, roots, &def);
   VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, def));
   VELQUIN_RETURN_IF_ERROR(pages_->Flush());

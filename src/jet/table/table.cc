@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "jet/table/long_value.h"
+#include "jet/table/table_indexes.h"
 #include "jet/table/text_codec.h"
 
 namespace velquin::jet {
@@ -598,9 +599,15 @@ Status TableWriter::Append(const std::vector<Value>& row) {
     DataPage dp(page_, page_no_);
     if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage());
   }
+  if (!def_.real_indexes.empty()) {
+    VELQUIN_RETURN_IF_ERROR(CheckUnique(store_, def_, cells_, page_no_));
+  }
   DataPage dp(page_, page_no_);
-  dp.Add(Bytes(row_buf_));
+  std::uint8_t r = dp.Add(Bytes(row_buf_));
   page_dirty_ = true;
+  if (!def_.real_indexes.empty()) {
+    VELQUIN_RETURN_IF_ERROR(InsertIndexEntries(store_, &def_, cells_, {page_no_, r}));
+  }
   def_.last_autonumber = autonumber;
   ++def_.row_count;
   return Status::Ok();
