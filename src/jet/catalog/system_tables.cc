@@ -8,10 +8,17 @@ ColumnSpec Col(const char* name, ColumnType type, std::uint16_t size = 0) {
   ColumnSpec c;
   c.name = name;
   c.type = type;
-  c.size = size;
+  // Jet gives the BINARY columns of its system tables 510 bytes.
+  c.size = type == ColumnType::kBinary ? 510 : size;
   c.compressed_unicode = false;  // Jet leaves compression off in system tables
-  // Jet marks system columns with 0x10, BINARY ones also with 0x20.
-  c.extra_flags = type == ColumnType::kBinary ? 0x30 : 0x10;
+  c.extra_flags = 0x10;          // set on every system column (meaning unknown)
+  return c;
+}
+
+// The owner/SID columns carry one more flag bit (0x20, meaning unknown).
+ColumnSpec SidCol(const char* name) {
+  ColumnSpec c = Col(name, ColumnType::kBinary);
+  c.extra_flags = 0x30;
   return c;
 }
 
@@ -36,7 +43,7 @@ std::vector<TableSpec> SystemTableSpecs() {
   objects.system = true;
   objects.columns = {Col("Id", T::kLong), Col("ParentId", T::kLong), Col("Name", T::kText, 255),
                      Col("Type", T::kShort), Col("DateCreate", T::kDateTime),
-                     Col("DateUpdate", T::kDateTime), Col("Owner", T::kBinary, 255),
+                     Col("DateUpdate", T::kDateTime), SidCol("Owner"),
                      Col("Flags", T::kLong), Col("Database", T::kMemo), Col("Connect", T::kMemo),
                      Col("ForeignName", T::kText, 255), Col("RmtInfoShort", T::kBinary, 255),
                      Col("RmtInfoLong", T::kOle), Col("Lv", T::kOle), Col("LvProp", T::kOle),
@@ -47,7 +54,7 @@ std::vector<TableSpec> SystemTableSpecs() {
   TableSpec aces;
   aces.name = "MSysACEs";
   aces.system = true;
-  aces.columns = {Col("ObjectId", T::kLong), Col("SID", T::kBinary, 255), Col("ACM", T::kLong),
+  aces.columns = {Col("ObjectId", T::kLong), SidCol("SID"), Col("ACM", T::kLong),
                   Col("FInheritable", T::kBool)};
   aces.indexes = {Idx("ObjectId", {0}, 0x88, false)};
   out.push_back(aces);

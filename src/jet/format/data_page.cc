@@ -2,6 +2,7 @@
 #include "jet/format/data_page.h"
 
 #include <cstring>
+#include <vector>
 
 namespace velquin::jet {
 
@@ -88,6 +89,42 @@ void DataPage::MarkDeleted(std::size_t i) {
   MutableBytes b(p_);
   std::uint16_t raw = Get16(Bytes(p_), kDataPageHeader + 2 * i);
   Put16(b, kDataPageHeader + 2 * i, raw | kRowDeleted);
+}
+
+bool DataPage::Replace(std::size_t i, Bytes row) {
+  std::size_t n = row_count();
+  if (i >= n) return false;
+  std::vector<std::vector<std::uint8_t>> rows(n);
+  std::vector<std::uint16_t> flags(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    auto s = Slot(k);
+    if (!s.ok()) return false;
+    flags[k] = static_cast<std::uint16_t>((s->deleted ? kRowDeleted : 0) |
+                                          (s->overflow ? kRowOverflow : 0));
+    if (k == i) {
+      rows[k].assign(row.begin(), row.end());
+      flags[k] = 0;
+    } else if (!s->deleted) {
+      Bytes b = RowBytes(*s);
+      rows[k].assign(b.begin(), b.end());
+    }
+  }
+  std::size_t total = kDataPageHeader + 2 * n;
+  for (const auto& r : rows) total += r.size();
+  if (total > kPageSize) return false;
+  Page copy = p_;
+  std::size_t end = kPageSize;
+  MutableBytes b(copy);
+  for (std::size_t k = 0; k < n; ++k) {
+    std::size_t start = end - rows[k].size();
+    if (!rows[k].empty()) std::memcpy(copy.data() + start, rows[k].data(), rows[k].size());
+    Put16(b, kDataPageHeader + 2 * k, static_cast<std::uint16_t>(start | flags[k]));
+    end = start;
+  }
+  std::fill(copy.begin() + kDataPageHeader + 2 * n, copy.begin() + end, 0);
+  Put16(b, 2, static_cast<std::uint16_t>(end - (kDataPageHeader + 2 * n)));
+  p_ = copy;
+  return true;
 }
 
 }  // namespace velquin::jet

@@ -82,6 +82,9 @@ class DataPage {
   std::uint8_t Add(Bytes row);
   // Marks row `i` deleted (its space is not reclaimed).
   void MarkDeleted(std::size_t i);
+  // Replaces row `i` with `row`, repacking the page; row numbers stay.
+  // False (page unchanged) when the rows no longer fit.
+  bool Replace(std::size_t i, Bytes row);
 
  private:
   std::size_t RowsStart() const;  // start of the lowest row (or 4096)
