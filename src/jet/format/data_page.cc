@@ -88,7 +88,8 @@ std::uint8_t DataPage::Add(Bytes row) {
 void DataPage::MarkDeleted(std::size_t i) {
   MutableBytes b(p_);
   std::uint16_t raw = Get16(Bytes(p_), kDataPageHeader + 2 * i);
-  Put16(b, kDataPageHeader + 2 * i, raw | kRowDeleted);
+  // Both flag bits: readers disagree on which one means "deleted" [ROW-2].
+  Put16(b, kDataPageHeader + 2 * i, raw | kRowDeleted | kRowOverflow);
 }
 
 bool DataPage::Replace(std::size_t i, Bytes row) {
@@ -99,8 +100,8 @@ bool DataPage::Replace(std::size_t i, Bytes row) {
   for (std::size_t k = 0; k < n; ++k) {
     auto s = Slot(k);
     if (!s.ok()) return false;
-    flags[k] = static_cast<std::uint16_t>((s->deleted ? kRowDeleted : 0) |
-                                          (s->overflow ? kRowOverflow : 0));
+    flags[k] = static_cast<std::uint16_t>(Get16(Bytes(p_), kDataPageHeader + 2 * k) &
+                                          (kRowDeleted | kRowOverflow));
     if (k == i) {
       rows[k].assign(row.begin(), row.end());
       flags[k] = 0;

@@ -80,7 +80,8 @@ class DataPage {
   bool CanAdd(std::size_t size) const;
   // Appends a row; returns its row number. The caller checks CanAdd first.
   std::uint8_t Add(Bytes row);
-  // Marks row `i` deleted (its space is not reclaimed).
+  // Marks row `i` deleted (its space is not reclaimed): sets both flag bits,
+  // since mdbtools reads 0x4000 as "deleted" where Jet uses 0x8000.
   void MarkDeleted(std::size_t i);
   // Replaces row `i` with `row`, repacking the page; row numbers stay.
   // False (page unchanged) when the rows no longer fit.

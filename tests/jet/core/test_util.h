@@ -172,7 +172,19 @@ inline std::string CompareWithMdbExport(const ColumnInfo& col, const Value& v,
     case ValueKind::kText: {
       // mdbtools ends text at an embedded NUL character.
       std::string ours = v.text_value().substr(0, v.text_value().find('\0'));
-      return text == ours ? "" : fail(ours.substr(0, 80));
+      if (text == ours) return "";
+      // mdbtools converts text as UCS-2: each half of a surrogate pair (a
+      // character above U+FFFF, 4 bytes in UTF-8) comes out as '?'.
+      std::string ucs2;
+      for (std::size_t i = 0; i < ours.size(); ++i) {
+        if ((static_cast<unsigned char>(ours[i]) & 0xF8) == 0xF0 && i + 3 < ours.size()) {
+          ucs2 += "??";
+          i += 3;
+        } else {
+          ucs2.push_back(ours[i]);
+        }
+      }
+      return text == ucs2 ? "" : fail(ours.substr(0, 80));
     }
     case ValueKind::kBinary: {
       std::vector<std::uint8_t> b = v.binary_value();
