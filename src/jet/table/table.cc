@@ -296,7 +296,13 @@ Result<Value> DecodeCellValue(PageStore& store, const Column& c, const Cell& cel
 
 Status TableCursor::Open() {
   VELQUIN_ASSIGN_OR_RETURN(UsageMap owned, LoadUsageMap(store_, def_.owned_map));
-  pages_ = owned.Pages(store_.PageCount());
+  pages_ = owned.Pages(0xFFFFFFFFu);
+  if (!pages_.empty() && pages_.back() >= store_.PageCount()) {
+    return PageCorruption(def_.owned_map.page, "usage map",
+                          "the table at page " + std::to_string(def_.tdef_page) + " lists page " +
+                              std::to_string(pages_.back()) +
+                              " past the end of the file (truncated file?)");
+  }
   page_index_ = 0;
   page_loaded_ = false;
   return Status::Ok();
