@@ -194,13 +194,13 @@ Status EncodeCellValue(const Column& c, const Value& v, std::vector<std::uint8_t
     }
     case ColumnType::kText: {
       if (v.kind() != ValueKind::kText) return Mismatch(c, v);
-      VELQUIN_ASSIGN_OR_RETURN(std::u16string u, Utf8ToUtf16(v.text_value()));
-      if (u.size() * 2 > c.length) {
-        return Status::Constraint("text of " + std::to_string(u.size()) +
+      VELQUIN_ASSIGN_OR_RETURN(std::size_t units, EncodeTextUtf8(v.text_value(), c.compressed(), out));
+      if (units * 2 > c.length) {
+        out->clear();
+        return Status::Constraint("text of " + std::to_string(units) +
                                   " characters is too long for column \"" + c.name + "\" (" +
                                   std::to_string(c.length / 2) + ")");
       }
-      EncodeText(u, c.compressed(), out);
       return Status::Ok();
     }
     case ColumnType::kBinary: {
@@ -574,9 +574,9 @@ Status TableWriter::Append(const std::vector<Value>& row) {
       if (c.is_long_value()) {
         if (c.type == ColumnType::kMemo) {
           if (v.kind() != ValueKind::kText) return Mismatch(c, v);
-          VELQUIN_ASSIGN_OR_RETURN(std::u16string u, Utf8ToUtf16(v.text_value()));
           lv_buf_.clear();
-          EncodeText(u, c.compressed(), &lv_buf_);
+          VELQUIN_ASSIGN_OR_RETURN(std::size_t units, EncodeTextUtf8(v.text_value(), c.compressed(), &lv_buf_));
+          (void)units;
         } else {
           if (v.kind() != ValueKind::kBinary) return Mismatch(c, v);
           lv_buf_.assign(v.binary_value().begin(), v.binary_value().end());

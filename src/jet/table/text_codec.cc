@@ -1,6 +1,8 @@
 // Text encoding: see text_codec.h and [TEXT-*] in docs/jet4-format.md.
 #include "jet/table/text_codec.h"
 
+#include <cstring>
+
 namespace velquin::jet {
 
 Result<std::u16string> Utf8ToUtf16(std::string_view s) {
@@ -115,6 +117,38 @@ void EncodeText(std::u16string_view text, bool allow_compression, std::vector<st
     out->push_back(static_cast<std::uint8_t>(c));
     out->push_back(static_cast<std::uint8_t>(c >> 8));
   }
+}
+
+Result<std::size_t> EncodeTextUtf8(std::string_view utf8, bool allow_compression,
+                                   std::vector<std::uint8_t>* out) {
+  bool ascii = true;
+  for (char c : utf8) {
+    if (static_cast<unsigned char>(c) >= 0x80 || c == 0) {
+      ascii = false;
+      break;
+    }
+  }
+  if (!ascii) {
+    VELQUIN_ASSIGN_OR_RETURN(std::u16string u, Utf8ToUtf16(utf8));
+    EncodeText(u, allow_compression, out);
+    return u.size();
+  }
+  std::size_t n = utf8.size();
+  std::size_t at = out->size();
+  if (allow_compression && n >= 3 && n <= 1024) {
+    out->resize(at + 2 + n);
+    (*out)[at] = 0xFF;
+    (*out)[at + 1] = 0xFE;
+    std::memcpy(out->data() + at + 2, utf8.data(), n);
+  } else {
+    out->resize(at + 2 * n);
+    std::uint8_t* p = out->data() + at;
+    for (char c : utf8) {
+      *p++ = static_cast<std::uint8_t>(c);
+      *p++ = 0;
+    }
+  }
+  return n;
 }
 
 std::string DecodeText(Bytes b) {

@@ -27,6 +27,11 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // every character is in U+0001..U+00FF and the text has 3..1024 characters.
 void EncodeText(std::u16string_view text, bool allow_compression, std::vector<std::uint8_t>* out);
 
+// Encodes UTF-8 text straight to its stored form (fast for ASCII); returns
+// the length in UTF-16 code units, InvalidArgument for malformed UTF-8.
+Result<std::size_t> EncodeTextUtf8(std::string_view utf8, bool allow_compression,
+                                   std::vector<std::uint8_t>* out);
+
 // Decodes stored text (either form) to UTF-8.
 std::string DecodeText(Bytes stored);
 
