@@ -97,9 +97,8 @@ CharCodes Lookup(char16_t c) {
   // Runs are sorted by first code unit and cover every other code unit.
   const auto* begin = std::begin(kSortRuns);
   const auto* end = std::end(kSortRuns);
-  const auto* it = std::upper_bound(begin, end, c, [](char16_t v, const SortRun& run) {
-    return v < run.first;
-  });
+  const auto* it =
+      std::upper_bound(begin, end, c, [](char16_t v, const SortRun& run) { return v < run.first; });
   CharCodes codes;
   if (it == begin) return codes;
   const SortRun& run = *(it - 1);
@@ -108,8 +107,8 @@ CharCodes Lookup(char16_t c) {
   if (run.kind == kSimple) {
     codes.kind = kSimple;
     codes.inline_len = run.length;
-    const std::uint32_t code = run.value + static_cast<std::uint32_t>(
-                                               static_cast<std::int64_t>(run.step) * pos);
+    const std::uint32_t code =
+        run.value + static_cast<std::uint32_t>(static_cast<std::int64_t>(run.step) * pos);
     Unpack(code, run.length, codes.inline_bytes);
     return codes;
   }
@@ -143,7 +142,8 @@ GeneralSortCode LookupGeneralSortCode(char16_t c) {
   static constexpr char kNames[] = {'X', 'S', 'I', 'U', 'P', 'Z', 'Q'};
   GeneralSortCode out;
   out.kind = codes.kind < sizeof(kNames) ? kNames[codes.kind] : '?';
-  out.inline_bytes.assign(codes.inline_bytes.begin(), codes.inline_bytes.begin() + codes.inline_len);
+  out.inline_bytes.assign(codes.inline_bytes.begin(),
+                          codes.inline_bytes.begin() + codes.inline_len);
   out.extra_bytes.assign(codes.extra_bytes.begin(), codes.extra_bytes.begin() + codes.extra_len);
   out.unprintable_bytes.assign(codes.unprintable_bytes.begin(),
                                codes.unprintable_bytes.begin() + codes.unprintable_len);
@@ -166,6 +166,7 @@ void AppendGeneralTextKey(std::u16string_view text, bool ascending,
   std::vector<std::uint8_t> unprintable;  // [IDX-24]
   std::vector<std::uint8_t> crazy;        // [IDX-24] crazy flags, one per character
 
+  // [IDX-22] inline codes go straight out; the other sections are gathered.
   std::size_t char_offset = 0;  // counts characters with inline codes
   for (char16_t c : text) {
     const CharCodes codes = Lookup(c);

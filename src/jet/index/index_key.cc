@@ -11,26 +11,39 @@
 namespace velquin::jet {
 namespace {
 
-constexpr std::uint8_t kAscFlag = 0x7F;   // [IDX-10]
+constexpr std::uint8_t kAscFlag = 0x7F;  // [IDX-10]
 constexpr std::uint8_t kAscNull = 0x00;
 constexpr std::uint8_t kDescFlag = 0x80;
 constexpr std::uint8_t kDescNull = 0xFF;
 
 std::string TypeName(KeyColumnType type) {
   switch (type) {
-    case KeyColumnType::kBool: return "BOOL";
-    case KeyColumnType::kByte: return "BYTE";
-    case KeyColumnType::kShort: return "SHORT";
-    case KeyColumnType::kLong: return "LONG";
-    case KeyColumnType::kCurrency: return "CURRENCY";
-    case KeyColumnType::kSingle: return "SINGLE";
-    case KeyColumnType::kDouble: return "DOUBLE";
-    case KeyColumnType::kDateTime: return "DATETIME";
-    case KeyColumnType::kBinary: return "BINARY";
-    case KeyColumnType::kText: return "TEXT";
-    case KeyColumnType::kMemo: return "MEMO";
-    case KeyColumnType::kGuid: return "GUID";
-    case KeyColumnType::kNumeric: return "NUMERIC";
+    case KeyColumnType::kBool:
+      return "BOOL";
+    case KeyColumnType::kByte:
+      return "BYTE";
+    case KeyColumnType::kShort:
+      return "SHORT";
+    case KeyColumnType::kLong:
+      return "LONG";
+    case KeyColumnType::kCurrency:
+      return "CURRENCY";
+    case KeyColumnType::kSingle:
+      return "SINGLE";
+    case KeyColumnType::kDouble:
+      return "DOUBLE";
+    case KeyColumnType::kDateTime:
+      return "DATETIME";
+    case KeyColumnType::kBinary:
+      return "BINARY";
+    case KeyColumnType::kText:
+      return "TEXT";
+    case KeyColumnType::kMemo:
+      return "MEMO";
+    case KeyColumnType::kGuid:
+      return "GUID";
+    case KeyColumnType::kNumeric:
+      return "NUMERIC";
   }
   return "type " + std::to_string(static_cast<int>(type));
 }
@@ -50,8 +63,8 @@ void Invert(std::vector<std::uint8_t>& out, std::size_t from) {
 // [IDX-12] integers: big-endian, top bit flipped; descending inverts.
 Status AppendInteger(KeyColumnType type, std::int64_t v, int bytes, bool asc,
                      std::vector<std::uint8_t>& out) {
-  const std::int64_t lo = bytes == 8 ? std::numeric_limits<std::int64_t>::min()
-                                     : -(std::int64_t{1} << (8 * bytes - 1));
+  const std::int64_t lo =
+      bytes == 8 ? std::numeric_limits<std::int64_t>::min() : -(std::int64_t{1} << (8 * bytes - 1));
   const std::int64_t hi = bytes == 8 ? std::numeric_limits<std::int64_t>::max()
                                      : (std::int64_t{1} << (8 * bytes - 1)) - 1;
   if (v < lo || v > hi) {
@@ -99,8 +112,19 @@ void AppendGroups(std::span<const std::uint8_t> data, bool asc, std::vector<std:
 
 bool IsIndexableType(std::uint8_t code) {
   switch (code) {
-    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08:
-    case 0x09: case 0x0A: case 0x0C: case 0x0F: case 0x10:
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x05:
+    case 0x06:
+    case 0x07:
+    case 0x08:
+    case 0x09:
+    case 0x0A:
+    case 0x0C:
+    case 0x0F:
+    case 0x10:
       return true;
     default:
       return false;
@@ -133,7 +157,10 @@ Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
   switch (type) {
     case KeyColumnType::kByte: {
       const auto* v = std::get_if<std::int64_t>(&value);
-      if (!v) { st = WrongValue(type, "a non-integer value"); break; }
+      if (!v) {
+        st = WrongValue(type, "a non-integer value");
+        break;
+      }
       if (*v < 0 || *v > 255) {
         st = Status::InvalidArgument("index key: value " + std::to_string(*v) +
                                      " out of range for BYTE");
@@ -146,7 +173,10 @@ Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
     case KeyColumnType::kLong:
     case KeyColumnType::kCurrency: {
       const auto* v = std::get_if<std::int64_t>(&value);
-      if (!v) { st = WrongValue(type, "a non-integer value"); break; }
+      if (!v) {
+        st = WrongValue(type, "a non-integer value");
+        break;
+      }
       const int bytes = type == KeyColumnType::kShort ? 2 : type == KeyColumnType::kLong ? 4 : 8;
       st = AppendInteger(type, *v, bytes, asc, out);
       break;
@@ -155,7 +185,10 @@ Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
     case KeyColumnType::kDouble:
     case KeyColumnType::kDateTime: {
       const auto* v = std::get_if<double>(&value);
-      if (!v) { st = WrongValue(type, "a non-floating-point value"); break; }
+      if (!v) {
+        st = WrongValue(type, "a non-floating-point value");
+        break;
+      }
       if (type == KeyColumnType::kSingle) {
         AppendFloatBits(std::bit_cast<std::uint32_t>(static_cast<float>(*v)), 4, asc, out);
       } else {
@@ -165,30 +198,44 @@ Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
     }
     case KeyColumnType::kText:
     case KeyColumnType::kMemo: {
+      // [IDX-17] General (legacy) sort order, the only one of Jet 4 files.
       const auto* v = std::get_if<std::u16string>(&value);
-      if (!v) { st = WrongValue(type, "a non-text value"); break; }
+      if (!v) {
+        st = WrongValue(type, "a non-text value");
+        break;
+      }
       AppendGeneralTextKey(*v, asc, out);
       break;
     }
     case KeyColumnType::kBinary: {
       const auto* v = std::get_if<std::vector<std::uint8_t>>(&value);
-      if (!v) { st = WrongValue(type, "a non-binary value"); break; }
+      if (!v) {
+        st = WrongValue(type, "a non-binary value");
+        break;
+      }
       AppendGroups(*v, asc, out);
       break;
     }
     case KeyColumnType::kGuid: {
       const auto* v = std::get_if<GuidValue>(&value);
-      if (!v) { st = WrongValue(type, "a non-GUID value"); break; }
+      if (!v) {
+        st = WrongValue(type, "a non-GUID value");
+        break;
+      }
       // [IDX-16] the key uses the GUID's canonical (big-endian) byte order.
       const auto& s = v->stored;
-      const std::array<std::uint8_t, 16> be = {s[3], s[2], s[1], s[0], s[5],  s[4],  s[7],  s[6],
-                                               s[8], s[9], s[10], s[11], s[12], s[13], s[14], s[15]};
+      const std::array<std::uint8_t, 16> be = {s[3],  s[2],  s[1],  s[0], s[5],  s[4],
+                                               s[7],  s[6],  s[8],  s[9], s[10], s[11],
+                                               s[12], s[13], s[14], s[15]};
       AppendGroups(be, asc, out);
       break;
     }
     case KeyColumnType::kNumeric: {
       const auto* v = std::get_if<DecimalValue>(&value);
-      if (!v) { st = WrongValue(type, "a non-decimal value"); break; }
+      if (!v) {
+        st = WrongValue(type, "a non-decimal value");
+        break;
+      }
       bool zero = true;
       for (std::uint8_t b : v->magnitude) zero = zero && b == 0;
       const bool negative = v->negative && !zero;
@@ -267,8 +314,7 @@ Result<KeyValue> KeyValueFromStored(KeyColumnType type, std::span<const std::uin
       return KeyValue(static_cast<std::int64_t>(le(8)));
     case KeyColumnType::kSingle:
       VELQUIN_RETURN_IF_ERROR(need(4));
-      return KeyValue(
-          static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(le(4)))));
+      return KeyValue(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(le(4)))));
     case KeyColumnType::kDouble:
     case KeyColumnType::kDateTime:
       VELQUIN_RETURN_IF_ERROR(need(8));

@@ -2,7 +2,7 @@
 // values of the index's columns (one to ten), each ascending or descending.
 //
 // A key is the concatenation, column by column, of a flag byte and the value
-// bytes ([IDX-10]..[IDX-19] in docs/jet4-format.md). All value bytes are
+// bytes ([IDX-10]..[IDX-17] in docs/jet4-format.md). All value bytes are
 // big-endian so that keys compare as unsigned byte strings:
 //
 //   | column type              | flag (asc/desc)     | value bytes (ascending)            |
@@ -96,7 +96,7 @@ Result<std::vector<std::uint8_t>> EncodeKey(std::span<const KeyColumn> columns,
 Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
                        std::vector<std::uint8_t>& out);
 
-// True when every column of the row is NULL (BOOL columns never are). Such
+// [IDX-14] True when every column of the row is NULL (BOOL columns never are). Such
 // keys are exempt from uniqueness and are left out of "ignore nulls" indexes.
 bool IsAllNull(std::span<const KeyColumn> columns, std::span<const KeyValue> values);
 

@@ -2,6 +2,8 @@
 #include "jet/index/index_page.h"
 
 #include <algorithm>
+#include <cassert>
+#include <cstring>
 #include <string>
 
 namespace velquin::jet {
@@ -36,12 +38,16 @@ void AppendEntryBytes(const IndexEntry& e, bool leaf, PageNumber child,
   }
 }
 
-// Shared prefix length to write for the page [IDX-34]: the common prefix of
-// the first and last entries, capped so that every later entry keeps at
-// least one byte of its own (an entry's end must be a distinct bitmap bit).
+// Shared prefix length to write for the page [IDX-34]: none while the
+// entries fit whole (as Access and Jet write); otherwise the common prefix of
+// the first and last entries, capped so that every later entry keeps at least
+// one byte of its own (an entry's end must be a distinct bitmap bit).
 std::size_t PrefixLength(const IndexPage& page) {
   const auto& es = page.entries;
   if (es.size() < 2) return 0;
+  std::size_t whole = 0;
+  for (const auto& e : es) whole += EntryBytes(e, page.leaf);
+  if (whole <= kIndexEntryAreaSize) return 0;
   std::vector<std::uint8_t> first, last;
   AppendEntryBytes(es.front(), page.leaf, page.leaf ? 0 : page.children.front(), first);
   AppendEntryBytes(es.back(), page.leaf, page.leaf ? 0 : page.children.back(), last);
@@ -58,8 +64,9 @@ std::size_t PrefixLength(const IndexPage& page) {
 
 int CompareKeys(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
   const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  if (n > 0) {
+    const int c = std::memcmp(a.data(), b.data(), n);
+    if (c != 0) return c < 0 ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;
@@ -114,7 +121,8 @@ Result<IndexPage> DecodeIndexPage(const Page& p, PageNumber number) {
       if (end <= start) return Bad(number, "entry bitmap: empty entry at " + std::to_string(end));
       bytes.clear();
       if (!page.entries.empty()) bytes = prefix;
-      bytes.insert(bytes.end(), p.begin() + static_cast<std::ptrdiff_t>(kIndexEntriesOffset + start),
+      bytes.insert(bytes.end(),
+                   p.begin() + static_cast<std::ptrdiff_t>(kIndexEntriesOffset + start),
                    p.begin() + static_cast<std::ptrdiff_t>(kIndexEntriesOffset + end));
       if (page.entries.empty()) {
         if (prefix_len > bytes.size()) {
@@ -176,9 +184,9 @@ Result<Page> EncodeIndexPage(const IndexPage& page) {
                                      std::to_string(page.entries[i].row.page) +
                                      " does not fit 24 bits");
     }
-    if (i > 0 && CompareEntries(page.entries[i - 1], page.entries[i]) >= 0) {
-      return Status::InvalidArgument("index page entries out of order at " + std::to_string(i));
-    }
+    // Order is the caller's invariant (IndexTree inserts in place, BulkLoad
+    // checks its input); checking it here would double the cost of a write.
+    assert(i == 0 || CompareEntries(page.entries[i - 1], page.entries[i]) < 0);
   }
   const std::size_t prefix = PrefixLength(page);
   Page p{};
@@ -190,19 +198,30 @@ Result<Page> EncodeIndexPage(const IndexPage& page) {
   PutLe32(p, 20, page.leaf ? 0 : page.tail);
   PutLe16(p, 24, static_cast<std::uint16_t>(prefix));
   std::size_t pos = 0;
-  std::vector<std::uint8_t> bytes;
   for (std::size_t i = 0; i < page.entries.size(); ++i) {
-    bytes.clear();
-    AppendEntryBytes(page.entries[i], page.leaf, page.leaf ? 0 : page.children[i], bytes);
+    const IndexEntry& e = page.entries[i];
+    const std::size_t whole = EntryBytes(e, page.leaf);
     const std::size_t skip = i == 0 ? 0 : prefix;
-    const std::size_t len = bytes.size() - skip;
-    if (pos + len > kIndexEntryAreaSize) {
+    if (pos + whole - skip > kIndexEntryAreaSize) {
       return Status::InvalidArgument("index page entries need more than " +
                                      std::to_string(kIndexEntryAreaSize) + " bytes");
     }
-    std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.end(),
-              p.begin() + static_cast<std::ptrdiff_t>(kIndexEntriesOffset + pos));
-    pos += len;
+    // Entry bytes straight onto the page, leaving out the shared prefix.
+    std::uint8_t* out = p.data() + kIndexEntriesOffset + pos;
+    std::size_t k = 0;
+    auto put = [&](std::uint8_t b) {
+      if (k++ >= skip) *out++ = b;
+    };
+    for (std::uint8_t b : e.key) put(b);
+    put(static_cast<std::uint8_t>(e.row.page >> 16));
+    put(static_cast<std::uint8_t>(e.row.page >> 8));
+    put(static_cast<std::uint8_t>(e.row.page));
+    put(e.row.row);
+    if (!page.leaf) {
+      const PageNumber child = page.children[i];
+      for (int b = 3; b >= 0; --b) put(static_cast<std::uint8_t>(child >> (8 * b)));
+    }
+    pos += whole - skip;
     p[kIndexBitmapOffset + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
   }
   PutLe16(p, 2, static_cast<std::uint16_t>(kIndexEntryAreaSize - pos));

@@ -96,9 +96,9 @@ inline bool FitsOnPage(const IndexPage& page) {
 // shorter than their pointers, entries out of order, a zero child page.
 Result<IndexPage> DecodeIndexPage(const Page& page, PageNumber number);
 
-// Encodes a page, writing the shared prefix of its entries. InvalidArgument
-// when the entries do not fit, are out of order, or a row page exceeds 24
-// bits.
+// Encodes a page, writing the shared prefix of its entries when they do not
+// fit whole. The entries must be in order (the caller's invariant).
+// InvalidArgument when the entries do not fit or a row page exceeds 24 bits.
 Result<Page> EncodeIndexPage(const IndexPage& page);
 
 }  // namespace velquin::jet

@@ -7,19 +7,20 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 
 namespace velquin::jet {
 namespace {
 
 constexpr std::size_t kMaxDepth = 32;
+// Decoded pages kept between operations (about 4 KiB of entries each).
+constexpr std::size_t kCachedPages = 512;
 
 Status Corrupt(PageNumber n, const std::string& what) {
   return Status::Corruption("index page " + std::to_string(n) + ": " + what);
 }
 
-std::size_t LogicalCount(const IndexPage& p) {
-  return p.entries.size() + (p.tail != 0 ? 1 : 0);
-}
+std::size_t LogicalCount(const IndexPage& p) { return p.entries.size() + (p.tail != 0 ? 1 : 0); }
 
 PageNumber ChildAt(const IndexPage& p, std::size_t i) {
   return i < p.children.size() ? p.children[i] : p.tail;
@@ -27,8 +28,8 @@ PageNumber ChildAt(const IndexPage& p, std::size_t i) {
 
 Result<IndexPage> ReadIndexPage(PageStore& store, PageNumber n) {
   if (n == 0 || n >= store.PageCount()) {
-    return Corrupt(n, "page number outside the file (" + std::to_string(store.PageCount()) +
-                          " pages)");
+    return Corrupt(
+        n, "page number outside the file (" + std::to_string(store.PageCount()) + " pages)");
   }
   Page raw;
   VELQUIN_RETURN_IF_ERROR(store.ReadPage(n, raw));
@@ -38,8 +39,8 @@ Result<IndexPage> ReadIndexPage(PageStore& store, PageNumber n) {
 Status CheckEntry(const IndexEntry& e) {
   if (e.key.size() > kMaxIndexKeySize) {
     return Status::InvalidArgument("index key of " + std::to_string(e.key.size()) +
-                                   " bytes is longer than the " +
-                                   std::to_string(kMaxIndexKeySize) + " bytes an entry may take");
+                                   " bytes is longer than the " + std::to_string(kMaxIndexKeySize) +
+                                   " bytes an entry may take");
   }
   if (e.row.page > 0xFFFFFF) {
     return Status::InvalidArgument("row page " + std::to_string(e.row.page) +
@@ -57,14 +58,22 @@ struct Step {
 // and gave back, and the ordered write at the end.
 class Op {
  public:
-  Op(PageStore& store, const IndexTreeOptions& options, PageNumber root)
-      : store_(store), options_(options), root_(root) {}
+  // `pages` holds decoded pages as they are on disk; the operation changes
+  // them in place and, unless it completes, drops what it changed.
+  Op(PageStore& store, const IndexTreeOptions& options, PageNumber root, IndexPageCache& pages)
+      : store_(store), options_(options), root_(root), pages_(pages.pages) {}
 
   ~Op() {
+    if (!done_) {
+      for (const auto& [n, depth] : dirty_) pages_.erase(n);
+      for (PageNumber n : new_pages_) pages_.erase(n);
+      for (PageNumber n : released_) pages_.erase(n);
+    }
     // Pages taken by an operation that did not commit go back unused.
     if (!committed_) {
       for (PageNumber n : new_pages_) (void)store_.ReleasePage(n);
     }
+    if (pages_.size() > kCachedPages) pages_.clear();
   }
 
   Result<IndexPage*> Get(PageNumber n) {
@@ -230,8 +239,9 @@ class Op {
     const PageNumber n = path[l].page;
     VELQUIN_ASSIGN_OR_RETURN(IndexPage * p, Get(n));
     const std::size_t count = p->entries.size();
-    if (count < 2) return Status::InvalidArgument("index page " + std::to_string(n) +
-                                                  ": one entry does not fit a page");
+    if (count < 2)
+      return Status::InvalidArgument("index page " + std::to_string(n) +
+                                     ": one entry does not fit a page");
     std::vector<std::size_t> sizes(count);
     std::size_t total = 0;
     for (std::size_t i = 0; i < count; ++i) total += sizes[i] = EntryBytes(p->entries[i], p->leaf);
@@ -250,12 +260,15 @@ class Op {
     VELQUIN_ASSIGN_OR_RETURN(PageNumber ln, Allocate(leaf, l));
     VELQUIN_ASSIGN_OR_RETURN(p, Get(n));
     VELQUIN_ASSIGN_OR_RETURN(IndexPage * lp, Get(ln));
-    lp->entries.assign(std::make_move_iterator(p->entries.begin()),
-                       std::make_move_iterator(p->entries.begin() + static_cast<std::ptrdiff_t>(best)));
+    lp->entries.assign(
+        std::make_move_iterator(p->entries.begin()),
+        std::make_move_iterator(p->entries.begin() + static_cast<std::ptrdiff_t>(best)));
     p->entries.erase(p->entries.begin(), p->entries.begin() + static_cast<std::ptrdiff_t>(best));
     if (!leaf) {
-      lp->children.assign(p->children.begin(), p->children.begin() + static_cast<std::ptrdiff_t>(best));
-      p->children.erase(p->children.begin(), p->children.begin() + static_cast<std::ptrdiff_t>(best));
+      lp->children.assign(p->children.begin(),
+                          p->children.begin() + static_cast<std::ptrdiff_t>(best));
+      p->children.erase(p->children.begin(),
+                        p->children.begin() + static_cast<std::ptrdiff_t>(best));
     }
     const IndexEntry left_max = lp->entries.back();
     // Sibling links: the new page goes between p and its previous page.
@@ -392,11 +405,14 @@ class Op {
       }
     }
     for (PageNumber n : released_) {
+      pages_.erase(n);
       VELQUIN_RETURN_IF_ERROR(store_.ReleasePage(n));
       if (options_.observer != nullptr) {
         VELQUIN_RETURN_IF_ERROR(options_.observer->OnIndexPageReleased(n));
       }
     }
+    released_.clear();
+    done_ = true;
     return Status::Ok();
   }
 
@@ -406,11 +422,12 @@ class Op {
   PageStore& store_;
   const IndexTreeOptions& options_;
   PageNumber root_;
-  std::map<PageNumber, IndexPage> pages_;
+  std::unordered_map<PageNumber, IndexPage>& pages_;
   std::map<PageNumber, std::size_t> dirty_;  // page -> depth
   std::vector<PageNumber> new_pages_;
   std::vector<PageNumber> released_;
   bool committed_ = false;
+  bool done_ = false;
 };
 
 }  // namespace
@@ -421,6 +438,14 @@ bool IsAllNullKey(std::span<const std::uint8_t> key, std::size_t column_count) {
     if (b != 0x00 && b != 0xFF) return false;
   }
   return true;
+}
+
+Result<IndexEntry> MakeIndexEntry(std::span<const KeyColumn> columns,
+                                  std::span<const KeyValue> values, RowId row) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<std::uint8_t> key, EncodeKey(columns, values));
+  IndexEntry entry{std::move(key), row};
+  VELQUIN_RETURN_IF_ERROR(CheckEntry(entry));
+  return entry;
 }
 
 Result<IndexTree> IndexTree::Create(PageStore& store, const IndexTreeOptions& options) {
@@ -443,7 +468,7 @@ Result<IndexTree> IndexTree::Create(PageStore& store, const IndexTreeOptions& op
 
 Status IndexTree::Insert(const IndexEntry& entry, bool* new_key) {
   VELQUIN_RETURN_IF_ERROR(CheckEntry(entry));
-  Op op(*store_, options_, root_);
+  Op op(*store_, options_, root_, *cache_);
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Step> path, op.Descend(entry));
   const PageNumber leaf_no = path.back().page;
   VELQUIN_ASSIGN_OR_RETURN(IndexPage * leaf, op.Get(leaf_no));
@@ -468,8 +493,8 @@ Status IndexTree::Insert(const IndexEntry& entry, bool* new_key) {
   const bool same = (before && CompareKeys(before->key, entry.key) == 0) ||
                     (after && CompareKeys(after->key, entry.key) == 0);
   if (options_.unique && same && !IsAllNullKey(entry.key, options_.column_count)) {
-    return Status::Constraint("duplicate key in unique index (root page " +
-                              std::to_string(root_) + ")");
+    return Status::Constraint("duplicate key in unique index (root page " + std::to_string(root_) +
+                              ")");
   }
   VELQUIN_ASSIGN_OR_RETURN(leaf, op.Get(leaf_no));
   const bool new_max = pos == leaf->entries.size();
@@ -482,8 +507,28 @@ Status IndexTree::Insert(const IndexEntry& entry, bool* new_key) {
   return Status::Ok();
 }
 
+Status IndexTree::CheckInsert(const IndexEntry& entry) {
+  VELQUIN_RETURN_IF_ERROR(CheckEntry(entry));
+  VELQUIN_ASSIGN_OR_RETURN(IndexCursor c, Seek(entry.key));
+  const bool exempt = !options_.unique || IsAllNullKey(entry.key, options_.column_count);
+  while (c.Valid() && CompareKeys(c.entry().key, entry.key) == 0) {
+    if (c.entry().row == entry.row) {
+      return Status::InvalidArgument("index already holds this entry for row page " +
+                                     std::to_string(entry.row.page) + " row " +
+                                     std::to_string(entry.row.row));
+    }
+    if (!exempt) {
+      return Status::Constraint("duplicate key in unique index (root page " +
+                                std::to_string(root_) + ")");
+    }
+    if (CompareEntries(c.entry(), entry) > 0) break;
+    VELQUIN_RETURN_IF_ERROR(c.Next());
+  }
+  return Status::Ok();
+}
+
 Status IndexTree::Remove(const IndexEntry& entry, bool* last_of_key) {
-  Op op(*store_, options_, root_);
+  Op op(*store_, options_, root_, *cache_);
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Step> path, op.Descend(entry));
   const PageNumber leaf_no = path.back().page;
   VELQUIN_ASSIGN_OR_RETURN(IndexPage * leaf, op.Get(leaf_no));
@@ -546,6 +591,7 @@ Status CollectPages(PageStore& store, PageNumber root, std::vector<PageNumber>& 
 }  // namespace
 
 Result<std::uint64_t> IndexTree::BulkLoad(std::span<const IndexEntry> sorted) {
+  cache_->pages.clear();
   std::uint64_t distinct = 0;
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     VELQUIN_RETURN_IF_ERROR(CheckEntry(sorted[i]));
@@ -598,8 +644,8 @@ Result<std::uint64_t> IndexTree::BulkLoad(std::span<const IndexEntry> sorted) {
       node.page.leaf = false;
       std::size_t stored = 0;
       node.child_index.push_back(i++);
-      while (i < lower.size() &&
-             stored + EntryBytes(lower[node.child_index.back()].max, false) <= kIndexEntryAreaSize) {
+      while (i < lower.size() && stored + EntryBytes(lower[node.child_index.back()].max, false) <=
+                                     kIndexEntryAreaSize) {
         stored += EntryBytes(lower[node.child_index.back()].max, false);
         node.child_index.push_back(i++);
       }
@@ -719,7 +765,7 @@ Status IndexCursor::Next() {
 Result<IndexCursor> IndexTree::Seek(std::span<const std::uint8_t> key) {
   IndexEntry target;
   target.key.assign(key.begin(), key.end());
-  Op op(*store_, options_, root_);
+  Op op(*store_, options_, root_, *cache_);
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Step> path, op.Descend(target));
   VELQUIN_ASSIGN_OR_RETURN(IndexPage * leaf, op.Get(path.back().page));
   IndexCursor c;
@@ -759,8 +805,8 @@ Result<IndexTreeStats> IndexTree::Verify() {
     static Result<IndexEntry> Walk(IndexTree& t, PageNumber n, std::uint32_t depth,
                                    std::set<PageNumber>& seen, std::vector<PageNumber>& leaves,
                                    std::optional<IndexEntry>& last,
-                                   std::optional<std::uint32_t>& leaf_depth,
-                                   IndexTreeStats& stats, IndexPage* out_page) {
+                                   std::optional<std::uint32_t>& leaf_depth, IndexTreeStats& stats,
+                                   IndexPage* out_page) {
       if (depth >= kMaxDepth) return Corrupt(n, "index deeper than 32 levels");
       if (!seen.insert(n).second) return Corrupt(n, "page is reached twice in the tree");
       VELQUIN_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(*t.store_, n));
@@ -795,11 +841,11 @@ Result<IndexTreeStats> IndexTree::Verify() {
       std::vector<IndexPage> kids(count);
       for (std::size_t i = 0; i < count; ++i) {
         const PageNumber c = ChildAt(p, i);
-        VELQUIN_ASSIGN_OR_RETURN(max, Walk(t, c, depth + 1, seen, leaves, last, leaf_depth, stats,
-                                           &kids[i]));
+        VELQUIN_ASSIGN_OR_RETURN(
+            max, Walk(t, c, depth + 1, seen, leaves, last, leaf_depth, stats, &kids[i]));
         if (i < p.entries.size() && CompareEntries(p.entries[i], max) != 0) {
-          return Corrupt(n, "entry " + std::to_string(i) + " differs from the last entry of child " +
-                                std::to_string(c));
+          return Corrupt(n, "entry " + std::to_string(i) +
+                                " differs from the last entry of child " + std::to_string(c));
         }
         if (i > 0 && !kids[i].leaf) {
           if (kids[i].prev != ChildAt(p, i - 1) || kids[i - 1].next != c) {
@@ -830,6 +876,7 @@ Result<IndexTreeStats> IndexTree::Verify() {
 }
 
 Status IndexTree::Free() {
+  cache_->pages.clear();
   std::vector<PageNumber> pages;
   VELQUIN_RETURN_IF_ERROR(CollectPages(*store_, root_, pages));
   for (PageNumber n : pages) {

@@ -19,11 +19,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "base/status.h"
 #include "jet/format/page_store.h"
+#include "jet/index/index_key.h"
 #include "jet/index/index_page.h"
 
 namespace velquin::jet {
@@ -44,9 +47,14 @@ struct IndexTreeOptions {
   IndexPageObserver* observer = nullptr;
 };
 
-// True when `key` is the key of a row whose index columns are all NULL: one
+// [IDX-14] True when `key` is the key of a row whose index columns are all NULL: one
 // NULL flag byte (00 or FF) per column and nothing else.
 bool IsAllNullKey(std::span<const std::uint8_t> key, std::size_t column_count);
+
+// The entry for one row of a table: the key of its index column values
+// (see EncodeKey) and where the row is.
+Result<IndexEntry> MakeIndexEntry(std::span<const KeyColumn> columns,
+                                  std::span<const KeyValue> values, RowId row);
 
 // Forward iteration over the leaf entries in key order.
 class IndexCursor {
@@ -77,13 +85,22 @@ struct IndexTreeStats {
   std::uint32_t depth = 0;  // 1 = the root is a leaf
 };
 
+// Decoded pages an IndexTree keeps between operations. The tree assumes it
+// is the only writer of its pages while it is in use.
+struct IndexPageCache {
+  std::unordered_map<PageNumber, IndexPage> pages;
+};
+
 class IndexTree {
  public:
   // Allocates an empty root leaf for a new index.
   static Result<IndexTree> Create(PageStore& store, const IndexTreeOptions& options);
   // Opens the index whose root page is `root`.
   IndexTree(PageStore& store, PageNumber root, const IndexTreeOptions& options)
-      : store_(&store), root_(root), options_(options) {}
+      : store_(&store),
+        root_(root),
+        options_(options),
+        cache_(std::make_shared<IndexPageCache>()) {}
 
   PageNumber root() const { return root_; }
   const IndexTreeOptions& options() const { return options_; }
@@ -94,6 +111,10 @@ class IndexTree {
   // `*new_key` (optional) tells whether no other entry had this key, for the
   // table's unique-entry count.
   Status Insert(const IndexEntry& entry, bool* new_key = nullptr);
+
+  // What Insert would refuse, checked without writing anything: lets a
+  // table check every index of a row before changing any of them.
+  Status CheckInsert(const IndexEntry& entry);
 
   // Removes one entry; NotFound when it is not there. `*last_of_key`
   // (optional) tells whether no other entry with this key remains.
@@ -121,10 +142,15 @@ class IndexTree {
   // Releases every page of the tree, the root included.
   Status Free();
 
+  // Forgets the decoded pages kept between operations; call it when the
+  // index pages were written by anything else than this tree (or its copies).
+  void DropCachedPages() { cache_->pages.clear(); }
+
  private:
   PageStore* store_;
   PageNumber root_;
   IndexTreeOptions options_;
+  std::shared_ptr<IndexPageCache> cache_;  // shared by copies of this tree
 };
 
 }  // namespace velquin::jet

@@ -35,26 +35,25 @@ TEST_P(TextKeyVectors, MatchesAccessBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Access, TextKeyVectors,
-    ::testing::Values(
-        TextCase{u"", "7F 01 00"}, TextCase{u"ab", "7F 4A 4C 01 00"},
-        TextCase{u"ab  ", "7F 4A 4C 01 00"},  // trailing spaces are not keyed
-        TextCase{u"abc", "7F 4A 4C 4D 01 00"}, TextCase{u"ABC", "7F 4A 4C 4D 01 00"},
-        TextCase{u"Abc", "7F 4A 4C 4D 01 00"}, TextCase{u"a b", "7F 4A 07 4C 01 00"},
-        TextCase{u"  a", "7F 07 07 4A 01 00"},  // leading spaces are keyed
-        TextCase{u"123", "7F 38 3A 3C 01 00"}, TextCase{u"e", "7F 51 01 00"},
-        TextCase{u"\u00e9", "7F 51 01 0E 00"},  // é: e + accent class 0E
-        TextCase{u"Z\u00fcrich", "7F 78 6F 69 59 4D 57 01 02 13 00"},
-        TextCase{u"a-b", "7F 4A 4C 01 01 01 01 80 0B 06 82 00"},
-        TextCase{u"O'Hare", "7F 64 57 4A 69 51 01 01 01 01 80 0B 06 80 00"},
-        TextCase{u"\u65e5\u672c", "7F B7 56 B8 A9 01 00"},  // 日本
-        // A tab is a two-byte simple code: the table line "S803" is 08 03.
-        TextCase{u"a\tb", "7F 4A 08 03 4C 01 00"},
-        // Two unprintables: positions 7+4*1 and 7+4*2 (after "a", after "ab").
-        TextCase{u"a-b-", "7F 4A 4C 01 01 01 01 80 0B 06 82 80 0F 06 82 00"},
-        // Accent after a plain character: placeholder 02 for "a".
-        TextCase{u"a\u00e9", "7F 4A 51 01 02 0E 00"},
-        // Accent first, then plain characters: trailing placeholders trimmed.
-        TextCase{u"\u00e9a", "7F 51 4A 01 0E 00"}));
+    ::testing::Values(TextCase{u"", "7F 01 00"}, TextCase{u"ab", "7F 4A 4C 01 00"},
+                      TextCase{u"ab  ", "7F 4A 4C 01 00"},  // trailing spaces are not keyed
+                      TextCase{u"abc", "7F 4A 4C 4D 01 00"}, TextCase{u"ABC", "7F 4A 4C 4D 01 00"},
+                      TextCase{u"Abc", "7F 4A 4C 4D 01 00"}, TextCase{u"a b", "7F 4A 07 4C 01 00"},
+                      TextCase{u"  a", "7F 07 07 4A 01 00"},  // leading spaces are keyed
+                      TextCase{u"123", "7F 38 3A 3C 01 00"}, TextCase{u"e", "7F 51 01 00"},
+                      TextCase{u"\u00e9", "7F 51 01 0E 00"},  // é: e + accent class 0E
+                      TextCase{u"Z\u00fcrich", "7F 78 6F 69 59 4D 57 01 02 13 00"},
+                      TextCase{u"a-b", "7F 4A 4C 01 01 01 01 80 0B 06 82 00"},
+                      TextCase{u"O'Hare", "7F 64 57 4A 69 51 01 01 01 01 80 0B 06 80 00"},
+                      TextCase{u"\u65e5\u672c", "7F B7 56 B8 A9 01 00"},  // 日本
+                      // A tab is a two-byte simple code: the table line "S803" is 08 03.
+                      TextCase{u"a\tb", "7F 4A 08 03 4C 01 00"},
+                      // Two unprintables: positions 7+4*1 and 7+4*2 (after "a", after "ab").
+                      TextCase{u"a-b-", "7F 4A 4C 01 01 01 01 80 0B 06 82 80 0F 06 82 00"},
+                      // Accent after a plain character: placeholder 02 for "a".
+                      TextCase{u"a\u00e9", "7F 4A 51 01 02 0E 00"},
+                      // Accent first, then plain characters: trailing placeholders trimmed.
+                      TextCase{u"\u00e9a", "7F 51 4A 01 0E 00"}));
 
 TEST(GeneralTextKey, DescendingInvertsValueAndEndsWithZero) {
   EXPECT_EQ(ToHex(Key(u"abc", false)), "80 B5 B3 B2 FE FF 00");
@@ -66,6 +65,23 @@ TEST(GeneralTextKey, UnprintableAfterAccentCountsExtraBytes) {
   // position counts the one extra byte: 7 + 4*1 = 0x0B.
   EXPECT_EQ(ToHex(Key(u"\u00e9-")), "7F 51 01 0E 01 01 01 80 0B 06 82 00");
 }
+
+// Vectors worked out by hand from the table lines and the layout rules.
+INSTANTIATE_TEST_SUITE_P(
+    Rules, TextKeyVectors,
+    ::testing::Values(
+        // U+3041 (small a) "Z7F02,,1": crazy flag 2 -> packed 0x80 | 2 << 4.
+        TextCase{u"\u3041", "7F 7F 02 01 01 01 A0 FF 02 80 FF 80 00"},
+        // U+3042 "Z7F02,,": flag 3, trimmed at the end; the suffix stays.
+        TextCase{u"\u3042", "7F 7F 02 01 01 01 FF 02 80 FF 80 00"},
+        // Flags 2, 3, 2 packed into one byte: 0x80 | 0x20 | 0x0C | 0x02.
+        TextCase{u"\u3041\u3042\u3041", "7F 7F 02 7F 02 7F 02 01 01 01 AE FF 02 80 FF 80 00"},
+        // Crazy flags then unprintables: FF before the unprintable section.
+        TextCase{u"\u3041-", "7F 7F 02 01 01 01 A0 FF 02 80 FF 80 FF 01 80 0B 06 82 00"},
+        // U+02B9 "PC" after 'a': placeholder 02 for 'a', plus 0C -> 0E.
+        TextCase{u"a\u02b9", "7F 4A 01 0E 00"},
+        // ... and first: the modifier itself becomes a leading extra byte.
+        TextCase{u"\u02b9a", "7F 4A 01 0C 00"}));
 
 TEST(GeneralTextKey, OnlyFirst255CharactersAreKeyed) {
   std::u16string long_a(255, u'a');
@@ -97,10 +113,17 @@ TEST(GeneralTextKey, TableCoversTheCharacterClasses) {
 TEST(GeneralTextKey, SortsLikeAccess) {
   // Each string's key must sort strictly before the next one's.
   const std::vector<std::u16string> ordered = {
-      u"",       u" a",    u"!",      u"0",         u"9",       u"a",
-      u"a b",    u"ab",    u"abc",    u"a-b-c",     u"abd",     u"b",
-      u"e",      u"\u00e9", u"\u00e8", u"f",         u"o'hare",  u"ohare2",
-      u"zebra",  u"zz",   u"\u65e5", u"\u65e5\u672c",
+      u"",       u" a",
+      u"!",      u"0",
+      u"9",      u"a",
+      u"a b",    u"ab",
+      u"abc",    u"a-b-c",
+      u"abd",    u"b",
+      u"e",      u"\u00e9",
+      u"\u00e8", u"f",
+      u"o'hare", u"ohare2",
+      u"zebra",  u"zz",
+      u"\u65e5", u"\u65e5\u672c",
   };
   for (std::size_t i = 0; i + 1 < ordered.size(); ++i) {
     SCOPED_TRACE(i);

@@ -84,8 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
         VectorCase{"binary 9 desc", T::kBinary, false,
                    std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9},
                    "80 FE FD FC FB FA F9 F8 F7 09 F6 FF FF FF FF FF FF FF FE"},
-        VectorCase{"binary 8", T::kBinary, true,
-                   std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8},
+        VectorCase{"binary 8", T::kBinary, true, std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8},
                    "7F 01 02 03 04 05 06 07 08 08"},
         // Stored {04030201-0605-0807-090A-0B0C0D0E0F10} -> canonical order.
         VectorCase{"guid", T::kGuid, true,
@@ -123,19 +122,28 @@ void ExpectOrdered(KeyColumnType type, const std::vector<V>& sorted_values) {
 }
 
 TEST(KeyOrder, IntegersNegativeAndPositive) {
-  ExpectOrdered<std::int64_t>(T::kLong, {std::numeric_limits<std::int32_t>::min(), -100000, -256,
-                                         -1, 0, 1, 255, 256, 100000,
-                                         std::numeric_limits<std::int32_t>::max()});
+  ExpectOrdered<std::int64_t>(
+      T::kLong, {std::numeric_limits<std::int32_t>::min(), -100000, -256, -1, 0, 1, 255, 256,
+                 100000, std::numeric_limits<std::int32_t>::max()});
   ExpectOrdered<std::int64_t>(T::kShort, {-32768, -1, 0, 1, 32767});
-  ExpectOrdered<std::int64_t>(T::kCurrency, {std::numeric_limits<std::int64_t>::min(), -10000,
-                                             -1, 0, 1, 922337203685477LL,
-                                             std::numeric_limits<std::int64_t>::max()});
+  ExpectOrdered<std::int64_t>(
+      T::kCurrency, {std::numeric_limits<std::int64_t>::min(), -10000, -1, 0, 1, 922337203685477LL,
+                     std::numeric_limits<std::int64_t>::max()});
   ExpectOrdered<std::int64_t>(T::kByte, {0, 1, 127, 128, 255});
 }
 
 TEST(KeyOrder, FloatsAndDates) {
-  std::vector<double> values = {-std::numeric_limits<double>::infinity(), -1e300, -2.5, -1.0,
-                                -1e-300, 0.0, 1e-300, 0.5, 1.0, 2.5, 1e300,
+  std::vector<double> values = {-std::numeric_limits<double>::infinity(),
+                                -1e300,
+                                -2.5,
+                                -1.0,
+                                -1e-300,
+                                0.0,
+                                1e-300,
+                                0.5,
+                                1.0,
+                                2.5,
+                                1e300,
                                 std::numeric_limits<double>::infinity()};
   ExpectOrdered<double>(T::kDouble, values);
   // Dates: 1753-01-01 (-53690), 1899-12-29 06:00 (-1.25), 1899-12-30, 2026-12-07.
@@ -159,8 +167,8 @@ TEST(KeyOrder, NumericAscending) {
     for (int i = 0; i < 8; ++i) d.magnitude[15 - i] = static_cast<std::uint8_t>(mag >> (8 * i));
     return KeyValue(d);
   };
-  std::vector<KeyValue> v = {dec(true, 1000000), dec(true, 5), dec(true, 1), dec(false, 0),
-                             dec(false, 1), dec(false, 5), dec(false, 1000000)};
+  std::vector<KeyValue> v = {dec(true, 1000000), dec(true, 5),  dec(true, 1),       dec(false, 0),
+                             dec(false, 1),      dec(false, 5), dec(false, 1000000)};
   for (std::size_t i = 0; i + 1 < v.size(); ++i) {
     EXPECT_LT(Raw(T::kNumeric, true, v[i]), Raw(T::kNumeric, true, v[i + 1])) << i;
   }

@@ -36,18 +36,18 @@ TEST(IndexPage, LeafBytesFollowTheLayout) {
   EXPECT_EQ(p[4], 0x11);
   EXPECT_EQ(p[12], 7);
   EXPECT_EQ(p[16], 9);
-  // Shared prefix "7F" (1 byte): first entry 9 bytes, second 9 - 1 = 8.
-  EXPECT_EQ(p[24], 1);
-  EXPECT_EQ(p[2] | p[3] << 8, 3616 - 17);
-  // Entry ends at 9 and 17: bitmap bits 9 and 17.
+  // Entries that fit whole are written whole: no shared prefix (as Access).
+  EXPECT_EQ(p[24], 0);
+  EXPECT_EQ(p[2] | p[3] << 8, 3616 - 18);
+  // Entries end at 9 and 18: bitmap bits 9 and 18.
   EXPECT_EQ(p[27], 0x00);
   EXPECT_EQ(p[28], 0x02);
-  EXPECT_EQ(p[29], 0x02);
-  // First entry whole, page big-endian, then the row.
+  EXPECT_EQ(p[29], 0x04);
+  // Key, then the page big-endian, then the row.
   const std::vector<std::uint8_t> first(p.begin() + 480, p.begin() + 489);
   EXPECT_EQ(first, Hex("7F 80 00 00 01 12 34 56 03"));
-  const std::vector<std::uint8_t> second(p.begin() + 489, p.begin() + 497);
-  EXPECT_EQ(second, Hex("90 00 00 01 00 00 10 04"));
+  const std::vector<std::uint8_t> second(p.begin() + 489, p.begin() + 498);
+  EXPECT_EQ(second, Hex("7F 90 00 00 01 00 00 10 04"));
   auto back = DecodeIndexPage(p, 5);
   ASSERT_TRUE(back.ok()) << back.status().ToString();
   EXPECT_EQ(back->entries, leaf.entries);
@@ -86,6 +86,9 @@ TEST(IndexPage, RoundTripsManyEntriesWithLongSharedPrefix) {
   EXPECT_TRUE(FitsOnPage(leaf));
   auto page = EncodeIndexPage(leaf);
   ASSERT_TRUE(page.ok()) << page.status().ToString();
+  // Common prefix of the first and last entries: the 9 letter bytes.
+  EXPECT_EQ((*page)[24], 9);
+  EXPECT_EQ((*page)[2] | (*page)[3] << 8, 3616 - (15 + 299 * 6));
   auto back = DecodeIndexPage(*page, 3);
   ASSERT_TRUE(back.ok()) << back.status().ToString();
   EXPECT_EQ(back->entries, leaf.entries);
@@ -94,20 +97,22 @@ TEST(IndexPage, RoundTripsManyEntriesWithLongSharedPrefix) {
 TEST(IndexPage, EncodeRefusesWhatCannotBeWritten) {
   IndexPage leaf;
   for (int i = 0; i < 400; ++i) {
-    leaf.entries.push_back(IndexEntry{{static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i), 1, 2, 3, 4, 5, 6},
-                                      RowId{static_cast<PageNumber>(i), 0}});
+    leaf.entries.push_back(IndexEntry{
+        {static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i), 1, 2, 3, 4, 5, 6},
+        RowId{static_cast<PageNumber>(i), 0}});
   }
   EXPECT_FALSE(FitsOnPage(leaf));
   EXPECT_EQ(EncodeIndexPage(leaf).status().code(), StatusCode::kInvalidArgument);
-  IndexPage unordered;
-  unordered.entries = {E("7F 02", 1, 0), E("7F 01", 1, 0)};
-  EXPECT_FALSE(EncodeIndexPage(unordered).ok());
+  IndexPage far_row;
+  far_row.entries = {E("7F 02", 0x1000000, 0)};
+  EXPECT_FALSE(EncodeIndexPage(far_row).ok());
 }
 
 Page ValidLeaf() {
   IndexPage leaf;
   leaf.tdef_page = 2;
-  leaf.entries = {E("7F 80 00 00 01", 14, 0), E("7F 80 00 00 02", 14, 1), E("7F 80 00 00 03", 14, 2)};
+  leaf.entries = {E("7F 80 00 00 01", 14, 0), E("7F 80 00 00 02", 14, 1),
+                  E("7F 80 00 00 03", 14, 2)};
   return *EncodeIndexPage(leaf);
 }
 
@@ -132,23 +137,28 @@ TEST_P(DamagedPage, IsCorruption) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layout, DamagedPage,
-    ::testing::Values(
-        Damage{"type", [](Page& p) { p[0] = 0x01; }, "page type"},
-        Damage{"bitmap_past_end", [](Page& p) { p[27 + 452] = 0x80; }, "past the end"},
-        Damage{"prefix_too_long", [](Page& p) { p[24] = 200; }, "prefix"},
-        Damage{"free_space", [](Page& p) { p[2] ^= 1; }, "free space"},
-        Damage{"short_entry", [](Page& p) { p[27] |= 0x04; p[24] = 0; }, "less than its pointer"},
-        Damage{"order", [](Page& p) { p[480 + 4] = 0xFF; }, "not greater"},
-        Damage{"leaf_tail", [](Page& p) { p[20] = 5; }, "child tail"},
-        Damage{"node_child_zero",
-               [](Page& p) {
-                 // As a node, each 9-byte entry's last 8 bytes read as pointers
-                 // and the child of the first entry is 00 00 00 00... at most.
-                 p[0] = 0x03;
-                 for (int i = 480; i < 489; ++i) p[i] = 0;
-                 p[480] = 0x7F;
-               },
-               "child page 0"}),
+    ::testing::Values(Damage{"type", [](Page& p) { p[0] = 0x01; }, "page type"},
+                      Damage{"bitmap_past_end", [](Page& p) { p[27 + 452] = 0x80; },
+                             "past the end"},
+                      Damage{"prefix_too_long", [](Page& p) { p[24] = 200; }, "prefix"},
+                      Damage{"free_space", [](Page& p) { p[2] ^= 1; }, "free space"},
+                      Damage{"short_entry",
+                             [](Page& p) {
+                               p[27] |= 0x04;
+                               p[24] = 0;
+                             },
+                             "less than its pointer"},
+                      Damage{"order", [](Page& p) { p[480 + 4] = 0xFF; }, "not greater"},
+                      Damage{"leaf_tail", [](Page& p) { p[20] = 5; }, "child tail"},
+                      Damage{"node_child_zero",
+                             [](Page& p) {
+                               // As a node, each 9-byte entry's last 8 bytes read as pointers
+                               // and the child of the first entry is 00 00 00 00... at most.
+                               p[0] = 0x03;
+                               for (int i = 480; i < 489; ++i) p[i] = 0;
+                               p[480] = 0x7F;
+                             },
+                             "child page 0"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IndexPage, RandomDamageNeverCrashes) {
@@ -193,20 +203,24 @@ TEST(IndexTreeDamage, LoopsAndBadPointersAreCorruption) {
   ASSERT_FALSE(root->leaf);
   const IndexPage saved = *root;
 
+  // A tree opened afresh over the damaged pages (an IndexTree keeps decoded
+  // pages it has read and assumes nobody else writes them).
+  auto Reopen = [&](const IndexTree& t) { return IndexTree(store, t.root(), options); };
+
   // Child tail pointing back at the root: a loop.
   root->tail = tree.root();
   store.pages()[tree.root()] = *EncodeIndexPage(*root);
-  EXPECT_EQ(tree.Verify().status().code(), StatusCode::kCorruption);
-  EXPECT_EQ(tree.Seek(sorted.back().key).status().code(), StatusCode::kCorruption);
-  EXPECT_EQ(tree.Insert(IndexEntry{sorted.back().key, RowId{4, 0}}).code(),
+  EXPECT_EQ(Reopen(tree).Verify().status().code(), StatusCode::kCorruption);
+  EXPECT_EQ(Reopen(tree).Seek(sorted.back().key).status().code(), StatusCode::kCorruption);
+  EXPECT_EQ(Reopen(tree).Insert(IndexEntry{sorted.back().key, RowId{4, 0}}).code(),
             StatusCode::kCorruption);
 
   // Child outside the file.
   *root = saved;
   root->children[0] = 999999;
   store.pages()[tree.root()] = *EncodeIndexPage(*root);
-  EXPECT_EQ(tree.Verify().status().code(), StatusCode::kCorruption);
-  EXPECT_EQ(tree.Seek(sorted.front().key).status().code(), StatusCode::kCorruption);
+  EXPECT_EQ(Reopen(tree).Verify().status().code(), StatusCode::kCorruption);
+  EXPECT_EQ(Reopen(tree).Seek(sorted.front().key).status().code(), StatusCode::kCorruption);
 
   // Leaf chain that loops back on itself.
   store.pages()[tree.root()] = *EncodeIndexPage(saved);
@@ -215,12 +229,12 @@ TEST(IndexTreeDamage, LoopsAndBadPointersAreCorruption) {
   ASSERT_TRUE(leaf.ok());
   leaf->next = first_leaf;
   store.pages()[first_leaf] = *EncodeIndexPage(*leaf);
-  EXPECT_EQ(tree.ReadAll().status().code(), StatusCode::kCorruption);
-  EXPECT_EQ(tree.Verify().status().code(), StatusCode::kCorruption);
+  EXPECT_EQ(Reopen(tree).ReadAll().status().code(), StatusCode::kCorruption);
+  EXPECT_EQ(Reopen(tree).Verify().status().code(), StatusCode::kCorruption);
 
   // Garbage in a leaf.
   store.pages()[first_leaf][27] = 0xFF;
-  EXPECT_EQ(tree.Verify().status().code(), StatusCode::kCorruption);
+  EXPECT_EQ(Reopen(tree).Verify().status().code(), StatusCode::kCorruption);
 }
 
 }  // namespace

@@ -126,7 +126,8 @@ TEST(IndexTree, LongTextKeysGrowSeveralLevels) {
   std::vector<IndexEntry> model;
   for (int i = 0; i < 3000; ++i) {
     std::u16string s(150, u'a');
-    for (int k = 0; k < 6; ++k) s[static_cast<std::size_t>(k) * 25] = static_cast<char16_t>(u'a' + rng() % 26);
+    for (int k = 0; k < 6; ++k)
+      s[static_cast<std::size_t>(k) * 25] = static_cast<char16_t>(u'a' + rng() % 26);
     s += std::u16string(u"#") + std::u16string(std::to_string(i).begin(), std::to_string(i).end());
     auto e = Entry(TextKey(s), 1000 + static_cast<PageNumber>(i), 0);
     ASSERT_TRUE(tree.Insert(e).ok()) << i;
@@ -191,12 +192,19 @@ TEST(IndexTree, UniqueIndexRefusesDuplicateAndWritesNothing) {
     ASSERT_TRUE(cursor->Next().ok());
   }
   EXPECT_GT(boundaries, 2);
+  // CheckInsert answers the same without writing.
+  EXPECT_EQ(tree.CheckInsert(Entry(LongKey(1200), 6, 9)).code(), StatusCode::kConstraint);
+  EXPECT_EQ(tree.CheckInsert(Entry(LongKey(1200), 5, 1)).code(), StatusCode::kInvalidArgument);
+  EXPECT_TRUE(tree.CheckInsert(Entry(LongKey(1201), 6, 9)).ok());
+  EXPECT_EQ(store.writes(), writes);
   // All-NULL keys may repeat in a unique index.
   std::vector<std::uint8_t> null_key = {0x00};
   EXPECT_TRUE(tree.Insert(Entry(null_key, 1, 1)).ok());
   EXPECT_TRUE(tree.Insert(Entry(null_key, 1, 2)).ok());
   // The same (key, row) twice is a caller error, never stored twice.
   EXPECT_EQ(tree.Insert(Entry(null_key, 1, 2)).code(), StatusCode::kInvalidArgument);
+  EXPECT_TRUE(tree.CheckInsert(Entry(null_key, 1, 3)).ok());
+  EXPECT_EQ(tree.CheckInsert(Entry(null_key, 1, 1)).code(), StatusCode::kInvalidArgument);
   EXPECT_TRUE(tree.Verify().ok());
 }
 
@@ -216,7 +224,8 @@ TEST(IndexTree, BulkLoadBuildsAFullTreeThenAcceptsChanges) {
   // Insert and delete on top of the bulk-built tree.
   std::mt19937 rng(5);
   for (int i = 0; i < 2000; ++i) {
-    auto e = Entry(LongKey(static_cast<std::int64_t>(rng() % 30000)), 50000, static_cast<std::uint8_t>(i % 256));
+    auto e = Entry(LongKey(static_cast<std::int64_t>(rng() % 30000)), 50000,
+                   static_cast<std::uint8_t>(i % 256));
     e.row.page += static_cast<PageNumber>(i / 256);
     ASSERT_TRUE(tree.Insert(e).ok());
     model.push_back(e);
@@ -258,7 +267,8 @@ TEST(IndexTree, SeekFindsFirstEntryOfAKey) {
   MemoryPageStore store;
   IndexTree tree = *IndexTree::Create(store, Options());
   std::vector<IndexEntry> sorted;
-  for (int i = 0; i < 20000; ++i) sorted.push_back(Entry(LongKey(i / 4 * 10), 3, static_cast<std::uint8_t>(i % 4)));
+  for (int i = 0; i < 20000; ++i)
+    sorted.push_back(Entry(LongKey(i / 4 * 10), 3, static_cast<std::uint8_t>(i % 4)));
   std::sort(sorted.begin(), sorted.end(), EntryLess);
   ASSERT_TRUE(tree.BulkLoad(sorted).ok());
   auto c = tree.Seek(LongKey(12340));
@@ -299,7 +309,8 @@ TEST(IndexTree, ObserverSeesEveryPageAndFreeReleasesAll) {
   std::mt19937 rng(3);
   std::vector<IndexEntry> model;
   for (int i = 0; i < 8000; ++i) {
-    model.push_back(Entry(LongKey(static_cast<std::int32_t>(rng())), 2, static_cast<std::uint8_t>(i)));
+    model.push_back(
+        Entry(LongKey(static_cast<std::int32_t>(rng())), 2, static_cast<std::uint8_t>(i)));
     model.back().row.page += static_cast<PageNumber>(i / 256);
     ASSERT_TRUE(tree.Insert(model.back()).ok());
   }
@@ -309,6 +320,21 @@ TEST(IndexTree, ObserverSeesEveryPageAndFreeReleasesAll) {
   ASSERT_TRUE(tree.Free().ok());
   EXPECT_TRUE(observer.owned.empty());
   EXPECT_EQ(store.InUse(), 0u);
+}
+
+TEST(IndexTree, MakeIndexEntryForACatalogueRow) {
+  // MSysObjects' ParentIdName index: (ParentId LONG, Name TEXT), ascending.
+  std::vector<KeyColumn> columns = {{KeyColumnType::kLong, true}, {KeyColumnType::kText, true}};
+  std::vector<KeyValue> values = {std::int64_t{0x0F000000}, std::u16string(u"MSysObjects")};
+  auto entry = MakeIndexEntry(columns, values, RowId{14, 4});
+  ASSERT_TRUE(entry.ok());
+  EXPECT_EQ(entry->row, (RowId{14, 4}));
+  // 7F + (0x0F000000 with the top bit flipped) + 7F + M S Y S O B J E C T S + 01 00.
+  // Letter codes: M 60, S 6B, Y 76, O 64, B 4C, J 5B, E 51, C 4D, T 6D.
+  std::vector<std::uint8_t> expected = {0x7F, 0x8F, 0x00, 0x00, 0x00, 0x7F, 0x60, 0x6B, 0x76, 0x6B,
+                                        0x64, 0x4C, 0x5B, 0x51, 0x4D, 0x6D, 0x6B, 0x01, 0x00};
+  EXPECT_EQ(entry->key, expected);
+  EXPECT_FALSE(MakeIndexEntry(columns, values, RowId{0x1000000, 0}).ok());
 }
 
 TEST(IndexTree, DescendingKeysIterateInReverseValueOrder) {

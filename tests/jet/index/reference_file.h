@@ -41,13 +41,17 @@ class FilePageStore : public PageStore {
   Status WritePage(PageNumber, const Page&) override { return Status::NotSupported("read-only"); }
   Result<PageNumber> AllocatePage() override { return Status::NotSupported("read-only"); }
   Status ReleasePage(PageNumber) override { return Status::NotSupported("read-only"); }
-  const std::uint8_t* page(PageNumber n) const { return bytes_.data() + std::size_t{n} * kPageSize; }
+  const std::uint8_t* page(PageNumber n) const {
+    return bytes_.data() + std::size_t{n} * kPageSize;
+  }
 
  private:
   std::vector<std::uint8_t> bytes_;
 };
 
-inline std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline std::uint16_t U16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 inline std::uint32_t U32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
          std::uint32_t{p[3]} << 24;
@@ -123,7 +127,8 @@ inline std::optional<RefTable> ParseTdef(const FilePageStore& f, PageNumber firs
   for (auto& c : t.columns) {
     const std::uint16_t len = U16(&d[pos]);
     pos += 2;
-    for (std::uint16_t k = 0; k + 1 < len; k += 2) c.name.push_back(static_cast<char16_t>(U16(&d[pos + k])));
+    for (std::uint16_t k = 0; k + 1 < len; k += 2)
+      c.name.push_back(static_cast<char16_t>(U16(&d[pos + k])));
     pos += len;
   }
   for (std::uint32_t i = 0; i < nreal; ++i, pos += 52) {
@@ -149,7 +154,8 @@ inline std::u16string DecodeText(const std::uint8_t* p, std::size_t n) {
       if (compressed) {
         for (std::size_t i = a; i < b; ++i) out.push_back(p[i]);
       } else {
-        for (std::size_t i = a; i + 1 < b; i += 2) out.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
+        for (std::size_t i = a; i + 1 < b; i += 2)
+          out.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
       }
     };
     for (std::size_t i = 2; i < n; ++i) {
@@ -162,14 +168,14 @@ inline std::u16string DecodeText(const std::uint8_t* p, std::size_t n) {
     segment(start, n);
     return out;
   }
-  for (std::size_t i = 0; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
+  for (std::size_t i = 0; i + 1 < n; i += 2)
+    out.push_back(static_cast<char16_t>(p[i] | p[i + 1] << 8));
   return out;
 }
 
 // The value of `col` in the row at `row`; nullopt when the row cannot be
 // read (or the column is a long value, which these tests do not follow).
-inline std::optional<KeyValue> ReadValue(const FilePageStore& f, RowId row,
-                                         const RefColumn& col) {
+inline std::optional<KeyValue> ReadValue(const FilePageStore& f, RowId row, const RefColumn& col) {
   for (int hop = 0; hop < 3; ++hop) {
     if (row.page == 0 || row.page >= f.PageCount()) return std::nullopt;
     const std::uint8_t* p = f.page(row.page);
@@ -189,8 +195,8 @@ inline std::optional<KeyValue> ReadValue(const FilePageStore& f, RowId row,
     const std::uint16_t row_cols = U16(r);
     const std::size_t mask = (row_cols + 7) / 8;
     if (len < 2 + mask) return std::nullopt;
-    const bool present = col.number < row_cols &&
-                         (r[len - mask + col.number / 8] >> (col.number % 8) & 1) != 0;
+    const bool present =
+        col.number < row_cols && (r[len - mask + col.number / 8] >> (col.number % 8) & 1) != 0;
     if (col.type == 0x01) return KeyValue(present);
     if (!present) return KeyValue(std::monostate{});
     std::vector<std::uint8_t> bytes;
