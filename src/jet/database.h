@@ -29,7 +29,7 @@
 namespace velquin::jet {
 
 struct ColumnInfo {
-  std::string name;
+  std::string name{};
   ColumnType type = ColumnType::kLong;
   std::uint16_t number = 0;     // column number (position in rows)
   std::uint16_t size = 0;       // TEXT: characters; BINARY: bytes; fixed types: bytes
@@ -41,8 +41,8 @@ struct ColumnInfo {
 };
 
 struct IndexInfo {
-  std::string name;
-  std::vector<std::pair<std::string, bool>> columns;  // column name, ascending
+  std::string name{};
+  std::vector<std::pair<std::string, bool>> columns{};  // column name, ascending
   bool primary_key = false;
   bool unique = false;
   bool ignore_nulls = false;
@@ -51,13 +51,13 @@ struct IndexInfo {
 };
 
 struct TableInfo {
-  std::string name;
+  std::string name{};
   PageNumber tdef_page = 0;  // also the table's object Id
   bool system = false;
   std::uint32_t row_count = 0;         // as the table definition records it
   std::uint32_t last_autonumber = 0;
-  std::vector<ColumnInfo> columns;     // in column-number order
-  std::vector<IndexInfo> indexes;
+  std::vector<ColumnInfo> columns{};     // in column-number order
+  std::vector<IndexInfo> indexes{};
 };
 
 struct CreateOptions {
@@ -107,9 +107,9 @@ class BulkWriter {
       : db_(db), table_(std::move(table)), writer_(std::move(writer)),
         not_null_(std::move(not_null)), commit_every_(commit_every) {}
   Database* db_;
-  std::string table_;
+  std::string table_{};
   std::unique_ptr<TableWriter> writer_;
-  std::vector<bool> not_null_;
+  std::vector<bool> not_null_{};
   std::uint64_t commit_every_;
   std::uint64_t rows_ = 0;
   std::uint64_t since_commit_ = 0;
@@ -184,10 +184,10 @@ class Database {
   double Now() const;
 
   std::unique_ptr<PageFile> pages_;
-  std::vector<Object> objects_;
+  std::vector<Object> objects_{};
   double creation_date_ = 0;
   // NOT NULL columns of tables created through this object: table page -> flags.
-  std::vector<std::pair<PageNumber, std::vector<bool>>> not_null_;
+  std::vector<std::pair<PageNumber, std::vector<bool>>> not_null_{};
 };
 
 }  // namespace velquin::jet

@@ -33,7 +33,7 @@ struct HeaderInfo {
   std::uint8_t sort_version = 0;
   double creation_date = 0;     // Jet date (days since 1899-12-30)
   std::uint32_t db_key = 0;     // non-zero: pages are encrypted (unsupported)
-  std::u16string password;      // empty when the database has none
+  std::u16string password{};      // empty when the database has none
 };
 
 // Builds page 0 for a new database.

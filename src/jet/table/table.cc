@@ -406,6 +406,15 @@ Status TableWriter::Init() {
     lv.column = i;
     VELQUIN_ASSIGN_OR_RETURN(lv.owned, LoadUsageMap(store_, c.lv_owned));
     VELQUIN_ASSIGN_OR_RETURN(lv.free, LoadUsageMap(store_, c.lv_free));
+    // Keep filling the column's last LVAL page that has room.
+    PageNumber last = lv.free.LastPage(store_.PageCount());
+    if (last != 0 && lv.owned.Contains(last)) {
+      VELQUIN_RETURN_IF_ERROR(store_.ReadPage(last, lv.page));
+      DataPage dp(lv.page, last);
+      if (dp.type() == kPageTypeData && dp.owner() == kLvalOwner && dp.Validate().ok()) {
+        lv.number = last;
+      }
+    }
     lv_of_column_[i] = static_cast<int>(lv_.size());
     lv_.push_back(std::move(lv));
   }

@@ -14,7 +14,7 @@
 namespace velquin::jet {
 
 struct ColumnSpec {
-  std::string name;
+  std::string name{};
   ColumnType type = ColumnType::kLong;
   std::uint16_t size = 0;       // TEXT: characters (1..255, 0 = 255); BINARY: bytes (1..255)
   std::uint8_t precision = 18;  // NUMERIC: 1..28
@@ -26,8 +26,8 @@ struct ColumnSpec {
 };
 
 struct IndexSpec {
-  std::string name;
-  std::vector<IndexColumn> columns;  // column numbers; filled from names by the caller
+  std::string name{};
+  std::vector<IndexColumn> columns{};  // column numbers; filled from names by the caller
   bool primary_key = false;
   bool unique = false;
   bool ignore_nulls = false;
@@ -35,9 +35,9 @@ struct IndexSpec {
 };
 
 struct TableSpec {
-  std::string name;
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::string name{};
+  std::vector<ColumnSpec> columns{};
+  std::vector<IndexSpec> indexes{};
   bool system = false;
 };
 

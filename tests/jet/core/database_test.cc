@@ -511,3 +511,33 @@ TEST(DatabaseTest, ReadOnlyDatabaseRefusesWrites) {
 
 }  // namespace
 }  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+TEST(DatabaseTest, SingleInsertsShareLongValuePages) {
+  auto file = std::make_unique<MemoryFile>();
+  auto db = Database::CreateOn(std::move(file));
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Notes";
+  t.columns = {testing::Column("memo", ColumnType::kMemo)};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  PageNumber before = (*db)->page_file().PageCount();
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE((*db)->Insert("Notes", {Value::Text(std::string(300, 'n'))}).ok());
+  }
+  // 200 x 300 bytes of long values and ~3 KB of rows: about 16 pages, not 200.
+  EXPECT_LT((*db)->page_file().PageCount() - before, 30u);
+  auto cur = (*db)->Scan("Notes");
+  std::vector<Value> row;
+  int n = 0;
+  while (*(*cur)->Next(&row)) {
+    ASSERT_EQ(row[0].text_value().size(), 300u);
+    ++n;
+  }
+  EXPECT_EQ(n, 200);
+}
+
+}  // namespace
+}  // namespace velquin::jet
