@@ -6,6 +6,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "jet/catalog/properties.h"
 #include "jet/catalog/system_tables.h"
 #include "jet/format/data_page.h"
 #include "jet/table/long_value.h"
@@ -299,6 +300,32 @@ Result<std::vector<std::string>> Database::ListTables(bool include_system) {
   return out;
 }
 
+Status Database::ReadRequired(const Object& obj, std::vector<std::string>* out) {
+  out->clear();
+  VELQUIN_ASSIGN_OR_RETURN(TableDef odef, ReadTableDef(*pages_, kMSysObjectsPage));
+  if (odef.columns.size() <= kObjLvProp || CompareNames(odef.columns[kObjLvProp].name, "LvProp") != 0) {
+    return Status::Ok();
+  }
+  Page p;
+  VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(obj.where.page, p));
+  DataPage dp(p, obj.where.page);
+  VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(obj.where.row));
+  Bytes row = dp.RowBytes(s);
+  if (s.overflow) return Status::Ok();  // properties of overflow rows are not read
+  std::vector<Cell> cells;
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, row, obj.where.page, obj.where.row, &cells));
+  VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[kObjLvProp], cells[kObjLvProp],
+                                                    obj.where.page));
+  if (v.kind() != ValueKind::kBinary || v.binary_value().empty()) return Status::Ok();
+  auto names = RequiredColumns(Bytes(v.binary_value()));
+  if (!names.ok()) {
+    return names.status().WithContext("table \"" + obj.name + "\" (page " +
+                                      std::to_string(obj.where.page) + ")");
+  }
+  *out = std::move(*names);
+  return Status::Ok();
+}
+
 Result<TableInfo> Database::Describe(const Object& obj) {
   if (obj.id <= 0 || static_cast<PageNumber>(obj.id) >= pages_->PageCount()) {
     return PageCorruption(obj.where.page, "MSysObjects Id",
@@ -312,10 +339,8 @@ Result<TableInfo> Database::Describe(const Object& obj) {
   t.system = (obj.flags & 0x80000002u) != 0 || IsSystemName(obj.name);
   t.row_count = def.row_count;
   t.last_autonumber = def.last_autonumber;
-  const std::vector<bool>* nn = nullptr;
-  for (const auto& [page, flags] : not_null_) {
-    if (page == def.tdef_page) nn = &flags;
-  }
+  std::vector<std::string> required;
+  VELQUIN_RETURN_IF_ERROR(ReadRequired(obj, &required));
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     ColumnInfo ci;
@@ -329,7 +354,7 @@ Result<TableInfo> Database::Describe(const Object& obj) {
     }
     ci.auto_increment = (c.flags & kColumnAutoNumber) != 0;
     ci.compressed_unicode = c.compressed();
-    ci.not_null = nn && i < nn->size() && (*nn)[i];
+    for (const auto& r : required) ci.not_null = ci.not_null || CompareNames(r, c.name) == 0;
     t.columns.push_back(ci);
   }
   for (const auto& li : def.logical_indexes) {
@@ -359,7 +384,8 @@ Result<TableInfo> Database::GetTable(std::string_view name) {
 
 Status Database::AddObjectRow(std::int32_t id, std::int32_t parent, const std::string& name,
                               std::int16_t type, std::uint32_t flags,
-                              const std::vector<std::uint8_t>& owner) {
+                              const std::vector<std::uint8_t>& owner,
+                              const std::vector<std::uint8_t>& properties) {
   VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, kMSysObjectsPage));
   std::vector<Value> v(w->def().columns.size());
   double now = Now();
@@ -371,6 +397,7 @@ Status Database::AddObjectRow(std::int32_t id, std::int32_t parent, const std::s
   v[kObjDateUpdate] = Value::Date(DateTime{now});
   v[kObjOwner] = Value::Binary(owner);
   v[kObjFlags] = Value::Long(static_cast<std::int32_t>(flags));
+  if (!properties.empty()) v[kObjLvProp] = Value::Binary(properties);
   VELQUIN_RETURN_IF_ERROR(w->Append(v));
   VELQUIN_RETURN_IF_ERROR(w->Commit());
   return RebuildCatalogIndexes(kMSysObjectsPage);
@@ -442,13 +469,16 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, def));
   VELQUIN_RETURN_IF_ERROR(pages_->Flush());
-  const std::vector<std::uint8_t>* owner = &kAdminOwner;
+  // NOT NULL is the column property "Required", kept in the LvProp blob.
+  std::vector<std::string> required;
+  for (const auto& c : spec.columns) {
+    if (c.not_null && c.type != ColumnType::kBool && !c.auto_increment) required.push_back(c.name);
+  }
+  std::vector<std::uint8_t> props;
+  if (!required.empty()) props = EncodeRequiredProperties(required);
   VELQUIN_RETURN_IF_ERROR(AddObjectRow(static_cast<std::int32_t>(tdef), kTablesContainerId,
-                                       spec.name, kObjectTypeTable, 0, *owner));
+                                       spec.name, kObjectTypeTable, 0, kAdminOwner, props));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(static_cast<std::int32_t>(tdef)));
-  std::vector<bool> nn;
-  for (const auto& c : spec.columns) nn.push_back(c.not_null);
-  not_null_.push_back({tdef, nn});
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }
@@ -561,9 +591,6 @@ Status Database::DropTable(std::string_view name) {
     if (p < 2 || p >= pages_->PageCount()) continue;
     VELQUIN_RETURN_IF_ERROR(pages_->ReleasePage(p));
   }
-  not_null_.erase(std::remove_if(not_null_.begin(), not_null_.end(),
-                                 [&](const auto& e) { return e.first == tdef; }),
-                  not_null_.end());
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }
@@ -626,16 +653,11 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
   return Flush();
 }
 
-Status Database::CheckNotNull(const std::string& table, const TableDef& def,
-                              const std::vector<Value>& row) {
-  for (const auto& [page, flags] : not_null_) {
-    if (page != def.tdef_page) continue;
-    for (std::size_t i = 0; i < flags.size() && i < row.size(); ++i) {
-      if (flags[i] && row[i].is_null() && !def.columns[i].is_autonumber() &&
-          def.columns[i].type != ColumnType::kBool) {
-        return Status::Constraint("column \"" + def.columns[i].name + "\" of table \"" + table +
-                                  "\" cannot be NULL");
-      }
+Status Database::CheckNotNull(const TableInfo& info, const std::vector<Value>& row) {
+  for (std::size_t i = 0; i < info.columns.size() && i < row.size(); ++i) {
+    if (info.columns[i].not_null && row[i].is_null()) {
+      return Status::Constraint("column \"" + info.columns[i].name + "\" of table \"" + info.name +
+                                "\" cannot be NULL");
     }
   }
   return Status::Ok();
@@ -645,8 +667,9 @@ Status Database::Insert(std::string_view table, const std::vector<Value>& row) {
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
+  VELQUIN_RETURN_IF_ERROR(CheckNotNull(info, row));
   VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
-  VELQUIN_RETURN_IF_ERROR(CheckNotNull(o->name, w->def(), row));
   VELQUIN_RETURN_IF_ERROR(w->Append(row));
   VELQUIN_RETURN_IF_ERROR(w->Commit());
   return pages_->Flush();
@@ -658,10 +681,9 @@ Result<std::unique_ptr<BulkWriter>> Database::BulkAppend(std::string_view table,
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
   VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
   std::vector<bool> nn;
-  for (const auto& [page, flags] : not_null_) {
-    if (page == static_cast<PageNumber>(o->id)) nn = flags;
-  }
+  for (const auto& c : info.columns) nn.push_back(c.not_null);
   return std::unique_ptr<BulkWriter>(
       new BulkWriter(this, o->name, std::move(w), std::move(nn), commit_every ? commit_every : 1));
 }
@@ -692,7 +714,7 @@ Status BulkWriter::Append(const std::vector<Value>& row) {
   if (finished_) return Status::InvalidArgument("the bulk writer is finished");
   for (std::size_t i = 0; i < not_null_.size() && i < row.size(); ++i) {
     const Column& c = writer_->def().columns[i];
-    if (not_null_[i] && row[i].is_null() && !c.is_autonumber() && c.type != ColumnType::kBool) {
+    if (not_null_[i] && row[i].is_null()) {
       return Status::Constraint("column \"" + c.name + "\" of table \"" + table_ +
                                 "\" cannot be NULL");
     }

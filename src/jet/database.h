@@ -37,7 +37,7 @@ struct ColumnInfo {
   std::uint8_t scale = 0;       // NUMERIC
   bool auto_increment = false;  // COUNTER
   bool compressed_unicode = false;
-  bool not_null = false;        // as declared when created through this object
+  bool not_null = false;        // the column property "Required" (NOT NULL)
 };
 
 struct IndexInfo {
@@ -176,18 +176,18 @@ class Database {
   const Object* FindInTables(std::string_view name) const;
   Result<TableInfo> Describe(const Object& obj);
   Status AddObjectRow(std::int32_t id, std::int32_t parent, const std::string& name,
-                      std::int16_t type, std::uint32_t flags, const std::vector<std::uint8_t>& owner);
+                      std::int16_t type, std::uint32_t flags, const std::vector<std::uint8_t>& owner,
+                      const std::vector<std::uint8_t>& properties);
+  Status ReadRequired(const Object& obj, std::vector<std::string>* out);
   Status AddAceRows(std::int32_t object_id);
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
   Status RebuildCatalogIndexes(PageNumber tdef_page);
-  Status CheckNotNull(const std::string& table, const TableDef& def, const std::vector<Value>& row);
+  Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
   double Now() const;
 
   std::unique_ptr<PageFile> pages_;
   std::vector<Object> objects_{};
   double creation_date_ = 0;
-  // NOT NULL columns of tables created through this object: table page -> flags.
-  std::vector<std::pair<PageNumber, std::vector<bool>>> not_null_{};
 };
 
 }  // namespace velquin::jet

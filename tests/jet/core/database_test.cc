@@ -541,3 +541,39 @@ TEST(DatabaseTest, SingleInsertsShareLongValuePages) {
 
 }  // namespace
 }  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+TEST(DatabaseTest, NotNullIsKeptInTheFileAsTheRequiredProperty) {
+  std::string path = testing::TempPath("required.mdb");
+  {
+    auto db = Database::Create(path);
+    ASSERT_TRUE(db.ok());
+    TableSpec t;
+    t.name = "R";
+    t.columns = {testing::Column("a", ColumnType::kLong), testing::Column("b", ColumnType::kText, 9),
+                 testing::Column("c", ColumnType::kMemo)};
+    t.columns[1].not_null = true;
+    t.columns[2].not_null = true;
+    ASSERT_TRUE((*db)->CreateTable(t).ok());
+  }
+  auto db = Database::Open(path);
+  ASSERT_TRUE(db.ok());
+  auto info = (*db)->GetTable("R");
+  ASSERT_TRUE(info.ok());
+  EXPECT_FALSE(info->columns[0].not_null);
+  EXPECT_TRUE(info->columns[1].not_null);
+  EXPECT_TRUE(info->columns[2].not_null);
+  EXPECT_EQ((*db)->Insert("R", {Value::Long(1), Value(), Value::Text("m")}).code(),
+            StatusCode::kConstraint);
+  auto w = (*db)->BulkAppend("R");
+  ASSERT_TRUE(w.ok());
+  EXPECT_EQ((*w)->Append({Value(), Value::Text("b"), Value()}).code(), StatusCode::kConstraint);
+  EXPECT_TRUE((*w)->Append({Value(), Value::Text("b"), Value::Text("")}).ok());  // empty is not NULL
+  EXPECT_TRUE((*w)->Finish().ok());
+  EXPECT_EQ((*db)->GetTable("R")->row_count, 1u);
+}
+
+}  // namespace
+}  // namespace velquin::jet

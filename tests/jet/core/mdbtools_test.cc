@@ -102,7 +102,8 @@ TEST_F(MdbToolsTest, TablesAndSchemaAsCreated) {
     ASSERT_TRUE((*db)->CreateTable(EveryType()).ok());
     TableSpec second;
     second.name = "Second";
-    second.columns = {Column("k", ColumnType::kText, 10)};
+    second.columns = {Column("k", ColumnType::kText, 10), Column("must", ColumnType::kLong)};
+    second.columns[1].not_null = true;
     ASSERT_TRUE((*db)->CreateTable(second).ok());
     TableSpec gone = second;
     gone.name = "Gone";
@@ -118,7 +119,8 @@ TEST_F(MdbToolsTest, TablesAndSchemaAsCreated) {
                             "[bin]\t\t\tBinary",      "[text]\t\t\tText (50)",
                             "[ole]\t\t\tOLE",         "[memo]\t\t\tMemo/Hyperlink",
                             "[guid]\t\t\tReplication ID", "[dec]\t\t\tNumeric (28, 6)",
-                            "CREATE TABLE [Second]",  "[k]\t\t\tText (10)"};
+                            "CREATE TABLE [Second]",  "[k]\t\t\tText (10),",
+                            "[must]\t\t\tLong Integer NOT NULL"};
   for (const char* e : expected) EXPECT_NE(schema.find(e), std::string::npos) << e << "\n" << schema;
   EXPECT_EQ(schema.find("Gone"), std::string::npos);
 }
