@@ -64,7 +64,8 @@ void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_p
 }
 
 Status ValidateIndexes(const TableSpec& spec) {
-  if (spec.indexes.size() > 32) return Status::InvalidArgument("a table can have at most 32 indexes");
+  if (spec.indexes.size() > 32)
+    return Status::InvalidArgument("a table can have at most 32 indexes");
   int pks = 0;
   for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
     const IndexSpec& is = spec.indexes[i];
@@ -117,8 +118,8 @@ double Database::Now() const {
   std::time_t t = std::chrono::system_clock::to_time_t(now);
   std::tm tm{};
   localtime_r(&t, &tm);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-            1000;
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   return DateTime::FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                              tm.tm_sec, static_cast<int>(ms))
       .days;
@@ -133,7 +134,8 @@ Result<std::unique_ptr<Database>> Database::Create(const std::string& path,
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
   VELQUIN_ASSIGN_OR_RETURN(
-      auto file, OpenPosixFile(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite));
+      auto file,
+      OpenPosixFile(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite));
   return OpenOn(std::move(file), options);
 }
 
@@ -173,8 +175,9 @@ Status Database::Bootstrap(double now) {
   for (std::size_t k = 0; k < specs.size(); ++k) {
     for (std::size_t i = 0; i < specs[k].indexes.size(); ++i) {
       const IndexSpec& is = specs[k].indexes[i];
-      VELQUIN_ASSIGN_OR_RETURN(PageNumber p, CreateIndexRoot(store, tdefs[k], is.unique || is.primary_key,
-                                                             is.columns.size()));
+      VELQUIN_ASSIGN_OR_RETURN(
+          PageNumber p,
+          CreateIndexRoot(store, tdefs[k], is.unique || is.primary_key, is.columns.size()));
       roots[k].push_back(p);
     }
   }
@@ -259,7 +262,9 @@ Status Database::LoadCatalog() {
     if (!more) break;
     RowPointer where = cur.position();
     Object o;
-    auto get = [&](std::size_t i) { return DecodeCellValue(*pages_, def.columns[i], cells[i], where.page); };
+    auto get = [&](std::size_t i) {
+      return DecodeCellValue(*pages_, def.columns[i], cells[i], where.page);
+    };
     VELQUIN_ASSIGN_OR_RETURN(Value id, get(c_id));
     VELQUIN_ASSIGN_OR_RETURN(Value parent, get(c_parent));
     VELQUIN_ASSIGN_OR_RETURN(Value name, get(c_name));
@@ -303,7 +308,8 @@ Result<std::vector<std::string>> Database::ListTables(bool include_system) {
 Status Database::ReadRequired(const Object& obj, std::vector<std::string>* out) {
   out->clear();
   VELQUIN_ASSIGN_OR_RETURN(TableDef odef, ReadTableDef(*pages_, kMSysObjectsPage));
-  if (odef.columns.size() <= kObjLvProp || CompareNames(odef.columns[kObjLvProp].name, "LvProp") != 0) {
+  if (odef.columns.size() <= kObjLvProp ||
+      CompareNames(odef.columns[kObjLvProp].name, "LvProp") != 0) {
     return Status::Ok();
   }
   Page p;
@@ -314,8 +320,8 @@ Status Database::ReadRequired(const Object& obj, std::vector<std::string>* out) 
   if (s.overflow) return Status::Ok();  // properties of overflow rows are not read
   std::vector<Cell> cells;
   VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, row, obj.where.page, obj.where.row, &cells));
-  VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[kObjLvProp], cells[kObjLvProp],
-                                                    obj.where.page));
+  VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[kObjLvProp],
+                                                    cells[kObjLvProp], obj.where.page));
   if (v.kind() != ValueKind::kBinary || v.binary_value().empty()) return Status::Ok();
   auto names = RequiredColumns(Bytes(v.binary_value()));
   if (!names.ok()) {
@@ -459,8 +465,9 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   VELQUIN_ASSIGN_OR_RETURN(PageNumber map_page, store.AllocatePage());
   std::vector<PageNumber> roots;
   for (const IndexSpec& is : spec.indexes) {
-    VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, tdef, is.unique || is.primary_key,
-                                                              is.columns.size()));
+    VELQUIN_ASSIGN_OR_RETURN(
+        PageNumber root,
+        CreateIndexRoot(store, tdef, is.unique || is.primary_key, is.columns.size()));
     roots.push_back(root);
   }
   std::vector<UsageMap> maps;
@@ -491,7 +498,8 @@ Status Database::DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>&
     VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(rp.page, p));
     DataPage dp(p, rp.page);
     VELQUIN_RETURN_IF_ERROR(dp.Validate());
-    if (rp.row >= dp.row_count()) return PageCorruption(rp.page, "row number", "row to delete missing");
+    if (rp.row >= dp.row_count())
+      return PageCorruption(rp.page, "row number", "row to delete missing");
     dp.MarkDeleted(rp.row);
     VELQUIN_RETURN_IF_ERROR(pages_->WritePage(rp.page, p));
     if (def.row_count > 0) --def.row_count;
@@ -622,7 +630,8 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
   VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, dp.RowBytes(s), obj.where.page, obj.where.row, &cells));
   std::vector<Value> row;
   for (std::size_t i = 0; i < odef.columns.size(); ++i) {
-    VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[i], cells[i], obj.where.page));
+    VELQUIN_ASSIGN_OR_RETURN(Value v,
+                             DecodeCellValue(*pages_, odef.columns[i], cells[i], obj.where.page));
     row.push_back(std::move(v));
   }
   row[kObjName] = Value::Text(std::string(to));

@@ -37,7 +37,7 @@ struct ColumnInfo {
   std::uint8_t scale = 0;       // NUMERIC
   bool auto_increment = false;  // COUNTER
   bool compressed_unicode = false;
-  bool not_null = false;        // the column property "Required" (NOT NULL)
+  bool not_null = false;  // the column property "Required" (NOT NULL)
 };
 
 struct IndexInfo {
@@ -54,9 +54,9 @@ struct TableInfo {
   std::string name{};
   PageNumber tdef_page = 0;  // also the table's object Id
   bool system = false;
-  std::uint32_t row_count = 0;         // as the table definition records it
+  std::uint32_t row_count = 0;  // as the table definition records it
   std::uint32_t last_autonumber = 0;
-  std::vector<ColumnInfo> columns{};     // in column-number order
+  std::vector<ColumnInfo> columns{};  // in column-number order
   std::vector<IndexInfo> indexes{};
 };
 
@@ -104,8 +104,11 @@ class BulkWriter {
   friend class Database;
   BulkWriter(Database* db, std::string table, std::unique_ptr<TableWriter> writer,
              std::vector<bool> not_null, std::uint64_t commit_every)
-      : db_(db), table_(std::move(table)), writer_(std::move(writer)),
-        not_null_(std::move(not_null)), commit_every_(commit_every) {}
+      : db_(db),
+        table_(std::move(table)),
+        writer_(std::move(writer)),
+        not_null_(std::move(not_null)),
+        commit_every_(commit_every) {}
   Database* db_;
   std::string table_{};
   std::unique_ptr<TableWriter> writer_;
@@ -176,7 +179,8 @@ class Database {
   const Object* FindInTables(std::string_view name) const;
   Result<TableInfo> Describe(const Object& obj);
   Status AddObjectRow(std::int32_t id, std::int32_t parent, const std::string& name,
-                      std::int16_t type, std::uint32_t flags, const std::vector<std::uint8_t>& owner,
+                      std::int16_t type, std::uint32_t flags,
+                      const std::vector<std::uint8_t>& owner,
                       const std::vector<std::uint8_t>& properties);
   Status ReadRequired(const Object& obj, std::vector<std::string>* out);
   Status AddAceRows(std::int32_t object_id);

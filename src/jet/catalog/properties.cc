@@ -46,7 +46,8 @@ std::vector<std::uint8_t> EncodeRequiredProperties(const std::vector<std::string
   for (const auto& c : columns) {
     std::vector<std::uint8_t> b = Block(c);
     // Required (name 0), DDL flag 1, type BOOL, one byte: 1 = Yes.
-    const std::uint8_t prop[] = {9, 0, 1, static_cast<std::uint8_t>(ColumnType::kBool), 0, 0, 1, 0, 1};
+    const std::uint8_t prop[] = {9, 0, 1, static_cast<std::uint8_t>(ColumnType::kBool), 0, 0,
+                                 1, 0, 1};
     b.insert(b.end(), std::begin(prop), std::end(prop));
     PutChunk(&out, 0x01, b);
   }

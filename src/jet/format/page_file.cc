@@ -83,9 +83,9 @@ Status PageFile::LoadGlobalMap() {
 
 Status PageFile::ReadPage(PageNumber n, Page& out) {
   if (n >= page_count_) {
-    return PageCorruption(n, "page number",
-                          "page past the end of the file (" + std::to_string(page_count_) +
-                              " pages)");
+    return PageCorruption(
+        n, "page number",
+        "page past the end of the file (" + std::to_string(page_count_) + " pages)");
   }
   std::uint64_t off = static_cast<std::uint64_t>(n) * kPageSize;
   if (off + kPageSize > file_->Size()) {

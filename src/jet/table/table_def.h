@@ -100,12 +100,12 @@ struct LogicalIndex {
   std::string name{};
   std::uint32_t number = 0;
   std::uint32_t real_index = 0;
-  std::uint8_t related_type = 0;    // 1 primary side of a relationship, 2 foreign side
+  std::uint8_t related_type = 0;  // 1 primary side of a relationship, 2 foreign side
   std::int32_t related_index = -1;
   std::uint32_t related_tdef = 0;
   std::uint8_t cascade_update = 4;  // Jet writes 4/4 for indexes outside relationships
   std::uint8_t cascade_delete = 4;
-  std::uint8_t index_type = 0;      // 1 primary key, 2 foreign key
+  std::uint8_t index_type = 0;  // 1 primary key, 2 foreign key
 };
 
 struct TableDef {
@@ -113,7 +113,7 @@ struct TableDef {
   std::uint32_t row_count = 0;
   std::uint32_t last_autonumber = 0;
   std::uint8_t table_type = kTableTypeUser;
-  std::uint16_t max_columns = 0;  // number of columns in every row
+  std::uint16_t max_columns = 0;            // number of columns in every row
   std::array<std::uint8_t, 15> reserved{};  // bytes 25..39, kept as read
   RowPointer owned_map{};
   RowPointer free_map{};

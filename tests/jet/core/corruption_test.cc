@@ -3,13 +3,12 @@
 // writers: a file cut off after any page write still opens, with every table
 // completed before the cut intact.
 #include <gtest/gtest.h>
-
-#include <cstring>
-#include <functional>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <functional>
 
 #include "jet/database.h"
 #include "jet/format/bytes.h"
@@ -105,25 +104,25 @@ struct CorruptionCase {
 
 void Poke16(Bytes8& b, std::size_t off, std::uint16_t v) { Put16(MutableBytes(b), off, v); }
 void Poke32(Bytes8& b, std::size_t off, std::uint32_t v) { Put32(MutableBytes(b), off, v); }
-std::size_t At(PageNumber p, std::size_t off) { return static_cast<std::size_t>(p) * kPageSize + off; }
+std::size_t At(PageNumber p, std::size_t off) {
+  return static_cast<std::size_t>(p) * kPageSize + off;
+}
 
 const CorruptionCase kCases[] = {
     {"BadMagic", [](Bytes8& b, const Layout&) { b[4] = 'X'; }},
     {"Jet3File", [](Bytes8& b, const Layout&) { b[0x14] = 0; }},
     {"EmptyFile", [](Bytes8& b, const Layout&) { b.clear(); }},
     {"ShorterThanOnePage", [](Bytes8& b, const Layout&) { b.resize(1000); }},
-    {"TruncatedDataPage",
-     [](Bytes8& b, const Layout& l) { b.resize(At(l.data_page, 2000)); }},
+    {"TruncatedDataPage", [](Bytes8& b, const Layout& l) { b.resize(At(l.data_page, 2000)); }},
     {"TruncatedAfterCatalogue", [](Bytes8& b, const Layout& l) { b.resize(At(l.tdef, 0)); }},
     {"CatalogueNotATableDefinition", [](Bytes8& b, const Layout&) { b[At(2, 0)] = 1; }},
     {"TdefLengthPastThePage", [](Bytes8& b, const Layout& l) { Poke32(b, At(l.tdef, 8), 100000); }},
-    {"TdefColumnCountTooLarge",
-     [](Bytes8& b, const Layout& l) { Poke16(b, At(l.tdef, 45), 300); }},
+    {"TdefColumnCountTooLarge", [](Bytes8& b, const Layout& l) { Poke16(b, At(l.tdef, 45), 300); }},
     {"TdefColumnNumberTooLarge",
      [](Bytes8& b, const Layout& l) { Poke16(b, At(l.tdef, 63 + 5), 999); }},
     {"TdefNextPageLoops",
      [](Bytes8& b, const Layout& l) {
-       Poke32(b, At(l.tdef, 8), 6000);  // needs a second page ...
+       Poke32(b, At(l.tdef, 8), 6000);    // needs a second page ...
        Poke32(b, At(l.tdef, 4), l.tdef);  // ... which is the first again
      }},
     {"TdefNextPagePastTheEnd",
@@ -249,7 +248,8 @@ TEST(InterruptedWriterTest, EveryCutLeavesAReadableFile) {
       int rows = 100 + 50 * t;
       for (int i = 0; i < rows; ++i) {
         std::string memo(i % 5 == 0 ? 3000 : 20, static_cast<char>('a' + i % 26));
-        if (!(*w)->Append({Value(), Value::Text("n" + std::to_string(i)), Value::Text(memo)}).ok()) {
+        if (!(*w)->Append({Value(), Value::Text("n" + std::to_string(i)), Value::Text(memo)})
+                 .ok()) {
           return;
         }
       }
@@ -284,8 +284,8 @@ TEST(InterruptedWriterTest, EveryCutLeavesAReadableFile) {
     if (copy->size() % kPageSize) copy->resize(copy->size() / kPageSize * kPageSize);
     auto db = Database::OpenOn(std::make_unique<MemoryFile>(copy), {.read_only = true});
     ASSERT_TRUE(db.ok()) << "cut after write " << cut << ": " << db.status().ToString();
-    ASSERT_TRUE(ReadEverything(*copy).ok()) << "cut after write " << cut << ": "
-                                            << ReadEverything(*copy).ToString();
+    ASSERT_TRUE(ReadEverything(*copy).ok())
+        << "cut after write " << cut << ": " << ReadEverything(*copy).ToString();
     // Table0 is dropped after Table1 is complete; during the drop it may be
     // there (intact) or gone, never half there.
     bool dropped0 = marks[3].writes_done <= cut;

@@ -1,5 +1,7 @@
 // Values, text encoding, the row layout and table definitions, with exact
 // bytes where Jet's own files show them.
+#include "jet/table/table.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include "jet/catalog/system_tables.h"
 #include "jet/format/page_file.h"
 #include "jet/table/row_codec.h"
-#include "jet/table/table.h"
 #include "jet/table/table_def.h"
 #include "jet/table/table_spec.h"
 #include "jet/table/text_codec.h"
@@ -33,11 +34,11 @@ TEST(TextCodecTest, CompressesAsAccessDoes) {
   };
   const Case cases[] = {
       {"abc", true, {0xFF, 0xFE, 'a', 'b', 'c'}},
-      {"ab", true, {'a', 0, 'b', 0}},                       // too short to gain
-      {"abc", false, {'a', 0, 'b', 0, 'c', 0}},             // column without the flag
-      {"é€x", true, {0xE9, 0, 0xAC, 0x20, 'x', 0}},         // € is above U+00FF
-      {"Zoé", true, {0xFF, 0xFE, 'Z', 'o', 0xE9}},          // Latin-1 compresses
-      {"😀", true, {0x3D, 0xD8, 0x00, 0xDE}},               // surrogate pair
+      {"ab", true, {'a', 0, 'b', 0}},                // too short to gain
+      {"abc", false, {'a', 0, 'b', 0, 'c', 0}},      // column without the flag
+      {"é€x", true, {0xE9, 0, 0xAC, 0x20, 'x', 0}},  // € is above U+00FF
+      {"Zoé", true, {0xFF, 0xFE, 'Z', 'o', 0xE9}},   // Latin-1 compresses
+      {"😀", true, {0x3D, 0xD8, 0x00, 0xDE}},         // surrogate pair
       {"", true, {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Stored(c.text, c.allowed), c.expected) << c.text;
@@ -94,11 +95,16 @@ TEST(DecimalTest, ParsesRoundsAndPrintsWithScale) {
 TEST(CellTest, StoredBytesOfFixedTypes) {
   Column guid{.name = "g", .type = ColumnType::kGuid, .flags = kColumnFixed, .length = 16};
   B out;
-  ASSERT_TRUE(EncodeCellValue(guid, Value::Uuid(*Guid::Parse("{00112233-4455-6677-8899-AABBCCDDEEFF}")), &out).ok());
-  EXPECT_EQ(out, (B{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB,
-                    0xCC, 0xDD, 0xEE, 0xFF}));
-  Column num{.name = "n", .type = ColumnType::kNumeric, .misc = {28, 2, 0, 0},
-             .flags = kColumnFixed, .length = 17};
+  ASSERT_TRUE(EncodeCellValue(
+                  guid, Value::Uuid(*Guid::Parse("{00112233-4455-6677-8899-AABBCCDDEEFF}")), &out)
+                  .ok());
+  EXPECT_EQ(out, (B{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC,
+                    0xDD, 0xEE, 0xFF}));
+  Column num{.name = "n",
+             .type = ColumnType::kNumeric,
+             .misc = {28, 2, 0, 0},
+             .flags = kColumnFixed,
+             .length = 17};
   ASSERT_TRUE(EncodeCellValue(num, Value::Numeric(*Decimal::Parse("-1.00", 2)), &out).ok());
   EXPECT_EQ(out, (B{0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0}));
   Column money{.name = "m", .type = ColumnType::kCurrency, .flags = kColumnFixed, .length = 8};
@@ -124,7 +130,8 @@ TEST(RowCodecTest, EncodesAnAceRowExactlyAsJet) {
                  0x64, 0x8B, 0x0C, 0x00, 0x0A, 0x00, 0x01, 0x00, 0x07};
   TableDef def = AcesDef();
   B id = {2, 0, 0, 0}, sid = {0x64, 0x8B}, acm = {0, 0, 6, 0};
-  std::vector<Cell> cells = {{true, Bytes(id)}, {true, Bytes(sid)}, {true, Bytes(acm)}, {false, {}}};
+  std::vector<Cell> cells = {
+      {true, Bytes(id)}, {true, Bytes(sid)}, {true, Bytes(acm)}, {false, {}}};
   B row;
   EncodeRow(def, cells, &row);
   EXPECT_EQ(row, jet);
@@ -172,10 +179,13 @@ TEST(TableDefTest, MultiPageDefinitionRoundTrips) {
   def.owned_map = {7, 0};
   def.free_map = {7, 1};
   def.row_count = 12345;
-  def.real_indexes.push_back(RealIndex{.columns = {{1, true}, {0, false}}, .usage_map = {7, 2},
-                                       .root = 9, .flags = 0x81, .unique_entries = 44});
-  def.logical_indexes.push_back(LogicalIndex{.name = "ix", .number = 0, .real_index = 0,
-                                             .index_type = 1});
+  def.real_indexes.push_back(RealIndex{.columns = {{1, true}, {0, false}},
+                                       .usage_map = {7, 2},
+                                       .root = 9,
+                                       .flags = 0x81,
+                                       .unique_entries = 44});
+  def.logical_indexes.push_back(
+      LogicalIndex{.name = "ix", .number = 0, .real_index = 0, .index_type = 1});
   ASSERT_TRUE(WriteTableDef(**pf, def).ok());
   auto chain = TableDefPages(**pf, *page);
   ASSERT_TRUE(chain.ok());
