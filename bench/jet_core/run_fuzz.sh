@@ -15,7 +15,6 @@ corpus=build-fuzz/jet_fuzz_corpus
 mkdir -p "$corpus"
 if [ -d ../shared/reference-mdb ]; then cp -n ../shared/reference-mdb/*.mdb "$corpus"/ || true; fi
 rm -f "$corpus/engine.mdb"
-build-fuzz/bench/jet_core/jet_bulk_write_bench 50 "$corpus" >/dev/null || true
 VELQUIN_BENCH_KEEP=1 build-fuzz/bench/jet_core/jet_bulk_write_bench 50 "$corpus" >/dev/null
 mv "$corpus/velquin_bench.mdb" "$corpus/engine.mdb"
 build-fuzz/bench/jet_core/jet_fuzz_open -max_total_time="$seconds" -max_len=400000 \
