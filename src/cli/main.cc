@@ -1,14 +1,15 @@
 // velquin: the command-line face of the migrator.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 
 #include "base/version.h"
+#include "cli/log_options.h"
 
 int main(int argc, char** argv) {
   CLI::App app{velquin::ProductLine(), "velquin"};
   app.set_version_flag("--version", velquin::ProductLine());
   app.require_subcommand(0, 1);
+  velquin::RegisterLogOptions(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,0 +1,290 @@
+#include "config/ini_file.h"
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+
+namespace velquin {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::size_t kNpos = static_cast<std::size_t>(-1);
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+enum class LineKind { kOther, kSection, kKey, kComment };
+
+struct Parsed {
+  LineKind kind = LineKind::kOther;
+  std::string_view name;   // section name or key
+  std::string_view value;  // key's value
+};
+
+Parsed Classify(std::string_view line) {
+  Parsed p;
+  std::string_view s = Trim(line);
+  if (s.empty()) return p;
+  if (s.front() == '[') {
+    auto close = s.find(']');
+    if (close == std::string_view::npos) return p;  // not a valid header: ignored
+    p.kind = LineKind::kSection;
+    p.name = s.substr(1, close - 1);
+    return p;
+  }
+  if (s.front() == ';') {
+    p.kind = LineKind::kComment;
+    return p;
+  }
+  auto eq = s.find('=');
+  if (eq == std::string_view::npos) return p;
+  p.kind = LineKind::kKey;
+  p.name = Trim(s.substr(0, eq));
+  p.value = Trim(s.substr(eq + 1));
+  return p;
+}
+
+bool HasForbidden(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::mutex& WriteMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+IniFile IniFile::Parse(std::string_view text) {
+  IniFile file;
+  if (text.substr(0, kBom.size()) == kBom) {
+    file.bom_ = true;
+    text.remove_prefix(kBom.size());
+  }
+  while (!text.empty()) {
+    auto lf = text.find('\n');
+    Line line;
+    if (lf == std::string_view::npos) {
+      line.text = std::string(text);
+      text = {};
+    } else {
+      std::string_view body = text.substr(0, lf);
+      if (!body.empty() && body.back() == '\r') {
+        body.remove_suffix(1);
+        line.eol = "\r\n";
+      } else {
+        line.eol = "\n";
+      }
+      line.text = std::string(body);
+      text.remove_prefix(lf + 1);
+    }
+    file.lines_.push_back(std::move(line));
+  }
+  return file;
+}
+
+Result<IniFile> IniFile::Load(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    if (ec) return Status::IOError("cannot check " + path.string() + ": " + ec.message());
+    return IniFile();
+  }
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    return Status::IOError(path.string() + " is not a file");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Status::IOError("cannot open " + path.string() + " for reading");
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) return Status::IOError("cannot read " + path.string());
+  return Parse(buffer.str());
+}
+
+std::string IniFile::Text() const {
+  std::string out;
+  if (bom_) out += kBom;
+  for (const Line& line : lines_) {
+    out += line.text;
+    out += line.eol;
+  }
+  return out;
+}
+
+Status IniFile::Save(const std::filesystem::path& path) const {
+  std::filesystem::path temp = path;
+  temp += ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return Status::IOError("cannot open " + temp.string() + " for writing");
+    std::string text = Text();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.flush();
+    if (!out) return Status::IOError("cannot write " + temp.string());
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    return Status::IOError("cannot replace " + path.string());
+  }
+  return Status::Ok();
+}
+
+std::size_t IniFile::FindSection(std::string_view section) const {
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    Parsed p = Classify(lines_[i].text);
+    if (p.kind == LineKind::kSection && EqualsIgnoreCase(p.name, section)) return i;
+  }
+  return kNpos;
+}
+
+std::size_t IniFile::SectionEnd(std::size_t header) const {
+  std::size_t i = header + 1;
+  while (i < lines_.size() && Classify(lines_[i].text).kind != LineKind::kSection) ++i;
+  return i;
+}
+
+std::size_t IniFile::FindKey(std::size_t header, std::string_view key) const {
+  std::size_t end = SectionEnd(header);
+  for (std::size_t i = header + 1; i < end; ++i) {
+    Parsed p = Classify(lines_[i].text);
+    if (p.kind == LineKind::kKey && EqualsIgnoreCase(p.name, key)) return i;
+  }
+  return kNpos;
+}
+
+std::string IniFile::NewLineEnding() const {
+  for (const Line& line : lines_) {
+    if (!line.eol.empty()) return line.eol;
+  }
+  return "\r\n";
+}
+
+std::optional<std::string> IniFile::Find(std::string_view section, std::string_view key) const {
+  std::size_t header = FindSection(section);
+  if (header == kNpos) return std::nullopt;
+  std::size_t line = FindKey(header, key);
+  if (line == kNpos) return std::nullopt;
+  return std::string(Classify(lines_[line].text).value);
+}
+
+std::string IniFile::GetString(std::string_view section, std::string_view key) const {
+  return Find(section, key).value_or(std::string());
+}
+
+Status IniFile::SetString(std::string_view section, std::string_view key, std::string_view value) {
+  if (section.empty() || HasForbidden(section) || section.find(']') != std::string_view::npos) {
+    return Status::InvalidArgument("section name \"" + std::string(section) +
+                                   "\" cannot be stored in an INI file");
+  }
+  if (key.empty() || HasForbidden(key) || key.find('=') != std::string_view::npos ||
+      key.front() == '[' || key.front() == ';' || Trim(key).size() != key.size()) {
+    return Status::InvalidArgument("key name \"" + std::string(key) +
+                                   "\" cannot be stored in an INI file");
+  }
+  if (HasForbidden(value)) {
+    return Status::InvalidArgument("the value for \"" + std::string(key) +
+                                   "\" contains a line break, which an INI file cannot hold");
+  }
+  if (Trim(value).size() != value.size()) {
+    return Status::InvalidArgument("the value for \"" + std::string(key) +
+                                   "\" begins or ends with blanks, which an INI file loses");
+  }
+  std::string eol = NewLineEnding();
+  std::size_t header = FindSection(section);
+  if (header != kNpos) {
+    std::size_t line = FindKey(header, key);
+    if (line != kNpos) {
+      std::string spelled(Classify(lines_[line].text).name);
+      lines_[line].text = spelled + "=" + std::string(value);
+      return Status::Ok();
+    }
+    // After the last non-blank line of the section.
+    std::size_t end = SectionEnd(header);
+    std::size_t insert = end;
+    while (insert > header + 1 && Trim(lines_[insert - 1].text).empty()) --insert;
+    if (lines_[insert - 1].eol.empty()) lines_[insert - 1].eol = eol;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert),
+                  Line{std::string(key) + "=" + std::string(value), eol});
+    return Status::Ok();
+  }
+  if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = eol;
+  lines_.push_back(Line{"[" + std::string(section) + "]", eol});
+  lines_.push_back(Line{std::string(key) + "=" + std::string(value), eol});
+  return Status::Ok();
+}
+
+bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
+  std::size_t header = FindSection(section);
+  if (header == kNpos) return false;
+  std::size_t line = FindKey(header, key);
+  if (line == kNpos) return false;
+  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(line));
+  return true;
+}
+
+bool IniFile::DeleteSection(std::string_view section) {
+  bool removed = false;
+  for (std::size_t header = FindSection(section); header != kNpos; header = FindSection(section)) {
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(header)));
+    removed = true;
+  }
+  return removed;
+}
+
+std::vector<std::string> IniFile::SectionNames() const {
+  std::vector<std::string> names;
+  for (const Line& line : lines_) {
+    Parsed p = Classify(line.text);
+    if (p.kind != LineKind::kSection) continue;
+    bool seen = false;
+    for (const auto& n : names) seen = seen || EqualsIgnoreCase(n, p.name);
+    if (!seen) names.emplace_back(p.name);
+  }
+  return names;
+}
+
+std::vector<std::string> IniFile::KeyNames(std::string_view section) const {
+  std::vector<std::string> keys;
+  std::size_t header = FindSection(section);
+  if (header == kNpos) return keys;
+  std::size_t end = SectionEnd(header);
+  for (std::size_t i = header + 1; i < end; ++i) {
+    Parsed p = Classify(lines_[i].text);
+    if (p.kind == LineKind::kKey) keys.emplace_back(p.name);
+  }
+  return keys;
+}
+
+Result<std::string> ReadProfileString(const std::filesystem::path& path, std::string_view section,
+                                      std::string_view key) {
+  VELQUIN_ASSIGN_OR_RETURN(IniFile file, IniFile::Load(path));
+  return file.GetString(section, key);
+}
+
+Status WriteProfileString(const std::filesystem::path& path, std::string_view section,
+                          std::string_view key, std::string_view value) {
+  std::lock_guard<std::mutex> lock(WriteMutex());
+  VELQUIN_ASSIGN_OR_RETURN(IniFile file, IniFile::Load(path));
+  VELQUIN_RETURN_IF_ERROR(file.SetString(section, key, value));
+  return file.Save(path);
+}
+
+}  // namespace velquin

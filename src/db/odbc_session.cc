@@ -1,0 +1,651 @@
+#include "db/odbc_session.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <utility>
+
+#include "db/odbc_error.h"
+#include "db/sql_quote.h"
+
+namespace velquin {
+
+// The process-wide ODBC environment, created on first use and kept for the
+// life of the process.
+static SQLHENV OdbcEnvironment() {
+  static SQLHENV env = [] {
+    SQLHENV handle = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
+      return SQLHENV{SQL_NULL_HENV};
+    }
+    SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    return handle;
+  }();
+  return env;
+}
+
+struct OdbcConnection {
+  std::mutex mu;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  bool connected = false;
+  bool no_backslash_escapes = false;
+
+  ~OdbcConnection() {
+    if (dbc == SQL_NULL_HDBC) return;
+    if (connected) SQLDisconnect(dbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  }
+};
+
+namespace {
+
+constexpr std::size_t kPieceSize = 64 * 1024;
+
+bool IsBinarySqlType(SQLSMALLINT type) {
+  return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY ||
+         type == SQL_BIT;
+}
+
+// Frees a statement handle unless released.
+class StatementHandle {
+ public:
+  StatementHandle() = default;
+  explicit StatementHandle(SQLHSTMT h) : handle_(h) {}
+  StatementHandle(const StatementHandle&) = delete;
+  StatementHandle& operator=(const StatementHandle&) = delete;
+  StatementHandle(StatementHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)) {}
+  ~StatementHandle() { Reset(); }
+  void Reset() {
+    if (handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+    handle_ = SQL_NULL_HSTMT;
+  }
+  SQLHSTMT get() const { return handle_; }
+
+ private:
+  SQLHSTMT handle_ = SQL_NULL_HSTMT;
+};
+
+// Runs `sql` on a new statement of the (locked) connection.
+Result<StatementHandle> ExecuteLocked(OdbcConnection& conn, std::string_view sql) {
+  SQLHSTMT raw = SQL_NULL_HSTMT;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, conn.dbc, &raw))) {
+    return OdbcFailure(SQL_HANDLE_DBC, conn.dbc);
+  }
+  StatementHandle stmt(raw);
+  SQLRETURN rc =
+      SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
+                    static_cast<SQLINTEGER>(sql.size()));
+  if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt.get());
+  return stmt;
+}
+
+Result<std::vector<ColumnInfo>> DescribeColumns(SQLHSTMT stmt) {
+  SQLSMALLINT count = 0;
+  if (!SQL_SUCCEEDED(SQLNumResultCols(stmt, &count))) return OdbcFailure(SQL_HANDLE_STMT, stmt);
+  std::vector<ColumnInfo> columns;
+  columns.reserve(static_cast<std::size_t>(count));
+  for (SQLSMALLINT i = 1; i <= count; ++i) {
+    std::string name(256, '\0');
+    SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    SQLULEN size = 0;
+    SQLRETURN rc = SQLDescribeCol(
+        stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLCHAR*>(name.data()),
+        static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size, &digits, &nullable);
+    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt);
+    if (name_length >= static_cast<SQLSMALLINT>(name.size())) {
+      name.assign(static_cast<std::size_t>(name_length) + 1, '\0');
+      rc = SQLDescribeCol(
+          stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLCHAR*>(name.data()),
+          static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size, &digits, &nullable);
+      if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt);
+    }
+    name.resize(static_cast<std::size_t>(
+        std::clamp<SQLSMALLINT>(name_length, 0, static_cast<SQLSMALLINT>(name.size() - 1))));
+    ColumnInfo info;
+    info.name = std::move(name);
+    info.ordinal = i;
+    info.sql_type = type;
+    info.column_size = size;
+    info.decimal_digits = digits;
+    info.nullable = nullable != SQL_NO_NULLS;
+    info.binary = IsBinarySqlType(type);
+    char type_name[128] = {0};
+    SQLSMALLINT type_name_length = 0;
+    if (SQL_SUCCEEDED(SQLColAttribute(stmt, static_cast<SQLUSMALLINT>(i), SQL_DESC_TYPE_NAME,
+                                      type_name, sizeof(type_name), &type_name_length, nullptr))) {
+      info.type_name = type_name;
+    }
+    columns.push_back(std::move(info));
+  }
+  return columns;
+}
+
+// A cursor over one executed statement.
+class OdbcCursor : public QueryCursor {
+ public:
+  OdbcCursor(std::shared_ptr<OdbcConnection> conn, StatementHandle stmt,
+             std::vector<ColumnInfo> columns)
+      : conn_(std::move(conn)),
+        stmt_(std::move(stmt)),
+        columns_(std::move(columns)),
+        values_(columns_.size()),
+        status_(columns_.size(), ValueStatus::kValueNull) {}
+
+  ~OdbcCursor() override { Close(); }
+
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+
+  Result<bool> MoveNext() override {
+    std::lock_guard<std::mutex> lock(conn_->mu);
+    if (stmt_.get() == SQL_NULL_HSTMT || columns_.empty()) return false;
+    SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) return false;
+    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      VELQUIN_RETURN_IF_ERROR(ReadValue(i));
+    }
+    return true;
+  }
+
+  ValueStatus Status(std::size_t column) const override {
+    return column < status_.size() ? status_[column] : ValueStatus::kValueNull;
+  }
+  const std::string& Value(std::size_t column) const override {
+    static const std::string kEmpty;
+    return column < values_.size() ? values_[column] : kEmpty;
+  }
+
+  void Close() override {
+    if (stmt_.get() == SQL_NULL_HSTMT) return;
+    std::lock_guard<std::mutex> lock(conn_->mu);
+    stmt_.Reset();
+  }
+
+ private:
+  // Reads column `index` of the fetched row whole, in pieces when it is long.
+  velquin::Status ReadValue(std::size_t index) {
+    std::string& out = values_[index];
+    out.clear();
+    const bool binary = columns_[index].binary;
+    const SQLSMALLINT c_type = binary ? SQL_C_BINARY : SQL_C_CHAR;
+    const std::size_t terminator = binary ? 0 : 1;
+    if (piece_.size() < kPieceSize) piece_.resize(kPieceSize);
+    const auto column = static_cast<SQLUSMALLINT>(index + 1);
+    for (;;) {
+      SQLLEN indicator = 0;
+      SQLRETURN rc = SQLGetData(stmt_.get(), column, c_type, piece_.data(),
+                                static_cast<SQLLEN>(piece_.size()), &indicator);
+      if (rc == SQL_NO_DATA) break;  // every piece has been read
+      if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+      if (indicator == SQL_NULL_DATA) {
+        status_[index] = ValueStatus::kValueNull;
+        out.clear();
+        return velquin::Status::Ok();
+      }
+      const std::size_t room = piece_.size() - terminator;
+      if (indicator != SQL_NO_TOTAL && indicator >= 0 &&
+          static_cast<std::size_t>(indicator) <= room) {
+        out.append(piece_.data(), static_cast<std::size_t>(indicator));
+        break;  // the last (or only) piece
+      }
+      out.append(piece_.data(), room);
+      if (indicator != SQL_NO_TOTAL && indicator > 0) {
+        out.reserve(out.size() + static_cast<std::size_t>(indicator) - room);
+      }
+    }
+    status_[index] = ValueStatus::kValuePresent;
+    return velquin::Status::Ok();
+  }
+
+  std::shared_ptr<OdbcConnection> conn_;
+  StatementHandle stmt_;
+  std::vector<ColumnInfo> columns_;
+  std::vector<std::string> values_;
+  std::vector<ValueStatus> status_;
+  std::vector<char> piece_;
+};
+
+Result<std::unique_ptr<OdbcCursor>> RunQuery(const std::shared_ptr<OdbcConnection>& conn,
+                                             std::string_view sql) {
+  std::lock_guard<std::mutex> lock(conn->mu);
+  VELQUIN_ASSIGN_OR_RETURN(StatementHandle stmt, ExecuteLocked(*conn, sql));
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<ColumnInfo> columns, DescribeColumns(stmt.get()));
+  if (columns.empty()) stmt.Reset();
+  return std::make_unique<OdbcCursor>(conn, std::move(stmt), std::move(columns));
+}
+
+Result<std::string> ReadInfoText(OdbcConnection& conn, SQLUSMALLINT info) {
+  std::lock_guard<std::mutex> lock(conn.mu);
+  char buffer[512] = {0};
+  SQLSMALLINT length = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfo(conn.dbc, info, buffer, sizeof(buffer), &length))) {
+    return OdbcFailure(SQL_HANDLE_DBC, conn.dbc);
+  }
+  return std::string(buffer);
+}
+
+// Runs a query and returns column 1 of its first row ("" for no row or null).
+Result<std::string> QueryScalar(const std::shared_ptr<OdbcConnection>& conn, std::string_view sql) {
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<OdbcCursor> cursor, RunQuery(conn, sql));
+  VELQUIN_ASSIGN_OR_RETURN(bool has_row, cursor->MoveNext());
+  if (!has_row || cursor->Columns().empty()) return std::string();
+  return cursor->Value(0);
+}
+
+std::string ToUpper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// ---- Schema rowsets, answered from INFORMATION_SCHEMA -----------------------------------
+
+// The restriction at `index` when it is given.
+const std::optional<std::string>* Restriction(const SchemaRestrictions& r, std::size_t index) {
+  if (index >= r.size() || !r[index].has_value()) return nullptr;
+  return &r[index];
+}
+
+// "TABLE_SCHEMA = 'x'" for a given catalog; "TRUE" (every database) without
+// one. The session fills an absent catalog with its current database first,
+// so that the server opens only that database's tables.
+std::string CatalogFilter(const std::string& column, const std::optional<std::string>* catalog,
+                          bool nbe) {
+  if (catalog) return column + " = " + QuoteMySqlString(**catalog, nbe);
+  return "TRUE";
+}
+
+// The OLE DB type code of a MySQL column, from INFORMATION_SCHEMA.COLUMNS.
+constexpr std::string_view kOleDbTypeCase =
+    "CASE WHEN DATA_TYPE = 'tinyint' THEN IF(COLUMN_TYPE LIKE '%unsigned%', 17, 16) "
+    "WHEN DATA_TYPE = 'smallint' THEN IF(COLUMN_TYPE LIKE '%unsigned%', 18, 2) "
+    "WHEN DATA_TYPE IN ('mediumint', 'int') THEN IF(COLUMN_TYPE LIKE '%unsigned%', 19, 3) "
+    "WHEN DATA_TYPE = 'bigint' THEN IF(COLUMN_TYPE LIKE '%unsigned%', 21, 20) "
+    "WHEN DATA_TYPE = 'decimal' THEN 131 WHEN DATA_TYPE = 'float' THEN 4 "
+    "WHEN DATA_TYPE = 'double' THEN 5 "
+    "WHEN DATA_TYPE = 'bit' THEN IF(NUMERIC_PRECISION = 1, 11, 128) "
+    "WHEN DATA_TYPE = 'year' THEN 2 WHEN DATA_TYPE = 'date' THEN 133 "
+    "WHEN DATA_TYPE = 'time' THEN 134 WHEN DATA_TYPE IN ('datetime', 'timestamp') THEN 135 "
+    "WHEN DATA_TYPE IN ('binary', 'varbinary', 'tinyblob', 'blob', 'mediumblob', 'longblob', "
+    "'geometry', 'point', 'linestring', 'polygon', 'multipoint', 'multilinestring', "
+    "'multipolygon', 'geometrycollection') THEN 128 "
+    "ELSE 129 END";
+
+std::string TablesQuery(const SchemaRestrictions& r, bool nbe) {
+  std::string type_case =
+      "CASE TABLE_TYPE WHEN 'BASE TABLE' THEN 'TABLE' WHEN 'SYSTEM VERSIONED' THEN 'TABLE' "
+      "WHEN 'SYSTEM VIEW' THEN 'SYSTEM TABLE' ELSE TABLE_TYPE END";
+  std::string sql =
+      "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, "
+      "TABLE_NAME, " +
+      type_case +
+      " AS TABLE_TYPE, "
+      "CAST(NULL AS CHAR) AS TABLE_GUID, TABLE_COMMENT AS DESCRIPTION "
+      "FROM INFORMATION_SCHEMA.TABLES WHERE " +
+      CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
+  if (auto* name = Restriction(r, 2)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**name, nbe);
+  if (auto* type = Restriction(r, 3)) {
+    sql += " AND " + type_case + " = " + QuoteMySqlString(ToUpper(**type), nbe);
+  }
+  sql += " ORDER BY TABLE_SCHEMA, TABLE_NAME";
+  return sql;
+}
+
+std::string ColumnsQuery(const SchemaRestrictions& r, bool nbe) {
+  std::string sql =
+      "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, TABLE_NAME, "
+      "COLUMN_NAME, CAST(NULL AS CHAR) AS COLUMN_GUID, CAST(NULL AS CHAR) AS COLUMN_PROPID, "
+      "ORDINAL_POSITION, IF(COLUMN_DEFAULT IS NULL, 'False', 'True') AS COLUMN_HASDEFAULT, "
+      "COLUMN_DEFAULT, "
+      "(IF(IS_NULLABLE = 'YES', 96, 0) + "
+      "IF(DATA_TYPE LIKE '%text' OR DATA_TYPE LIKE '%blob' OR DATA_TYPE = 'json', 128, 0) + "
+      "IF(DATA_TYPE IN ('char', 'binary') OR NUMERIC_PRECISION IS NOT NULL, 16, 0) + 8) "
+      "AS COLUMN_FLAGS, "
+      "IF(IS_NULLABLE = 'YES', 'True', 'False') AS IS_NULLABLE, " +
+      std::string(kOleDbTypeCase) +
+      " AS DATA_TYPE, CAST(NULL AS CHAR) AS TYPE_GUID, CHARACTER_MAXIMUM_LENGTH, "
+      "CHARACTER_OCTET_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, "
+      "CAST(NULL AS CHAR) AS CHARACTER_SET_CATALOG, CAST(NULL AS CHAR) AS CHARACTER_SET_SCHEMA, "
+      "CHARACTER_SET_NAME, CAST(NULL AS CHAR) AS COLLATION_CATALOG, "
+      "CAST(NULL AS CHAR) AS COLLATION_SCHEMA, COLLATION_NAME, "
+      "CAST(NULL AS CHAR) AS DOMAIN_CATALOG, CAST(NULL AS CHAR) AS DOMAIN_SCHEMA, "
+      "CAST(NULL AS CHAR) AS DOMAIN_NAME, COLUMN_COMMENT AS DESCRIPTION "
+      "FROM INFORMATION_SCHEMA.COLUMNS WHERE " +
+      CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
+  if (auto* table = Restriction(r, 2)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**table, nbe);
+  if (auto* column = Restriction(r, 3)) {
+    sql += " AND COLUMN_NAME = " + QuoteMySqlString(**column, nbe);
+  }
+  sql += " ORDER BY TABLE_SCHEMA, TABLE_NAME, ORDINAL_POSITION";
+  return sql;
+}
+
+std::string IndexesQuery(const SchemaRestrictions& r, bool nbe) {
+  std::string type_case =
+      "CASE INDEX_TYPE WHEN 'BTREE' THEN 1 WHEN 'HASH' THEN 2 WHEN 'FULLTEXT' THEN 3 ELSE 4 END";
+  std::string sql =
+      "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, TABLE_NAME, "
+      "INDEX_SCHEMA AS INDEX_CATALOG, CAST(NULL AS CHAR) AS INDEX_SCHEMA, INDEX_NAME, "
+      "IF(INDEX_NAME = 'PRIMARY', 'True', 'False') AS PRIMARY_KEY, "
+      "IF(NON_UNIQUE = 0, 'True', 'False') AS `UNIQUE`, "
+      "IF(INDEX_NAME = 'PRIMARY', 'True', 'False') AS CLUSTERED, " +
+      type_case +
+      " AS TYPE, CAST(NULL AS CHAR) AS FILL_FACTOR, CAST(NULL AS CHAR) AS INITIAL_SIZE, "
+      "IF(NULLABLE = 'YES', 0, 1) AS NULLS, CAST(NULL AS CHAR) AS SORT_BOOKMARKS, "
+      "'True' AS AUTO_UPDATE, CAST(NULL AS CHAR) AS NULL_COLLATION, "
+      "SEQ_IN_INDEX AS ORDINAL_POSITION, COLUMN_NAME, CAST(NULL AS CHAR) AS COLUMN_GUID, "
+      "CAST(NULL AS CHAR) AS COLUMN_PROPID, "
+      "CASE COLLATION WHEN 'A' THEN 1 WHEN 'D' THEN 2 ELSE NULL END AS COLLATION, "
+      "CARDINALITY, CAST(NULL AS CHAR) AS PAGES, CAST(NULL AS CHAR) AS FILTER_CONDITION, "
+      "IF(INDEX_NAME = 'PRIMARY', 'True', 'False') AS INTEGRATED "
+      "FROM INFORMATION_SCHEMA.STATISTICS WHERE " +
+      CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
+  if (auto* index = Restriction(r, 2)) sql += " AND INDEX_NAME = " + QuoteMySqlString(**index, nbe);
+  if (auto* type = Restriction(r, 3))
+    sql += " AND " + type_case + " = " + QuoteMySqlString(**type, nbe);
+  if (auto* table = Restriction(r, 4)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**table, nbe);
+  sql += " ORDER BY TABLE_SCHEMA, TABLE_NAME, NON_UNIQUE, INDEX_NAME, SEQ_IN_INDEX";
+  return sql;
+}
+
+std::string CatalogsQuery(const SchemaRestrictions& r, bool nbe) {
+  std::string sql =
+      "SELECT SCHEMA_NAME AS CATALOG_NAME, CAST(NULL AS CHAR) AS DESCRIPTION "
+      "FROM INFORMATION_SCHEMA.SCHEMATA";
+  if (auto* name = Restriction(r, 0))
+    sql += " WHERE SCHEMA_NAME = " + QuoteMySqlString(**name, nbe);
+  sql += " ORDER BY SCHEMA_NAME";
+  return sql;
+}
+
+// ---- Chunked table reads -----------------------------------------------------------------
+
+// Types whose text form compares in the server exactly as the column sorts.
+bool KeysetComparable(const std::string& data_type) {
+  static const char* const kTypes[] = {"tinyint", "smallint", "mediumint", "int",    "bigint",
+                                       "decimal", "char",     "varchar",   "binary", "varbinary",
+                                       "date",    "datetime", "timestamp", "time",   "year"};
+  for (const char* t : kTypes) {
+    if (data_type == t) return true;
+  }
+  return false;
+}
+
+class ChunkedTableCursor : public QueryCursor {
+ public:
+  ChunkedTableCursor(std::shared_ptr<OdbcConnection> conn, TableReadOptions options,
+                     std::vector<std::string> key)
+      : conn_(std::move(conn)), options_(std::move(options)), key_(std::move(key)) {
+    if (options_.chunk_rows == 0) options_.chunk_rows = 1;
+  }
+
+  // Runs the first chunk so that the columns are known.
+  velquin::Status Start() { return NextChunk(); }
+
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+
+  Result<bool> MoveNext() override {
+    while (chunk_) {
+      VELQUIN_ASSIGN_OR_RETURN(bool has_row, chunk_->MoveNext());
+      if (has_row) {
+        ++rows_in_chunk_;
+        return true;
+      }
+      if (rows_in_chunk_ < options_.chunk_rows) {  // a short chunk is the last one
+        chunk_->Close();
+        chunk_.reset();
+        break;
+      }
+      // The chunk's cursor still holds its last row: the key to continue after.
+      if (!key_.empty()) {
+        last_key_.clear();
+        for (std::size_t index : key_index_) {
+          last_key_.push_back({chunk_->Value(index), chunk_->Columns()[index].binary});
+        }
+      }
+      offset_ += rows_in_chunk_;
+      VELQUIN_RETURN_IF_ERROR(NextChunk());
+    }
+    return false;
+  }
+
+  ValueStatus Status(std::size_t column) const override {
+    return chunk_ ? chunk_->Status(column) : ValueStatus::kValueNull;
+  }
+  const std::string& Value(std::size_t column) const override {
+    static const std::string kEmpty;
+    return chunk_ ? chunk_->Value(column) : kEmpty;
+  }
+  void Close() override {
+    if (chunk_) chunk_->Close();
+    chunk_.reset();
+  }
+
+ private:
+  struct KeyValue {
+    std::string text;
+    bool binary;
+  };
+
+  std::string Literal(const KeyValue& value) const {
+    return value.binary ? HexLiteral(value.text)
+                        : QuoteMySqlString(value.text, conn_->no_backslash_escapes);
+  }
+
+  // (k1 > v1) OR (k1 = v1 AND k2 > v2) OR ...
+  std::string AfterLastKey() const {
+    std::string out;
+    for (std::size_t i = 0; i < key_.size(); ++i) {
+      if (i > 0) out += " OR ";
+      out += "(";
+      for (std::size_t j = 0; j < i; ++j) {
+        out += QuoteIdentifier(key_[j]) + " = " + Literal(last_key_[j]) + " AND ";
+      }
+      out += QuoteIdentifier(key_[i]) + " > " + Literal(last_key_[i]) + ")";
+    }
+    return out;
+  }
+
+  velquin::Status NextChunk() {
+    std::string sql = "SELECT * FROM " + QuoteQualifiedName(options_.database, options_.table);
+    std::vector<std::string> conditions;
+    if (!options_.where.empty()) conditions.push_back("(" + options_.where + ")");
+    if (!key_.empty() && !last_key_.empty()) conditions.push_back("(" + AfterLastKey() + ")");
+    for (std::size_t i = 0; i < conditions.size(); ++i) {
+      sql += (i == 0 ? " WHERE " : " AND ") + conditions[i];
+    }
+    if (!key_.empty()) {
+      sql += " ORDER BY ";
+      for (std::size_t i = 0; i < key_.size(); ++i) {
+        if (i > 0) sql += ", ";
+        sql += QuoteIdentifier(key_[i]);
+      }
+      sql += " LIMIT " + std::to_string(options_.chunk_rows);
+    } else {
+      sql += " LIMIT " + std::to_string(options_.chunk_rows) + " OFFSET " + std::to_string(offset_);
+    }
+    chunk_.reset();
+    VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, sql));
+    rows_in_chunk_ = 0;
+    if (columns_.empty()) {
+      columns_ = chunk_->Columns();
+      for (const std::string& key_column : key_) {
+        auto it = std::find_if(columns_.begin(), columns_.end(), [&](const ColumnInfo& c) {
+          return ToUpper(c.name) == ToUpper(key_column);
+        });
+        if (it == columns_.end()) {
+          return velquin::Status::NotFound("key column " + key_column + " not in the result of " +
+                                           options_.table);
+        }
+        key_index_.push_back(static_cast<std::size_t>(it - columns_.begin()));
+      }
+    }
+    return velquin::Status::Ok();
+  }
+
+  std::shared_ptr<OdbcConnection> conn_;
+  TableReadOptions options_;
+  std::vector<std::string> key_;
+  std::vector<std::size_t> key_index_;
+  std::vector<KeyValue> last_key_;
+  std::vector<ColumnInfo> columns_;
+  std::unique_ptr<OdbcCursor> chunk_;
+  std::size_t rows_in_chunk_ = 0;
+  std::size_t offset_ = 0;
+};
+
+}  // namespace
+
+// ---- OdbcSession ------------------------------------------------------------------------
+
+OdbcSession::OdbcSession(std::shared_ptr<OdbcConnection> connection)
+    : connection_(std::move(connection)) {}
+
+OdbcSession::~OdbcSession() = default;
+
+Result<std::unique_ptr<OdbcSession>> OdbcSession::Connect(const std::string& connection_string,
+                                                          int login_timeout_seconds) {
+  SQLHENV env = OdbcEnvironment();
+  if (env == SQL_NULL_HENV) return Status::IOError("The ODBC environment could not be created");
+  auto conn = std::make_shared<OdbcConnection>();
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &conn->dbc))) {
+    conn->dbc = SQL_NULL_HDBC;
+    return OdbcFailure(SQL_HANDLE_ENV, env);
+  }
+  if (login_timeout_seconds > 0) {
+    SQLSetConnectAttr(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout_seconds)), 0);
+  }
+  SQLCHAR completed[1024];
+  SQLSMALLINT completed_length = 0;
+  SQLRETURN rc = SQLDriverConnect(
+      conn->dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection_string.c_str())),
+      SQL_NTS, completed, sizeof(completed), &completed_length, SQL_DRIVER_NOPROMPT);
+  if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_DBC, conn->dbc);
+  conn->connected = true;
+  VELQUIN_ASSIGN_OR_RETURN(std::string sql_mode, QueryScalar(conn, "SELECT @@SESSION.sql_mode"));
+  conn->no_backslash_escapes = ToUpper(sql_mode).find("NO_BACKSLASH_ESCAPES") != std::string::npos;
+  return std::unique_ptr<OdbcSession>(new OdbcSession(std::move(conn)));
+}
+
+Result<ExecuteOutcome> OdbcSession::Execute(std::string_view sql) {
+  std::lock_guard<std::mutex> lock(connection_->mu);
+  VELQUIN_ASSIGN_OR_RETURN(StatementHandle stmt, ExecuteLocked(*connection_, sql));
+  SQLSMALLINT columns = 0;
+  if (!SQL_SUCCEEDED(SQLNumResultCols(stmt.get(), &columns))) {
+    return OdbcFailure(SQL_HANDLE_STMT, stmt.get());
+  }
+  ExecuteOutcome outcome = columns > 0 ? ExecuteOutcome::kRowset : ExecuteOutcome::kNoRowset;
+  // Drain further results (a procedure call may return several).
+  for (int i = 0; i < 1000; ++i) {
+    SQLRETURN rc = SQLMoreResults(stmt.get());
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt.get());
+  }
+  return outcome;
+}
+
+Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenQuery(std::string_view sql) {
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<OdbcCursor> cursor, RunQuery(connection_, sql));
+  return std::unique_ptr<QueryCursor>(std::move(cursor));
+}
+
+Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenSchemaRowset(
+    SchemaRowset kind, const SchemaRestrictions& restrictions) {
+  const bool nbe = connection_->no_backslash_escapes;
+  SchemaRestrictions r = restrictions;
+  if (kind != SchemaRowset::kCatalogs) {
+    // Not given: the current database, when one is selected.
+    if (r.empty()) r.resize(1);
+    if (!r[0].has_value()) {
+      VELQUIN_ASSIGN_OR_RETURN(std::string current, CurrentCatalog());
+      if (!current.empty()) r[0] = current;
+    }
+  }
+  std::string sql;
+  switch (kind) {
+    case SchemaRowset::kTables:
+      sql = TablesQuery(r, nbe);
+      break;
+    case SchemaRowset::kColumns:
+      sql = ColumnsQuery(r, nbe);
+      break;
+    case SchemaRowset::kIndexes:
+      sql = IndexesQuery(r, nbe);
+      break;
+    case SchemaRowset::kCatalogs:
+      sql = CatalogsQuery(r, nbe);
+      break;
+  }
+  return OpenQuery(sql);
+}
+
+Result<std::string> OdbcSession::DbmsName() { return ReadInfoText(*connection_, SQL_DBMS_NAME); }
+
+Result<std::string> OdbcSession::DbmsVersion() { return ReadInfoText(*connection_, SQL_DBMS_VER); }
+
+Result<std::string> OdbcSession::DataSourceName() {
+  return ReadInfoText(*connection_, SQL_DATA_SOURCE_NAME);
+}
+
+Result<std::string> OdbcSession::CurrentCatalog() {
+  return QueryScalar(connection_, "SELECT DATABASE()");
+}
+
+std::string OdbcSession::QuoteString(std::string_view text) const {
+  return QuoteMySqlString(text, connection_->no_backslash_escapes);
+}
+
+Result<std::vector<std::string>> OdbcSession::FindKeysetColumns(std::string_view database,
+                                                                std::string_view table) {
+  const bool nbe = connection_->no_backslash_escapes;
+  std::string schema =
+      database.empty() ? std::string("DATABASE()") : QuoteMySqlString(database, nbe);
+  // Every unique index with its columns, the primary key first; for each
+  // column whether it can hold null, its type and whether it is a prefix.
+  std::string sql =
+      "SELECT s.INDEX_NAME, s.COLUMN_NAME, c.IS_NULLABLE, c.DATA_TYPE, s.SUB_PART "
+      "FROM INFORMATION_SCHEMA.STATISTICS s JOIN INFORMATION_SCHEMA.COLUMNS c "
+      "ON c.TABLE_SCHEMA = s.TABLE_SCHEMA AND c.TABLE_NAME = s.TABLE_NAME "
+      "AND c.COLUMN_NAME = s.COLUMN_NAME "
+      "WHERE s.TABLE_SCHEMA = " +
+      schema + " AND s.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
+      " AND s.NON_UNIQUE = 0 AND c.TABLE_SCHEMA = " + schema +
+      " AND c.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
+      " ORDER BY s.INDEX_NAME <> 'PRIMARY', s.INDEX_NAME, s.SEQ_IN_INDEX";
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<OdbcCursor> cursor, RunQuery(connection_, sql));
+  std::string current_index;
+  std::vector<std::string> columns;
+  bool usable = true;
+  for (;;) {
+    VELQUIN_ASSIGN_OR_RETURN(bool has_row, cursor->MoveNext());
+    const std::string index = has_row ? cursor->Value(0) : std::string();
+    if (!has_row || index != current_index) {
+      if (!current_index.empty() && usable && !columns.empty()) return columns;
+      if (!has_row) break;
+      current_index = index;
+      columns.clear();
+      usable = true;
+    }
+    columns.push_back(cursor->Value(1));
+    if (cursor->Value(2) != "NO" || !KeysetComparable(cursor->Value(3)) || !cursor->IsNull(4)) {
+      usable = false;
+    }
+  }
+  return std::vector<std::string>();
+}
+
+Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableReadOptions& options,
+                                                                  TableReadMode* mode) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<std::string> key,
+                           FindKeysetColumns(options.database, options.table));
+  if (mode) *mode = key.empty() ? TableReadMode::kOffset : TableReadMode::kKeyset;
+  auto cursor = std::make_unique<ChunkedTableCursor>(connection_, options, std::move(key));
+  VELQUIN_RETURN_IF_ERROR(cursor->Start());
+  return std::unique_ptr<QueryCursor>(std::move(cursor));
+}
+
+}  // namespace velquin

@@ -1,0 +1,82 @@
+// Key builders: the primary key, the other indexes and the foreign keys of a
+// migrated table, as Jet statements built from the rows of MySQL's own
+// catalogue queries. The queries are below; the rows come from the source
+// session (or from a test). Names are taken exactly as the server returns
+// them; to rename (names Access cannot hold), rename them in the rows first.
+//
+// Mended from the historical builders: unique indexes stay unique; only the
+// indexes of this table of this database are read, and none is dropped for
+// its name; composite keys stay whole, in their column order; ON DELETE /
+// ON UPDATE CASCADE and SET NULL are carried; every name is quoted.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "migrate/source_rows.h"
+
+namespace velquin {
+
+// The statements for one builder.
+struct KeySql {
+  std::vector<std::string> statements;  // each one Jet statement, without ";"
+  std::vector<std::string> notes;       // what was not carried, and why
+  // The statements joined by ";\n", with a final "\n" ("" when there is none):
+  // the form written into the table's script file.
+  std::string Text() const;
+};
+
+// "SHOW INDEX FROM `db`.`t`": rows of Table, Non_unique, Key_name,
+// Seq_in_index, Column_name, Collation, Cardinality, Sub_part, Packed, Null,
+// Index_type, ... (the same first eleven columns on MySQL 5.7/8.0 and MariaDB).
+std::string ShowIndexQuery(std::string_view database, std::string_view table);
+
+// The foreign keys of this table of this database: rows of CONSTRAINT_NAME,
+// COLUMN_NAME, REFERENCED_TABLE_SCHEMA, REFERENCED_TABLE_NAME,
+// REFERENCED_COLUMN_NAME, ORDINAL_POSITION, UPDATE_RULE, DELETE_RULE,
+// ordered by constraint and column position.
+std::string ForeignKeyQuery(std::string_view database, std::string_view table);
+
+// A unique key (the primary key included) with its columns in key order.
+struct UniqueKey {
+  std::string name;
+  std::vector<std::string> columns;
+};
+// The unique keys among SHOW INDEX rows (indexes on expressions left out).
+Result<std::vector<UniqueKey>> UniqueKeys(const SourceRows& show_index_rows);
+
+// Access compares text keys without regard to case and trailing blanks, so a
+// unique key whose values differ only so (possible under a _bin, _cs or
+// NO PAD collation) cannot be unique in Access: its rows would be refused.
+// This query returns a row when the table holds such values for `columns`
+// (rows with a NULL in the key left out: they never collide), none otherwise.
+std::string UniqueKeyClashQuery(std::string_view database, std::string_view table,
+                                const std::vector<std::string>& columns);
+
+// "ALTER TABLE `t` add PRIMARY KEY (`a`, `b`)" from the SHOW INDEX rows;
+// no statement when the table has no primary key. When `key_clashes` (the
+// clash query found values Access would take as duplicates), a plain index
+// "PrimaryKey" is built instead, with a note, so that no row is refused.
+Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show_index_rows,
+                                  bool key_clashes = false);
+
+// "CREATE [UNIQUE] INDEX `name` ON `t` (`a`, `b` DESC)" for every index but
+// the primary key. FULLTEXT and SPATIAL indexes, indexes on expressions and
+// indexes of more than 10 columns have no Access equivalent: they are left
+// out with a note. A prefix index (`c`(10)) is built on the whole column.
+// Unique indexes named in `clashing_keys` (see UniqueKeyClashQuery) are built
+// as plain indexes, with a note.
+Result<KeySql> BuildIndexSql(std::string_view table, const SourceRows& show_index_rows,
+                             const std::vector<std::string>& clashing_keys = {});
+
+// "Alter Table `t` ADD CONSTRAINT `fk` FOREIGN KEY (`a`, `b`)\n REFERENCES
+// `p`(`x`, `y`) [ON UPDATE CASCADE|SET NULL] [ON DELETE CASCADE|SET NULL]"
+// from the ForeignKeyQuery rows. RESTRICT and NO ACTION are what Access does
+// anyway; SET DEFAULT does not exist in Access (noted, key built without it);
+// a key referencing another database is not built (noted).
+Result<KeySql> BuildForeignKeySql(std::string_view database, std::string_view table,
+                                  const SourceRows& foreign_key_rows);
+
+}  // namespace velquin

@@ -1,0 +1,74 @@
+#include "migrate/sql_text.h"
+
+#include <algorithm>
+
+namespace velquin {
+
+std::string QuoteMySqlName(std::string_view name) {
+  std::string out = "`";
+  for (char c : name) {
+    out += c;
+    if (c == '`') out += '`';
+  }
+  out += '`';
+  return out;
+}
+
+std::string QuoteMySqlString(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    switch (c) {
+      case '\0':
+        out += "\\0";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\x1a':
+        out += "\\Z";
+        break;
+      default:
+        out += c;
+    }
+  }
+  out += '\'';
+  return out;
+}
+
+Result<std::string> QuoteJetName(std::string_view name) {
+  if (name.find('`') == std::string_view::npos) return "`" + std::string(name) + "`";
+  if (name.find_first_of("[]") == std::string_view::npos) return "[" + std::string(name) + "]";
+  return Status::InvalidArgument("the name \"" + std::string(name) +
+                                 "\" holds both a back quote and a bracket and cannot be "
+                                 "written in an Access statement");
+}
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    auto lx = (x >= 'A' && x <= 'Z') ? x - 'A' + 'a' : x;
+    auto ly = (y >= 'A' && y <= 'Z') ? y - 'A' + 'a' : y;
+    return static_cast<unsigned char>(lx) < static_cast<unsigned char>(ly);
+  });
+}
+
+}  // namespace velquin

@@ -1,0 +1,51 @@
+// TaskOperations: the database operations the task routines sequence. The
+// real implementation (over the sessions, the migration pipeline, backup and
+// the catalogue trees) is plugged in by the application; tests use doubles.
+//
+// Sessions are not passed: an implementation looks up the controller's
+// current session for the side at each call, so a reconnect made by one
+// step (SwitchTargetDatabase may reconnect) is seen by the following steps.
+// Implementations report their own failures as output lines; they should
+// not throw, but a routine turns an escaped exception into a failure.
+#pragma once
+
+#include <string>
+
+namespace velquin {
+
+enum class Side { kSource = 0, kTarget = 1 };
+
+class TaskOperations {
+ public:
+  virtual ~TaskOperations() = default;
+
+  // Points the target connection at the database; reports success always in
+  // practice, the result is not used.
+  virtual bool SwitchTargetDatabase(const std::string& target_database) = 0;
+  // True when the Access database file was created (on the target side).
+  virtual bool CreateAccessDatabase(const std::string& database) = 0;
+  // True when the source session now uses the database.
+  virtual bool SelectDatabase(const std::string& database, Side side) = 0;
+  // True when the statement ran on that side's session (report flag 0: no
+  // result line).
+  virtual bool ExecuteStatement(Side side, const std::string& statement) = 0;
+  // Sets the current database name of that side's tree.
+  virtual void SetTreeCurrentDatabase(Side side, const std::string& database) = 0;
+
+  // The migration pipeline; each reports its own lines.
+  virtual void ConvertDatabaseTables(const std::string& source_database) = 0;
+  virtual void ConvertDatabaseViews(const std::string& source_database) = 0;
+  virtual void MigrateTable(const std::string& source_database, const std::string& table) = 0;
+  virtual bool MigrateView(const std::string& source_database, const std::string& view) = 0;
+
+  // Backup of target objects.
+  virtual void BackupDatabaseTables(const std::string& target_database) = 0;
+  virtual void BackupDatabaseViews(const std::string& target_database) = 0;
+  virtual bool BackupTable(const std::string& target_database, const std::string& table) = 0;
+  virtual bool BackupView(const std::string& target_database, const std::string& view) = 0;
+
+  // Re-lists the target catalogue into the target tree.
+  virtual void RefillTargetTree() = 0;
+};
+
+}  // namespace velquin

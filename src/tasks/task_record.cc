@@ -1,0 +1,49 @@
+#include "tasks/task_record.h"
+
+namespace velquin {
+
+TaskType TaskTypeOf(TaskKind kind) {
+  switch (kind) {
+    case TaskKind::kBackupDatabaseObjects:
+    case TaskKind::kBackupObject:
+      return TaskType::kBackup;
+    default:
+      return TaskType::kMigration;
+  }
+}
+
+const char* TaskTypeName(TaskType type) {
+  switch (type) {
+    case TaskType::kMigration:
+      return "MIGRATION";
+    case TaskType::kBackup:
+      return "BACKUP";
+  }
+  return "";
+}
+
+const char* TaskKindName(TaskKind kind) {
+  switch (kind) {
+    case TaskKind::kCloneDatabase:
+      return "CloneDatabase";
+    case TaskKind::kConvertDatabase:
+      return "ConvertDatabase";
+    case TaskKind::kConvertTables:
+      return "ConvertTables";
+    case TaskKind::kConvertViews:
+      return "ConvertViews";
+    case TaskKind::kConvertTable:
+      return "ConvertTable";
+    case TaskKind::kConvertView:
+      return "ConvertView";
+    case TaskKind::kBackupDatabaseObjects:
+      return "BackupDatabaseObjects";
+    case TaskKind::kBackupObject:
+      return "BackupObject";
+  }
+  return "";
+}
+
+bool IsKnownTaskKind(TaskKind kind) { return *TaskKindName(kind) != '\0'; }
+
+}  // namespace velquin

@@ -1,0 +1,190 @@
+// Chunked table reads: every row exactly once, in key order when there is a
+// usable key, across chunk boundaries, with conditions and awkward keys.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "db/odbc_session.h"
+#include "db/sql_quote.h"
+#include "mysql_test_support.h"
+
+namespace velquin {
+namespace {
+
+using testing::TestDatabase;
+
+class TableReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto server = testing::MySqlFromEnv();
+    if (!server || testing::MariaDbDriverLibrary().empty()) {
+      GTEST_SKIP() << "VELQUIN_MYSQL_* not set or no MariaDB Connector/ODBC";
+    }
+    db_ = TestDatabase::Create(*server, "vq_reader");
+    ASSERT_NE(db_, nullptr);
+  }
+
+  // Reads the whole table through OpenTableReader; each row as its columns
+  // joined by '|' (null as "<null>").
+  std::vector<std::string> ReadTable(const std::string& table, std::size_t chunk_rows,
+                                     TableReadMode* mode, const std::string& where = "",
+                                     const std::string& database = "") {
+    TableReadOptions options;
+    options.database = database;
+    options.table = table;
+    options.where = where;
+    options.chunk_rows = chunk_rows;
+    std::vector<std::string> rows;
+    auto cursor = db_->session().OpenTableReader(options, mode);
+    EXPECT_TRUE(cursor.ok()) << cursor.status().ToString();
+    if (!cursor.ok()) return rows;
+    for (;;) {
+      auto next = (*cursor)->MoveNext();
+      EXPECT_TRUE(next.ok()) << next.status().ToString();
+      if (!next.ok() || !*next) break;
+      std::string row;
+      for (std::size_t i = 0; i < (*cursor)->Columns().size(); ++i) {
+        if (i) row += "|";
+        row += (*cursor)->IsNull(i) ? "<null>" : (*cursor)->Value(i);
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  std::unique_ptr<TestDatabase> db_;
+};
+
+TEST_F(TableReaderTest, IntegerKeyAcrossChunkBoundaries) {
+  db_->Exec("CREATE TABLE n (id INT PRIMARY KEY, v VARCHAR(10))");
+  db_->Exec("INSERT INTO n SELECT seq, CONCAT('v', seq) FROM seq_1_to_1000");
+  for (std::size_t chunk : {64u, 100u, 1000u, 1001u, 1u}) {
+    TableReadMode mode = TableReadMode::kOffset;
+    auto rows = ReadTable("n", chunk, &mode);
+    EXPECT_EQ(mode, TableReadMode::kKeyset);
+    ASSERT_EQ(rows.size(), 1000u) << "chunk " << chunk;
+    for (int i = 0; i < 1000; ++i) {
+      ASSERT_EQ(rows[i], std::to_string(i + 1) + "|v" + std::to_string(i + 1)) << chunk;
+    }
+  }
+}
+
+TEST_F(TableReaderTest, CompositeTextKeyWithQuotesBackslashesAndUnicode) {
+  db_->Exec("CREATE TABLE c (name VARCHAR(20) NOT NULL, n INT NOT NULL, PRIMARY KEY (name, n))");
+  const char* names[] = {"a", "B", "it's", "back\\slash", "é", "日本", "😀", "Z", "q\"q", "`"};
+  std::set<std::string> expected;
+  for (const char* name : names) {
+    for (int n = 1; n <= 3; ++n) {
+      db_->Exec("INSERT INTO c VALUES (" + db_->session().QuoteString(name) + ", " +
+                std::to_string(n) + ")");
+      expected.insert(std::string(name) + "|" + std::to_string(n));
+    }
+  }
+  for (std::size_t chunk : {1u, 2u, 3u, 7u, 100u}) {
+    TableReadMode mode = TableReadMode::kOffset;
+    auto rows = ReadTable("c", chunk, &mode);
+    EXPECT_EQ(mode, TableReadMode::kKeyset);
+    EXPECT_EQ(rows.size(), expected.size()) << "chunk " << chunk;
+    EXPECT_EQ(std::set<std::string>(rows.begin(), rows.end()), expected) << "chunk " << chunk;
+  }
+}
+
+TEST_F(TableReaderTest, BinaryKeyWithZeroBytes) {
+  db_->Exec("CREATE TABLE b (k VARBINARY(8) PRIMARY KEY, v INT)");
+  std::set<std::string> expected;
+  for (int i = 0; i < 20; ++i) {
+    std::string key("\0\0", 2);
+    key.push_back(static_cast<char>(i * 13));
+    key.append(static_cast<std::size_t>(i % 3), '\0');
+    db_->Exec("INSERT INTO b VALUES (" + HexLiteral(key) + ", " + std::to_string(i) + ")");
+    expected.insert(key + "|" + std::to_string(i));
+  }
+  TableReadMode mode = TableReadMode::kOffset;
+  auto rows = ReadTable("b", 3, &mode);
+  EXPECT_EQ(mode, TableReadMode::kKeyset);
+  EXPECT_EQ(rows.size(), 20u);
+  EXPECT_EQ(std::set<std::string>(rows.begin(), rows.end()), expected);
+}
+
+TEST_F(TableReaderTest, KeyChoice) {
+  struct Case {
+    const char* ddl;
+    TableReadMode mode;
+    std::vector<std::string> key;
+  } cases[] = {
+      {"CREATE TABLE k1 (a INT, b INT)", TableReadMode::kOffset, {}},
+      {"CREATE TABLE k2 (a INT, b INT, UNIQUE KEY (a))", TableReadMode::kOffset, {}},
+      {"CREATE TABLE k3 (a INT, b INT NOT NULL, UNIQUE KEY u (b))", TableReadMode::kKeyset, {"b"}},
+      {"CREATE TABLE k4 (f DOUBLE PRIMARY KEY)", TableReadMode::kOffset, {}},
+      {"CREATE TABLE k5 (e ENUM('x','y') PRIMARY KEY)", TableReadMode::kOffset, {}},
+      {"CREATE TABLE k6 (t VARCHAR(200) NOT NULL, UNIQUE KEY (t(10)))", TableReadMode::kOffset, {}},
+      {"CREATE TABLE k7 (a INT NOT NULL, b DATE NOT NULL, c INT NOT NULL, PRIMARY KEY (b, a), "
+       "UNIQUE KEY (c))",
+       TableReadMode::kKeyset,
+       {"b", "a"}},
+  };
+  int i = 0;
+  for (const auto& c : cases) {
+    db_->Exec(c.ddl);
+    const std::string table = "k" + std::to_string(++i);
+    auto key = db_->session().FindKeysetColumns("", table);
+    ASSERT_TRUE(key.ok()) << key.status().ToString();
+    EXPECT_EQ(*key, c.key) << c.ddl;
+    TableReadMode mode =
+        c.mode == TableReadMode::kKeyset ? TableReadMode::kOffset : TableReadMode::kKeyset;
+    ReadTable(table, 10, &mode);
+    EXPECT_EQ(mode, c.mode) << c.ddl;
+  }
+}
+
+TEST_F(TableReaderTest, WithoutKeyEveryRowOnceIncludingDuplicates) {
+  db_->Exec("CREATE TABLE d (a INT, b VARCHAR(5))");
+  db_->Exec("INSERT INTO d SELECT seq % 7, 'x' FROM seq_1_to_250");
+  TableReadMode mode = TableReadMode::kKeyset;
+  auto rows = ReadTable("d", 16, &mode);
+  EXPECT_EQ(mode, TableReadMode::kOffset);
+  ASSERT_EQ(rows.size(), 250u);
+  std::multiset<std::string> got(rows.begin(), rows.end());
+  EXPECT_EQ(got.count("0|x"), 35u);  // 7, 14, ..., 245
+  EXPECT_EQ(got.count("1|x"), 36u);  // 1, 8, ..., 246
+}
+
+TEST_F(TableReaderTest, ConditionAppliesToEveryChunk) {
+  db_->Exec("CREATE TABLE w (id INT PRIMARY KEY, grp VARCHAR(5))");
+  db_->Exec("INSERT INTO w SELECT seq, IF(seq % 3 = 0, 'yes', 'no') FROM seq_1_to_300");
+  TableReadMode mode;
+  auto rows = ReadTable("w", 7, &mode, "grp = 'yes' OR id = 1");
+  ASSERT_EQ(rows.size(), 101u);
+  EXPECT_EQ(rows.front(), "1|no");
+  EXPECT_EQ(rows.back(), "300|yes");
+  // A condition with OR keeps its meaning next to the key condition.
+  for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_NE(rows[i].find("|yes"), std::string::npos);
+}
+
+TEST_F(TableReaderTest, AwkwardNamesOtherDatabaseAndEmptyTables) {
+  const std::string other = testing::UniqueName("vq other.db`");
+  db_->Exec("CREATE DATABASE " + QuoteIdentifier(other));
+  const std::string table = "we.ird `t' \"x\"";
+  db_->Exec("CREATE TABLE " + QuoteQualifiedName(other, table) +
+            " (`key col` INT PRIMARY KEY, `select` VARCHAR(5))");
+  db_->Exec("INSERT INTO " + QuoteQualifiedName(other, table) + " VALUES (1, 'a'), (2, NULL)");
+  TableReadMode mode;
+  auto rows = ReadTable(table, 1, &mode, "", other);
+  EXPECT_EQ(mode, TableReadMode::kKeyset);
+  EXPECT_EQ(rows, (std::vector<std::string>{"1|a", "2|<null>"}));
+
+  db_->Exec("CREATE TABLE e (id INT PRIMARY KEY)");
+  TableReadOptions options;
+  options.table = "e";
+  auto cursor = db_->session().OpenTableReader(options);
+  ASSERT_TRUE(cursor.ok());
+  EXPECT_EQ((*cursor)->Columns().size(), 1u);
+  EXPECT_FALSE(*(*cursor)->MoveNext());
+  db_->Exec("DROP DATABASE " + QuoteIdentifier(other));
+
+  options.table = "no such table";
+  EXPECT_FALSE(db_->session().OpenTableReader(options).ok());
+}
+
+}  // namespace
+}  // namespace velquin
