@@ -139,6 +139,47 @@ TEST_F(MdbCommandsTest, CreateTablesAndSchema) {
   EXPECT_EQ(Run({"mdb", "tables", db}).out, "Items\n");
 }
 
+TEST_F(MdbCommandsTest, NotNullColumnsShowInSchemaAndRefuseNull) {
+  std::string db = MakeDatabase();
+  {
+    auto d = jet::Database::Open(db);
+    ASSERT_TRUE(d.ok());
+    jet::TableSpec t;
+    t.name = "People";
+    jet::ColumnSpec id, name, nick;
+    id.name = "id";
+    id.type = jet::ColumnType::kLong;
+    id.auto_increment = true;
+    name.name = "name";
+    name.type = jet::ColumnType::kText;
+    name.size = 30;
+    name.not_null = true;
+    nick.name = "nick";
+    nick.type = jet::ColumnType::kText;
+    nick.size = 30;
+    t.columns = {id, name, nick};
+    ASSERT_TRUE((*d)->CreateTable(t).ok());
+  }
+  auto schema = Run({"mdb", "schema", db, "People"});
+  EXPECT_EQ(schema.code, 0) << schema.err;
+  EXPECT_EQ(schema.out,
+            "CREATE TABLE [People] (\n"
+            "  [id] COUNTER,\n"
+            "  [name] TEXT(30) NOT NULL,\n"
+            "  [nick] TEXT(30)\n"
+            ");\n");
+  // Without a header the columns are in table order; the AutoNumber column
+  // takes the next number when its field is empty.
+  Write("people.csv", ",Ann,\n,,nobody\n5,\"\",empty name\n,Bob,b\n");
+  auto r = Run({"mdb", "import", "--no-header", db, "People", Path("people.csv")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("people.csv:2: row refused: column \"name\" cannot be NULL"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Run({"mdb", "export", db, "People"}).out,
+            "id,name,nick\r\n1,Ann,\r\n5,\"\",empty name\r\n6,Bob,b\r\n");
+}
+
 TEST_F(MdbCommandsTest, ErrorsAreMessagesWithExitCodes) {
   std::string db = MakeDatabase();
   Write("junk.mdb", std::string(8192, 'x'));
