@@ -201,6 +201,20 @@ int RecordReader::Get() {
 void RecordReader::Unget(int c) { pushed_ = c; }
 
 Result<bool> RecordReader::Next(Record* record) {
+  if (line_ == 1 && !bom_checked_) {
+    // A UTF-8 byte order mark (as spreadsheet programs write) is not data.
+    bom_checked_ = true;
+    int a = Get();
+    if (a == 0xEF) {
+      int b = Get();
+      int c = b == 0xBB ? Get() : EOF;
+      if (b != 0xBB || c != 0xBF) {
+        return Status::InvalidArgument("line 1: the file starts with a broken byte order mark");
+      }
+    } else {
+      Unget(a);
+    }
+  }
   return format_ == TextFormat::kCsv ? NextCsv(record) : NextTsv(record);
 }
 

@@ -34,7 +34,8 @@ enum class TextFormat { kCsv, kTsv };
 // an empty unquoted field is NULL and "" is an empty string. Tab-separated
 // text follows the MySQL client: one record per line, fields split at tabs,
 // \N is NULL, and \0 \b \n \r \t \Z \\ are escapes (a backslash before any
-// other character stands for that character).
+// other character stands for that character). A UTF-8 byte order mark at the
+// start is skipped.
 class RecordReader {
  public:
   RecordReader(TextFormat format, std::FILE* in) : format_(format), in_(in) {}
@@ -58,6 +59,7 @@ class RecordReader {
   std::FILE* in_;
   int pushed_ = -2;  // one character of look-ahead; -2 = none
   std::uint64_t line_ = 1;
+  bool bom_checked_ = false;
 };
 
 // Converts a text field into a value for `column`; NULL stays NULL.

@@ -89,6 +89,24 @@ TEST(TsvReaderTest, MySqlClientEscapesAndNull) {
   EXPECT_EQ(recs[5].line, 6u);
 }
 
+TEST(CsvReaderTest, ByteOrderMarkIsNotData) {
+  std::vector<std::string> errors;
+  auto recs = ReadAll(TextFormat::kCsv, "\xEF\xBB\xBFid,name\n1,x\n", &errors);
+  EXPECT_TRUE(errors.empty());
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[0].fields[0], Field("id"));
+  EXPECT_EQ(recs[1].line, 2u);
+  // Only at the start: elsewhere the bytes are text.
+  recs = ReadAll(TextFormat::kTsv,
+                 "a\n\xEF\xBB\xBF"
+                 "b\n",
+                 &errors);
+  ASSERT_EQ(recs.size(), 2u);
+  EXPECT_EQ(recs[1].fields[0], Field("\xEF\xBB\xBF"
+                                     "b"));
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST(TsvReaderTest, CrLfLineEndsAndMissingFinalNewline) {
   std::vector<std::string> errors;
   auto recs = ReadAll(TextFormat::kTsv, "1\tx\r\n2\ty", &errors);
