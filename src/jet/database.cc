@@ -710,7 +710,7 @@ Result<std::unique_ptr<RowCursor>> Database::Scan(std::string_view table) {
 Status Database::Flush() {
   if (read_only()) return Status::Ok();
   VELQUIN_RETURN_IF_ERROR(pages_->Flush());
-  return Status::Ok();
+  return pages_->Sync();
 }
 
 Result<bool> RowCursor::Next(std::vector<Value>* row) { return cursor_->Next(row); }
@@ -742,7 +742,7 @@ Status BulkWriter::Finish() {
   if (finished_) return Status::Ok();
   finished_ = true;
   VELQUIN_RETURN_IF_ERROR(writer_->Commit());
-  return db_->pages_->Flush();
+  return db_->Flush();
 }
 
 }  // namespace velquin::jet
