@@ -1,0 +1,59 @@
+// A writer for the crash test: creates tables and fills them, printing a
+// marker after each step is complete. The test kills it at random moments.
+//
+//   jet_crash_writer FILE.mdb
+//
+// Markers (one a line, flushed at once): "ready" once the database exists,
+// "created T" when table T exists, "done T ROWS" when its rows are all
+// written, "dropped T" when it is gone.
+#include <cstdio>
+
+#include "crash_rows.h"
+
+using namespace velquin::jet;
+
+namespace {
+
+void Mark(const std::string& text) {
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+int Die(const velquin::Status& s) {
+  std::fprintf(stderr, "jet_crash_writer: %s\n", s.ToString().c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: jet_crash_writer FILE.mdb\n");
+    return 2;
+  }
+  auto db = Database::Create(argv[1]);
+  if (!db.ok()) return Die(db.status());
+  Mark("ready");
+  for (int t = 0; t < crash::kTables; ++t) {
+    if (auto s = (*db)->CreateTable(crash::Spec(t)); !s.ok()) return Die(s);
+    Mark("created " + crash::TableName(t));
+    if (crash::SingleInserts(t)) {
+      for (int i = 0; i < crash::RowsOf(t); ++i) {
+        if (auto s = (*db)->Insert(crash::TableName(t), crash::Row(t, i)); !s.ok()) return Die(s);
+      }
+    } else {
+      auto w = (*db)->BulkAppend(crash::TableName(t), 97);
+      if (!w.ok()) return Die(w.status());
+      for (int i = 0; i < crash::RowsOf(t); ++i) {
+        if (auto s = (*w)->Append(crash::Row(t, i)); !s.ok()) return Die(s);
+      }
+      if (auto s = (*w)->Finish(); !s.ok()) return Die(s);
+    }
+    Mark("done " + crash::TableName(t) + " " + std::to_string(crash::RowsOf(t)));
+    if (t == 3) {
+      if (auto s = (*db)->DropTable(crash::TableName(1)); !s.ok()) return Die(s);
+      Mark("dropped " + crash::TableName(1));
+    }
+  }
+  return 0;
+}
