@@ -152,6 +152,31 @@ class Database {
                                                  std::uint64_t commit_every = 20000);
   Result<std::unique_ptr<RowCursor>> Scan(std::string_view table);
 
+  // --- Indexes on tables that may hold rows (database_objects.cc) ---
+  // Adds an index: the table is rebuilt with its rows, the old indexes and
+  // the new one; a duplicate in a unique index refuses the whole change and
+  // leaves the table as it was. Column numbers as in IndexSpec.
+  Status CreateIndex(std::string_view table, const IndexSpec& index);
+  // Removes an index (the table is rebuilt the same way).
+  Status DropIndex(std::string_view table, std::string_view index);
+  // The table as a specification (columns, NOT NULL as known, indexes).
+  Result<TableSpec> TableSpecOf(std::string_view table);
+
+  // --- Saved queries (views): MSysObjects type 5 + MSysQueries rows ---
+  // Names of the saved queries, in catalogue order.
+  std::vector<std::string> ListQueries() const;
+  // True when `name` is a saved query (case-insensitive).
+  bool IsQuery(std::string_view name) const;
+  // True when a table or a query has this name (they share one namespace).
+  bool NameInUse(std::string_view name) const;
+  // Stores a query: `rows` are whole MSysQueries rows (one value per column,
+  // column-number order); their ObjectId (column 0) is set here.
+  Status CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows);
+  // Removes the query's MSysQueries rows and then its MSysObjects row.
+  Status DropQuery(std::string_view name);
+  // The MSysQueries rows of a query, in stored order.
+  Result<std::vector<std::vector<Value>>> QueryRows(std::string_view name);
+
   // Writes pending engine state (the global usage map) and syncs the file.
   Status Flush();
 
@@ -181,6 +206,8 @@ class Database {
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
   Status RebuildCatalogIndexes(PageNumber tdef_page);
   Status CheckNotNull(const std::string& table, const TableDef& def, const std::vector<Value>& row);
+  Status RebuildTable(const std::string& table, TableSpec spec);
+  const Object* FindObject(std::string_view name, std::int16_t type) const;
   double Now() const;
 
   std::unique_ptr<PageFile> pages_;
