@@ -458,6 +458,32 @@ Status TranslateEngineError(const Status& s, std::string_view table) {
 
 }  // namespace
 
+std::string ValueText(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::kNull: return "";
+    case ValueKind::kBool: return v.bool_value() ? "True" : "False";
+    case ValueKind::kBinary: {
+      const auto& b = v.binary_value();
+      return std::string(b.begin(), b.end());
+    }
+    case ValueKind::kCurrency: case ValueKind::kDecimal: {
+      std::string s = v.ToString();
+      if (s.find('.') != std::string::npos) {
+        while (s.back() == '0') s.pop_back();
+        if (s.back() == '.') s.pop_back();
+      }
+      if (s == "-0") s = "0";
+      return s;
+    }
+    case ValueKind::kDateTime: {
+      std::string s = v.ToString();
+      if (s.size() > 10 && s.substr(10) == " 00:00:00") s.resize(10);
+      return s;
+    }
+    default: return v.ToString();
+  }
+}
+
 std::string TableExistsMessage(std::string_view table) {
   return "Table '" + std::string(table) + "' already exists.";
 }

@@ -83,6 +83,12 @@ class Executor {
   std::map<std::string, TableInfo> tables_;  // by lower-case name
 };
 
+// A value as text, the way the Jet provider converts it for a reader:
+// booleans "True"/"False", whole currency and decimals without trailing
+// zeros after the point, dates "YYYY-MM-DD HH:MM:SS" (the date alone at
+// midnight), GUIDs in braces, binary values as their raw bytes. NULL is "".
+std::string ValueText(const Value& v);
+
 // Access's texts for the failures the executor reports.
 std::string TableExistsMessage(std::string_view table);
 std::string NoSuchInputMessage(std::string_view name);
