@@ -87,16 +87,14 @@ std::uint32_t JetColumnFlags(const jet::ColumnInfo& c) {
   // DBCOLUMNFLAGS: 0x02 MAYDEFER, 0x08 WRITEUNKNOWN, 0x10 ISFIXEDLENGTH,
   // 0x20 ISNULLABLE, 0x40 MAYBENULL, 0x80 ISLONG. The Jet provider reports
   // AutoNumber and Yes/No columns as never null (flags 24).
+  if (c.auto_increment || c.type == ColumnType::kBool) return 0x10 | 0x08;
   std::uint32_t f = 0x02 | 0x08;
   const bool long_value = c.type == ColumnType::kMemo || c.type == ColumnType::kOle;
   const bool variable = c.type == ColumnType::kText || c.type == ColumnType::kBinary || long_value;
   if (!variable) f |= 0x10;
   if (long_value) f |= 0x80;
-  const bool never_null = c.auto_increment || c.type == ColumnType::kBool;
-  if (!never_null) {
-    f |= 0x40;
-    if (!c.not_null) f |= 0x20;
-  }
+  f |= 0x40;
+  if (!c.not_null) f |= 0x20;
   return f;
 }
 
@@ -193,7 +191,7 @@ Result<std::unique_ptr<QueryCursor>> JetSession::OpenSchemaRowset(
         if (Excluded(r, 3, c.name)) continue;
         std::optional<std::string> max_len, octets, precision, scale, dt_precision;
         switch (c.type) {
-          case ColumnType::kText: max_len = Int(c.size / 2 ? c.size / 2 : 255); break;
+          case ColumnType::kText: max_len = Int(c.size ? c.size : 255); break;
           case ColumnType::kBinary: max_len = Int(c.size); break;
           case ColumnType::kMemo: max_len = Int(536870910); break;
           case ColumnType::kOle: max_len = Int(1073741823); break;
