@@ -4,14 +4,20 @@
 
 #include "base/version.h"
 #include "cli/log_options.h"
+#include "cli/mdb_sql_commands.h"
 
 int main(int argc, char** argv) {
   CLI::App app{velquin::ProductLine(), "velquin"};
   app.set_version_flag("--version", velquin::ProductLine());
   app.require_subcommand(0, 1);
   velquin::RegisterLogOptions(app);
+  auto* mdb = app.add_subcommand("mdb", "Work with Access (.mdb) database files");
+  mdb->require_subcommand(1);
+  velquin::RegisterMdbSqlCommands(*mdb);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
