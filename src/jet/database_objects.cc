@@ -40,10 +40,9 @@ Result<TableSpec> Database::TableSpecOf(std::string_view table) {
   VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, page));
   TableSpec spec;
   spec.name = o->name;
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
   std::vector<bool> nn;
-  for (const auto& [p, flags] : not_null_) {
-    if (p == page) nn = flags;
-  }
+  for (const auto& c : info.columns) nn.push_back(c.not_null);
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     ColumnSpec cs;
@@ -183,7 +182,7 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
   }
   VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(qpage));
   VELQUIN_RETURN_IF_ERROR(
-      AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery, 0, kAdminOwner));
+      AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery, 0, kAdminOwner, {}));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(id));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
