@@ -1,5 +1,5 @@
 // Indexes added to or removed from tables that hold rows, and saved queries
-// (views) in the catalogue. Rules [CAT-9] (saved queries) and [IDX-ADD]
+// (views) in the catalogue. Rules [CAT-10] (saved queries) and [CAT-11]
 // (index changes by table rebuild) in docs/jet4-format.md.
 #include <algorithm>
 
@@ -87,7 +87,7 @@ Status Database::RebuildTable(const std::string& table, TableSpec spec) {
   const std::string name = o->name;
   const PageNumber old_page = static_cast<PageNumber>(o->id);
   VELQUIN_ASSIGN_OR_RETURN(TableDef old_def, ReadTableDef(*pages_, old_page));
-  // [IDX-ADD] The new table is built under a temporary name, filled with the
+  // [CAT-11] The new table is built under a temporary name, filled with the
   // rows in their order and only then put in the old one's place: a refused
   // row (a duplicate key) drops the copy and leaves the table untouched.
   std::string temp = "~TMPIDX" + std::to_string(old_page);
@@ -163,7 +163,7 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
   const Object* q = FindTable("MSysQueries");
   if (!q) return Status::NotSupported("the database has no MSysQueries table");
   const PageNumber qpage = static_cast<PageNumber>(q->id);
-  // [CAT-9] Query Ids are synthetic and negative, below every Id in use, so
+  // [CAT-10] Query Ids are synthetic and negative, below every Id in use, so
   // they never meet a table's Id (its definition page).
   std::int32_t id = -1;
   for (const auto& o : objects_) id = std::min(id, o.id - 1);
