@@ -29,7 +29,8 @@ double Seconds(Clock::time_point since) {
 
 // Names in a scattered order, so the text index takes inserts everywhere.
 std::string NameOf(long i) {
-  return "Customer " + std::to_string((static_cast<unsigned long long>(i) * 2654435761ull) % 10000019ull);
+  return "Customer " +
+         std::to_string((static_cast<unsigned long long>(i) * 2654435761ull) % 10000019ull);
 }
 
 TableSpec Spec() {
@@ -81,7 +82,8 @@ int main(int argc, char** argv) {
     Check((*db)->CreateTable(Spec()), "create table");
     auto start = Clock::now();
     for (long i = 0; i < rows; ++i) {
-      Check((*db)->Insert("people", {Value::Long(static_cast<int>(i)), Value::Text(NameOf(i))}), "insert");
+      Check((*db)->Insert("people", {Value::Long(static_cast<int>(i)), Value::Text(NameOf(i))}),
+            "insert");
     }
     Check((*db)->Flush(), "flush");
     direct = Seconds(start);
@@ -91,7 +93,9 @@ int main(int argc, char** argv) {
   {
     auto session = velquin::JetSession::Open(sql_path, true);
     Check(session.status(), "open");
-    velquin::LineSink sink = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    velquin::LineSink sink = [](const std::string& line) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+    };
     Check((*session)->database().CreateTable(Spec()), "create table");
     auto start = Clock::now();
     std::string sql;
@@ -106,7 +110,8 @@ int main(int argc, char** argv) {
     through_sql = Seconds(start);
   }
   std::printf("rows                                 %ld\n", rows);
-  std::printf("storage API (Database::Insert)       %8.2f s  %10.0f rows/s\n", direct, rows / direct);
+  std::printf("storage API (Database::Insert)       %8.2f s  %10.0f rows/s\n", direct,
+              rows / direct);
   std::printf("INSERT through ExecuteStatement      %8.2f s  %10.0f rows/s\n", through_sql,
               rows / through_sql);
   std::printf("ratio statements / storage API       %8.2f  (goal <= 1.5)\n", through_sql / direct);
@@ -132,8 +137,10 @@ int main(int argc, char** argv) {
     auto r = (*session)->Execute("CREATE INDEX ix_name ON people (name)");
     Check(r.status(), "create index");
     double build = Seconds(start);
-    std::printf("bulk load of the table (primary key) %8.2f s  %10.0f rows/s\n", fill_time, rows / fill_time);
-    std::printf("CREATE INDEX over the filled table   %8.2f s  %10.0f rows/s\n", build, rows / build);
+    std::printf("bulk load of the table (primary key) %8.2f s  %10.0f rows/s\n", fill_time,
+                rows / fill_time);
+    std::printf("CREATE INDEX over the filled table   %8.2f s  %10.0f rows/s\n", build,
+                rows / build);
   }
   for (const auto& p : {direct_path, sql_path, index_path}) std::filesystem::remove(p);
   return 0;

@@ -44,11 +44,20 @@ std::string Escape(const jet::Value& v, const std::string& null_text) {
   std::string out;
   for (char c : jet::sql::ValueText(v)) {
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -116,7 +125,8 @@ void RunQuery(const SqlOptions& o) {
   auto parsed = jet::sql::ParseStatement(o.sql);
   if (!parsed.ok()) Fail(parsed.status().message());
   const auto* select = std::get_if<jet::sql::Select>(&*parsed);
-  if (!select || !select->into.empty()) Fail("mdb query runs a SELECT; use mdb exec for other statements");
+  if (!select || !select->into.empty())
+    Fail("mdb query runs a SELECT; use mdb exec for other statements");
   auto r = ex.Run(*parsed);
   if (!r.ok()) Fail(r.status().message());
   PrintRows(*r, o);
@@ -128,13 +138,15 @@ void RegisterMdbSqlCommands(CLI::App& mdb) {
   auto opts = std::make_shared<SqlOptions>();
   auto* exec = mdb.add_subcommand("exec", "Run Jet SQL statements (separated by ';') on FILE.mdb");
   exec->add_option("file", opts->file, "database file")->required();
-  auto* sql = exec->add_option("sql", opts->sql, "statements; read from standard input when left out");
+  auto* sql =
+      exec->add_option("sql", opts->sql, "statements; read from standard input when left out");
   exec->add_flag("--create", opts->create, "create the file when it does not exist");
   exec->add_flag("--header", opts->header, "print column names before the rows of a SELECT");
   exec->add_option("--null", opts->null_text, "text written for NULL (default: empty)");
   exec->callback([opts, sql]() { RunExec(*opts, sql->count() > 0); });
 
-  auto* query = mdb.add_subcommand("query", "Run a SELECT on FILE.mdb and print tab-separated rows");
+  auto* query =
+      mdb.add_subcommand("query", "Run a SELECT on FILE.mdb and print tab-separated rows");
   query->add_option("file", opts->file, "database file")->required();
   query->add_option("sql", opts->sql, "the SELECT statement")->required();
   query->add_flag("--header", opts->header, "print column names first");

@@ -91,7 +91,8 @@ Status Database::RebuildTable(const std::string& table, TableSpec spec) {
   // rows in their order and only then put in the old one's place: a refused
   // row (a duplicate key) drops the copy and leaves the table untouched.
   std::string temp = "~TMPIDX" + std::to_string(old_page);
-  for (int k = 0; NameInUse(temp); ++k) temp = "~TMPIDX" + std::to_string(old_page) + "_" + std::to_string(k);
+  for (int k = 0; NameInUse(temp); ++k)
+    temp = "~TMPIDX" + std::to_string(old_page) + "_" + std::to_string(k);
   spec.name = temp;
   VELQUIN_RETURN_IF_ERROR(CreateTable(spec));
   const Object* t = FindTable(temp);
@@ -144,7 +145,8 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   auto it = std::find_if(spec.indexes.begin(), spec.indexes.end(),
                          [&](const IndexSpec& is) { return SameName(is.name, index); });
   if (it == spec.indexes.end()) {
-    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + spec.name + "\"");
+    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + spec.name +
+                            "\"");
   }
   spec.indexes.erase(it);
   std::string name = spec.name;
@@ -181,8 +183,8 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
   VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(qpage));
-  VELQUIN_RETURN_IF_ERROR(
-      AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery, 0, kAdminOwner, {}));
+  VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery,
+                                       0, kAdminOwner, {}));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(id));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
