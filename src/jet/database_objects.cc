@@ -227,7 +227,8 @@ Status Database::CheckReferences(const TableDef& def, const std::vector<Value>& 
         } else if (c.type == ColumnType::kBool) {
           cells[i].present = row[i].kind() == ValueKind::kBool ? row[i].bool_value() : true;
         } else if (!c.is_long_value()) {
-          if (!EncodeCellValue(c, row[i], &bufs[i]).ok()) return Status::Ok();  // the writer reports it
+          if (!EncodeCellValue(c, row[i], &bufs[i]).ok())
+            return Status::Ok();  // the writer reports it
           cells[i].present = true;
           cells[i].data = Bytes(bufs[i]);
         }
@@ -307,8 +308,8 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
   const bool self = child_page == parent_page;
   VELQUIN_ASSIGN_OR_RETURN(TableDef child, ReadTableDef(*pages_, child_page));
   VELQUIN_ASSIGN_OR_RETURN(TableDef parent_read, ReadTableDef(*pages_, parent_page));
-  auto number_of = [](const TableDef& d, const std::string& name, const std::string& table)
-      -> Result<std::uint16_t> {
+  auto number_of = [](const TableDef& d, const std::string& name,
+                      const std::string& table) -> Result<std::uint16_t> {
     const Column* c = d.FindColumn(name);
     if (!c) return Status::InvalidArgument("Field '" + name + "' is not in table '" + table + "'.");
     return c->number;
@@ -439,7 +440,8 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
     for (const auto& li : child.logical_indexes) used = used || SameName(li.name, n);
     if (!used) rname = n;
   }
-  if (rname.empty()) return Status::NotSupported("table \"" + parent_name + "\" has too many relationships");
+  if (rname.empty())
+    return Status::NotSupported("table \"" + parent_name + "\" has too many relationships");
   LogicalIndex lp;
   lp.name = rname;
   lp.real_index = key_real;
@@ -458,7 +460,8 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
     pd.logical_indexes.push_back(lp);
   }
   child.logical_indexes[lc.number].related_index = static_cast<std::int32_t>(lp.number);
-  (self ? child : pd).logical_indexes[lp.number].related_index = static_cast<std::int32_t>(lc.number);
+  (self ? child : pd).logical_indexes[lp.number].related_index =
+      static_cast<std::int32_t>(lc.number);
   (void)key_number;
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, child));
   if (!self) VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, pd));
@@ -504,8 +507,8 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
   VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(rel_page));
   std::int32_t id = -1;
   for (const auto& o : objects_) id = std::min(id, o.id - 1);
-  VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kRelationshipsContainerId, name,
-                                       kObjectTypeRelationship, 0, kAdminOwner, {}));
+  VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kRelationshipsContainerId, name, kObjectTypeRelationship,
+                                       0, kAdminOwner, {}));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }

@@ -958,8 +958,9 @@ Result<ExecResult> Executor::RunDropTable(const DropTable& st) {
     return Fail("Could not delete; system table '" + info->name + "' cannot be dropped.");
   for (const IndexInfo& ix : info->indexes) {
     if (ix.foreign_key) {
-      return Fail("Cannot delete this index or table.  It is either the current index or it is "
-                  "used in a relationship.");
+      return Fail(
+          "Cannot delete this index or table.  It is either the current index or it is "
+          "used in a relationship.");
     }
   }
   VELQUIN_RETURN_IF_ERROR(db_->DropTable(info->name));
