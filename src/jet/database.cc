@@ -711,7 +711,7 @@ Result<std::unique_ptr<RowCursor>> Database::Scan(std::string_view table) {
 Status Database::Flush() {
   if (read_only()) return Status::Ok();
   VELQUIN_RETURN_IF_ERROR(pages_->Flush());
-  return Status::Ok();
+  return pages_->Sync();
 }
 
 Result<bool> RowCursor::Next(std::vector<Value>* row) { return cursor_->Next(row); }
@@ -744,7 +744,7 @@ Status BulkWriter::Finish() {
   if (finished_) return Status::Ok();
   finished_ = true;
   VELQUIN_RETURN_IF_ERROR(writer_->Commit());
-  return db_->pages_->Flush();
+  return db_->Flush();
 }
 
 }  // namespace velquin::jet

@@ -1,6 +1,7 @@
 // The page file: see page_file.h and [PAGE-1], [UMAP-4] in docs/jet4-format.md.
 #include "jet/format/page_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "jet/format/data_page.h"
@@ -71,11 +72,12 @@ Status PageFile::LoadGlobalMap() {
   for (PageNumber n : global_.Pages(page_count_)) {
     if (n >= 2) free_.insert(n);
   }
-  // Pages the map cannot describe are in use: make the map describe them
-  // before anyone treats them as free.
-  for (PageNumber n = 2; n < page_count_; ++n) {
-    if (!global_.Contains(n) && !global_.is_reference() && n >= (kUsageMapRowSize - 5) * 8) {
-      VELQUIN_RETURN_IF_ERROR(MarkUsed(n));
+  // Pages an inline map cannot describe are in use: make the map describe
+  // them (it becomes a reference map) before anyone treats them as free.
+  if (!global_.is_reference()) {
+    std::uint64_t end = global_.InlineEnd();
+    for (std::uint64_t n = std::max<std::uint64_t>(end, 2); n < page_count_; ++n) {
+      VELQUIN_RETURN_IF_ERROR(MarkUsed(static_cast<PageNumber>(n)));
     }
   }
   return Status::Ok();

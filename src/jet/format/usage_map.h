@@ -58,6 +58,8 @@ class UsageMap {
   Result<std::vector<std::uint8_t>> Save(PageStore& store);
 
   bool is_reference() const { return reference_; }
+  // Inline maps: the first page past what the bitmap describes.
+  std::uint64_t InlineEnd() const { return reference_ ? 0 : start_ + inline_bits_.size() * 8ull; }
   bool dirty() const { return dirty_; }
   std::size_t row_size() const { return row_size_; }
 

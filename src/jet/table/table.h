@@ -1,6 +1,20 @@
 // Reading and writing the rows of one table: value <-> stored cell
-// conversion [COL-*], the read cursor, and the appending writer that keeps
-// the table's usage maps, long values and TDEF counters right.
+// conversion [COL-1]..[COL-4], the read cursor, and the appending writer that
+// keeps the table's usage maps, long values and TDEF counters right
+// [ROW-*], [LVAL-*], [SAFE-3].
+//
+//   type      stored bytes (little-endian)
+//   BYTE      1, unsigned
+//   SHORT     2, signed          LONG      4, signed
+//   CURRENCY  8, signed, value x 10 000
+//   SINGLE    4, IEEE            DOUBLE    8, IEEE
+//   DATETIME  8, IEEE days since 1899-12-30, fraction = time of day
+//   GUID      16: 4 + 2 + 2 bytes little-endian, then 8 bytes as written
+//   NUMERIC   17: sign (80 = negative), 4 x uint32 LE, most significant first
+//   TEXT      UTF-16LE or FF FE compressed (text_codec.h)
+//   BINARY    raw bytes
+//   MEMO/OLE  12-byte long-value header (long_value.h)
+//   BOOL      no bytes: the null-mask bit
 #pragma once
 
 #include <cstdint>

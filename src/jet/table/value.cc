@@ -1,7 +1,11 @@
 #include "jet/table/value.h"
 
+#include <cctype>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace velquin::jet {
@@ -277,6 +281,96 @@ Result<Decimal> Decimal::Parse(std::string_view s, std::uint8_t scale) {
   d.lo = static_cast<std::uint64_t>(m);
   if (d.IsZero()) d.negative = false;
   return d;
+}
+
+Result<Value> ParseValue(ColumnType type, std::string_view text, std::uint8_t scale) {
+  auto bad = [&]() {
+    return Status::InvalidArgument("\"" + std::string(text) + "\" is not a " +
+                                   ColumnTypeName(type) + " value");
+  };
+  auto range = [&]() {
+    return Status::Constraint("\"" + std::string(text) + "\" is out of range for " +
+                              ColumnTypeName(type));
+  };
+  std::string t(text);
+  switch (type) {
+    case ColumnType::kBool: {
+      std::string l;
+      for (char c : t) l.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+      if (l == "1" || l == "-1" || l == "true" || l == "yes" || l == "on") return Value::Bool(true);
+      if (l == "0" || l == "false" || l == "no" || l == "off") return Value::Bool(false);
+      return bad();
+    }
+    case ColumnType::kByte:
+    case ColumnType::kShort:
+    case ColumnType::kLong: {
+      if (t.empty()) return bad();
+      std::size_t i = (t[0] == '-' || t[0] == '+') ? 1 : 0;
+      if (i == t.size()) return bad();
+      for (std::size_t k = i; k < t.size(); ++k) {
+        if (t[k] < '0' || t[k] > '9') return bad();
+      }
+      if (t.size() - i > 12) return range();
+      long long v = std::stoll(t);
+      if (type == ColumnType::kByte) {
+        if (v < 0 || v > 255) return range();
+        return Value::Byte(static_cast<std::uint8_t>(v));
+      }
+      if (type == ColumnType::kShort) {
+        if (v < -32768 || v > 32767) return range();
+        return Value::Short(static_cast<std::int16_t>(v));
+      }
+      if (v < INT32_MIN || v > INT32_MAX) return range();
+      return Value::Long(static_cast<std::int32_t>(v));
+    }
+    case ColumnType::kCurrency: {
+      auto d = Decimal::Parse(t, 4);
+      if (!d.ok())
+        return d.status().code() == StatusCode::kInvalidArgument &&
+                       t.find_first_not_of("+-.0123456789") == std::string::npos
+                   ? Result<Value>(range())
+                   : Result<Value>(bad());
+      auto c = Currency::Parse(t);
+      if (!c.ok()) return range();
+      return Value::Money(*c);
+    }
+    case ColumnType::kSingle:
+    case ColumnType::kDouble: {
+      if (t.empty() || std::isspace(static_cast<unsigned char>(t[0]))) return bad();
+      char* end = nullptr;
+      double d = std::strtod(t.c_str(), &end);
+      if (end != t.c_str() + t.size()) return bad();
+      if (!std::isfinite(d)) return range();
+      if (type == ColumnType::kSingle) {
+        if (std::fabs(d) > 3.402823466e38) return range();
+        return Value::Single(static_cast<float>(d));
+      }
+      return Value::Double(d);
+    }
+    case ColumnType::kDateTime: {
+      auto d = DateTime::Parse(t);
+      if (!d.ok()) return bad();
+      return Value::Date(*d);
+    }
+    case ColumnType::kGuid: {
+      auto g = Guid::Parse(t);
+      if (!g.ok()) return bad();
+      return Value::Uuid(*g);
+    }
+    case ColumnType::kNumeric: {
+      if (t.empty() || t.find_first_not_of("+-.0123456789") != std::string::npos) return bad();
+      auto d = Decimal::Parse(t, scale);
+      if (!d.ok()) return range();
+      return Value::Numeric(*d);
+    }
+    case ColumnType::kText:
+    case ColumnType::kMemo:
+      return Value::Text(t);
+    case ColumnType::kBinary:
+    case ColumnType::kOle:
+      return Value::Binary(std::vector<std::uint8_t>(t.begin(), t.end()));
+  }
+  return bad();
 }
 
 bool Value::AsInt64(std::int64_t* out) const {

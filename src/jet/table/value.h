@@ -153,4 +153,12 @@ class Value {
   Storage v_;
 };
 
+// Converts text to a value for a column of `type` (import, SQL literals):
+// integers in range, "true"/"false"/"yes"/"no"/"on"/"off"/"1"/"0"/"-1" for
+// BOOL, decimal text for CURRENCY and NUMERIC (rounded to `scale`), dates as
+// DateTime::Parse takes them, GUIDs with or without braces; TEXT and MEMO
+// take the text as is, BINARY and OLE its bytes. InvalidArgument when the
+// text is not a value of the type, Constraint when it is out of range.
+Result<Value> ParseValue(ColumnType type, std::string_view text, std::uint8_t scale = 0);
+
 }  // namespace velquin::jet

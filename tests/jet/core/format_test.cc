@@ -189,3 +189,30 @@ TEST(FileTest, PosixFileCreateNeverOverwritesAndOpenReportsMissingFiles) {
 
 }  // namespace
 }  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+TEST(PageFileTest, PagesPastAnInlineGlobalMapAreTakenAsInUse) {
+  auto file = std::make_unique<MemoryFile>();
+  auto data = file->data();
+  { ASSERT_TRUE(PageFile::Create(std::move(file), HeaderInfo{.creation_date = 3}).ok()); }
+  data->resize(600 * kPageSize, 0);  // pages another writer added without recording them
+  {
+    auto pf = PageFile::Open(std::make_unique<MemoryFile>(data), true);
+    ASSERT_TRUE(pf.ok()) << pf.status().ToString();
+    EXPECT_FALSE((*pf)->IsFree(550));
+    ASSERT_TRUE((*pf)->Flush().ok());
+  }
+  auto pf = PageFile::Open(std::make_unique<MemoryFile>(data), true);
+  ASSERT_TRUE(pf.ok());
+  // Pages 2..511 were free in the new file; nothing past 511 is.
+  EXPECT_EQ((*pf)->FreePageCount(), 510u);
+  EXPECT_FALSE((*pf)->IsFree(599));
+  auto n = (*pf)->AllocatePage();
+  ASSERT_TRUE(n.ok());
+  EXPECT_EQ(*n, 2u);
+}
+
+}  // namespace
+}  // namespace velquin::jet

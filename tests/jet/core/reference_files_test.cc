@@ -2,7 +2,11 @@
 // value with mdbtools' reading of the same file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "jet/database.h"
+#include "jet/index/index_tree.h"
+#include "jet/table/table.h"
 #include "test_util.h"
 
 namespace velquin::jet {
@@ -66,6 +70,74 @@ INSTANTIATE_TEST_SUITE_P(AccessFiles, ReferenceFileTest,
                            std::string n = info.param;
                            return n.substr(0, n.find('.'));
                          });
+
+}  // namespace
+}  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+// Writing into Access-made files leaves what was there readable, value for
+// value, and adds a table every reader sees.
+TEST_P(ReferenceFileTest, WritingIntoTheFileKeepsEverythingElse) {
+  if (!testing::HaveShared()) GTEST_SKIP() << "reference files absent";
+  if (!testing::HaveMdbTools()) GTEST_SKIP() << "mdbtools absent";
+  std::string path = testing::TempPath(std::string("write_") + GetParam());
+  std::filesystem::copy_file(ReferenceFile(GetParam()), path,
+                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  std::vector<std::string> before;
+  {
+    auto db = Database::Open(path);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    before = *(*db)->ListTables(true);
+    TableSpec t;
+    t.name = "Added By Velquin";
+    t.columns = {testing::Column("id", ColumnType::kLong),
+                 testing::Column("txt", ColumnType::kText, 40),
+                 testing::Column("memo", ColumnType::kMemo)};
+    t.columns[0].auto_increment = true;
+    t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
+    ASSERT_TRUE((*db)->CreateTable(t).ok());
+    for (int i = 0; i < 300; ++i) {
+      ASSERT_TRUE((*db)
+                      ->Insert(t.name, {Value(), Value::Text("zeile " + std::to_string(i)),
+                                        Value::Text(std::string(i * 10, 'w'))})
+                      .ok());
+    }
+  }
+  auto db = Database::Open(path, {.read_only = true});
+  ASSERT_TRUE(db.ok());
+  std::vector<std::string> errors;
+  for (const auto& name : before) CompareTableWithMdbExport(**db, path, name, &errors);
+  EXPECT_EQ(CompareTableWithMdbExport(**db, path, "Added By Velquin", &errors), 300u);
+  for (std::size_t i = 0; i < errors.size() && i < 20; ++i) ADD_FAILURE() << errors[i];
+  // The catalogue's indexes hold every catalogue row, well formed.
+  for (PageNumber page : {PageNumber{2}, (*db)->GetTable("MSysACEs")->tdef_page}) {
+    auto def = ReadTableDef((*db)->store(), page);
+    ASSERT_TRUE(def.ok());
+    std::size_t live = 0;
+    TableCursor cur((*db)->store(), *def);
+    ASSERT_TRUE(cur.Open().ok());
+    std::vector<Cell> cells;
+    while (*cur.NextCells(&cells)) ++live;
+    for (const auto& ri : def->real_indexes) {
+      IndexTreeOptions o;
+      o.tdef_page = page;
+      o.unique = (ri.flags & 1) != 0;
+      o.column_count = ri.columns.size();
+      IndexTree tree((*db)->store(), ri.root, o);
+      auto stats = tree.Verify();
+      ASSERT_TRUE(stats.ok()) << stats.status().ToString();
+      if ((ri.flags & 0x02) == 0) {
+        EXPECT_EQ(stats->entries, live) << "index at " << ri.root;
+      }
+    }
+  }
+  std::string tables = testing::RunCommand("mdb-tables -1 '" + path + "'");
+  EXPECT_NE(tables.find("Added By Velquin\n"), std::string::npos);
+}
 
 }  // namespace
 }  // namespace velquin::jet

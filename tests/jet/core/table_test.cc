@@ -216,3 +216,53 @@ TEST(TableDefTest, MultiPageDefinitionRoundTrips) {
 
 }  // namespace
 }  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+struct ParseCase {
+  ColumnType type;
+  const char* text;
+  StatusCode code;
+  const char* printed;  // Value::ToString of the result when OK
+};
+
+TEST(ParseValueTest, TextToEveryType) {
+  const ParseCase cases[] = {
+      {ColumnType::kBool, "Yes", StatusCode::kOk, "1"},
+      {ColumnType::kBool, "-1", StatusCode::kOk, "1"},
+      {ColumnType::kBool, "off", StatusCode::kOk, "0"},
+      {ColumnType::kBool, "maybe", StatusCode::kInvalidArgument, ""},
+      {ColumnType::kByte, "255", StatusCode::kOk, "255"},
+      {ColumnType::kByte, "256", StatusCode::kConstraint, ""},
+      {ColumnType::kShort, "-32768", StatusCode::kOk, "-32768"},
+      {ColumnType::kShort, "40000", StatusCode::kConstraint, ""},
+      {ColumnType::kLong, "2147483647", StatusCode::kOk, "2147483647"},
+      {ColumnType::kLong, "2147483648", StatusCode::kConstraint, ""},
+      {ColumnType::kLong, "99999999999999999999", StatusCode::kConstraint, ""},
+      {ColumnType::kLong, "12a", StatusCode::kInvalidArgument, ""},
+      {ColumnType::kLong, "", StatusCode::kInvalidArgument, ""},
+      {ColumnType::kCurrency, "-12.34567", StatusCode::kOk, "-12.3457"},
+      {ColumnType::kCurrency, "1e3", StatusCode::kInvalidArgument, ""},
+      {ColumnType::kDouble, "1.5e300", StatusCode::kOk, "1.5000000000000001e+300"},
+      {ColumnType::kDouble, "nan", StatusCode::kConstraint, ""},
+      {ColumnType::kSingle, "1e39", StatusCode::kConstraint, ""},
+      {ColumnType::kDateTime, "2024-02-29 13:14:15", StatusCode::kOk, "2024-02-29 13:14:15"},
+      {ColumnType::kDateTime, "2024-02-30", StatusCode::kInvalidArgument, ""},
+      {ColumnType::kGuid, "00112233-4455-6677-8899-aabbccddeeff", StatusCode::kOk,
+       "{00112233-4455-6677-8899-AABBCCDDEEFF}"},
+      {ColumnType::kNumeric, "-1.005", StatusCode::kOk, "-1.01"},
+      {ColumnType::kNumeric, "abc", StatusCode::kInvalidArgument, ""},
+      {ColumnType::kText, " keep spaces ", StatusCode::kOk, " keep spaces "},
+  };
+  for (const auto& c : cases) {
+    auto v = ParseValue(c.type, c.text, 2);
+    EXPECT_EQ(v.ok() ? StatusCode::kOk : v.status().code(), c.code) << c.text;
+    if (v.ok() && c.code == StatusCode::kOk) {
+      EXPECT_EQ(v->ToString(), c.printed) << c.text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velquin::jet

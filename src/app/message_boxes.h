@@ -1,0 +1,66 @@
+// MessageBoxes and CommandUi: how commands talk to the user.
+//
+// Commands decide; the user interface only asks and shows. The GUI implements
+// these with QMessageBox, the tips pane and QFileDialog; tests implement them
+// with scripted answers, so every question can be answered and checked.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace velquin {
+
+enum class BoxButtons { kOk, kOkCancel, kYesNo };
+enum class BoxIcon { kNone, kInformation, kQuestion, kWarning };
+enum class BoxAnswer { kOk, kCancel, kYes, kNo };
+
+class MessageBoxes {
+ public:
+  virtual ~MessageBoxes() = default;
+  // Shows `text` (title may be empty: the program's caption) and returns the
+  // button pressed. A box with only OK returns kOk.
+  virtual BoxAnswer Show(const std::string& text, BoxButtons buttons, BoxIcon icon,
+                         const std::string& title) = 0;
+
+  void Inform(const std::string& text, const std::string& title = "") {
+    Show(text, BoxButtons::kOk, BoxIcon::kInformation, title);
+  }
+  bool AskOkCancel(const std::string& text, BoxIcon icon = BoxIcon::kQuestion) {
+    return Show(text, BoxButtons::kOkCancel, icon, "") == BoxAnswer::kOk;
+  }
+  bool AskYesNo(const std::string& text, BoxIcon icon = BoxIcon::kQuestion) {
+    return Show(text, BoxButtons::kYesNo, icon, "") == BoxAnswer::kYes;
+  }
+};
+
+// The lower tab window's pages, by index.
+inline constexpr int kLogPage = 0;
+inline constexpr int kTaskListPage = 1;
+inline constexpr int kTipsPage = 2;
+
+class CommandUi : public MessageBoxes {
+ public:
+  // Writes `text` into the tips pane after its "F1 to Help:" line.
+  virtual void Hint(const std::string& text) = 0;
+  // Shows page `index` of the lower tab window.
+  virtual void ShowPage(int index) = 0;
+  // A folder chooser titled `title`; nothing when the user cancels.
+  virtual std::optional<std::string> ChooseFolder(const std::string& title) = 0;
+  // Rebuilds the task list at once.
+  virtual void RefreshTaskList() = 0;
+  // Titles the folder of a side's tree ("MySQL", "Access", then DBMS names).
+  virtual void SetTreeTitle(bool target, const std::string& title) = 0;
+  // Clears the drop highlight left by a drag onto the target tree.
+  virtual void ClearDropHighlight() {}
+  // The start/stop button's look: running, stopping or idle.
+  virtual void ShowWorkerButton(int /*run_state*/) {}
+
+  // A precondition the user violated: hint, tips page and box at once.
+  void Refuse(const std::string& hint, const std::string& box, const std::string& title = "") {
+    Hint(hint);
+    ShowPage(kTipsPage);
+    Show(box, BoxButtons::kOk, BoxIcon::kWarning, title);
+  }
+};
+
+}  // namespace velquin

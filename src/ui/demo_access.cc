@@ -1,0 +1,116 @@
+#include "ui/demo_access.h"
+
+#include <thread>
+
+namespace velquin::ui {
+
+MemoryCatalogSource DemoSourceCatalog() {
+  MemoryCatalogSource s;
+  s.data_source_name = "localhost";
+  s.current_catalog = "shop";
+  s.databases = {
+      {"information_schema", {}, {}},
+      {"mysql", {}, {}},
+      {"shop",
+       {{"customers", {"id", "name", "email", "created"}, {"PRIMARY", "ix_email"}},
+        {"orders",
+         {"id", "customer_id", "total", "placed"},
+         {"PRIMARY", "ix_customer", "ix_customer"}},
+        {"order items", {"order_id", "line", "sku", "qty"}, {"PRIMARY", "PRIMARY"}}},
+       {{"v_big_orders", {"id", "total"}, ""}}},
+  };
+  return s;
+}
+
+MemoryCatalogSource DemoTargetCatalog() {
+  MemoryCatalogSource t;
+  t.data_source_name = "/srv/data/shop.mdb";
+  t.current_catalog = "/srv/data/shop";
+  t.databases = {
+      {"/srv/data/shop", {{"customers", {"id", "name", "email", "created"}, {"PrimaryKey"}}}, {}}};
+  return t;
+}
+
+Result<std::string> MemoryDatabaseAccess::Connect(Side side, DbTree& tree) {
+  const bool target = side == Side::kTarget;
+  if (target ? fail_target : fail_source) {
+    return Status::IOError(target ? "the target data source cannot be opened"
+                                  : "the source data source cannot be opened");
+  }
+  MemoryCatalogSource& src = target ? target_ : source_;
+  tree.set_source(&src);
+  tree.set_provider(target ? "Microsoft.Jet.OLEDB.4.0" : "MSDASQL");
+  tree.set_catalog_name(src.current_catalog);
+  return std::string(target ? "ACCESS 4.0" : "MySQL 10.11.6");
+}
+
+Status MemoryDatabaseAccess::UseDatabase(Side side, const std::string& name) {
+  (side == Side::kTarget ? target_ : source_).current_catalog = name;
+  return Status::Ok();
+}
+
+Status MemoryDatabaseAccess::DropDatabase(const std::string& name) {
+  auto& dbs = target_.databases;
+  for (auto it = dbs.begin(); it != dbs.end(); ++it) {
+    if (it->name == name) {
+      dbs.erase(it);
+      return Status::Ok();
+    }
+  }
+  return Status::NotFound("no database " + name);
+}
+
+Status MemoryDatabaseAccess::DropTable(const std::string& table) {
+  for (auto& db : target_.databases) {
+    if (db.name != target_.current_catalog) continue;
+    for (auto it = db.tables.begin(); it != db.tables.end(); ++it) {
+      if (it->name == table) {
+        db.tables.erase(it);
+        return Status::Ok();
+      }
+    }
+  }
+  return Status::NotFound("no table " + table);
+}
+
+Status MemoryDatabaseAccess::DropView(const std::string& view) {
+  for (auto& db : target_.databases) {
+    if (db.name != target_.current_catalog) continue;
+    for (auto it = db.views.begin(); it != db.views.end(); ++it) {
+      if (it->name == view) {
+        db.views.erase(it);
+        return Status::Ok();
+      }
+    }
+  }
+  return Status::NotFound("no view " + view);
+}
+
+Status MemoryDatabaseAccess::RenameTable(const std::string& old_name, const std::string& new_name) {
+  for (auto& db : target_.databases) {
+    if (db.name != target_.current_catalog) continue;
+    for (auto& t : db.tables) {
+      if (t.name == new_name) return Status::Constraint("table " + new_name + " exists");
+    }
+    for (auto& t : db.tables) {
+      if (t.name == old_name) {
+        t.name = new_name;
+        return Status::Ok();
+      }
+    }
+  }
+  return Status::NotFound("no table " + old_name);
+}
+
+std::string MemoryDatabaseAccess::TableCondition(const std::string& database,
+                                                 const std::string& table) {
+  auto it = conditions.find(database + "." + table);
+  return it == conditions.end() ? std::string() : it->second;
+}
+
+void DemoTaskOperations::Step(const std::string& what) {
+  log_.Write(what);
+  std::this_thread::sleep_for(step_);
+}
+
+}  // namespace velquin::ui
