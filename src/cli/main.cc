@@ -5,13 +5,17 @@
 #include "base/version.h"
 #include "cli/log_options.h"
 #include "cli/mdb_commands.h"
+#include "cli/mdb_sql_commands.h"
+#include "cli/migrate_command.h"
 
 int main(int argc, char** argv) {
   CLI::App app{velquin::ProductLine(), "velquin"};
   app.set_version_flag("--version", velquin::ProductLine());
   app.require_subcommand(0, 1);
   velquin::RegisterLogOptions(app);
+  velquin::RegisterMigrateCommand(app);
   velquin::RegisterMdbCommands(app);
+  velquin::RegisterMdbSqlCommands(*app.get_subcommand("mdb"));
   try {
     app.parse(argc, argv);
   } catch (const CLI::RuntimeError& e) {

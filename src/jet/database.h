@@ -155,6 +155,50 @@ class Database {
                                                  std::uint64_t commit_every = 20000);
   Result<std::unique_ptr<RowCursor>> Scan(std::string_view table);
 
+  // --- Indexes on tables that may hold rows (database_objects.cc) ---
+  // Adds an index: the table is rebuilt with its rows, the old indexes and
+  // the new one; a duplicate in a unique index refuses the whole change and
+  // leaves the table as it was. Column numbers as in IndexSpec.
+  Status CreateIndex(std::string_view table, const IndexSpec& index);
+  // Removes an index (the table is rebuilt the same way).
+  Status DropIndex(std::string_view table, std::string_view index);
+  // The table as a specification (columns, NOT NULL as known, indexes).
+  Result<TableSpec> TableSpecOf(std::string_view table);
+
+  // --- Relationships (foreign keys), enforced as Jet enforces them ---
+  struct RelationshipSpec {
+    std::string name;                             // empty: referenced + referencing table
+    std::string table;                            // the referencing ("many") table
+    std::vector<std::string> columns;             // its columns
+    std::string referenced_table;                 // the referenced ("one") table
+    std::vector<std::string> referenced_columns;  // empty: its primary key
+    bool cascade_update = false;
+    bool cascade_delete = false;
+    bool cascade_set_null = false;
+  };
+  // Records a relationship as Jet does (see [CAT-12] in docs/jet4-format.md):
+  // a logical index of type 2 in both tables' definitions (the referencing
+  // side backed by an index on its columns, the referenced side sharing its
+  // unique index on the referenced columns), one MSysRelationships row per
+  // column pair and an MSysObjects row of type 8. Rows already in the table
+  // must have their related row; from then on inserts are checked.
+  Status CreateRelationship(const RelationshipSpec& spec);
+
+  // --- Saved queries (views): MSysObjects type 5 + MSysQueries rows ---
+  // Names of the saved queries, in catalogue order.
+  std::vector<std::string> ListQueries() const;
+  // True when `name` is a saved query (case-insensitive).
+  bool IsQuery(std::string_view name) const;
+  // True when a table or a query has this name (they share one namespace).
+  bool NameInUse(std::string_view name) const;
+  // Stores a query: `rows` are whole MSysQueries rows (one value per column,
+  // column-number order); their ObjectId (column 0) is set here.
+  Status CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows);
+  // Removes the query's MSysQueries rows and then its MSysObjects row.
+  Status DropQuery(std::string_view name);
+  // The MSysQueries rows of a query, in stored order.
+  Result<std::vector<std::vector<Value>>> QueryRows(std::string_view name);
+
   // Writes pending engine state (the global usage map) and syncs the file.
   Status Flush();
 
@@ -187,6 +231,12 @@ class Database {
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
   Status RebuildCatalogIndexes(PageNumber tdef_page);
   Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
+  Status RebuildTable(const std::string& table, TableSpec spec);
+  Status AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns, std::uint32_t* index);
+  Status CheckReferences(const TableDef& def, const std::vector<Value>& row);
+  std::string ObjectName(std::int32_t id) const;
+  Status CheckNoRelationship(std::string_view table);
+  const Object* FindObject(std::string_view name, std::int16_t type) const;
   double Now() const;
 
   std::unique_ptr<PageFile> pages_;
