@@ -1,0 +1,213 @@
+#include "jet/sql/lexer.h"
+
+namespace velquin::jet::sql {
+namespace {
+
+bool IsWordStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+}
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsWordPart(unsigned char c) { return IsWordStart(c) || IsDigit(c); }
+bool IsBlank(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+int HexValue(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string UpperAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool Token::IsWord(std::string_view upper_word) const {
+  if (kind != TokenKind::kWord || value.size() != upper_word.size()) return false;
+  for (size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c != upper_word[i]) return false;
+  }
+  return true;
+}
+
+// Reads the token at *pos and moves past it. Texts that are not a slice of
+// `text_` (unescaped strings, error messages) go into `storage`.
+static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::string>& storage) {
+  while (pos_ < text_.size() && IsBlank(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  Token t;
+  t.offset = pos_;
+  if (pos_ >= text_.size()) {
+    t.kind = TokenKind::kEnd;
+    return t;
+  }
+  const size_t start = pos_;
+  const auto c = static_cast<unsigned char>(text_[pos_]);
+  auto finish = [&](TokenKind kind) {
+    t.kind = kind;
+    t.source = text_.substr(start, pos_ - start);
+    return t;
+  };
+  auto invalid = [&](std::string why) {
+    t.error = storage.emplace_back(std::move(why));
+    return finish(TokenKind::kInvalid);
+  };
+
+  if (c == '`' || c == '[') {
+    const char close = c == '`' ? '`' : ']';
+    const size_t end = text_.find(close, pos_ + 1);
+    if (end == std::string_view::npos) {
+      pos_ = text_.size();
+      return invalid(c == '`' ? "The name has no closing back quote."
+                              : "The name has no closing bracket.");
+    }
+    t.value = text_.substr(pos_ + 1, end - pos_ - 1);
+    pos_ = end + 1;
+    if (c == '[' && t.value.find('[') != std::string_view::npos) {
+      return invalid("A name in brackets cannot contain '['.");
+    }
+    return finish(TokenKind::kQuotedName);
+  }
+
+  if (c == '\'' || c == '"') {
+    ++pos_;
+    const size_t begin = pos_;
+    bool doubled = false;
+    while (true) {
+      if (pos_ >= text_.size()) return invalid("The text has no closing quote.");
+      if (static_cast<unsigned char>(text_[pos_]) == c) {
+        if (pos_ + 1 < text_.size() && static_cast<unsigned char>(text_[pos_ + 1]) == c) {
+          doubled = true;
+          pos_ += 2;
+          continue;
+        }
+        break;
+      }
+      ++pos_;
+    }
+    const std::string_view inside = text_.substr(begin, pos_ - begin);
+    ++pos_;  // the closing quote
+    if (!doubled) {
+      t.value = inside;
+    } else {
+      std::string& value = storage.emplace_back();
+      for (size_t i = 0; i < inside.size(); ++i) {
+        value.push_back(inside[i]);
+        if (static_cast<unsigned char>(inside[i]) == c) ++i;  // the doubled quote's twin
+      }
+      t.value = value;
+    }
+    return finish(TokenKind::kString);
+  }
+
+  if (c == '#') {
+    const size_t end = text_.find('#', pos_ + 1);
+    if (end == std::string_view::npos) {
+      pos_ = text_.size();
+      return invalid("The date has no closing '#'.");
+    }
+    t.value = text_.substr(pos_ + 1, end - pos_ - 1);
+    pos_ = end + 1;
+    auto date = ParseDateTimeText(t.value);
+    if (!date.ok()) return invalid(date.status().message());
+    t.date = *date;
+    return finish(TokenKind::kDate);
+  }
+
+  if (c == '0' && pos_ + 1 < text_.size() && (text_[pos_ + 1] == 'x' || text_[pos_ + 1] == 'X')) {
+    pos_ += 2;
+    while (pos_ < text_.size() && HexValue(static_cast<unsigned char>(text_[pos_])) >= 0) ++pos_;
+    if (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) {
+      while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      return invalid("A binary literal holds only hexadecimal digits.");
+    }
+    t.value = text_.substr(start, pos_ - start);
+    return finish(TokenKind::kBinary);
+  }
+
+  if (IsDigit(c) || (c == '.' && pos_ + 1 < text_.size() &&
+                     IsDigit(static_cast<unsigned char>(text_[pos_ + 1])))) {
+    while (pos_ < text_.size() && IsDigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    if (pos_ < text_.size() && text_[pos_] == '.') {
+      ++pos_;
+      while (pos_ < text_.size() && IsDigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    }
+    if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+      size_t p = pos_ + 1;
+      if (p < text_.size() && (text_[p] == '+' || text_[p] == '-')) ++p;
+      if (p < text_.size() && IsDigit(static_cast<unsigned char>(text_[p]))) {
+        pos_ = p;
+        while (pos_ < text_.size() && IsDigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      }
+    }
+    if (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) {
+      while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      return invalid("A number cannot run into letters.");
+    }
+    t.value = text_.substr(start, pos_ - start);
+    return finish(TokenKind::kNumber);
+  }
+
+  if (IsWordStart(c)) {
+    while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    t.value = text_.substr(start, pos_ - start);
+    return finish(TokenKind::kWord);
+  }
+
+  // Symbols: two-character operators first.
+  if (pos_ + 1 < text_.size()) {
+    const std::string_view two = text_.substr(pos_, 2);
+    if (two == "<>" || two == "<=" || two == ">=") {
+      pos_ += 2;
+      t.value = two;
+      return finish(TokenKind::kSymbol);
+    }
+  }
+  ++pos_;
+  t.value = text_.substr(start, 1);
+  return finish(TokenKind::kSymbol);
+}
+
+std::vector<uint8_t> Token::Bytes() const {
+  std::vector<uint8_t> bytes;
+  if (kind != TokenKind::kBinary || source.size() < 2) return bytes;
+  std::string_view digits = source.substr(2);
+  size_t i = 0;
+  if (digits.size() % 2 != 0) {  // 0xA reads as 0x0A
+    bytes.push_back(static_cast<uint8_t>(HexValue(static_cast<unsigned char>(digits[0]))));
+    i = 1;
+  }
+  for (; i + 1 < digits.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(HexValue(static_cast<unsigned char>(digits[i])) * 16 +
+                                         HexValue(static_cast<unsigned char>(digits[i + 1]))));
+  }
+  return bytes;
+}
+
+TokenList Tokenize(std::string_view text) {
+  TokenList list;
+  list.tokens_.reserve(text.size() / 3 + 2);
+  size_t pos = 0;
+  while (true) {
+    list.tokens_.push_back(NextToken(text, pos, list.storage_));
+    const TokenKind k = list.tokens_.back().kind;
+    if (k == TokenKind::kEnd) break;
+    if (k == TokenKind::kInvalid) {
+      Token end;
+      end.kind = TokenKind::kEnd;
+      end.offset = text.size();
+      list.tokens_.push_back(end);
+      break;
+    }
+  }
+  return list;
+}
+
+}  // namespace velquin::jet::sql

@@ -1,0 +1,459 @@
+#include "jet/sql/saved_query.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "jet/sql/format.h"
+#include "jet/sql/names.h"
+#include "jet/sql/parser.h"
+
+namespace velquin::jet::sql {
+namespace {
+
+Status Unstorable(std::string why) {
+  return Status::NotSupported("This SELECT cannot be stored as a saved query: " + std::move(why));
+}
+
+QueryRow Row(QueryAttribute attribute) {
+  QueryRow r;
+  r.attribute = attribute;
+  return r;
+}
+
+// The name a FROM table is known by in the query: its alias, else its name.
+const std::string& KnownAs(const FromItem& t) { return t.alias.empty() ? t.table : t.alias; }
+
+void CollectTables(const FromItem& item, std::vector<const FromItem*>* out) {
+  if (!item.is_join) {
+    out->push_back(&item);
+    return;
+  }
+  for (const FromItem& op : item.operands) CollectTables(op, out);
+}
+
+void CollectQualifiers(const Expr& e, std::vector<std::string>* out) {
+  if ((e.kind == ExprKind::kColumn || e.kind == ExprKind::kStar) && !e.qualifier.empty()) {
+    out->push_back(e.qualifier);
+  }
+  for (const Expr& a : e.args) CollectQualifiers(a, out);
+}
+
+// Emits the rows 7 of a join tree, inner joins first.
+Status CollectJoins(const FromItem& item, std::vector<QueryRow>* joins) {
+  if (!item.is_join) return Status::Ok();
+  const FromItem& left = item.operands[0];
+  const FromItem& right = item.operands[1];
+  if (right.is_join) {
+    return Unstorable("the right side of a JOIN must be a single table, not another join.");
+  }
+  VELQUIN_RETURN_IF_ERROR(CollectJoins(left, joins));
+  std::vector<const FromItem*> left_tables;
+  CollectTables(left, &left_tables);
+  std::string left_name;
+  if (left_tables.size() == 1) {
+    left_name = KnownAs(*left_tables[0]);
+  } else {
+    std::vector<std::string> qualifiers;
+    if (item.on) CollectQualifiers(*item.on, &qualifiers);
+    std::vector<std::string> named;
+    for (const FromItem* t : left_tables) {
+      for (const std::string& q : qualifiers) {
+        if (SameObjectName(q, KnownAs(*t))) {
+          named.push_back(KnownAs(*t));
+          break;
+        }
+      }
+    }
+    if (named.size() != 1) {
+      return Unstorable("the ON condition of the join with '" + KnownAs(right) +
+                        "' must name exactly one table of the join on its left.");
+    }
+    left_name = named[0];
+  }
+  QueryRow r = Row(QueryAttribute::kJoin);
+  r.name1 = left_name;
+  r.name2 = KnownAs(right);
+  r.expression = item.on ? FormatExpression(*item.on, ExprStyle::kAccess) : "True";
+  r.flag = static_cast<int16_t>(item.join);
+  joins->push_back(std::move(r));
+  return Status::Ok();
+}
+
+// ---- reading rows back ---------------------------------------------------
+
+// A FROM element being rebuilt: its text and the tables it holds.
+struct Source {
+  std::string text;
+  std::vector<std::string> tables;  // names the query knows them by
+  bool is_join = false;
+  // For a join: the pair of tables and the conditions, to merge repeated rows.
+  std::string left, right;
+  std::vector<std::string> conditions;
+  std::string head;  // "<left source> INNER JOIN <right source>"
+
+  bool Holds(const std::string& name) const {
+    return std::any_of(tables.begin(), tables.end(),
+                       [&](const std::string& t) { return SameObjectName(t, name); });
+  }
+  void Render() {
+    if (!is_join) return;
+    std::string on;
+    if (conditions.size() == 1) {
+      on = conditions[0];
+    } else {
+      for (size_t i = 0; i < conditions.size(); ++i) {
+        if (i > 0) on += " AND ";
+        on += "(" + conditions[i] + ")";
+      }
+    }
+    text = head + " ON " + on;
+  }
+  std::string AsOperand() const { return is_join ? "(" + text + ")" : text; }
+};
+
+const char* JoinWord(int16_t flag) {
+  switch (flag) {
+    case 1:
+      return " INNER JOIN ";
+    case 2:
+      return " LEFT JOIN ";
+    case 3:
+      return " RIGHT JOIN ";
+    default:
+      return nullptr;
+  }
+}
+
+std::string JoinList(const std::vector<std::string>& items) {
+  std::string out;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += items[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
+                                                const std::vector<std::string>& output_names) {
+  if (!select.into.empty()) {
+    return Unstorable("SELECT ... INTO makes a table; a view is a plain SELECT.");
+  }
+  std::vector<QueryRow> rows;
+  QueryRow start = Row(QueryAttribute::kStart);
+  start.flag = 0;
+  rows.push_back(start);
+  QueryRow type = Row(QueryAttribute::kType);
+  type.flag = kQueryTypeSelect;
+  rows.push_back(type);
+
+  int16_t flags = 0;
+  size_t stars = 0;
+  for (size_t i = 0; i < select.items.size(); ++i) {
+    const Expr& e = select.items[i].expr;
+    if (e.kind == ExprKind::kStar && e.qualifier.empty()) {
+      ++stars;
+      if (i + 1 != select.items.size()) {
+        return Unstorable("a saved query keeps '*' after its other output fields; write * last.");
+      }
+      flags |= kSelectStarFlag;
+    }
+  }
+  if (stars > 1) return Unstorable("'*' is listed more than once.");
+  if (!output_names.empty()) {
+    if (stars > 0 || output_names.size() != select.items.size()) {
+      return Unstorable("the view names " + std::to_string(output_names.size()) +
+                        " field(s) but its SELECT returns another number of fields.");
+    }
+  }
+  if (select.quantifier == SelectQuantifier::kDistinct) flags |= kDistinctFlag;
+  if (select.quantifier == SelectQuantifier::kDistinctRow) flags |= kDistinctRowFlag;
+  if (select.top) flags |= kTopFlag | (select.top_percent ? kPercentFlag : 0);
+  if (flags != 0) {
+    QueryRow r = Row(QueryAttribute::kFlag);
+    r.flag = flags;
+    if (select.top) r.name1 = *select.top;
+    rows.push_back(r);
+  }
+
+  // Tables, every one of them, joined or not.
+  std::vector<const FromItem*> tables;
+  for (const FromItem& item : select.from) CollectTables(item, &tables);
+  for (size_t i = 0; i < tables.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (SameObjectName(KnownAs(*tables[i]), KnownAs(*tables[j]))) {
+        return Unstorable("the table name '" + KnownAs(*tables[i]) +
+                          "' is used twice in FROM; give one of them an alias.");
+      }
+    }
+    QueryRow r = Row(QueryAttribute::kTable);
+    r.name1 = tables[i]->table;
+    if (!tables[i]->alias.empty()) r.name2 = tables[i]->alias;
+    rows.push_back(r);
+  }
+
+  for (size_t i = 0; i < select.items.size(); ++i) {
+    const SelectItem& item = select.items[i];
+    if (item.expr.kind == ExprKind::kStar && item.expr.qualifier.empty()) continue;
+    QueryRow r = Row(QueryAttribute::kColumn);
+    r.expression = FormatExpression(item.expr, ExprStyle::kAccess);
+    if (!output_names.empty()) {
+      r.name1 = output_names[i];
+    } else if (!item.alias.empty()) {
+      r.name1 = item.alias;
+    }
+    r.flag = 0;
+    rows.push_back(r);
+  }
+
+  std::vector<QueryRow> joins;
+  for (const FromItem& item : select.from) {
+    VELQUIN_RETURN_IF_ERROR(CollectJoins(item, &joins));
+  }
+  rows.insert(rows.end(), joins.begin(), joins.end());
+
+  if (select.where) {
+    QueryRow r = Row(QueryAttribute::kWhere);
+    r.expression = FormatExpression(*select.where, ExprStyle::kAccess);
+    rows.push_back(r);
+  }
+  for (const Expr& g : select.group_by) {
+    QueryRow r = Row(QueryAttribute::kGroupBy);
+    r.expression = FormatExpression(g, ExprStyle::kAccess);
+    r.flag = 0;
+    rows.push_back(r);
+  }
+  if (select.having) {
+    QueryRow r = Row(QueryAttribute::kHaving);
+    r.expression = FormatExpression(*select.having, ExprStyle::kAccess);
+    rows.push_back(r);
+  }
+  for (const OrderItem& o : select.order_by) {
+    QueryRow r = Row(QueryAttribute::kOrderBy);
+    r.expression = FormatExpression(o.expr, ExprStyle::kAccess);
+    if (o.descending) r.name1 = "D";
+    rows.push_back(r);
+  }
+  rows.push_back(Row(QueryAttribute::kEnd));
+  return rows;
+}
+
+Result<std::vector<QueryRow>> ViewToQueryRows(const CreateView& view) {
+  return SelectToQueryRows(view.select, view.columns);
+}
+
+Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
+  const QueryRow* type_row = nullptr;
+  const QueryRow* flag_row = nullptr;
+  for (const QueryRow& r : rows) {
+    if (r.attribute == QueryAttribute::kType) {
+      if (type_row) return Status::Corruption("The saved query has two query-type rows.");
+      type_row = &r;
+    }
+    if (r.attribute == QueryAttribute::kFlag) {
+      if (flag_row) return Status::Corruption("The saved query has two select-option rows.");
+      flag_row = &r;
+    }
+  }
+  if (!type_row) return Status::Corruption("The saved query has no query-type row.");
+  if (type_row->flag.value_or(0) != kQueryTypeSelect) {
+    return Status::NotSupported("The saved query is of kind " +
+                                std::to_string(type_row->flag.value_or(0)) +
+                                ", not a select query; only select queries are read as views.");
+  }
+  const int16_t flags = flag_row ? flag_row->flag.value_or(0) : 0;
+  if (flags & kOwnerAccessFlag) {
+    return Status::NotSupported(
+        "The saved query runs WITH OWNERACCESS OPTION, which is not supported.");
+  }
+
+  std::vector<std::string> columns;
+  std::vector<Source> sources;
+  std::vector<std::string> where, groups, orders;
+  std::optional<std::string> having;
+  std::vector<const QueryRow*> join_rows;
+  for (const QueryRow& r : rows) {
+    switch (r.attribute) {
+      case QueryAttribute::kStart:
+      case QueryAttribute::kType:
+      case QueryAttribute::kFlag:
+      case QueryAttribute::kEnd:
+        break;
+      case QueryAttribute::kParameter:
+        return Status::NotSupported("The saved query has parameters, which are not supported.");
+      case QueryAttribute::kRemoteDatabase:
+        return Status::NotSupported(
+            "The saved query reads another database, which is not supported.");
+      case QueryAttribute::kTable: {
+        if (!r.name1 || r.name1->empty() || r.expression) {
+          return Status::NotSupported("The saved query's FROM row is not a plain table.");
+        }
+        Source s;
+        s.text = FormatName(*r.name1);
+        if (r.name2) s.text += " AS " + FormatName(*r.name2);
+        s.tables.push_back(r.name2 ? *r.name2 : *r.name1);
+        sources.push_back(std::move(s));
+        break;
+      }
+      case QueryAttribute::kColumn:
+        if (!r.expression || r.expression->empty()) {
+          return Status::Corruption("An output-field row of the saved query has no expression.");
+        }
+        columns.push_back(*r.expression + (r.name1 ? " AS " + FormatName(*r.name1) : ""));
+        break;
+      case QueryAttribute::kJoin:
+        join_rows.push_back(&r);
+        break;
+      case QueryAttribute::kWhere:
+      case QueryAttribute::kGroupBy:
+      case QueryAttribute::kHaving:
+      case QueryAttribute::kOrderBy:
+        if (!r.expression || r.expression->empty()) {
+          return Status::Corruption("A clause row of the saved query has no expression.");
+        }
+        if (r.attribute == QueryAttribute::kWhere) where.push_back(*r.expression);
+        if (r.attribute == QueryAttribute::kGroupBy) groups.push_back(*r.expression);
+        if (r.attribute == QueryAttribute::kHaving) {
+          if (having) return Status::Corruption("The saved query has two HAVING rows.");
+          having = *r.expression;
+        }
+        if (r.attribute == QueryAttribute::kOrderBy) {
+          orders.push_back(*r.expression +
+                           (r.name1 && (*r.name1 == "D" || *r.name1 == "d") ? " DESC" : ""));
+        }
+        break;
+      default:
+        return Status::Corruption("The saved query has a row of unknown attribute " +
+                                  std::to_string(static_cast<int>(r.attribute)) + ".");
+    }
+  }
+  if (where.size() > 1) return Status::Corruption("The saved query has two WHERE rows.");
+  if (flags & kSelectStarFlag) columns.push_back("*");
+  if (columns.empty()) return Status::Corruption("The saved query has no output fields.");
+
+  // Put the joins on top of the tables.
+  for (const QueryRow* j : join_rows) {
+    const char* word = JoinWord(j->flag.value_or(0));
+    if (!word || !j->name1 || !j->name2 || !j->expression) {
+      return Status::Corruption("A join row of the saved query is incomplete.");
+    }
+    auto find = [&](const std::string& name) {
+      return std::find_if(sources.begin(), sources.end(),
+                          [&](const Source& s) { return s.Holds(name); });
+    };
+    auto from = find(*j->name1);
+    auto to = find(*j->name2);
+    if (from == sources.end() || to == sources.end()) {
+      return Status::Corruption("A join row of the saved query names a table that is not in FROM.");
+    }
+    if (from == to) {
+      // A further condition between two tables already joined: AND it on.
+      Source& s = *from;
+      if (s.is_join &&
+          ((SameObjectName(s.left, *j->name1) && SameObjectName(s.right, *j->name2)) ||
+           (SameObjectName(s.left, *j->name2) && SameObjectName(s.right, *j->name1)))) {
+        s.conditions.push_back(*j->expression);
+        s.Render();
+        continue;
+      }
+      return Status::NotSupported("The saved query's joins form a cycle, which is not supported.");
+    }
+    Source joined;
+    joined.is_join = true;
+    joined.left = *j->name1;
+    joined.right = *j->name2;
+    joined.head = from->AsOperand() + word + to->AsOperand();
+    joined.conditions.push_back(*j->expression);
+    joined.tables = from->tables;
+    joined.tables.insert(joined.tables.end(), to->tables.begin(), to->tables.end());
+    joined.Render();
+    const size_t at = static_cast<size_t>(std::min(from, to) - sources.begin());
+    const size_t other = static_cast<size_t>(std::max(from, to) - sources.begin());
+    sources.erase(sources.begin() + static_cast<std::ptrdiff_t>(other));
+    sources[at] = std::move(joined);
+  }
+
+  std::string sql = "SELECT ";
+  if (flags & kDistinctFlag) {
+    sql += "DISTINCT ";
+  } else if (flags & kDistinctRowFlag) {
+    sql += "DISTINCTROW ";
+  }
+  if (flags & kTopFlag) {
+    if (!flag_row->name1) return Status::Corruption("The saved query's TOP row has no number.");
+    sql += "TOP " + *flag_row->name1 + ((flags & kPercentFlag) ? " PERCENT " : " ");
+  }
+  sql += JoinList(columns);
+  if (!sources.empty()) {
+    std::vector<std::string> texts;
+    for (const Source& s : sources) texts.push_back(s.text);
+    sql += "\nFROM " + JoinList(texts);
+  }
+  if (!where.empty()) sql += "\nWHERE " + where[0];
+  if (!groups.empty()) sql += "\nGROUP BY " + JoinList(groups);
+  if (having) sql += "\nHAVING " + *having;
+  if (!orders.empty()) sql += "\nORDER BY " + JoinList(orders);
+  sql += ";";
+  return sql;
+}
+
+Result<Select> QueryRowsToSelect(const std::vector<QueryRow>& rows) {
+  VELQUIN_ASSIGN_OR_RETURN(std::string sql, QueryRowsToSql(rows));
+  Result<Statement> parsed = ParseStatement(sql);
+  if (!parsed.ok()) {
+    return Status::Corruption("The saved query's text does not read back: " +
+                              parsed.status().message());
+  }
+  if (!std::holds_alternative<Select>(*parsed)) {
+    return Status::Corruption("The saved query's text is not a SELECT.");
+  }
+  return std::get<Select>(std::move(*parsed));
+}
+
+std::string QueryRowsToMdbQueriesText(const std::vector<QueryRow>& rows) {
+  std::string predicate, tables, columns, where, sorting;
+  for (const QueryRow& r : rows) {
+    const int flag = r.flag.value_or(0);
+    const std::string name1 = r.name1.value_or("");
+    const std::string expression = r.expression.value_or("");
+    switch (r.attribute) {
+      case QueryAttribute::kFlag:
+        if (flag & 0x30) {
+          predicate = " TOP " + name1;
+          if (flag & 0x20) predicate += " PERCENT";
+        } else if (flag & 0x08) {
+          predicate = " DISTINCTROW";
+        } else if (flag & 0x02) {
+          predicate = " DISTINCT";
+        }
+        break;
+      case QueryAttribute::kTable:
+        if (!tables.empty()) tables += ",";
+        tables += "[" + name1 + "]";
+        break;
+      case QueryAttribute::kColumn:
+        if (!columns.empty()) columns += ",";
+        columns += expression;
+        break;
+      case QueryAttribute::kWhere:
+        where = expression;
+        break;
+      case QueryAttribute::kOrderBy:
+        if (sorting.empty()) {
+          sorting = "ORDER BY " + expression;
+          if (name1 == "D") sorting += " DESCENDING";
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (where.empty())
+    return "SELECT" + predicate + " " + columns + " FROM " + tables + " " + sorting + "\n";
+  return "SELECT" + predicate + " " + columns + " FROM " + tables + " WHERE " + where + " " +
+         sorting + "\n";
+}
+
+}  // namespace velquin::jet::sql
