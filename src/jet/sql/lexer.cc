@@ -40,7 +40,8 @@ bool Token::IsWord(std::string_view upper_word) const {
 
 // Reads the token at *pos and moves past it. Texts that are not a slice of
 // `text_` (unescaped strings, error messages) go into `storage`.
-static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::string>& storage) {
+static Token NextToken(std::string_view text_, size_t& pos_,
+                       std::forward_list<std::string>& storage) {
   while (pos_ < text_.size() && IsBlank(static_cast<unsigned char>(text_[pos_]))) ++pos_;
   Token t;
   t.offset = pos_;
@@ -50,14 +51,14 @@ static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::str
   }
   const size_t start = pos_;
   const auto c = static_cast<unsigned char>(text_[pos_]);
+  // Every path ends in `return t;` so that the token is built in place.
   auto finish = [&](TokenKind kind) {
     t.kind = kind;
     t.source = text_.substr(start, pos_ - start);
-    return t;
   };
   auto invalid = [&](std::string why) {
-    t.error = storage.emplace_back(std::move(why));
-    return finish(TokenKind::kInvalid);
+    t.error = storage.emplace_front(std::move(why));
+    finish(TokenKind::kInvalid);
   };
 
   if (c == '`' || c == '[') {
@@ -65,15 +66,22 @@ static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::str
     const size_t end = text_.find(close, pos_ + 1);
     if (end == std::string_view::npos) {
       pos_ = text_.size();
-      return invalid(c == '`' ? "The name has no closing back quote."
-                              : "The name has no closing bracket.");
+      {
+        invalid(c == '`' ? "The name has no closing back quote."
+                         : "The name has no closing bracket.");
+        return t;
+      }
     }
     t.value = text_.substr(pos_ + 1, end - pos_ - 1);
     pos_ = end + 1;
     if (c == '[' && t.value.find('[') != std::string_view::npos) {
-      return invalid("A name in brackets cannot contain '['.");
+      {
+        invalid("A name in brackets cannot contain '['.");
+        return t;
+      }
     }
-    return finish(TokenKind::kQuotedName);
+    finish(TokenKind::kQuotedName);
+    return t;
   }
 
   if (c == '\'' || c == '"') {
@@ -81,7 +89,10 @@ static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::str
     const size_t begin = pos_;
     bool doubled = false;
     while (true) {
-      if (pos_ >= text_.size()) return invalid("The text has no closing quote.");
+      if (pos_ >= text_.size()) {
+        invalid("The text has no closing quote.");
+        return t;
+      }
       if (static_cast<unsigned char>(text_[pos_]) == c) {
         if (pos_ + 1 < text_.size() && static_cast<unsigned char>(text_[pos_ + 1]) == c) {
           doubled = true;
@@ -97,28 +108,36 @@ static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::str
     if (!doubled) {
       t.value = inside;
     } else {
-      std::string& value = storage.emplace_back();
+      std::string& value = storage.emplace_front();
       for (size_t i = 0; i < inside.size(); ++i) {
         value.push_back(inside[i]);
         if (static_cast<unsigned char>(inside[i]) == c) ++i;  // the doubled quote's twin
       }
       t.value = value;
     }
-    return finish(TokenKind::kString);
+    finish(TokenKind::kString);
+    return t;
   }
 
   if (c == '#') {
     const size_t end = text_.find('#', pos_ + 1);
     if (end == std::string_view::npos) {
       pos_ = text_.size();
-      return invalid("The date has no closing '#'.");
+      {
+        invalid("The date has no closing '#'.");
+        return t;
+      }
     }
     t.value = text_.substr(pos_ + 1, end - pos_ - 1);
     pos_ = end + 1;
     auto date = ParseDateTimeText(t.value);
-    if (!date.ok()) return invalid(date.status().message());
+    if (!date.ok()) {
+      invalid(date.status().message());
+      return t;
+    }
     t.date = *date;
-    return finish(TokenKind::kDate);
+    finish(TokenKind::kDate);
+    return t;
   }
 
   if (c == '0' && pos_ + 1 < text_.size() && (text_[pos_ + 1] == 'x' || text_[pos_ + 1] == 'X')) {
@@ -126,10 +145,14 @@ static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::str
     while (pos_ < text_.size() && HexValue(static_cast<unsigned char>(text_[pos_])) >= 0) ++pos_;
     if (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) {
       while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-      return invalid("A binary literal holds only hexadecimal digits.");
+      {
+        invalid("A binary literal holds only hexadecimal digits.");
+        return t;
+      }
     }
     t.value = text_.substr(start, pos_ - start);
-    return finish(TokenKind::kBinary);
+    finish(TokenKind::kBinary);
+    return t;
   }
 
   if (IsDigit(c) || (c == '.' && pos_ + 1 < text_.size() &&
@@ -149,16 +172,21 @@ static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::str
     }
     if (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) {
       while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-      return invalid("A number cannot run into letters.");
+      {
+        invalid("A number cannot run into letters.");
+        return t;
+      }
     }
     t.value = text_.substr(start, pos_ - start);
-    return finish(TokenKind::kNumber);
+    finish(TokenKind::kNumber);
+    return t;
   }
 
   if (IsWordStart(c)) {
     while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
     t.value = text_.substr(start, pos_ - start);
-    return finish(TokenKind::kWord);
+    finish(TokenKind::kWord);
+    return t;
   }
 
   // Symbols: two-character operators first.
@@ -167,12 +195,14 @@ static Token NextToken(std::string_view text_, size_t& pos_, std::deque<std::str
     if (two == "<>" || two == "<=" || two == ">=") {
       pos_ += 2;
       t.value = two;
-      return finish(TokenKind::kSymbol);
+      finish(TokenKind::kSymbol);
+      return t;
     }
   }
   ++pos_;
   t.value = text_.substr(start, 1);
-  return finish(TokenKind::kSymbol);
+  finish(TokenKind::kSymbol);
+  return t;
 }
 
 std::vector<uint8_t> Token::Bytes() const {

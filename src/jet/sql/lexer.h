@@ -18,7 +18,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <forward_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,7 +71,7 @@ class TokenList {
  private:
   friend TokenList Tokenize(std::string_view text);
   std::vector<Token> tokens_;
-  std::deque<std::string> storage_;  // stable addresses: tokens point into it
+  std::forward_list<std::string> storage_;  // stable addresses: tokens point into it
 };
 
 // All tokens of `text`, ending with one kEnd token (or stopping after the

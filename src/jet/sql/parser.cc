@@ -696,6 +696,7 @@ class Parser {
     }
     Advance();
     ExpectSymbol("(");
+    ins.values.reserve(ins.columns.empty() ? 16 : ins.columns.size());
     do {
       ins.values.push_back(ParseOr());
     } while (AcceptSymbol(","));
