@@ -43,8 +43,9 @@ Result<int64_t> Integer(const TargetValue& v, const jet::ColumnInfo& column) {
 
 class JetRowInserter : public RowInserter {
  public:
-  JetRowInserter(JetSession& session, jet::TableInfo info)
-      : session_(session), info_(std::move(info)) {}
+  JetRowInserter(JetSession& session, jet::TableInfo info,
+                 std::unique_ptr<jet::BulkWriter> bulk)
+      : session_(session), info_(std::move(info)), bulk_(std::move(bulk)) {}
 
   Status Insert(const std::vector<TargetValue>& row, const std::string&) override {
     if (row.size() != info_.columns.size()) {
@@ -57,13 +58,15 @@ class JetRowInserter : public RowInserter {
       VELQUIN_ASSIGN_OR_RETURN(jet::Value v, ToJetValue(row[i], info_.columns[i]));
       values_.push_back(std::move(v));
     }
+    if (bulk_) return bulk_->Append(values_);
     return session_.InsertRow(info_.name, values_);
   }
-  Status Finish() override { return Status::Ok(); }
+  Status Finish() override { return bulk_ ? bulk_->Finish() : Status::Ok(); }
 
  private:
   JetSession& session_;
   jet::TableInfo info_;
+  std::unique_ptr<jet::BulkWriter> bulk_;  // a table without indexes yet
   std::vector<jet::Value> values_;
 };
 
@@ -193,7 +196,14 @@ RowInserterFactory JetRowInserterFactory() {
     auto* jet = dynamic_cast<JetSession*>(&target);
     if (!jet) return Status::NotSupported("no fast path");
     VELQUIN_ASSIGN_OR_RETURN(jet::TableInfo info, jet->DescribeTable(table));
-    return std::unique_ptr<RowInserter>(std::make_unique<JetRowInserter>(*jet, std::move(info)));
+    // A table with no index yet takes its rows through the bulk path (rows
+    // packed into pages, committed in groups); keys are built afterwards.
+    std::unique_ptr<jet::BulkWriter> bulk;
+    if (info.indexes.empty()) {
+      VELQUIN_ASSIGN_OR_RETURN(bulk, jet->BulkAppend(info.name));
+    }
+    return std::unique_ptr<RowInserter>(
+        std::make_unique<JetRowInserter>(*jet, std::move(info), std::move(bulk)));
   };
 }
 
