@@ -43,8 +43,7 @@ Result<int64_t> Integer(const TargetValue& v, const jet::ColumnInfo& column) {
 
 class JetRowInserter : public RowInserter {
  public:
-  JetRowInserter(JetSession& session, jet::TableInfo info,
-                 std::unique_ptr<jet::BulkWriter> bulk)
+  JetRowInserter(JetSession& session, jet::TableInfo info, std::unique_ptr<jet::BulkWriter> bulk)
       : session_(session), info_(std::move(info)), bulk_(std::move(bulk)) {}
 
   Status Insert(const std::vector<TargetValue>& row, const std::string&) override {
@@ -121,14 +120,6 @@ Result<jet::Value> ToJetValue(const TargetValue& v, const jet::ColumnInfo& colum
       if (!text.empty() && text[0] == '+') text.erase(0, 1);
       auto d = jet::Decimal::Parse(text, column.scale);
       if (!d.ok()) return Refuse(column, "the value " + v.text + ": " + d.status().message());
-      std::size_t digits = 0;
-      bool leading = true;
-      for (char c : d->ToString()) {
-        if (c < '0' || c > '9') continue;
-        if (leading && c == '0') continue;
-        leading = false;
-        ++digits;
-      }
       // Digits before the point must fit precision - scale.
       const std::string whole = d->ToString();
       std::size_t int_digits = 0;
@@ -146,7 +137,6 @@ Result<jet::Value> ToJetValue(const TargetValue& v, const jet::ColumnInfo& colum
                                   std::to_string(column.precision) + "," +
                                   std::to_string(column.scale) + ")");
       }
-      (void)digits;
       return jet::Value::Numeric(*d);
     }
     case ColumnType::kDateTime:
