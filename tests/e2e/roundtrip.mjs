@@ -229,6 +229,14 @@ try {
     }
   }
 
+  // A connection error is exit code 2 and names the server's reason.
+  const denied = spawnSync(velquin, ["migrate", "--source",
+    `mysql://${env.VELQUIN_MYSQL_USER}:wrong@${env.VELQUIN_MYSQL_HOST}:${env.VELQUIN_MYSQL_PORT}/${db}`,
+    "--target", join(work, "denied.mdb")], { env: { ...env, MYSQL_PWD: "" } });
+  check(denied.status === 2 && /Access denied/.test(denied.stderr.toString()),
+        `wrong password: exit ${denied.status}, ${denied.stderr}`);
+  check(!existsSync(join(work, "denied.mdb")), "no target file after a failed connect");
+
   // Condition.cfg narrows the rows of a table.
   const cfg = join(work, "Condition.cfg");
   writeFileSync(cfg, `[${db}]\r\nmany=id > 4000\r\n`);
