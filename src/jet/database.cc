@@ -1,0 +1,717 @@
+// The Database API over the page file, tables and catalogue. Catalogue rules
+// [CAT-*] and crash-safe write order [SAFE-1]..[SAFE-3] in docs/jet4-format.md.
+#include "jet/database.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+
+#include "jet/catalog/system_tables.h"
+#include "jet/format/data_page.h"
+#include "jet/table/long_value.h"
+#include "jet/table/table_indexes.h"
+
+namespace velquin::jet {
+namespace {
+
+bool IsSystemName(std::string_view name) {
+  return name.size() >= 4 && CompareNames(name.substr(0, 4), "MSys") == 0;
+}
+
+// Lays out a new table: TDEF fields, its usage-map rows (appended to `maps`,
+// which will be rows of `map_page` starting at row `first_row`) and its index
+// definitions with the given root pages [TDEF-5], [UMAP-3].
+void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_page,
+                   std::vector<UsageMap>* maps, const std::vector<PageNumber>& roots,
+                   TableDef* def) {
+  LayoutColumns(spec, def);
+  def->tdef_page = tdef_page;
+  auto next_row = [&]() {
+    maps->push_back(UsageMap::NewInline(0));
+    return RowPointer{map_page, static_cast<std::uint8_t>(maps->size() - 1)};
+  };
+  def->owned_map = next_row();
+  def->free_map = next_row();
+  for (auto& c : def->columns) {
+    if (!c.is_long_value()) continue;
+    c.lv_owned = next_row();
+    c.lv_free = next_row();
+  }
+  PageAllocator no_alloc = []() -> Result<PageNumber> {
+    return Status::InvalidArgument("no allocation");
+  };
+  for (std::size_t k = 0; k < spec.indexes.size(); ++k) {
+    const IndexSpec& is = spec.indexes[k];
+    RealIndex ri;
+    ri.columns = is.columns;
+    ri.usage_map = next_row();
+    ri.root = k < roots.size() ? roots[k] : 0;
+    if (ri.root != 0) (void)maps->back().Set(ri.root, true, no_alloc);
+    // 0x80 is set on every index Jet 4 writes; Access makes primary keys
+    // of user tables required as well.
+    ri.flags = static_cast<std::uint8_t>(
+        (is.unique || is.primary_key ? 0x01 : 0) | (is.ignore_nulls ? 0x02 : 0) |
+        (is.required || (is.primary_key && !spec.system) ? 0x08 : 0) | 0x80);
+    def->real_indexes.push_back(ri);
+    LogicalIndex li;
+    li.name = is.name;
+    li.number = static_cast<std::uint32_t>(k);
+    li.real_index = static_cast<std::uint32_t>(k);
+    li.index_type = is.primary_key ? 1 : 0;
+    def->logical_indexes.push_back(li);
+  }
+}
+
+Status ValidateIndexes(const TableSpec& spec) {
+  if (spec.indexes.size() > 32) return Status::InvalidArgument("a table can have at most 32 indexes");
+  int pks = 0;
+  for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
+    const IndexSpec& is = spec.indexes[i];
+    if (is.name.empty() || is.name.size() > 64) {
+      return Status::InvalidArgument("index names must have 1 to 64 characters");
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (CompareNames(spec.indexes[j].name, is.name) == 0) {
+        return Status::InvalidArgument("index \"" + is.name + "\" appears twice");
+      }
+    }
+    if (is.columns.empty() || is.columns.size() > 10) {
+      return Status::InvalidArgument("index \"" + is.name + "\" must have 1 to 10 columns");
+    }
+    for (const IndexColumn& ic : is.columns) {
+      if (ic.column_number >= spec.columns.size()) {
+        return Status::InvalidArgument("index \"" + is.name + "\" names a missing column");
+      }
+      ColumnType t = spec.columns[ic.column_number].type;
+      if (t == ColumnType::kOle) {
+        return Status::InvalidArgument("index \"" + is.name + "\" cannot include an OLE column");
+      }
+    }
+    if (is.primary_key) ++pks;
+  }
+  if (pks > 1) return Status::InvalidArgument("a table can have only one primary key");
+  return Status::Ok();
+}
+
+Status WriteMapPage(PageStore& store, PageNumber page, std::vector<UsageMap>& maps) {
+  Page p;
+  DataPage dp(p, page);
+  dp.Init(0);
+  for (auto& m : maps) {
+    VELQUIN_ASSIGN_OR_RETURN(auto row, m.Save(store));
+    if (!dp.CanAdd(row.size())) return Status::NotSupported("too many usage maps for one table");
+    dp.Add(Bytes(row));
+  }
+  return store.WritePage(page, p);
+}
+
+}  // namespace
+
+Database::~Database() {
+  if (pages_ && pages_->writable()) (void)pages_->Flush();
+}
+
+double Database::Now() const {
+  auto now = std::chrono::system_clock::now();
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+            1000;
+  return DateTime::FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                             tm.tm_sec, static_cast<int>(ms))
+      .days;
+}
+
+Result<std::unique_ptr<Database>> Database::Create(const std::string& path,
+                                                   const CreateOptions& options) {
+  VELQUIN_ASSIGN_OR_RETURN(auto file, OpenPosixFile(path, OpenMode::kCreate));
+  return CreateOn(std::move(file), options);
+}
+
+Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
+                                                 const OpenOptions& options) {
+  VELQUIN_ASSIGN_OR_RETURN(
+      auto file, OpenPosixFile(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite));
+  return OpenOn(std::move(file), options);
+}
+
+Result<std::unique_ptr<Database>> Database::CreateOn(std::unique_ptr<File> file,
+                                                     const CreateOptions& options) {
+  HeaderInfo h;
+  std::unique_ptr<Database> probe(new Database(nullptr));
+  h.creation_date = options.creation_date != 0 ? options.creation_date : probe->Now();
+  VELQUIN_ASSIGN_OR_RETURN(auto pf, PageFile::Create(std::move(file), h));
+  std::unique_ptr<Database> db(new Database(std::move(pf)));
+  db->creation_date_ = h.creation_date;
+  VELQUIN_RETURN_IF_ERROR(db->Bootstrap(h.creation_date));
+  VELQUIN_RETURN_IF_ERROR(db->LoadCatalog());
+  return db;
+}
+
+Result<std::unique_ptr<Database>> Database::OpenOn(std::unique_ptr<File> file,
+                                                   const OpenOptions& options) {
+  VELQUIN_ASSIGN_OR_RETURN(auto pf, PageFile::Open(std::move(file), !options.read_only));
+  std::unique_ptr<Database> db(new Database(std::move(pf)));
+  db->creation_date_ = db->pages_->header().creation_date;
+  VELQUIN_RETURN_IF_ERROR(db->LoadCatalog());
+  return db;
+}
+
+Status Database::Bootstrap(double now) {
+  PageStore& store = *pages_;
+  std::vector<TableSpec> specs = SystemTableSpecs();
+  std::vector<PageNumber> tdefs;
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    VELQUIN_ASSIGN_OR_RETURN(PageNumber p, store.AllocatePage());
+    tdefs.push_back(p);
+  }
+  if (tdefs[0] != kMSysObjectsPage) return Status::Corruption("MSysObjects must be on page 2");
+  VELQUIN_ASSIGN_OR_RETURN(PageNumber map_page, store.AllocatePage());
+  std::vector<std::vector<PageNumber>> roots(specs.size());
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    for (std::size_t i = 0; i < specs[k].indexes.size(); ++i) {
+      const IndexSpec& is = specs[k].indexes[i];
+      VELQUIN_ASSIGN_OR_RETURN(PageNumber p, CreateIndexRoot(store, tdefs[k], is.unique || is.primary_key,
+                                                             is.columns.size()));
+      roots[k].push_back(p);
+    }
+  }
+  std::vector<UsageMap> maps;
+  std::vector<TableDef> defs(specs.size());
+  for (std::size_t k = 0; k < specs.size(); ++k) {
+    BuildTableDef(specs[k], tdefs[k], map_page, &maps, roots[k], &defs[k]);
+  }
+  VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
+  for (const auto& d : defs) VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, d));
+
+  // MSysObjects rows of a new database.
+  struct Row {
+    std::int32_t id, parent;
+    const char* name;
+    std::int16_t type;
+    const std::vector<std::uint8_t>* owner;
+  };
+  const Row rows[] = {
+      {kTablesContainerId, kRootContainerId, "Tables", kObjectTypeContainer, &kEngineOwner},
+      {kDatabasesContainerId, kRootContainerId, "Databases", kObjectTypeContainer, &kEngineOwner},
+      {kRelationshipsContainerId, kRootContainerId, "Relationships", kObjectTypeContainer,
+       &kEngineOwner},
+      {kMSysDbId, kDatabasesContainerId, "MSysDb", kObjectTypeDatabase, &kAdminOwner},
+      {static_cast<std::int32_t>(tdefs[0]), kTablesContainerId, "MSysObjects", kObjectTypeTable,
+       &kEngineOwner},
+      {static_cast<std::int32_t>(tdefs[1]), kTablesContainerId, "MSysACEs", kObjectTypeTable,
+       &kEngineOwner},
+      {static_cast<std::int32_t>(tdefs[2]), kTablesContainerId, "MSysQueries", kObjectTypeTable,
+       &kEngineOwner},
+      {static_cast<std::int32_t>(tdefs[3]), kTablesContainerId, "MSysRelationships",
+       kObjectTypeTable, &kEngineOwner},
+  };
+  {
+    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(store, tdefs[0]));
+    for (const Row& r : rows) {
+      std::vector<Value> v(kObjColumnCount);
+      v[kObjId] = Value::Long(r.id);
+      v[kObjParentId] = Value::Long(r.parent);
+      v[kObjName] = Value::Text(r.name);
+      v[kObjType] = Value::Short(r.type);
+      v[kObjDateCreate] = Value::Date(DateTime{now});
+      v[kObjDateUpdate] = Value::Date(DateTime{now});
+      v[kObjOwner] = Value::Binary(*r.owner);
+      v[kObjFlags] = Value::Long(static_cast<std::int32_t>(kSystemObjectFlags));
+      VELQUIN_RETURN_IF_ERROR(w->Append(v));
+    }
+    VELQUIN_RETURN_IF_ERROR(w->Commit());
+  }
+  {
+    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(store, tdefs[1]));
+    for (const AceRow& a : InitialAces()) {
+      VELQUIN_RETURN_IF_ERROR(w->Append({Value::Long(a.object_id), Value::Binary(a.sid),
+                                         Value::Long(a.acm), Value::Bool(a.inheritable)}));
+    }
+    VELQUIN_RETURN_IF_ERROR(w->Commit());
+  }
+  for (PageNumber p : tdefs) VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(p));
+  return Flush();
+}
+
+Status Database::LoadCatalog() {
+  objects_.clear();
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, kMSysObjectsPage));
+  auto col = [&](const char* name) -> Result<std::size_t> {
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+      if (CompareNames(def.columns[i].name, name) == 0) return i;
+    }
+    return PageCorruption(kMSysObjectsPage, "MSysObjects",
+                          std::string("catalogue has no column ") + name);
+  };
+  VELQUIN_ASSIGN_OR_RETURN(std::size_t c_id, col("Id"));
+  VELQUIN_ASSIGN_OR_RETURN(std::size_t c_parent, col("ParentId"));
+  VELQUIN_ASSIGN_OR_RETURN(std::size_t c_name, col("Name"));
+  VELQUIN_ASSIGN_OR_RETURN(std::size_t c_type, col("Type"));
+  VELQUIN_ASSIGN_OR_RETURN(std::size_t c_flags, col("Flags"));
+  TableCursor cur(*pages_, def);
+  VELQUIN_RETURN_IF_ERROR(cur.Open());
+  std::vector<Cell> cells;
+  for (;;) {
+    VELQUIN_ASSIGN_OR_RETURN(bool more, cur.NextCells(&cells));
+    if (!more) break;
+    RowPointer where = cur.position();
+    Object o;
+    auto get = [&](std::size_t i) { return DecodeCellValue(*pages_, def.columns[i], cells[i], where.page); };
+    VELQUIN_ASSIGN_OR_RETURN(Value id, get(c_id));
+    VELQUIN_ASSIGN_OR_RETURN(Value parent, get(c_parent));
+    VELQUIN_ASSIGN_OR_RETURN(Value name, get(c_name));
+    VELQUIN_ASSIGN_OR_RETURN(Value type, get(c_type));
+    VELQUIN_ASSIGN_OR_RETURN(Value flags, get(c_flags));
+    std::int64_t i64;
+    o.id = id.AsInt64(&i64) ? static_cast<std::int32_t>(i64) : 0;
+    o.parent_id = parent.AsInt64(&i64) ? static_cast<std::int32_t>(i64) : 0;
+    o.name = name.kind() == ValueKind::kText ? name.text_value() : "";
+    o.type = type.AsInt64(&i64) ? static_cast<std::int16_t>(i64) : 0;
+    o.flags = flags.AsInt64(&i64) ? static_cast<std::uint32_t>(i64) : 0;
+    o.where = where;
+    objects_.push_back(std::move(o));
+  }
+  return Status::Ok();
+}
+
+const Database::Object* Database::FindInTables(std::string_view name) const {
+  for (const auto& o : objects_) {
+    if (o.parent_id == kTablesContainerId && CompareNames(o.name, name) == 0) return &o;
+  }
+  return nullptr;
+}
+
+const Database::Object* Database::FindTable(std::string_view name) const {
+  const Object* o = FindInTables(name);
+  return o && o->type == kObjectTypeTable ? o : nullptr;
+}
+
+Result<std::vector<std::string>> Database::ListTables(bool include_system) {
+  std::vector<std::string> out;
+  for (const auto& o : objects_) {
+    if (o.parent_id != kTablesContainerId || o.type != kObjectTypeTable) continue;
+    bool system = (o.flags & 0x80000002u) != 0 || IsSystemName(o.name);
+    if (system && !include_system) continue;
+    out.push_back(o.name);
+  }
+  return out;
+}
+
+Result<TableInfo> Database::Describe(const Object& obj) {
+  if (obj.id <= 0 || static_cast<PageNumber>(obj.id) >= pages_->PageCount()) {
+    return PageCorruption(obj.where.page, "MSysObjects Id",
+                          "table \"" + obj.name + "\" names TDEF page " + std::to_string(obj.id) +
+                              " outside the file");
+  }
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, static_cast<PageNumber>(obj.id)));
+  TableInfo t;
+  t.name = obj.name;
+  t.tdef_page = def.tdef_page;
+  t.system = (obj.flags & 0x80000002u) != 0 || IsSystemName(obj.name);
+  t.row_count = def.row_count;
+  t.last_autonumber = def.last_autonumber;
+  const std::vector<bool>* nn = nullptr;
+  for (const auto& [page, flags] : not_null_) {
+    if (page == def.tdef_page) nn = &flags;
+  }
+  for (std::size_t i = 0; i < def.columns.size(); ++i) {
+    const Column& c = def.columns[i];
+    ColumnInfo ci;
+    ci.name = c.name;
+    ci.type = c.type;
+    ci.number = c.number;
+    ci.size = c.type == ColumnType::kText ? c.length / 2 : c.length;
+    if (c.type == ColumnType::kNumeric) {
+      ci.precision = c.precision();
+      ci.scale = c.scale();
+    }
+    ci.auto_increment = (c.flags & kColumnAutoNumber) != 0;
+    ci.compressed_unicode = c.compressed();
+    ci.not_null = nn && i < nn->size() && (*nn)[i];
+    t.columns.push_back(ci);
+  }
+  for (const auto& li : def.logical_indexes) {
+    IndexInfo ii;
+    ii.name = li.name;
+    const RealIndex& ri = def.real_indexes[li.real_index];
+    for (const auto& ic : ri.columns) {
+      for (const auto& c : def.columns) {
+        if (c.number == ic.column_number) ii.columns.push_back({c.name, ic.ascending});
+      }
+    }
+    ii.primary_key = li.index_type == 1;
+    ii.foreign_key = li.index_type == 2;
+    ii.unique = (ri.flags & 0x01) != 0;
+    ii.ignore_nulls = (ri.flags & 0x02) != 0;
+    ii.required = (ri.flags & 0x08) != 0;
+    t.indexes.push_back(ii);
+  }
+  return t;
+}
+
+Result<TableInfo> Database::GetTable(std::string_view name) {
+  const Object* o = FindTable(name);
+  if (!o) return Status::NotFound("no table \"" + std::string(name) + "\"");
+  return Describe(*o);
+}
+
+Status Database::AddObjectRow(std::int32_t id, std::int32_t parent, const std::string& name,
+                              std::int16_t type, std::uint32_t flags,
+                              const std::vector<std::uint8_t>& owner) {
+  VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, kMSysObjectsPage));
+  std::vector<Value> v(w->def().columns.size());
+  double now = Now();
+  v[kObjId] = Value::Long(id);
+  v[kObjParentId] = Value::Long(parent);
+  v[kObjName] = Value::Text(name);
+  v[kObjType] = Value::Short(type);
+  v[kObjDateCreate] = Value::Date(DateTime{now});
+  v[kObjDateUpdate] = Value::Date(DateTime{now});
+  v[kObjOwner] = Value::Binary(owner);
+  v[kObjFlags] = Value::Long(static_cast<std::int32_t>(flags));
+  VELQUIN_RETURN_IF_ERROR(w->Append(v));
+  VELQUIN_RETURN_IF_ERROR(w->Commit());
+  return RebuildCatalogIndexes(kMSysObjectsPage);
+}
+
+Status Database::AddAceRows(std::int32_t object_id) {
+  const Object* aces = FindTable("MSysACEs");
+  if (!aces) return Status::Ok();  // a database without permissions table
+  PageNumber page = static_cast<PageNumber>(aces->id);
+  // One row per SID that has an ACE on the Tables container.
+  std::vector<std::vector<std::uint8_t>> sids;
+  {
+    VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, page));
+    TableCursor cur(*pages_, def);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Value> row;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.Next(&row));
+      if (!more) break;
+      if (row.size() < 2) continue;
+      std::int64_t oid;
+      if (!row[0].AsInt64(&oid) || oid != kTablesContainerId) continue;
+      if (row[1].kind() != ValueKind::kBinary) continue;
+      if (std::find(sids.begin(), sids.end(), row[1].binary_value()) == sids.end()) {
+        sids.push_back(row[1].binary_value());
+      }
+    }
+  }
+  VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, page));
+  if (w->def().columns.size() != 4) return Status::Ok();
+  for (const auto& sid : sids) {
+    VELQUIN_RETURN_IF_ERROR(w->Append(
+        {Value::Long(object_id), Value::Binary(sid), Value::Long(1048575), Value::Bool(false)}));
+  }
+  VELQUIN_RETURN_IF_ERROR(w->Commit());
+  return RebuildCatalogIndexes(page);
+}
+
+Status Database::RebuildCatalogIndexes(PageNumber tdef_page) {
+  // Catalogue tables are small: their indexes are rebuilt whole from the rows.
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef_page));
+  if (def.real_indexes.empty()) return Status::Ok();
+  VELQUIN_RETURN_IF_ERROR(RebuildIndexes(*pages_, &def));
+  return WriteTableDef(*pages_, def);
+}
+
+Status Database::CreateTable(const TableSpec& spec_in) {
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  VELQUIN_RETURN_IF_ERROR(ValidateTableSpec(spec_in));
+  if (FindInTables(spec_in.name)) {
+    return Status::InvalidArgument("table \"" + spec_in.name + "\" already exists");
+  }
+  TableSpec spec = spec_in;
+  spec.system = false;
+  VELQUIN_RETURN_IF_ERROR(ValidateIndexes(spec));
+  PageStore& store = *pages_;
+  // [SAFE-1] Definition, map and index pages first, the catalogue rows last.
+  VELQUIN_ASSIGN_OR_RETURN(PageNumber tdef, store.AllocatePage());
+  VELQUIN_ASSIGN_OR_RETURN(PageNumber map_page, store.AllocatePage());
+  std::vector<PageNumber> roots;
+  for (const IndexSpec& is : spec.indexes) {
+    VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, tdef, is.unique || is.primary_key,
+                                                              is.columns.size()));
+    roots.push_back(root);
+  }
+  std::vector<UsageMap> maps;
+  TableDef def;
+  BuildTableDef(spec, tdef, map_page, &maps, roots, &def);
+  VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
+  VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, def));
+  VELQUIN_RETURN_IF_ERROR(pages_->Flush());
+  const std::vector<std::uint8_t>* owner = &kAdminOwner;
+  VELQUIN_RETURN_IF_ERROR(AddObjectRow(static_cast<std::int32_t>(tdef), kTablesContainerId,
+                                       spec.name, kObjectTypeTable, 0, *owner));
+  VELQUIN_RETURN_IF_ERROR(AddAceRows(static_cast<std::int32_t>(tdef)));
+  std::vector<bool> nn;
+  for (const auto& c : spec.columns) nn.push_back(c.not_null);
+  not_null_.push_back({tdef, nn});
+  VELQUIN_RETURN_IF_ERROR(LoadCatalog());
+  return Flush();
+}
+
+Status Database::DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows) {
+  if (rows.empty()) return Status::Ok();
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef_page));
+  for (const RowPointer& rp : rows) {
+    Page p;
+    VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(rp.page, p));
+    DataPage dp(p, rp.page);
+    VELQUIN_RETURN_IF_ERROR(dp.Validate());
+    if (rp.row >= dp.row_count()) return PageCorruption(rp.page, "row number", "row to delete missing");
+    dp.MarkDeleted(rp.row);
+    VELQUIN_RETURN_IF_ERROR(pages_->WritePage(rp.page, p));
+    if (def.row_count > 0) --def.row_count;
+  }
+  VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, def));
+  return RebuildCatalogIndexes(tdef_page);
+}
+
+Status Database::DropTable(std::string_view name) {
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  const Object* o = FindTable(name);
+  if (!o) return Status::NotFound("no table \"" + std::string(name) + "\"");
+  if ((o->flags & 0x80000002u) != 0 || IsSystemName(o->name)) {
+    return Status::InvalidArgument("system table \"" + o->name + "\" cannot be dropped");
+  }
+  Object obj = *o;
+  PageNumber tdef = static_cast<PageNumber>(obj.id);
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef));
+  // Collect every page the table owns before anything changes.
+  std::vector<PageNumber> release;
+  std::vector<RowPointer> map_rows = {def.owned_map, def.free_map};
+  for (const auto& c : def.columns) {
+    if (c.is_long_value()) {
+      map_rows.push_back(c.lv_owned);
+      map_rows.push_back(c.lv_free);
+    }
+  }
+  for (const auto& ri : def.real_indexes) map_rows.push_back(ri.usage_map);
+  for (std::size_t k = 0; k < map_rows.size(); ++k) {
+    if (map_rows[k].page == 0) continue;
+    VELQUIN_ASSIGN_OR_RETURN(UsageMap m, LoadUsageMap(*pages_, map_rows[k]));
+    // Free-space maps list pages the owned maps already list.
+    bool is_free_map = k == 1;
+    for (std::size_t c = 0, lvk = 2; c < def.columns.size(); ++c) {
+      if (def.columns[c].is_long_value()) {
+        if (k == lvk + 1) is_free_map = true;
+        lvk += 2;
+      }
+    }
+    if (!is_free_map) {
+      for (PageNumber p : m.Pages(pages_->PageCount())) release.push_back(p);
+    }
+    for (PageNumber p : m.BitmapPages()) release.push_back(p);
+  }
+  VELQUIN_ASSIGN_OR_RETURN(auto tdef_pages, TableDefPages(*pages_, tdef));
+  // [SAFE-2] The catalogue rows go first: from then on the table is gone for
+  // every reader, and its pages can be handed back.
+  {
+    std::vector<RowPointer> obj_rows = {obj.where};
+    VELQUIN_RETURN_IF_ERROR(DeleteRows(kMSysObjectsPage, obj_rows));
+  }
+  if (const Object* aces = FindTable("MSysACEs")) {
+    PageNumber ap = static_cast<PageNumber>(aces->id);
+    VELQUIN_ASSIGN_OR_RETURN(TableDef adef, ReadTableDef(*pages_, ap));
+    TableCursor cur(*pages_, adef);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Value> row;
+    std::vector<RowPointer> ace_rows;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.Next(&row));
+      if (!more) break;
+      std::int64_t oid;
+      if (!row.empty() && row[0].AsInt64(&oid) && oid == obj.id) ace_rows.push_back(cur.position());
+    }
+    VELQUIN_RETURN_IF_ERROR(DeleteRows(ap, ace_rows));
+  }
+  // The table's usage-map rows: delete them; map pages left without live
+  // rows are released.
+  std::vector<PageNumber> map_pages;
+  for (const RowPointer& rp : map_rows) {
+    if (rp.page == 0) continue;
+    Page p;
+    VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(rp.page, p));
+    DataPage dp(p, rp.page);
+    VELQUIN_RETURN_IF_ERROR(dp.Validate());
+    if (rp.row < dp.row_count()) dp.MarkDeleted(rp.row);
+    VELQUIN_RETURN_IF_ERROR(pages_->WritePage(rp.page, p));
+    if (std::find(map_pages.begin(), map_pages.end(), rp.page) == map_pages.end()) {
+      map_pages.push_back(rp.page);
+    }
+  }
+  for (PageNumber mp : map_pages) {
+    Page p;
+    VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(mp, p));
+    DataPage dp(p, mp);
+    bool live = false;
+    for (std::size_t r = 0; r < dp.row_count(); ++r) {
+      auto s = dp.Slot(r);
+      if (s.ok() && !s->deleted) live = true;
+    }
+    if (!live && dp.owner() == 0) release.push_back(mp);
+  }
+  release.insert(release.end(), tdef_pages.begin(), tdef_pages.end());
+  std::sort(release.begin(), release.end());
+  release.erase(std::unique(release.begin(), release.end()), release.end());
+  for (PageNumber p : release) {
+    if (p < 2 || p >= pages_->PageCount()) continue;
+    VELQUIN_RETURN_IF_ERROR(pages_->ReleasePage(p));
+  }
+  not_null_.erase(std::remove_if(not_null_.begin(), not_null_.end(),
+                                 [&](const auto& e) { return e.first == tdef; }),
+                  not_null_.end());
+  VELQUIN_RETURN_IF_ERROR(LoadCatalog());
+  return Flush();
+}
+
+Status Database::RenameTable(std::string_view from, std::string_view to) {
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  const Object* o = FindTable(from);
+  if (!o) return Status::NotFound("no table \"" + std::string(from) + "\"");
+  if ((o->flags & 0x80000002u) != 0 || IsSystemName(o->name)) {
+    return Status::InvalidArgument("system table \"" + o->name + "\" cannot be renamed");
+  }
+  const Object* clash = FindInTables(to);
+  if (clash && clash != o) {
+    return Status::InvalidArgument("an object named \"" + std::string(to) + "\" already exists");
+  }
+  TableSpec check;
+  check.name = std::string(to);
+  check.columns.push_back(ColumnSpec{.name = "x"});
+  VELQUIN_RETURN_IF_ERROR(ValidateTableSpec(check));
+  // Read the whole old row, write it again under the new name, then delete
+  // the old row: a crash in between leaves the table reachable.
+  Object obj = *o;
+  VELQUIN_ASSIGN_OR_RETURN(TableDef odef, ReadTableDef(*pages_, kMSysObjectsPage));
+  Page p;
+  VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(obj.where.page, p));
+  DataPage dp(p, obj.where.page);
+  VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(obj.where.row));
+  std::vector<Cell> cells;
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, dp.RowBytes(s), obj.where.page, obj.where.row, &cells));
+  std::vector<Value> row;
+  for (std::size_t i = 0; i < odef.columns.size(); ++i) {
+    VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[i], cells[i], obj.where.page));
+    row.push_back(std::move(v));
+  }
+  row[kObjName] = Value::Text(std::string(to));
+  row[kObjDateUpdate] = Value::Date(DateTime{Now()});
+  // The row is rewritten in place: one page write renames the table [SAFE-3].
+  std::vector<std::vector<std::uint8_t>> bufs(odef.columns.size());
+  std::vector<Cell> new_cells(odef.columns.size());
+  for (std::size_t i = 0; i < odef.columns.size(); ++i) {
+    const Column& c = odef.columns[i];
+    if (c.type == ColumnType::kBool) {
+      new_cells[i].present = cells[i].present;
+    } else if (c.is_long_value()) {
+      new_cells[i] = cells[i];  // long values keep their pages
+    } else if (!row[i].is_null()) {
+      VELQUIN_RETURN_IF_ERROR(EncodeCellValue(c, row[i], &bufs[i]));
+      new_cells[i].present = true;
+      new_cells[i].data = Bytes(bufs[i]);
+    }
+  }
+  std::vector<std::uint8_t> encoded;
+  EncodeRow(odef, new_cells, &encoded);
+  if (!dp.Replace(obj.where.row, Bytes(encoded))) {
+    return Status::NotSupported("the renamed catalogue row does not fit its page");
+  }
+  VELQUIN_RETURN_IF_ERROR(pages_->WritePage(obj.where.page, p));
+  VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(kMSysObjectsPage));
+  VELQUIN_RETURN_IF_ERROR(LoadCatalog());
+  return Flush();
+}
+
+Status Database::CheckNotNull(const std::string& table, const TableDef& def,
+                              const std::vector<Value>& row) {
+  for (const auto& [page, flags] : not_null_) {
+    if (page != def.tdef_page) continue;
+    for (std::size_t i = 0; i < flags.size() && i < row.size(); ++i) {
+      if (flags[i] && row[i].is_null() && !def.columns[i].is_autonumber() &&
+          def.columns[i].type != ColumnType::kBool) {
+        return Status::Constraint("column \"" + def.columns[i].name + "\" of table \"" + table +
+                                  "\" cannot be NULL");
+      }
+    }
+  }
+  return Status::Ok();
+}
+
+Status Database::Insert(std::string_view table, const std::vector<Value>& row) {
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  const Object* o = FindTable(table);
+  if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
+  VELQUIN_RETURN_IF_ERROR(CheckNotNull(o->name, w->def(), row));
+  VELQUIN_RETURN_IF_ERROR(w->Append(row));
+  VELQUIN_RETURN_IF_ERROR(w->Commit());
+  return pages_->Flush();
+}
+
+Result<std::unique_ptr<BulkWriter>> Database::BulkAppend(std::string_view table,
+                                                         std::uint64_t commit_every) {
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  const Object* o = FindTable(table);
+  if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
+  std::vector<bool> nn;
+  for (const auto& [page, flags] : not_null_) {
+    if (page == static_cast<PageNumber>(o->id)) nn = flags;
+  }
+  return std::unique_ptr<BulkWriter>(
+      new BulkWriter(this, o->name, std::move(w), std::move(nn), commit_every ? commit_every : 1));
+}
+
+Result<std::unique_ptr<RowCursor>> Database::Scan(std::string_view table) {
+  const Object* o = FindTable(table);
+  if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, info.tdef_page));
+  auto cur = std::make_unique<TableCursor>(*pages_, std::move(def));
+  VELQUIN_RETURN_IF_ERROR(cur->Open());
+  return std::unique_ptr<RowCursor>(new RowCursor(std::move(info), std::move(cur)));
+}
+
+Status Database::Flush() {
+  if (read_only()) return Status::Ok();
+  VELQUIN_RETURN_IF_ERROR(pages_->Flush());
+  return Status::Ok();
+}
+
+Result<bool> RowCursor::Next(std::vector<Value>* row) { return cursor_->Next(row); }
+
+BulkWriter::~BulkWriter() {
+  if (!finished_) (void)Finish();
+}
+
+Status BulkWriter::Append(const std::vector<Value>& row) {
+  if (finished_) return Status::InvalidArgument("the bulk writer is finished");
+  for (std::size_t i = 0; i < not_null_.size() && i < row.size(); ++i) {
+    const Column& c = writer_->def().columns[i];
+    if (not_null_[i] && row[i].is_null() && !c.is_autonumber() && c.type != ColumnType::kBool) {
+      return Status::Constraint("column \"" + c.name + "\" of table \"" + table_ +
+                                "\" cannot be NULL");
+    }
+  }
+  VELQUIN_RETURN_IF_ERROR(writer_->Append(row));
+  ++rows_;
+  if (++since_commit_ >= commit_every_) {
+    since_commit_ = 0;
+    VELQUIN_RETURN_IF_ERROR(writer_->Commit());
+    VELQUIN_RETURN_IF_ERROR(db_->pages_->Flush());
+  }
+  return Status::Ok();
+}
+
+Status BulkWriter::Finish() {
+  if (finished_) return Status::Ok();
+  finished_ = true;
+  VELQUIN_RETURN_IF_ERROR(writer_->Commit());
+  return db_->pages_->Flush();
+}
+
+}  // namespace velquin::jet

@@ -1,0 +1,220 @@
+// Database: the public face of the Jet 4 engine.
+//
+//   auto db = Database::Create("out.mdb");           // a new, empty database
+//   TableSpec t{.name = "People", .columns = {...}};
+//   db->CreateTable(t);
+//   db->Insert("People", {Value::Long(1), Value::Text("Zoë")});
+//   auto w = db->BulkAppend("People");  w->Append(row) ...  w->Finish();
+//   auto c = db->Scan("People");  while (*c->Next(&row)) ...
+//
+// Every call returns Status/Result; nothing throws. A database object is used
+// by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "jet/format/file.h"
+#include "jet/format/header.h"
+#include "jet/format/page_file.h"
+#include "jet/table/table.h"
+#include "jet/table/table_def.h"
+#include "jet/table/table_spec.h"
+#include "jet/table/value.h"
+
+namespace velquin::jet {
+
+struct ColumnInfo {
+  std::string name;
+  ColumnType type = ColumnType::kLong;
+  std::uint16_t number = 0;     // column number (position in rows)
+  std::uint16_t size = 0;       // TEXT: characters; BINARY: bytes; fixed types: bytes
+  std::uint8_t precision = 0;   // NUMERIC
+  std::uint8_t scale = 0;       // NUMERIC
+  bool auto_increment = false;  // COUNTER
+  bool compressed_unicode = false;
+  bool not_null = false;        // as declared when created through this object
+};
+
+struct IndexInfo {
+  std::string name;
+  std::vector<std::pair<std::string, bool>> columns;  // column name, ascending
+  bool primary_key = false;
+  bool unique = false;
+  bool ignore_nulls = false;
+  bool required = false;
+  bool foreign_key = false;
+};
+
+struct TableInfo {
+  std::string name;
+  PageNumber tdef_page = 0;  // also the table's object Id
+  bool system = false;
+  std::uint32_t row_count = 0;         // as the table definition records it
+  std::uint32_t last_autonumber = 0;
+  std::vector<ColumnInfo> columns;     // in column-number order
+  std::vector<IndexInfo> indexes;
+};
+
+struct CreateOptions {
+  // Creation date written into page 0 and the catalogue; 0 = now (local time).
+  double creation_date = 0;
+};
+
+struct OpenOptions {
+  bool read_only = false;
+};
+
+// Reads the rows of one table.
+class RowCursor {
+ public:
+  // One value per column in column-number order; false at the end.
+  Result<bool> Next(std::vector<Value>* row);
+  const TableInfo& table() const { return info_; }
+
+ private:
+  friend class Database;
+  RowCursor(TableInfo info, std::unique_ptr<TableCursor> cursor)
+      : info_(std::move(info)), cursor_(std::move(cursor)) {}
+  TableInfo info_;
+  std::unique_ptr<TableCursor> cursor_;
+};
+
+class Database;
+
+// Appends many rows quickly: rows go into pages kept in memory and written
+// when full; the usage maps and the table definition are brought up to date
+// every `commit_every` rows and by Finish(). Rows appended before the last
+// commit survive a crash. Do not use the Database for other writes while a
+// BulkWriter is open.
+class BulkWriter {
+ public:
+  ~BulkWriter();
+  // One value per column in column-number order.
+  Status Append(const std::vector<Value>& row);
+  // Writes everything; the writer is finished afterwards.
+  Status Finish();
+  std::uint64_t rows_written() const { return rows_; }
+
+ private:
+  friend class Database;
+  BulkWriter(Database* db, std::string table, std::unique_ptr<TableWriter> writer,
+             std::vector<bool> not_null, std::uint64_t commit_every)
+      : db_(db), table_(std::move(table)), writer_(std::move(writer)),
+        not_null_(std::move(not_null)), commit_every_(commit_every) {}
+  Database* db_;
+  std::string table_;
+  std::unique_ptr<TableWriter> writer_;
+  std::vector<bool> not_null_;
+  std::uint64_t commit_every_;
+  std::uint64_t rows_ = 0;
+  std::uint64_t since_commit_ = 0;
+  bool finished_ = false;
+};
+
+class Database {
+ public:
+  ~Database();
+
+  // Creates a new database file; fails when `path` exists.
+  static Result<std::unique_ptr<Database>> Create(const std::string& path,
+                                                  const CreateOptions& options = {});
+  static Result<std::unique_ptr<Database>> Open(const std::string& path,
+                                                const OpenOptions& options = {});
+  // The same over any File (in-memory, fault-injecting).
+  static Result<std::unique_ptr<Database>> CreateOn(std::unique_ptr<File> file,
+                                                    const CreateOptions& options = {});
+  static Result<std::unique_ptr<Database>> OpenOn(std::unique_ptr<File> file,
+                                                  const OpenOptions& options = {});
+
+  const HeaderInfo& header() const { return pages_->header(); }
+  bool read_only() const { return !pages_->writable(); }
+
+  // Names of the tables, in catalogue order; system tables only when asked.
+  Result<std::vector<std::string>> ListTables(bool include_system = false);
+  // Case-insensitive lookup. NotFound when there is no such table.
+  Result<TableInfo> GetTable(std::string_view name);
+
+  // Creates a table. Columns are numbered in list order; index columns are
+  // given by column number (see IndexSpec).
+  Status CreateTable(const TableSpec& spec);
+  // Removes a table, its rows and its catalogue rows; its pages become free.
+  Status DropTable(std::string_view name);
+  Status RenameTable(std::string_view from, std::string_view to);
+
+  // Inserts one row (one value per column, column-number order) and commits.
+  Status Insert(std::string_view table, const std::vector<Value>& row);
+  Result<std::unique_ptr<BulkWriter>> BulkAppend(std::string_view table,
+                                                 std::uint64_t commit_every = 20000);
+  Result<std::unique_ptr<RowCursor>> Scan(std::string_view table);
+
+  // --- Indexes on tables that may hold rows (database_objects.cc) ---
+  // Adds an index: the table is rebuilt with its rows, the old indexes and
+  // the new one; a duplicate in a unique index refuses the whole change and
+  // leaves the table as it was. Column numbers as in IndexSpec.
+  Status CreateIndex(std::string_view table, const IndexSpec& index);
+  // Removes an index (the table is rebuilt the same way).
+  Status DropIndex(std::string_view table, std::string_view index);
+  // The table as a specification (columns, NOT NULL as known, indexes).
+  Result<TableSpec> TableSpecOf(std::string_view table);
+
+  // --- Saved queries (views): MSysObjects type 5 + MSysQueries rows ---
+  // Names of the saved queries, in catalogue order.
+  std::vector<std::string> ListQueries() const;
+  // True when `name` is a saved query (case-insensitive).
+  bool IsQuery(std::string_view name) const;
+  // True when a table or a query has this name (they share one namespace).
+  bool NameInUse(std::string_view name) const;
+  // Stores a query: `rows` are whole MSysQueries rows (one value per column,
+  // column-number order); their ObjectId (column 0) is set here.
+  Status CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows);
+  // Removes the query's MSysQueries rows and then its MSysObjects row.
+  Status DropQuery(std::string_view name);
+  // The MSysQueries rows of a query, in stored order.
+  Result<std::vector<std::vector<Value>>> QueryRows(std::string_view name);
+
+  // Writes pending engine state (the global usage map) and syncs the file.
+  Status Flush();
+
+  // The page store, for the index and SQL layers.
+  PageStore& store() { return *pages_; }
+  PageFile& page_file() { return *pages_; }
+
+ private:
+  friend class BulkWriter;
+  struct Object {
+    std::int32_t id = 0;
+    std::int32_t parent_id = 0;
+    std::string name;
+    std::int16_t type = 0;
+    std::uint32_t flags = 0;
+    RowPointer where;
+  };
+  explicit Database(std::unique_ptr<PageFile> pages) : pages_(std::move(pages)) {}
+  Status Bootstrap(double now);
+  Status LoadCatalog();
+  const Object* FindTable(std::string_view name) const;
+  const Object* FindInTables(std::string_view name) const;
+  Result<TableInfo> Describe(const Object& obj);
+  Status AddObjectRow(std::int32_t id, std::int32_t parent, const std::string& name,
+                      std::int16_t type, std::uint32_t flags, const std::vector<std::uint8_t>& owner);
+  Status AddAceRows(std::int32_t object_id);
+  Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
+  Status RebuildCatalogIndexes(PageNumber tdef_page);
+  Status CheckNotNull(const std::string& table, const TableDef& def, const std::vector<Value>& row);
+  Status RebuildTable(const std::string& table, TableSpec spec);
+  const Object* FindObject(std::string_view name, std::int16_t type) const;
+  double Now() const;
+
+  std::unique_ptr<PageFile> pages_;
+  std::vector<Object> objects_;
+  double creation_date_ = 0;
+  // NOT NULL columns of tables created through this object: table page -> flags.
+  std::vector<std::pair<PageNumber, std::vector<bool>>> not_null_;
+};
+
+}  // namespace velquin::jet

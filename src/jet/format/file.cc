@@ -1,0 +1,116 @@
+#include "jet/format/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace velquin::jet {
+namespace {
+
+class PosixFile : public File {
+ public:
+  PosixFile(int fd, std::string path, std::uint64_t size)
+      : fd_(fd), path_(std::move(path)), size_(size) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  std::uint64_t Size() const override { return size_; }
+
+  Status ReadAt(std::uint64_t offset, MutableBytes out) override {
+    std::size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
+                          static_cast<off_t>(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Status::IOError(path_ + ": read failed: " + std::strerror(errno));
+      }
+      if (n == 0) return Status::IOError(path_ + ": unexpected end of file");
+      done += static_cast<std::size_t>(n);
+    }
+    return Status::Ok();
+  }
+
+  Status WriteAt(std::uint64_t offset, Bytes data) override {
+    std::size_t done = 0;
+    while (done < data.size()) {
+      ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
+                           static_cast<off_t>(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Status::IOError(path_ + ": write failed: " + std::strerror(errno));
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    if (offset + data.size() > size_) size_ = offset + data.size();
+    return Status::Ok();
+  }
+
+  Status Sync() override {
+    if (::fdatasync(fd_) != 0) {
+      return Status::IOError(path_ + ": sync failed: " + std::strerror(errno));
+    }
+    return Status::Ok();
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+  std::uint64_t size_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<File>> OpenPosixFile(const std::string& path, OpenMode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::kReadOnly: flags |= O_RDONLY; break;
+    case OpenMode::kReadWrite: flags |= O_RDWR; break;
+    case OpenMode::kCreate: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+  }
+  int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) {
+    if (errno == ENOENT) return Status::NotFound(path + ": no such file");
+    return Status::IOError(path + ": cannot open: " + std::strerror(errno));
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return Status::IOError(path + ": cannot stat: " + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Status::InvalidArgument(path + ": not a regular file");
+  }
+  return std::unique_ptr<File>(
+      new PosixFile(fd, path, static_cast<std::uint64_t>(st.st_size)));
+}
+
+Status MemoryFile::ReadAt(std::uint64_t offset, MutableBytes out) {
+  if (!Fits(data_->size(), offset, out.size())) {
+    return Status::IOError("memory file: read past the end");
+  }
+  std::memcpy(out.data(), data_->data() + offset, out.size());
+  return Status::Ok();
+}
+
+Status MemoryFile::WriteAt(std::uint64_t offset, Bytes data) {
+  if (offset + data.size() > data_->size()) data_->resize(offset + data.size());
+  if (!data.empty()) std::memcpy(data_->data() + offset, data.data(), data.size());
+  return Status::Ok();
+}
+
+Status FaultFile::WriteAt(std::uint64_t offset, Bytes data) {
+  std::uint64_t n = writes_++;
+  if (n >= fail_at_) {
+    if (mode_ == Mode::kFail) {
+      return Status::IOError("injected write failure at write " + std::to_string(n));
+    }
+    return Status::Ok();
+  }
+  return base_->WriteAt(offset, data);
+}
+
+}  // namespace velquin::jet

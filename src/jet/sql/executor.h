@@ -1,0 +1,97 @@
+// Runs Jet SQL statements (parser.h) on a jet::Database.
+//
+//   Executor ex(db.get());
+//   ex.Execute("CREATE TABLE t (id LONG NOT NULL PRIMARY KEY, name TEXT(50))");
+//   ex.Execute("INSERT INTO t VALUES (1, 'Zoë')");
+//   auto r = ex.Execute("SELECT name FROM t WHERE id = 1");   // r->rows
+//
+// Statements: CREATE TABLE (types, sizes, NOT NULL, PRIMARY KEY, UNIQUE),
+// ALTER TABLE ... ADD [CONSTRAINT n] PRIMARY KEY | UNIQUE, CREATE [UNIQUE]
+// INDEX (built over the rows already there; a duplicate refuses it and
+// leaves the table as it was), DROP INDEX, INSERT INTO ... VALUES with
+// Jet's value conversions, CREATE VIEW (a saved query), DROP TABLE, DROP
+// VIEW, SELECT ... INTO, and SELECT with * or expressions FROM one or more
+// comma-separated tables with WHERE, ORDER BY, DISTINCT and TOP n. Errors
+// read as Access words them ("Table 'orders' already exists.").
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "jet/database.h"
+#include "jet/sql/ast.h"
+
+namespace velquin::jet::sql {
+
+// One column of a result.
+struct ResultColumn {
+  std::string name;
+  ColumnType type = ColumnType::kText;  // the source column's type, or the value's
+  std::uint16_t size = 0;               // TEXT: characters; BINARY: bytes; else 0
+};
+
+struct ExecResult {
+  bool has_rows = false;  // a SELECT without INTO: `columns` and `rows` hold its result
+  std::vector<ResultColumn> columns;
+  std::vector<std::vector<Value>> rows;
+  std::uint64_t rows_affected = 0;  // INSERT and SELECT ... INTO
+};
+
+class Executor {
+ public:
+  // `db` stays owned by the caller and must outlive the executor.
+  explicit Executor(Database* db) : db_(db) {}
+
+  // Parses and runs one statement (a trailing ";" is allowed).
+  Result<ExecResult> Execute(std::string_view sql);
+  // Runs a parsed statement.
+  Result<ExecResult> Run(const Statement& statement);
+
+  // Inserts one row given in the table's column order, with the same checks
+  // and messages as INSERT INTO (used by the bulk paths; no parsing).
+  Status InsertRow(std::string_view table, const std::vector<Value>& row);
+
+  // Converts a literal expression (a number, 'text', #date#, 0x.., NULL,
+  // TRUE/FALSE, optionally negated) to a value for a column of `type`, as
+  // Jet converts values on insert.
+  static Result<Value> ConvertLiteral(const Expr& expr, const ColumnInfo& column);
+
+  // Forgets cached table layouts (call after changing the file another way).
+  void InvalidateCache() { tables_.clear(); }
+
+ private:
+  Result<const TableInfo*> Table(std::string_view name);
+  Result<ExecResult> RunCreateTable(const CreateTable& st);
+  Result<ExecResult> RunAlter(const AlterTableAddConstraint& st);
+  Result<ExecResult> RunCreateIndex(const CreateIndex& st);
+  Result<ExecResult> RunDropIndex(const DropIndex& st);
+  Result<ExecResult> RunDropTable(const DropTable& st);
+  Result<ExecResult> RunDropView(const DropView& st);
+  Result<ExecResult> RunInsert(const Insert& st);
+  Result<ExecResult> RunCreateView(const CreateView& st);
+  Result<ExecResult> RunSelect(const Select& st);
+  Result<ExecResult> RunSelectInto(const Select& st, ExecResult result);
+  Status AddIndex(const std::string& table, const std::string& name,
+                  const std::vector<std::string>& columns, const std::vector<bool>& descending,
+                  bool primary, bool unique, bool required, bool ignore_nulls);
+
+  Database* db_;
+  std::map<std::string, TableInfo> tables_;  // by lower-case name
+};
+
+// A value as text, the way the Jet provider converts it for a reader:
+// booleans "True"/"False", whole currency and decimals without trailing
+// zeros after the point, dates "YYYY-MM-DD HH:MM:SS" (the date alone at
+// midnight), GUIDs in braces, binary values as their raw bytes. NULL is "".
+std::string ValueText(const Value& v);
+
+// Access's texts for the failures the executor reports.
+std::string TableExistsMessage(std::string_view table);
+std::string NoSuchInputMessage(std::string_view name);
+std::string DuplicateValuesMessage();
+
+}  // namespace velquin::jet::sql

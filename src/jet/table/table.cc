@@ -1,0 +1,635 @@
+// Row reading and writing: see table.h; layouts in row_codec.h,
+// long_value.h, [COL-*], [ROW-*], [LVAL-*] in docs/jet4-format.md.
+#include "jet/table/table.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "jet/table/long_value.h"
+#include "jet/table/table_indexes.h"
+#include "jet/table/text_codec.h"
+
+namespace velquin::jet {
+namespace {
+
+__extension__ typedef unsigned __int128 U128;
+
+// A page stays in the free-space map while it can take another small row.
+constexpr std::size_t kFreeSpaceThreshold = 64;
+
+Status Mismatch(const Column& c, const Value& v) {
+  return Status::InvalidArgument("column \"" + c.name + "\" (" + ColumnTypeName(c.type) +
+                                 ") cannot take the value \"" + v.ToString() + "\"");
+}
+
+Status Range(const Column& c, const Value& v) {
+  return Status::Constraint("value \"" + v.ToString() + "\" is out of range for column \"" +
+                            c.name + "\" (" + ColumnTypeName(c.type) + ")");
+}
+
+void PutLE(std::vector<std::uint8_t>* out, std::uint64_t v, int n) {
+  for (int i = 0; i < n; ++i) out->push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+int DigitCount(U128 m) {
+  int n = 0;
+  while (m != 0) {
+    ++n;
+    m /= 10;
+  }
+  return n;
+}
+
+Result<Decimal> ToDecimal(const Column& c, const Value& v) {
+  std::int64_t i;
+  std::string text;
+  if (v.AsInt64(&i)) {
+    text = std::to_string(i);
+  } else if (v.kind() == ValueKind::kDecimal || v.kind() == ValueKind::kCurrency) {
+    text = v.ToString();
+  } else if (v.kind() == ValueKind::kDouble || v.kind() == ValueKind::kSingle) {
+    double d = v.kind() == ValueKind::kDouble ? v.double_value() : v.single_value();
+    if (!std::isfinite(d)) return Range(c, v);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(c.scale()), d);
+    text = buf;
+  } else if (v.kind() == ValueKind::kText) {
+    text = v.text_value();
+  } else {
+    return Mismatch(c, v);
+  }
+  auto d = Decimal::Parse(text, c.scale());
+  if (!d.ok()) return Range(c, v);
+  U128 m = (static_cast<U128>(d->hi) << 64) | d->lo;
+  int precision = c.precision() == 0 ? 18 : c.precision();
+  if (DigitCount(m) > precision) return Range(c, v);
+  return *d;
+}
+
+}  // namespace
+
+Status EncodeCellValue(const Column& c, const Value& v, std::vector<std::uint8_t>* out) {
+  out->clear();
+  std::int64_t i = 0;
+  bool is_int = v.AsInt64(&i);
+  switch (c.type) {
+    case ColumnType::kByte:
+      if (!is_int) return Mismatch(c, v);
+      if (i < 0 || i > 255) return Range(c, v);
+      out->push_back(static_cast<std::uint8_t>(i));
+      return Status::Ok();
+    case ColumnType::kShort:
+      if (!is_int) return Mismatch(c, v);
+      if (i < -32768 || i > 32767) return Range(c, v);
+      PutLE(out, static_cast<std::uint64_t>(i), 2);
+      return Status::Ok();
+    case ColumnType::kLong:
+      if (!is_int) return Mismatch(c, v);
+      if (i < std::numeric_limits<std::int32_t>::min() ||
+          i > std::numeric_limits<std::int32_t>::max()) {
+        return Range(c, v);
+      }
+      PutLE(out, static_cast<std::uint64_t>(i), 4);
+      return Status::Ok();
+    case ColumnType::kCurrency: {
+      std::int64_t units;
+      if (v.kind() == ValueKind::kCurrency) {
+        units = v.currency_value().units;
+      } else if (is_int) {
+        units = i * 10000;
+      } else if (v.kind() == ValueKind::kDouble || v.kind() == ValueKind::kDecimal ||
+                 v.kind() == ValueKind::kText) {
+        std::string text = v.ToString();
+        if (v.kind() == ValueKind::kDouble) {
+          if (!std::isfinite(v.double_value())) return Range(c, v);
+          char buf[64];
+          std::snprintf(buf, sizeof buf, "%.4f", v.double_value());
+          text = buf;
+        }
+        auto cur = Currency::Parse(text);
+        if (!cur.ok()) return Range(c, v);
+        units = cur->units;
+      } else {
+        return Mismatch(c, v);
+      }
+      PutLE(out, static_cast<std::uint64_t>(units), 8);
+      return Status::Ok();
+    }
+    case ColumnType::kSingle: {
+      float f;
+      if (v.kind() == ValueKind::kSingle) {
+        f = v.single_value();
+      } else if (v.kind() == ValueKind::kDouble) {
+        double d = v.double_value();
+        if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return Range(c, v);
+        f = static_cast<float>(d);
+      } else if (is_int) {
+        f = static_cast<float>(i);
+      } else {
+        return Mismatch(c, v);
+      }
+      std::uint32_t u;
+      std::memcpy(&u, &f, 4);
+      PutLE(out, u, 4);
+      return Status::Ok();
+    }
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime: {
+      double d;
+      if (c.type == ColumnType::kDateTime) {
+        if (v.kind() == ValueKind::kDateTime) {
+          d = v.datetime_value().days;
+        } else if (v.kind() == ValueKind::kDouble) {
+          d = v.double_value();
+        } else if (v.kind() == ValueKind::kText) {
+          auto dt = DateTime::Parse(v.text_value());
+          if (!dt.ok()) return Mismatch(c, v);
+          d = dt->days;
+        } else {
+          return Mismatch(c, v);
+        }
+        // Jet dates run from year 100 to 9999.
+        if (!std::isfinite(d) || d < -657434.0 - 0.9999999 || d >= 2958466.0) return Range(c, v);
+      } else if (v.kind() == ValueKind::kDouble) {
+        d = v.double_value();
+      } else if (v.kind() == ValueKind::kSingle) {
+        d = v.single_value();
+      } else if (is_int) {
+        d = static_cast<double>(i);
+      } else if (v.kind() == ValueKind::kCurrency) {
+        d = static_cast<double>(v.currency_value().units) / 10000.0;
+      } else {
+        return Mismatch(c, v);
+      }
+      std::uint64_t u;
+      std::memcpy(&u, &d, 8);
+      PutLE(out, u, 8);
+      return Status::Ok();
+    }
+    case ColumnType::kGuid: {
+      Guid g;
+      if (v.kind() == ValueKind::kGuid) {
+        g = v.guid_value();
+      } else if (v.kind() == ValueKind::kText) {
+        auto p = Guid::Parse(v.text_value());
+        if (!p.ok()) return Mismatch(c, v);
+        g = *p;
+      } else {
+        return Mismatch(c, v);
+      }
+      static const int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+      for (int k = 0; k < 16; ++k) out->push_back(g.bytes[kOrder[k]]);
+      return Status::Ok();
+    }
+    case ColumnType::kNumeric: {
+      VELQUIN_ASSIGN_OR_RETURN(Decimal d, ToDecimal(c, v));
+      out->push_back(d.negative ? 0x80 : 0x00);
+      std::uint32_t words[4] = {static_cast<std::uint32_t>(d.hi >> 32),
+                                static_cast<std::uint32_t>(d.hi),
+                                static_cast<std::uint32_t>(d.lo >> 32),
+                                static_cast<std::uint32_t>(d.lo)};
+      for (std::uint32_t w : words) PutLE(out, w, 4);
+      return Status::Ok();
+    }
+    case ColumnType::kText: {
+      if (v.kind() != ValueKind::kText) return Mismatch(c, v);
+      VELQUIN_ASSIGN_OR_RETURN(std::size_t units, EncodeTextUtf8(v.text_value(), c.compressed(), out));
+      if (units * 2 > c.length) {
+        out->clear();
+        return Status::Constraint("text of " + std::to_string(units) +
+                                  " characters is too long for column \"" + c.name + "\" (" +
+                                  std::to_string(c.length / 2) + ")");
+      }
+      return Status::Ok();
+    }
+    case ColumnType::kBinary: {
+      if (v.kind() != ValueKind::kBinary) return Mismatch(c, v);
+      if (v.binary_value().size() > c.length) {
+        return Status::Constraint("binary value of " + std::to_string(v.binary_value().size()) +
+                                  " bytes is too long for column \"" + c.name + "\" (" +
+                                  std::to_string(c.length) + ")");
+      }
+      out->assign(v.binary_value().begin(), v.binary_value().end());
+      return Status::Ok();
+    }
+    default:
+      if (c.is_fixed() && v.kind() == ValueKind::kBinary && v.binary_value().size() == c.length) {
+        out->assign(v.binary_value().begin(), v.binary_value().end());
+        return Status::Ok();
+      }
+      return Mismatch(c, v);
+  }
+}
+
+Result<Value> DecodeCellValue(PageStore& store, const Column& c, const Cell& cell,
+                              PageNumber page) {
+  if (c.type == ColumnType::kBool) return Value::Bool(cell.present);
+  if (!cell.present) return Value::Null();
+  Bytes b = cell.data;
+  auto need = [&](std::size_t n) -> Status {
+    if (b.size() < n) {
+      return PageCorruption(page, "column value",
+                            "column \"" + c.name + "\" has " + std::to_string(b.size()) +
+                                " bytes, needs " + std::to_string(n));
+    }
+    return Status::Ok();
+  };
+  switch (c.type) {
+    case ColumnType::kByte:
+      VELQUIN_RETURN_IF_ERROR(need(1));
+      return Value::Byte(b[0]);
+    case ColumnType::kShort:
+      VELQUIN_RETURN_IF_ERROR(need(2));
+      return Value::Short(static_cast<std::int16_t>(Get16(b, 0)));
+    case ColumnType::kLong:
+      VELQUIN_RETURN_IF_ERROR(need(4));
+      return Value::Long(static_cast<std::int32_t>(Get32(b, 0)));
+    case ColumnType::kCurrency:
+      VELQUIN_RETURN_IF_ERROR(need(8));
+      return Value::Money(Currency{static_cast<std::int64_t>(Get64(b, 0))});
+    case ColumnType::kSingle:
+      VELQUIN_RETURN_IF_ERROR(need(4));
+      return Value::Single(GetFloat(b, 0));
+    case ColumnType::kDouble:
+      VELQUIN_RETURN_IF_ERROR(need(8));
+      return Value::Double(GetDouble(b, 0));
+    case ColumnType::kDateTime:
+      VELQUIN_RETURN_IF_ERROR(need(8));
+      return Value::Date(DateTime{GetDouble(b, 0)});
+    case ColumnType::kGuid: {
+      VELQUIN_RETURN_IF_ERROR(need(16));
+      static const int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+      Guid g;
+      for (int k = 0; k < 16; ++k) g.bytes[kOrder[k]] = b[k];
+      return Value::Uuid(g);
+    }
+    case ColumnType::kNumeric: {
+      VELQUIN_RETURN_IF_ERROR(need(17));
+      Decimal d;
+      d.negative = (b[0] & 0x80) != 0;
+      d.hi = (static_cast<std::uint64_t>(Get32(b, 1)) << 32) | Get32(b, 5);
+      d.lo = (static_cast<std::uint64_t>(Get32(b, 9)) << 32) | Get32(b, 13);
+      d.scale = std::min<std::uint8_t>(c.scale(), 28);
+      if (d.IsZero()) d.negative = false;
+      return Value::Numeric(d);
+    }
+    case ColumnType::kText:
+      return Value::Text(DecodeText(b));
+    case ColumnType::kBinary:
+      return Value::Binary(std::vector<std::uint8_t>(b.begin(), b.end()));
+    case ColumnType::kMemo:
+    case ColumnType::kOle: {
+      std::vector<std::uint8_t> data;
+      VELQUIN_RETURN_IF_ERROR(ReadLongValue(store, b, page, &data).WithContext(
+          "column \"" + c.name + "\""));
+      if (c.type == ColumnType::kMemo) return Value::Text(DecodeText(Bytes(data)));
+      return Value::Binary(std::move(data));
+    }
+    default:
+      return Value::Binary(std::vector<std::uint8_t>(b.begin(), b.end()));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TableCursor
+
+Status TableCursor::Open() {
+  VELQUIN_ASSIGN_OR_RETURN(UsageMap owned, LoadUsageMap(store_, def_.owned_map));
+  pages_ = owned.Pages(0xFFFFFFFFu);
+  if (!pages_.empty() && pages_.back() >= store_.PageCount()) {
+    return PageCorruption(def_.owned_map.page, "usage map",
+                          "the table at page " + std::to_string(def_.tdef_page) + " lists page " +
+                              std::to_string(pages_.back()) +
+                              " past the end of the file (truncated file?)");
+  }
+  page_index_ = 0;
+  page_loaded_ = false;
+  return Status::Ok();
+}
+
+Status TableCursor::LoadPage() {
+  while (page_index_ < pages_.size()) {
+    PageNumber pn = pages_[page_index_++];
+    VELQUIN_RETURN_IF_ERROR(store_.ReadPage(pn, page_));
+    DataPage dp(page_, pn);
+    // Pages of other tables or of other kinds are not this table's rows.
+    if (dp.type() != kPageTypeData || dp.owner() != def_.tdef_page) continue;
+    if (dp.row_count() > kMaxRowsPerPage) {
+      return PageCorruption(pn, "row count", std::to_string(dp.row_count()) + " rows");
+    }
+    rows_ = dp.row_count();
+    row_ = 0;
+    page_loaded_ = true;
+    return Status::Ok();
+  }
+  page_loaded_ = false;
+  return Status::Ok();
+}
+
+Result<bool> TableCursor::NextCells(std::vector<Cell>* cells) {
+  for (;;) {
+    if (!page_loaded_ || row_ >= rows_) {
+      VELQUIN_RETURN_IF_ERROR(LoadPage());
+      if (!page_loaded_) return false;
+      continue;
+    }
+    PageNumber pn = pages_[page_index_ - 1];
+    DataPage dp(page_, pn);
+    std::size_t r = row_++;
+    VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(r));
+    if (s.deleted) continue;
+    Bytes row = dp.RowBytes(s);
+    PageNumber row_page = pn;
+    if (s.overflow) {
+      // The row lives elsewhere; follow the pointer (bounded) [ROW-6].
+      for (int hop = 0;; ++hop) {
+        if (row.size() < 4) return PageCorruption(row_page, "overflow row", "pointer too short");
+        RowPointer rp = RowPointer::Decode(Get32(row, 0));
+        if (hop >= 8) return PageCorruption(row_page, "overflow row", "pointer chain too long");
+        if (rp.page == 0 || rp.page >= store_.PageCount()) {
+          return PageCorruption(row_page, "overflow row",
+                                "points to page " + std::to_string(rp.page) + " outside the file");
+        }
+        VELQUIN_RETURN_IF_ERROR(store_.ReadPage(rp.page, overflow_));
+        DataPage op(overflow_, rp.page);
+        if (op.type() != kPageTypeData) {
+          return PageCorruption(rp.page, "page type", "overflow row target is not a data page");
+        }
+        VELQUIN_ASSIGN_OR_RETURN(RowSlot os, op.Slot(rp.row));
+        row = op.RowBytes(os);
+        row_page = rp.page;
+        if (!os.overflow) break;
+      }
+    }
+    VELQUIN_RETURN_IF_ERROR(DecodeRow(def_, row, row_page, r, cells));
+    return true;
+  }
+}
+
+Result<bool> TableCursor::Next(std::vector<Value>* row) {
+  VELQUIN_ASSIGN_OR_RETURN(bool more, NextCells(&cells_));
+  if (!more) return false;
+  row->clear();
+  row->reserve(def_.columns.size());
+  PageNumber pn = pages_[page_index_ - 1];
+  for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+    VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(store_, def_.columns[i], cells_[i], pn));
+    row->push_back(std::move(v));
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// TableWriter
+
+Result<std::unique_ptr<TableWriter>> TableWriter::Open(PageStore& store, PageNumber tdef_page) {
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(store, tdef_page));
+  std::unique_ptr<TableWriter> w(new TableWriter(store, std::move(def)));
+  VELQUIN_RETURN_IF_ERROR(w->Init());
+  return w;
+}
+
+TableWriter::~TableWriter() = default;
+
+Status TableWriter::Init() {
+  VELQUIN_ASSIGN_OR_RETURN(owned_, LoadUsageMap(store_, def_.owned_map));
+  VELQUIN_ASSIGN_OR_RETURN(free_, LoadUsageMap(store_, def_.free_map));
+  lv_of_column_.assign(def_.columns.size(), -1);
+  for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+    const Column& c = def_.columns[i];
+    if (!c.is_long_value()) continue;
+    if (c.lv_owned.page == 0 || c.lv_free.page == 0) {
+      return Status::NotSupported("column \"" + c.name + "\" has no long-value usage maps");
+    }
+    LvState lv;
+    lv.column = i;
+    VELQUIN_ASSIGN_OR_RETURN(lv.owned, LoadUsageMap(store_, c.lv_owned));
+    VELQUIN_ASSIGN_OR_RETURN(lv.free, LoadUsageMap(store_, c.lv_free));
+    lv_of_column_[i] = static_cast<int>(lv_.size());
+    lv_.push_back(std::move(lv));
+  }
+  scratch_.resize(def_.columns.size());
+  // Continue on the table's last data page when it has room.
+  PageNumber last = owned_.LastPage(store_.PageCount());
+  if (last != 0) {
+    VELQUIN_RETURN_IF_ERROR(store_.ReadPage(last, page_));
+    DataPage dp(page_, last);
+    if (dp.type() == kPageTypeData && dp.owner() == def_.tdef_page && dp.Validate().ok()) {
+      page_no_ = last;
+    }
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::FlushLvPages() {
+  for (auto& lv : lv_) {
+    if (!lv.dirty) continue;
+    VELQUIN_RETURN_IF_ERROR(store_.WritePage(lv.number, lv.page));
+    lv.dirty = false;
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::FlushDataPage() {
+  if (!page_dirty_) return Status::Ok();
+  // Long values first: a written row must never point at unwritten data.
+  VELQUIN_RETURN_IF_ERROR(FlushLvPages());
+  VELQUIN_RETURN_IF_ERROR(store_.WritePage(page_no_, page_));
+  page_dirty_ = false;
+  DataPage dp(page_, page_no_);
+  PageAllocator alloc = [this]() { return store_.AllocatePage(); };
+  VELQUIN_RETURN_IF_ERROR(owned_.Set(page_no_, true, alloc));
+  VELQUIN_RETURN_IF_ERROR(free_.Set(page_no_, dp.free_space() >= kFreeSpaceThreshold, alloc));
+  return Status::Ok();
+}
+
+Status TableWriter::NewDataPage() {
+  VELQUIN_RETURN_IF_ERROR(FlushDataPage());
+  VELQUIN_ASSIGN_OR_RETURN(page_no_, store_.AllocatePage());
+  DataPage dp(page_, page_no_);
+  dp.Init(def_.tdef_page);
+  page_dirty_ = true;
+  return Status::Ok();
+}
+
+Result<RowPointer> TableWriter::PutLvRow(LvState& lv, Bytes data) {
+  PageAllocator alloc = [this]() { return store_.AllocatePage(); };
+  if (lv.number != 0) {
+    DataPage dp(lv.page, lv.number);
+    if (dp.CanAdd(data.size())) {
+      std::uint8_t r = dp.Add(data);
+      lv.dirty = true;
+      return RowPointer{lv.number, r};
+    }
+    if (lv.dirty) {
+      VELQUIN_RETURN_IF_ERROR(store_.WritePage(lv.number, lv.page));
+      lv.dirty = false;
+    }
+    VELQUIN_RETURN_IF_ERROR(lv.free.Set(lv.number, false, alloc));
+  }
+  VELQUIN_ASSIGN_OR_RETURN(lv.number, store_.AllocatePage());
+  DataPage dp(lv.page, lv.number);
+  dp.Init(kLvalOwner);
+  VELQUIN_RETURN_IF_ERROR(lv.owned.Set(lv.number, true, alloc));
+  VELQUIN_RETURN_IF_ERROR(lv.free.Set(lv.number, true, alloc));
+  std::uint8_t r = dp.Add(data);
+  lv.dirty = true;
+  return RowPointer{lv.number, r};
+}
+
+Status TableWriter::EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
+                                    std::vector<std::uint8_t>* out) {
+  out->clear();
+  if (data.size() > kLvMaxLength) {
+    return Status::Constraint("long value of " + std::to_string(data.size()) +
+                              " bytes exceeds the 1 GB limit");
+  }
+  std::uint32_t len = static_cast<std::uint32_t>(data.size());
+  out->resize(kLvHeaderSize, 0);
+  MutableBytes h(*out);
+  if (allow_inline && data.size() <= kLvMaxInline) {
+    Put32(h, 0, len | (static_cast<std::uint32_t>(kLvInline) << 24));
+    out->insert(out->end(), data.begin(), data.end());
+    return Status::Ok();
+  }
+  if (data.size() <= kLvMaxRow) {
+    VELQUIN_ASSIGN_OR_RETURN(RowPointer rp, PutLvRow(lv, data));
+    Put32(h, 0, len | (static_cast<std::uint32_t>(kLvSingle) << 24));
+    Put32(h, 4, rp.Encode());
+    return Status::Ok();
+  }
+  // A chain: one fresh page per chunk, pages allocated first so each row can
+  // name the next; written last chunk first [LVAL-4].
+  constexpr std::size_t kChunk = kLvMaxRow - 4;
+  std::size_t chunks = (data.size() + kChunk - 1) / kChunk;
+  std::vector<PageNumber> pages(chunks);
+  PageAllocator alloc = [this]() { return store_.AllocatePage(); };
+  for (auto& p : pages) {
+    VELQUIN_ASSIGN_OR_RETURN(p, store_.AllocatePage());
+    VELQUIN_RETURN_IF_ERROR(lv.owned.Set(p, true, alloc));
+  }
+  Page buf;
+  std::vector<std::uint8_t> row;
+  for (std::size_t k = chunks; k-- > 0;) {
+    DataPage dp(buf, pages[k]);
+    dp.Init(kLvalOwner);
+    std::size_t from = k * kChunk;
+    std::size_t n = std::min(kChunk, data.size() - from);
+    row.assign(4, 0);
+    if (k + 1 < chunks) Put32(MutableBytes(row), 0, RowPointer{pages[k + 1], 0}.Encode());
+    row.insert(row.end(), data.begin() + from, data.begin() + from + n);
+    dp.Add(Bytes(row));
+    VELQUIN_RETURN_IF_ERROR(store_.WritePage(pages[k], buf));
+  }
+  Put32(h, 0, len);
+  Put32(h, 4, RowPointer{pages[0], 0}.Encode());
+  return Status::Ok();
+}
+
+Status TableWriter::Append(const std::vector<Value>& row) {
+  if (row.size() != def_.columns.size()) {
+    return Status::InvalidArgument("row has " + std::to_string(row.size()) + " values, table has " +
+                                   std::to_string(def_.columns.size()) + " columns");
+  }
+  cells_.assign(def_.columns.size(), Cell{});
+  std::uint32_t autonumber = def_.last_autonumber;
+  for (bool allow_inline : {true, false}) {
+    autonumber = def_.last_autonumber;
+    for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+      const Column& c = def_.columns[i];
+      const Value& v = row[i];
+      Cell& cell = cells_[i];
+      cell = Cell{};
+      auto& buf = scratch_[i];
+      if (c.type == ColumnType::kBool) {
+        if (v.is_null()) {
+          cell.present = false;  // Yes/No columns have no NULL: stored as No
+        } else {
+          std::int64_t b;
+          if (!v.AsInt64(&b)) return Mismatch(c, v);
+          cell.present = b != 0;
+        }
+        continue;
+      }
+      if ((c.flags & kColumnAutoNumber) && c.type == ColumnType::kLong) {
+        if (v.is_null()) {
+          if (autonumber >= 0x7FFFFFFFu) {
+            return Status::Constraint("AutoNumber of column \"" + c.name + "\" is exhausted");
+          }
+          ++autonumber;
+          VELQUIN_RETURN_IF_ERROR(EncodeCellValue(c, Value::Long(static_cast<std::int32_t>(autonumber)), &buf));
+        } else {
+          VELQUIN_RETURN_IF_ERROR(EncodeCellValue(c, v, &buf));
+          std::int32_t given = static_cast<std::int32_t>(Get32(Bytes(buf), 0));
+          if (given > 0 && static_cast<std::uint32_t>(given) > autonumber) {
+            autonumber = static_cast<std::uint32_t>(given);
+          }
+        }
+        cell.present = true;
+        cell.data = Bytes(buf);
+        continue;
+      }
+      if (v.is_null()) continue;
+      if (c.is_long_value()) {
+        if (c.type == ColumnType::kMemo) {
+          if (v.kind() != ValueKind::kText) return Mismatch(c, v);
+          lv_buf_.clear();
+          VELQUIN_ASSIGN_OR_RETURN(std::size_t units, EncodeTextUtf8(v.text_value(), c.compressed(), &lv_buf_));
+          (void)units;
+        } else {
+          if (v.kind() != ValueKind::kBinary) return Mismatch(c, v);
+          lv_buf_.assign(v.binary_value().begin(), v.binary_value().end());
+        }
+        VELQUIN_RETURN_IF_ERROR(
+            EncodeLongValue(lv_[lv_of_column_[i]], Bytes(lv_buf_), allow_inline, &buf));
+      } else {
+        VELQUIN_RETURN_IF_ERROR(EncodeCellValue(c, v, &buf));
+        if (c.is_fixed() && buf.size() != c.length) {
+          return Status::InvalidArgument("column \"" + c.name + "\" has an unsupported length");
+        }
+      }
+      cell.present = true;
+      cell.data = Bytes(buf);
+    }
+    EncodeRow(def_, cells_, &row_buf_);
+    if (row_buf_.size() <= kMaxRowSize) break;
+    if (!allow_inline) {
+      return Status::Constraint("row of " + std::to_string(row_buf_.size()) +
+                                " bytes is larger than a page allows (" +
+                                std::to_string(kMaxRowSize) + ")");
+    }
+  }
+  if (page_no_ == 0) VELQUIN_RETURN_IF_ERROR(NewDataPage());
+  {
+    DataPage dp(page_, page_no_);
+    if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage());
+  }
+  if (!def_.real_indexes.empty()) {
+    VELQUIN_RETURN_IF_ERROR(CheckUnique(store_, def_, cells_, page_no_));
+  }
+  DataPage dp(page_, page_no_);
+  std::uint8_t r = dp.Add(Bytes(row_buf_));
+  page_dirty_ = true;
+  if (!def_.real_indexes.empty()) {
+    VELQUIN_RETURN_IF_ERROR(InsertIndexEntries(store_, &def_, cells_, {page_no_, r}));
+  }
+  def_.last_autonumber = autonumber;
+  ++def_.row_count;
+  return Status::Ok();
+}
+
+Status TableWriter::Commit() {
+  VELQUIN_RETURN_IF_ERROR(FlushLvPages());
+  VELQUIN_RETURN_IF_ERROR(FlushDataPage());
+  for (std::size_t k = 0; k < lv_.size(); ++k) {
+    const Column& c = def_.columns[lv_[k].column];
+    if (lv_[k].owned.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, c.lv_owned, lv_[k].owned));
+    if (lv_[k].free.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, c.lv_free, lv_[k].free));
+  }
+  if (owned_.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_.owned_map, owned_));
+  if (free_.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_.free_map, free_));
+  return WriteTableDef(store_, def_);
+}
+
+}  // namespace velquin::jet

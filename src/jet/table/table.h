@@ -1,0 +1,105 @@
+// Reading and writing the rows of one table: value <-> stored cell
+// conversion [COL-*], the read cursor, and the appending writer that keeps
+// the table's usage maps, long values and TDEF counters right.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/status.h"
+#include "jet/format/page_store.h"
+#include "jet/format/usage_map.h"
+#include "jet/table/row_codec.h"
+#include "jet/table/table_def.h"
+#include "jet/table/value.h"
+
+namespace velquin::jet {
+
+// Stored bytes of a fixed or short variable column (not MEMO/OLE/BOOL).
+// InvalidArgument when the value's kind does not suit the column, Constraint
+// when it does not fit (too long, out of range).
+Status EncodeCellValue(const Column& col, const Value& v, std::vector<std::uint8_t>* out);
+// The value of a stored cell; long values are read through `store`.
+Result<Value> DecodeCellValue(PageStore& store, const Column& col, const Cell& cell,
+                              PageNumber page);
+
+// Reads every live row of a table in page order.
+class TableCursor {
+ public:
+  TableCursor(PageStore& store, TableDef def) : store_(store), def_(std::move(def)) {}
+  // Loads the table's owned-pages map.
+  Status Open();
+  // Fills `row` (one Value per column, in column-number order) and returns
+  // true, or returns false at the end.
+  Result<bool> Next(std::vector<Value>* row);
+  // Like Next, but hands out the raw cells (valid until the next call).
+  Result<bool> NextCells(std::vector<Cell>* cells);
+  const TableDef& def() const { return def_; }
+  // Where the last row returned came from.
+  RowPointer position() const { return {pages_[page_index_ - 1], static_cast<std::uint8_t>(row_ - 1)}; }
+
+ private:
+  Status LoadPage();
+  PageStore& store_;
+  TableDef def_;
+  std::vector<PageNumber> pages_;
+  std::size_t page_index_ = 0;  // next page to load
+  Page page_{};
+  bool page_loaded_ = false;
+  std::size_t row_ = 0;
+  std::size_t rows_ = 0;
+  Page overflow_{};
+  std::vector<Cell> cells_;
+};
+
+// Appends rows to a table. Rows become visible to readers when their data
+// page is written; Commit() writes the usage maps and the TDEF counters.
+class TableWriter {
+ public:
+  static Result<std::unique_ptr<TableWriter>> Open(PageStore& store, PageNumber tdef_page);
+  ~TableWriter();
+
+  // `row` has one value per column, in column-number order (def().columns).
+  // A NULL in an AutoNumber column takes the next number.
+  Status Append(const std::vector<Value>& row);
+  // Writes pending pages, usage maps and the TDEF (row count, AutoNumber).
+  Status Commit();
+
+  const TableDef& def() const { return def_; }
+  // Value given to the AutoNumber column by the last Append (0 if none).
+  std::int64_t last_autonumber() const { return def_.last_autonumber; }
+
+ private:
+  struct LvState {
+    std::size_t column = 0;
+    UsageMap owned;
+    UsageMap free;
+    Page page{};
+    PageNumber number = 0;
+    bool dirty = false;
+  };
+  TableWriter(PageStore& store, TableDef def) : store_(store), def_(std::move(def)) {}
+  Status Init();
+  Status FlushLvPages();
+  Status FlushDataPage();
+  Status NewDataPage();
+  Result<RowPointer> PutLvRow(LvState& lv, Bytes data);
+  Status EncodeLongValue(LvState& lv, Bytes data, bool allow_inline, std::vector<std::uint8_t>* out);
+
+  PageStore& store_;
+  TableDef def_;
+  UsageMap owned_;
+  UsageMap free_;
+  Page page_{};
+  PageNumber page_no_ = 0;
+  bool page_dirty_ = false;
+  std::vector<LvState> lv_;
+  std::vector<int> lv_of_column_;
+  std::vector<std::vector<std::uint8_t>> scratch_;
+  std::vector<std::uint8_t> row_buf_;
+  std::vector<std::uint8_t> lv_buf_;
+  std::vector<Cell> cells_;
+};
+
+}  // namespace velquin::jet

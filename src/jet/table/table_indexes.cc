@@ -1,0 +1,162 @@
+// Index upkeep: see table_indexes.h.
+#include "jet/table/table_indexes.h"
+
+#include <algorithm>
+
+#include "jet/format/usage_map.h"
+#include "jet/index/index_key.h"
+#include "jet/table/long_value.h"
+#include "jet/table/table.h"
+#include "jet/table/text_codec.h"
+
+namespace velquin::jet {
+namespace {
+
+// Records the pages an index tree takes or gives back in its usage map.
+class MapObserver : public IndexPageObserver {
+ public:
+  MapObserver(PageStore& store, UsageMap& map) : store_(store), map_(map) {}
+  Status OnIndexPageAllocated(PageNumber page) override {
+    return map_.Set(page, true, [this]() { return store_.AllocatePage(); });
+  }
+  Status OnIndexPageReleased(PageNumber page) override {
+    return map_.Set(page, false, [this]() { return store_.AllocatePage(); });
+  }
+
+ private:
+  PageStore& store_;
+  UsageMap& map_;
+};
+
+const Column* ColumnByNumber(const TableDef& def, std::uint16_t number, std::size_t* index) {
+  for (std::size_t i = 0; i < def.columns.size(); ++i) {
+    if (def.columns[i].number == number) {
+      *index = i;
+      return &def.columns[i];
+    }
+  }
+  return nullptr;
+}
+
+IndexTreeOptions Options(const TableDef& def, const RealIndex& ri, IndexPageObserver* obs) {
+  IndexTreeOptions o;
+  o.tdef_page = def.tdef_page;
+  o.unique = (ri.flags & 0x01) != 0;
+  o.column_count = ri.columns.size();
+  o.observer = obs;
+  return o;
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> IndexKeyForRow(PageStore& store, const TableDef& def,
+                                                 const RealIndex& ri,
+                                                 const std::vector<Cell>& cells, PageNumber page) {
+  std::vector<KeyColumn> cols;
+  std::vector<KeyValue> vals;
+  for (const IndexColumn& ic : ri.columns) {
+    std::size_t i = 0;
+    const Column* c = ColumnByNumber(def, ic.column_number, &i);
+    if (!c) return PageCorruption(def.tdef_page, "index column", "missing column");
+    if (!IsIndexableType(static_cast<std::uint8_t>(c->type))) {
+      return Status::NotSupported("column \"" + c->name + "\" cannot be indexed");
+    }
+    cols.push_back({static_cast<KeyColumnType>(c->type), ic.ascending});
+    const Cell& cell = cells[i];
+    if (c->type == ColumnType::kBool) {
+      vals.emplace_back(cell.present);
+    } else if (!cell.present) {
+      vals.emplace_back(std::monostate{});
+    } else if (c->type == ColumnType::kText || c->type == ColumnType::kMemo) {
+      VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(store, *c, cell, page));
+      VELQUIN_ASSIGN_OR_RETURN(std::u16string u, Utf8ToUtf16(v.text_value()));
+      vals.emplace_back(std::move(u));
+    } else {
+      VELQUIN_ASSIGN_OR_RETURN(KeyValue kv, KeyValueFromStored(static_cast<KeyColumnType>(c->type), cell.data));
+      vals.push_back(std::move(kv));
+    }
+  }
+  return EncodeKey(cols, vals);
+}
+
+bool SkipsRow(const RealIndex& ri, const std::vector<std::uint8_t>& key) {
+  return (ri.flags & 0x02) != 0 && IsAllNullKey(key, ri.columns.size());
+}
+
+Result<PageNumber> CreateIndexRoot(PageStore& store, PageNumber tdef_page, bool unique,
+                                   std::size_t column_count) {
+  IndexTreeOptions o;
+  o.tdef_page = tdef_page;
+  o.unique = unique;
+  o.column_count = column_count;
+  VELQUIN_ASSIGN_OR_RETURN(IndexTree tree, IndexTree::Create(store, o));
+  return tree.root();
+}
+
+Status RebuildIndexes(PageStore& store, TableDef* def) {
+  if (def->real_indexes.empty()) return Status::Ok();
+  std::vector<std::vector<IndexEntry>> entries(def->real_indexes.size());
+  {
+    TableCursor cur(store, *def);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Cell> cells;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.NextCells(&cells));
+      if (!more) break;
+      RowPointer where = cur.position();
+      for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
+        VELQUIN_ASSIGN_OR_RETURN(auto key, IndexKeyForRow(store, *def, def->real_indexes[k], cells, where.page));
+        if (SkipsRow(def->real_indexes[k], key)) continue;
+        entries[k].push_back(IndexEntry{std::move(key), RowId{where.page, where.row}});
+      }
+    }
+  }
+  for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
+    RealIndex& ri = def->real_indexes[k];
+    std::sort(entries[k].begin(), entries[k].end(), EntryLess);
+    VELQUIN_ASSIGN_OR_RETURN(UsageMap map, LoadUsageMap(store, ri.usage_map));
+    MapObserver obs(store, map);
+    IndexTree tree(store, ri.root, Options(*def, ri, &obs));
+    VELQUIN_ASSIGN_OR_RETURN(std::uint64_t distinct, tree.BulkLoad(entries[k]));
+    ri.unique_entries = static_cast<std::uint32_t>(distinct);
+    if (map.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store, ri.usage_map, map));
+  }
+  return Status::Ok();
+}
+
+Status CheckUnique(PageStore& store, const TableDef& def, const std::vector<Cell>& cells,
+                   PageNumber page) {
+  for (const RealIndex& ri : def.real_indexes) {
+    if ((ri.flags & 0x01) == 0) continue;
+    VELQUIN_ASSIGN_OR_RETURN(auto key, IndexKeyForRow(store, def, ri, cells, page));
+    if (SkipsRow(ri, key) || IsAllNullKey(key, ri.columns.size())) continue;
+    IndexTree tree(store, ri.root, Options(def, ri, nullptr));
+    VELQUIN_ASSIGN_OR_RETURN(bool exists, tree.ContainsKey(key));
+    if (exists) {
+      std::string name;
+      for (const auto& li : def.logical_indexes) {
+        if (&def.real_indexes[li.real_index] == &ri) name = li.name;
+      }
+      return Status::Constraint("duplicate value in unique index \"" + name + "\"");
+    }
+  }
+  return Status::Ok();
+}
+
+Status InsertIndexEntries(PageStore& store, TableDef* def, const std::vector<Cell>& cells,
+                          RowPointer where) {
+  for (RealIndex& ri : def->real_indexes) {
+    VELQUIN_ASSIGN_OR_RETURN(auto key, IndexKeyForRow(store, *def, ri, cells, where.page));
+    if (SkipsRow(ri, key)) continue;
+    VELQUIN_ASSIGN_OR_RETURN(UsageMap map, LoadUsageMap(store, ri.usage_map));
+    MapObserver obs(store, map);
+    IndexTree tree(store, ri.root, Options(*def, ri, &obs));
+    bool new_key = false;
+    VELQUIN_RETURN_IF_ERROR(tree.Insert(IndexEntry{std::move(key), RowId{where.page, where.row}}, &new_key));
+    if (new_key) ++ri.unique_entries;
+    if (map.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store, ri.usage_map, map));
+  }
+  return Status::Ok();
+}
+
+}  // namespace velquin::jet

@@ -1,0 +1,45 @@
+// Keeping a table's physical indexes right: index keys from stored cells,
+// whole-index rebuilds from the rows (catalogue tables, after bulk loads) and
+// per-row inserts. The B-tree pages themselves belong to the index module;
+// this file keeps each index's usage map and the TDEF's unique-entry counts
+// [TDEF-6], [UMAP-3].
+#pragma once
+
+#include <vector>
+
+#include "base/status.h"
+#include "jet/format/page_store.h"
+#include "jet/index/index_tree.h"
+#include "jet/table/row_codec.h"
+#include "jet/table/table_def.h"
+
+namespace velquin::jet {
+
+// The key of one row for real index `ri`; long values are read through `store`.
+Result<std::vector<std::uint8_t>> IndexKeyForRow(PageStore& store, const TableDef& def,
+                                                 const RealIndex& ri,
+                                                 const std::vector<Cell>& cells, PageNumber page);
+
+// Whether a row whose key is `key` is left out of the index (ignore-nulls
+// indexes skip rows whose key columns are all NULL).
+bool SkipsRow(const RealIndex& ri, const std::vector<std::uint8_t>& key);
+
+// Creates an empty root leaf for a new index of the table at `tdef_page`.
+Result<PageNumber> CreateIndexRoot(PageStore& store, PageNumber tdef_page, bool unique,
+                                   std::size_t column_count);
+
+// Rebuilds every real index of `def` from the table's rows, records the
+// index pages in each index's usage map and updates def->real_indexes'
+// unique-entry counts. The caller writes the TDEF afterwards.
+Status RebuildIndexes(PageStore& store, TableDef* def);
+
+// Adds the entries of one new row to every real index (Constraint, with
+// nothing added, when a unique index already has the key).
+Status InsertIndexEntries(PageStore& store, TableDef* def, const std::vector<Cell>& cells,
+                          RowPointer where);
+
+// Checks a row against the unique indexes without changing anything.
+Status CheckUnique(PageStore& store, const TableDef& def, const std::vector<Cell>& cells,
+                   PageNumber page);
+
+}  // namespace velquin::jet

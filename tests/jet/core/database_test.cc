@@ -1,0 +1,513 @@
+// The Database API: creation compared with a Jet-made empty database, round
+// trips of every type, boundaries, many pages, drop/reuse, rename, counters.
+#include "jet/database.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+
+#include "jet/catalog/system_tables.h"
+#include "jet/format/header.h"
+#include "jet/table/table_def.h"
+#include "test_util.h"
+
+namespace velquin::jet {
+namespace {
+
+using testing::Column;
+using testing::TempPath;
+
+std::vector<std::uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+Page PageOf(const std::vector<std::uint8_t>& file, PageNumber n) {
+  Page p{};
+  std::memcpy(p.data(), file.data() + static_cast<std::size_t>(n) * kPageSize, kPageSize);
+  return p;
+}
+
+std::vector<std::vector<Value>> ReadRows(Database& db, const std::string& table) {
+  auto cur = db.Scan(table);
+  EXPECT_TRUE(cur.ok()) << cur.status().ToString();
+  std::vector<std::vector<Value>> rows;
+  if (!cur.ok()) return rows;
+  std::vector<Value> row;
+  for (;;) {
+    auto more = (*cur)->Next(&row);
+    EXPECT_TRUE(more.ok()) << more.status().ToString();
+    if (!more.ok() || !*more) break;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// A new database laid out as the Jet engine lays out an empty one.
+TEST(CreateDatabaseTest, MatchesJetMadeEmptyDatabaseFieldByField) {
+  if (!testing::HaveShared()) GTEST_SKIP() << "reference files absent";
+  auto ref = ReadAll(testing::ReferenceFile("adox_jet4.mdb"));
+  ASSERT_EQ(ref.size(), 16 * kPageSize);
+  std::string path = TempPath("like_adox.mdb");
+  auto ref_header = DecodeHeaderPage(PageOf(ref, 0));
+  ASSERT_TRUE(ref_header.ok());
+  {
+    auto db = Database::Create(path, {.creation_date = ref_header->creation_date});
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+  }
+  auto ours = ReadAll(path);
+  ASSERT_EQ(ours.size(), ref.size()) << "page count";
+  // Page 0: identical with the same creation date (header, obfuscated block,
+  // password mask, constants).
+  EXPECT_EQ(std::memcmp(ours.data(), ref.data(), kPageSize), 0);
+  // Page types in the same places: 1 global map, 2-5 TDEFs, 6 maps, 7-13
+  // index leaves, 14-15 data.
+  for (PageNumber n = 1; n < 16; ++n) {
+    EXPECT_EQ(ours[n * kPageSize], ref[n * kPageSize]) << "type of page " << n;
+  }
+  // Global map page and the usage-map page are byte-identical.
+  EXPECT_EQ(std::memcmp(&ours[kPageSize], &ref[kPageSize], kPageSize), 0) << "page 1";
+  EXPECT_EQ(std::memcmp(&ours[6 * kPageSize], &ref[6 * kPageSize], kPageSize), 0) << "page 6";
+  // MSysACEs rows (no dates) are byte-identical.
+  EXPECT_EQ(std::memcmp(&ours[15 * kPageSize], &ref[15 * kPageSize], kPageSize), 0) << "page 15";
+  // Table definitions: every field a reader uses.
+  MemoryFile a, b;
+  ASSERT_TRUE(a.WriteAt(0, Bytes(ref)).ok());
+  ASSERT_TRUE(b.WriteAt(0, Bytes(ours)).ok());
+  auto pa = PageFile::Open(std::make_unique<MemoryFile>(a.data()), false);
+  auto pb = PageFile::Open(std::make_unique<MemoryFile>(b.data()), false);
+  ASSERT_TRUE(pa.ok() && pb.ok());
+  for (PageNumber t = 2; t <= 5; ++t) {
+    auto da = ReadTableDef(**pa, t);
+    auto db = ReadTableDef(**pb, t);
+    ASSERT_TRUE(da.ok() && db.ok());
+    EXPECT_EQ(EncodeTableDef(*da).size(), EncodeTableDef(*db).size()) << "TDEF length " << t;
+    EXPECT_EQ(da->row_count, db->row_count);
+    EXPECT_EQ(da->table_type, db->table_type);
+    EXPECT_EQ(da->max_columns, db->max_columns);
+    EXPECT_EQ(da->owned_map, db->owned_map);
+    EXPECT_EQ(da->free_map, db->free_map);
+    ASSERT_EQ(da->columns.size(), db->columns.size());
+    for (std::size_t i = 0; i < da->columns.size(); ++i) {
+      const auto& x = da->columns[i];
+      const auto& y = db->columns[i];
+      EXPECT_EQ(x.name, y.name);
+      EXPECT_EQ(x.type, y.type) << x.name;
+      EXPECT_EQ(x.number, y.number) << x.name;
+      EXPECT_EQ(x.var_index, y.var_index) << x.name;
+      EXPECT_EQ(x.flags, y.flags) << x.name;
+      EXPECT_EQ(x.ext_flags, y.ext_flags) << x.name;
+      EXPECT_EQ(x.length, y.length) << x.name;
+      EXPECT_EQ(x.misc, y.misc) << x.name;
+      if (x.is_fixed()) {
+        EXPECT_EQ(x.fixed_offset, y.fixed_offset) << x.name;
+      }
+      EXPECT_EQ(x.lv_owned, y.lv_owned) << x.name;
+      EXPECT_EQ(x.lv_free, y.lv_free) << x.name;
+    }
+    ASSERT_EQ(da->real_indexes.size(), db->real_indexes.size());
+    for (std::size_t i = 0; i < da->real_indexes.size(); ++i) {
+      const auto& x = da->real_indexes[i];
+      const auto& y = db->real_indexes[i];
+      EXPECT_EQ(x.root, y.root);
+      EXPECT_EQ(x.flags, y.flags);
+      EXPECT_EQ(x.usage_map, y.usage_map);
+      EXPECT_EQ(x.unique_entries, y.unique_entries);
+      ASSERT_EQ(x.columns.size(), y.columns.size());
+      for (std::size_t k = 0; k < x.columns.size(); ++k) {
+        EXPECT_EQ(x.columns[k].column_number, y.columns[k].column_number);
+        EXPECT_EQ(x.columns[k].ascending, y.columns[k].ascending);
+      }
+    }
+    ASSERT_EQ(da->logical_indexes.size(), db->logical_indexes.size());
+    for (std::size_t i = 0; i < da->logical_indexes.size(); ++i) {
+      const auto& x = da->logical_indexes[i];
+      const auto& y = db->logical_indexes[i];
+      EXPECT_EQ(x.name, y.name);
+      EXPECT_EQ(x.real_index, y.real_index);
+      EXPECT_EQ(x.index_type, y.index_type);
+      EXPECT_EQ(x.related_index, y.related_index);
+      EXPECT_EQ(x.cascade_update, y.cascade_update);
+      EXPECT_EQ(x.cascade_delete, y.cascade_delete);
+    }
+  }
+  // MSysObjects rows: same ids, parents, names, types, owners and flags.
+  auto ra = Database::OpenOn(std::make_unique<MemoryFile>(a.data()), {.read_only = true});
+  auto rb = Database::OpenOn(std::make_unique<MemoryFile>(b.data()), {.read_only = true});
+  ASSERT_TRUE(ra.ok() && rb.ok());
+  auto rows_a = ReadRows(**ra, "MSysObjects");
+  auto rows_b = ReadRows(**rb, "MSysObjects");
+  ASSERT_EQ(rows_a.size(), 8u);
+  ASSERT_EQ(rows_a.size(), rows_b.size());
+  for (std::size_t r = 0; r < rows_a.size(); ++r) {
+    for (std::size_t c : {kObjId, kObjParentId, kObjName, kObjType, kObjOwner, kObjFlags}) {
+      EXPECT_EQ(rows_a[r][c], rows_b[r][c]) << "row " << r << " column " << c;
+    }
+    for (std::size_t c = kObjDatabase; c < kObjColumnCount; ++c) EXPECT_TRUE(rows_b[r][c].is_null());
+  }
+  // Index pages: the same entries in both files.
+  for (PageNumber n = 7; n <= 13; ++n) {
+    EXPECT_EQ(ours[n * kPageSize + 4], ref[n * kPageSize + 4]) << "index page owner " << n;
+  }
+}
+
+TEST(CreateDatabaseTest, RefusesToOverwriteAnExistingFile) {
+  std::string path = TempPath("exists.mdb");
+  { std::ofstream(path) << "x"; }
+  auto db = Database::Create(path);
+  EXPECT_FALSE(db.ok());
+  EXPECT_EQ(ReadAll(path).size(), 1u);  // untouched
+}
+
+TEST(CreateDatabaseTest, HeaderHasCodePageSortOrderAndNoPassword) {
+  auto db = Database::CreateOn(std::make_unique<MemoryFile>(),
+                               {.creation_date = DateTime::FromParts(2024, 5, 6, 7, 8, 9).days});
+  ASSERT_TRUE(db.ok());
+  EXPECT_EQ((*db)->header().code_page, 1252);
+  EXPECT_EQ((*db)->header().sort_order, 1033);
+  EXPECT_EQ((*db)->header().sort_version, 0);
+  EXPECT_EQ((*db)->header().version, 1);
+  EXPECT_TRUE((*db)->header().password.empty());
+  EXPECT_EQ(DateTime{(*db)->header().creation_date}.ToString(), "2024-05-06 07:08:09");
+}
+
+TableSpec AllTypesSpec() {
+  TableSpec t;
+  t.name = "AllTypes";
+  t.columns = {Column("id", ColumnType::kLong),        Column("flag", ColumnType::kBool),
+               Column("b", ColumnType::kByte),         Column("s", ColumnType::kShort),
+               Column("l", ColumnType::kLong),         Column("money", ColumnType::kCurrency),
+               Column("f", ColumnType::kSingle),       Column("d", ColumnType::kDouble),
+               Column("dt", ColumnType::kDateTime),    Column("bin", ColumnType::kBinary, 255),
+               Column("txt", ColumnType::kText, 255),  Column("ole", ColumnType::kOle),
+               Column("memo", ColumnType::kMemo),      Column("g", ColumnType::kGuid),
+               Column("num", ColumnType::kNumeric)};
+  t.columns[0].auto_increment = true;
+  t.columns.back().precision = 28;
+  t.columns.back().scale = 4;
+  return t;
+}
+
+std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 131 + seed * 7) ^ (i >> 8));
+  return v;
+}
+
+std::vector<std::vector<Value>> BoundaryRows() {
+  auto guid = [](const char* s) { return Value::Uuid(*Guid::Parse(s)); };
+  auto dec = [](const char* s) { return Value::Numeric(*Decimal::Parse(s, 4)); };
+  std::string big_memo;
+  for (int i = 0; i < 1 << 20; ++i) big_memo.push_back(static_cast<char>('a' + i % 26));
+  std::vector<std::vector<Value>> rows;
+  // Minimums.
+  rows.push_back({Value(), Value::Bool(false), Value::Byte(0), Value::Short(-32768),
+                  Value::Long(std::numeric_limits<std::int32_t>::min()),
+                  Value::Money(Currency{std::numeric_limits<std::int64_t>::min()}),
+                  Value::Single(-std::numeric_limits<float>::max()),
+                  Value::Double(-std::numeric_limits<double>::max()),
+                  Value::Date(DateTime::FromParts(100, 1, 1)), Value::Binary({}), Value::Text(""),
+                  Value::Binary({}), Value::Text(""), guid("{00000000-0000-0000-0000-000000000000}"),
+                  dec("-999999999999999999999999.9999")});
+  // Maximums.
+  rows.push_back({Value(), Value::Bool(true), Value::Byte(255), Value::Short(32767),
+                  Value::Long(std::numeric_limits<std::int32_t>::max()),
+                  Value::Money(Currency{std::numeric_limits<std::int64_t>::max()}),
+                  Value::Single(std::numeric_limits<float>::max()),
+                  Value::Double(std::numeric_limits<double>::max()),
+                  Value::Date(DateTime::FromParts(9999, 12, 31, 23, 59, 59)),
+                  Value::Binary(Pattern(255, 1)), Value::Text(std::string(255, 'Z')),
+                  Value::Binary(Pattern(70000, 2)), Value::Text(big_memo),
+                  guid("{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}"),
+                  dec("999999999999999999999999.9999")});
+  // Unicode: accented, CJK, emoji (surrogate pairs), mixed; small values.
+  rows.push_back({Value(), Value::Bool(true), Value::Byte(1), Value::Short(-1), Value::Long(0),
+                  Value::Money(Currency{-1}), Value::Single(1.5f), Value::Double(-0.0),
+                  Value::Date(DateTime::FromParts(1899, 12, 29, 6, 0, 0)),
+                  Value::Binary({0, 1, 0}), Value::Text("Zoë Ærøskøbing façade"),
+                  Value::Binary(Pattern(64, 3)), Value::Text("日本語のテキスト 😀🎉 mixed ü"),
+                  guid("{00112233-4455-6677-8899-AABBCCDDEEFF}"), dec("0.0001")});
+  rows.push_back({Value(), Value::Bool(false), Value::Byte(128), Value::Short(12345),
+                  Value::Long(-7), Value::Money(Currency{123456789}), Value::Single(-0.25f),
+                  Value::Double(3.141592653589793),
+                  Value::Date(DateTime::FromParts(2024, 2, 29, 12, 30, 45)),
+                  Value::Binary(Pattern(9, 4)), Value::Text("😀"),
+                  Value::Binary(Pattern(4000, 5)), Value::Text(std::string(5000, 'x') + "é"),
+                  guid("{12345678-9ABC-DEF0-1234-56789ABCDEF0}"), dec("-1.5")});
+  return rows;
+}
+
+class RoundTripTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = TempPath("roundtrip.mdb");
+    auto db = Database::Create(path_);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    db_ = std::move(*db);
+    ASSERT_TRUE(db_->CreateTable(AllTypesSpec()).ok());
+  }
+  void Reopen() {
+    db_.reset();
+    auto db = Database::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    db_ = std::move(*db);
+  }
+  std::string path_;
+  std::unique_ptr<Database> db_;
+};
+
+TEST_F(RoundTripTest, EveryTypeAtItsBoundariesSurvivesReopen) {
+  auto rows = BoundaryRows();
+  for (const auto& r : rows) ASSERT_TRUE(db_->Insert("AllTypes", r).ok());
+  Reopen();
+  auto back = ReadRows(*db_, "AllTypes");
+  ASSERT_EQ(back.size(), rows.size());
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    EXPECT_EQ(back[r][0], Value::Long(static_cast<std::int32_t>(r + 1))) << "AutoNumber";
+    for (std::size_t c = 1; c < rows[r].size(); ++c) {
+      if (rows[r][c].kind() == ValueKind::kText || rows[r][c].kind() == ValueKind::kBinary) {
+        EXPECT_TRUE(back[r][c] == rows[r][c]) << "row " << r << " column " << c << " size "
+                                              << rows[r][c].ToString().size();
+      } else {
+        EXPECT_EQ(back[r][c], rows[r][c]) << "row " << r << " column " << c << ": "
+                                          << back[r][c].ToString() << " vs "
+                                          << rows[r][c].ToString();
+      }
+    }
+  }
+  auto info = db_->GetTable("alltypes");
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(info->row_count, rows.size());
+  EXPECT_EQ(info->last_autonumber, rows.size());
+}
+
+TEST_F(RoundTripTest, NullInEveryNullableColumn) {
+  std::vector<Value> nulls(AllTypesSpec().columns.size());
+  ASSERT_TRUE(db_->Insert("AllTypes", nulls).ok());
+  Reopen();
+  auto back = ReadRows(*db_, "AllTypes");
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0][0], Value::Long(1));              // AutoNumber filled in
+  EXPECT_EQ(back[0][1], Value::Bool(false));          // Yes/No has no NULL
+  for (std::size_t c = 2; c < back[0].size(); ++c) EXPECT_TRUE(back[0][c].is_null()) << c;
+}
+
+TEST_F(RoundTripTest, AutoNumberFollowsExplicitValues) {
+  std::vector<Value> row(AllTypesSpec().columns.size());
+  ASSERT_TRUE(db_->Insert("AllTypes", row).ok());  // 1
+  row[0] = Value::Long(100);
+  ASSERT_TRUE(db_->Insert("AllTypes", row).ok());  // 100
+  row[0] = Value();
+  ASSERT_TRUE(db_->Insert("AllTypes", row).ok());  // 101
+  Reopen();
+  ASSERT_TRUE(db_->Insert("AllTypes", row).ok());  // 102 after reopen
+  auto back = ReadRows(*db_, "AllTypes");
+  std::vector<std::int32_t> ids;
+  for (auto& r : back) ids.push_back(r[0].long_value());
+  EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 100, 101, 102}));
+  EXPECT_EQ(db_->GetTable("AllTypes")->last_autonumber, 102u);
+}
+
+struct BadValueCase {
+  std::size_t column;
+  Value value;
+  StatusCode code;
+};
+
+TEST_F(RoundTripTest, RefusesValuesThatDoNotFitAndKeepsTheRest) {
+  const BadValueCase cases[] = {
+      {2, Value::Long(256), StatusCode::kConstraint},
+      {2, Value::Long(-1), StatusCode::kConstraint},
+      {3, Value::Long(40000), StatusCode::kConstraint},
+      {10, Value::Text(std::string(256, 'a')), StatusCode::kConstraint},
+      {9, Value::Binary(std::vector<std::uint8_t>(256)), StatusCode::kConstraint},
+      {8, Value::Date(DateTime::FromParts(10000, 1, 1)), StatusCode::kConstraint},
+      {14, Value::Text("12345678901234567890123456.5"), StatusCode::kConstraint},
+      {4, Value::Text("seven"), StatusCode::kInvalidArgument},
+      {10, Value::Long(5), StatusCode::kInvalidArgument},
+      {13, Value::Text("not-a-guid"), StatusCode::kInvalidArgument},
+  };
+  std::vector<Value> good(AllTypesSpec().columns.size());
+  ASSERT_TRUE(db_->Insert("AllTypes", good).ok());
+  for (const auto& c : cases) {
+    std::vector<Value> row(good.size());
+    row[c.column] = c.value;
+    Status st = db_->Insert("AllTypes", row);
+    EXPECT_EQ(st.code(), c.code) << "column " << c.column << " value " << c.value.ToString()
+                                 << ": " << st.ToString();
+  }
+  ASSERT_TRUE(db_->Insert("AllTypes", good).ok());
+  Reopen();
+  EXPECT_EQ(ReadRows(*db_, "AllTypes").size(), 2u);
+  EXPECT_EQ(db_->GetTable("AllTypes")->row_count, 2u);
+}
+
+TEST(DatabaseTest, ThousandsOfRowsOverManyPagesInOrder) {
+  std::string path = TempPath("many.mdb");
+  auto db = Database::Create(path);
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Many";
+  t.columns = {Column("n", ColumnType::kLong), Column("s", ColumnType::kText, 100),
+               Column("m", ColumnType::kMemo)};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  constexpr int kRows = 20000;
+  {
+    auto w = (*db)->BulkAppend("Many", 3000);
+    ASSERT_TRUE(w.ok());
+    for (int i = 0; i < kRows; ++i) {
+      std::string memo = (i % 3 == 0) ? std::string(100 + i % 500, 'm') : "short";
+      ASSERT_TRUE((*w)->Append({Value::Long(i), Value::Text("row " + std::to_string(i)),
+                                Value::Text(memo)})
+                      .ok());
+    }
+    ASSERT_TRUE((*w)->Finish().ok());
+  }
+  db->reset();
+  auto re = Database::Open(path, {.read_only = true});
+  ASSERT_TRUE(re.ok());
+  auto rows = ReadRows(**re, "Many");
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
+  for (int i = 0; i < kRows; ++i) {
+    ASSERT_EQ(rows[i][0], Value::Long(i));
+    ASSERT_EQ(rows[i][1], Value::Text("row " + std::to_string(i)));
+    ASSERT_EQ(rows[i][2].text_value().size(), (i % 3 == 0) ? 100u + i % 500 : 5u);
+  }
+  EXPECT_EQ((*re)->GetTable("Many")->row_count, static_cast<std::uint32_t>(kRows));
+  EXPECT_GT((*re)->page_file().PageCount(), 512u);  // past what one inline map covers
+}
+
+TEST(DatabaseTest, DroppedTablePagesAreReused) {
+  std::string path = TempPath("drop.mdb");
+  auto db = Database::Create(path);
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Temp";
+  t.columns = {Column("n", ColumnType::kLong), Column("blob", ColumnType::kOle)};
+  t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE((*db)->Insert("Temp", {Value::Long(i), Value::Binary(Pattern(5000, i))}).ok());
+  }
+  PageNumber pages_before = (*db)->page_file().PageCount();
+  ASSERT_TRUE((*db)->DropTable("temp").ok());
+  EXPECT_FALSE((*db)->GetTable("Temp").ok());
+  EXPECT_GT((*db)->page_file().FreePageCount(), 300u);
+  // A new table of the same size fits into the freed pages.
+  t.name = "Again";
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE((*db)->Insert("Again", {Value::Long(i), Value::Binary(Pattern(5000, i))}).ok());
+  }
+  EXPECT_LE((*db)->page_file().PageCount(), pages_before + 2);
+  db->reset();
+  auto re = Database::Open(path);
+  ASSERT_TRUE(re.ok());
+  auto names = (*re)->ListTables();
+  EXPECT_EQ(*names, std::vector<std::string>{"Again"});
+  auto rows = ReadRows(**re, "Again");
+  ASSERT_EQ(rows.size(), 300u);
+  EXPECT_EQ(rows[299][1], Value::Binary(Pattern(5000, 299)));
+  // The catalogue keeps only the system tables and "Again" (with its ACEs).
+  auto aces = ReadRows(**re, "MSysACEs");
+  std::size_t again_aces = 0;
+  for (auto& r : aces) again_aces += r[0] == Value::Long((*re)->GetTable("Again")->tdef_page);
+  EXPECT_EQ(aces.size(), 16u + again_aces);
+  EXPECT_EQ(again_aces, 3u);
+}
+
+TEST(DatabaseTest, RenameKeepsRowsAndRefusesClashes) {
+  auto db = Database::CreateOn(std::make_unique<MemoryFile>());
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Old";
+  t.columns = {Column("n", ColumnType::kLong)};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  t.name = "Other";
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  ASSERT_TRUE((*db)->Insert("Old", {Value::Long(42)}).ok());
+  EXPECT_EQ((*db)->RenameTable("Old", "OTHER").code(), StatusCode::kInvalidArgument);
+  EXPECT_EQ((*db)->RenameTable("Missing", "X").code(), StatusCode::kNotFound);
+  EXPECT_EQ((*db)->RenameTable("MSysObjects", "X").code(), StatusCode::kInvalidArgument);
+  ASSERT_TRUE((*db)->RenameTable("Old", "Neu").ok());
+  EXPECT_FALSE((*db)->GetTable("Old").ok());
+  auto rows = ReadRows(**db, "Neu");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], Value::Long(42));
+  auto names = (*db)->ListTables();
+  std::sort(names->begin(), names->end());
+  EXPECT_EQ(*names, (std::vector<std::string>{"Neu", "Other"}));
+}
+
+TEST(DatabaseTest, CreateTableValidatesLikeAccess) {
+  auto db = Database::CreateOn(std::make_unique<MemoryFile>());
+  ASSERT_TRUE(db.ok());
+  auto spec = [](std::string name, std::vector<ColumnSpec> cols) {
+    TableSpec t;
+    t.name = std::move(name);
+    t.columns = std::move(cols);
+    return t;
+  };
+  EXPECT_FALSE((*db)->CreateTable(spec("", {Column("a", ColumnType::kLong)})).ok());
+  EXPECT_FALSE((*db)->CreateTable(spec("a.b", {Column("a", ColumnType::kLong)})).ok());
+  EXPECT_FALSE((*db)->CreateTable(spec("T", {})).ok());
+  EXPECT_FALSE((*db)->CreateTable(spec("T", {Column("a", ColumnType::kLong),
+                                             Column("A", ColumnType::kText)})).ok());
+  EXPECT_FALSE((*db)->CreateTable(spec("T", {Column("a", ColumnType::kText, 256)})).ok());
+  EXPECT_FALSE((*db)->CreateTable(spec("MSysObjects", {Column("a", ColumnType::kLong)})).ok());
+  std::vector<ColumnSpec> many;
+  for (int i = 0; i < 256; ++i) many.push_back(Column("c" + std::to_string(i), ColumnType::kByte));
+  EXPECT_FALSE((*db)->CreateTable(spec("T", many)).ok());
+  many.pop_back();
+  EXPECT_TRUE((*db)->CreateTable(spec("Wide", many)).ok());  // 255 columns: a multi-page TDEF
+  auto info = (*db)->GetTable("Wide");
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(info->columns.size(), 255u);
+  EXPECT_EQ(info->columns[254].name, "c254");
+  EXPECT_EQ((*db)->ListTables()->size(), 1u);  // failed attempts left nothing behind
+}
+
+TEST(DatabaseTest, NotNullAndUniqueIndexAreEnforced) {
+  auto db = Database::CreateOn(std::make_unique<MemoryFile>());
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "People";
+  t.columns = {Column("id", ColumnType::kLong), Column("name", ColumnType::kText, 50)};
+  t.columns[1].not_null = true;
+  t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true},
+               IndexSpec{.name = "name", .columns = {{1, true}}, .unique = true}};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  EXPECT_TRUE((*db)->Insert("People", {Value::Long(1), Value::Text("Ann")}).ok());
+  EXPECT_EQ((*db)->Insert("People", {Value::Long(2), Value()}).code(), StatusCode::kConstraint);
+  EXPECT_EQ((*db)->Insert("People", {Value::Long(1), Value::Text("Bob")}).code(),
+            StatusCode::kConstraint);
+  // Text keys follow Access's case-insensitive General sort order.
+  EXPECT_EQ((*db)->Insert("People", {Value::Long(3), Value::Text("ANN")}).code(),
+            StatusCode::kConstraint);
+  EXPECT_TRUE((*db)->Insert("People", {Value::Long(4), Value::Text("Ánn")}).ok());
+  EXPECT_EQ(ReadRows(**db, "People").size(), 2u);
+  auto info = (*db)->GetTable("People");
+  ASSERT_TRUE(info.ok());
+  ASSERT_EQ(info->indexes.size(), 2u);
+  EXPECT_TRUE(info->indexes[0].primary_key);
+  EXPECT_TRUE(info->indexes[1].unique);
+  EXPECT_EQ(info->row_count, 2u);
+}
+
+TEST(DatabaseTest, ReadOnlyDatabaseRefusesWrites) {
+  std::string path = TempPath("ro.mdb");
+  { ASSERT_TRUE(Database::Create(path).ok()); }
+  auto db = Database::Open(path, {.read_only = true});
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "T";
+  t.columns = {Column("a", ColumnType::kLong)};
+  EXPECT_FALSE((*db)->CreateTable(t).ok());
+  EXPECT_FALSE((*db)->DropTable("MSysACEs").ok());
+}
+
+}  // namespace
+}  // namespace velquin::jet

@@ -1,0 +1,238 @@
+// Runs the `statement`, `query` and `reopen` records of every .test file of
+// this folder against a real database file, then checks every index of every
+// user table against a full scan of its rows (the B-tree walked in key order
+// must hold exactly one entry per row, keys as the rows give them).
+// Independent readers (mdbtools, mdb-reader) look at a file the statements
+// built.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+#include "jet/database.h"
+#include "jet/sql/executor.h"
+#include "jet/sql/parser.h"
+#include "jet/table/table.h"
+#include "jet/table/table_indexes.h"
+#include "sql_test_file.h"
+
+namespace velquin::jet::sql {
+namespace {
+
+namespace fs = std::filesystem;
+using sqltest::JoinLines;
+using sqltest::SqlTestRecord;
+
+std::string TempPath(const std::string& name) {
+  auto dir = fs::temp_directory_path() / ("velquin_jet_exec_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  auto p = dir / name;
+  fs::remove(p);
+  return p.string();
+}
+
+std::string RunCommand(const std::string& cmd, int* status) {
+  std::string out;
+  FILE* f = ::popen(cmd.c_str(), "r");
+  if (!f) return out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  *status = ::pclose(f);
+  return out;
+}
+
+std::vector<std::string> TestFiles() {
+  std::vector<std::string> files;
+  const fs::path dir = fs::path(VELQUIN_SOURCE_DIR) / "tests" / "jet" / "sql";
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".test") files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string RowsText(const ExecResult& r) {
+  std::vector<std::string> lines;
+  for (const auto& row : r.rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i) line += '\t';
+      line += row[i].is_null() ? "NULL" : ValueText(row[i]);
+    }
+    lines.push_back(line);
+  }
+  return JoinLines(lines);
+}
+
+// Every real index of every user table against the table's rows.
+void CheckIndexes(Database& db) {
+  auto tables = db.ListTables();
+  ASSERT_TRUE(tables.ok());
+  for (const std::string& name : *tables) {
+    SCOPED_TRACE("table " + name);
+    auto info = db.GetTable(name);
+    ASSERT_TRUE(info.ok());
+    auto def = ReadTableDef(db.store(), info->tdef_page);
+    ASSERT_TRUE(def.ok()) << def.status().ToString();
+    for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
+      const RealIndex& ri = def->real_indexes[k];
+      std::vector<IndexEntry> expected;
+      TableCursor cur(db.store(), *def);
+      ASSERT_TRUE(cur.Open().ok());
+      std::vector<Cell> cells;
+      for (;;) {
+        auto more = cur.NextCells(&cells);
+        ASSERT_TRUE(more.ok());
+        if (!*more) break;
+        RowPointer at = cur.position();
+        auto key = IndexKeyForRow(db.store(), *def, ri, cells, at.page);
+        ASSERT_TRUE(key.ok());
+        if (SkipsRow(ri, *key)) continue;
+        expected.push_back(IndexEntry{*key, RowId{at.page, at.row}});
+      }
+      std::sort(expected.begin(), expected.end(), [](const IndexEntry& a, const IndexEntry& b) {
+        if (a.key != b.key) return a.key < b.key;
+        return std::pair(a.row.page, a.row.row) < std::pair(b.row.page, b.row.row);
+      });
+      IndexTreeOptions o;
+      o.tdef_page = def->tdef_page;
+      o.unique = (ri.flags & 1) != 0;
+      o.column_count = ri.columns.size();
+      IndexTree tree(db.store(), ri.root, o);
+      auto all = tree.ReadAll();
+      ASSERT_TRUE(all.ok()) << all.status().ToString();
+      ASSERT_EQ(all->size(), expected.size()) << "index " << k;
+      std::size_t distinct = 0;
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ((*all)[i].key, expected[i].key) << "index " << k << " entry " << i;
+        EXPECT_EQ((*all)[i].row.page, expected[i].row.page);
+        EXPECT_EQ((*all)[i].row.row, expected[i].row.row);
+        if (i == 0 || expected[i].key != expected[i - 1].key) ++distinct;
+        if (o.unique && i > 0) {
+          EXPECT_NE(expected[i].key, expected[i - 1].key);
+        }
+      }
+      EXPECT_EQ(ri.unique_entries, distinct) << "index " << k;
+    }
+  }
+}
+
+class ExecutorFileTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(ExecutorFileTest, StatementsGiveTheExpectedResults) {
+  auto records = sqltest::ReadSqlTestFile(GetParam());
+  ASSERT_TRUE(records.ok()) << records.status().ToString();
+  const std::string file = fs::path(GetParam()).filename().string();
+  const std::string path = TempPath(file + ".mdb");
+  auto db = Database::Create(path);
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  auto ex = std::make_unique<Executor>(db->get());
+  for (const SqlTestRecord& r : *records) {
+    SCOPED_TRACE(file + ":" + std::to_string(r.line) + ": " + r.sql);
+    if (r.kind == "reopen") {
+      ex.reset();
+      db->reset();
+      db = Database::Open(path);
+      ASSERT_TRUE(db.ok()) << db.status().ToString();
+      ex = std::make_unique<Executor>(db->get());
+      continue;
+    }
+    if (r.kind != "statement" && r.kind != "query") continue;  // the front end's driver runs them
+    auto result = ex->Execute(r.sql);
+    if (r.kind == "statement" && r.argument == "error") {
+      ASSERT_FALSE(result.ok()) << "expected: " << JoinLines(r.expected);
+      EXPECT_EQ(result.status().message(), JoinLines(r.expected));
+      continue;
+    }
+    ASSERT_TRUE(result.ok()) << result.status().message();
+    if (r.kind == "query") {
+      EXPECT_TRUE(result->has_rows);
+      EXPECT_EQ(RowsText(*result), JoinLines(r.expected));
+    }
+  }
+  CheckIndexes(**db);
+  // Everything the statements wrote survives closing the file.
+  db->reset();
+  auto again = Database::Open(path);
+  ASSERT_TRUE(again.ok()) << again.status().ToString();
+  CheckIndexes(**again);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ExecutorFileTest, testing::ValuesIn(TestFiles()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           std::string n = fs::path(info.param).stem().string();
+                           for (char& c : n) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return n;
+                         });
+
+// A file built by statements, for the independent readers.
+std::string BuildSampleFile() {
+  const std::string path = TempPath("readers.mdb");
+  auto db = Database::Create(path);
+  EXPECT_TRUE(db.ok());
+  Executor ex(db->get());
+  const char* script[] = {
+      "CREATE TABLE customers (id LONG NOT NULL, name TEXT(50), CONSTRAINT pk_customers PRIMARY KEY (id))",
+      "CREATE TABLE orders (id COUNTER, cust LONG, placed DATETIME, total CURRENCY, note MEMO)",
+      "INSERT INTO customers VALUES (1, 'Zoë')",
+      "INSERT INTO customers VALUES (2, 'O''Brien')",
+      "INSERT INTO orders (cust, placed, total, note) VALUES (1, #2024-01-31 10:20:30#, 12.5, 'first')",
+      "INSERT INTO orders (cust, placed, total, note) VALUES (2, '2024-02-01', 7, NULL)",
+      "ALTER TABLE orders ADD CONSTRAINT pk_orders PRIMARY KEY (id)",
+      "CREATE INDEX ix_cust ON orders (cust DESC, placed)",
+      "CREATE UNIQUE INDEX ux_name ON customers (name)",
+      "CREATE VIEW v_orders AS SELECT o.id AS id, c.name AS name FROM orders o, customers c "
+      "WHERE (o.cust = c.id)",
+  };
+  for (const char* s : script) {
+    auto r = ex.Execute(s);
+    EXPECT_TRUE(r.ok()) << s << ": " << r.status().message();
+  }
+  return path;
+}
+
+TEST(ExecutorReaders, MdbtoolsShowsKeysIndexesAndQueries) {
+  int st = 0;
+  RunCommand("command -v mdb-schema >/dev/null 2>&1", &st);
+  if (st != 0) GTEST_SKIP() << "mdbtools is not installed";
+  const std::string path = BuildSampleFile();
+  // The mysql back end of mdb-schema prints the indexes and keys it reads.
+  std::string schema = RunCommand("mdb-schema '" + path + "' mysql 2>&1", &st);
+  ASSERT_EQ(st, 0) << schema;
+  EXPECT_NE(schema.find("ALTER TABLE `customers` ADD PRIMARY KEY (`id`);"), std::string::npos) << schema;
+  EXPECT_NE(schema.find("ALTER TABLE `orders` ADD PRIMARY KEY (`id`);"), std::string::npos) << schema;
+  EXPECT_NE(schema.find("ALTER TABLE `orders` ADD INDEX `ix_cust` (`cust` DESC, `placed`);"),
+            std::string::npos) << schema;
+  EXPECT_NE(schema.find("ALTER TABLE `customers` ADD UNIQUE INDEX `ux_name` (`name`);"),
+            std::string::npos) << schema;
+  std::string list = RunCommand("mdb-queries -L '" + path + "' 2>&1", &st);
+  EXPECT_NE(list.find("v_orders"), std::string::npos) << list;
+  std::string q = RunCommand("mdb-queries '" + path + "' v_orders 2>&1", &st);
+  EXPECT_NE(q.find("SELECT o.id,c.name FROM [orders],[customers] WHERE (o.cust = c.id)"),
+            std::string::npos) << q;
+  std::string rows = RunCommand("mdb-export '" + path + "' customers 2>&1", &st);
+  EXPECT_NE(rows.find("O'Brien"), std::string::npos) << rows;
+}
+
+TEST(ExecutorReaders, MdbReaderReadsEveryTable) {
+  const fs::path readers = fs::path(VELQUIN_SOURCE_DIR) / "tests" / "readers";
+  int st = 0;
+  RunCommand("command -v node >/dev/null 2>&1", &st);
+  if (st != 0 || !fs::exists(readers / "node_modules" / "mdb-reader")) {
+    GTEST_SKIP() << "node or mdb-reader is not installed (npm ci in tests/readers)";
+  }
+  const std::string path = BuildSampleFile();
+  std::string out = RunCommand("node '" + (readers / "dump.js").string() + "' '" + path + "' 2>&1", &st);
+  ASSERT_EQ(st, 0) << out;
+  EXPECT_NE(out.find("Zo\xc3\xab"), std::string::npos) << out;
+  EXPECT_NE(out.find("first"), std::string::npos) << out;
+  EXPECT_NE(out.find("2024-01-31T10:20:30"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace velquin::jet::sql
