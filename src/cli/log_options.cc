@@ -7,6 +7,14 @@
 #include "log/output_log.h"
 
 namespace velquin {
+namespace {
+std::shared_ptr<LogSink>& StdoutSinkSlot() {
+  static std::shared_ptr<LogSink> sink;
+  return sink;
+}
+}  // namespace
+
+std::shared_ptr<LogSink> StdoutLogSink() { return StdoutSinkSlot(); }
 
 void RegisterLogOptions(CLI::App& app) {
   auto log_path = std::make_shared<std::string>();
@@ -16,7 +24,8 @@ void RegisterLogOptions(CLI::App& app) {
   // the sinks see every line.
   app.parse_complete_callback([log_path] {
     OutputLog& log = OutputLog::Global();
-    log.AddSink(TerminalSink::ForStdout());
+    StdoutSinkSlot() = TerminalSink::ForStdout();
+    log.AddSink(StdoutSinkSlot());
     if (!log_path->empty()) {
       auto sink = FileSink::Open(*log_path);
       if (!sink.ok()) throw CLI::ValidationError("--log", sink.status().message());

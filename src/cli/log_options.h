@@ -2,11 +2,18 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <memory>
+
+#include "log/output_log.h"
 
 namespace velquin {
 
 // Adds --log FILE (append every output line to FILE as well) and shows the
 // output log's lines on standard output, coloured when it is a terminal.
 void RegisterLogOptions(CLI::App& app);
+
+// The sink that shows the lines on standard output (null before parsing), so
+// a command can put its own terminal output (a progress bar) around them.
+std::shared_ptr<LogSink> StdoutLogSink();
 
 }  // namespace velquin

@@ -4,12 +4,14 @@
 
 #include "base/version.h"
 #include "cli/log_options.h"
+#include "cli/migrate_command.h"
 
 int main(int argc, char** argv) {
   CLI::App app{velquin::ProductLine(), "velquin"};
   app.set_version_flag("--version", velquin::ProductLine());
   app.require_subcommand(0, 1);
   velquin::RegisterLogOptions(app);
+  velquin::RegisterMigrateCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

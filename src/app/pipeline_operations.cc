@@ -1,0 +1,122 @@
+#include "app/pipeline_operations.h"
+
+#include "app/db_session_handle.h"
+#include "db/statements.h"
+#include "log/output_log.h"
+
+namespace velquin {
+namespace {
+
+PipelineSettings WithStop(PipelineSettings settings, RunState& run_state) {
+  settings.stop_requested = [&run_state] { return run_state.StopRequested(); };
+  return settings;
+}
+
+}  // namespace
+
+PipelineOperations::PipelineOperations(MainController& controller, PipelineSettings settings,
+                                       TargetDatabaseOpener opener)
+    : controller_(controller),
+      opener_(std::move(opener)),
+      pipeline_(WithStop(std::move(settings), controller.run_state()),
+                [&controller](const std::string& line) { controller.log().Write(line); }) {}
+
+void PipelineOperations::Out(const std::string& line) { controller_.log().Write(line); }
+
+bool PipelineOperations::SwitchTargetDatabase(const std::string& target_database) {
+  std::shared_ptr<SessionHandle> keep;
+  if (SessionIn(controller_.session(Side::kTarget), &keep) && current_target_ == target_database) {
+    return true;
+  }
+  if (!opener_) return true;
+  controller_.session(Side::kTarget).Reset();
+  auto opened = opener_(target_database, false);
+  if (!opened.ok()) {
+    Out("T::" + opened.status().message());
+    return true;  // as the routines expect; the following steps report "No Connection!"
+  }
+  controller_.session(Side::kTarget).Set(std::make_shared<DbSessionHandle>(std::move(*opened)));
+  current_target_ = target_database;
+  return true;
+}
+
+bool PipelineOperations::CreateAccessDatabase(const std::string& database) {
+  if (!opener_) return false;
+  auto created = opener_(database, true);
+  if (!created.ok()) {
+    Out("T::" + created.status().message());
+    return false;
+  }
+  controller_.session(Side::kTarget).Set(std::make_shared<DbSessionHandle>(std::move(*created)));
+  current_target_ = database;
+  return true;
+}
+
+bool PipelineOperations::SelectDatabase(const std::string& database, Side side) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* session = SessionIn(controller_.session(side), &keep);
+  return velquin::SelectDatabase(session, database, [this](const std::string& l) { Out(l); });
+}
+
+bool PipelineOperations::ExecuteStatement(Side side, const std::string& statement) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* session = SessionIn(controller_.session(side), &keep);
+  return velquin::ExecuteStatement(session, statement, false,
+                                   [this](const std::string& l) { Out(l); });
+}
+
+void PipelineOperations::SetTreeCurrentDatabase(Side side, const std::string& database) {
+  std::lock_guard<std::mutex> lock(tree_mu_);
+  tree_database_[static_cast<int>(side)] = database;
+}
+
+std::string PipelineOperations::TreeCurrentDatabase(Side side) const {
+  std::lock_guard<std::mutex> lock(tree_mu_);
+  return tree_database_[static_cast<int>(side)];
+}
+
+void PipelineOperations::ConvertDatabaseTables(const std::string& source_database) {
+  std::shared_ptr<SessionHandle> keep_source, keep_target;
+  Session* source = SessionIn(controller_.session(Side::kSource), &keep_source);
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep_target);
+  pipeline_.ConvertDatabaseTables(source, target, source_database);
+}
+
+void PipelineOperations::ConvertDatabaseViews(const std::string& source_database) {
+  std::shared_ptr<SessionHandle> keep_source, keep_target;
+  Session* source = SessionIn(controller_.session(Side::kSource), &keep_source);
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep_target);
+  pipeline_.ConvertDatabaseViews(source, target, source_database);
+}
+
+void PipelineOperations::MigrateTable(const std::string& source_database,
+                                      const std::string& table) {
+  std::shared_ptr<SessionHandle> keep_source, keep_target;
+  Session* source = SessionIn(controller_.session(Side::kSource), &keep_source);
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep_target);
+  pipeline_.MigrateTable(source, target, source_database, table);
+}
+
+bool PipelineOperations::MigrateView(const std::string& source_database, const std::string& view) {
+  std::shared_ptr<SessionHandle> keep_source, keep_target;
+  Session* source = SessionIn(controller_.session(Side::kSource), &keep_source);
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep_target);
+  return pipeline_.MigrateView(source, target, source_database, view);
+}
+
+void PipelineOperations::BackupDatabaseTables(const std::string&) {
+  Out("E::Backup is not available in this build");
+}
+void PipelineOperations::BackupDatabaseViews(const std::string&) {
+  Out("E::Backup is not available in this build");
+}
+bool PipelineOperations::BackupTable(const std::string&, const std::string&) {
+  Out("E::Backup is not available in this build");
+  return false;
+}
+bool PipelineOperations::BackupView(const std::string&, const std::string&) {
+  Out("E::Backup is not available in this build");
+  return false;
+}
+
+}  // namespace velquin

@@ -1,0 +1,79 @@
+// Names Access can hold. Access refuses in object names (tables, queries,
+// columns, indexes, relationships) the period, the exclamation mark, the back
+// quote, square brackets, a leading space and control characters, allows at
+// most 64 characters, and compares table and query names without regard to
+// case (so CaseTest and casetest cannot both exist). MySQL allows all of that.
+//
+// The one renaming rule (docs/migration.md):
+//   1. every forbidden character (. ! ` [ ] and characters 0-31) becomes "_";
+//   2. each leading space becomes "_";
+//   3. the name is cut to 64 characters (UTF-16 units, as Access counts);
+//      an empty name becomes "_";
+//   4. when the result is already taken in its namespace (compared without
+//      regard to case), "_2", "_3", ... is appended (cutting the name so the
+//      whole stays within 64 characters).
+// Names that need no change are reserved first, so they keep their name and
+// only the renamed ones take suffixes; among those, the order given decides.
+// Namespaces: tables and views together (per database); columns per table;
+// indexes per table; relationships per database.
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "migrate/sql_text.h"
+
+namespace velquin {
+
+// Steps 1-3 of the rule (no collision suffix).
+std::string AccessSafeName(std::string_view name);
+
+// One namespace: each source name mapped to its Access name.
+class NameSpaceMap {
+ public:
+  NameSpaceMap() = default;
+  // Maps `names` (in the given order) by the rule above.
+  explicit NameSpaceMap(const std::vector<std::string>& names);
+
+  // The Access name of `name`; a name not given at construction is mapped
+  // on the fly (and reserved), so it never collides with the others.
+  const std::string& Map(std::string_view name);
+  // The renamed ones only: source name -> Access name, in source order.
+  std::vector<std::pair<std::string, std::string>> Renamed() const;
+
+ private:
+  std::string Reserve(std::string_view name);
+
+  std::map<std::string, std::string> map_;  // source name (exact) -> Access name
+  std::vector<std::string> order_;
+  std::map<std::string, bool, CaseInsensitiveLess> taken_;
+};
+
+// The names of one database as they go into Access.
+class DatabaseNames {
+ public:
+  DatabaseNames() = default;
+  // Tables and views of the source database, in catalogue order.
+  explicit DatabaseNames(const std::vector<std::string>& tables_and_views)
+      : objects_(tables_and_views) {}
+
+  const std::string& Object(std::string_view table_or_view) { return objects_.Map(table_or_view); }
+  // Columns of a table: set once with the table's column list, then mapped.
+  void SetColumns(std::string_view table, const std::vector<std::string>& columns);
+  const std::string& Column(std::string_view table, std::string_view column);
+  const std::string& Index(std::string_view table, std::string_view index);
+  const std::string& Relationship(std::string_view name) { return relationships_.Map(name); }
+
+  // "table `a.b` -> `a_b`" lines for everything renamed so far.
+  std::vector<std::string> RenameLines() const;
+
+ private:
+  NameSpaceMap objects_;
+  NameSpaceMap relationships_;
+  std::map<std::string, NameSpaceMap> columns_;  // by source table name
+  std::map<std::string, NameSpaceMap> indexes_;
+};
+
+}  // namespace velquin

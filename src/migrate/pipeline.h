@@ -1,0 +1,144 @@
+// The migration pipeline over two sessions: one table (MigrateTable), its
+// foreign keys (MigrateForeignKeys), one view (ConvertViewDdl, MigrateView),
+// and the walks over a whole database (ConvertDatabaseTables,
+// ConvertDatabaseRelationships, ConvertDatabaseViews) in the fixed order
+// tables -> foreign keys -> views.
+//
+// Every step reports itself as output lines; a MigrationReport per table and
+// view gathers rows read, written and refused, the time and the status, for
+// the end-of-run summary. A table that could not be created, whose key,
+// index or relationship failed, or whose rows were partly refused, ends as a
+// failure. Names Access cannot hold are renamed by one rule (access_names.h)
+// consistently in tables, columns, keys, relationships and views, and the
+// mapping is written to the log and kept for the summary.
+//
+// Files, in the data folder: "<table>" (the table's statements),
+// "<table>.data" (one INSERT per row), "<table>.rejects" (refused rows with
+// their reasons), "<view>.vw".
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "db/session.h"
+#include "migrate/access_names.h"
+#include "migrate/row_copy.h"
+#include "migrate/source_rows.h"
+#include "migrate/table_ddl.h"
+
+namespace velquin {
+
+// Output texts.
+inline constexpr const char kLineCharsetHint[] =
+    "Perhaps CHARACTER SET not correct!\nPlease change and try again.";
+
+enum class ObjectKind { kTable, kView };
+
+struct MigrationReport {
+  ObjectKind kind = ObjectKind::kTable;
+  std::string source_name;
+  std::string access_name;
+  uint64_t read = 0;
+  uint64_t written = 0;
+  uint64_t refused = 0;
+  double seconds = 0;
+  bool ok = false;
+  bool stopped = false;
+  std::string status;  // "migrated", "failed", "refused rows", "stopped"
+  std::string reason;  // the first failure, when there is one
+  std::filesystem::path data_file;
+  std::filesystem::path rejects_file;
+};
+
+struct PipelineSettings {
+  std::filesystem::path data_dir = ".";
+  // Condition.cfg; empty: no conditions.
+  std::filesystem::path condition_file;
+  RowInserterFactory inserter_factory;
+  std::function<bool()> stop_requested;
+  // Told when a table's rows start and as they are read.
+  std::function<void(const std::string& table, uint64_t expected)> rows_started;
+  std::function<void(const std::string& table, uint64_t read, uint64_t expected)> rows_progress;
+  std::function<void(const MigrationReport&)> object_done;
+  // Only these tables / views (empty: all); no views at all.
+  std::set<std::string> only_tables;
+  std::set<std::string> only_views;
+  bool no_views = false;
+  std::size_t chunk_rows = 10000;
+};
+
+class MigrationPipeline {
+ public:
+  MigrationPipeline(PipelineSettings settings, LineSink out)
+      : settings_(std::move(settings)), out_(std::move(out)) {}
+
+  // 0, or -1 when the catalogue could not be opened.
+  int ConvertDatabaseTables(Session* source, Session* target, const std::string& database);
+  int ConvertDatabaseRelationships(Session* source, Session* target, const std::string& database);
+  int ConvertDatabaseViews(Session* source, Session* target, const std::string& database);
+
+  // 1 created (the later steps report themselves; the report says whether
+  // all went well), -1 CREATE TABLE failed, -2 the script file could not be
+  // created, -3 the table's definition could not be read or converted.
+  int MigrateTable(Session* source, Session* target, const std::string& database,
+                   const std::string& table);
+  void MigrateForeignKeys(Session* source, Session* target, const std::string& database,
+                          const std::string& table);
+  Result<std::string> ConvertViewDdl(Session* source, const std::string& database,
+                                     const std::string& view);
+  bool MigrateView(Session* source, Session* target, const std::string& database,
+                   const std::string& view);
+
+  // The reports so far, in the order the objects were done.
+  std::vector<MigrationReport> Reports() const;
+  // The renaming lines (see DatabaseNames::RenameLines) of every database.
+  std::vector<std::string> RenameLines() const;
+
+ private:
+  struct DatabaseState {
+    bool listed = false;
+    DatabaseNames names;
+    std::map<std::string, TableDdl> plans;  // by source table name
+    std::set<std::string> failed_tables;
+    std::set<std::string> planning;  // guards against reference cycles
+    std::vector<std::string> reported_renames;
+  };
+
+  DatabaseState& State(Session* source, const std::string& database);
+  Result<std::vector<std::pair<std::string, std::string>>> ListObjects(Session* source,
+                                                                       const std::string& database,
+                                                                       const char* type);
+  Result<TableDdl> PlanTable(Session* source, const std::string& database,
+                             const std::string& table);
+  Result<SourceRows> QueryRows(Session* source, const std::string& sql);
+  void LogRenames(DatabaseState& state);
+  void AddReport(MigrationReport report);
+  MigrationReport* FindReport(ObjectKind kind, const std::string& name);
+  bool Run(Session* target, const std::string& statement, std::string* reason);
+  void Out(const std::string& line) const {
+    if (out_) out_(line);
+  }
+
+  PipelineSettings settings_;
+  LineSink out_;
+  std::map<std::string, DatabaseState> databases_;
+  mutable std::mutex reports_mu_;
+  std::vector<MigrationReport> reports_;
+};
+
+// Splits a CREATE TABLE text's back-quoted names: the first (the table) is
+// mapped with `table_name`, the others with `column_name` (which returns
+// the name unchanged for names that are not columns of the table).
+std::string RenameInCreateTable(std::string_view text,
+                                const std::function<std::string(const std::string&)>& table_name,
+                                const std::function<std::string(const std::string&)>& column_name);
+
+}  // namespace velquin

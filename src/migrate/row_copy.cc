@@ -1,0 +1,339 @@
+#include "migrate/row_copy.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "db/odbc_session.h"
+#include "log/output_log.h"
+#include "migrate/sql_text.h"
+
+namespace velquin {
+namespace {
+
+class StatementInserter : public RowInserter {
+ public:
+  explicit StatementInserter(Session& target) : target_(target) {}
+  Status Insert(const std::vector<TargetValue>&, const std::string& statement) override {
+    auto r = target_.Execute(statement);
+    return r.ok() ? Status::Ok() : r.status();
+  }
+  Status Finish() override { return Status::Ok(); }
+
+ private:
+  Session& target_;
+};
+
+struct PendingRow {
+  uint64_t number = 0;  // 1-based position in the read order
+  std::vector<TargetValue> values;
+  std::string refusal;  // a value Access cannot hold: why
+};
+
+struct Batch {
+  std::vector<PendingRow> rows;
+  bool last = false;
+  Status error;  // the read failed here (last is set)
+};
+
+// A bounded queue of batches between the reader thread and the writer.
+class BatchQueue {
+ public:
+  explicit BatchQueue(std::size_t capacity) : capacity_(capacity) {}
+  // False when the consumer has gone.
+  bool Push(Batch batch) {
+    std::unique_lock<std::mutex> lock(mu_);
+    not_full_.wait(lock, [&] { return items_.size() < capacity_ || cancelled_; });
+    if (cancelled_) return false;
+    items_.push_back(std::move(batch));
+    not_empty_.notify_one();
+    return true;
+  }
+  Batch Pop() {
+    std::unique_lock<std::mutex> lock(mu_);
+    not_empty_.wait(lock, [&] { return !items_.empty(); });
+    Batch b = std::move(items_.front());
+    items_.pop_front();
+    not_full_.notify_one();
+    return b;
+  }
+  void Cancel() {
+    std::lock_guard<std::mutex> lock(mu_);
+    cancelled_ = true;
+    not_full_.notify_all();
+  }
+  bool cancelled() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return cancelled_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable not_full_, not_empty_;
+  std::deque<Batch> items_;
+  std::size_t capacity_;
+  bool cancelled_ = false;
+};
+
+void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans, std::size_t batch_rows,
+              BatchQueue& queue) {
+  Batch batch;
+  std::size_t batch_bytes = 0;
+  uint64_t number = 0;
+  const std::size_t n = cursor.Columns().size();
+  for (;;) {
+    auto next = cursor.MoveNext();
+    if (!next.ok() || !*next) {
+      batch.last = true;
+      if (!next.ok()) batch.error = next.status();
+      queue.Push(std::move(batch));
+      return;
+    }
+    PendingRow row;
+    row.number = ++number;
+    row.values.resize(n);
+    for (std::size_t c = 0; c < n; ++c) {
+      const std::string& raw = cursor.Value(c);
+      batch_bytes += raw.size();
+      if (c >= plans.size()) {
+        row.values[c].kind = cursor.IsNull(c) ? TargetValue::Kind::kNull : TargetValue::Kind::kText;
+        row.values[c].text = raw;
+        continue;
+      }
+      auto value = ConvertSourceValue(plans[c], cursor.IsNull(c), raw);
+      if (value.ok()) {
+        row.values[c] = std::move(*value);
+      } else if (row.refusal.empty()) {
+        row.refusal = value.status().message();
+        // Kept as text so the rejects file shows what was there.
+        row.values[c].kind = TargetValue::Kind::kText;
+        row.values[c].text = raw;
+      }
+    }
+    batch.rows.push_back(std::move(row));
+    if (batch.rows.size() >= batch_rows || batch_bytes >= (4u << 20)) {
+      if (!queue.Push(std::move(batch))) return;
+      batch = Batch{};
+      batch_bytes = 0;
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<RowInserter> MakeStatementInserter(Session& target) {
+  return std::make_unique<StatementInserter>(target);
+}
+
+std::string FileStemFor(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  if (out.empty() || out == "." || out == "..") out += "_";
+  return out;
+}
+
+std::string BuildInsertStatement(const std::string& access_table,
+                                 const std::vector<std::string>& access_columns,
+                                 const std::vector<TargetValue>& row) {
+  auto quote = [](const std::string& name) {
+    auto q = QuoteJetName(name);
+    return q.ok() ? *q : "[" + name + "]";
+  };
+  std::string sql = "insert into " + quote(access_table);
+  if (!access_columns.empty()) {
+    sql += " (";
+    for (std::size_t i = 0; i < access_columns.size(); ++i) {
+      if (i) sql += ",";
+      sql += quote(access_columns[i]);
+    }
+    sql += ")";
+  }
+  sql += " values (";
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    if (i) sql += ",";
+    sql += JetLiteral(row[i]);
+  }
+  sql += ")\n";
+  return sql;
+}
+
+CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOptions& options,
+                             const LineSink& out) {
+  CopyRowsResult result;
+  const auto started = std::chrono::steady_clock::now();
+  auto finish_time = [&] {
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
+  if (!source) {
+    out("No Source Connection!");
+    result.status = Status::InvalidArgument("No Source Connection!");
+    return result;
+  }
+  if (!target) {
+    out("No Target Connection!");
+    result.status = Status::InvalidArgument("No Target Connection!");
+    return result;
+  }
+  const std::string& t = options.table;
+
+  // The source rows.
+  std::unique_ptr<QueryCursor> cursor;
+  if (auto* odbc = dynamic_cast<OdbcSession*>(source)) {
+    TableReadOptions read;
+    read.database = options.database;
+    read.table = options.table;
+    read.where = options.condition;
+    read.chunk_rows = options.chunk_rows;
+    auto opened = odbc->OpenTableReader(read);
+    if (!opened.ok())
+      result.status = opened.status();
+    else
+      cursor = std::move(*opened);
+  } else {
+    std::string query = "select * from ";
+    if (!options.database.empty()) query += QuoteMySqlName(options.database) + ".";
+    query += QuoteMySqlName(options.table);
+    if (!options.condition.empty()) query += " where " + options.condition;
+    auto opened = source->OpenQuery(query);
+    if (!opened.ok())
+      result.status = opened.status();
+    else
+      cursor = std::move(*opened);
+  }
+  if (!cursor) {
+    out(result.status.message());
+    finish_time();
+    return result;
+  }
+
+  // The data file, and no rejects file left from an earlier run.
+  const std::string stem = options.file_stem.empty() ? FileStemFor(t) : options.file_stem;
+  result.data_file = options.data_dir / (stem + ".data");
+  const std::filesystem::path rejects_path = options.data_dir / (stem + ".rejects");
+  std::error_code ec;
+  std::filesystem::remove(rejects_path, ec);
+  std::ofstream data(result.data_file, std::ios::binary | std::ios::trunc);
+  if (!data) {
+    result.status = Status::IOError("cannot create the data file " + result.data_file.string());
+    out("E::" + result.status.message());
+    finish_time();
+    return result;
+  }
+  std::ofstream rejects;
+
+  // The target's fast path, or the statements.
+  std::unique_ptr<RowInserter> inserter;
+  if (options.inserter_factory) {
+    auto made = options.inserter_factory(*target, options.access_table, options.columns);
+    if (made.ok()) {
+      inserter = std::move(*made);
+    } else if (made.status().code() != StatusCode::kNotSupported) {
+      result.status = made.status();
+      out("T::" + made.status().message());
+      out(fmt::format("E::[{}] rows cannot be written: {}", t, made.status().message()));
+      finish_time();
+      return result;
+    }
+  }
+  if (!inserter) inserter = MakeStatementInserter(*target);
+
+  std::vector<std::string> access_columns = options.access_columns;
+  if (access_columns.empty()) {
+    for (const auto& c : options.columns) access_columns.push_back(c.name);
+  }
+
+  BatchQueue queue(std::max<std::size_t>(1, options.queue_batches));
+  std::thread reader([&] {
+    ReadRows(*cursor, options.columns, std::max<std::size_t>(1, options.batch_rows), queue);
+  });
+
+  auto refuse = [&](uint64_t number, const std::string& reason, const std::string& statement) {
+    ++result.refused;
+    if (result.refused <= options.reasons_shown) {
+      out(fmt::format("E::[{}] row {} refused: {}", t, number, reason));
+    }
+    if (!rejects.is_open()) {
+      rejects.open(rejects_path, std::ios::binary | std::ios::trunc);
+      result.rejects_file = rejects_path;
+    }
+    rejects << "-- row " << number << ": " << reason << "\n" << statement;
+  };
+
+  bool done = false;
+  while (!done) {
+    Batch batch = queue.Pop();
+    for (auto& row : batch.rows) {
+      ++result.read;
+      std::string statement =
+          BuildInsertStatement(options.access_table, access_columns, row.values);
+      if (!row.refusal.empty()) {
+        refuse(row.number, row.refusal, statement);
+      } else {
+        data << statement;
+        Status inserted = inserter->Insert(row.values, statement);
+        if (inserted.ok()) {
+          ++result.written;
+        } else {
+          refuse(row.number, inserted.message(), statement);
+        }
+      }
+      if (result.read % 2000 == 0) {
+        out(fmt::sprintf(kLineRecordsConverted, t, static_cast<long long>(result.read)));
+      }
+      if (options.progress && result.read % 500 == 0) {
+        options.progress(result.read, options.rows_expected);
+      }
+      if (options.stop_requested && options.stop_requested()) {
+        out(kLineDataTerminated);
+        result.stopped = true;
+        done = true;
+        break;
+      }
+    }
+    if (batch.last) {
+      if (!batch.error.ok()) result.status = batch.error;
+      done = true;
+    }
+  }
+  // The reader sees the cancel at its next hand-over and ends.
+  queue.Cancel();
+  reader.join();
+  cursor->Close();
+
+  Status finished = inserter->Finish();
+  if (!finished.ok() && result.status.ok()) result.status = finished;
+  data.close();
+  if (!data && result.status.ok()) {
+    result.status =
+        Status::IOError("writing the data file " + result.data_file.string() + " failed");
+  }
+  if (options.progress) options.progress(result.read, options.rows_expected);
+  finish_time();
+
+  if (result.refused > options.reasons_shown) {
+    out(fmt::format("E::[{}] {} more rows refused", t, result.refused - options.reasons_shown));
+  }
+  if (!result.status.ok()) {
+    out("T::" + result.status.message());
+    out(fmt::format("E::[{}] row copy ended early: {}", t, result.status.message()));
+  }
+  if (result.ok()) {
+    out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
+  } else if (result.stopped && result.status.ok() && result.refused == 0) {
+    out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
+  }
+  std::string counts = fmt::format("[{}] rows read {}, written {}, refused {}", t, result.read,
+                                   result.written, result.refused);
+  if (!result.rejects_file.empty())
+    counts += "; refused rows kept in " + result.rejects_file.string();
+  out((result.refused || !result.status.ok() ? "E::" : "") + counts);
+  return result;
+}
+
+}  // namespace velquin

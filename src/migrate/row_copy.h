@@ -1,0 +1,103 @@
+// CopyTableRows: the rows of one source table into the Access table created
+// for it.
+//
+// The source is read in bounded chunks (OdbcSession::OpenTableReader; any
+// other session by one query) on a reader thread that converts every value
+// (row_values.h) and hands batches of rows to the writer through a bounded
+// queue, so memory stays flat whatever the table's size and the reading
+// overlaps the writing. The writer (the calling thread) writes each row as
+// one Jet SQL INSERT statement into "<table>.data" and inserts the row
+// through the target's fast path (a RowInserter), or by running that
+// statement when the target offers none.
+//
+// A row the target refuses, or a value Access cannot hold, is counted, its
+// reason shown (the first ones in full, then a count), and its statement kept
+// with the reason in "<table>.rejects" beside the data file. The summary line
+// says how many rows were read, written and refused.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "db/session.h"
+#include "migrate/row_values.h"
+#include "migrate/type_map.h"
+
+namespace velquin {
+
+// Output texts.
+inline constexpr const char kLineRecordsConverted[] = "[%s] %d records converted!";
+inline constexpr const char kLineDataTerminated[] = "Data Converting Terminaled!";
+inline constexpr const char kLineCopyCompleted[] =
+    "[%s] %d records converted, convertion completed SUCCESSFULLY!";
+
+// Inserts rows into one target table.
+class RowInserter {
+ public:
+  virtual ~RowInserter() = default;
+  // Inserts one row (values in column order; `statement` is the same row as
+  // a Jet INSERT). An error refuses this row only; the inserter stays usable.
+  virtual Status Insert(const std::vector<TargetValue>& row, const std::string& statement) = 0;
+  // Makes every inserted row durable.
+  virtual Status Finish() = 0;
+};
+
+// Opens the fast path of a target session for a table; NotSupported (or a
+// null factory) means: run each row's statement on the session instead.
+using RowInserterFactory = std::function<Result<std::unique_ptr<RowInserter>>(
+    Session& target, const std::string& access_table, const std::vector<ColumnPlan>& columns)>;
+
+// Runs each row's INSERT statement on the session.
+std::unique_ptr<RowInserter> MakeStatementInserter(Session& target);
+
+// Told about the rows read so far (every few hundred rows and at the end).
+using RowProgress = std::function<void(uint64_t rows_read, uint64_t rows_expected)>;
+
+struct CopyRowsOptions {
+  std::string database;                     // source database
+  std::string table;                        // source table name
+  std::string access_table;                 // the table's name in Access
+  std::vector<ColumnPlan> columns;          // the table's columns in order (ConvertTableDdl)
+  std::vector<std::string> access_columns;  // their names in Access (empty: as in `columns`)
+  std::string condition;                    // a WHERE condition (Condition.cfg), empty for all rows
+  std::filesystem::path data_dir = ".";
+  std::string file_stem;  // data file name without ".data" (empty: the table name)
+  std::size_t chunk_rows = 10000;
+  std::size_t batch_rows = 256;
+  std::size_t queue_batches = 8;
+  std::size_t reasons_shown = 10;
+  uint64_t rows_expected = 0;            // for progress only (0: unknown)
+  std::function<bool()> stop_requested;  // RunState 99: the copy ends after the current row
+  RowInserterFactory inserter_factory;
+  RowProgress progress;
+};
+
+struct CopyRowsResult {
+  uint64_t read = 0;
+  uint64_t written = 0;
+  uint64_t refused = 0;
+  bool stopped = false;  // a stop request ended the copy early
+  Status status;         // the copy could not run or ended early (source error ...)
+  std::filesystem::path data_file;
+  std::filesystem::path rejects_file;  // empty when no row was refused
+  double seconds = 0;
+  bool ok() const { return status.ok() && refused == 0 && !stopped; }
+};
+
+// "insert into `t` (`a`, `b`) values (1,'x')\n"-style statement text for a row.
+std::string BuildInsertStatement(const std::string& access_table,
+                                 const std::vector<std::string>& access_columns,
+                                 const std::vector<TargetValue>& row);
+
+// A name safe as a file name: "/" and NUL become "_"; "." and ".." get a "_".
+std::string FileStemFor(std::string_view name);
+
+CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOptions& options,
+                             const LineSink& out);
+
+}  // namespace velquin

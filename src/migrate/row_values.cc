@@ -1,0 +1,277 @@
+#include "migrate/row_values.h"
+
+#include <cstdio>
+
+namespace velquin {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// [-+]digits[.digits][e[-+]digits], or a bare .digits.
+bool IsNumberText(std::string_view s) {
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+  std::size_t digits = 0;
+  while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    std::size_t exp = 0;
+    while (i < s.size() && IsDigit(s[i])) ++i, ++exp;
+    if (exp == 0) return false;
+  }
+  return i == s.size();
+}
+
+// Reads `count` digits at `at`.
+bool ReadDigits(std::string_view s, std::size_t& at, std::size_t count, int* out) {
+  if (at + count > s.size()) return false;
+  int v = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!IsDigit(s[at + i])) return false;
+    v = v * 10 + (s[at + i] - '0');
+  }
+  at += count;
+  *out = v;
+  return true;
+}
+
+// Milliseconds from a fraction text after the '.', cut (not rounded).
+int FractionMillis(std::string_view s, std::size_t at) {
+  int ms = 0;
+  for (int i = 0; i < 3; ++i) {
+    ms *= 10;
+    if (at + i < s.size() && IsDigit(s[at + i])) ms += s[at + i] - '0';
+  }
+  return ms;
+}
+
+Status Malformed(const ColumnPlan& plan, std::string_view raw) {
+  return Status::InvalidArgument("column `" + plan.name + "`: the value '" + std::string(raw) +
+                                 "' is not a valid " + plan.declared);
+}
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+int DaysInMonth(int y, int m) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+}
+
+// Days from 1970-01-01 to a civil date and back (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+void CivilFromDays(int64_t z, int* y, int* m, int* d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t yy = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *y = static_cast<int>(yy + (*m <= 2));
+}
+
+Status CheckYear(const ColumnPlan& plan, std::string_view raw, int year) {
+  if (year < 100) {
+    return Status::InvalidArgument("column `" + plan.name + "`: the date '" + std::string(raw) +
+                                   "' lies before the year 100, which Access cannot hold");
+  }
+  return Status::Ok();
+}
+
+// 'YYYY-MM-DD[ hh:mm:ss[.ffffff]]'.
+Result<TargetValue> ConvertDate(const ColumnPlan& plan, std::string_view raw) {
+  TargetValue v;
+  v.kind = TargetValue::Kind::kDateTime;
+  std::size_t at = 0;
+  if (!ReadDigits(raw, at, 4, &v.year) || at >= raw.size() || raw[at++] != '-' ||
+      !ReadDigits(raw, at, 2, &v.month) || at >= raw.size() || raw[at++] != '-' ||
+      !ReadDigits(raw, at, 2, &v.day)) {
+    return Malformed(plan, raw);
+  }
+  if (at < raw.size()) {
+    if ((raw[at] != ' ' && raw[at] != 'T') || !ReadDigits(raw, ++at, 2, &v.hour) ||
+        at >= raw.size() || raw[at++] != ':' || !ReadDigits(raw, at, 2, &v.minute) ||
+        at >= raw.size() || raw[at++] != ':' || !ReadDigits(raw, at, 2, &v.second)) {
+      return Malformed(plan, raw);
+    }
+    if (at < raw.size()) {
+      if (raw[at] != '.') return Malformed(plan, raw);
+      v.millisecond = FractionMillis(raw, at + 1);
+    }
+  }
+  if (v.month == 0 || v.day == 0) return TargetValue{};  // zero date: no date
+  VELQUIN_RETURN_IF_ERROR(CheckYear(plan, raw, v.year));
+  if (v.month > 12 || v.day > DaysInMonth(v.year, v.month) || v.hour > 23 || v.minute > 59 ||
+      v.second > 59) {
+    return Malformed(plan, raw);
+  }
+  return v;
+}
+
+// '[-]hhh:mm:ss[.ffffff]' -> 1899-12-30 plus the time.
+Result<TargetValue> ConvertTime(const ColumnPlan& plan, std::string_view raw) {
+  std::size_t at = 0;
+  bool negative = false;
+  if (at < raw.size() && raw[at] == '-') negative = true, ++at;
+  int64_t hours = 0;
+  std::size_t digits = 0;
+  while (at < raw.size() && IsDigit(raw[at])) hours = hours * 10 + (raw[at++] - '0'), ++digits;
+  int minutes = 0, seconds = 0, ms = 0;
+  if (digits == 0 || at >= raw.size() || raw[at++] != ':' || !ReadDigits(raw, at, 2, &minutes) ||
+      at >= raw.size() || raw[at++] != ':' || !ReadDigits(raw, at, 2, &seconds)) {
+    return Malformed(plan, raw);
+  }
+  if (at < raw.size()) {
+    if (raw[at] != '.') return Malformed(plan, raw);
+    ms = FractionMillis(raw, at + 1);
+  }
+  int64_t total = ((hours * 60 + minutes) * 60 + seconds) * 1000 + ms;
+  if (negative) total = -total;
+  constexpr int64_t kDayMs = 86400000;
+  int64_t days = total >= 0 ? total / kDayMs : -((-total + kDayMs - 1) / kDayMs);
+  int64_t rest = total - days * kDayMs;
+  TargetValue v;
+  v.kind = TargetValue::Kind::kDateTime;
+  CivilFromDays(DaysFromCivil(1899, 12, 30) + days, &v.year, &v.month, &v.day);
+  v.hour = static_cast<int>(rest / 3600000);
+  v.minute = static_cast<int>(rest / 60000 % 60);
+  v.second = static_cast<int>(rest / 1000 % 60);
+  v.millisecond = static_cast<int>(rest % 1000);
+  return v;
+}
+
+std::string BytesToDecimal(std::string_view bytes) {
+  // Big-endian unsigned, up to 64 bits (bit(64)).
+  uint64_t n = 0;
+  for (unsigned char b : bytes) n = (n << 8) | b;
+  return std::to_string(n);
+}
+
+}  // namespace
+
+Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw) {
+  if (null) return TargetValue{};
+  TargetValue v;
+  switch (plan.transform) {
+    case ValueTransform::kBitToYesNo: {
+      v.kind = TargetValue::Kind::kBool;
+      bool any = false;
+      for (unsigned char b : raw) any = any || b != 0;
+      // Drivers deliver bit(1) as one byte; some as the text "0"/"1".
+      if (raw == "0") any = false;
+      v.boolean = any;
+      return v;
+    }
+    case ValueTransform::kBitsToNumber:
+      if (raw.size() > 8) return Malformed(plan, raw);
+      v.kind = TargetValue::Kind::kNumber;
+      v.text = BytesToDecimal(raw);
+      return v;
+    case ValueTransform::kDate:
+    case ValueTransform::kDateTime:
+      return ConvertDate(plan, raw);
+    case ValueTransform::kTimeOfDay:
+      return ConvertTime(plan, raw);
+    case ValueTransform::kBytes:
+    case ValueTransform::kGeometry:
+      v.kind = TargetValue::Kind::kBinary;
+      v.text = std::string(raw);
+      return v;
+    case ValueTransform::kAsIs:
+      break;
+  }
+  switch (plan.type) {
+    case AccessType::kYesNo:
+      v.kind = TargetValue::Kind::kBool;
+      v.boolean = !(raw == "0" || raw.empty() || raw.starts_with("False"));
+      return v;
+    case AccessType::kByte:
+    case AccessType::kShort:
+    case AccessType::kLong:
+    case AccessType::kCounter:
+    case AccessType::kSingle:
+    case AccessType::kDouble:
+    case AccessType::kDecimal:
+      if (!IsNumberText(raw)) return Malformed(plan, raw);
+      v.kind = TargetValue::Kind::kNumber;
+      v.text = std::string(raw);
+      return v;
+    case AccessType::kDateTime:
+      return ConvertDate(plan, raw);
+    case AccessType::kBinary:
+    case AccessType::kLongBinary:
+      v.kind = TargetValue::Kind::kBinary;
+      v.text = std::string(raw);
+      return v;
+    case AccessType::kText:
+    case AccessType::kMemo:
+    case AccessType::kUnknown:
+      break;
+  }
+  v.kind = TargetValue::Kind::kText;
+  v.text = std::string(raw);
+  return v;
+}
+
+std::string FormatDateTime(const TargetValue& v) {
+  char buf[48];
+  if (v.millisecond != 0) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", v.year, v.month, v.day,
+                  v.hour, v.minute, v.second, v.millisecond);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day, v.hour,
+                  v.minute, v.second);
+  }
+  return buf;
+}
+
+std::string JetLiteral(const TargetValue& v) {
+  switch (v.kind) {
+    case TargetValue::Kind::kNull:
+      return "NULL";
+    case TargetValue::Kind::kBool:
+      return v.boolean ? "True" : "False";
+    case TargetValue::Kind::kNumber:
+      return v.text;
+    case TargetValue::Kind::kDateTime:
+      return "#" + FormatDateTime(v) + "#";
+    case TargetValue::Kind::kText: {
+      std::string out;
+      out.reserve(v.text.size() + 2);
+      out += '\'';
+      for (char c : v.text) {
+        out += c;
+        if (c == '\'') out += '\'';
+      }
+      out += '\'';
+      return out;
+    }
+    case TargetValue::Kind::kBinary: {
+      static const char kHex[] = "0123456789ABCDEF";
+      std::string out = "0x";
+      out.reserve(2 + v.text.size() * 2);
+      for (unsigned char b : v.text) {
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+      }
+      return out;
+    }
+  }
+  return "NULL";
+}
+
+}  // namespace velquin
