@@ -25,7 +25,7 @@ using testing_support::App;
 using testing_support::ScriptedBoxes;
 
 // Output of a command line (stdout only); empty when it could not run.
-std::string Run(const std::string& command) {
+std::string RunCommandLine(const std::string& command) {
   std::string out;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return out;
@@ -38,7 +38,7 @@ std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 // The table names mdb-tables reads from the file, one per line.
 std::vector<std::string> MdbTables(const fs::path& file) {
   std::vector<std::string> names;
-  std::string text = Run("mdb-tables -1 " + Quoted(file.string()) + " 2>/dev/null");
+  std::string text = RunCommandLine("mdb-tables -1 " + Quoted(file.string()) + " 2>/dev/null");
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
@@ -48,7 +48,7 @@ std::vector<std::string> MdbTables(const fs::path& file) {
   return names;
 }
 std::string MdbExport(const fs::path& file, const std::string& table) {
-  return Run("mdb-export -H " + Quoted(file.string()) + " " + Quoted(table) + " 2>/dev/null");
+  return RunCommandLine("mdb-export -H " + Quoted(file.string()) + " " + Quoted(table) + " 2>/dev/null");
 }
 bool Contains(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
@@ -90,7 +90,7 @@ class RealSidesTest : public ::testing::Test {
     auto server = testing::MySqlFromEnv();
     if (!server) GTEST_SKIP() << "VELQUIN_MYSQL_* not set (scripts/mariadb-private)";
     if (testing::MariaDbDriverLibrary().empty()) GTEST_SKIP() << "no MariaDB Connector/ODBC";
-    if (Run("command -v mdb-export").empty()) GTEST_SKIP() << "mdbtools is not installed";
+    if (RunCommandLine("command -v mdb-export").empty()) GTEST_SKIP() << "mdbtools is not installed";
     App();
     source_db_ = testing::TestDatabase::Create(*server, "gui");
     ASSERT_NE(source_db_, nullptr);
