@@ -27,8 +27,8 @@ struct Row {
 };
 
 void MakeRow(std::int64_t i, Row* r) {
-  static const char* kWords[] = {"alpha", "bravo", "charlie", "delta", "echo", "foxtrot",
-                                 "golf", "hotel", "india", "juliett", "kilo", "lima"};
+  static const char* kWords[] = {"alpha", "bravo", "charlie", "delta",   "echo", "foxtrot",
+                                 "golf",  "hotel", "india",   "juliett", "kilo", "lima"};
   r->id = static_cast<std::int32_t>(i);
   r->name = "Customer ";
   r->name += kWords[i % 12];

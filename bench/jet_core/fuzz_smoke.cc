@@ -36,8 +36,9 @@ int main(int argc, char** argv) {
     if (!(*db)->CreateTable(t).ok()) return 1;
     for (int i = 0; i < 60; ++i) {
       std::string memo(i % 7 == 0 ? 6000 : 30 + i, static_cast<char>('a' + i % 26));
-      if (!(*db)->Insert("F", {Value(), Value::Text("row " + std::to_string(i)), Value::Text(memo),
-                               Value::Numeric(*Decimal::Parse(std::to_string(i) + ".5", 3))})
+      if (!(*db)
+               ->Insert("F", {Value(), Value::Text("row " + std::to_string(i)), Value::Text(memo),
+                              Value::Numeric(*Decimal::Parse(std::to_string(i) + ".5", 3))})
                .ok()) {
         return 1;
       }

@@ -4,6 +4,7 @@
 
 #include "base/version.h"
 #include "cli/log_options.h"
+#include "cli/mdb_sql_commands.h"
 #include "cli/migrate_command.h"
 
 int main(int argc, char** argv) {
@@ -12,8 +13,13 @@ int main(int argc, char** argv) {
   app.require_subcommand(0, 1);
   velquin::RegisterLogOptions(app);
   velquin::RegisterMigrateCommand(app);
+  auto* mdb = app.add_subcommand("mdb", "Work with Access (.mdb) database files");
+  mdb->require_subcommand(1);
+  velquin::RegisterMdbSqlCommands(*mdb);
   try {
     app.parse(argc, argv);
+  } catch (const CLI::RuntimeError& e) {
+    return e.get_exit_code();
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }

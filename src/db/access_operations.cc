@@ -20,7 +20,8 @@ constexpr std::uint32_t kEFail = 0x80004005u;
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
       return false;
     }
   }
@@ -222,15 +223,25 @@ std::string AccessTypeName(std::uint32_t flags, int type, std::uint64_t max_leng
       case 90:
       case 122:
         switch (type) {
-          case 2: return "SHORT";
-          case 3: return "LONG";
-          case 4: return "SINGLE";
-          case 5: return "NUMERIC";
-          case 6: case 131: return "CURRENCY";
-          case 7: return "DATETIME";
-          case 17: return "BYTE";
-          case 72: return "GUID";
-          default: break;
+          case 2:
+            return "SHORT";
+          case 3:
+            return "LONG";
+          case 4:
+            return "SINGLE";
+          case 5:
+            return "NUMERIC";
+          case 6:
+          case 131:
+            return "CURRENCY";
+          case 7:
+            return "DATETIME";
+          case 17:
+            return "BYTE";
+          case 72:
+            return "GUID";
+          default:
+            break;
         }
         [[fallthrough]];
       case 24:
@@ -250,11 +261,13 @@ std::string AccessTypeName(std::uint32_t flags, int type, std::uint64_t max_leng
         [[fallthrough]];
       case 74:
         if (type == 128) {
-          std::snprintf(buf, sizeof buf, "CHAR(%llu) ", static_cast<unsigned long long>(max_length));
+          std::snprintf(buf, sizeof buf, "CHAR(%llu) ",
+                        static_cast<unsigned long long>(max_length));
           return buf;
         }
         if (type == 130) {
-          std::snprintf(buf, sizeof buf, "VARCHAR(%llu) ", static_cast<unsigned long long>(max_length));
+          std::snprintf(buf, sizeof buf, "VARCHAR(%llu) ",
+                        static_cast<unsigned long long>(max_length));
           return buf;
         }
         return "USERDEFINE";
@@ -274,16 +287,26 @@ std::string AccessTypeName(std::uint32_t flags, int type, std::uint64_t max_leng
       [[fallthrough]];
     case 120:
       switch (type) {
-        case 2: return "SHORT";
-        case 3: return "LONG";
-        case 4: return "SINGLE";
-        case 5: return "NUMERIC";
-        case 16: return "BYTE";
-        case 72: return "GUID";
-        case 128: return "BINARY";
-        case 131: return "CURRENCY";
-        case 135: return "DATETIME";
-        default: break;
+        case 2:
+          return "SHORT";
+        case 3:
+          return "LONG";
+        case 4:
+          return "SINGLE";
+        case 5:
+          return "NUMERIC";
+        case 16:
+          return "BYTE";
+        case 72:
+          return "GUID";
+        case 128:
+          return "BINARY";
+        case 131:
+          return "CURRENCY";
+        case 135:
+          return "DATETIME";
+        default:
+          break;
       }
       [[fallthrough]];
     case 24:

@@ -69,8 +69,8 @@ struct TargetContext {
   std::unique_ptr<JetSession> session;  // null: not connected
   std::string current_path;             // target tree's current database path (no ".mdb")
   bool connected = false;
-  std::string active_side;          // "Source..." selects the source tree
-  std::string source_current_path;  // the source tree's current database path
+  std::string active_side;                // "Source..." selects the source tree
+  std::string source_current_path;        // the source tree's current database path
   std::atomic<int>* run_state = nullptr;  // 2 = a worker runs, 99 = stop requested
   std::function<std::optional<std::string>(const std::string& folder)> save_dialog;
   std::function<void(const std::string& text)> message_box;

@@ -13,8 +13,7 @@ namespace {
 using jet::ColumnType;
 
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
@@ -28,20 +27,34 @@ bool Excluded(const SchemaRestrictions& r, std::size_t i, std::string_view value
 // ODBC SQL type codes for ColumnInfo::sql_type.
 int OdbcType(ColumnType t) {
   switch (t) {
-    case ColumnType::kBool: return -7;      // SQL_BIT
-    case ColumnType::kByte: return -6;      // SQL_TINYINT
-    case ColumnType::kShort: return 5;      // SQL_SMALLINT
-    case ColumnType::kLong: return 4;       // SQL_INTEGER
-    case ColumnType::kCurrency: return 3;   // SQL_DECIMAL
-    case ColumnType::kSingle: return 7;     // SQL_REAL
-    case ColumnType::kDouble: return 8;     // SQL_DOUBLE
-    case ColumnType::kDateTime: return 93;  // SQL_TYPE_TIMESTAMP
-    case ColumnType::kBinary: return -3;    // SQL_VARBINARY
-    case ColumnType::kText: return -9;      // SQL_WVARCHAR
-    case ColumnType::kOle: return -4;       // SQL_LONGVARBINARY
-    case ColumnType::kMemo: return -10;     // SQL_WLONGVARCHAR
-    case ColumnType::kGuid: return -11;     // SQL_GUID
-    case ColumnType::kNumeric: return 2;    // SQL_NUMERIC
+    case ColumnType::kBool:
+      return -7;  // SQL_BIT
+    case ColumnType::kByte:
+      return -6;  // SQL_TINYINT
+    case ColumnType::kShort:
+      return 5;  // SQL_SMALLINT
+    case ColumnType::kLong:
+      return 4;  // SQL_INTEGER
+    case ColumnType::kCurrency:
+      return 3;  // SQL_DECIMAL
+    case ColumnType::kSingle:
+      return 7;  // SQL_REAL
+    case ColumnType::kDouble:
+      return 8;  // SQL_DOUBLE
+    case ColumnType::kDateTime:
+      return 93;  // SQL_TYPE_TIMESTAMP
+    case ColumnType::kBinary:
+      return -3;  // SQL_VARBINARY
+    case ColumnType::kText:
+      return -9;  // SQL_WVARCHAR
+    case ColumnType::kOle:
+      return -4;  // SQL_LONGVARBINARY
+    case ColumnType::kMemo:
+      return -10;  // SQL_WLONGVARCHAR
+    case ColumnType::kGuid:
+      return -11;  // SQL_GUID
+    case ColumnType::kNumeric:
+      return 2;  // SQL_NUMERIC
   }
   return 0;
 }
@@ -65,20 +78,34 @@ std::optional<std::string> Int(long long v) { return Text(std::to_string(v)); }
 
 int JetOleDbType(ColumnType type) {
   switch (type) {
-    case ColumnType::kBool: return 11;      // DBTYPE_BOOL
-    case ColumnType::kByte: return 17;      // DBTYPE_UI1
-    case ColumnType::kShort: return 2;      // DBTYPE_I2
-    case ColumnType::kLong: return 3;       // DBTYPE_I4
-    case ColumnType::kCurrency: return 6;   // DBTYPE_CY
-    case ColumnType::kSingle: return 4;     // DBTYPE_R4
-    case ColumnType::kDouble: return 5;     // DBTYPE_R8
-    case ColumnType::kDateTime: return 7;   // DBTYPE_DATE
-    case ColumnType::kBinary: return 128;   // DBTYPE_BYTES
-    case ColumnType::kText: return 130;     // DBTYPE_WSTR
-    case ColumnType::kOle: return 128;      // DBTYPE_BYTES (long)
-    case ColumnType::kMemo: return 130;     // DBTYPE_WSTR (long)
-    case ColumnType::kGuid: return 72;      // DBTYPE_GUID
-    case ColumnType::kNumeric: return 131;  // DBTYPE_NUMERIC
+    case ColumnType::kBool:
+      return 11;  // DBTYPE_BOOL
+    case ColumnType::kByte:
+      return 17;  // DBTYPE_UI1
+    case ColumnType::kShort:
+      return 2;  // DBTYPE_I2
+    case ColumnType::kLong:
+      return 3;  // DBTYPE_I4
+    case ColumnType::kCurrency:
+      return 6;  // DBTYPE_CY
+    case ColumnType::kSingle:
+      return 4;  // DBTYPE_R4
+    case ColumnType::kDouble:
+      return 5;  // DBTYPE_R8
+    case ColumnType::kDateTime:
+      return 7;  // DBTYPE_DATE
+    case ColumnType::kBinary:
+      return 128;  // DBTYPE_BYTES
+    case ColumnType::kText:
+      return 130;  // DBTYPE_WSTR
+    case ColumnType::kOle:
+      return 128;  // DBTYPE_BYTES (long)
+    case ColumnType::kMemo:
+      return 130;  // DBTYPE_WSTR (long)
+    case ColumnType::kGuid:
+      return 72;  // DBTYPE_GUID
+    case ColumnType::kNumeric:
+      return 131;  // DBTYPE_NUMERIC
   }
   return 0;
 }
@@ -155,20 +182,21 @@ Result<std::unique_ptr<QueryCursor>> JetSession::OpenQuery(std::string_view sql)
   return std::unique_ptr<QueryCursor>(new MemoryCursor(std::move(cols), std::move(rows)));
 }
 
-Result<std::unique_ptr<QueryCursor>> JetSession::OpenSchemaRowset(
-    SchemaRowset kind, const SchemaRestrictions& r) {
+Result<std::unique_ptr<QueryCursor>> JetSession::OpenSchemaRowset(SchemaRowset kind,
+                                                                  const SchemaRestrictions& r) {
   std::lock_guard<std::mutex> lock(mu_);
   const std::vector<std::string>& names = SchemaRowsetColumns(kind);
   std::vector<MemoryCursor::Row> rows;
-  auto row_of = [&](std::initializer_list<std::pair<const char*, std::optional<std::string>>> cells) {
-    MemoryCursor::Row row(names.size());
-    for (const auto& [name, value] : cells) {
-      for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) row[i] = value;
-      }
-    }
-    return row;
-  };
+  auto row_of =
+      [&](std::initializer_list<std::pair<const char*, std::optional<std::string>>> cells) {
+        MemoryCursor::Row row(names.size());
+        for (const auto& [name, value] : cells) {
+          for (std::size_t i = 0; i < names.size(); ++i) {
+            if (names[i] == name) row[i] = value;
+          }
+        }
+        return row;
+      };
   VELQUIN_ASSIGN_OR_RETURN(std::string catalog, CurrentCatalog());
   if (kind == SchemaRowset::kCatalogs) {
     if (!Excluded(r, 0, catalog)) rows.push_back(row_of({{"CATALOG_NAME", catalog}}));
@@ -191,19 +219,45 @@ Result<std::unique_ptr<QueryCursor>> JetSession::OpenSchemaRowset(
         if (Excluded(r, 3, c.name)) continue;
         std::optional<std::string> max_len, octets, precision, scale, dt_precision;
         switch (c.type) {
-          case ColumnType::kText: max_len = Int(c.size ? c.size : 255); break;
-          case ColumnType::kBinary: max_len = Int(c.size); break;
-          case ColumnType::kMemo: max_len = Int(536870910); break;
-          case ColumnType::kOle: max_len = Int(1073741823); break;
-          case ColumnType::kByte: precision = Int(3); break;
-          case ColumnType::kShort: precision = Int(5); break;
-          case ColumnType::kLong: precision = Int(10); break;
-          case ColumnType::kSingle: precision = Int(7); break;
-          case ColumnType::kDouble: precision = Int(15); break;
-          case ColumnType::kCurrency: precision = Int(19); break;
-          case ColumnType::kNumeric: precision = Int(c.precision); scale = Int(c.scale); break;
-          case ColumnType::kDateTime: dt_precision = Int(0); break;
-          default: break;
+          case ColumnType::kText:
+            max_len = Int(c.size ? c.size : 255);
+            break;
+          case ColumnType::kBinary:
+            max_len = Int(c.size);
+            break;
+          case ColumnType::kMemo:
+            max_len = Int(536870910);
+            break;
+          case ColumnType::kOle:
+            max_len = Int(1073741823);
+            break;
+          case ColumnType::kByte:
+            precision = Int(3);
+            break;
+          case ColumnType::kShort:
+            precision = Int(5);
+            break;
+          case ColumnType::kLong:
+            precision = Int(10);
+            break;
+          case ColumnType::kSingle:
+            precision = Int(7);
+            break;
+          case ColumnType::kDouble:
+            precision = Int(15);
+            break;
+          case ColumnType::kCurrency:
+            precision = Int(19);
+            break;
+          case ColumnType::kNumeric:
+            precision = Int(c.precision);
+            scale = Int(c.scale);
+            break;
+          case ColumnType::kDateTime:
+            dt_precision = Int(0);
+            break;
+          default:
+            break;
         }
         if (c.type == ColumnType::kText || c.type == ColumnType::kMemo) {
           octets = Int(std::stoll(*max_len) * 2);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "jet/catalog/properties.h"
 #include "jet/catalog/system_tables.h"
 #include "jet/format/data_page.h"
 #include "jet/table/long_value.h"
@@ -63,7 +64,8 @@ void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_p
 }
 
 Status ValidateIndexes(const TableSpec& spec) {
-  if (spec.indexes.size() > 32) return Status::InvalidArgument("a table can have at most 32 indexes");
+  if (spec.indexes.size() > 32)
+    return Status::InvalidArgument("a table can have at most 32 indexes");
   int pks = 0;
   for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
     const IndexSpec& is = spec.indexes[i];
@@ -116,8 +118,8 @@ double Database::Now() const {
   std::time_t t = std::chrono::system_clock::to_time_t(now);
   std::tm tm{};
   localtime_r(&t, &tm);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-            1000;
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   return DateTime::FromParts(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                              tm.tm_sec, static_cast<int>(ms))
       .days;
@@ -132,7 +134,8 @@ Result<std::unique_ptr<Database>> Database::Create(const std::string& path,
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
                                                  const OpenOptions& options) {
   VELQUIN_ASSIGN_OR_RETURN(
-      auto file, OpenPosixFile(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite));
+      auto file,
+      OpenPosixFile(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite));
   return OpenOn(std::move(file), options);
 }
 
@@ -172,8 +175,9 @@ Status Database::Bootstrap(double now) {
   for (std::size_t k = 0; k < specs.size(); ++k) {
     for (std::size_t i = 0; i < specs[k].indexes.size(); ++i) {
       const IndexSpec& is = specs[k].indexes[i];
-      VELQUIN_ASSIGN_OR_RETURN(PageNumber p, CreateIndexRoot(store, tdefs[k], is.unique || is.primary_key,
-                                                             is.columns.size()));
+      VELQUIN_ASSIGN_OR_RETURN(
+          PageNumber p,
+          CreateIndexRoot(store, tdefs[k], is.unique || is.primary_key, is.columns.size()));
       roots[k].push_back(p);
     }
   }
@@ -258,7 +262,9 @@ Status Database::LoadCatalog() {
     if (!more) break;
     RowPointer where = cur.position();
     Object o;
-    auto get = [&](std::size_t i) { return DecodeCellValue(*pages_, def.columns[i], cells[i], where.page); };
+    auto get = [&](std::size_t i) {
+      return DecodeCellValue(*pages_, def.columns[i], cells[i], where.page);
+    };
     VELQUIN_ASSIGN_OR_RETURN(Value id, get(c_id));
     VELQUIN_ASSIGN_OR_RETURN(Value parent, get(c_parent));
     VELQUIN_ASSIGN_OR_RETURN(Value name, get(c_name));
@@ -299,6 +305,33 @@ Result<std::vector<std::string>> Database::ListTables(bool include_system) {
   return out;
 }
 
+Status Database::ReadRequired(const Object& obj, std::vector<std::string>* out) {
+  out->clear();
+  VELQUIN_ASSIGN_OR_RETURN(TableDef odef, ReadTableDef(*pages_, kMSysObjectsPage));
+  if (odef.columns.size() <= kObjLvProp ||
+      CompareNames(odef.columns[kObjLvProp].name, "LvProp") != 0) {
+    return Status::Ok();
+  }
+  Page p;
+  VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(obj.where.page, p));
+  DataPage dp(p, obj.where.page);
+  VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(obj.where.row));
+  Bytes row = dp.RowBytes(s);
+  if (s.overflow) return Status::Ok();  // properties of overflow rows are not read
+  std::vector<Cell> cells;
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, row, obj.where.page, obj.where.row, &cells));
+  VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[kObjLvProp],
+                                                    cells[kObjLvProp], obj.where.page));
+  if (v.kind() != ValueKind::kBinary || v.binary_value().empty()) return Status::Ok();
+  auto names = RequiredColumns(Bytes(v.binary_value()));
+  if (!names.ok()) {
+    return names.status().WithContext("table \"" + obj.name + "\" (page " +
+                                      std::to_string(obj.where.page) + ")");
+  }
+  *out = std::move(*names);
+  return Status::Ok();
+}
+
 Result<TableInfo> Database::Describe(const Object& obj) {
   if (obj.id <= 0 || static_cast<PageNumber>(obj.id) >= pages_->PageCount()) {
     return PageCorruption(obj.where.page, "MSysObjects Id",
@@ -312,10 +345,8 @@ Result<TableInfo> Database::Describe(const Object& obj) {
   t.system = (obj.flags & 0x80000002u) != 0 || IsSystemName(obj.name);
   t.row_count = def.row_count;
   t.last_autonumber = def.last_autonumber;
-  const std::vector<bool>* nn = nullptr;
-  for (const auto& [page, flags] : not_null_) {
-    if (page == def.tdef_page) nn = &flags;
-  }
+  std::vector<std::string> required;
+  VELQUIN_RETURN_IF_ERROR(ReadRequired(obj, &required));
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     ColumnInfo ci;
@@ -329,7 +360,7 @@ Result<TableInfo> Database::Describe(const Object& obj) {
     }
     ci.auto_increment = (c.flags & kColumnAutoNumber) != 0;
     ci.compressed_unicode = c.compressed();
-    ci.not_null = nn && i < nn->size() && (*nn)[i];
+    for (const auto& r : required) ci.not_null = ci.not_null || CompareNames(r, c.name) == 0;
     t.columns.push_back(ci);
   }
   for (const auto& li : def.logical_indexes) {
@@ -359,7 +390,8 @@ Result<TableInfo> Database::GetTable(std::string_view name) {
 
 Status Database::AddObjectRow(std::int32_t id, std::int32_t parent, const std::string& name,
                               std::int16_t type, std::uint32_t flags,
-                              const std::vector<std::uint8_t>& owner) {
+                              const std::vector<std::uint8_t>& owner,
+                              const std::vector<std::uint8_t>& properties) {
   VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, kMSysObjectsPage));
   std::vector<Value> v(w->def().columns.size());
   double now = Now();
@@ -371,6 +403,7 @@ Status Database::AddObjectRow(std::int32_t id, std::int32_t parent, const std::s
   v[kObjDateUpdate] = Value::Date(DateTime{now});
   v[kObjOwner] = Value::Binary(owner);
   v[kObjFlags] = Value::Long(static_cast<std::int32_t>(flags));
+  if (!properties.empty()) v[kObjLvProp] = Value::Binary(properties);
   VELQUIN_RETURN_IF_ERROR(w->Append(v));
   VELQUIN_RETURN_IF_ERROR(w->Commit());
   return RebuildCatalogIndexes(kMSysObjectsPage);
@@ -432,8 +465,9 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   VELQUIN_ASSIGN_OR_RETURN(PageNumber map_page, store.AllocatePage());
   std::vector<PageNumber> roots;
   for (const IndexSpec& is : spec.indexes) {
-    VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, tdef, is.unique || is.primary_key,
-                                                              is.columns.size()));
+    VELQUIN_ASSIGN_OR_RETURN(
+        PageNumber root,
+        CreateIndexRoot(store, tdef, is.unique || is.primary_key, is.columns.size()));
     roots.push_back(root);
   }
   std::vector<UsageMap> maps;
@@ -442,13 +476,16 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, def));
   VELQUIN_RETURN_IF_ERROR(pages_->Flush());
-  const std::vector<std::uint8_t>* owner = &kAdminOwner;
+  // NOT NULL is the column property "Required", kept in the LvProp blob.
+  std::vector<std::string> required;
+  for (const auto& c : spec.columns) {
+    if (c.not_null && c.type != ColumnType::kBool && !c.auto_increment) required.push_back(c.name);
+  }
+  std::vector<std::uint8_t> props;
+  if (!required.empty()) props = EncodeRequiredProperties(required);
   VELQUIN_RETURN_IF_ERROR(AddObjectRow(static_cast<std::int32_t>(tdef), kTablesContainerId,
-                                       spec.name, kObjectTypeTable, 0, *owner));
+                                       spec.name, kObjectTypeTable, 0, kAdminOwner, props));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(static_cast<std::int32_t>(tdef)));
-  std::vector<bool> nn;
-  for (const auto& c : spec.columns) nn.push_back(c.not_null);
-  not_null_.push_back({tdef, nn});
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }
@@ -461,7 +498,8 @@ Status Database::DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>&
     VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(rp.page, p));
     DataPage dp(p, rp.page);
     VELQUIN_RETURN_IF_ERROR(dp.Validate());
-    if (rp.row >= dp.row_count()) return PageCorruption(rp.page, "row number", "row to delete missing");
+    if (rp.row >= dp.row_count())
+      return PageCorruption(rp.page, "row number", "row to delete missing");
     dp.MarkDeleted(rp.row);
     VELQUIN_RETURN_IF_ERROR(pages_->WritePage(rp.page, p));
     if (def.row_count > 0) --def.row_count;
@@ -561,9 +599,6 @@ Status Database::DropTable(std::string_view name) {
     if (p < 2 || p >= pages_->PageCount()) continue;
     VELQUIN_RETURN_IF_ERROR(pages_->ReleasePage(p));
   }
-  not_null_.erase(std::remove_if(not_null_.begin(), not_null_.end(),
-                                 [&](const auto& e) { return e.first == tdef; }),
-                  not_null_.end());
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }
@@ -595,7 +630,8 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
   VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, dp.RowBytes(s), obj.where.page, obj.where.row, &cells));
   std::vector<Value> row;
   for (std::size_t i = 0; i < odef.columns.size(); ++i) {
-    VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[i], cells[i], obj.where.page));
+    VELQUIN_ASSIGN_OR_RETURN(Value v,
+                             DecodeCellValue(*pages_, odef.columns[i], cells[i], obj.where.page));
     row.push_back(std::move(v));
   }
   row[kObjName] = Value::Text(std::string(to));
@@ -626,16 +662,11 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
   return Flush();
 }
 
-Status Database::CheckNotNull(const std::string& table, const TableDef& def,
-                              const std::vector<Value>& row) {
-  for (const auto& [page, flags] : not_null_) {
-    if (page != def.tdef_page) continue;
-    for (std::size_t i = 0; i < flags.size() && i < row.size(); ++i) {
-      if (flags[i] && row[i].is_null() && !def.columns[i].is_autonumber() &&
-          def.columns[i].type != ColumnType::kBool) {
-        return Status::Constraint("column \"" + def.columns[i].name + "\" of table \"" + table +
-                                  "\" cannot be NULL");
-      }
+Status Database::CheckNotNull(const TableInfo& info, const std::vector<Value>& row) {
+  for (std::size_t i = 0; i < info.columns.size() && i < row.size(); ++i) {
+    if (info.columns[i].not_null && row[i].is_null()) {
+      return Status::Constraint("column \"" + info.columns[i].name + "\" of table \"" + info.name +
+                                "\" cannot be NULL");
     }
   }
   return Status::Ok();
@@ -645,8 +676,9 @@ Status Database::Insert(std::string_view table, const std::vector<Value>& row) {
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
+  VELQUIN_RETURN_IF_ERROR(CheckNotNull(info, row));
   VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
-  VELQUIN_RETURN_IF_ERROR(CheckNotNull(o->name, w->def(), row));
   VELQUIN_RETURN_IF_ERROR(w->Append(row));
   VELQUIN_RETURN_IF_ERROR(w->Commit());
   return pages_->Flush();
@@ -658,10 +690,9 @@ Result<std::unique_ptr<BulkWriter>> Database::BulkAppend(std::string_view table,
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
   VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
   std::vector<bool> nn;
-  for (const auto& [page, flags] : not_null_) {
-    if (page == static_cast<PageNumber>(o->id)) nn = flags;
-  }
+  for (const auto& c : info.columns) nn.push_back(c.not_null);
   return std::unique_ptr<BulkWriter>(
       new BulkWriter(this, o->name, std::move(w), std::move(nn), commit_every ? commit_every : 1));
 }
@@ -692,7 +723,7 @@ Status BulkWriter::Append(const std::vector<Value>& row) {
   if (finished_) return Status::InvalidArgument("the bulk writer is finished");
   for (std::size_t i = 0; i < not_null_.size() && i < row.size(); ++i) {
     const Column& c = writer_->def().columns[i];
-    if (not_null_[i] && row[i].is_null() && !c.is_autonumber() && c.type != ColumnType::kBool) {
+    if (not_null_[i] && row[i].is_null()) {
       return Status::Constraint("column \"" + c.name + "\" of table \"" + table_ +
                                 "\" cannot be NULL");
     }

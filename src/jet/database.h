@@ -29,7 +29,7 @@
 namespace velquin::jet {
 
 struct ColumnInfo {
-  std::string name;
+  std::string name{};
   ColumnType type = ColumnType::kLong;
   std::uint16_t number = 0;     // column number (position in rows)
   std::uint16_t size = 0;       // TEXT: characters; BINARY: bytes; fixed types: bytes
@@ -37,12 +37,12 @@ struct ColumnInfo {
   std::uint8_t scale = 0;       // NUMERIC
   bool auto_increment = false;  // COUNTER
   bool compressed_unicode = false;
-  bool not_null = false;        // as declared when created through this object
+  bool not_null = false;  // the column property "Required" (NOT NULL)
 };
 
 struct IndexInfo {
-  std::string name;
-  std::vector<std::pair<std::string, bool>> columns;  // column name, ascending
+  std::string name{};
+  std::vector<std::pair<std::string, bool>> columns{};  // column name, ascending
   bool primary_key = false;
   bool unique = false;
   bool ignore_nulls = false;
@@ -51,13 +51,13 @@ struct IndexInfo {
 };
 
 struct TableInfo {
-  std::string name;
+  std::string name{};
   PageNumber tdef_page = 0;  // also the table's object Id
   bool system = false;
-  std::uint32_t row_count = 0;         // as the table definition records it
+  std::uint32_t row_count = 0;  // as the table definition records it
   std::uint32_t last_autonumber = 0;
-  std::vector<ColumnInfo> columns;     // in column-number order
-  std::vector<IndexInfo> indexes;
+  std::vector<ColumnInfo> columns{};  // in column-number order
+  std::vector<IndexInfo> indexes{};
 };
 
 struct CreateOptions {
@@ -104,12 +104,15 @@ class BulkWriter {
   friend class Database;
   BulkWriter(Database* db, std::string table, std::unique_ptr<TableWriter> writer,
              std::vector<bool> not_null, std::uint64_t commit_every)
-      : db_(db), table_(std::move(table)), writer_(std::move(writer)),
-        not_null_(std::move(not_null)), commit_every_(commit_every) {}
+      : db_(db),
+        table_(std::move(table)),
+        writer_(std::move(writer)),
+        not_null_(std::move(not_null)),
+        commit_every_(commit_every) {}
   Database* db_;
-  std::string table_;
+  std::string table_{};
   std::unique_ptr<TableWriter> writer_;
-  std::vector<bool> not_null_;
+  std::vector<bool> not_null_{};
   std::uint64_t commit_every_;
   std::uint64_t rows_ = 0;
   std::uint64_t since_commit_ = 0;
@@ -201,20 +204,21 @@ class Database {
   const Object* FindInTables(std::string_view name) const;
   Result<TableInfo> Describe(const Object& obj);
   Status AddObjectRow(std::int32_t id, std::int32_t parent, const std::string& name,
-                      std::int16_t type, std::uint32_t flags, const std::vector<std::uint8_t>& owner);
+                      std::int16_t type, std::uint32_t flags,
+                      const std::vector<std::uint8_t>& owner,
+                      const std::vector<std::uint8_t>& properties);
+  Status ReadRequired(const Object& obj, std::vector<std::string>* out);
   Status AddAceRows(std::int32_t object_id);
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
   Status RebuildCatalogIndexes(PageNumber tdef_page);
-  Status CheckNotNull(const std::string& table, const TableDef& def, const std::vector<Value>& row);
+  Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
   Status RebuildTable(const std::string& table, TableSpec spec);
   const Object* FindObject(std::string_view name, std::int16_t type) const;
   double Now() const;
 
   std::unique_ptr<PageFile> pages_;
-  std::vector<Object> objects_;
+  std::vector<Object> objects_{};
   double creation_date_ = 0;
-  // NOT NULL columns of tables created through this object: table page -> flags.
-  std::vector<std::pair<PageNumber, std::vector<bool>>> not_null_;
 };
 
 }  // namespace velquin::jet

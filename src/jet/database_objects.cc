@@ -1,5 +1,5 @@
 // Indexes added to or removed from tables that hold rows, and saved queries
-// (views) in the catalogue. Rules [CAT-9] (saved queries) and [IDX-ADD]
+// (views) in the catalogue. Rules [CAT-10] (saved queries) and [CAT-11]
 // (index changes by table rebuild) in docs/jet4-format.md.
 #include <algorithm>
 
@@ -40,10 +40,9 @@ Result<TableSpec> Database::TableSpecOf(std::string_view table) {
   VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, page));
   TableSpec spec;
   spec.name = o->name;
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
   std::vector<bool> nn;
-  for (const auto& [p, flags] : not_null_) {
-    if (p == page) nn = flags;
-  }
+  for (const auto& c : info.columns) nn.push_back(c.not_null);
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     ColumnSpec cs;
@@ -88,11 +87,12 @@ Status Database::RebuildTable(const std::string& table, TableSpec spec) {
   const std::string name = o->name;
   const PageNumber old_page = static_cast<PageNumber>(o->id);
   VELQUIN_ASSIGN_OR_RETURN(TableDef old_def, ReadTableDef(*pages_, old_page));
-  // [IDX-ADD] The new table is built under a temporary name, filled with the
+  // [CAT-11] The new table is built under a temporary name, filled with the
   // rows in their order and only then put in the old one's place: a refused
   // row (a duplicate key) drops the copy and leaves the table untouched.
   std::string temp = "~TMPIDX" + std::to_string(old_page);
-  for (int k = 0; NameInUse(temp); ++k) temp = "~TMPIDX" + std::to_string(old_page) + "_" + std::to_string(k);
+  for (int k = 0; NameInUse(temp); ++k)
+    temp = "~TMPIDX" + std::to_string(old_page) + "_" + std::to_string(k);
   spec.name = temp;
   VELQUIN_RETURN_IF_ERROR(CreateTable(spec));
   const Object* t = FindTable(temp);
@@ -145,7 +145,8 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   auto it = std::find_if(spec.indexes.begin(), spec.indexes.end(),
                          [&](const IndexSpec& is) { return SameName(is.name, index); });
   if (it == spec.indexes.end()) {
-    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + spec.name + "\"");
+    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + spec.name +
+                            "\"");
   }
   spec.indexes.erase(it);
   std::string name = spec.name;
@@ -164,7 +165,7 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
   const Object* q = FindTable("MSysQueries");
   if (!q) return Status::NotSupported("the database has no MSysQueries table");
   const PageNumber qpage = static_cast<PageNumber>(q->id);
-  // [CAT-9] Query Ids are synthetic and negative, below every Id in use, so
+  // [CAT-10] Query Ids are synthetic and negative, below every Id in use, so
   // they never meet a table's Id (its definition page).
   std::int32_t id = -1;
   for (const auto& o : objects_) id = std::min(id, o.id - 1);
@@ -182,8 +183,8 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
   VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(qpage));
-  VELQUIN_RETURN_IF_ERROR(
-      AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery, 0, kAdminOwner));
+  VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery,
+                                       0, kAdminOwner, {}));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(id));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();

@@ -2,10 +2,10 @@
 // rowsets, the database and table operations, the target's property list and
 // both AccessTypeName tables.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
-#include <unistd.h>
 
 #include "db/access_operations.h"
 #include "db/jet_session.h"
@@ -46,38 +46,64 @@ struct TypeCase {
 
 const TypeCase kJetCases[] = {
     // flags 234: long values; other types continue as flags 90.
-    {234, 128, 0, "LONGBINARY"}, {234, 130, 0, "LONGTEXT"}, {234, 3, 0, "LONG"},
+    {234, 128, 0, "LONGBINARY"},
+    {234, 130, 0, "LONGTEXT"},
+    {234, 3, 0, "LONG"},
     {234, 11, 0, "BIT"},
     // flags 90 and 122: fixed-length types.
-    {90, 2, 0, "SHORT"}, {90, 3, 0, "LONG"}, {90, 4, 0, "SINGLE"}, {90, 5, 0, "NUMERIC"},
-    {90, 6, 0, "CURRENCY"}, {90, 131, 0, "CURRENCY"}, {90, 7, 0, "DATETIME"}, {90, 17, 0, "BYTE"},
-    {90, 72, 0, "GUID"}, {122, 2, 0, "SHORT"}, {122, 7, 0, "DATETIME"}, {122, 131, 0, "CURRENCY"},
+    {90, 2, 0, "SHORT"},
+    {90, 3, 0, "LONG"},
+    {90, 4, 0, "SINGLE"},
+    {90, 5, 0, "NUMERIC"},
+    {90, 6, 0, "CURRENCY"},
+    {90, 131, 0, "CURRENCY"},
+    {90, 7, 0, "DATETIME"},
+    {90, 17, 0, "BYTE"},
+    {90, 72, 0, "GUID"},
+    {122, 2, 0, "SHORT"},
+    {122, 7, 0, "DATETIME"},
+    {122, 131, 0, "CURRENCY"},
     // ... falling through to 24, 106, 202, 74.
-    {90, 11, 0, "BIT"}, {122, 128, 0, "BINARY"}, {90, 130, 0, "TEXT"}, {122, 64, 0, "USERDEFINE"},
+    {90, 11, 0, "BIT"},
+    {122, 128, 0, "BINARY"},
+    {90, 130, 0, "TEXT"},
+    {122, 64, 0, "USERDEFINE"},
     // flags 24: AutoNumber and Yes/No.
-    {24, 3, 0, "COUNTER"}, {24, 11, 0, "BIT"}, {24, 130, 0, "TEXT"}, {24, 2, 0, "USERDEFINE"},
+    {24, 3, 0, "COUNTER"},
+    {24, 11, 0, "BIT"},
+    {24, 130, 0, "TEXT"},
+    {24, 2, 0, "USERDEFINE"},
     // flags 106.
-    {106, 128, 50, "BINARY"}, {106, 130, 50, "TEXT"}, {106, 3, 0, "USERDEFINE"},
+    {106, 128, 50, "BINARY"},
+    {106, 130, 50, "TEXT"},
+    {106, 3, 0, "USERDEFINE"},
     // flags 202: VARBINARY with the length, 512 when it is 0; text falls to 74.
-    {202, 128, 100, "VARBINARY(100) "}, {202, 128, 0, "VARBINARY(512) "},
-    {202, 130, 40, "VARCHAR(40) "}, {202, 7, 0, "USERDEFINE"},
+    {202, 128, 100, "VARBINARY(100) "},
+    {202, 128, 0, "VARBINARY(512) "},
+    {202, 130, 40, "VARCHAR(40) "},
+    {202, 7, 0, "USERDEFINE"},
     // flags 74.
-    {74, 128, 16, "CHAR(16) "}, {74, 130, 20, "VARCHAR(20) "}, {74, 130, 0, "VARCHAR(0) "},
+    {74, 128, 16, "CHAR(16) "},
+    {74, 130, 20, "VARCHAR(20) "},
+    {74, 130, 0, "VARCHAR(0) "},
     {74, 3, 0, "USERDEFINE"},
     // anything else.
-    {0, 3, 0, "USERDEFINE"}, {66, 130, 10, "USERDEFINE"}, {0xFFFFFFFFu, 128, 1, "USERDEFINE"},
+    {0, 3, 0, "USERDEFINE"},
+    {66, 130, 10, "USERDEFINE"},
+    {0xFFFFFFFFu, 128, 1, "USERDEFINE"},
 };
 
 const TypeCase kGeneralCases[] = {
-    {232, 128, 0, "LONGBINARY"}, {232, 130, 0, "LONGTEXT"}, {232, 135, 0, "DATETIME"},
-    {120, 2, 0, "SHORT"}, {120, 3, 0, "LONG"}, {120, 4, 0, "SINGLE"}, {120, 5, 0, "NUMERIC"},
-    {120, 16, 0, "BYTE"}, {120, 72, 0, "GUID"}, {120, 128, 8, "BINARY"}, {120, 131, 0, "CURRENCY"},
-    {120, 135, 0, "DATETIME"}, {120, 11, 0, "BIT"}, {120, 130, 9, "CHAR(9)"},
-    {120, 6, 0, "USERDEFINE"}, {120, 7, 0, "USERDEFINE"}, {120, 17, 0, "USERDEFINE"},
-    {24, 3, 0, "COUNTER"}, {24, 11, 0, "BIT"}, {24, 128, 0, "VARBINARY "},
-    {104, 128, 255, "VARBINARY(255)"}, {104, 128, 0, "VARBINARY "}, {104, 130, 30, "CHAR(30)"},
-    {104, 130, 0, "CHAR "}, {104, 3, 0, "USERDEFINE"},
-    {234, 128, 0, "USERDEFINE"}, {90, 3, 0, "USERDEFINE"}, {0, 130, 5, "USERDEFINE"},
+    {232, 128, 0, "LONGBINARY"}, {232, 130, 0, "LONGTEXT"},   {232, 135, 0, "DATETIME"},
+    {120, 2, 0, "SHORT"},        {120, 3, 0, "LONG"},         {120, 4, 0, "SINGLE"},
+    {120, 5, 0, "NUMERIC"},      {120, 16, 0, "BYTE"},        {120, 72, 0, "GUID"},
+    {120, 128, 8, "BINARY"},     {120, 131, 0, "CURRENCY"},   {120, 135, 0, "DATETIME"},
+    {120, 11, 0, "BIT"},         {120, 130, 9, "CHAR(9)"},    {120, 6, 0, "USERDEFINE"},
+    {120, 7, 0, "USERDEFINE"},   {120, 17, 0, "USERDEFINE"},  {24, 3, 0, "COUNTER"},
+    {24, 11, 0, "BIT"},          {24, 128, 0, "VARBINARY "},  {104, 128, 255, "VARBINARY(255)"},
+    {104, 128, 0, "VARBINARY "}, {104, 130, 30, "CHAR(30)"},  {104, 130, 0, "CHAR "},
+    {104, 3, 0, "USERDEFINE"},   {234, 128, 0, "USERDEFINE"}, {90, 3, 0, "USERDEFINE"},
+    {0, 130, 5, "USERDEFINE"},
 };
 
 TEST(AccessTypeName, JetProviderTableRowByRow) {
@@ -101,7 +127,8 @@ TEST(AccessTypeName, OtherProvidersTableRowByRow) {
 class JetSessionTest : public testing::Test {
  protected:
   void SetUp() override {
-    path_ = FreshPath(std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".mdb");
+    path_ = FreshPath(std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                      ".mdb");
     auto s = JetSession::Open(path_, true);
     ASSERT_TRUE(s.ok()) << s.status().ToString();
     session_ = std::move(*s);
@@ -131,7 +158,10 @@ TEST_F(JetSessionTest, ExecuteStatementReportsAsTheAccessLayerDoes) {
 TEST_F(JetSessionTest, QueryValuesArriveWholeAsTextWithNullStatus) {
   ASSERT_TRUE(session_->Execute("CREATE TABLE t (id LONG, note MEMO, ok BIT, d DATETIME)").ok());
   const std::string long_text(20000, 'x');
-  ASSERT_TRUE(session_->Execute("INSERT INTO t VALUES (1, '" + long_text + "', TRUE, #2024-02-29 13:14:15#)").ok());
+  ASSERT_TRUE(
+      session_
+          ->Execute("INSERT INTO t VALUES (1, '" + long_text + "', TRUE, #2024-02-29 13:14:15#)")
+          .ok());
   ASSERT_TRUE(session_->Execute("INSERT INTO t (id) VALUES (2)").ok());
   auto cur = session_->OpenQuery("SELECT id, note, ok, d FROM t ORDER BY id");
   ASSERT_TRUE(cur.ok()) << cur.status().ToString();
@@ -153,8 +183,10 @@ TEST_F(JetSessionTest, QueryValuesArriveWholeAsTextWithNullStatus) {
 }
 
 TEST_F(JetSessionTest, CatalogueRowsetsDescribeTablesViewsColumnsAndIndexes) {
-  ASSERT_TRUE(session_->Execute("CREATE TABLE t (id COUNTER, code TEXT(12) NOT NULL, note MEMO, "
-                                "amount CURRENCY, flag BIT, PRIMARY KEY (id))").ok());
+  ASSERT_TRUE(session_
+                  ->Execute("CREATE TABLE t (id COUNTER, code TEXT(12) NOT NULL, note MEMO, "
+                            "amount CURRENCY, flag BIT, PRIMARY KEY (id))")
+                  .ok());
   ASSERT_TRUE(session_->Execute("CREATE INDEX ix_code ON t (code DESC)").ok());
   ASSERT_TRUE(session_->Execute("CREATE VIEW v AS SELECT code FROM t").ok());
   auto tables = session_->OpenSchemaRowset(SchemaRowset::kTables, {});
@@ -164,8 +196,8 @@ TEST_F(JetSessionTest, CatalogueRowsetsDescribeTablesViewsColumnsAndIndexes) {
   EXPECT_EQ(types["t"], "TABLE");
   EXPECT_EQ(types["v"], "VIEW");
   EXPECT_EQ(types["MSysObjects"], "SYSTEM TABLE");
-  auto only_views = session_->OpenSchemaRowset(
-      SchemaRowset::kTables, {std::nullopt, std::nullopt, std::nullopt, "VIEW"});
+  auto only_views = session_->OpenSchemaRowset(SchemaRowset::kTables,
+                                               {std::nullopt, std::nullopt, std::nullopt, "VIEW"});
   ASSERT_TRUE(only_views.ok());
   ASSERT_TRUE(*(*only_views)->MoveNext());
   EXPECT_EQ((*only_views)->Value(2), "v");
@@ -201,15 +233,16 @@ TEST_F(JetSessionTest, CatalogueRowsetsDescribeTablesViewsColumnsAndIndexes) {
                                         {std::nullopt, std::nullopt, "ix_code", std::nullopt, "t"});
   ASSERT_TRUE(idx.ok());
   ASSERT_TRUE(*(*idx)->MoveNext());
-  EXPECT_EQ((*idx)->Value(5), "ix_code");   // INDEX_NAME
-  EXPECT_EQ((*idx)->Value(6), "False");     // PRIMARY_KEY
-  EXPECT_EQ((*idx)->Value(17), "code");     // COLUMN_NAME
-  EXPECT_EQ((*idx)->Value(20), "2");        // COLLATION: descending
+  EXPECT_EQ((*idx)->Value(5), "ix_code");  // INDEX_NAME
+  EXPECT_EQ((*idx)->Value(6), "False");    // PRIMARY_KEY
+  EXPECT_EQ((*idx)->Value(17), "code");    // COLUMN_NAME
+  EXPECT_EQ((*idx)->Value(20), "2");       // COLLATION: descending
   EXPECT_FALSE(*(*idx)->MoveNext());
 }
 
 TEST_F(JetSessionTest, InsertRowTakesTheFastPathWithTheSameChecks) {
-  ASSERT_TRUE(session_->Execute("CREATE TABLE t (id LONG NOT NULL PRIMARY KEY, name TEXT(5))").ok());
+  ASSERT_TRUE(
+      session_->Execute("CREATE TABLE t (id LONG NOT NULL PRIMARY KEY, name TEXT(5))").ok());
   EXPECT_TRUE(session_->InsertRow("t", {jet::Value::Long(1), jet::Value::Text("a")}).ok());
   Status dup = session_->InsertRow("t", {jet::Value::Long(1), jet::Value::Text("b")});
   EXPECT_FALSE(dup.ok());
@@ -249,7 +282,8 @@ TEST(TargetProperties, OtherProviderNamesTheAccessDriver) {
   auto p = BuildTargetProperties(d);
   EXPECT_EQ(p[5].id, 233u);
   EXPECT_EQ(std::get<std::string>(p.back().value),
-            "Driver={Microsoft Access Driver (*.mdb)};SystemDB=/home/u\\Application Data\\Microsoft\\Access\\System.MDW;");
+            "Driver={Microsoft Access Driver (*.mdb)};SystemDB=/home/u\\Application "
+            "Data\\Microsoft\\Access\\System.MDW;");
   EXPECT_EQ(d.catalog, "x");
 }
 
@@ -301,14 +335,16 @@ TEST(AccessOperations, CreateConnectRenameDropAndSwitch) {
                                                  "RESULT: The operation completed SUCCESSFULLY"}));
   out.lines.clear();
   EXPECT_FALSE(DropAccessView(s, "nothing", out.sink()));
-  EXPECT_EQ(out.lines, (std::vector<std::string>{"drop view nothing", "T::Query 'nothing' does not exist."}));
+  EXPECT_EQ(out.lines,
+            (std::vector<std::string>{"drop view nothing", "T::Query 'nothing' does not exist."}));
 
   // Dropping the connected database disconnects first.
   out.lines.clear();
   EXPECT_TRUE(DropAccessDatabase(t, dir + "Shop", out.sink()));
   EXPECT_FALSE(t.connected);
   EXPECT_EQ(t.session, nullptr);
-  EXPECT_EQ(boxes, (std::vector<std::string>{"Connected Database Dropped, Please Connect Another!"}));
+  EXPECT_EQ(boxes,
+            (std::vector<std::string>{"Connected Database Dropped, Please Connect Another!"}));
   EXPECT_EQ(out.lines.back(), "Drop Database SUCCESSFULLY!!!");
   EXPECT_FALSE(fs::exists(dir + "Shop.mdb"));
   EXPECT_FALSE(DropAccessDatabase(t, dir + "Shop", out.sink()));
@@ -319,7 +355,8 @@ TEST(AccessOperations, CreateConnectRenameDropAndSwitch) {
   t.descriptor.source_name = dir + "missing.mdb";
   EXPECT_FALSE(ConnectTarget(t, out.sink()));
   EXPECT_EQ(boxes, (std::vector<std::string>{"Target Connection error!"}));
-  EXPECT_EQ(t.help_text, "Target Connection error! Please comfirm target database connection properties !");
+  EXPECT_EQ(t.help_text,
+            "Target Connection error! Please comfirm target database connection properties !");
 }
 
 TEST(AccessOperations, NoSessionMeansNoConnection) {

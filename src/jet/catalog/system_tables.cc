@@ -41,13 +41,23 @@ std::vector<TableSpec> SystemTableSpecs() {
   TableSpec objects;
   objects.name = "MSysObjects";
   objects.system = true;
-  objects.columns = {Col("Id", T::kLong), Col("ParentId", T::kLong), Col("Name", T::kText, 255),
-                     Col("Type", T::kShort), Col("DateCreate", T::kDateTime),
-                     Col("DateUpdate", T::kDateTime), SidCol("Owner"),
-                     Col("Flags", T::kLong), Col("Database", T::kMemo), Col("Connect", T::kMemo),
-                     Col("ForeignName", T::kText, 255), Col("RmtInfoShort", T::kBinary, 255),
-                     Col("RmtInfoLong", T::kOle), Col("Lv", T::kOle), Col("LvProp", T::kOle),
-                     Col("LvModule", T::kOle), Col("LvExtra", T::kOle)};
+  objects.columns = {Col("Id", T::kLong),
+                     Col("ParentId", T::kLong),
+                     Col("Name", T::kText, 255),
+                     Col("Type", T::kShort),
+                     Col("DateCreate", T::kDateTime),
+                     Col("DateUpdate", T::kDateTime),
+                     SidCol("Owner"),
+                     Col("Flags", T::kLong),
+                     Col("Database", T::kMemo),
+                     Col("Connect", T::kMemo),
+                     Col("ForeignName", T::kText, 255),
+                     Col("RmtInfoShort", T::kBinary, 255),
+                     Col("RmtInfoLong", T::kOle),
+                     Col("Lv", T::kOle),
+                     Col("LvProp", T::kOle),
+                     Col("LvModule", T::kOle),
+                     Col("LvExtra", T::kOle)};
   objects.indexes = {Idx("ParentIdName", {1, 2}, 0x81, false), Idx("Id", {0}, 0x81, true)};
   out.push_back(objects);
 
@@ -62,19 +72,22 @@ std::vector<TableSpec> SystemTableSpecs() {
   TableSpec queries;
   queries.name = "MSysQueries";
   queries.system = true;
-  queries.columns = {Col("ObjectId", T::kLong), Col("Attribute", T::kByte),
+  queries.columns = {Col("ObjectId", T::kLong),     Col("Attribute", T::kByte),
                      Col("Order", T::kBinary, 255), Col("Name1", T::kText, 255),
-                     Col("Name2", T::kText, 255), Col("Expression", T::kMemo),
-                     Col("Flag", T::kShort), Col("LvExtra", T::kLong)};
+                     Col("Name2", T::kText, 255),   Col("Expression", T::kMemo),
+                     Col("Flag", T::kShort),        Col("LvExtra", T::kLong)};
   queries.indexes = {Idx("ObjectIdAttribute", {0, 1, 2}, 0x81, true)};
   out.push_back(queries);
 
   TableSpec rels;
   rels.name = "MSysRelationships";
   rels.system = true;
-  rels.columns = {Col("szRelationship", T::kText, 255), Col("grbit", T::kLong),
-                  Col("ccolumn", T::kLong), Col("icolumn", T::kLong),
-                  Col("szObject", T::kText, 255), Col("szColumn", T::kText, 255),
+  rels.columns = {Col("szRelationship", T::kText, 255),
+                  Col("grbit", T::kLong),
+                  Col("ccolumn", T::kLong),
+                  Col("icolumn", T::kLong),
+                  Col("szObject", T::kText, 255),
+                  Col("szColumn", T::kText, 255),
                   Col("szReferencedObject", T::kText, 255),
                   Col("szReferencedColumn", T::kText, 255)};
   rels.indexes = {Idx("szRelationship", {0}, 0x82, false), Idx("szObject", {4}, 0x82, false),

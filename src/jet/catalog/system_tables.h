@@ -47,9 +47,24 @@ inline constexpr std::uint32_t kSystemObjectFlags = 0x80000000u;
 
 // MSysObjects column numbers.
 enum ObjectsColumn : std::size_t {
-  kObjId = 0, kObjParentId, kObjName, kObjType, kObjDateCreate, kObjDateUpdate, kObjOwner,
-  kObjFlags, kObjDatabase, kObjConnect, kObjForeignName, kObjRmtInfoShort, kObjRmtInfoLong,
-  kObjLv, kObjLvProp, kObjLvModule, kObjLvExtra, kObjColumnCount
+  kObjId = 0,
+  kObjParentId,
+  kObjName,
+  kObjType,
+  kObjDateCreate,
+  kObjDateUpdate,
+  kObjOwner,
+  kObjFlags,
+  kObjDatabase,
+  kObjConnect,
+  kObjForeignName,
+  kObjRmtInfoShort,
+  kObjRmtInfoLong,
+  kObjLv,
+  kObjLvProp,
+  kObjLvModule,
+  kObjLvExtra,
+  kObjColumnCount
 };
 
 // Specifications of the four system tables, in page order (2, 3, 4, 5), with

@@ -53,8 +53,8 @@ Result<RowSlot> DataPage::Slot(std::size_t i) const {
       return s;
     }
     return PageCorruption(number_, "row offset",
-                          "row " + std::to_string(i) + " spans " + std::to_string(s.start) +
-                              ".." + std::to_string(s.end) + " outside the page");
+                          "row " + std::to_string(i) + " spans " + std::to_string(s.start) + ".." +
+                              std::to_string(s.end) + " outside the page");
   }
   return s;
 }

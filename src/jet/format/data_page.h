@@ -74,7 +74,9 @@ class DataPage {
   // Bounds of row `i`; Corruption when they fall outside the page.
   Result<RowSlot> Slot(std::size_t i) const;
   Bytes RowBytes(const RowSlot& s) const { return Bytes(p_).subspan(s.start, s.size()); }
-  MutableBytes MutableRowBytes(const RowSlot& s) { return MutableBytes(p_).subspan(s.start, s.size()); }
+  MutableBytes MutableRowBytes(const RowSlot& s) {
+    return MutableBytes(p_).subspan(s.start, s.size());
+  }
 
   // Whether a row of `size` bytes fits (with its 2-byte offset entry).
   bool CanAdd(std::size_t size) const;

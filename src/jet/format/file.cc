@@ -21,8 +21,8 @@ class PosixFile : public File {
   Status ReadAt(std::uint64_t offset, MutableBytes out) override {
     std::size_t done = 0;
     while (done < out.size()) {
-      ssize_t n = ::pread(fd_, out.data() + done, out.size() - done,
-                          static_cast<off_t>(offset + done));
+      ssize_t n =
+          ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
         return Status::IOError(path_ + ": read failed: " + std::strerror(errno));
@@ -36,8 +36,8 @@ class PosixFile : public File {
   Status WriteAt(std::uint64_t offset, Bytes data) override {
     std::size_t done = 0;
     while (done < data.size()) {
-      ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done,
-                           static_cast<off_t>(offset + done));
+      ssize_t n =
+          ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
         return Status::IOError(path_ + ": write failed: " + std::strerror(errno));
@@ -66,9 +66,15 @@ class PosixFile : public File {
 Result<std::unique_ptr<File>> OpenPosixFile(const std::string& path, OpenMode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case OpenMode::kReadOnly: flags |= O_RDONLY; break;
-    case OpenMode::kReadWrite: flags |= O_RDWR; break;
-    case OpenMode::kCreate: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    case OpenMode::kReadOnly:
+      flags |= O_RDONLY;
+      break;
+    case OpenMode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case OpenMode::kCreate:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
   }
   int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) {
@@ -84,8 +90,7 @@ Result<std::unique_ptr<File>> OpenPosixFile(const std::string& path, OpenMode mo
     ::close(fd);
     return Status::InvalidArgument(path + ": not a regular file");
   }
-  return std::unique_ptr<File>(
-      new PosixFile(fd, path, static_cast<std::uint64_t>(st.st_size)));
+  return std::unique_ptr<File>(new PosixFile(fd, path, static_cast<std::uint64_t>(st.st_size)));
 }
 
 Status MemoryFile::ReadAt(std::uint64_t offset, MutableBytes out) {

@@ -38,7 +38,8 @@ std::array<std::uint8_t, kBlockSize> ComputeMask() {
 // The password mask: the creation date truncated to a 32-bit integer [HDR-6].
 std::array<std::uint8_t, 4> PasswordMask(double date) {
   std::int64_t whole = 0;
-  if (std::isfinite(date) && std::fabs(date) < 4e9) whole = static_cast<std::int64_t>(std::trunc(date));
+  if (std::isfinite(date) && std::fabs(date) < 4e9)
+    whole = static_cast<std::int64_t>(std::trunc(date));
   std::uint32_t v = static_cast<std::uint32_t>(whole);
   return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
           static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};

@@ -31,9 +31,9 @@ struct HeaderInfo {
   std::uint16_t code_page = 1252;
   std::uint16_t sort_order = 1033;
   std::uint8_t sort_version = 0;
-  double creation_date = 0;     // Jet date (days since 1899-12-30)
-  std::uint32_t db_key = 0;     // non-zero: pages are encrypted (unsupported)
-  std::u16string password;      // empty when the database has none
+  double creation_date = 0;   // Jet date (days since 1899-12-30)
+  std::uint32_t db_key = 0;   // non-zero: pages are encrypted (unsupported)
+  std::u16string password{};  // empty when the database has none
 };
 
 // Builds page 0 for a new database.

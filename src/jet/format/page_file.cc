@@ -83,9 +83,9 @@ Status PageFile::LoadGlobalMap() {
 
 Status PageFile::ReadPage(PageNumber n, Page& out) {
   if (n >= page_count_) {
-    return PageCorruption(n, "page number",
-                          "page past the end of the file (" + std::to_string(page_count_) +
-                              " pages)");
+    return PageCorruption(
+        n, "page number",
+        "page past the end of the file (" + std::to_string(page_count_) + " pages)");
   }
   std::uint64_t off = static_cast<std::uint64_t>(n) * kPageSize;
   if (off + kPageSize > file_->Size()) {
@@ -145,9 +145,18 @@ Status PageFile::ReleasePage(PageNumber n) {
   if (n < 2 || n >= page_count_) {
     return Status::InvalidArgument("release of page " + std::to_string(n) + " outside the file");
   }
-  PageAllocator alloc = [&]() -> Result<PageNumber> { return AppendPage(); };
+  std::vector<PageNumber> appended;
+  PageAllocator alloc = [&]() -> Result<PageNumber> {
+    PageNumber pn = AppendPage();
+    appended.push_back(pn);
+    return pn;
+  };
   VELQUIN_RETURN_IF_ERROR(global_.Set(n, true, alloc, true));
   free_.insert(n);
+  // Bitmap pages the map needed for this are in use.
+  for (std::size_t i = 0; i < appended.size(); ++i) {
+    VELQUIN_RETURN_IF_ERROR(global_.Set(appended[i], false, alloc, true));
+  }
   return Status::Ok();
 }
 

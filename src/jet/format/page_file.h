@@ -44,7 +44,8 @@ class PageFile : public PageStore {
   bool IsFree(PageNumber n) const { return free_.count(n) != 0; }
 
  private:
-  PageFile(std::unique_ptr<File> file, bool writable) : file_(std::move(file)), writable_(writable) {}
+  PageFile(std::unique_ptr<File> file, bool writable)
+      : file_(std::move(file)), writable_(writable) {}
   Status LoadGlobalMap();
   Status MarkUsed(PageNumber n);
   PageNumber AppendPage() { return page_count_++; }

@@ -45,9 +45,9 @@ Result<UsageMap> UsageMap::Decode(PageStore& store, RowPointer where, Bytes row)
     return m;
   }
   if (row[0] != 1) {
-    return PageCorruption(where.page, "usage map type",
-                          "unknown map type " + std::to_string(row[0]) + " in row " +
-                              std::to_string(where.row));
+    return PageCorruption(
+        where.page, "usage map type",
+        "unknown map type " + std::to_string(row[0]) + " in row " + std::to_string(where.row));
   }
   m.reference_ = true;
   std::size_t slots = (row.size() - 1) / 4;
@@ -134,7 +134,8 @@ Status UsageMap::ToReference(const PageAllocator& alloc, bool fill_new_with_ones
   return Status::Ok();
 }
 
-Status UsageMap::Set(PageNumber page, bool on, const PageAllocator& alloc, bool fill_new_with_ones) {
+Status UsageMap::Set(PageNumber page, bool on, const PageAllocator& alloc,
+                     bool fill_new_with_ones) {
   if (!reference_) {
     if (page >= start_ && page - start_ < inline_bits_.size() * 8) {
       if (GetBit(inline_bits_.data(), page - start_) != on) {

@@ -2,7 +2,6 @@
 #include "jet/index/index_page.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
 #include <string>
 
@@ -184,9 +183,6 @@ Result<Page> EncodeIndexPage(const IndexPage& page) {
                                      std::to_string(page.entries[i].row.page) +
                                      " does not fit 24 bits");
     }
-    // Order is the caller's invariant (IndexTree inserts in place, BulkLoad
-    // checks its input); checking it here would double the cost of a write.
-    assert(i == 0 || CompareEntries(page.entries[i - 1], page.entries[i]) < 0);
   }
   const std::size_t prefix = PrefixLength(page);
   Page p{};

@@ -97,7 +97,9 @@ inline bool FitsOnPage(const IndexPage& page) {
 Result<IndexPage> DecodeIndexPage(const Page& page, PageNumber number);
 
 // Encodes a page, writing the shared prefix of its entries when they do not
-// fit whole. The entries must be in order (the caller's invariant).
+// fit whole. The entries must be in order: IndexTree inserts in place into
+// decoded (checked) pages, checks changed node pages, and BulkLoad checks its
+// input; checking every page here would double the cost of a write.
 // InvalidArgument when the entries do not fit or a row page exceeds 24 bits.
 Result<Page> EncodeIndexPage(const IndexPage& page);
 

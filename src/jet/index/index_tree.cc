@@ -375,8 +375,10 @@ class Op {
     return Status::Ok();
   }
 
-  // Encodes every changed page, then writes: new pages first, then changed
-  // pages from the bottom of the tree up, then gives back freed pages.
+  // Encodes every changed page, then writes: new pages first (nothing points
+  // at them yet), then changed pages from the root down, so that a parent
+  // points at a new page before its entries leave the old one; freed pages
+  // go back last.
   Status Commit() {
     std::vector<PageNumber> dirty_nodes;
     for (const auto& [n, depth] : dirty_) dirty_nodes.push_back(n);
@@ -386,12 +388,21 @@ class Op {
     std::stable_sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
       const bool fa = fresh.count(a.first) != 0, fb = fresh.count(b.first) != 0;
       if (fa != fb) return fa;
-      return a.second > b.second;
+      return a.second < b.second;
     });
     std::vector<std::pair<PageNumber, Page>> encoded;
     encoded.reserve(order.size());
     for (const auto& [n, depth] : order) {
       IndexPage& p = pages_.at(n);
+      if (!p.leaf) {
+        // A node entry replaced by a child's new last entry stays in order
+        // unless the tree was damaged below what page decoding can see.
+        for (std::size_t i = 1; i < p.entries.size(); ++i) {
+          if (CompareEntries(p.entries[i - 1], p.entries[i]) >= 0) {
+            return Corrupt(n, "node entries out of order after an update");
+          }
+        }
+      }
       p.tdef_page = options_.tdef_page != 0 ? options_.tdef_page : p.tdef_page;
       auto page = EncodeIndexPage(p);
       if (!page.ok()) return page.status().WithContext("index page " + std::to_string(n));

@@ -14,8 +14,11 @@
 //   NULL.
 // Pages are read and written whole through PageStore; an operation checks
 // everything it can (uniqueness, sizes, page encodings) before its first
-// write, writes new pages before the pages that will point at them, and
-// releases pages only after nothing points at them any more.
+// write, writes new pages before the pages that will point at them and
+// changed pages from the root down (so every entry stays reachable from the
+// root through a split), and releases pages only after nothing points at
+// them any more. One operation is still several page writes: making a group
+// of writes atomic is the page file's business.
 #pragma once
 
 #include <cstdint>

@@ -39,9 +39,15 @@ std::size_t Utf16Length(std::string_view s) {
 
 bool IsNumeric(const Value& v) {
   switch (v.kind()) {
-    case ValueKind::kBool: case ValueKind::kByte: case ValueKind::kShort: case ValueKind::kLong:
-    case ValueKind::kCurrency: case ValueKind::kSingle: case ValueKind::kDouble:
-    case ValueKind::kDecimal: case ValueKind::kDateTime:
+    case ValueKind::kBool:
+    case ValueKind::kByte:
+    case ValueKind::kShort:
+    case ValueKind::kLong:
+    case ValueKind::kCurrency:
+    case ValueKind::kSingle:
+    case ValueKind::kDouble:
+    case ValueKind::kDecimal:
+    case ValueKind::kDateTime:
       return true;
     default:
       return false;
@@ -53,13 +59,20 @@ double ToDouble(const Value& v) {
   if (v.kind() == ValueKind::kBool) return v.bool_value() ? -1 : 0;  // Jet's True is -1
   if (v.AsInt64(&i)) return static_cast<double>(i);
   switch (v.kind()) {
-    case ValueKind::kCurrency: return static_cast<double>(v.currency_value().units) / 10000.0;
-    case ValueKind::kSingle: return v.single_value();
-    case ValueKind::kDouble: return v.double_value();
-    case ValueKind::kDateTime: return v.datetime_value().days;
-    case ValueKind::kDecimal: return std::strtod(v.decimal_value().ToString().c_str(), nullptr);
-    case ValueKind::kText: return std::strtod(v.text_value().c_str(), nullptr);
-    default: return 0;
+    case ValueKind::kCurrency:
+      return static_cast<double>(v.currency_value().units) / 10000.0;
+    case ValueKind::kSingle:
+      return v.single_value();
+    case ValueKind::kDouble:
+      return v.double_value();
+    case ValueKind::kDateTime:
+      return v.datetime_value().days;
+    case ValueKind::kDecimal:
+      return std::strtod(v.decimal_value().ToString().c_str(), nullptr);
+    case ValueKind::kText:
+      return std::strtod(v.text_value().c_str(), nullptr);
+    default:
+      return 0;
   }
 }
 
@@ -91,12 +104,28 @@ struct Literal {
 Result<Literal> EvalLiteral(const Expr& e) {
   Literal l;
   switch (e.kind) {
-    case ExprKind::kNull: return l;
-    case ExprKind::kBoolean: l.kind = Literal::kBool; l.boolean = e.boolean; return l;
-    case ExprKind::kNumber: l.kind = Literal::kNumber; l.text = e.text; return l;
-    case ExprKind::kString: l.kind = Literal::kString; l.text = e.text; return l;
-    case ExprKind::kDate: l.kind = Literal::kDate; l.date = e.date; return l;
-    case ExprKind::kBinary: l.kind = Literal::kBinary; l.bytes = e.bytes; return l;
+    case ExprKind::kNull:
+      return l;
+    case ExprKind::kBoolean:
+      l.kind = Literal::kBool;
+      l.boolean = e.boolean;
+      return l;
+    case ExprKind::kNumber:
+      l.kind = Literal::kNumber;
+      l.text = e.text;
+      return l;
+    case ExprKind::kString:
+      l.kind = Literal::kString;
+      l.text = e.text;
+      return l;
+    case ExprKind::kDate:
+      l.kind = Literal::kDate;
+      l.date = e.date;
+      return l;
+    case ExprKind::kBinary:
+      l.kind = Literal::kBinary;
+      l.bytes = e.bytes;
+      return l;
     case ExprKind::kUnary:
       if (e.args.size() == 1 && (e.unary_op == UnaryOp::kNegate || e.unary_op == UnaryOp::kPlus)) {
         VELQUIN_ASSIGN_OR_RETURN(Literal inner, EvalLiteral(e.args[0]));
@@ -111,7 +140,8 @@ Result<Literal> EvalLiteral(const Expr& e) {
     default:
       break;
   }
-  return Fail("Only values can be inserted: a column, a function or an operator is not allowed here.");
+  return Fail(
+      "Only values can be inserted: a column, a function or an operator is not allowed here.");
 }
 
 Result<Value> IntegerFrom(double d, double lo, double hi, ColumnType type) {
@@ -119,9 +149,12 @@ Result<Value> IntegerFrom(double d, double lo, double hi, ColumnType type) {
   double r = std::nearbyint(d);
   if (r < lo || r > hi) return Fail(kOverflow);
   switch (type) {
-    case ColumnType::kByte: return Value::Byte(static_cast<std::uint8_t>(r));
-    case ColumnType::kShort: return Value::Short(static_cast<std::int16_t>(r));
-    default: return Value::Long(static_cast<std::int32_t>(r));
+    case ColumnType::kByte:
+      return Value::Byte(static_cast<std::uint8_t>(r));
+    case ColumnType::kShort:
+      return Value::Short(static_cast<std::int16_t>(r));
+    default:
+      return Value::Long(static_cast<std::int32_t>(r));
   }
 }
 
@@ -149,7 +182,8 @@ struct Binding {
         if (SameName(s.info.columns[i].name, col.text)) {
           if (hit) {
             return Fail("The specified field '" + col.text +
-                        "' could refer to more than one table listed in the FROM clause of your SQL statement.");
+                        "' could refer to more than one table listed in the FROM clause of your "
+                        "SQL statement.");
           }
           hit = s.offset + i;
         }
@@ -162,8 +196,10 @@ struct Binding {
 
 Value FromLiteral(const Literal& l) {
   switch (l.kind) {
-    case Literal::kNull: return Value();
-    case Literal::kBool: return Value::Bool(l.boolean);
+    case Literal::kNull:
+      return Value();
+    case Literal::kBool:
+      return Value::Bool(l.boolean);
     case Literal::kNumber: {
       double d = std::strtod(l.text.c_str(), nullptr);
       if (l.text.find_first_of(".eE") == std::string::npos && std::fabs(d) <= 2147483647.0) {
@@ -171,9 +207,12 @@ Value FromLiteral(const Literal& l) {
       }
       return Value::Double(d);
     }
-    case Literal::kString: return Value::Text(l.text);
-    case Literal::kDate: return Value::Date(DateTime{l.date.ToJetDays()});
-    case Literal::kBinary: return Value::Binary(l.bytes);
+    case Literal::kString:
+      return Value::Text(l.text);
+    case Literal::kDate:
+      return Value::Date(DateTime{l.date.ToJetDays()});
+    case Literal::kBinary:
+      return Value::Binary(l.bytes);
   }
   return Value();
 }
@@ -225,11 +264,20 @@ bool LikeMatch(std::string_view text, std::string_view pattern) {
   std::size_t ti = 0, pi = 0, star_p = std::string::npos, star_t = 0;
   auto one = [&](std::size_t& pp, char c) -> std::optional<bool> {
     char pc = p[pp];
-    if (pc == '?') { ++pp; return true; }
-    if (pc == '#') { ++pp; return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+    if (pc == '?') {
+      ++pp;
+      return true;
+    }
+    if (pc == '#') {
+      ++pp;
+      return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    }
     if (pc == '[') {
       std::size_t close = p.find(']', pp + 1);
-      if (close == std::string::npos) { ++pp; return c == '['; }
+      if (close == std::string::npos) {
+        ++pp;
+        return c == '[';
+      }
       std::string set = p.substr(pp + 1, close - pp - 1);
       pp = close + 1;
       bool negate = !set.empty() && set[0] == '!';
@@ -285,8 +333,12 @@ std::optional<bool> AsTruth(const Value& v) {
 
 Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& row) {
   switch (e.kind) {
-    case ExprKind::kNull: case ExprKind::kBoolean: case ExprKind::kNumber: case ExprKind::kString:
-    case ExprKind::kDate: case ExprKind::kBinary: {
+    case ExprKind::kNull:
+    case ExprKind::kBoolean:
+    case ExprKind::kNumber:
+    case ExprKind::kString:
+    case ExprKind::kDate:
+    case ExprKind::kBinary: {
       VELQUIN_ASSIGN_OR_RETURN(Literal l, EvalLiteral(e));
       return FromLiteral(l);
     }
@@ -308,7 +360,8 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
       }
       if (!IsNumeric(v)) {
         double d;
-        if (v.kind() != ValueKind::kText || !ParseNumber(v.text_value(), &d)) return Fail(kTypeMismatch);
+        if (v.kind() != ValueKind::kText || !ParseNumber(v.text_value(), &d))
+          return Fail(kTypeMismatch);
         return Value::Double(e.unary_op == UnaryOp::kNegate ? -d : d);
       }
       std::int64_t i;
@@ -321,7 +374,9 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
       VELQUIN_ASSIGN_OR_RETURN(Value l, Eval(e.args[0], b, row));
       VELQUIN_ASSIGN_OR_RETURN(Value r, Eval(e.args[1], b, row));
       switch (e.binary_op) {
-        case BinaryOp::kAnd: case BinaryOp::kOr: case BinaryOp::kXor: {
+        case BinaryOp::kAnd:
+        case BinaryOp::kOr:
+        case BinaryOp::kXor: {
           auto x = AsTruth(l), y = AsTruth(r);
           if (e.binary_op == BinaryOp::kAnd) {
             if ((x && !*x) || (y && !*y)) return Value::Bool(false);
@@ -336,18 +391,28 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
           if (!x || !y) return Value();
           return Value::Bool(*x != *y);
         }
-        case BinaryOp::kEq: case BinaryOp::kNe: case BinaryOp::kLt: case BinaryOp::kLe:
-        case BinaryOp::kGt: case BinaryOp::kGe: {
+        case BinaryOp::kEq:
+        case BinaryOp::kNe:
+        case BinaryOp::kLt:
+        case BinaryOp::kLe:
+        case BinaryOp::kGt:
+        case BinaryOp::kGe: {
           if (l.is_null() || r.is_null()) return Value();
           auto c = CompareValues(l, r);
           if (!c) return Fail(kTypeMismatch);
           switch (e.binary_op) {
-            case BinaryOp::kEq: return Value::Bool(*c == 0);
-            case BinaryOp::kNe: return Value::Bool(*c != 0);
-            case BinaryOp::kLt: return Value::Bool(*c < 0);
-            case BinaryOp::kLe: return Value::Bool(*c <= 0);
-            case BinaryOp::kGt: return Value::Bool(*c > 0);
-            default: return Value::Bool(*c >= 0);
+            case BinaryOp::kEq:
+              return Value::Bool(*c == 0);
+            case BinaryOp::kNe:
+              return Value::Bool(*c != 0);
+            case BinaryOp::kLt:
+              return Value::Bool(*c < 0);
+            case BinaryOp::kLe:
+              return Value::Bool(*c <= 0);
+            case BinaryOp::kGt:
+              return Value::Bool(*c > 0);
+            default:
+              return Value::Bool(*c >= 0);
           }
         }
         case BinaryOp::kConcat: {
@@ -363,25 +428,34 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
           }
           double x, y;
           auto num = [](const Value& v, double* out) {
-            if (IsNumeric(v)) { *out = ToDouble(v); return true; }
+            if (IsNumeric(v)) {
+              *out = ToDouble(v);
+              return true;
+            }
             return v.kind() == ValueKind::kText && ParseNumber(v.text_value(), out);
           };
           if (!num(l, &x) || !num(r, &y)) return Fail(kTypeMismatch);
           switch (e.binary_op) {
-            case BinaryOp::kAdd: return Value::Double(x + y);
-            case BinaryOp::kSubtract: return Value::Double(x - y);
-            case BinaryOp::kMultiply: return Value::Double(x * y);
-            case BinaryOp::kPower: return Value::Double(std::pow(x, y));
+            case BinaryOp::kAdd:
+              return Value::Double(x + y);
+            case BinaryOp::kSubtract:
+              return Value::Double(x - y);
+            case BinaryOp::kMultiply:
+              return Value::Double(x * y);
+            case BinaryOp::kPower:
+              return Value::Double(std::pow(x, y));
             case BinaryOp::kDivide:
               if (y == 0) return Fail("Division by zero");
               return Value::Double(x / y);
-            case BinaryOp::kIntDivide: case BinaryOp::kMod: {
+            case BinaryOp::kIntDivide:
+            case BinaryOp::kMod: {
               double xi = std::nearbyint(x), yi = std::nearbyint(y);
               if (yi == 0) return Fail("Division by zero");
               if (e.binary_op == BinaryOp::kIntDivide) return Value::Double(std::trunc(xi / yi));
               return Value::Double(std::fmod(xi, yi));
             }
-            default: return Fail(kTypeMismatch);
+            default:
+              return Fail(kTypeMismatch);
           }
         }
       }
@@ -402,7 +476,10 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
       bool found = false, unknown = false;
       for (std::size_t k = 1; k < e.args.size(); ++k) {
         VELQUIN_ASSIGN_OR_RETURN(Value x, Eval(e.args[k], b, row));
-        if (x.is_null()) { unknown = true; continue; }
+        if (x.is_null()) {
+          unknown = true;
+          continue;
+        }
         auto c = CompareValues(v, x);
         if (!c) return Fail(kTypeMismatch);
         if (*c == 0) found = true;
@@ -426,18 +503,30 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
 
 ColumnType TypeOfValue(const Value& v) {
   switch (v.kind()) {
-    case ValueKind::kBool: return ColumnType::kBool;
-    case ValueKind::kByte: return ColumnType::kByte;
-    case ValueKind::kShort: return ColumnType::kShort;
-    case ValueKind::kLong: return ColumnType::kLong;
-    case ValueKind::kCurrency: return ColumnType::kCurrency;
-    case ValueKind::kSingle: return ColumnType::kSingle;
-    case ValueKind::kDouble: return ColumnType::kDouble;
-    case ValueKind::kDateTime: return ColumnType::kDateTime;
-    case ValueKind::kDecimal: return ColumnType::kNumeric;
-    case ValueKind::kGuid: return ColumnType::kGuid;
-    case ValueKind::kBinary: return ColumnType::kOle;
-    default: return ColumnType::kMemo;
+    case ValueKind::kBool:
+      return ColumnType::kBool;
+    case ValueKind::kByte:
+      return ColumnType::kByte;
+    case ValueKind::kShort:
+      return ColumnType::kShort;
+    case ValueKind::kLong:
+      return ColumnType::kLong;
+    case ValueKind::kCurrency:
+      return ColumnType::kCurrency;
+    case ValueKind::kSingle:
+      return ColumnType::kSingle;
+    case ValueKind::kDouble:
+      return ColumnType::kDouble;
+    case ValueKind::kDateTime:
+      return ColumnType::kDateTime;
+    case ValueKind::kDecimal:
+      return ColumnType::kNumeric;
+    case ValueKind::kGuid:
+      return ColumnType::kGuid;
+    case ValueKind::kBinary:
+      return ColumnType::kOle;
+    default:
+      return ColumnType::kMemo;
   }
 }
 
@@ -445,13 +534,16 @@ ColumnType TypeOfValue(const Value& v) {
 Status TranslateEngineError(const Status& s, std::string_view table) {
   if (s.ok()) return s;
   const std::string& m = s.message();
-  if (m.find("duplicate value in unique index") != std::string::npos) return Fail(DuplicateValuesMessage());
+  if (m.find("duplicate value in unique index") != std::string::npos)
+    return Fail(DuplicateValuesMessage());
   if (m.find("cannot be NULL") != std::string::npos) {
     // column "c" of table "t" cannot be NULL
     auto q1 = m.find('"'), q2 = m.find('"', q1 + 1);
-    std::string col = q1 != std::string::npos && q2 != std::string::npos ? m.substr(q1 + 1, q2 - q1 - 1) : "";
+    std::string col =
+        q1 != std::string::npos && q2 != std::string::npos ? m.substr(q1 + 1, q2 - q1 - 1) : "";
     return Fail("The field '" + std::string(table) + "." + col +
-                "' cannot contain a Null value because the Required property for this field is set to True.  Enter a value in this field.");
+                "' cannot contain a Null value because the Required property for this field is set "
+                "to True.  Enter a value in this field.");
   }
   return s;
 }
@@ -460,13 +552,16 @@ Status TranslateEngineError(const Status& s, std::string_view table) {
 
 std::string ValueText(const Value& v) {
   switch (v.kind()) {
-    case ValueKind::kNull: return "";
-    case ValueKind::kBool: return v.bool_value() ? "True" : "False";
+    case ValueKind::kNull:
+      return "";
+    case ValueKind::kBool:
+      return v.bool_value() ? "True" : "False";
     case ValueKind::kBinary: {
       const auto& b = v.binary_value();
       return std::string(b.begin(), b.end());
     }
-    case ValueKind::kCurrency: case ValueKind::kDecimal: {
+    case ValueKind::kCurrency:
+    case ValueKind::kDecimal: {
       std::string s = v.ToString();
       if (s.find('.') != std::string::npos) {
         while (s.back() == '0') s.pop_back();
@@ -480,7 +575,8 @@ std::string ValueText(const Value& v) {
       if (s.size() > 10 && s.substr(10) == " 00:00:00") s.resize(10);
       return s;
     }
-    default: return v.ToString();
+    default:
+      return v.ToString();
   }
 }
 
@@ -507,10 +603,17 @@ Result<Value> Executor::ConvertLiteral(const Expr& expr, const ColumnInfo& colum
   double d = 0;
   auto number = [&]() -> bool {
     switch (l.kind) {
-      case Literal::kNumber: case Literal::kString: return ParseNumber(l.text, &d);
-      case Literal::kBool: d = l.boolean ? -1 : 0; return true;
-      case Literal::kDate: d = l.date.ToJetDays(); return true;
-      default: return false;
+      case Literal::kNumber:
+      case Literal::kString:
+        return ParseNumber(l.text, &d);
+      case Literal::kBool:
+        d = l.boolean ? -1 : 0;
+        return true;
+      case Literal::kDate:
+        d = l.date.ToJetDays();
+        return true;
+      default:
+        return false;
     }
   };
   switch (t) {
@@ -575,8 +678,11 @@ Result<Value> Executor::ConvertLiteral(const Expr& expr, const ColumnInfo& colum
         // Leading zeros of a pure fraction do not count.
         std::size_t lead = 0;
         for (char c : digits) {
-          if (c == '-' ) continue;
-          if (c == '0' || c == '.') { if (c == '0') ++lead; continue; }
+          if (c == '-') continue;
+          if (c == '0' || c == '.') {
+            if (c == '0') ++lead;
+            continue;
+          }
           break;
         }
         if (count - std::min(lead, count) > column.precision) return Fail(kOverflow);
@@ -601,22 +707,35 @@ Result<Value> Executor::ConvertLiteral(const Expr& expr, const ColumnInfo& colum
       if (!guid.ok()) return Fail(kTypeMismatch);
       return Value::Uuid(*guid);
     }
-    case ColumnType::kText: case ColumnType::kMemo: {
+    case ColumnType::kText:
+    case ColumnType::kMemo: {
       std::string s;
       switch (l.kind) {
-        case Literal::kString: case Literal::kNumber: s = l.text; break;
-        case Literal::kBool: s = l.boolean ? "True" : "False"; break;
-        case Literal::kDate: s = l.date.ToIsoText(); break;
-        case Literal::kBinary: s.assign(l.bytes.begin(), l.bytes.end()); break;
-        default: break;
+        case Literal::kString:
+        case Literal::kNumber:
+          s = l.text;
+          break;
+        case Literal::kBool:
+          s = l.boolean ? "True" : "False";
+          break;
+        case Literal::kDate:
+          s = l.date.ToIsoText();
+          break;
+        case Literal::kBinary:
+          s.assign(l.bytes.begin(), l.bytes.end());
+          break;
+        default:
+          break;
       }
       if (t == ColumnType::kText && Utf16Length(s) > (column.size ? column.size : 255)) {
-        return Fail("The field is too small to accept the amount of data you attempted to add.  "
-                    "Try inserting or pasting less data.");
+        return Fail(
+            "The field is too small to accept the amount of data you attempted to add.  "
+            "Try inserting or pasting less data.");
       }
       return Value::Text(std::move(s));
     }
-    case ColumnType::kBinary: case ColumnType::kOle: {
+    case ColumnType::kBinary:
+    case ColumnType::kOle: {
       std::vector<std::uint8_t> bytes;
       if (l.kind == Literal::kBinary) {
         bytes = l.bytes;
@@ -626,8 +745,9 @@ Result<Value> Executor::ConvertLiteral(const Expr& expr, const ColumnInfo& colum
         return Fail(kTypeMismatch);
       }
       if (t == ColumnType::kBinary && bytes.size() > (column.size ? column.size : 255)) {
-        return Fail("The field is too small to accept the amount of data you attempted to add.  "
-                    "Try inserting or pasting less data.");
+        return Fail(
+            "The field is too small to accept the amount of data you attempted to add.  "
+            "Try inserting or pasting less data.");
       }
       return Value::Binary(std::move(bytes));
     }
@@ -700,11 +820,12 @@ Result<ExecResult> Executor::RunCreateTable(const CreateTable& st) {
   int unnamed = 0;
   for (const ConstraintDef& k : st.constraints) {
     if (k.kind == ConstraintKind::kForeignKey) {
-      return Fail("Relationships (FOREIGN KEY ... REFERENCES) are not supported by this engine yet; "
-                  "create the table without the constraint.");
+      return Fail(
+          "Relationships (FOREIGN KEY ... REFERENCES) are not supported by this engine yet; "
+          "create the table without the constraint.");
     }
     IndexSpec is;
-    is.name = !k.name.empty() ? k.name
+    is.name = !k.name.empty()                         ? k.name
               : k.kind == ConstraintKind::kPrimaryKey ? "PrimaryKey"
                                                       : "Index" + std::to_string(++unnamed);
     for (const std::string& col : k.columns) {
@@ -732,16 +853,19 @@ Status Executor::AddIndex(const std::string& table, const std::string& name,
     bool found = false;
     for (std::size_t i = 0; i < info->columns.size(); ++i) {
       if (SameName(info->columns[i].name, columns[k])) {
-        if (info->columns[i].type == ColumnType::kOle || info->columns[i].type == ColumnType::kMemo) {
+        if (info->columns[i].type == ColumnType::kOle ||
+            info->columns[i].type == ColumnType::kMemo) {
           return Fail("Cannot index the field '" + info->columns[i].name +
                       "' because of its data type (Memo or OLE Object).");
         }
-        is.columns.push_back({static_cast<std::uint16_t>(i), !(k < descending.size() && descending[k])});
+        is.columns.push_back(
+            {static_cast<std::uint16_t>(i), !(k < descending.size() && descending[k])});
         found = true;
       }
     }
     if (!found) {
-      return Fail("Column '" + columns[k] + "' in the index is not a field of table '" + info->name + "'.");
+      return Fail("Column '" + columns[k] + "' in the index is not a field of table '" +
+                  info->name + "'.");
     }
   }
   for (const IndexInfo& ix : info->indexes) {
@@ -805,7 +929,8 @@ Result<ExecResult> Executor::RunDropTable(const DropTable& st) {
     if (db_->IsQuery(st.table)) return Fail("Table '" + st.table + "' does not exist.");
     return Fail("Table '" + st.table + "' does not exist.");
   }
-  if (info->system) return Fail("Could not delete; system table '" + info->name + "' cannot be dropped.");
+  if (info->system)
+    return Fail("Could not delete; system table '" + info->name + "' cannot be dropped.");
   VELQUIN_RETURN_IF_ERROR(db_->DropTable(info->name));
   return ExecResult{};
 }
@@ -830,7 +955,8 @@ Result<ExecResult> Executor::RunInsert(const Insert& st) {
   std::vector<Value> row(n);
   std::vector<bool> given(n, false);
   if (st.columns.empty()) {
-    if (st.values.size() != n) return Fail("Number of query values and destination fields are not the same.");
+    if (st.values.size() != n)
+      return Fail("Number of query values and destination fields are not the same.");
     for (std::size_t i = 0; i < n; ++i) {
       VELQUIN_ASSIGN_OR_RETURN(row[i], ConvertLiteral(st.values[i], info->columns[i]));
     }
@@ -842,8 +968,10 @@ Result<ExecResult> Executor::RunInsert(const Insert& st) {
       std::size_t i = 0;
       while (i < n && !SameName(info->columns[i].name, st.columns[k])) ++i;
       if (i == n) {
-        return Fail("The INSERT INTO statement contains the following unknown field name: '" +
-                    st.columns[k] + "'.  Make sure you have typed the name correctly, and try the operation again.");
+        return Fail(
+            "The INSERT INTO statement contains the following unknown field name: '" +
+            st.columns[k] +
+            "'.  Make sure you have typed the name correctly, and try the operation again.");
       }
       if (given[i]) return Fail("Duplicate output destination '" + info->columns[i].name + "'.");
       given[i] = true;
@@ -869,8 +997,9 @@ Result<ExecResult> Executor::RunCreateView(const CreateView& st) {
     std::vector<Value> v(8);
     v[1] = Value::Byte(static_cast<std::uint8_t>(q.attribute));
     std::uint32_t seq = ++order[static_cast<int>(q.attribute)];
-    v[2] = Value::Binary({static_cast<std::uint8_t>(seq >> 24), static_cast<std::uint8_t>(seq >> 16),
-                          static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq)});
+    v[2] =
+        Value::Binary({static_cast<std::uint8_t>(seq >> 24), static_cast<std::uint8_t>(seq >> 16),
+                       static_cast<std::uint8_t>(seq >> 8), static_cast<std::uint8_t>(seq)});
     if (q.name1) v[3] = Value::Text(*q.name1);
     if (q.name2) v[4] = Value::Text(*q.name2);
     if (q.expression) v[5] = Value::Text(*q.expression);
@@ -887,7 +1016,8 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
   Binding b;
   std::vector<std::vector<std::vector<Value>>> data;
   for (const FromItem& f : st.from) {
-    if (f.is_join) return Fail("JOIN is not supported here; list the tables with commas and a WHERE condition.");
+    if (f.is_join)
+      return Fail("JOIN is not supported here; list the tables with commas and a WHERE condition.");
     auto info = db_->GetTable(f.table);
     if (!info.ok()) return Fail(NoSuchInputMessage(f.table));
     Source s;
@@ -948,7 +1078,8 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
       continue;
     }
     result.columns.push_back(
-        {item.alias.empty() ? "Expr" + std::to_string(expr_number++) : item.alias, ColumnType::kMemo, 0});
+        {item.alias.empty() ? "Expr" + std::to_string(expr_number++) : item.alias,
+         ColumnType::kMemo, 0});
     outs.push_back({std::nullopt, &item.expr});
   }
   // Walk the product of the tables.
@@ -959,7 +1090,8 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
   std::vector<bool> typed(result.columns.size(), false);
   while (!empty) {
     for (std::size_t t = 0; t < data.size(); ++t) {
-      std::copy(data[t][index[t]].begin(), data[t][index[t]].end(), joined.begin() + b.sources[t].offset);
+      std::copy(data[t][index[t]].begin(), data[t][index[t]].end(),
+                joined.begin() + b.sources[t].offset);
     }
     bool keep = true;
     if (st.where) {
@@ -1041,7 +1173,10 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
             same = CompareValues(r[k], u[k]).value_or(1) == 0;
           }
         }
-        if (same) { seen = true; break; }
+        if (same) {
+          seen = true;
+          break;
+        }
       }
       if (!seen) unique.push_back(std::move(r));
     }
@@ -1064,7 +1199,8 @@ Result<ExecResult> Executor::RunSelectInto(const Select& st, ExecResult result) 
   spec.name = st.into;
   for (const ResultColumn& c : result.columns) {
     for (const ColumnSpec& have : spec.columns) {
-      if (SameName(have.name, c.name)) return Fail("Duplicate output destination '" + c.name + "'.");
+      if (SameName(have.name, c.name))
+        return Fail("Duplicate output destination '" + c.name + "'.");
     }
     ColumnSpec cs;
     cs.name = c.name;
@@ -1078,7 +1214,8 @@ Result<ExecResult> Executor::RunSelectInto(const Select& st, ExecResult result) 
     if (!info.ok()) continue;
     for (ColumnSpec& cs : spec.columns) {
       for (const auto& c : info->columns) {
-        if (SameName(c.name, cs.name) && c.type == ColumnType::kNumeric && cs.type == ColumnType::kNumeric) {
+        if (SameName(c.name, cs.name) && c.type == ColumnType::kNumeric &&
+            cs.type == ColumnType::kNumeric) {
           cs.precision = c.precision;
           cs.scale = c.scale;
         }

@@ -25,8 +25,7 @@ Result<Bytes> ReadLvalRow(PageStore& store, RowPointer rp, Page& buf, PageNumber
 Status ReadLongValue(PageStore& store, Bytes h, PageNumber page, std::vector<std::uint8_t>* out) {
   out->clear();
   if (h.size() < kLvHeaderSize) {
-    return PageCorruption(page, "long value header",
-                          "only " + std::to_string(h.size()) + " bytes");
+    return PageCorruption(page, "long value header", "only " + std::to_string(h.size()) + " bytes");
   }
   std::uint32_t word = Get32(h, 0);
   std::uint8_t flags = static_cast<std::uint8_t>(word >> 24) & 0xC0;

@@ -6,7 +6,8 @@
 
 namespace velquin::jet {
 
-void EncodeRow(const TableDef& def, const std::vector<Cell>& cells, std::vector<std::uint8_t>* out) {
+void EncodeRow(const TableDef& def, const std::vector<Cell>& cells,
+               std::vector<std::uint8_t>* out) {
   out->clear();
   std::size_t count = def.max_columns;
   std::size_t fixed = def.FixedAreaSize();
@@ -111,8 +112,7 @@ Status DecodeRow(const TableDef& def, Bytes row, PageNumber page, std::size_t ro
     std::size_t end = offsets[c.var_index + 1];
     if (start > end || end > eod || start < 2) {
       return bad("variable column offset", "column \"" + c.name + "\" spans " +
-                                                std::to_string(start) + ".." +
-                                                std::to_string(end));
+                                               std::to_string(start) + ".." + std::to_string(end));
     }
     cell.present = true;
     cell.data = row.subspan(start, end - start);

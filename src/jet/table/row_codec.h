@@ -25,7 +25,7 @@ namespace velquin::jet {
 // One cell as stored: presence (for BOOL: the value) and its bytes.
 struct Cell {
   bool present = false;
-  Bytes data;
+  Bytes data{};
 };
 
 // Encodes a row; `cells` is indexed like def.columns. Bytes of fixed cells

@@ -122,7 +122,8 @@ Status EncodeCellValue(const Column& c, const Value& v, std::vector<std::uint8_t
         f = v.single_value();
       } else if (v.kind() == ValueKind::kDouble) {
         double d = v.double_value();
-        if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return Range(c, v);
+        if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max())
+          return Range(c, v);
         f = static_cast<float>(d);
       } else if (is_int) {
         f = static_cast<float>(i);
@@ -185,16 +186,16 @@ Status EncodeCellValue(const Column& c, const Value& v, std::vector<std::uint8_t
     case ColumnType::kNumeric: {
       VELQUIN_ASSIGN_OR_RETURN(Decimal d, ToDecimal(c, v));
       out->push_back(d.negative ? 0x80 : 0x00);
-      std::uint32_t words[4] = {static_cast<std::uint32_t>(d.hi >> 32),
-                                static_cast<std::uint32_t>(d.hi),
-                                static_cast<std::uint32_t>(d.lo >> 32),
-                                static_cast<std::uint32_t>(d.lo)};
+      std::uint32_t words[4] = {
+          static_cast<std::uint32_t>(d.hi >> 32), static_cast<std::uint32_t>(d.hi),
+          static_cast<std::uint32_t>(d.lo >> 32), static_cast<std::uint32_t>(d.lo)};
       for (std::uint32_t w : words) PutLE(out, w, 4);
       return Status::Ok();
     }
     case ColumnType::kText: {
       if (v.kind() != ValueKind::kText) return Mismatch(c, v);
-      VELQUIN_ASSIGN_OR_RETURN(std::size_t units, EncodeTextUtf8(v.text_value(), c.compressed(), out));
+      VELQUIN_ASSIGN_OR_RETURN(std::size_t units,
+                               EncodeTextUtf8(v.text_value(), c.compressed(), out));
       if (units * 2 > c.length) {
         out->clear();
         return Status::Constraint("text of " + std::to_string(units) +
@@ -281,8 +282,8 @@ Result<Value> DecodeCellValue(PageStore& store, const Column& c, const Cell& cel
     case ColumnType::kMemo:
     case ColumnType::kOle: {
       std::vector<std::uint8_t> data;
-      VELQUIN_RETURN_IF_ERROR(ReadLongValue(store, b, page, &data).WithContext(
-          "column \"" + c.name + "\""));
+      VELQUIN_RETURN_IF_ERROR(
+          ReadLongValue(store, b, page, &data).WithContext("column \"" + c.name + "\""));
       if (c.type == ColumnType::kMemo) return Value::Text(DecodeText(Bytes(data)));
       return Value::Binary(std::move(data));
     }
@@ -406,6 +407,15 @@ Status TableWriter::Init() {
     lv.column = i;
     VELQUIN_ASSIGN_OR_RETURN(lv.owned, LoadUsageMap(store_, c.lv_owned));
     VELQUIN_ASSIGN_OR_RETURN(lv.free, LoadUsageMap(store_, c.lv_free));
+    // Keep filling the column's last LVAL page that has room.
+    PageNumber last = lv.free.LastPage(store_.PageCount());
+    if (last != 0 && lv.owned.Contains(last)) {
+      VELQUIN_RETURN_IF_ERROR(store_.ReadPage(last, lv.page));
+      DataPage dp(lv.page, last);
+      if (dp.type() == kPageTypeData && dp.owner() == kLvalOwner && dp.Validate().ok()) {
+        lv.number = last;
+      }
+    }
     lv_of_column_[i] = static_cast<int>(lv_.size());
     lv_.push_back(std::move(lv));
   }
@@ -558,7 +568,8 @@ Status TableWriter::Append(const std::vector<Value>& row) {
             return Status::Constraint("AutoNumber of column \"" + c.name + "\" is exhausted");
           }
           ++autonumber;
-          VELQUIN_RETURN_IF_ERROR(EncodeCellValue(c, Value::Long(static_cast<std::int32_t>(autonumber)), &buf));
+          VELQUIN_RETURN_IF_ERROR(
+              EncodeCellValue(c, Value::Long(static_cast<std::int32_t>(autonumber)), &buf));
         } else {
           VELQUIN_RETURN_IF_ERROR(EncodeCellValue(c, v, &buf));
           std::int32_t given = static_cast<std::int32_t>(Get32(Bytes(buf), 0));
@@ -575,7 +586,8 @@ Status TableWriter::Append(const std::vector<Value>& row) {
         if (c.type == ColumnType::kMemo) {
           if (v.kind() != ValueKind::kText) return Mismatch(c, v);
           lv_buf_.clear();
-          VELQUIN_ASSIGN_OR_RETURN(std::size_t units, EncodeTextUtf8(v.text_value(), c.compressed(), &lv_buf_));
+          VELQUIN_ASSIGN_OR_RETURN(std::size_t units,
+                                   EncodeTextUtf8(v.text_value(), c.compressed(), &lv_buf_));
           (void)units;
         } else {
           if (v.kind() != ValueKind::kBinary) return Mismatch(c, v);
@@ -624,7 +636,8 @@ Status TableWriter::Commit() {
   VELQUIN_RETURN_IF_ERROR(FlushDataPage());
   for (std::size_t k = 0; k < lv_.size(); ++k) {
     const Column& c = def_.columns[lv_[k].column];
-    if (lv_[k].owned.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, c.lv_owned, lv_[k].owned));
+    if (lv_[k].owned.dirty())
+      VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, c.lv_owned, lv_[k].owned));
     if (lv_[k].free.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, c.lv_free, lv_[k].free));
   }
   if (owned_.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_.owned_map, owned_));

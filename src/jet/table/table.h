@@ -37,7 +37,9 @@ class TableCursor {
   Result<bool> NextCells(std::vector<Cell>* cells);
   const TableDef& def() const { return def_; }
   // Where the last row returned came from.
-  RowPointer position() const { return {pages_[page_index_ - 1], static_cast<std::uint8_t>(row_ - 1)}; }
+  RowPointer position() const {
+    return {pages_[page_index_ - 1], static_cast<std::uint8_t>(row_ - 1)};
+  }
 
  private:
   Status LoadPage();
@@ -85,7 +87,8 @@ class TableWriter {
   Status FlushDataPage();
   Status NewDataPage();
   Result<RowPointer> PutLvRow(LvState& lv, Bytes data);
-  Status EncodeLongValue(LvState& lv, Bytes data, bool allow_inline, std::vector<std::uint8_t>* out);
+  Status EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
+                         std::vector<std::uint8_t>* out);
 
   PageStore& store_;
   TableDef def_;

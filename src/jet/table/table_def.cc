@@ -230,8 +230,8 @@ Result<TableDef> DecodeTableDef(Bytes s, PageNumber page) {
   for (const auto& c : d.columns) {
     if (c.number >= d.max_columns || !numbers.insert(c.number).second) {
       return bad("column number", "column \"" + c.name + "\" has number " +
-                                      std::to_string(c.number) + " (duplicate or >= " +
-                                      std::to_string(d.max_columns) + ")");
+                                      std::to_string(c.number) +
+                                      " (duplicate or >= " + std::to_string(d.max_columns) + ")");
     }
     if (c.is_fixed()) {
       if (c.type != ColumnType::kBool &&
@@ -274,8 +274,8 @@ Result<TableDef> DecodeTableDef(Bytes s, PageNumber page) {
     li.cascade_delete = s[off + 22];
     li.index_type = s[off + 23];
     if (li.real_index >= real_count) {
-      return bad("logical index", "refers to real index " + std::to_string(li.real_index) +
-                                      " of " + std::to_string(real_count));
+      return bad("logical index", "refers to real index " + std::to_string(li.real_index) + " of " +
+                                      std::to_string(real_count));
     }
     off += kLogicalIndexSize;
   }
@@ -323,9 +323,8 @@ Result<std::vector<PageNumber>> TableDefPages(PageStore& store, PageNumber page)
     }
     VELQUIN_RETURN_IF_ERROR(store.ReadPage(p, buf));
     if (buf[0] != kPageTypeTdef) {
-      return PageCorruption(p, "page type",
-                            "expected a table definition page (2), found " +
-                                std::to_string(buf[0]));
+      return PageCorruption(
+          p, "page type", "expected a table definition page (2), found " + std::to_string(buf[0]));
     }
     pages.push_back(p);
     p = Get32(Bytes(buf), 4);
@@ -347,9 +346,8 @@ Result<TableDef> ReadTableDef(PageStore& store, PageNumber page) {
     }
     VELQUIN_RETURN_IF_ERROR(store.ReadPage(p, buf));
     if (buf[0] != kPageTypeTdef) {
-      return PageCorruption(p, "page type",
-                            "expected a table definition page (2), found " +
-                                std::to_string(buf[0]));
+      return PageCorruption(
+          p, "page type", "expected a table definition page (2), found " + std::to_string(buf[0]));
     }
     if (stream.empty()) {
       stream.assign(buf.begin(), buf.end());

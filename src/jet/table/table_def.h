@@ -60,7 +60,7 @@ inline constexpr std::uint8_t kTableTypeUser = 0x4E;
 inline constexpr std::uint8_t kTableTypeSystem = 0x53;
 
 struct Column {
-  std::string name;
+  std::string name{};
   ColumnType type = ColumnType::kLong;
   std::uint16_t number = 0;
   std::uint16_t var_index = 0;
@@ -71,8 +71,8 @@ struct Column {
   std::uint16_t fixed_offset = 0;
   std::uint16_t length = 0;  // bytes (TEXT: 2 x characters)
   // Long-value columns: their two usage maps.
-  RowPointer lv_owned;
-  RowPointer lv_free;
+  RowPointer lv_owned{};
+  RowPointer lv_free{};
 
   bool is_fixed() const { return (flags & kColumnFixed) != 0; }
   bool is_long_value() const { return type == ColumnType::kMemo || type == ColumnType::kOle; }
@@ -88,8 +88,8 @@ struct IndexColumn {
 };
 
 struct RealIndex {
-  std::vector<IndexColumn> columns;
-  RowPointer usage_map;
+  std::vector<IndexColumn> columns{};
+  RowPointer usage_map{};
   PageNumber root = 0;
   std::uint8_t flags = 0;  // 01 unique, 02 ignore nulls, 08 required, 80 (Access 2000+)
   std::uint32_t unique_entries = 0;
@@ -97,15 +97,15 @@ struct RealIndex {
 };
 
 struct LogicalIndex {
-  std::string name;
+  std::string name{};
   std::uint32_t number = 0;
   std::uint32_t real_index = 0;
-  std::uint8_t related_type = 0;    // 1 primary side of a relationship, 2 foreign side
+  std::uint8_t related_type = 0;  // 1 primary side of a relationship, 2 foreign side
   std::int32_t related_index = -1;
   std::uint32_t related_tdef = 0;
   std::uint8_t cascade_update = 4;  // Jet writes 4/4 for indexes outside relationships
   std::uint8_t cascade_delete = 4;
-  std::uint8_t index_type = 0;      // 1 primary key, 2 foreign key
+  std::uint8_t index_type = 0;  // 1 primary key, 2 foreign key
 };
 
 struct TableDef {
@@ -113,13 +113,13 @@ struct TableDef {
   std::uint32_t row_count = 0;
   std::uint32_t last_autonumber = 0;
   std::uint8_t table_type = kTableTypeUser;
-  std::uint16_t max_columns = 0;  // number of columns in every row
+  std::uint16_t max_columns = 0;            // number of columns in every row
   std::array<std::uint8_t, 15> reserved{};  // bytes 25..39, kept as read
-  RowPointer owned_map;
-  RowPointer free_map;
-  std::vector<Column> columns;  // sorted by column number
-  std::vector<RealIndex> real_indexes;
-  std::vector<LogicalIndex> logical_indexes;  // sorted by number
+  RowPointer owned_map{};
+  RowPointer free_map{};
+  std::vector<Column> columns{};  // sorted by column number
+  std::vector<RealIndex> real_indexes{};
+  std::vector<LogicalIndex> logical_indexes{};  // sorted by number
 
   const Column* FindColumn(std::string_view name) const;  // case-insensitive
   std::uint16_t VarColumnCount() const;

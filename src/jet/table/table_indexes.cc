@@ -72,7 +72,8 @@ Result<std::vector<std::uint8_t>> IndexKeyForRow(PageStore& store, const TableDe
       VELQUIN_ASSIGN_OR_RETURN(std::u16string u, Utf8ToUtf16(v.text_value()));
       vals.emplace_back(std::move(u));
     } else {
-      VELQUIN_ASSIGN_OR_RETURN(KeyValue kv, KeyValueFromStored(static_cast<KeyColumnType>(c->type), cell.data));
+      VELQUIN_ASSIGN_OR_RETURN(KeyValue kv,
+                               KeyValueFromStored(static_cast<KeyColumnType>(c->type), cell.data));
       vals.push_back(std::move(kv));
     }
   }
@@ -105,7 +106,8 @@ Status RebuildIndexes(PageStore& store, TableDef* def) {
       if (!more) break;
       RowPointer where = cur.position();
       for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
-        VELQUIN_ASSIGN_OR_RETURN(auto key, IndexKeyForRow(store, *def, def->real_indexes[k], cells, where.page));
+        VELQUIN_ASSIGN_OR_RETURN(
+            auto key, IndexKeyForRow(store, *def, def->real_indexes[k], cells, where.page));
         if (SkipsRow(def->real_indexes[k], key)) continue;
         entries[k].push_back(IndexEntry{std::move(key), RowId{where.page, where.row}});
       }
@@ -152,7 +154,8 @@ Status InsertIndexEntries(PageStore& store, TableDef* def, const std::vector<Cel
     MapObserver obs(store, map);
     IndexTree tree(store, ri.root, Options(*def, ri, &obs));
     bool new_key = false;
-    VELQUIN_RETURN_IF_ERROR(tree.Insert(IndexEntry{std::move(key), RowId{where.page, where.row}}, &new_key));
+    VELQUIN_RETURN_IF_ERROR(
+        tree.Insert(IndexEntry{std::move(key), RowId{where.page, where.row}}, &new_key));
     if (new_key) ++ri.unique_entries;
     if (map.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store, ri.usage_map, map));
   }

@@ -7,17 +7,28 @@ namespace velquin::jet {
 
 std::uint16_t FixedLength(ColumnType type) {
   switch (type) {
-    case ColumnType::kBool: return 1;
-    case ColumnType::kByte: return 1;
-    case ColumnType::kShort: return 2;
-    case ColumnType::kLong: return 4;
-    case ColumnType::kCurrency: return 8;
-    case ColumnType::kSingle: return 4;
-    case ColumnType::kDouble: return 8;
-    case ColumnType::kDateTime: return 8;
-    case ColumnType::kGuid: return 16;
-    case ColumnType::kNumeric: return 17;
-    default: return 0;
+    case ColumnType::kBool:
+      return 1;
+    case ColumnType::kByte:
+      return 1;
+    case ColumnType::kShort:
+      return 2;
+    case ColumnType::kLong:
+      return 4;
+    case ColumnType::kCurrency:
+      return 8;
+    case ColumnType::kSingle:
+      return 4;
+    case ColumnType::kDouble:
+      return 8;
+    case ColumnType::kDateTime:
+      return 8;
+    case ColumnType::kGuid:
+      return 16;
+    case ColumnType::kNumeric:
+      return 17;
+    default:
+      return 0;
   }
 }
 
@@ -58,19 +69,28 @@ Status ValidateTableSpec(const TableSpec& spec) {
       }
     }
     switch (c.type) {
-      case ColumnType::kBool: case ColumnType::kByte: case ColumnType::kShort:
-      case ColumnType::kLong: case ColumnType::kCurrency: case ColumnType::kSingle:
-      case ColumnType::kDouble: case ColumnType::kDateTime: case ColumnType::kGuid:
-      case ColumnType::kOle: case ColumnType::kMemo:
+      case ColumnType::kBool:
+      case ColumnType::kByte:
+      case ColumnType::kShort:
+      case ColumnType::kLong:
+      case ColumnType::kCurrency:
+      case ColumnType::kSingle:
+      case ColumnType::kDouble:
+      case ColumnType::kDateTime:
+      case ColumnType::kGuid:
+      case ColumnType::kOle:
+      case ColumnType::kMemo:
         break;
       case ColumnType::kText:
         if (c.size > 255) {
-          return Status::InvalidArgument("TEXT column \"" + c.name + "\" allows at most 255 characters");
+          return Status::InvalidArgument("TEXT column \"" + c.name +
+                                         "\" allows at most 255 characters");
         }
         break;
       case ColumnType::kBinary:
         if (c.size > 255) {
-          return Status::InvalidArgument("BINARY column \"" + c.name + "\" allows at most 255 bytes");
+          return Status::InvalidArgument("BINARY column \"" + c.name +
+                                         "\" allows at most 255 bytes");
         }
         break;
       case ColumnType::kNumeric:
@@ -105,8 +125,8 @@ void LayoutColumns(const TableSpec& spec, TableDef* def) {
     c.number = static_cast<std::uint16_t>(i);
     c.display_index = spec.system ? 0 : static_cast<std::uint16_t>(i);
     bool fixed = IsFixedType(s.type);
-    c.flags = static_cast<std::uint8_t>((fixed ? kColumnFixed : 0) | kColumnUpdatable |
-                                        s.extra_flags);
+    c.flags =
+        static_cast<std::uint8_t>((fixed ? kColumnFixed : 0) | kColumnUpdatable | s.extra_flags);
     if (s.auto_increment) c.flags |= kColumnAutoNumber;
     if (s.type == ColumnType::kNumeric) {
       c.misc = {s.precision, s.scale, 0, 0};
@@ -125,7 +145,8 @@ void LayoutColumns(const TableSpec& spec, TableDef* def) {
       }
     } else {
       c.var_index = var_count++;
-      if (s.type == ColumnType::kText) c.length = static_cast<std::uint16_t>(2 * (s.size ? s.size : 255));
+      if (s.type == ColumnType::kText)
+        c.length = static_cast<std::uint16_t>(2 * (s.size ? s.size : 255));
       if (s.type == ColumnType::kBinary) c.length = s.size ? s.size : 255;
     }
     def->columns.push_back(std::move(c));

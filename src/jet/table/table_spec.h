@@ -14,20 +14,20 @@
 namespace velquin::jet {
 
 struct ColumnSpec {
-  std::string name;
+  std::string name{};
   ColumnType type = ColumnType::kLong;
-  std::uint16_t size = 0;       // TEXT: characters (1..255, 0 = 255); BINARY: bytes (1..255)
-  std::uint8_t precision = 18;  // NUMERIC: 1..28
-  std::uint8_t scale = 0;       // NUMERIC: 0..precision
-  bool not_null = false;        // enforced by this engine on insert
-  bool auto_increment = false;  // COUNTER: LONG AutoNumber
+  std::uint16_t size = 0;          // TEXT: characters (1..255, 0 = 255); BINARY: bytes (1..255)
+  std::uint8_t precision = 18;     // NUMERIC: 1..28
+  std::uint8_t scale = 0;          // NUMERIC: 0..precision
+  bool not_null = false;           // enforced by this engine on insert
+  bool auto_increment = false;     // COUNTER: LONG AutoNumber
   bool compressed_unicode = true;  // TEXT/MEMO, as Access sets by default
   std::uint8_t extra_flags = 0;    // flag bits Jet sets on system columns (0x10, 0x20)
 };
 
 struct IndexSpec {
-  std::string name;
-  std::vector<IndexColumn> columns;  // column numbers; filled from names by the caller
+  std::string name{};
+  std::vector<IndexColumn> columns{};  // column numbers; filled from names by the caller
   bool primary_key = false;
   bool unique = false;
   bool ignore_nulls = false;
@@ -35,9 +35,9 @@ struct IndexSpec {
 };
 
 struct TableSpec {
-  std::string name;
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::string name{};
+  std::vector<ColumnSpec> columns{};
+  std::vector<IndexSpec> indexes{};
   bool system = false;
 };
 

@@ -52,20 +52,34 @@ bool ParseDigits(std::string_view s, std::size_t& i, std::size_t n, int* out) {
 
 std::string ColumnTypeName(ColumnType t) {
   switch (t) {
-    case ColumnType::kBool: return "BIT";
-    case ColumnType::kByte: return "BYTE";
-    case ColumnType::kShort: return "SHORT";
-    case ColumnType::kLong: return "LONG";
-    case ColumnType::kCurrency: return "CURRENCY";
-    case ColumnType::kSingle: return "SINGLE";
-    case ColumnType::kDouble: return "DOUBLE";
-    case ColumnType::kDateTime: return "DATETIME";
-    case ColumnType::kBinary: return "BINARY";
-    case ColumnType::kText: return "TEXT";
-    case ColumnType::kOle: return "LONGBINARY";
-    case ColumnType::kMemo: return "MEMO";
-    case ColumnType::kGuid: return "GUID";
-    case ColumnType::kNumeric: return "DECIMAL";
+    case ColumnType::kBool:
+      return "BIT";
+    case ColumnType::kByte:
+      return "BYTE";
+    case ColumnType::kShort:
+      return "SHORT";
+    case ColumnType::kLong:
+      return "LONG";
+    case ColumnType::kCurrency:
+      return "CURRENCY";
+    case ColumnType::kSingle:
+      return "SINGLE";
+    case ColumnType::kDouble:
+      return "DOUBLE";
+    case ColumnType::kDateTime:
+      return "DATETIME";
+    case ColumnType::kBinary:
+      return "BINARY";
+    case ColumnType::kText:
+      return "TEXT";
+    case ColumnType::kOle:
+      return "LONGBINARY";
+    case ColumnType::kMemo:
+      return "MEMO";
+    case ColumnType::kGuid:
+      return "GUID";
+    case ColumnType::kNumeric:
+      return "DECIMAL";
   }
   char buf[24];
   std::snprintf(buf, sizeof buf, "UNKNOWN_0x%02X", static_cast<unsigned>(t));
@@ -73,8 +87,8 @@ std::string ColumnTypeName(ColumnType t) {
 }
 
 std::string Currency::ToString() const {
-  std::uint64_t mag = units < 0 ? 0 - static_cast<std::uint64_t>(units)
-                                : static_cast<std::uint64_t>(units);
+  std::uint64_t mag =
+      units < 0 ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
   char buf[40];
   std::snprintf(buf, sizeof buf, "%s%llu.%04llu", units < 0 ? "-" : "",
                 static_cast<unsigned long long>(mag / 10000),
@@ -97,9 +111,8 @@ Result<Currency> Currency::Parse(std::string_view text) {
 
 DateTime DateTime::FromParts(int year, int month, int day, int hour, int minute, int second,
                              int millisecond) {
-  std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month),
-                                    static_cast<unsigned>(day)) +
-                      kEpochOffset;
+  std::int64_t days =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) + kEpochOffset;
   double frac = (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + millisecond) / 86400000.0;
   double v = days >= 0 ? static_cast<double>(days) + frac : static_cast<double>(days) - frac;
   return DateTime{v};
@@ -133,8 +146,8 @@ std::string DateTime::ToString() const {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day,
                   p.hour, p.minute, p.second, p.millisecond);
   } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day,
-                  p.hour, p.minute, p.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
   }
   return buf;
 }
@@ -268,33 +281,52 @@ Result<Decimal> Decimal::Parse(std::string_view s, std::uint8_t scale) {
 
 bool Value::AsInt64(std::int64_t* out) const {
   switch (kind()) {
-    case ValueKind::kBool: *out = bool_value() ? 1 : 0; return true;
-    case ValueKind::kByte: *out = byte_value(); return true;
-    case ValueKind::kShort: *out = short_value(); return true;
-    case ValueKind::kLong: *out = long_value(); return true;
-    default: return false;
+    case ValueKind::kBool:
+      *out = bool_value() ? 1 : 0;
+      return true;
+    case ValueKind::kByte:
+      *out = byte_value();
+      return true;
+    case ValueKind::kShort:
+      *out = short_value();
+      return true;
+    case ValueKind::kLong:
+      *out = long_value();
+      return true;
+    default:
+      return false;
   }
 }
 
 std::string Value::ToString() const {
   char buf[64];
   switch (kind()) {
-    case ValueKind::kNull: return "";
-    case ValueKind::kBool: return bool_value() ? "1" : "0";
-    case ValueKind::kByte: return std::to_string(byte_value());
-    case ValueKind::kShort: return std::to_string(short_value());
-    case ValueKind::kLong: return std::to_string(long_value());
-    case ValueKind::kCurrency: return currency_value().ToString();
+    case ValueKind::kNull:
+      return "";
+    case ValueKind::kBool:
+      return bool_value() ? "1" : "0";
+    case ValueKind::kByte:
+      return std::to_string(byte_value());
+    case ValueKind::kShort:
+      return std::to_string(short_value());
+    case ValueKind::kLong:
+      return std::to_string(long_value());
+    case ValueKind::kCurrency:
+      return currency_value().ToString();
     case ValueKind::kSingle:
       std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(single_value()));
       return buf;
     case ValueKind::kDouble:
       std::snprintf(buf, sizeof buf, "%.17g", double_value());
       return buf;
-    case ValueKind::kDateTime: return datetime_value().ToString();
-    case ValueKind::kDecimal: return decimal_value().ToString();
-    case ValueKind::kGuid: return guid_value().ToString();
-    case ValueKind::kText: return text_value();
+    case ValueKind::kDateTime:
+      return datetime_value().ToString();
+    case ValueKind::kDecimal:
+      return decimal_value().ToString();
+    case ValueKind::kGuid:
+      return guid_value().ToString();
+    case ValueKind::kText:
+      return text_value();
     case ValueKind::kBinary: {
       static const char* kHex = "0123456789abcdef";
       std::string out;

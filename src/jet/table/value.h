@@ -16,7 +16,7 @@ namespace velquin::jet {
 enum class ColumnType : std::uint8_t {
   kBool = 0x01,
   kByte = 0x02,
-  kShort = 0x03,     // INT / SHORT
+  kShort = 0x03,  // INT / SHORT
   kLong = 0x04,
   kCurrency = 0x05,  // MONEY
   kSingle = 0x06,    // FLOAT
@@ -24,10 +24,10 @@ enum class ColumnType : std::uint8_t {
   kDateTime = 0x08,
   kBinary = 0x09,
   kText = 0x0A,
-  kOle = 0x0B,       // OLE / LONGBINARY
+  kOle = 0x0B,  // OLE / LONGBINARY
   kMemo = 0x0C,
   kGuid = 0x0F,
-  kNumeric = 0x10,   // DECIMAL
+  kNumeric = 0x10,  // DECIMAL
 };
 
 // "LONG", "TEXT" ... as Access SQL names the type; "UNKNOWN_0x11" otherwise.
@@ -146,9 +146,9 @@ class Value {
   bool operator==(const Value&) const = default;
 
  private:
-  using Storage = std::variant<std::monostate, bool, std::uint8_t, std::int16_t, std::int32_t,
-                               Currency, float, double, DateTime, Decimal, Guid, std::string,
-                               std::vector<std::uint8_t>>;
+  using Storage =
+      std::variant<std::monostate, bool, std::uint8_t, std::int16_t, std::int32_t, Currency, float,
+                   double, DateTime, Decimal, Guid, std::string, std::vector<std::uint8_t>>;
   explicit Value(Storage v) : v_(std::move(v)) {}
   Storage v_;
 };

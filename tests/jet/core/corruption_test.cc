@@ -3,6 +3,9 @@
 // writers: a file cut off after any page write still opens, with every table
 // completed before the cut intact.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <functional>
@@ -101,25 +104,25 @@ struct CorruptionCase {
 
 void Poke16(Bytes8& b, std::size_t off, std::uint16_t v) { Put16(MutableBytes(b), off, v); }
 void Poke32(Bytes8& b, std::size_t off, std::uint32_t v) { Put32(MutableBytes(b), off, v); }
-std::size_t At(PageNumber p, std::size_t off) { return static_cast<std::size_t>(p) * kPageSize + off; }
+std::size_t At(PageNumber p, std::size_t off) {
+  return static_cast<std::size_t>(p) * kPageSize + off;
+}
 
 const CorruptionCase kCases[] = {
     {"BadMagic", [](Bytes8& b, const Layout&) { b[4] = 'X'; }},
     {"Jet3File", [](Bytes8& b, const Layout&) { b[0x14] = 0; }},
     {"EmptyFile", [](Bytes8& b, const Layout&) { b.clear(); }},
     {"ShorterThanOnePage", [](Bytes8& b, const Layout&) { b.resize(1000); }},
-    {"TruncatedDataPage",
-     [](Bytes8& b, const Layout& l) { b.resize(At(l.data_page, 2000)); }},
+    {"TruncatedDataPage", [](Bytes8& b, const Layout& l) { b.resize(At(l.data_page, 2000)); }},
     {"TruncatedAfterCatalogue", [](Bytes8& b, const Layout& l) { b.resize(At(l.tdef, 0)); }},
     {"CatalogueNotATableDefinition", [](Bytes8& b, const Layout&) { b[At(2, 0)] = 1; }},
     {"TdefLengthPastThePage", [](Bytes8& b, const Layout& l) { Poke32(b, At(l.tdef, 8), 100000); }},
-    {"TdefColumnCountTooLarge",
-     [](Bytes8& b, const Layout& l) { Poke16(b, At(l.tdef, 45), 300); }},
+    {"TdefColumnCountTooLarge", [](Bytes8& b, const Layout& l) { Poke16(b, At(l.tdef, 45), 300); }},
     {"TdefColumnNumberTooLarge",
      [](Bytes8& b, const Layout& l) { Poke16(b, At(l.tdef, 63 + 5), 999); }},
     {"TdefNextPageLoops",
      [](Bytes8& b, const Layout& l) {
-       Poke32(b, At(l.tdef, 8), 6000);  // needs a second page ...
+       Poke32(b, At(l.tdef, 8), 6000);    // needs a second page ...
        Poke32(b, At(l.tdef, 4), l.tdef);  // ... which is the first again
      }},
     {"TdefNextPagePastTheEnd",
@@ -245,7 +248,8 @@ TEST(InterruptedWriterTest, EveryCutLeavesAReadableFile) {
       int rows = 100 + 50 * t;
       for (int i = 0; i < rows; ++i) {
         std::string memo(i % 5 == 0 ? 3000 : 20, static_cast<char>('a' + i % 26));
-        if (!(*w)->Append({Value(), Value::Text("n" + std::to_string(i)), Value::Text(memo)}).ok()) {
+        if (!(*w)->Append({Value(), Value::Text("n" + std::to_string(i)), Value::Text(memo)})
+                 .ok()) {
           return;
         }
       }
@@ -280,8 +284,8 @@ TEST(InterruptedWriterTest, EveryCutLeavesAReadableFile) {
     if (copy->size() % kPageSize) copy->resize(copy->size() / kPageSize * kPageSize);
     auto db = Database::OpenOn(std::make_unique<MemoryFile>(copy), {.read_only = true});
     ASSERT_TRUE(db.ok()) << "cut after write " << cut << ": " << db.status().ToString();
-    ASSERT_TRUE(ReadEverything(*copy).ok()) << "cut after write " << cut << ": "
-                                            << ReadEverything(*copy).ToString();
+    ASSERT_TRUE(ReadEverything(*copy).ok())
+        << "cut after write " << cut << ": " << ReadEverything(*copy).ToString();
     // Table0 is dropped after Table1 is complete; during the drop it may be
     // there (intact) or gone, never half there.
     bool dropped0 = marks[3].writes_done <= cut;
@@ -307,6 +311,97 @@ TEST(InterruptedWriterTest, EveryCutLeavesAReadableFile) {
     ++checked;
   }
   EXPECT_GT(checked, 50);
+}
+
+}  // namespace
+}  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+// A real writer process killed at random moments: the file it leaves opens,
+// and every table the child reported finished is there with all its rows.
+TEST(KilledWriterTest, FileOpensWithFinishedTablesIntact) {
+  constexpr int kTables = 6;
+  constexpr int kRows = 3000;
+  std::uint64_t seed = 99;
+  auto rnd = [&]() {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    return seed >> 33;
+  };
+  int opened = 0;
+  for (int round = 0; round < 8; ++round) {
+    std::string path = testing::TempPath("killed_" + std::to_string(round) + ".mdb");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(fds[0]);
+      auto db = Database::Create(path);
+      if (!db.ok()) ::_exit(2);
+      for (int t = 0; t < kTables; ++t) {
+        TableSpec spec;
+        spec.name = "T" + std::to_string(t);
+        spec.columns = {Column("id", ColumnType::kLong), Column("memo", ColumnType::kMemo)};
+        if (!(*db)->CreateTable(spec).ok()) ::_exit(3);
+        auto w = (*db)->BulkAppend(spec.name, 500);
+        if (!w.ok()) ::_exit(4);
+        for (int i = 0; i < kRows; ++i) {
+          if (!(*w)->Append({Value::Long(i), Value::Text(std::string(i % 9 == 0 ? 5000 : 80, 'q'))})
+                   .ok()) {
+            ::_exit(5);
+          }
+        }
+        if (!(*w)->Finish().ok()) ::_exit(6);
+        char done = static_cast<char>(t);
+        if (::write(fds[1], &done, 1) != 1) ::_exit(7);
+      }
+      ::_exit(0);
+    }
+    ::close(fds[1]);
+    ::usleep(static_cast<useconds_t>(2000 + rnd() % 120000));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    int finished = 0;
+    char c;
+    while (::read(fds[0], &c, 1) == 1) ++finished;
+    ::close(fds[0]);
+    auto bytes = std::filesystem::exists(path) ? std::filesystem::file_size(path) : 0;
+    if (bytes < 16 * kPageSize) continue;  // killed while creating the database itself
+    auto db = Database::Open(path, {.read_only = true});
+    ASSERT_TRUE(db.ok()) << "round " << round << ": " << db.status().ToString();
+    ++opened;
+    for (int t = 0; t < finished; ++t) {
+      auto cur = (*db)->Scan("T" + std::to_string(t));
+      ASSERT_TRUE(cur.ok()) << cur.status().ToString();
+      std::vector<Value> row;
+      int n = 0;
+      for (;;) {
+        auto more = (*cur)->Next(&row);
+        ASSERT_TRUE(more.ok()) << more.status().ToString();
+        if (!*more) break;
+        ASSERT_EQ(row[0], Value::Long(n));
+        ++n;
+      }
+      EXPECT_EQ(n, kRows) << "table T" << t << " round " << round;
+    }
+    // A table still being written when the child died reads without error.
+    auto names = (*db)->ListTables();
+    ASSERT_TRUE(names.ok());
+    for (const auto& name : *names) {
+      auto cur = (*db)->Scan(name);
+      ASSERT_TRUE(cur.ok()) << cur.status().ToString();
+      std::vector<Value> row;
+      for (;;) {
+        auto more = (*cur)->Next(&row);
+        ASSERT_TRUE(more.ok()) << name << ": " << more.status().ToString();
+        if (!*more) break;
+      }
+    }
+  }
+  EXPECT_GT(opened, 0);
 }
 
 }  // namespace

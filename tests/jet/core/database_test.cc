@@ -11,6 +11,7 @@
 
 #include "jet/catalog/system_tables.h"
 #include "jet/format/header.h"
+#include "jet/index/index_tree.h"
 #include "jet/table/table_def.h"
 #include "test_util.h"
 
@@ -146,11 +147,23 @@ TEST(CreateDatabaseTest, MatchesJetMadeEmptyDatabaseFieldByField) {
     for (std::size_t c : {kObjId, kObjParentId, kObjName, kObjType, kObjOwner, kObjFlags}) {
       EXPECT_EQ(rows_a[r][c], rows_b[r][c]) << "row " << r << " column " << c;
     }
-    for (std::size_t c = kObjDatabase; c < kObjColumnCount; ++c) EXPECT_TRUE(rows_b[r][c].is_null());
+    for (std::size_t c = kObjDatabase; c < kObjColumnCount; ++c)
+      EXPECT_TRUE(rows_b[r][c].is_null());
   }
-  // Index pages: the same entries in both files.
-  for (PageNumber n = 7; n <= 13; ++n) {
-    EXPECT_EQ(ours[n * kPageSize + 4], ref[n * kPageSize + 4]) << "index page owner " << n;
+  // Index pages: the same entries (keys and row pointers) in both files.
+  for (PageNumber t = 2; t <= 5; ++t) {
+    auto da = ReadTableDef(**pa, t);
+    for (const auto& ri : da->real_indexes) {
+      IndexTreeOptions o;
+      o.tdef_page = t;
+      o.column_count = ri.columns.size();
+      IndexTree ta(**pa, ri.root, o), tb(**pb, ri.root, o);
+      auto ea = ta.ReadAll();
+      auto eb = tb.ReadAll();
+      ASSERT_TRUE(ea.ok() && eb.ok()) << "index root " << ri.root;
+      EXPECT_EQ(*ea, *eb) << "entries of the index rooted at page " << ri.root;
+      EXPECT_TRUE(tb.Verify().ok()) << ri.root;
+    }
   }
 }
 
@@ -177,13 +190,13 @@ TEST(CreateDatabaseTest, HeaderHasCodePageSortOrderAndNoPassword) {
 TableSpec AllTypesSpec() {
   TableSpec t;
   t.name = "AllTypes";
-  t.columns = {Column("id", ColumnType::kLong),        Column("flag", ColumnType::kBool),
-               Column("b", ColumnType::kByte),         Column("s", ColumnType::kShort),
-               Column("l", ColumnType::kLong),         Column("money", ColumnType::kCurrency),
-               Column("f", ColumnType::kSingle),       Column("d", ColumnType::kDouble),
-               Column("dt", ColumnType::kDateTime),    Column("bin", ColumnType::kBinary, 255),
-               Column("txt", ColumnType::kText, 255),  Column("ole", ColumnType::kOle),
-               Column("memo", ColumnType::kMemo),      Column("g", ColumnType::kGuid),
+  t.columns = {Column("id", ColumnType::kLong),       Column("flag", ColumnType::kBool),
+               Column("b", ColumnType::kByte),        Column("s", ColumnType::kShort),
+               Column("l", ColumnType::kLong),        Column("money", ColumnType::kCurrency),
+               Column("f", ColumnType::kSingle),      Column("d", ColumnType::kDouble),
+               Column("dt", ColumnType::kDateTime),   Column("bin", ColumnType::kBinary, 255),
+               Column("txt", ColumnType::kText, 255), Column("ole", ColumnType::kOle),
+               Column("memo", ColumnType::kMemo),     Column("g", ColumnType::kGuid),
                Column("num", ColumnType::kNumeric)};
   t.columns[0].auto_increment = true;
   t.columns.back().precision = 28;
@@ -193,7 +206,8 @@ TableSpec AllTypesSpec() {
 
 std::vector<std::uint8_t> Pattern(std::size_t n, unsigned seed) {
   std::vector<std::uint8_t> v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>((i * 131 + seed * 7) ^ (i >> 8));
+  for (std::size_t i = 0; i < n; ++i)
+    v[i] = static_cast<std::uint8_t>((i * 131 + seed * 7) ^ (i >> 8));
   return v;
 }
 
@@ -210,33 +224,32 @@ std::vector<std::vector<Value>> BoundaryRows() {
                   Value::Single(-std::numeric_limits<float>::max()),
                   Value::Double(-std::numeric_limits<double>::max()),
                   Value::Date(DateTime::FromParts(100, 1, 1)), Value::Binary({}), Value::Text(""),
-                  Value::Binary({}), Value::Text(""), guid("{00000000-0000-0000-0000-000000000000}"),
+                  Value::Binary({}), Value::Text(""),
+                  guid("{00000000-0000-0000-0000-000000000000}"),
                   dec("-999999999999999999999999.9999")});
   // Maximums.
-  rows.push_back({Value(), Value::Bool(true), Value::Byte(255), Value::Short(32767),
-                  Value::Long(std::numeric_limits<std::int32_t>::max()),
-                  Value::Money(Currency{std::numeric_limits<std::int64_t>::max()}),
-                  Value::Single(std::numeric_limits<float>::max()),
-                  Value::Double(std::numeric_limits<double>::max()),
-                  Value::Date(DateTime::FromParts(9999, 12, 31, 23, 59, 59)),
-                  Value::Binary(Pattern(255, 1)), Value::Text(std::string(255, 'Z')),
-                  Value::Binary(Pattern(70000, 2)), Value::Text(big_memo),
-                  guid("{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}"),
-                  dec("999999999999999999999999.9999")});
+  rows.push_back(
+      {Value(), Value::Bool(true), Value::Byte(255), Value::Short(32767),
+       Value::Long(std::numeric_limits<std::int32_t>::max()),
+       Value::Money(Currency{std::numeric_limits<std::int64_t>::max()}),
+       Value::Single(std::numeric_limits<float>::max()),
+       Value::Double(std::numeric_limits<double>::max()),
+       Value::Date(DateTime::FromParts(9999, 12, 31, 23, 59, 59)), Value::Binary(Pattern(255, 1)),
+       Value::Text(std::string(255, 'Z')), Value::Binary(Pattern(70000, 2)), Value::Text(big_memo),
+       guid("{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}"), dec("999999999999999999999999.9999")});
   // Unicode: accented, CJK, emoji (surrogate pairs), mixed; small values.
   rows.push_back({Value(), Value::Bool(true), Value::Byte(1), Value::Short(-1), Value::Long(0),
                   Value::Money(Currency{-1}), Value::Single(1.5f), Value::Double(-0.0),
-                  Value::Date(DateTime::FromParts(1899, 12, 29, 6, 0, 0)),
-                  Value::Binary({0, 1, 0}), Value::Text("Zoë Ærøskøbing façade"),
-                  Value::Binary(Pattern(64, 3)), Value::Text("日本語のテキスト 😀🎉 mixed ü"),
+                  Value::Date(DateTime::FromParts(1899, 12, 29, 6, 0, 0)), Value::Binary({0, 1, 0}),
+                  Value::Text("Zoë Ærøskøbing façade"), Value::Binary(Pattern(64, 3)),
+                  Value::Text("日本語のテキスト 😀🎉 mixed ü"),
                   guid("{00112233-4455-6677-8899-AABBCCDDEEFF}"), dec("0.0001")});
-  rows.push_back({Value(), Value::Bool(false), Value::Byte(128), Value::Short(12345),
-                  Value::Long(-7), Value::Money(Currency{123456789}), Value::Single(-0.25f),
-                  Value::Double(3.141592653589793),
-                  Value::Date(DateTime::FromParts(2024, 2, 29, 12, 30, 45)),
-                  Value::Binary(Pattern(9, 4)), Value::Text("😀"),
-                  Value::Binary(Pattern(4000, 5)), Value::Text(std::string(5000, 'x') + "é"),
-                  guid("{12345678-9ABC-DEF0-1234-56789ABCDEF0}"), dec("-1.5")});
+  rows.push_back(
+      {Value(), Value::Bool(false), Value::Byte(128), Value::Short(12345), Value::Long(-7),
+       Value::Money(Currency{123456789}), Value::Single(-0.25f), Value::Double(3.141592653589793),
+       Value::Date(DateTime::FromParts(2024, 2, 29, 12, 30, 45)), Value::Binary(Pattern(9, 4)),
+       Value::Text("😀"), Value::Binary(Pattern(4000, 5)), Value::Text(std::string(5000, 'x') + "é"),
+       guid("{12345678-9ABC-DEF0-1234-56789ABCDEF0}"), dec("-1.5")});
   return rows;
 }
 
@@ -269,12 +282,12 @@ TEST_F(RoundTripTest, EveryTypeAtItsBoundariesSurvivesReopen) {
     EXPECT_EQ(back[r][0], Value::Long(static_cast<std::int32_t>(r + 1))) << "AutoNumber";
     for (std::size_t c = 1; c < rows[r].size(); ++c) {
       if (rows[r][c].kind() == ValueKind::kText || rows[r][c].kind() == ValueKind::kBinary) {
-        EXPECT_TRUE(back[r][c] == rows[r][c]) << "row " << r << " column " << c << " size "
-                                              << rows[r][c].ToString().size();
+        EXPECT_TRUE(back[r][c] == rows[r][c])
+            << "row " << r << " column " << c << " size " << rows[r][c].ToString().size();
       } else {
-        EXPECT_EQ(back[r][c], rows[r][c]) << "row " << r << " column " << c << ": "
-                                          << back[r][c].ToString() << " vs "
-                                          << rows[r][c].ToString();
+        EXPECT_EQ(back[r][c], rows[r][c])
+            << "row " << r << " column " << c << ": " << back[r][c].ToString() << " vs "
+            << rows[r][c].ToString();
       }
     }
   }
@@ -290,8 +303,8 @@ TEST_F(RoundTripTest, NullInEveryNullableColumn) {
   Reopen();
   auto back = ReadRows(*db_, "AllTypes");
   ASSERT_EQ(back.size(), 1u);
-  EXPECT_EQ(back[0][0], Value::Long(1));              // AutoNumber filled in
-  EXPECT_EQ(back[0][1], Value::Bool(false));          // Yes/No has no NULL
+  EXPECT_EQ(back[0][0], Value::Long(1));      // AutoNumber filled in
+  EXPECT_EQ(back[0][1], Value::Bool(false));  // Yes/No has no NULL
   for (std::size_t c = 2; c < back[0].size(); ++c) EXPECT_TRUE(back[0][c].is_null()) << c;
 }
 
@@ -336,8 +349,8 @@ TEST_F(RoundTripTest, RefusesValuesThatDoNotFitAndKeepsTheRest) {
     std::vector<Value> row(good.size());
     row[c.column] = c.value;
     Status st = db_->Insert("AllTypes", row);
-    EXPECT_EQ(st.code(), c.code) << "column " << c.column << " value " << c.value.ToString()
-                                 << ": " << st.ToString();
+    EXPECT_EQ(st.code(), c.code) << "column " << c.column << " value " << c.value.ToString() << ": "
+                                 << st.ToString();
   }
   ASSERT_TRUE(db_->Insert("AllTypes", good).ok());
   Reopen();
@@ -360,9 +373,9 @@ TEST(DatabaseTest, ThousandsOfRowsOverManyPagesInOrder) {
     ASSERT_TRUE(w.ok());
     for (int i = 0; i < kRows; ++i) {
       std::string memo = (i % 3 == 0) ? std::string(100 + i % 500, 'm') : "short";
-      ASSERT_TRUE((*w)->Append({Value::Long(i), Value::Text("row " + std::to_string(i)),
-                                Value::Text(memo)})
-                      .ok());
+      ASSERT_TRUE(
+          (*w)->Append({Value::Long(i), Value::Text("row " + std::to_string(i)), Value::Text(memo)})
+              .ok());
     }
     ASSERT_TRUE((*w)->Finish().ok());
   }
@@ -454,8 +467,10 @@ TEST(DatabaseTest, CreateTableValidatesLikeAccess) {
   EXPECT_FALSE((*db)->CreateTable(spec("", {Column("a", ColumnType::kLong)})).ok());
   EXPECT_FALSE((*db)->CreateTable(spec("a.b", {Column("a", ColumnType::kLong)})).ok());
   EXPECT_FALSE((*db)->CreateTable(spec("T", {})).ok());
-  EXPECT_FALSE((*db)->CreateTable(spec("T", {Column("a", ColumnType::kLong),
-                                             Column("A", ColumnType::kText)})).ok());
+  EXPECT_FALSE(
+      (*db)
+          ->CreateTable(spec("T", {Column("a", ColumnType::kLong), Column("A", ColumnType::kText)}))
+          .ok());
   EXPECT_FALSE((*db)->CreateTable(spec("T", {Column("a", ColumnType::kText, 256)})).ok());
   EXPECT_FALSE((*db)->CreateTable(spec("MSysObjects", {Column("a", ColumnType::kLong)})).ok());
   std::vector<ColumnSpec> many;
@@ -495,6 +510,21 @@ TEST(DatabaseTest, NotNullAndUniqueIndexAreEnforced) {
   EXPECT_TRUE(info->indexes[0].primary_key);
   EXPECT_TRUE(info->indexes[1].unique);
   EXPECT_EQ(info->row_count, 2u);
+  // The index trees hold exactly the rows, in key order.
+  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  ASSERT_TRUE(def.ok());
+  for (const auto& ri : def->real_indexes) {
+    IndexTreeOptions o;
+    o.tdef_page = info->tdef_page;
+    o.unique = true;
+    o.column_count = 1;
+    IndexTree tree((*db)->store(), ri.root, o);
+    auto all = tree.ReadAll();
+    ASSERT_TRUE(all.ok());
+    EXPECT_EQ(all->size(), 2u);
+    EXPECT_EQ(ri.unique_entries, 2u);
+    EXPECT_TRUE(tree.Verify().ok());
+  }
 }
 
 TEST(DatabaseTest, ReadOnlyDatabaseRefusesWrites) {
@@ -507,6 +537,126 @@ TEST(DatabaseTest, ReadOnlyDatabaseRefusesWrites) {
   t.columns = {Column("a", ColumnType::kLong)};
   EXPECT_FALSE((*db)->CreateTable(t).ok());
   EXPECT_FALSE((*db)->DropTable("MSysACEs").ok());
+}
+
+}  // namespace
+}  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+TEST(DatabaseTest, SingleInsertsShareLongValuePages) {
+  auto file = std::make_unique<MemoryFile>();
+  auto db = Database::CreateOn(std::move(file));
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Notes";
+  t.columns = {testing::Column("memo", ColumnType::kMemo)};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  PageNumber before = (*db)->page_file().PageCount();
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE((*db)->Insert("Notes", {Value::Text(std::string(300, 'n'))}).ok());
+  }
+  // 200 x 300 bytes of long values and ~3 KB of rows: about 16 pages, not 200.
+  EXPECT_LT((*db)->page_file().PageCount() - before, 30u);
+  auto cur = (*db)->Scan("Notes");
+  std::vector<Value> row;
+  int n = 0;
+  while (*(*cur)->Next(&row)) {
+    ASSERT_EQ(row[0].text_value().size(), 300u);
+    ++n;
+  }
+  EXPECT_EQ(n, 200);
+}
+
+}  // namespace
+}  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+TEST(DatabaseTest, NotNullIsKeptInTheFileAsTheRequiredProperty) {
+  std::string path = testing::TempPath("required.mdb");
+  {
+    auto db = Database::Create(path);
+    ASSERT_TRUE(db.ok());
+    TableSpec t;
+    t.name = "R";
+    t.columns = {testing::Column("a", ColumnType::kLong),
+                 testing::Column("b", ColumnType::kText, 9),
+                 testing::Column("c", ColumnType::kMemo)};
+    t.columns[1].not_null = true;
+    t.columns[2].not_null = true;
+    ASSERT_TRUE((*db)->CreateTable(t).ok());
+  }
+  auto db = Database::Open(path);
+  ASSERT_TRUE(db.ok());
+  auto info = (*db)->GetTable("R");
+  ASSERT_TRUE(info.ok());
+  EXPECT_FALSE(info->columns[0].not_null);
+  EXPECT_TRUE(info->columns[1].not_null);
+  EXPECT_TRUE(info->columns[2].not_null);
+  EXPECT_EQ((*db)->Insert("R", {Value::Long(1), Value(), Value::Text("m")}).code(),
+            StatusCode::kConstraint);
+  auto w = (*db)->BulkAppend("R");
+  ASSERT_TRUE(w.ok());
+  EXPECT_EQ((*w)->Append({Value(), Value::Text("b"), Value()}).code(), StatusCode::kConstraint);
+  EXPECT_TRUE(
+      (*w)->Append({Value(), Value::Text("b"), Value::Text("")}).ok());  // empty is not NULL
+  EXPECT_TRUE((*w)->Finish().ok());
+  EXPECT_EQ((*db)->GetTable("R")->row_count, 1u);
+}
+
+}  // namespace
+}  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+TEST(DatabaseTest, IndexesOfABulkLoadedTableSpanManyPages) {
+  auto db = Database::CreateOn(std::make_unique<MemoryFile>());
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Indexed";
+  t.columns = {testing::Column("id", ColumnType::kLong),
+               testing::Column("name", ColumnType::kText, 60)};
+  t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true},
+               IndexSpec{.name = "name", .columns = {{1, false}}}};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  constexpr int kRows = 5000;
+  auto w = (*db)->BulkAppend("Indexed");
+  ASSERT_TRUE(w.ok());
+  for (int i = 0; i < kRows; ++i) {
+    ASSERT_TRUE((*w)->Append({Value::Long((i * 7919) % kRows),
+                              Value::Text("name number " + std::to_string(i % 1000))})
+                    .ok());
+  }
+  EXPECT_EQ((*w)->Append({Value::Long(17), Value::Text("dup")}).code(), StatusCode::kConstraint);
+  ASSERT_TRUE((*w)->Finish().ok());
+  auto info = (*db)->GetTable("Indexed");
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(info->row_count, static_cast<std::uint32_t>(kRows));
+  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  ASSERT_TRUE(def.ok());
+  ASSERT_EQ(def->real_indexes.size(), 2u);
+  EXPECT_EQ(def->real_indexes[0].unique_entries, static_cast<std::uint32_t>(kRows));
+  EXPECT_EQ(def->real_indexes[1].unique_entries, 1000u);
+  for (std::size_t k = 0; k < 2; ++k) {
+    IndexTreeOptions o;
+    o.tdef_page = info->tdef_page;
+    o.unique = k == 0;
+    o.column_count = 1;
+    IndexTree tree((*db)->store(), def->real_indexes[k].root, o);
+    auto stats = tree.Verify();
+    ASSERT_TRUE(stats.ok()) << stats.status().ToString();
+    EXPECT_EQ(stats->entries, static_cast<std::uint64_t>(kRows));
+    EXPECT_GT(stats->leaf_pages, 1u);
+    // Every index page is recorded in the index's usage map.
+    auto map = LoadUsageMap((*db)->store(), def->real_indexes[k].usage_map);
+    ASSERT_TRUE(map.ok());
+    EXPECT_EQ(map->Pages((*db)->page_file().PageCount()).size(),
+              static_cast<std::size_t>(stats->leaf_pages + stats->node_pages));
+  }
 }
 
 }  // namespace

@@ -49,22 +49,25 @@ std::vector<Value> RowFor(int i) {
   r[5] = Value::Money(Currency{static_cast<std::int64_t>(i) * 123457 - 5000000});
   r[6] = Value::Single(static_cast<float>(i) / 8.0f);
   r[7] = Value::Double(i * 1.0e10 / 7.0);
-  r[8] = Value::Date(DateTime::FromParts(1900 + i % 200, 1 + i % 12, 1 + i % 28, i % 24, i % 60,
-                                         (i * 7) % 60));
+  r[8] = Value::Date(
+      DateTime::FromParts(1900 + i % 200, 1 + i % 12, 1 + i % 28, i % 24, i % 60, (i * 7) % 60));
   std::vector<std::uint8_t> bin;
   for (int k = 0; k < i % 50; ++k) bin.push_back(static_cast<std::uint8_t>(1 + (k * 37 + i) % 255));
   r[9] = Value::Binary(bin);
-  static const char* kTexts[] = {"plain ascii", "Zoë Ærøskøbing", "日本語テキスト", "emoji 😀 here",
-                                 "", "x", "\"quoted\", comma"};
+  static const char* kTexts[] = {
+      "plain ascii", "Zoë Ærøskøbing",   "日本語テキスト", "emoji 😀 here", "",
+      "x",           "\"quoted\", comma"};
   r[10] = Value::Text(kTexts[i % 7]);
   std::vector<std::uint8_t> ole(static_cast<std::size_t>((i * 997) % 9000) + 1);
-  for (std::size_t k = 0; k < ole.size(); ++k) ole[k] = static_cast<std::uint8_t>(1 + (k + i) % 200);
+  for (std::size_t k = 0; k < ole.size(); ++k)
+    ole[k] = static_cast<std::uint8_t>(1 + (k + i) % 200);
   r[11] = Value::Binary(ole);
   std::string memo;
   for (int k = 0; k < (i * 31) % 300; ++k) memo += (k % 17 == 0) ? "ü" : "m";
   if (i % 13 == 0) memo = std::string(70000, 'L') + "ß";
   r[12] = Value::Text(memo);
-  r[13] = Value::Uuid(*Guid::Parse("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F" + std::to_string(i % 10) + "}"));
+  r[13] = Value::Uuid(
+      *Guid::Parse("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F" + std::to_string(i % 10) + "}"));
   r[14] = Value::Numeric(*Decimal::Parse(std::to_string(i * 1234567) + ".123456", 6));
   return r;
 }
@@ -102,7 +105,8 @@ TEST_F(MdbToolsTest, TablesAndSchemaAsCreated) {
     ASSERT_TRUE((*db)->CreateTable(EveryType()).ok());
     TableSpec second;
     second.name = "Second";
-    second.columns = {Column("k", ColumnType::kText, 10)};
+    second.columns = {Column("k", ColumnType::kText, 10), Column("must", ColumnType::kLong)};
+    second.columns[1].not_null = true;
     ASSERT_TRUE((*db)->CreateTable(second).ok());
     TableSpec gone = second;
     gone.name = "Gone";
@@ -111,15 +115,25 @@ TEST_F(MdbToolsTest, TablesAndSchemaAsCreated) {
   }
   EXPECT_EQ(RunCommand("mdb-tables -1 '" + path + "'"), "Every Type\nSecond\n");
   std::string schema = RunCommand("mdb-schema '" + path + "' access");
-  const char* expected[] = {"[id]\t\t\tLong Integer", "[yes_no]\t\t\tBoolean",
-                            "[byte]\t\t\tByte",       "[short]\t\t\tInteger",
-                            "[money]\t\t\tCurrency",  "[single]\t\t\tSingle",
-                            "[double]\t\t\tDouble",   "[when]\t\t\tDateTime",
-                            "[bin]\t\t\tBinary",      "[text]\t\t\tText (50)",
-                            "[ole]\t\t\tOLE",         "[memo]\t\t\tMemo/Hyperlink",
-                            "[guid]\t\t\tReplication ID", "[dec]\t\t\tNumeric (28, 6)",
-                            "CREATE TABLE [Second]",  "[k]\t\t\tText (10)"};
-  for (const char* e : expected) EXPECT_NE(schema.find(e), std::string::npos) << e << "\n" << schema;
+  const char* expected[] = {"[id]\t\t\tLong Integer",
+                            "[yes_no]\t\t\tBoolean",
+                            "[byte]\t\t\tByte",
+                            "[short]\t\t\tInteger",
+                            "[money]\t\t\tCurrency",
+                            "[single]\t\t\tSingle",
+                            "[double]\t\t\tDouble",
+                            "[when]\t\t\tDateTime",
+                            "[bin]\t\t\tBinary",
+                            "[text]\t\t\tText (50)",
+                            "[ole]\t\t\tOLE",
+                            "[memo]\t\t\tMemo/Hyperlink",
+                            "[guid]\t\t\tReplication ID",
+                            "[dec]\t\t\tNumeric (28, 6)",
+                            "CREATE TABLE [Second]",
+                            "[k]\t\t\tText (10),",
+                            "[must]\t\t\tLong Integer NOT NULL"};
+  for (const char* e : expected)
+    EXPECT_NE(schema.find(e), std::string::npos) << e << "\n" << schema;
   EXPECT_EQ(schema.find("Gone"), std::string::npos);
 }
 

@@ -1,12 +1,13 @@
 // Helpers shared by the engine's tests.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,8 +17,8 @@
 namespace velquin::jet::testing {
 
 inline std::string TempPath(const std::string& name) {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("velquin_jet_core_" + std::to_string(::getpid()));
+  auto dir =
+      std::filesystem::temp_directory_path() / ("velquin_jet_core_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   auto p = dir / name;
   std::filesystem::remove(p);
@@ -156,8 +157,12 @@ inline std::string CompareWithMdbExport(const ColumnInfo& col, const Value& v,
     }
     case ValueKind::kGuid: {
       std::string ours, theirs;
-      for (char c : v.guid_value().ToString()) if (std::isxdigit(static_cast<unsigned char>(c))) ours.push_back(static_cast<char>(std::toupper(c)));
-      for (char c : text) if (std::isxdigit(static_cast<unsigned char>(c))) theirs.push_back(static_cast<char>(std::toupper(c)));
+      for (char c : v.guid_value().ToString())
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+          ours.push_back(static_cast<char>(std::toupper(c)));
+      for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+          theirs.push_back(static_cast<char>(std::toupper(c)));
       // mdb-export -b hex prints the GUID text itself in hex.
       if (theirs.size() != 32) {
         std::string decoded;
@@ -165,7 +170,9 @@ inline std::string CompareWithMdbExport(const ColumnInfo& col, const Value& v,
           decoded.push_back(static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16)));
         }
         theirs.clear();
-        for (char c : decoded) if (std::isxdigit(static_cast<unsigned char>(c))) theirs.push_back(static_cast<char>(std::toupper(c)));
+        for (char c : decoded)
+          if (std::isxdigit(static_cast<unsigned char>(c)))
+            theirs.push_back(static_cast<char>(std::toupper(c)));
       }
       return ours == theirs ? "" : fail(v.ToString());
     }
@@ -192,7 +199,8 @@ inline std::string CompareWithMdbExport(const ColumnInfo& col, const Value& v,
       // byte, and prints nothing for column types it does not know.
       if (text == UpperHex(b)) return "";
       auto zero = std::find(b.begin(), b.end(), 0);
-      if (zero != b.end() && text == UpperHex(std::vector<std::uint8_t>(b.begin(), zero))) return "";
+      if (zero != b.end() && text == UpperHex(std::vector<std::uint8_t>(b.begin(), zero)))
+        return "";
       if (static_cast<int>(col.type) == 0x11 && text.empty()) return "";
       return fail(UpperHex(b).substr(0, 80));
     }
@@ -213,7 +221,8 @@ inline std::size_t CompareTableWithMdbExport(Database& db, const std::string& pa
     errors->push_back(info.status().ToString());
     return 0;
   }
-   std::string cmd = "mdb-export -b hex -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' '" + path + "' '" + table + "'";
+  std::string cmd = "mdb-export -b hex -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' '" + path +
+                    "' '" + table + "'";
   auto csv = ParseCsv(RunCommand(cmd));
   if (csv.empty()) {
     errors->push_back(table + ": mdb-export printed nothing");

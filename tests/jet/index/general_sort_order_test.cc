@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,64 @@ TEST(GeneralTextKey, TableCoversTheCharacterClasses) {
   EXPECT_EQ(LookupGeneralSortCode(u'\u65e5').inline_bytes, Hex("B7 56"));
   EXPECT_EQ(LookupGeneralSortCode(u'\xD83D').kind, 'Q');
   EXPECT_EQ(LookupGeneralSortCode(u'\xFFFF').kind, 'X');
+}
+
+// The compact generated table answers exactly what the source tables say,
+// for every UTF-16 code unit outside the surrogates.
+TEST(GeneralTextKey, GeneratedTableMatchesTheSourceTables) {
+  const std::string dir = std::string(VELQUIN_SHARED_DIR) + "/jet-sort-order/";
+  std::ifstream low(dir + "general-legacy-0000-00ff.txt");
+  std::ifstream high(dir + "general-legacy-0100-ffff.txt");
+  if (!low || !high) GTEST_SKIP() << "sort-order tables not available";
+  auto hex = [](std::string text) {
+    if (text.size() % 2) text = "0" + text;
+    return Hex(text);
+  };
+  std::string line;
+  std::size_t checked = 0;
+  for (std::uint32_t cu = 0; cu <= 0xFFFF; ++cu) {
+    if (cu >= 0xD800 && cu <= 0xDFFF) continue;
+    std::istream& in = cu < 0x100 ? static_cast<std::istream&>(low) : high;
+    ASSERT_TRUE(static_cast<bool>(std::getline(in, line))) << "table ends before " << cu;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    std::vector<std::string> fields;
+    std::size_t start = 1;
+    while (true) {
+      const std::size_t comma = line.find(',', start);
+      fields.push_back(
+          line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    const GeneralSortCode got = LookupGeneralSortCode(static_cast<char16_t>(cu));
+    SCOPED_TRACE(line);
+    ASSERT_EQ(got.kind, line[0]) << "code unit " << cu;
+    switch (line[0]) {
+      case 'S':
+        ASSERT_EQ(got.inline_bytes, hex(fields[0])) << cu;
+        break;
+      case 'I':
+        ASSERT_EQ(got.inline_bytes, hex(fields[0])) << cu;
+        ASSERT_EQ(got.extra_bytes, hex(fields[1])) << cu;
+        break;
+      case 'U':
+        ASSERT_EQ(got.unprintable_bytes, hex(fields[0])) << cu;
+        break;
+      case 'P':
+        ASSERT_EQ(std::vector<std::uint8_t>{got.extra_modifier}, hex(fields[0])) << cu;
+        break;
+      case 'Z':
+        ASSERT_EQ(got.inline_bytes, hex(fields[0])) << cu;
+        ASSERT_EQ(got.extra_bytes,
+                  fields[1].empty() ? std::vector<std::uint8_t>{} : hex(fields[1]));
+        ASSERT_EQ(got.crazy_flag, fields[2] == "1" ? 2 : 3) << cu;
+        break;
+      default:
+        break;
+    }
+    ++checked;
+  }
+  EXPECT_EQ(checked, 256u + 63232u);
 }
 
 TEST(GeneralTextKey, SortsLikeAccess) {

@@ -128,7 +128,8 @@ TEST(IndexTree, LongTextKeysGrowSeveralLevels) {
     std::u16string s(150, u'a');
     for (int k = 0; k < 6; ++k)
       s[static_cast<std::size_t>(k) * 25] = static_cast<char16_t>(u'a' + rng() % 26);
-    s += std::u16string(u"#") + std::u16string(std::to_string(i).begin(), std::to_string(i).end());
+    const std::string number = std::to_string(i);
+    s += u"#" + std::u16string(number.begin(), number.end());
     auto e = Entry(TextKey(s), 1000 + static_cast<PageNumber>(i), 0);
     ASSERT_TRUE(tree.Insert(e).ok()) << i;
     model.push_back(e);
@@ -206,6 +207,18 @@ TEST(IndexTree, UniqueIndexRefusesDuplicateAndWritesNothing) {
   EXPECT_TRUE(tree.CheckInsert(Entry(null_key, 1, 3)).ok());
   EXPECT_EQ(tree.CheckInsert(Entry(null_key, 1, 1)).code(), StatusCode::kInvalidArgument);
   EXPECT_TRUE(tree.Verify().ok());
+}
+
+TEST(IndexTree, UniqueTextIgnoresCaseAndTrailingSpacesButNotAccents) {
+  MemoryPageStore store;
+  IndexTree tree = *IndexTree::Create(store, Options(true));
+  ASSERT_TRUE(tree.Insert(Entry(TextKey(u"abc"), 1, 0)).ok());
+  EXPECT_EQ(tree.Insert(Entry(TextKey(u"ABC"), 1, 1)).code(), StatusCode::kConstraint);
+  EXPECT_EQ(tree.Insert(Entry(TextKey(u"abc   "), 1, 2)).code(), StatusCode::kConstraint);
+  EXPECT_TRUE(tree.Insert(Entry(TextKey(u"ab\u00e7"), 1, 3)).ok());  // abç
+  EXPECT_TRUE(tree.Insert(Entry(TextKey(u"a-bc"), 1, 4)).ok());
+  EXPECT_TRUE(tree.Insert(Entry(TextKey(u" abc"), 1, 5)).ok());
+  EXPECT_EQ(tree.ReadAll()->size(), 4u);
 }
 
 TEST(IndexTree, BulkLoadBuildsAFullTreeThenAcceptsChanges) {

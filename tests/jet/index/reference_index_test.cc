@@ -4,12 +4,14 @@
 // with our key encoder gives exactly the bytes Access stored.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
 
 #include "jet/index/index_key.h"
 #include "jet/index/index_tree.h"
+#include "memory_page_store.h"
 #include "reference_file.h"
 #include "test_util.h"
 
@@ -149,6 +151,77 @@ TEST(ReferencePages, ReencodeByteForByte) {
   }
   EXPECT_GE(pages, 70u);
   EXPECT_GE(prefixed, 1u);
+}
+
+}  // namespace
+}  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+// Changing an Access-made index: copy the file into memory, add and remove
+// entries through IndexTree, and the tree stays well formed with exactly the
+// expected entries (unique indexes refuse copies of their keys).
+TEST(ReferenceIndexes, AccessMadeTreesAcceptChanges) {
+  for (const char* name : {"compIndexTestV2000.mdb", "indexTestV2000.mdb"}) {
+    const auto path = ReferencePath(name);
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "reference files not available";
+    auto file = FilePageStore::Open(path);
+    ASSERT_TRUE(file.has_value());
+    for (PageNumber tdef : testing::TdefPages(*file)) {
+      auto table = testing::ParseTdef(*file, tdef);
+      ASSERT_TRUE(table.has_value());
+      for (const auto& index : table->indexes) {
+        SCOPED_TRACE(std::string(name) + " root " + std::to_string(index.root));
+        testing::MemoryPageStore store;
+        store.pages().resize(file->PageCount());
+        for (PageNumber n = 1; n < file->PageCount(); ++n) {
+          ASSERT_TRUE(file->ReadPage(n, store.pages()[n]).ok());
+        }
+        IndexTreeOptions options;
+        options.tdef_page = tdef;
+        options.unique = (index.flags & 0x01) != 0;
+        options.column_count = index.columns.size();
+        IndexTree tree(store, index.root, options);
+        auto model = *tree.ReadAll();
+        const std::size_t original = model.size();
+        // Copies of existing keys on new rows.
+        for (std::size_t i = 0; i < original; ++i) {
+          IndexEntry copy{model[i].key, RowId{0xF00000 + static_cast<PageNumber>(i / 256),
+                                              static_cast<std::uint8_t>(i % 256)}};
+          Status st = tree.Insert(copy);
+          if (options.unique && !IsAllNullKey(copy.key, options.column_count)) {
+            ASSERT_EQ(st.code(), StatusCode::kConstraint);
+          } else {
+            ASSERT_TRUE(st.ok()) << st.ToString();
+            model.push_back(copy);
+          }
+        }
+        // New keys above everything there is.
+        for (int i = 0; i < 1500; ++i) {
+          IndexEntry e{
+              {0xFF, 0xFF, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)},
+              RowId{0xE00000, 0}};
+          ASSERT_TRUE(tree.Insert(e).ok());
+          model.push_back(e);
+        }
+        // Half of the original entries go.
+        for (std::size_t i = 0; i < original; i += 2) {
+          ASSERT_TRUE(tree.Remove(model[i]).ok());
+        }
+        std::vector<IndexEntry> expected;
+        for (std::size_t i = 0; i < model.size(); ++i) {
+          if (i >= original || i % 2 == 1) expected.push_back(model[i]);
+        }
+        std::sort(expected.begin(), expected.end(), EntryLess);
+        auto stats = tree.Verify();
+        ASSERT_TRUE(stats.ok()) << stats.status().ToString();
+        auto all = tree.ReadAll();
+        ASSERT_TRUE(all.ok());
+        ASSERT_TRUE(*all == expected);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -4,15 +4,16 @@
 // must hold exactly one entry per row, keys as the rows give them).
 // Independent readers (mdbtools, mdb-reader) look at a file the statements
 // built.
+#include "jet/sql/executor.h"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 #include "jet/database.h"
-#include "jet/sql/executor.h"
 #include "jet/sql/parser.h"
 #include "jet/table/table.h"
 #include "jet/table/table_indexes.h"
@@ -177,11 +178,13 @@ std::string BuildSampleFile() {
   EXPECT_TRUE(db.ok());
   Executor ex(db->get());
   const char* script[] = {
-      "CREATE TABLE customers (id LONG NOT NULL, name TEXT(50), CONSTRAINT pk_customers PRIMARY KEY (id))",
+      "CREATE TABLE customers (id LONG NOT NULL, name TEXT(50), CONSTRAINT pk_customers PRIMARY "
+      "KEY (id))",
       "CREATE TABLE orders (id COUNTER, cust LONG, placed DATETIME, total CURRENCY, note MEMO)",
       "INSERT INTO customers VALUES (1, 'Zoë')",
       "INSERT INTO customers VALUES (2, 'O''Brien')",
-      "INSERT INTO orders (cust, placed, total, note) VALUES (1, #2024-01-31 10:20:30#, 12.5, 'first')",
+      "INSERT INTO orders (cust, placed, total, note) VALUES (1, #2024-01-31 10:20:30#, 12.5, "
+      "'first')",
       "INSERT INTO orders (cust, placed, total, note) VALUES (2, '2024-02-01', 7, NULL)",
       "ALTER TABLE orders ADD CONSTRAINT pk_orders PRIMARY KEY (id)",
       "CREATE INDEX ix_cust ON orders (cust DESC, placed)",
@@ -204,17 +207,22 @@ TEST(ExecutorReaders, MdbtoolsShowsKeysIndexesAndQueries) {
   // The mysql back end of mdb-schema prints the indexes and keys it reads.
   std::string schema = RunCommand("mdb-schema '" + path + "' mysql 2>&1", &st);
   ASSERT_EQ(st, 0) << schema;
-  EXPECT_NE(schema.find("ALTER TABLE `customers` ADD PRIMARY KEY (`id`);"), std::string::npos) << schema;
-  EXPECT_NE(schema.find("ALTER TABLE `orders` ADD PRIMARY KEY (`id`);"), std::string::npos) << schema;
+  EXPECT_NE(schema.find("ALTER TABLE `customers` ADD PRIMARY KEY (`id`);"), std::string::npos)
+      << schema;
+  EXPECT_NE(schema.find("ALTER TABLE `orders` ADD PRIMARY KEY (`id`);"), std::string::npos)
+      << schema;
   EXPECT_NE(schema.find("ALTER TABLE `orders` ADD INDEX `ix_cust` (`cust` DESC, `placed`);"),
-            std::string::npos) << schema;
+            std::string::npos)
+      << schema;
   EXPECT_NE(schema.find("ALTER TABLE `customers` ADD UNIQUE INDEX `ux_name` (`name`);"),
-            std::string::npos) << schema;
+            std::string::npos)
+      << schema;
   std::string list = RunCommand("mdb-queries -L '" + path + "' 2>&1", &st);
   EXPECT_NE(list.find("v_orders"), std::string::npos) << list;
   std::string q = RunCommand("mdb-queries '" + path + "' v_orders 2>&1", &st);
   EXPECT_NE(q.find("SELECT o.id,c.name FROM [orders],[customers] WHERE (o.cust = c.id)"),
-            std::string::npos) << q;
+            std::string::npos)
+      << q;
   std::string rows = RunCommand("mdb-export '" + path + "' customers 2>&1", &st);
   EXPECT_NE(rows.find("O'Brien"), std::string::npos) << rows;
 }
@@ -227,7 +235,8 @@ TEST(ExecutorReaders, MdbReaderReadsEveryTable) {
     GTEST_SKIP() << "node or mdb-reader is not installed (npm ci in tests/readers)";
   }
   const std::string path = BuildSampleFile();
-  std::string out = RunCommand("node '" + (readers / "dump.js").string() + "' '" + path + "' 2>&1", &st);
+  std::string out =
+      RunCommand("node '" + (readers / "dump.js").string() + "' '" + path + "' 2>&1", &st);
   ASSERT_EQ(st, 0) << out;
   EXPECT_NE(out.find("Zo\xc3\xab"), std::string::npos) << out;
   EXPECT_NE(out.find("first"), std::string::npos) << out;
