@@ -12,6 +12,14 @@ PipelineSettings WithStop(PipelineSettings settings, RunState& run_state) {
   return settings;
 }
 
+// True when every report of `kind` from index `from` on went well.
+bool AllOk(const std::vector<MigrationReport>& reports, std::size_t from, ObjectKind kind) {
+  for (std::size_t i = from; i < reports.size(); ++i) {
+    if (reports[i].kind == kind && !reports[i].ok) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 PipelineOperations::PipelineOperations(MainController& controller, PipelineSettings settings,
@@ -75,26 +83,31 @@ std::string PipelineOperations::TreeCurrentDatabase(Side side) const {
   return tree_database_[static_cast<int>(side)];
 }
 
-void PipelineOperations::ConvertDatabaseTables(const std::string& source_database) {
+bool PipelineOperations::ConvertDatabaseTables(const std::string& source_database) {
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionIn(controller_.session(Side::kSource), &keep_source);
   Session* target = SessionIn(controller_.session(Side::kTarget), &keep_target);
-  pipeline_.ConvertDatabaseTables(source, target, source_database);
+  const std::size_t before = pipeline_.Reports().size();
+  const int walked = pipeline_.ConvertDatabaseTables(source, target, source_database);
+  return walked == 0 && AllOk(pipeline_.Reports(), before, ObjectKind::kTable);
 }
 
-void PipelineOperations::ConvertDatabaseViews(const std::string& source_database) {
+bool PipelineOperations::ConvertDatabaseViews(const std::string& source_database) {
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionIn(controller_.session(Side::kSource), &keep_source);
   Session* target = SessionIn(controller_.session(Side::kTarget), &keep_target);
-  pipeline_.ConvertDatabaseViews(source, target, source_database);
+  const std::size_t before = pipeline_.Reports().size();
+  const int walked = pipeline_.ConvertDatabaseViews(source, target, source_database);
+  return walked == 0 && AllOk(pipeline_.Reports(), before, ObjectKind::kView);
 }
 
-void PipelineOperations::MigrateTable(const std::string& source_database,
+bool PipelineOperations::MigrateTable(const std::string& source_database,
                                       const std::string& table) {
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionIn(controller_.session(Side::kSource), &keep_source);
   Session* target = SessionIn(controller_.session(Side::kTarget), &keep_target);
-  pipeline_.MigrateTable(source, target, source_database, table);
+  return pipeline_.MigrateTable(source, target, source_database, table) == 1 &&
+         AllOk(pipeline_.Reports(), pipeline_.Reports().size() - 1, ObjectKind::kTable);
 }
 
 bool PipelineOperations::MigrateView(const std::string& source_database, const std::string& view) {

@@ -35,9 +35,9 @@ class PipelineOperations : public TaskOperations {
   bool ExecuteStatement(Side side, const std::string& statement) override;
   void SetTreeCurrentDatabase(Side side, const std::string& database) override;
 
-  void ConvertDatabaseTables(const std::string& source_database) override;
-  void ConvertDatabaseViews(const std::string& source_database) override;
-  void MigrateTable(const std::string& source_database, const std::string& table) override;
+  bool ConvertDatabaseTables(const std::string& source_database) override;
+  bool ConvertDatabaseViews(const std::string& source_database) override;
+  bool MigrateTable(const std::string& source_database, const std::string& table) override;
   bool MigrateView(const std::string& source_database, const std::string& view) override;
 
   void BackupDatabaseTables(const std::string& target_database) override;

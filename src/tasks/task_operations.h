@@ -32,10 +32,13 @@ class TaskOperations {
   // Sets the current database name of that side's tree.
   virtual void SetTreeCurrentDatabase(Side side, const std::string& database) = 0;
 
-  // The migration pipeline; each reports its own lines.
-  virtual void ConvertDatabaseTables(const std::string& source_database) = 0;
-  virtual void ConvertDatabaseViews(const std::string& source_database) = 0;
-  virtual void MigrateTable(const std::string& source_database, const std::string& table) = 0;
+  // The migration pipeline; each reports its own lines and returns false
+  // when anything it converted failed (a table not created, a key, index or
+  // relationship missing, rows refused): a failure is never reported as a
+  // success.
+  virtual bool ConvertDatabaseTables(const std::string& source_database) = 0;
+  virtual bool ConvertDatabaseViews(const std::string& source_database) = 0;
+  virtual bool MigrateTable(const std::string& source_database, const std::string& table) = 0;
   virtual bool MigrateView(const std::string& source_database, const std::string& view) = 0;
 
   // Backup of target objects.

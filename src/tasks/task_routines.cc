@@ -104,12 +104,12 @@ bool CloneDatabase(WorkerContext& ctx) {
     SelectSourceError(ctx, __LINE__);
     return CompleteTask(ctx, false);
   }
-  ctx.ops->ConvertDatabaseTables(ctx.source_database);
+  bool ok = ctx.ops->ConvertDatabaseTables(ctx.source_database);
   ctx.SetProgress(50);
-  ctx.ops->ConvertDatabaseViews(ctx.source_database);
+  ok = ctx.ops->ConvertDatabaseViews(ctx.source_database) && ok;
   ctx.SetProgress(100);
   ctx.ops->RefillTargetTree();
-  return CompleteTask(ctx, true);
+  return CompleteTask(ctx, ok);
 }
 
 // 258: convert all tables and views of a source database.
@@ -120,13 +120,13 @@ bool ConvertDatabase(WorkerContext& ctx) {
     SelectSourceError(ctx, __LINE__);
     return CompleteTask(ctx, false);
   }
-  ctx.ops->ConvertDatabaseTables(ctx.source_database);
+  bool ok = ctx.ops->ConvertDatabaseTables(ctx.source_database);
   ctx.SetProgress(50);
-  ctx.ops->ConvertDatabaseViews(ctx.source_database);
+  ok = ctx.ops->ConvertDatabaseViews(ctx.source_database) && ok;
   ctx.SetProgress(90);
   ctx.ops->RefillTargetTree();
   ctx.SetProgress(100);
-  return CompleteTask(ctx, true);
+  return CompleteTask(ctx, ok);
 }
 
 // 259: convert all tables of a source database.
@@ -137,11 +137,11 @@ bool ConvertTables(WorkerContext& ctx) {
     SelectSourceError(ctx, __LINE__);
     return CompleteTask(ctx, false);
   }
-  ctx.ops->ConvertDatabaseTables(ctx.source_database);
+  const bool ok = ctx.ops->ConvertDatabaseTables(ctx.source_database);
   ctx.SetProgress(90);
   ctx.ops->RefillTargetTree();
   ctx.SetProgress(100);
-  return CompleteTask(ctx, true);
+  return CompleteTask(ctx, ok);
 }
 
 // 260: convert all views of a source database. A failed "use" on either
@@ -150,15 +150,15 @@ bool ConvertViews(WorkerContext& ctx) {
   RoutineStart(ctx);
   if (!RunStatement(ctx, Side::kTarget, ctx.target_database)) return CompleteTask(ctx, false);
   if (!RunStatement(ctx, Side::kSource, ctx.source_database)) return CompleteTask(ctx, false);
-  ctx.ops->ConvertDatabaseViews(ctx.source_database);
+  const bool ok = ctx.ops->ConvertDatabaseViews(ctx.source_database);
   ctx.SetProgress(90);
   ctx.ops->RefillTargetTree();
   ctx.SetProgress(100);
-  return CompleteTask(ctx, true);
+  return CompleteTask(ctx, ok);
 }
 
 // 261: convert one table. The table migration reports its own errors; the
-// task succeeds once the steps ran.
+// task fails when the table was not migrated whole.
 bool ConvertTable(WorkerContext& ctx) {
   RoutineStart(ctx);
   ctx.ops->SwitchTargetDatabase(ctx.target_database);
@@ -166,11 +166,11 @@ bool ConvertTable(WorkerContext& ctx) {
     SelectSourceError(ctx, __LINE__);
     return CompleteTask(ctx, false);
   }
-  ctx.ops->MigrateTable(ctx.source_database, ctx.source_object);
+  const bool ok = ctx.ops->MigrateTable(ctx.source_database, ctx.source_object);
   ctx.SetProgress(90);
   ctx.ops->RefillTargetTree();
   ctx.SetProgress(100);
-  return CompleteTask(ctx, true);
+  return CompleteTask(ctx, ok);
 }
 
 // 262: convert one view; the view migration's result is the task's result.

@@ -121,10 +121,10 @@ class SessionReadingOperations : public FakeTaskOperations {
     controller_.session(Side::kTarget).Set(std::make_shared<FakeSession>("target:" + db));
     return FakeTaskOperations::SwitchTargetDatabase(db);
   }
-  void MigrateTable(const std::string& db, const std::string& table) override {
+  bool MigrateTable(const std::string& db, const std::string& table) override {
     auto s = std::static_pointer_cast<FakeSession>(controller_.session(Side::kTarget).Get());
     seen_target = s ? s->name : "none";
-    FakeTaskOperations::MigrateTable(db, table);
+    return FakeTaskOperations::MigrateTable(db, table);
   }
   std::string seen_target;
 

@@ -59,6 +59,9 @@ class FakeTaskOperations : public TaskOperations {
   std::atomic<bool> create_ok{true};
   std::atomic<bool> select_ok{true};
   std::atomic<bool> migrate_view_ok{true};
+  std::atomic<bool> migrate_table_ok{true};
+  std::atomic<bool> convert_tables_ok{true};
+  std::atomic<bool> convert_views_ok{true};
   std::atomic<bool> backup_ok{true};
   // Statements (per side) that fail; all others succeed.
   std::set<std::string> failing_source_statements;
@@ -99,14 +102,17 @@ class FakeTaskOperations : public TaskOperations {
   void SetTreeCurrentDatabase(Side side, const std::string& db) override {
     Record(fmt::format("SetTreeCurrentDatabase({},{})", static_cast<int>(side), db));
   }
-  void ConvertDatabaseTables(const std::string& db) override {
+  bool ConvertDatabaseTables(const std::string& db) override {
     Record(fmt::format("ConvertDatabaseTables({})", db));
+    return convert_tables_ok;
   }
-  void ConvertDatabaseViews(const std::string& db) override {
+  bool ConvertDatabaseViews(const std::string& db) override {
     Record(fmt::format("ConvertDatabaseViews({})", db));
+    return convert_views_ok;
   }
-  void MigrateTable(const std::string& db, const std::string& table) override {
+  bool MigrateTable(const std::string& db, const std::string& table) override {
     Record(fmt::format("MigrateTable({},{})", db, table));
+    return migrate_table_ok;
   }
   bool MigrateView(const std::string& db, const std::string& view) override {
     Record(fmt::format("MigrateView({},{})", db, view));

@@ -273,16 +273,41 @@ TEST(RoutineFailureTest, BackupObjectWithoutTableOrViewLetterFails) {
   EXPECT_THAT(run.Lines(), ElementsAre("Operation FAILURE!"));
 }
 
-TEST(RoutineFailureTest, TableTaskSucceedsEvenWhenThePipelineReportedErrors) {
-  // The table migration reports its own failures as lines; the task still
-  // ends "SUCCESS" once its steps ran, with those lines before the result.
+TEST(RoutineFailureTest, TableTaskFailsWhenThePipelineReportedAFailure) {
+  // A table that was not migrated whole fails its task: its own lines come
+  // first, then "Operation FAILURE!" (never a success line after an error).
   RoutineRun run;
   run.Append(TaskKind::kConvertTable);
+  run.fake_.migrate_table_ok = false;
   run.fake_.on_call = [&run](const std::string& call) {
     if (call.rfind("MigrateTable", 0) == 0) WriteOutputTo(run.log_, "E::Create table failed");
   };
-  EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(true));
-  EXPECT_THAT(run.Lines(), ElementsAre("Create table failed", "Operation completed SUCCESSFULLY!"));
+  EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(false));
+  EXPECT_THAT(run.Lines(), ElementsAre("Create table failed", "Operation FAILURE!"));
+}
+
+TEST(RoutineFailureTest, DatabaseTasksFailWhenATableOrViewFailed) {
+  struct Case {
+    TaskKind kind;
+    bool tables_ok, views_ok, expected;
+  };
+  const Case cases[] = {
+      {TaskKind::kCloneDatabase, false, true, false},
+      {TaskKind::kCloneDatabase, true, false, false},
+      {TaskKind::kConvertDatabase, false, true, false},
+      {TaskKind::kConvertDatabase, true, false, false},
+      {TaskKind::kConvertDatabase, true, true, true},
+      {TaskKind::kConvertTables, false, true, false},
+      {TaskKind::kConvertViews, true, false, false},
+  };
+  for (const Case& c : cases) {
+    RoutineRun run;
+    run.Append(c.kind);
+    run.fake_.convert_tables_ok = c.tables_ok;
+    run.fake_.convert_views_ok = c.views_ok;
+    EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(c.expected))
+        << static_cast<int>(c.kind) << " " << c.tables_ok << c.views_ok;
+  }
 }
 
 TEST(RoutineFailureTest, EscapedExceptionFailsTheTaskWithALine) {
