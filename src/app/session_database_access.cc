@@ -10,6 +10,7 @@
 #include "db/source_connection.h"
 #include "db/statements.h"
 #include "log/output_log.h"
+#include "migrate/jet_row_inserter.h"
 
 namespace velquin {
 namespace {
@@ -217,14 +218,33 @@ std::string SessionDatabaseAccess::TableCondition(const std::string& database,
   return condition.ok() ? *condition : std::string();
 }
 
-std::shared_ptr<WindowPipelineOperations> MakeWindowPipelineOperations(
-    MainController& controller, SessionDatabaseAccess& access,
-    const std::filesystem::path& data_dir) {
+PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,
+                                        const std::filesystem::path& data_dir) {
   PipelineSettings settings;
   settings.data_dir = data_dir;
   settings.condition_file = access.conditions().path();
+  settings.inserter_factory = JetRowInserterFactory();
+  // A single table's task shows its rows as they are copied (5 to 95).
+  settings.rows_progress = [&controller](const std::string& table, uint64_t read,
+                                         uint64_t expected) {
+    if (expected == 0) return;
+    for (const TaskRecord& r : controller.queue().Snapshot()) {
+      if (r.state_text == kStateWorking && r.kind == TaskKind::kConvertTable &&
+          r.source_object == table) {
+        controller.queue().SetProgress(
+            r.id, 5 + static_cast<int32_t>(90 * std::min(read, expected) / expected));
+      }
+    }
+  };
+  return settings;
+}
+
+std::shared_ptr<WindowPipelineOperations> MakeWindowPipelineOperations(
+    MainController& controller, SessionDatabaseAccess& access,
+    const std::filesystem::path& data_dir) {
   return std::make_shared<WindowPipelineOperations>(
-      controller, std::move(settings), [&access](const std::string& database, bool create) {
+      controller, WindowPipelineSettings(controller, access, data_dir),
+      [&access](const std::string& database, bool create) {
         return access.OpenTargetDatabase(database, create);
       });
 }

@@ -89,8 +89,13 @@ class WindowPipelineOperations : public PipelineOperations {
   std::function<void()> on_refill;
 };
 
-// Task operations over `access`'s sessions: statement, data and rejects
-// files go to `data_dir`, row conditions come from `access`'s Condition.cfg.
+// The pipeline's settings for the window: statement, data and rejects files
+// go to `data_dir`, row conditions come from `access`'s Condition.cfg, rows
+// go through the Jet fast path, and a single table's task shows its copied
+// rows as progress.
+PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,
+                                        const std::filesystem::path& data_dir);
+// Task operations over `access`'s sessions with those settings.
 std::shared_ptr<WindowPipelineOperations> MakeWindowPipelineOperations(
     MainController& controller, SessionDatabaseAccess& access,
     const std::filesystem::path& data_dir);

@@ -48,7 +48,8 @@ std::vector<std::string> MdbTables(const fs::path& file) {
   return names;
 }
 std::string MdbExport(const fs::path& file, const std::string& table) {
-  return RunCommandLine("mdb-export -H " + Quoted(file.string()) + " " + Quoted(table) + " 2>/dev/null");
+  return RunCommandLine("mdb-export -H " + Quoted(file.string()) + " " + Quoted(table) +
+                        " 2>/dev/null");
 }
 bool Contains(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
@@ -58,14 +59,14 @@ bool Contains(const std::vector<std::string>& v, const std::string& s) {
 class GatedPipeline : public WindowPipelineOperations {
  public:
   using WindowPipelineOperations::WindowPipelineOperations;
-  void MigrateTable(const std::string& db, const std::string& table) override {
+  bool MigrateTable(const std::string& db, const std::string& table) override {
     {
       std::unique_lock<std::mutex> lock(mu_);
       arrived_ = true;
       cv_.notify_all();
       cv_.wait(lock, [this] { return open_; });
     }
-    WindowPipelineOperations::MigrateTable(db, table);
+    return WindowPipelineOperations::MigrateTable(db, table);
   }
   bool WaitArrived() {
     std::unique_lock<std::mutex> lock(mu_);
@@ -90,7 +91,8 @@ class RealSidesTest : public ::testing::Test {
     auto server = testing::MySqlFromEnv();
     if (!server) GTEST_SKIP() << "VELQUIN_MYSQL_* not set (scripts/mariadb-private)";
     if (testing::MariaDbDriverLibrary().empty()) GTEST_SKIP() << "no MariaDB Connector/ODBC";
-    if (RunCommandLine("command -v mdb-export").empty()) GTEST_SKIP() << "mdbtools is not installed";
+    if (RunCommandLine("command -v mdb-export").empty())
+      GTEST_SKIP() << "mdbtools is not installed";
     App();
     source_db_ = testing::TestDatabase::Create(*server, "gui");
     ASSERT_NE(source_db_, nullptr);
@@ -130,10 +132,8 @@ class RealSidesTest : public ::testing::Test {
     controller_ = std::make_unique<MainController>(log_, o);
     access_ = std::make_unique<SessionDatabaseAccess>(*controller_, dir_ / "migrator.cfg",
                                                       dir_ / "Condition.cfg");
-    PipelineSettings settings;
-    settings.data_dir = dir_ / "data_cache";
-    fs::create_directories(settings.data_dir);
-    settings.condition_file = access_->conditions().path();
+    fs::create_directories(dir_ / "data_cache");
+    PipelineSettings settings = WindowPipelineSettings(*controller_, *access_, dir_ / "data_cache");
     SessionDatabaseAccess* access = access_.get();
     ops_ = std::make_shared<GatedPipeline>(*controller_, settings,
                                            [access](const std::string& db, bool create) {
