@@ -287,8 +287,6 @@ TEST_F(RealSidesTest, MigrateTablesFolderAndWholeDatabase) {
   ASSERT_TRUE(JetSession::Open(second.string(), true).ok());
   ASSERT_TRUE(access_->UseDatabase(Side::kTarget, (dir_ / "second").string()).ok());
   window_->RefillTree(true);
-  host_->target_tree().set_catalog_name((dir_ / "second").string());
-  window_->RefillTree(true);
   Select(false, source_db_->name(), NodeLevel::kDatabase);
   Select(true, (dir_ / "second").string(), NodeLevel::kDatabase);
   boxes_.answers = {BoxAnswer::kOk};
@@ -303,6 +301,31 @@ TEST_F(RealSidesTest, MigrateTablesFolderAndWholeDatabase) {
     EXPECT_TRUE(Contains(tables, t)) << t;
   EXPECT_FALSE(Contains(tables, "existing"));
   EXPECT_NE(MdbExport(second, "orders").find("11,2,99.99"), std::string::npos);
+}
+
+TEST_F(RealSidesTest, CloneDatabaseOnTheTargetRootMakesANewFileBesideTheTarget) {
+  window_->RunCommand(cmd::kConnect);
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  Select(true, target_file_.string(), NodeLevel::kRoot);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  EXPECT_EQ(boxes_.shown.back(), "Clone database [" + source_db_->name() + "] of source tree?");
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::kCloneDatabase);
+  ASSERT_TRUE(WaitIdle());
+  const fs::path clone = dir_ / (source_db_->name() + ".mdb");
+  ASSERT_TRUE(fs::exists(clone));
+  const std::vector<std::string> tables = MdbTables(clone);
+  for (const char* t : {"customers", "orders", "order lines"})
+    EXPECT_TRUE(Contains(tables, t)) << t;
+  EXPECT_NE(MdbExport(clone, "customers").find("1,\"Ada\""), std::string::npos);
+  // The target side now works on the new file, and its tree lists it.
+  QTRY_VERIFY(Find(true, (dir_ / source_db_->name()).string(), NodeLevel::kDatabase) != nullptr);
+  QTRY_VERIFY(Find(true, "orders", NodeLevel::kTable) != nullptr);
+  const TreeNode* orders = Find(true, "orders", NodeLevel::kTable);
+  ASSERT_NE(orders->parent(), nullptr);
+  ASSERT_NE(orders->parent()->parent(), nullptr);
+  EXPECT_EQ(orders->parent()->parent()->text(), (dir_ / source_db_->name()).string());
 }
 
 TEST_F(RealSidesTest, DropOnTheTargetTreeMigratesLikeTheCommand) {
