@@ -282,3 +282,42 @@ TEST_F(AccessTest, WrongPasswordFailsTheSourceConnect) {
 
 }  // namespace
 }  // namespace velquin
+
+namespace velquin {
+namespace {
+
+TEST(WindowPipelineSettingsTest, CopiedRowsMoveOnlyTheRunningSingleTableTask) {
+  TempDir dir;
+  OutputLog log;
+  MainController controller(log);
+  SessionDatabaseAccess access(controller, dir.path() / "migrator.cfg",
+                               dir.path() / "Condition.cfg");
+  PipelineSettings settings = WindowPipelineSettings(controller, access, dir.path());
+  ASSERT_TRUE(settings.rows_progress);
+  EXPECT_EQ(settings.condition_file, dir.path() / "Condition.cfg");
+  EXPECT_TRUE(settings.inserter_factory);
+
+  TaskRecord table;
+  table.kind = TaskKind::kConvertTable;
+  table.source_object = "orders";
+  TaskRecord whole;
+  whole.kind = TaskKind::kConvertDatabase;
+  TaskRecord waiting = table;
+  const TaskId table_id = controller.queue().Append(table);
+  const TaskId whole_id = controller.queue().Append(whole);
+  const TaskId waiting_id = controller.queue().Append(waiting);
+  ASSERT_TRUE(controller.queue().DispatchNext({}).has_value());  // "orders" is Working
+  settings.rows_progress("orders", 50, 100);
+  EXPECT_EQ(controller.queue().Find(table_id)->progress, 50);  // 5 + 90 * 1/2
+  settings.rows_progress("orders", 120, 100);                  // more rows than counted
+  EXPECT_EQ(controller.queue().Find(table_id)->progress, 95);
+  settings.rows_progress("orders", 10, 0);  // no count: no change
+  EXPECT_EQ(controller.queue().Find(table_id)->progress, 95);
+  settings.rows_progress("customers", 100, 100);  // another table's rows
+  EXPECT_EQ(controller.queue().Find(table_id)->progress, 95);
+  EXPECT_EQ(controller.queue().Find(whole_id)->progress, 0);
+  EXPECT_EQ(controller.queue().Find(waiting_id)->progress, 0);  // same table, not running
+}
+
+}  // namespace
+}  // namespace velquin
