@@ -262,7 +262,22 @@ int RunMigrate(const MigrateArgs& args) {
   SourceConnectResult connected =
       ConnectSource(descriptor, [&log](const std::string& line) { log.Write(line); });
   if (!connected.session) {
-    return usage("cannot connect to the source: " + connected.status.message());
+    std::string why = connected.status.message();
+    // The driver search hides the server's own answer (a wrong password, an
+    // unknown database): ask the first MySQL driver once more for it.
+    const std::string driver = FindMySqlOdbcDriver(1);
+    auto braced = [](const std::string& v) {
+      std::string out = "{";
+      for (char c : v) out += c == '}' ? std::string("}}") : std::string(1, c);
+      return out + "}";
+    };
+    if (!url->odbc && !driver.empty()) {
+      auto direct = OdbcSession::Connect(
+          "DRIVER=" + braced(driver) + ";SERVER=" + braced(url->host) + ";PORT=" + url->port +
+          ";UID=" + braced(url->user) + ";PWD=" + braced(url->password) + ";CHARSET=utf8mb4;");
+      if (!direct.ok()) why = direct.status().message();
+    }
+    return usage("cannot connect to the source: " + why);
   }
   std::string database = url->database;
   if (database.empty()) {

@@ -679,6 +679,7 @@ Status Database::Insert(std::string_view table, const std::vector<Value>& row) {
   VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
   VELQUIN_RETURN_IF_ERROR(CheckNotNull(info, row));
   VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
+  VELQUIN_RETURN_IF_ERROR(CheckReferences(w->def(), row));
   VELQUIN_RETURN_IF_ERROR(w->Append(row));
   VELQUIN_RETURN_IF_ERROR(w->Commit());
   return pages_->Flush();
@@ -728,6 +729,7 @@ Status BulkWriter::Append(const std::vector<Value>& row) {
                                 "\" cannot be NULL");
     }
   }
+  VELQUIN_RETURN_IF_ERROR(db_->CheckReferences(writer_->def(), row));
   VELQUIN_RETURN_IF_ERROR(writer_->Append(row));
   ++rows_;
   if (++since_commit_ >= commit_every_) {

@@ -165,6 +165,25 @@ class Database {
   // The table as a specification (columns, NOT NULL as known, indexes).
   Result<TableSpec> TableSpecOf(std::string_view table);
 
+  // --- Relationships (foreign keys), enforced as Jet enforces them ---
+  struct RelationshipSpec {
+    std::string name;                             // empty: referenced + referencing table
+    std::string table;                            // the referencing ("many") table
+    std::vector<std::string> columns;             // its columns
+    std::string referenced_table;                 // the referenced ("one") table
+    std::vector<std::string> referenced_columns;  // empty: its primary key
+    bool cascade_update = false;
+    bool cascade_delete = false;
+    bool cascade_set_null = false;
+  };
+  // Records a relationship as Jet does (see [CAT-12] in docs/jet4-format.md):
+  // a logical index of type 2 in both tables' definitions (the referencing
+  // side backed by an index on its columns, the referenced side sharing its
+  // unique index on the referenced columns), one MSysRelationships row per
+  // column pair and an MSysObjects row of type 8. Rows already in the table
+  // must have their related row; from then on inserts are checked.
+  Status CreateRelationship(const RelationshipSpec& spec);
+
   // --- Saved queries (views): MSysObjects type 5 + MSysQueries rows ---
   // Names of the saved queries, in catalogue order.
   std::vector<std::string> ListQueries() const;
@@ -213,6 +232,10 @@ class Database {
   Status RebuildCatalogIndexes(PageNumber tdef_page);
   Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
   Status RebuildTable(const std::string& table, TableSpec spec);
+  Status AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns, std::uint32_t* index);
+  Status CheckReferences(const TableDef& def, const std::vector<Value>& row);
+  std::string ObjectName(std::int32_t id) const;
+  Status CheckNoRelationship(std::string_view table);
   const Object* FindObject(std::string_view name, std::int16_t type) const;
   double Now() const;
 

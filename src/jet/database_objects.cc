@@ -5,12 +5,47 @@
 
 #include "jet/catalog/system_tables.h"
 #include "jet/database.h"
+#include "jet/index/index_tree.h"
 #include "jet/table/table.h"
+#include "jet/table/table_indexes.h"
 
 namespace velquin::jet {
 namespace {
 
 bool SameName(std::string_view a, std::string_view b) { return CompareNames(a, b) == 0; }
+
+bool HasRelationship(const TableDef& def) {
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.index_type == 2) return true;
+  }
+  return false;
+}
+
+// The key a row of `def` gives for the columns of `ri`, encoded with the
+// directions of `directions` (the referenced side's index), so that it can be
+// looked up there. False in *complete when a key column is NULL.
+Result<std::vector<std::uint8_t>> ReferenceKey(PageStore& store, const TableDef& def,
+                                               const RealIndex& ri, const RealIndex& directions,
+                                               const std::vector<Cell>& cells, PageNumber page,
+                                               bool* complete) {
+  RealIndex k = ri;
+  for (std::size_t i = 0; i < k.columns.size() && i < directions.columns.size(); ++i) {
+    k.columns[i].ascending = directions.columns[i].ascending;
+  }
+  *complete = true;
+  for (const IndexColumn& ic : k.columns) {
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].number == ic.column_number && def.columns[i].type != ColumnType::kBool &&
+          !cells[i].present) {
+        *complete = false;
+      }
+    }
+  }
+  return IndexKeyForRow(store, def, k, cells, page);
+}
+
+const char kRelatedRecordRequired[] =
+    "You cannot add or change a record because a related record is required in table '";
 
 }  // namespace
 
@@ -124,6 +159,7 @@ Status Database::RebuildTable(const std::string& table, TableSpec spec) {
 Status Database::CreateIndex(std::string_view table, const IndexSpec& index) {
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   VELQUIN_ASSIGN_OR_RETURN(TableSpec spec, TableSpecOf(table));
+  VELQUIN_RETURN_IF_ERROR(CheckNoRelationship(table));
   for (const IndexSpec& is : spec.indexes) {
     if (SameName(is.name, index.name)) {
       return Status::InvalidArgument("index \"" + index.name + "\" already exists");
@@ -142,6 +178,7 @@ Status Database::CreateIndex(std::string_view table, const IndexSpec& index) {
 Status Database::DropIndex(std::string_view table, std::string_view index) {
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   VELQUIN_ASSIGN_OR_RETURN(TableSpec spec, TableSpecOf(table));
+  VELQUIN_RETURN_IF_ERROR(CheckNoRelationship(table));
   auto it = std::find_if(spec.indexes.begin(), spec.indexes.end(),
                          [&](const IndexSpec& is) { return SameName(is.name, index); });
   if (it == spec.indexes.end()) {
@@ -151,6 +188,329 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   spec.indexes.erase(it);
   std::string name = spec.name;
   return RebuildTable(name, std::move(spec));
+}
+
+Status Database::CheckNoRelationship(std::string_view table) {
+  const Object* o = FindTable(table);
+  if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, static_cast<PageNumber>(o->id)));
+  if (HasRelationship(def)) {
+    return Status::InvalidArgument(
+        "Cannot delete this index or table.  It is either the current index or it is used in a "
+        "relationship.");
+  }
+  return Status::Ok();
+}
+
+std::string Database::ObjectName(std::int32_t id) const {
+  for (const auto& o : objects_) {
+    if (o.id == id && o.type == kObjectTypeTable) return o.name;
+  }
+  return std::to_string(id);
+}
+
+Status Database::CheckReferences(const TableDef& def, const std::vector<Value>& row) {
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.index_type != 2 || li.related_type != 2 || li.real_index >= def.real_indexes.size()) {
+      continue;
+    }
+    const RealIndex& ri = def.real_indexes[li.real_index];
+    std::vector<Cell> cells(def.columns.size());
+    std::vector<std::vector<std::uint8_t>> bufs(def.columns.size());
+    bool complete = true;
+    for (const IndexColumn& ic : ri.columns) {
+      for (std::size_t i = 0; i < def.columns.size() && i < row.size(); ++i) {
+        const Column& c = def.columns[i];
+        if (c.number != ic.column_number) continue;
+        if (row[i].is_null()) {
+          complete = false;
+        } else if (c.type == ColumnType::kBool) {
+          cells[i].present = row[i].kind() == ValueKind::kBool ? row[i].bool_value() : true;
+        } else if (!c.is_long_value()) {
+          if (!EncodeCellValue(c, row[i], &bufs[i]).ok())
+            return Status::Ok();  // the writer reports it
+          cells[i].present = true;
+          cells[i].data = Bytes(bufs[i]);
+        }
+      }
+    }
+    if (!complete) continue;  // a key with a NULL needs no related row
+    VELQUIN_ASSIGN_OR_RETURN(TableDef parent, ReadTableDef(*pages_, li.related_tdef));
+    const LogicalIndex* pli = nullptr;
+    for (const auto& x : parent.logical_indexes) {
+      if (static_cast<std::int32_t>(x.number) == li.related_index) pli = &x;
+    }
+    if (!pli || pli->real_index >= parent.real_indexes.size()) {
+      return PageCorruption(def.tdef_page, "logical index", "relationship names a missing index");
+    }
+    const RealIndex& pri = parent.real_indexes[pli->real_index];
+    VELQUIN_ASSIGN_OR_RETURN(auto key, ReferenceKey(*pages_, def, ri, pri, cells, 0, &complete));
+    IndexTreeOptions o;
+    o.tdef_page = parent.tdef_page;
+    o.unique = (pri.flags & 0x01) != 0;
+    o.column_count = pri.columns.size();
+    IndexTree tree(*pages_, pri.root, o);
+    VELQUIN_ASSIGN_OR_RETURN(bool exists, tree.ContainsKey(key));
+    if (!exists) {
+      return Status::Constraint(kRelatedRecordRequired +
+                                ObjectName(static_cast<std::int32_t>(li.related_tdef)) + "'.");
+    }
+  }
+  return Status::Ok();
+}
+
+Status Database::AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns,
+                              std::uint32_t* index) {
+  PageStore& store = *pages_;
+  VELQUIN_ASSIGN_OR_RETURN(PageNumber root,
+                           CreateIndexRoot(store, def->tdef_page, false, columns.size()));
+  UsageMap map = UsageMap::NewInline(0);
+  PageAllocator no_alloc = []() -> Result<PageNumber> {
+    return Status::InvalidArgument("no allocation");
+  };
+  VELQUIN_RETURN_IF_ERROR(map.Set(root, true, no_alloc));
+  VELQUIN_ASSIGN_OR_RETURN(auto bytes, map.Save(store));
+  // The index's usage map is a row on the page of the table's maps, or on a
+  // new page of its own when that one is full.
+  RowPointer where;
+  Page p;
+  PageNumber page = def->owned_map.page;
+  VELQUIN_RETURN_IF_ERROR(store.ReadPage(page, p));
+  bool fits = DataPage(p, page).CanAdd(bytes.size());
+  if (!fits) {
+    VELQUIN_ASSIGN_OR_RETURN(page, store.AllocatePage());
+    p = Page{};
+    DataPage(p, page).Init(0);
+  }
+  DataPage dp(p, page);
+  where.page = page;
+  where.row = dp.Add(Bytes(bytes));
+  VELQUIN_RETURN_IF_ERROR(store.WritePage(page, p));
+  RealIndex ri;
+  ri.columns = columns;
+  ri.usage_map = where;
+  ri.root = root;
+  ri.flags = 0x80;
+  def->real_indexes.push_back(ri);
+  *index = static_cast<std::uint32_t>(def->real_indexes.size() - 1);
+  return RebuildIndexes(store, def);
+}
+
+Status Database::CreateRelationship(const RelationshipSpec& spec) {
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  const Object* oc = FindTable(spec.table);
+  if (!oc) return Status::NotFound("no table \"" + spec.table + "\"");
+  const Object* op = FindTable(spec.referenced_table);
+  if (!op) return Status::NotFound("no table \"" + spec.referenced_table + "\"");
+  const std::string child_name = oc->name, parent_name = op->name;
+  const PageNumber child_page = static_cast<PageNumber>(oc->id);
+  const PageNumber parent_page = static_cast<PageNumber>(op->id);
+  const bool self = child_page == parent_page;
+  VELQUIN_ASSIGN_OR_RETURN(TableDef child, ReadTableDef(*pages_, child_page));
+  VELQUIN_ASSIGN_OR_RETURN(TableDef parent_read, ReadTableDef(*pages_, parent_page));
+  auto number_of = [](const TableDef& d, const std::string& name,
+                      const std::string& table) -> Result<std::uint16_t> {
+    const Column* c = d.FindColumn(name);
+    if (!c) return Status::InvalidArgument("Field '" + name + "' is not in table '" + table + "'.");
+    return c->number;
+  };
+  std::vector<IndexColumn> child_cols;
+  for (const auto& n : spec.columns) {
+    VELQUIN_ASSIGN_OR_RETURN(std::uint16_t num, number_of(child, n, child_name));
+    child_cols.push_back({num, true});
+  }
+  // The referenced side: the named columns, or the primary key.
+  const TableDef& pdef = self ? child : parent_read;
+  std::vector<std::uint16_t> parent_numbers;
+  for (const auto& n : spec.referenced_columns) {
+    VELQUIN_ASSIGN_OR_RETURN(std::uint16_t num, number_of(pdef, n, parent_name));
+    parent_numbers.push_back(num);
+  }
+  const LogicalIndex* key = nullptr;
+  for (const LogicalIndex& li : pdef.logical_indexes) {
+    if (li.index_type == 2 || li.real_index >= pdef.real_indexes.size()) continue;
+    const RealIndex& ri = pdef.real_indexes[li.real_index];
+    if ((ri.flags & 0x01) == 0) continue;
+    std::vector<std::uint16_t> nums;
+    for (const auto& ic : ri.columns) nums.push_back(ic.column_number);
+    if (parent_numbers.empty() ? li.index_type == 1 : nums == parent_numbers) {
+      key = &li;
+      if (parent_numbers.empty()) parent_numbers = nums;
+      break;
+    }
+  }
+  if (!key) {
+    return Status::InvalidArgument(
+        "No unique index found for the referenced field of the primary table.");
+  }
+  if (parent_numbers.size() != child_cols.size() || child_cols.empty() || child_cols.size() > 10) {
+    return Status::InvalidArgument(
+        "The relationship must be on the same number of fields with the same data types.");
+  }
+  for (std::size_t k = 0; k < child_cols.size(); ++k) {
+    const Column* a = nullptr;
+    const Column* b = nullptr;
+    for (const auto& c : child.columns) {
+      if (c.number == child_cols[k].column_number) a = &c;
+    }
+    for (const auto& c : pdef.columns) {
+      if (c.number == parent_numbers[k]) b = &c;
+    }
+    if (!a || !b || a->type != b->type || a->is_long_value()) {
+      return Status::InvalidArgument(
+          "The relationship must be on the same number of fields with the same data types.");
+    }
+  }
+  std::string name = spec.name.empty() ? parent_name + child_name : spec.name;
+  if (name.size() > 64) name.resize(64);
+  for (const auto& o : objects_) {
+    if (o.parent_id == kRelationshipsContainerId && SameName(o.name, name)) {
+      return Status::InvalidArgument("Relationship '" + name + "' already exists.");
+    }
+  }
+  for (const auto& li : child.logical_indexes) {
+    if (SameName(li.name, name)) {
+      return Status::InvalidArgument("Index '" + name + "' already exists.");
+    }
+  }
+  const std::uint32_t key_real = key->real_index;
+  const std::uint32_t key_number = key->number;
+  const RealIndex key_index = pdef.real_indexes[key_real];
+  // Rows already there must have their related row.
+  {
+    RealIndex probe;
+    probe.columns = child_cols;
+    IndexTreeOptions o;
+    o.tdef_page = parent_page;
+    o.unique = true;
+    o.column_count = key_index.columns.size();
+    IndexTree tree(*pages_, key_index.root, o);
+    TableCursor cur(*pages_, child);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Cell> cells;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.NextCells(&cells));
+      if (!more) break;
+      bool complete = true;
+      VELQUIN_ASSIGN_OR_RETURN(auto k, ReferenceKey(*pages_, child, probe, key_index, cells,
+                                                    cur.position().page, &complete));
+      if (!complete) continue;
+      VELQUIN_ASSIGN_OR_RETURN(bool exists, tree.ContainsKey(k));
+      if (!exists) {
+        return Status::Constraint("Data in the table '" + child_name +
+                                  "' violates referential integrity rules.");
+      }
+    }
+  }
+  // [CAT-12] The referencing side's index: an index on exactly these columns
+  // if there is one, else a new one.
+  std::uint32_t child_real = 0;
+  bool found = false;
+  for (std::uint32_t k = 0; k < child.real_indexes.size(); ++k) {
+    const auto& ri = child.real_indexes[k];
+    if (ri.columns.size() != child_cols.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < child_cols.size(); ++i) {
+      same = same && ri.columns[i].column_number == child_cols[i].column_number;
+    }
+    if (same) {
+      child_real = k;
+      found = true;
+      break;
+    }
+  }
+  if (!found) VELQUIN_RETURN_IF_ERROR(AddRealIndex(&child, child_cols, &child_real));
+  std::uint8_t cascade_update = spec.cascade_update ? 1 : 0;
+  std::uint8_t cascade_delete = spec.cascade_delete ? 1 : (spec.cascade_set_null ? 2 : 0);
+  LogicalIndex lc;
+  lc.name = name;
+  lc.number = static_cast<std::uint32_t>(child.logical_indexes.size());
+  lc.real_index = child_real;
+  lc.related_type = 2;
+  lc.related_tdef = parent_page;
+  lc.cascade_update = cascade_update;
+  lc.cascade_delete = cascade_delete;
+  lc.index_type = 2;
+  TableDef& pd = self ? child : parent_read;
+  std::string rname;
+  for (char c = 'B'; c <= 'Z' && rname.empty(); ++c) {
+    std::string n = std::string(".r") + c;
+    bool used = false;
+    for (const auto& li : pd.logical_indexes) used = used || SameName(li.name, n);
+    for (const auto& li : child.logical_indexes) used = used || SameName(li.name, n);
+    if (!used) rname = n;
+  }
+  if (rname.empty())
+    return Status::NotSupported("table \"" + parent_name + "\" has too many relationships");
+  LogicalIndex lp;
+  lp.name = rname;
+  lp.real_index = key_real;
+  lp.related_type = 1;
+  lp.related_tdef = child_page;
+  lp.cascade_update = cascade_update;
+  lp.cascade_delete = cascade_delete;
+  lp.index_type = 2;
+  if (self) {
+    child.logical_indexes.push_back(lc);
+    lp.number = static_cast<std::uint32_t>(child.logical_indexes.size());
+    child.logical_indexes.push_back(lp);
+  } else {
+    child.logical_indexes.push_back(lc);
+    lp.number = static_cast<std::uint32_t>(pd.logical_indexes.size());
+    pd.logical_indexes.push_back(lp);
+  }
+  child.logical_indexes[lc.number].related_index = static_cast<std::int32_t>(lp.number);
+  (self ? child : pd).logical_indexes[lp.number].related_index =
+      static_cast<std::int32_t>(lc.number);
+  (void)key_number;
+  VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, child));
+  if (!self) VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, pd));
+  // The catalogue: one MSysRelationships row per column pair, then the object.
+  const Object* rel = FindTable("MSysRelationships");
+  if (!rel) return Status::NotSupported("the database has no MSysRelationships table");
+  const PageNumber rel_page = static_cast<PageNumber>(rel->id);
+  {
+    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, rel_page));
+    const TableDef& rd = w->def();
+    auto col = [&](const char* n) -> std::size_t {
+      for (std::size_t i = 0; i < rd.columns.size(); ++i) {
+        if (SameName(rd.columns[i].name, n)) return i;
+      }
+      return rd.columns.size();
+    };
+    std::int32_t grbit = (spec.cascade_update ? 0x100 : 0) | (spec.cascade_delete ? 0x1000 : 0) |
+                         (spec.cascade_set_null ? 0x2000 : 0);
+    auto column_name = [](const TableDef& d, std::uint16_t number) {
+      for (const auto& c : d.columns) {
+        if (c.number == number) return c.name;
+      }
+      return std::string();
+    };
+    for (std::size_t k = 0; k < child_cols.size(); ++k) {
+      std::vector<Value> row(rd.columns.size());
+      auto put = [&](const char* n, Value v) {
+        std::size_t i = col(n);
+        if (i < row.size()) row[i] = std::move(v);
+      };
+      put("szRelationship", Value::Text(name));
+      put("grbit", Value::Long(grbit));
+      put("ccolumn", Value::Long(static_cast<std::int32_t>(child_cols.size())));
+      put("icolumn", Value::Long(static_cast<std::int32_t>(k)));
+      put("szObject", Value::Text(child_name));
+      put("szColumn", Value::Text(column_name(child, child_cols[k].column_number)));
+      put("szReferencedObject", Value::Text(parent_name));
+      put("szReferencedColumn", Value::Text(column_name(self ? child : pd, parent_numbers[k])));
+      VELQUIN_RETURN_IF_ERROR(w->Append(row));
+    }
+    VELQUIN_RETURN_IF_ERROR(w->Commit());
+  }
+  VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(rel_page));
+  std::int32_t id = -1;
+  for (const auto& o : objects_) id = std::min(id, o.id - 1);
+  VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kRelationshipsContainerId, name, kObjectTypeRelationship,
+                                       0, kAdminOwner, {}));
+  VELQUIN_RETURN_IF_ERROR(LoadCatalog());
+  return Flush();
 }
 
 Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows) {

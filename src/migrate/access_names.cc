@@ -1,5 +1,6 @@
 #include "migrate/access_names.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace velquin {
@@ -54,7 +55,11 @@ std::string AccessSafeName(std::string_view name) {
   return out;
 }
 
-NameSpaceMap::NameSpaceMap(const std::vector<std::string>& names) {
+NameSpaceMap::NameSpaceMap(const std::vector<std::string>& given) {
+  // Byte order, so the outcome does not depend on the catalogue's order
+  // ("CaseTest" keeps its name, "casetest" becomes "casetest_2").
+  std::vector<std::string> names = given;
+  std::sort(names.begin(), names.end());
   // Names Access takes as they are keep them; the first of a case-insensitive
   // group wins.
   for (const auto& name : names) {

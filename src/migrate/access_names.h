@@ -13,7 +13,9 @@
 //      regard to case), "_2", "_3", ... is appended (cutting the name so the
 //      whole stays within 64 characters).
 // Names that need no change are reserved first, so they keep their name and
-// only the renamed ones take suffixes; among those, the order given decides.
+// only the renamed ones take suffixes; within each group the names are taken
+// in byte order (so "CaseTest" keeps its name and "casetest" becomes
+// "casetest_2", whatever order the catalogue lists them in).
 // Namespaces: tables and views together (per database); columns per table;
 // indexes per table; relationships per database.
 #pragma once
@@ -34,7 +36,7 @@ std::string AccessSafeName(std::string_view name);
 class NameSpaceMap {
  public:
   NameSpaceMap() = default;
-  // Maps `names` (in the given order) by the rule above.
+  // Maps `names` by the rule above.
   explicit NameSpaceMap(const std::vector<std::string>& names);
 
   // The Access name of `name`; a name not given at construction is mapped

@@ -1,7 +1,8 @@
 // The row copy's fast path into our Jet engine: converted values become
-// jet::Value by the target column's type and go straight to
-// JetSession::InsertRow (the same checks as INSERT INTO: NOT NULL, unique
-// keys, sizes), with no SQL text parsed per row.
+// jet::Value by the target column's type and go straight to the engine's
+// bulk writer (JetSession::BulkAppend: the same checks as INSERT INTO, NOT
+// NULL, unique keys, sizes; indexes kept up to date; rows committed in
+// groups), with no SQL text parsed per row.
 #pragma once
 
 #include <memory>

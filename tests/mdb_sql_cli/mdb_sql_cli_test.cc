@@ -15,12 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct CliRun {
   int status = -1;
   std::string out;
 };
 
-Run Velquin(const std::string& args, const std::string& stdin_text = "") {
+CliRun Velquin(const std::string& args, const std::string& stdin_text = "") {
   std::string cmd = std::string("'") + VELQUIN_EXE + "' " + args + " 2>&1";
   if (!stdin_text.empty()) {
     const std::string in =
@@ -30,7 +30,7 @@ Run Velquin(const std::string& args, const std::string& stdin_text = "") {
     std::fclose(f);
     cmd += " < '" + in + "'";
   }
-  Run r;
+  CliRun r;
   FILE* p = ::popen(cmd.c_str(), "r");
   char buf[4096];
   std::size_t n;
@@ -44,33 +44,34 @@ TEST(MdbSqlCli, ExecAndQueryRoundTrip) {
   const std::string path =
       (fs::temp_directory_path() / ("velquin_cli_" + std::to_string(::getpid()) + ".mdb")).string();
   fs::remove(path);
-  Run created = Velquin("mdb exec --create '" + path +
-                        "' \"CREATE TABLE t (id LONG PRIMARY KEY, s TEXT(20)); "
-                        "INSERT INTO t VALUES (1, 'a;b'); INSERT INTO t (id) VALUES (2)\"");
+  CliRun created = Velquin("mdb exec --create '" + path +
+                           "' \"CREATE TABLE t (id LONG PRIMARY KEY, s TEXT(20)); "
+                           "INSERT INTO t VALUES (1, 'a;b'); INSERT INTO t (id) VALUES (2)\"");
   ASSERT_EQ(created.status, 0) << created.out;
   // Statements from standard input; a tab and a backslash inside a value.
-  Run piped = Velquin("mdb exec '" + path + "'", "INSERT INTO t VALUES (3, 'x\ty\\z');\n");
+  CliRun piped = Velquin("mdb exec '" + path + "'", "INSERT INTO t VALUES (3, 'x\ty\\z');\n");
   ASSERT_EQ(piped.status, 0) << piped.out;
-  Run q =
+  CliRun q =
       Velquin("mdb query '" + path + "' \"SELECT id, s FROM t ORDER BY id\" --header --null NULL");
   ASSERT_EQ(q.status, 0) << q.out;
   EXPECT_EQ(q.out, "id\ts\n1\ta;b\n2\tNULL\n3\tx\\ty\\\\z\n");
 
   // A failing statement stops the script with status 1; earlier ones stay.
-  Run dup = Velquin("mdb exec '" + path +
-                    "' \"INSERT INTO t VALUES (4, 'd'); INSERT INTO t VALUES (1, 'again')\"");
+  CliRun dup = Velquin("mdb exec '" + path +
+                       "' \"INSERT INTO t VALUES (4, 'd'); INSERT INTO t VALUES (1, 'again')\"");
   EXPECT_EQ(dup.status, 1);
   EXPECT_NE(dup.out.find("statement 2: The changes you requested"), std::string::npos) << dup.out;
-  Run count = Velquin("mdb query '" + path + "' \"SELECT id FROM t WHERE s = 'again' OR id = 4\"");
+  CliRun count =
+      Velquin("mdb query '" + path + "' \"SELECT id FROM t WHERE s = 'again' OR id = 4\"");
   EXPECT_EQ(count.out, "4\n");
   // query runs only a SELECT, and leaves the file as it was.
-  Run refused = Velquin("mdb query '" + path + "' \"DROP TABLE t\"");
+  CliRun refused = Velquin("mdb query '" + path + "' \"DROP TABLE t\"");
   EXPECT_EQ(refused.status, 1);
   auto db = velquin::jet::Database::Open(path);
   ASSERT_TRUE(db.ok());
   EXPECT_TRUE((*db)->GetTable("t").ok());
   // A file that is not there is an error, not a new file, without --create.
-  Run missing = Velquin("mdb exec '" + path + ".none' \"SELECT 1\"");
+  CliRun missing = Velquin("mdb exec '" + path + ".none' \"SELECT 1\"");
   EXPECT_EQ(missing.status, 1);
   EXPECT_FALSE(fs::exists(path + ".none"));
 }

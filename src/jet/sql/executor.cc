@@ -548,6 +548,19 @@ Status TranslateEngineError(const Status& s, std::string_view table) {
   return s;
 }
 
+Database::RelationshipSpec RelationshipOf(const std::string& table, const ConstraintDef& k) {
+  Database::RelationshipSpec r;
+  r.name = k.name;
+  r.table = table;
+  r.columns = k.columns;
+  r.referenced_table = k.ref_table;
+  r.referenced_columns = k.ref_columns;
+  r.cascade_update = k.on_update == ReferentialAction::kCascade;
+  r.cascade_delete = k.on_delete == ReferentialAction::kCascade;
+  r.cascade_set_null = k.on_delete == ReferentialAction::kSetNull;
+  return r;
+}
+
 }  // namespace
 
 std::string ValueText(const Value& v) {
@@ -819,11 +832,7 @@ Result<ExecResult> Executor::RunCreateTable(const CreateTable& st) {
   };
   int unnamed = 0;
   for (const ConstraintDef& k : st.constraints) {
-    if (k.kind == ConstraintKind::kForeignKey) {
-      return Fail(
-          "Relationships (FOREIGN KEY ... REFERENCES) are not supported by this engine yet; "
-          "create the table without the constraint.");
-    }
+    if (k.kind == ConstraintKind::kForeignKey) continue;  // after the table exists
     IndexSpec is;
     is.name = !k.name.empty()                         ? k.name
               : k.kind == ConstraintKind::kPrimaryKey ? "PrimaryKey"
@@ -839,6 +848,18 @@ Result<ExecResult> Executor::RunCreateTable(const CreateTable& st) {
   }
   Status s = db_->CreateTable(spec);
   if (!s.ok()) return s;
+  for (const ConstraintDef& k : st.constraints) {
+    if (k.kind != ConstraintKind::kForeignKey) continue;
+    if (!db_->NameInUse(k.ref_table)) {
+      (void)db_->DropTable(st.table);
+      return Fail(NoSuchInputMessage(k.ref_table));
+    }
+    Status r = db_->CreateRelationship(RelationshipOf(st.table, k));
+    if (!r.ok()) {
+      (void)db_->DropTable(st.table);  // nothing half-made stays behind
+      return r;
+    }
+  }
   return ExecResult{};
 }
 
@@ -885,7 +906,11 @@ Result<ExecResult> Executor::RunAlter(const AlterTableAddConstraint& st) {
   const ConstraintDef& k = st.constraint;
   VELQUIN_ASSIGN_OR_RETURN(const TableInfo* info, Table(st.table));
   if (k.kind == ConstraintKind::kForeignKey) {
-    return Fail("Relationships (FOREIGN KEY ... REFERENCES) are not supported by this engine yet.");
+    const std::string table = info->name;
+    if (!db_->NameInUse(k.ref_table)) return Fail(NoSuchInputMessage(k.ref_table));
+    tables_.clear();
+    VELQUIN_RETURN_IF_ERROR(db_->CreateRelationship(RelationshipOf(table, k)));
+    return ExecResult{};
   }
   std::string name = k.name;
   if (name.empty()) {
@@ -931,6 +956,13 @@ Result<ExecResult> Executor::RunDropTable(const DropTable& st) {
   }
   if (info->system)
     return Fail("Could not delete; system table '" + info->name + "' cannot be dropped.");
+  for (const IndexInfo& ix : info->indexes) {
+    if (ix.foreign_key) {
+      return Fail(
+          "Cannot delete this index or table.  It is either the current index or it is "
+          "used in a relationship.");
+    }
+  }
   VELQUIN_RETURN_IF_ERROR(db_->DropTable(info->name));
   return ExecResult{};
 }

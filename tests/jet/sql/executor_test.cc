@@ -189,6 +189,7 @@ std::string BuildSampleFile() {
       "ALTER TABLE orders ADD CONSTRAINT pk_orders PRIMARY KEY (id)",
       "CREATE INDEX ix_cust ON orders (cust DESC, placed)",
       "CREATE UNIQUE INDEX ux_name ON customers (name)",
+      "ALTER TABLE orders ADD CONSTRAINT fk_cust FOREIGN KEY (cust) REFERENCES customers (id)",
       "CREATE VIEW v_orders AS SELECT o.id AS id, c.name AS name FROM orders o, customers c "
       "WHERE (o.cust = c.id)",
   };
@@ -217,6 +218,12 @@ TEST(ExecutorReaders, MdbtoolsShowsKeysIndexesAndQueries) {
   EXPECT_NE(schema.find("ALTER TABLE `customers` ADD UNIQUE INDEX `ux_name` (`name`);"),
             std::string::npos)
       << schema;
+  // Relationships are printed by the postgres back end.
+  std::string rels = RunCommand("mdb-schema '" + path + "' postgres 2>&1", &st);
+  EXPECT_NE(rels.find("ALTER TABLE \"orders\" ADD CONSTRAINT \"orders_cust_fk\" FOREIGN KEY "
+                      "(\"cust\") REFERENCES \"customers\"(\"id\")"),
+            std::string::npos)
+      << rels;
   std::string list = RunCommand("mdb-queries -L '" + path + "' 2>&1", &st);
   EXPECT_NE(list.find("v_orders"), std::string::npos) << list;
   std::string q = RunCommand("mdb-queries '" + path + "' v_orders 2>&1", &st);

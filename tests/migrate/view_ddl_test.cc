@@ -1,0 +1,107 @@
+// The view rewrite: only the header is replaced, literals keep their case,
+// joins are rewritten as whole words, names follow the naming rule, and what
+// Access cannot express is refused with a reason.
+#include "migrate/view_ddl.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "migrate/access_names.h"
+
+namespace velquin {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr const char* kHeader =
+    "CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW ";
+
+std::string Rewrite(const std::string& view, const std::string& body) {
+  ViewNameMapper names;
+  names.object = [](std::string_view n) { return AccessSafeName(n); };
+  names.column = [](std::string_view n) { return AccessSafeName(n); };
+  auto r = RewriteViewDefinition(std::string(kHeader) + "`" + view + "` AS " + body,
+                                 AccessSafeName(view), names);
+  return r.ok() ? *r : "ERROR: " + r.status().message();
+}
+
+TEST(ViewRewriteTest, WorkedExampleWithAJoinList) {
+  EXPECT_EQ(Rewrite("v_orders",
+                    "select `o`.`id` AS `id`,`c`.`name` AS `name` from (`orders` `o` join "
+                    "`customers` `c`) where (`o`.`cust_id` = `c`.`id`)"),
+            "create view `v_orders` as select `o`.`id` AS `id`,`c`.`name` AS `name` from "
+            "`orders` `o` , `customers` `c` where (`o`.`cust_id` = `c`.`id`)");
+}
+
+TEST(ViewRewriteTest, OneTableView) {
+  EXPECT_EQ(Rewrite("v_one", "select `t`.`a` AS `a` from `t`"),
+            "create view `v_one` as select `t`.`a` AS `a` from `t`");
+}
+
+TEST(ViewRewriteTest, JoinWithOnBecomesInnerJoin) {
+  EXPECT_EQ(Rewrite("v", "select `a`.`id` AS `id` from (`a` join `b` on((`a`.`id` = `b`.`id`)))"),
+            "create view `v` as select `a`.`id` AS `id` from (`a` inner join `b` on((`a`.`id` = "
+            "`b`.`id`)))");
+  EXPECT_THAT(Rewrite("v", "select 1 AS `x` from (`a` left join `b` on((`a`.`id` = `b`.`id`)))"),
+              HasSubstr("`a` left join `b`"));
+}
+
+TEST(ViewRewriteTest, LiteralsKeepTheirCaseAndCharacters) {
+  EXPECT_EQ(Rewrite("v",
+                    "select `t`.`a` AS `a` from `t` where `t`.`s` = _utf8mb4'O\\'Brien "
+                    "View JOIN Zoë'"),
+            "create view `v` as select `t`.`a` AS `a` from `t` where `t`.`s` = 'O''Brien View "
+            "JOIN Zoë'");
+}
+
+TEST(ViewRewriteTest, OnlyTheHeaderIsReplacedEvenWithViewInTheBody) {
+  EXPECT_EQ(Rewrite("v", "select `t`.`view` AS `view` from `t`"),
+            "create view `v` as select `t`.`view` AS `view` from `t`");
+}
+
+TEST(ViewRewriteTest, JoinInsideANameIsANameNotAJoin) {
+  EXPECT_EQ(Rewrite("v", "select `t1`.`a` AS `a` from (`t1` join `rejoined`)"),
+            "create view `v` as select `t1`.`a` AS `a` from `t1` , `rejoined`");
+}
+
+TEST(ViewRewriteTest, NamesFollowTheNamingRule) {
+  EXPECT_EQ(Rewrite("my.view", "select `a.b`.`x!` AS `x!` from `a.b`"),
+            "create view `my_view` as select `a_b`.`x_` AS `x_` from `a_b`");
+}
+
+TEST(ViewRewriteTest, FunctionsWithAccessEquivalentsAreRenamed) {
+  EXPECT_EQ(Rewrite("v",
+                    "select upper(`t`.`a`) AS `u`,concat(`t`.`a`,'-',`t`.`b`) AS `c`,"
+                    "if(`t`.`n` > 0,1,0) AS `p` from `t` where `t`.`a` != 'x'"),
+            "create view `v` as select ucase(`t`.`a`) AS `u`,(`t`.`a` &'-' &`t`.`b`) AS `c`,"
+            "iif(`t`.`n` > 0,1,0) AS `p` from `t` where `t`.`a` <> 'x'");
+}
+
+TEST(ViewRewriteTest, WhatAccessCannotExpressIsRefusedWithTheReason) {
+  struct Case {
+    const char* body;
+    const char* reason;
+  } cases[] = {
+      {"select group_concat(`t`.`a` separator ',') AS `g` from `t`", "GROUP_CONCAT"},
+      {"select case when `t`.`a` = 1 then 'x' else 'y' end AS `c` from `t`", "\"case\""},
+      {"select `t`.`a` AS `a` from `t` limit 10", "\"limit\""},
+      {"select date_format(`t`.`d`,'%Y') AS `y` from `t`", "date_format()"},
+      {"select cast(`t`.`a` as char charset utf8mb4) AS `a` from `t`", "\"cast\""},
+      {"select `a`.`x` AS `x` from (`a` join `b` using (`x`))", "USING"},
+  };
+  for (const auto& c : cases) {
+    std::string r = Rewrite("v", c.body);
+    EXPECT_THAT(r, HasSubstr("ERROR: ")) << c.body;
+    EXPECT_THAT(r, HasSubstr(c.reason)) << c.body;
+    EXPECT_THAT(r, HasSubstr("cannot be expressed in Access")) << c.body;
+  }
+}
+
+TEST(ViewRewriteTest, ATextThatIsNoViewIsRefused) {
+  ViewNameMapper names;
+  EXPECT_FALSE(RewriteViewDefinition("select 1", "v", names).ok());
+  EXPECT_FALSE(RewriteViewDefinition("CREATE VIEW `v` AS select 'open", "v", names).ok());
+}
+
+}  // namespace
+}  // namespace velquin
