@@ -16,6 +16,7 @@
 #include "app/message_boxes.h"
 #include "base/status.h"
 #include "catalog/db_tree.h"
+#include "db/statements.h"
 #include "log/output_log.h"
 #include "log/system_error.h"
 #include "tasks/task_record.h"
@@ -217,8 +218,7 @@ bool ConfirmClose(CommandHost& host, CommandUi& ui);
 // the session type so that any session with OpenQuery(sql) returning a
 // cursor (Columns(), MoveNext(), IsNull(j), Value(j)) serves.
 
-inline constexpr const char kResultSuccess[] = "RESULT: The operation completed SUCCESSFULLY";
-inline constexpr const char kNoConnection[] = "No Connection!";
+// kResultSuccess and kNoConnection come from db/statements.h.
 inline constexpr int kQueryRowsShown = 100;
 
 namespace commands_internal {
@@ -254,7 +254,7 @@ bool PrintQuery(OutputLog& log, SessionT* session, const std::string& sql, bool 
       log.Write(rows.IsNull(c) ? std::string("(NULL)") : rows.Value(c));
     }
   }
-  if (report) log.Write(kResultSuccess);
+  if (report) log.Write(std::string(kResultSuccess));
   return true;
 }
 
@@ -286,13 +286,13 @@ std::string QueryValue(OutputLog& log, SessionT* session, const std::string& sql
         log.Write("(NULL)");
         continue;
       }
-      if (report) log.Write(kResultSuccess);
+      if (report) log.Write(std::string(kResultSuccess));
       std::string value = rows.Value(c);
       if (!commands_internal::ReadsAsNegativeNumber(value)) return value;
     }
   }
-  if (!any_row && report) log.Write(kResultSuccess);
-  return kResultSuccess;
+  if (!any_row && report) log.Write(std::string(kResultSuccess));
+  return std::string(kResultSuccess);
 }
 
 }  // namespace velquin

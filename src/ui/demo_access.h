@@ -75,10 +75,17 @@ class DemoTaskOperations : public TaskOperations {
   bool SelectDatabase(const std::string&, Side) override { return true; }
   bool ExecuteStatement(Side, const std::string&) override { return true; }
   void SetTreeCurrentDatabase(Side, const std::string&) override {}
-  void ConvertDatabaseTables(const std::string& db) override { Step("Convert tables of " + db); }
-  void ConvertDatabaseViews(const std::string& db) override { Step("Convert views of " + db); }
-  void MigrateTable(const std::string& db, const std::string& t) override {
+  bool ConvertDatabaseTables(const std::string& db) override {
+    Step("Convert tables of " + db);
+    return true;
+  }
+  bool ConvertDatabaseViews(const std::string& db) override {
+    Step("Convert views of " + db);
+    return true;
+  }
+  bool MigrateTable(const std::string& db, const std::string& t) override {
     Step("Migrate table " + db + "." + t);
+    return true;
   }
   bool MigrateView(const std::string& db, const std::string& v) override {
     Step("Migrate view " + db + "." + v);

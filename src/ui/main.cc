@@ -1,16 +1,23 @@
 // velquin-gui: the desktop face of the migrator.
 //
-//   velquin-gui [--demo] [--tab INDEX] [--screenshot FILE]
-// --demo connects both sides to built-in sample catalogues, queues two tasks
-// that take a few seconds each (without it, until the database layer is
-// wired in, Connect reports that database access is not available); --screenshot saves a PNG of the main window
+//   velquin-gui [--config FILE] [--create-target] [--connect [--migrate]] [--demo] [--tab INDEX]
+//   [--screenshot FILE]
+// Connect opens both sides from the connection settings in migrator.cfg
+// (--config FILE, default: migrator.cfg in the current folder); Condition.cfg
+// beside it is created empty when missing, and the statement and data files
+// of the migrations go to its "data_cache" folder. --connect connects at
+// start. --demo connects both sides to built-in sample catalogues and queues
+// two tasks that only take time; --screenshot saves a PNG of the main window
 // once it is laid out, then quits.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
+#include <filesystem>
+#include <memory>
 
 #include "app/commands.h"
 #include "app/main_controller.h"
+#include "app/session_database_access.h"
 #include "base/version.h"
 #include "log/output_log.h"
 #include "ui/demo_access.h"
@@ -28,31 +35,56 @@ int main(int argc, char** argv) {
   QCommandLineOption shot("screenshot", "Save a PNG of the main window to FILE and quit.", "FILE");
   QCommandLineOption tab("tab", "Show lower tab INDEX (0 Log, 1 Task List, 2 Tips).", "INDEX");
   QCommandLineOption delay("delay", "Milliseconds before the screenshot (default 1500).", "MS");
+  QCommandLineOption config("config", "The connection settings (default: ./migrator.cfg).", "FILE");
+  QCommandLineOption connect("connect", "Connect both sides at start.");
+  QCommandLineOption create_target(
+      "create-target", "Create the target .mdb named in the configuration when it is missing.");
+  QCommandLineOption migrate("migrate",
+                             "With --connect: queue a migration of the source's current database.");
+  parser.addOption(config);
+  parser.addOption(connect);
+  parser.addOption(migrate);
+  parser.addOption(create_target);
   parser.addOption(demo);
   parser.addOption(shot);
   parser.addOption(tab);
   parser.addOption(delay);
   parser.process(app);
 
+  namespace fs = std::filesystem;
   velquin::OutputLog& log = velquin::OutputLog::Global();
   velquin::MainController controller(log);
-  // Until the database layer is wired in, --demo connects both sides to the
-  // sample catalogues (and tasks only take time); otherwise Connect reports
-  // that database access is not available.
+  const fs::path config_file =
+      fs::absolute(parser.isSet(config) ? fs::path(parser.value(config).toStdString())
+                                        : fs::path(std::string(velquin::kMigratorConfigFileName)));
+  const fs::path folder = config_file.parent_path();
+  velquin::ConditionFile conditions = velquin::ConditionFile::InFolder(folder);
+  velquin::SessionDatabaseAccess real_access(controller, config_file, conditions.path());
+  // --demo: both sides are sample catalogues and tasks only take time.
   velquin::ui::MemoryDatabaseAccess demo_access(velquin::ui::DemoSourceCatalog(),
                                                 velquin::ui::DemoTargetCatalog());
-  velquin::ui::UnavailableDatabaseAccess no_access;
   velquin::DatabaseAccess& access =
-      parser.isSet(demo) ? static_cast<velquin::DatabaseAccess&>(demo_access) : no_access;
-  auto ops =
-      std::make_shared<velquin::ui::DemoTaskOperations>(log, std::chrono::milliseconds(1500));
-  controller.SetTaskOperations(ops);
+      parser.isSet(demo) ? static_cast<velquin::DatabaseAccess&>(demo_access) : real_access;
+  std::function<void()>* on_refill = nullptr;
+  if (parser.isSet(demo)) {
+    auto ops =
+        std::make_shared<velquin::ui::DemoTaskOperations>(log, std::chrono::milliseconds(1500));
+    on_refill = &ops->on_refill;
+    controller.SetTaskOperations(ops);
+  } else {
+    const fs::path data_dir = folder / "data_cache";
+    std::error_code ec;
+    fs::create_directories(data_dir, ec);
+    auto ops = velquin::MakeWindowPipelineOperations(controller, real_access, data_dir);
+    on_refill = &ops->on_refill;
+    controller.SetTaskOperations(ops);
+  }
   velquin::ControllerHost host(controller, access);
 
   int rc = 0;
   {
     velquin::ui::MainWindow window(&host);
-    ops->on_refill = window.TargetRefillPoster();
+    *on_refill = window.TargetRefillPoster();
     window.show();
     if (parser.isSet(demo)) {
       window.RunCommand(velquin::ui::cmd::kConnect);
@@ -71,6 +103,27 @@ int main(int argc, char** argv) {
       log.Write("E::No Connection!");
       window.RefreshTaskList();
     }
+    if (!parser.isSet(demo) && parser.isSet(create_target)) {
+      if (velquin::Status st = real_access.CreateConfiguredTarget(); !st.ok()) {
+        log.Write("E::" + st.message());
+      }
+    }
+    if (!parser.isSet(demo) && parser.isSet(connect)) {
+      window.RunCommand(velquin::ui::cmd::kConnect);
+      const velquin::DbTree& source = host.source_tree();
+      const velquin::DbTree& target = host.target_tree();
+      if (parser.isSet(migrate) && source.connected() && target.connected() &&
+          !source.catalog_name().empty()) {
+        velquin::TaskRequest whole;
+        whole.type = velquin::kTaskTypeMigration;
+        whole.kind = velquin::kKindConvertDatabase;
+        whole.source_database = source.catalog_name();
+        whole.target_database = target.catalog_name();
+        host.AppendTask(whole);
+        host.StartWorker();
+        window.RefreshTaskList();
+      }
+    }
     if (parser.isSet(tab)) window.ShowPage(parser.value(tab).toInt());
     if (parser.isSet(shot)) {
       const QString file = parser.value(shot);
@@ -82,6 +135,10 @@ int main(int argc, char** argv) {
       });
     }
     rc = app.exec();
+  }
+  // The task operations use the database access: end the worker first.
+  controller.StopAll();
+  while (!controller.worker().WaitUntilIdle(std::chrono::milliseconds(500))) {
   }
   return rc;
 }

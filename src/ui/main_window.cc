@@ -359,6 +359,12 @@ std::function<void()> MainWindow::TargetRefillPoster() {
 void MainWindow::RefillTree(bool target) {
   DbTree& tree = target ? host_->target_tree() : host_->source_tree();
   if (!tree.connected()) return;
+  // An Access target is one file, and a task may have switched the side to
+  // another (a clone, a database switch): the listing then takes the
+  // session's own current database instead of the one it had.
+  if (target && tree.kind() == TreeKind::kAccess && tree.provider() == "Microsoft.Jet.OLEDB.4.0") {
+    tree.set_catalog_name("");
+  }
   FillReport report = FillTree(tree);
   for (const std::string& box : report.message_boxes) Inform(box);
   for (const std::string& line : report.output_lines) host_->WriteLine("T::" + line);

@@ -26,12 +26,12 @@ class GatedOperations : public DemoTaskOperations {
  public:
   explicit GatedOperations(OutputLog& log)
       : DemoTaskOperations(log, std::chrono::milliseconds(0)) {}
-  void MigrateTable(const std::string& db, const std::string& t) override {
+  bool MigrateTable(const std::string& db, const std::string& t) override {
     std::unique_lock<std::mutex> lock(mu_);
     arrived_ = true;
     cv_.notify_all();
     cv_.wait(lock, [this] { return open_; });
-    DemoTaskOperations::MigrateTable(db, t);
+    return DemoTaskOperations::MigrateTable(db, t);
   }
   bool WaitArrived() {
     std::unique_lock<std::mutex> lock(mu_);

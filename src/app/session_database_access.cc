@@ -1,0 +1,252 @@
+#include "app/session_database_access.h"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+#include "app/db_session_handle.h"
+#include "db/access_operations.h"
+#include "db/jet_session.h"
+#include "db/source_connection.h"
+#include "db/statements.h"
+#include "log/output_log.h"
+#include "migrate/jet_row_inserter.h"
+
+namespace velquin {
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
+std::string ProviderProgId(std::string_view display_name) {
+  static constexpr std::pair<std::string_view, std::string_view> kMap[] = {
+      {"Microsoft OLE DB Provider for ODBC Divers", "MSDASQL"},
+      {"TCP/IP:Port", "MSDASQL"},
+      {"Microsoft Jet 4.0 OLE DB Provider", "Microsoft.Jet.OLEDB.4.0"},
+      {"Microsoft Jet 3.51 OLE DB Provider", "Microsoft.Jet.OLEDB.4.0"},
+      {"Driver do Microsoft Access", "MSDASQL"},
+      {"Microsoft Access Driver", "MSDASQL"},
+  };
+  for (const auto& [display, prog_id] : kMap) {
+    if (EqualNoCase(display, display_name)) return std::string(prog_id);
+  }
+  return std::string(display_name);
+}
+
+ConnectionDescriptor DescriptorFromSettings(const ConnectionSettings& settings) {
+  ConnectionDescriptor d;
+  d.provider_display_name = settings.provider;
+  d.provider_prog_id = ProviderProgId(settings.provider);
+  d.source_name = settings.source_name;
+  d.user_id = settings.user_id;
+  d.password = settings.password;
+  d.catalog = settings.catalog_name;
+  return d;
+}
+
+std::filesystem::path TargetDatabaseFile(const std::string& database,
+                                         const std::filesystem::path& folder) {
+  std::string name = database;
+  if (name.find(".mdb") == std::string::npos) name += ".mdb";
+  std::filesystem::path path(name);
+  if (!path.has_parent_path() && !folder.empty()) path = folder / path;
+  return path;
+}
+
+SessionDatabaseAccess::SessionDatabaseAccess(MainController& controller,
+                                             std::filesystem::path config_file,
+                                             std::filesystem::path condition_file)
+    : controller_(controller),
+      config_file_(std::move(config_file)),
+      conditions_(std::move(condition_file)),
+      source_catalog_([this] { return SessionOf(Side::kSource); }),
+      target_catalog_([this] { return SessionOf(Side::kTarget); }) {
+  // The condition dialog and the source tree's tool tips read this file.
+  if (Status st = conditions_.EnsureExists(); !st.ok()) Out("E::" + st.message());
+}
+
+void SessionDatabaseAccess::Out(const std::string& line) { controller_.log().Write(line); }
+
+std::shared_ptr<Session> SessionDatabaseAccess::SessionOf(Side side) const {
+  std::shared_ptr<SessionHandle> keep;
+  Session* session = SessionIn(controller_.session(side), &keep);
+  if (session == nullptr) return nullptr;
+  return std::shared_ptr<Session>(keep, session);
+}
+
+Result<std::string> SessionDatabaseAccess::Connect(Side side, DbTree& tree) {
+  const LineSink out = [this](const std::string& line) { Out(line); };
+  controller_.session(side).Reset();
+  VELQUIN_ASSIGN_OR_RETURN(MigratorConfig config, LoadMigratorConfig(config_file_));
+  if (side == Side::kSource) {
+    ConnectionDescriptor descriptor = DescriptorFromSettings(config.source);
+    if (descriptor.source_name.empty()) {
+      return Status::InvalidArgument("No source connection in " + config_file_.string());
+    }
+    SourceConnectResult connected = ConnectSource(descriptor, out);
+    if (!connected.session) {
+      return connected.status.ok() ? Status::IOError(connected.message_box) : connected.status;
+    }
+    std::string dbms = connected.dbms_name;
+    if (dbms.empty()) dbms = GetServerVersion(connected.session.get(), out);
+    controller_.session(Side::kSource)
+        .Set(std::make_shared<DbSessionHandle>(std::move(connected.session)));
+    controller_.descriptor(Side::kSource) = descriptor;
+    tree.set_source(&source_catalog_);
+    tree.set_provider(descriptor.provider_prog_id);
+    tree.set_catalog_name(descriptor.catalog);
+    return dbms;
+  }
+
+  TargetContext target;
+  target.descriptor = DescriptorFromSettings(config.target);
+  if (target.descriptor.source_name.empty()) {
+    return Status::InvalidArgument("No target connection in " + config_file_.string());
+  }
+  if (!ConnectTarget(target, out)) {
+    return Status::IOError("Cannot open the Access database " + target.descriptor.source_name);
+  }
+  std::string dbms = target.descriptor.dbms_name;
+  if (dbms.empty()) dbms = AccessDbmsName(target.session.get(), out);
+  {
+    std::lock_guard<std::mutex> lock(folder_mu_);
+    target_folder_ = std::filesystem::path(target.session->path()).parent_path();
+  }
+  controller_.session(Side::kTarget)
+      .Set(std::make_shared<DbSessionHandle>(std::move(target.session)));
+  controller_.descriptor(Side::kTarget) = target.descriptor;
+  tree.set_source(&target_catalog_);
+  tree.set_provider(target.descriptor.provider_prog_id);
+  tree.set_catalog_name(target.current_path);
+  return dbms;
+}
+
+Status SessionDatabaseAccess::UseDatabase(Side side, const std::string& name) {
+  const LineSink out = [this](const std::string& line) { Out(line); };
+  if (side == Side::kSource) {
+    std::shared_ptr<Session> session = SessionOf(Side::kSource);
+    if (!SelectDatabase(session.get(), name, out)) {
+      return Status::IOError("Cannot use the database " + name);
+    }
+    return Status::Ok();
+  }
+  // A target database is a file: switching opens it in place of the old one.
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<Session> session, OpenTargetDatabase(name, false));
+  controller_.session(Side::kTarget).Set(std::make_shared<DbSessionHandle>(std::move(session)));
+  return Status::Ok();
+}
+
+Status SessionDatabaseAccess::CreateConfiguredTarget() {
+  VELQUIN_ASSIGN_OR_RETURN(MigratorConfig config, LoadMigratorConfig(config_file_));
+  const std::string& path = config.target.source_name;
+  if (path.empty())
+    return Status::InvalidArgument("No target connection in " + config_file_.string());
+  if (std::filesystem::exists(path)) return Status::Ok();
+  Out("Create Access MDB File [" + path + "]");
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<JetSession> created, JetSession::Open(path, true));
+  return Status::Ok();
+}
+
+std::filesystem::path SessionDatabaseAccess::TargetFolder() const {
+  std::lock_guard<std::mutex> lock(folder_mu_);
+  return target_folder_;
+}
+
+Result<std::unique_ptr<Session>> SessionDatabaseAccess::OpenTargetDatabase(
+    const std::string& database, bool create) {
+  const std::filesystem::path file = TargetDatabaseFile(database, TargetFolder());
+  if (create) Out("Create Access MDB File [" + file.string() + "]");
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<JetSession> session,
+                           JetSession::Open(file.string(), create));
+  return std::unique_ptr<Session>(std::move(session));
+}
+
+Status SessionDatabaseAccess::DropDatabase(const std::string& name) {
+  const std::filesystem::path file = TargetDatabaseFile(name, TargetFolder());
+  if (std::shared_ptr<Session> current = SessionOf(Side::kTarget)) {
+    auto* jet = dynamic_cast<JetSession*>(current.get());
+    if (jet != nullptr && std::filesystem::path(jet->path()) == file) {
+      Out(std::string(kConnectedDatabaseDropped));
+      controller_.session(Side::kTarget).Reset();
+    }
+  }
+  std::error_code ec;
+  if (!std::filesystem::remove(file, ec)) {
+    const std::string why = ec ? ec.message() : "no such file";
+    Out("E::Drop Database: " + why);
+    return Status::IOError("Cannot remove " + file.string() + ": " + why);
+  }
+  Out(std::string(kDropDatabaseSuccess));
+  return Status::Ok();
+}
+
+Status SessionDatabaseAccess::DropTable(const std::string& table) {
+  std::shared_ptr<Session> session = SessionOf(Side::kTarget);
+  if (!DropAccessTable(session.get(), table, [this](const std::string& l) { Out(l); })) {
+    return Status::IOError("Cannot drop the table " + table);
+  }
+  return Status::Ok();
+}
+
+Status SessionDatabaseAccess::DropView(const std::string& view) {
+  std::shared_ptr<Session> session = SessionOf(Side::kTarget);
+  if (!DropAccessView(session.get(), view, [this](const std::string& l) { Out(l); })) {
+    return Status::IOError("Cannot drop the view " + view);
+  }
+  return Status::Ok();
+}
+
+Status SessionDatabaseAccess::RenameTable(const std::string& old_name,
+                                          const std::string& new_name) {
+  std::shared_ptr<Session> session = SessionOf(Side::kTarget);
+  if (!RenameAccessTable(session.get(), old_name, new_name,
+                         [this](const std::string& l) { Out(l); })) {
+    return Status::IOError("Cannot rename the table " + old_name);
+  }
+  return Status::Ok();
+}
+
+std::string SessionDatabaseAccess::TableCondition(const std::string& database,
+                                                  const std::string& table) {
+  Result<std::string> condition = conditions_.Read(database, table);
+  return condition.ok() ? *condition : std::string();
+}
+
+PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,
+                                        const std::filesystem::path& data_dir) {
+  PipelineSettings settings;
+  settings.data_dir = data_dir;
+  settings.condition_file = access.conditions().path();
+  settings.inserter_factory = JetRowInserterFactory();
+  // A single table's task shows its rows as they are copied (5 to 95).
+  settings.rows_progress = [&controller](const std::string& table, uint64_t read,
+                                         uint64_t expected) {
+    if (expected == 0) return;
+    for (const TaskRecord& r : controller.queue().Snapshot()) {
+      if (r.state_text == kStateWorking && r.kind == TaskKind::kConvertTable &&
+          r.source_object == table) {
+        controller.queue().SetProgress(
+            r.id, 5 + static_cast<int32_t>(90 * std::min(read, expected) / expected));
+      }
+    }
+  };
+  return settings;
+}
+
+std::shared_ptr<WindowPipelineOperations> MakeWindowPipelineOperations(
+    MainController& controller, SessionDatabaseAccess& access,
+    const std::filesystem::path& data_dir) {
+  return std::make_shared<WindowPipelineOperations>(
+      controller, WindowPipelineSettings(controller, access, data_dir),
+      [&access](const std::string& database, bool create) {
+        return access.OpenTargetDatabase(database, create);
+      });
+}
+
+}  // namespace velquin

@@ -1,0 +1,103 @@
+// SessionDatabaseAccess: the main window's database side over real sessions.
+//
+// Connect reads the two connection settings from migrator.cfg at each use;
+// the source is opened over ODBC (ConnectSource), the target over our Jet
+// engine (ConnectTarget). The open sessions live in the controller's session
+// places, where the task routines find them too; the trees list them through
+// SessionCatalogSource, which looks the session up at each query, so a
+// target switched by a task is listed from its new file.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "app/commands.h"
+#include "app/main_controller.h"
+#include "app/pipeline_operations.h"
+#include "base/connection_descriptor.h"
+#include "catalog/session_catalog_source.h"
+#include "config/condition_file.h"
+#include "config/migrator_config.h"
+#include "db/session.h"
+
+namespace velquin {
+
+// The provider's ProgID for a provider display name (compared without
+// regard to case; any other text is its own ProgID).
+std::string ProviderProgId(std::string_view display_name);
+
+// One side's stored settings as a connection descriptor. Names keep their
+// case: database names and file paths are case-sensitive on this platform.
+ConnectionDescriptor DescriptorFromSettings(const ConnectionSettings& settings);
+
+// The .mdb file a task's target database name stands for: ".mdb" is added
+// when the name has none, and a name without a folder goes into `folder`.
+std::filesystem::path TargetDatabaseFile(const std::string& database,
+                                         const std::filesystem::path& folder);
+
+class SessionDatabaseAccess : public DatabaseAccess {
+ public:
+  // Creates `condition_file` empty when it is missing.
+  SessionDatabaseAccess(MainController& controller, std::filesystem::path config_file,
+                        std::filesystem::path condition_file);
+
+  Result<std::string> Connect(Side side, DbTree& tree) override;
+  Status UseDatabase(Side side, const std::string& name) override;
+  Status DropDatabase(const std::string& name) override;
+  Status DropTable(const std::string& table) override;
+  Status DropView(const std::string& view) override;
+  Status RenameTable(const std::string& old_name, const std::string& new_name) override;
+  std::string TableCondition(const std::string& database, const std::string& table) override;
+
+  // Opens (or, with `create`, creates) the Access database a task names; the
+  // opener the pipeline's task operations use.
+  Result<std::unique_ptr<Session>> OpenTargetDatabase(const std::string& database, bool create);
+
+  // Creates the target .mdb that migrator.cfg names when it does not exist.
+  Status CreateConfiguredTarget();
+
+  const std::filesystem::path& config_file() const { return config_file_; }
+  const ConditionFile& conditions() const { return conditions_; }
+
+ private:
+  void Out(const std::string& line);
+  // The side's current session (null when not connected).
+  std::shared_ptr<Session> SessionOf(Side side) const;
+
+  MainController& controller_;
+  std::filesystem::path config_file_;
+  ConditionFile conditions_;
+  SessionCatalogSource source_catalog_;
+  SessionCatalogSource target_catalog_;
+  std::filesystem::path TargetFolder() const;
+  mutable std::mutex folder_mu_;
+  std::filesystem::path target_folder_;  // the connected target file's folder
+};
+
+// The pipeline's task operations for the window: after a task the target
+// tree is listed again through `on_refill` (set before the worker starts).
+class WindowPipelineOperations : public PipelineOperations {
+ public:
+  using PipelineOperations::PipelineOperations;
+  void RefillTargetTree() override {
+    if (on_refill) on_refill();
+  }
+  std::function<void()> on_refill;
+};
+
+// The pipeline's settings for the window: statement, data and rejects files
+// go to `data_dir`, row conditions come from `access`'s Condition.cfg, rows
+// go through the Jet fast path, and a single table's task shows its copied
+// rows as progress.
+PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,
+                                        const std::filesystem::path& data_dir);
+// Task operations over `access`'s sessions with those settings.
+std::shared_ptr<WindowPipelineOperations> MakeWindowPipelineOperations(
+    MainController& controller, SessionDatabaseAccess& access,
+    const std::filesystem::path& data_dir);
+
+}  // namespace velquin

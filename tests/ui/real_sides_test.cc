@@ -1,0 +1,403 @@
+// The window over real sides: the private MariaDB as the source and an .mdb
+// file written by our Jet engine as the target, connected from migrator.cfg.
+// What the tasks write is read back with mdbtools, an independent reader.
+// Skipped when VELQUIN_MYSQL_* is not set (scripts/mariadb-private).
+#include <QTest>
+#include <array>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "app/session_database_access.h"
+#include "db/jet_session.h"
+#include "gui_test_support.h"
+#include "log/output_log.h"
+#include "mysql_test_support.h"
+#include "ui/main_window.h"
+
+namespace velquin::ui {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::App;
+using testing_support::ScriptedBoxes;
+
+// Output of a command line (stdout only); empty when it could not run.
+std::string RunCommandLine(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  std::array<char, 4096> buf;
+  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0;) out.append(buf.data(), n);
+  ::pclose(pipe);
+  return out;
+}
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+// The table names mdb-tables reads from the file, one per line.
+std::vector<std::string> MdbTables(const fs::path& file) {
+  std::vector<std::string> names;
+  std::string text = RunCommandLine("mdb-tables -1 " + Quoted(file.string()) + " 2>/dev/null");
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (end > at) names.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return names;
+}
+std::string MdbExport(const fs::path& file, const std::string& table) {
+  return RunCommandLine("mdb-export -H " + Quoted(file.string()) + " " + Quoted(table) +
+                        " 2>/dev/null");
+}
+bool Contains(const std::vector<std::string>& v, const std::string& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+// The real operations, with a gate before each table step when asked.
+class GatedPipeline : public WindowPipelineOperations {
+ public:
+  using WindowPipelineOperations::WindowPipelineOperations;
+  bool MigrateTable(const std::string& db, const std::string& table) override {
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      arrived_ = true;
+      cv_.notify_all();
+      cv_.wait(lock, [this] { return open_; });
+    }
+    return WindowPipelineOperations::MigrateTable(db, table);
+  }
+  bool WaitArrived() {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, std::chrono::seconds(20), [this] { return arrived_; });
+  }
+  void Open(bool open) {
+    std::lock_guard<std::mutex> lock(mu_);
+    open_ = open;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool arrived_ = false;
+  bool open_ = true;
+};
+
+class RealSidesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto server = testing::MySqlFromEnv();
+    if (!server) GTEST_SKIP() << "VELQUIN_MYSQL_* not set (scripts/mariadb-private)";
+    if (testing::MariaDbDriverLibrary().empty()) GTEST_SKIP() << "no MariaDB Connector/ODBC";
+    if (RunCommandLine("command -v mdb-export").empty())
+      GTEST_SKIP() << "mdbtools is not installed";
+    App();
+    source_db_ = testing::TestDatabase::Create(*server, "gui");
+    ASSERT_NE(source_db_, nullptr);
+    source_db_->Exec(
+        "CREATE TABLE customers (id INT PRIMARY KEY, name VARCHAR(40) NOT NULL, "
+        "KEY ix_name (name, id))");
+    source_db_->Exec("INSERT INTO customers VALUES (1,'Ada'),(2,'Grace'),(3,'Linus')");
+    source_db_->Exec(
+        "CREATE TABLE orders (id INT PRIMARY KEY, customer_id INT, total DECIMAL(10,2))");
+    source_db_->Exec("INSERT INTO orders VALUES (10,1,12.50),(11,2,99.99),(12,1,NULL)");
+    source_db_->Exec("CREATE TABLE `order lines` (order_id INT, sku VARCHAR(10))");
+    source_db_->Exec("INSERT INTO `order lines` VALUES (10,'A-1'),(11,'B-2')");
+    source_db_->Exec("CREATE VIEW big_orders AS SELECT id, total FROM orders WHERE total > 50");
+
+    dir_ = fs::temp_directory_path() / testing::UniqueName("velquin_gui");
+    fs::create_directories(dir_);
+    target_file_ = dir_ / "target.mdb";
+    {
+      auto jet = JetSession::Open(target_file_.string(), true);
+      ASSERT_TRUE(jet.ok()) << jet.status().message();
+      ASSERT_TRUE((*jet)->Execute("CREATE TABLE existing (id INTEGER, note TEXT(20))").ok());
+    }
+    std::ofstream cfg(dir_ / "migrator.cfg");
+    cfg << "[Public]\nConfig=true\nTips=false\nAutoBackup=false\n"
+        << "[SourceDB]\nProvider=TCP/IP:Port\nSourceName=" << server->host << ":" << server->port
+        << "\nUserID=" << server->user << "\nPassWord=" << server->password
+        << "\nCatalogName=" << source_db_->name() << "\n"
+        << "[TargetDB]\nProvider=Microsoft Jet 4.0 OLE DB Provider\nSourceName="
+        << target_file_.string() << "\nUserID=\nPassWord=\nCatalogName=\n";
+    cfg.close();
+
+    MainControllerOptions o;
+    o.timings.thread_start_wait = std::chrono::milliseconds(1);
+    o.timings.pass_interval = std::chrono::milliseconds(20);
+    o.timings.routine_wait = std::chrono::milliseconds(1);
+    o.timings.start_worker_wait = std::chrono::milliseconds(1);
+    controller_ = std::make_unique<MainController>(log_, o);
+    access_ = std::make_unique<SessionDatabaseAccess>(*controller_, dir_ / "migrator.cfg",
+                                                      dir_ / "Condition.cfg");
+    fs::create_directories(dir_ / "data_cache");
+    PipelineSettings settings = WindowPipelineSettings(*controller_, *access_, dir_ / "data_cache");
+    SessionDatabaseAccess* access = access_.get();
+    ops_ = std::make_shared<GatedPipeline>(*controller_, settings,
+                                           [access](const std::string& db, bool create) {
+                                             return access->OpenTargetDatabase(db, create);
+                                           });
+    controller_->SetTaskOperations(ops_);
+    host_ = std::make_unique<ControllerHost>(*controller_, *access_);
+    window_ = std::make_unique<MainWindow>(host_.get());
+    ops_->on_refill = window_->TargetRefillPoster();
+    window_->SetMessageBoxes(&boxes_);
+  }
+
+  void TearDown() override {
+    if (ops_) ops_->Open(true);
+    if (controller_) controller_->worker().WaitUntilIdle(std::chrono::seconds(30));
+    window_.reset();
+    host_.reset();
+    controller_.reset();  // stops the worker before the access goes
+    access_.reset();
+    source_db_.reset();
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+  }
+
+  const TreeNode* Find(bool target, const std::string& text, NodeLevel level) {
+    DbTree& tree = target ? host_->target_tree() : host_->source_tree();
+    for (const TreeNode* n : tree.Walk()) {
+      if (n->text() == text && n->level() == level) return n;
+    }
+    return nullptr;
+  }
+  void Select(bool target, const std::string& text, NodeLevel level) {
+    const TreeNode* node = Find(target, text, level);
+    ASSERT_NE(node, nullptr) << text;
+    (target ? window_->target_view() : window_->source_view())->SelectNode(node);
+  }
+  // The target's database node: the file's path without ".mdb".
+  std::string TargetDatabase() const { return (dir_ / "target").string(); }
+  // Names of the children of a table's "Fields" or "Indexes" folder.
+  std::vector<std::string> Children(bool target, const std::string& table, NodeLevel folder) {
+    std::vector<std::string> names;
+    const TreeNode* t = Find(target, table, NodeLevel::kTable);
+    if (t == nullptr) return names;
+    for (int i = 0; i < t->child_count(); ++i) {
+      if (t->child(i)->level() != folder) continue;
+      for (int j = 0; j < t->child(i)->child_count(); ++j) {
+        names.push_back(t->child(i)->child(j)->text());
+      }
+    }
+    return names;
+  }
+  bool WaitIdle() { return controller_->worker().WaitUntilIdle(std::chrono::seconds(60)); }
+  std::vector<TaskRecord> Tasks() { return controller_->queue().Snapshot(); }
+  QAbstractItemModel* Grid() { return window_->task_page()->view()->model(); }
+  QString Cell(int row, int column) { return Grid()->index(row, column).data().toString(); }
+
+  OutputLog log_;
+  std::unique_ptr<testing::TestDatabase> source_db_;
+  fs::path dir_, target_file_;
+  std::unique_ptr<MainController> controller_;
+  std::unique_ptr<SessionDatabaseAccess> access_;
+  std::shared_ptr<GatedPipeline> ops_;
+  std::unique_ptr<ControllerHost> host_;
+  ScriptedBoxes boxes_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(RealSidesTest, ConnectFillsBothTreesFromBothSides) {
+  window_->RunCommand(cmd::kConnect);
+  EXPECT_TRUE(boxes_.shown.empty()) << boxes_.shown.front();
+  ASSERT_TRUE(host_->source_tree().connected());
+  ASSERT_TRUE(host_->target_tree().connected());
+  EXPECT_TRUE(controller_->descriptor(Side::kSource).dbms_name.starts_with("MariaDB"));
+  EXPECT_EQ(controller_->descriptor(Side::kTarget).dbms_name, "MS Jet[04.00.0000]");
+
+  // Source: the server's databases, the current one's tables (the name with
+  // a space too), fields in column order, one index row per index column.
+  EXPECT_NE(Find(false, source_db_->name(), NodeLevel::kDatabase), nullptr);
+  EXPECT_NE(Find(false, "information_schema", NodeLevel::kDatabase), nullptr);
+  EXPECT_NE(Find(false, "order lines", NodeLevel::kTable), nullptr);
+  EXPECT_NE(Find(false, "big_orders", NodeLevel::kView), nullptr);
+  EXPECT_EQ(Find(false, "big_orders", NodeLevel::kTable), nullptr);
+  EXPECT_EQ(Children(false, "orders", NodeLevel::kFieldsFolder),
+            (std::vector<std::string>{"id", "customer_id", "total"}));
+  std::vector<std::string> indexes = Children(false, "customers", NodeLevel::kIndexesFolder);
+  EXPECT_EQ(std::count(indexes.begin(), indexes.end(), "ix_name"), 2);
+  EXPECT_EQ(std::count(indexes.begin(), indexes.end(), "PRIMARY"), 1);
+
+  // Target: root = the file, one database = the file without ".mdb".
+  const DbTree& target = host_->target_tree();
+  ASSERT_NE(target.root(), nullptr);
+  EXPECT_EQ(target.root()->text(), target_file_.string());
+  EXPECT_NE(Find(true, TargetDatabase(), NodeLevel::kDatabase), nullptr);
+  EXPECT_EQ(Children(true, "existing", NodeLevel::kFieldsFolder),
+            (std::vector<std::string>{"id", "note"}));
+}
+
+TEST_F(RealSidesTest, ConnectWithABrokenTargetStillConnectsTheSource) {
+  fs::remove(target_file_);
+  window_->RunCommand(cmd::kConnect);
+  EXPECT_TRUE(host_->source_tree().connected());
+  EXPECT_FALSE(host_->target_tree().connected());
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{"Target Connection error!"});
+  EXPECT_TRUE(window_->tips()->toPlainText().contains(
+      "Target Connection error! Please comfirm target database connection properties !"));
+}
+
+TEST_F(RealSidesTest, MigrateOneTableLandsInTheFileAndTheTargetTree) {
+  window_->RunCommand(cmd::kConnect);
+  Select(false, "orders", NodeLevel::kTable);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kToolMigrate);
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::kConvertTable);
+  ASSERT_TRUE(WaitIdle());
+  window_->RefreshTaskList();
+  EXPECT_EQ(Cell(0, 3), "SUCCESS");
+  EXPECT_EQ(Cell(0, 6), "orders");
+  // mdbtools reads what the task wrote: the three rows, a null as empty.
+  const std::vector<std::string> tables = MdbTables(target_file_);
+  EXPECT_TRUE(Contains(tables, "orders"));
+  EXPECT_TRUE(Contains(tables, "existing"));
+  EXPECT_FALSE(Contains(tables, "customers"));
+  std::string rows = MdbExport(target_file_, "orders");
+  EXPECT_NE(rows.find("10,1,12.5"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("11,2,99.99"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("12,1,\n"), std::string::npos) << rows;
+  // The worker asked for a refill; the window lists the new table.
+  QTRY_VERIFY(Find(true, "orders", NodeLevel::kTable) != nullptr);
+}
+
+TEST_F(RealSidesTest, MigrateTablesFolderAndWholeDatabase) {
+  window_->RunCommand(cmd::kConnect);
+  Select(false, "Tables", NodeLevel::kTablesFolder);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::kConvertTables);
+  ASSERT_TRUE(WaitIdle());
+  std::vector<std::string> tables = MdbTables(target_file_);
+  for (const char* t : {"customers", "orders", "order lines", "existing"}) {
+    EXPECT_TRUE(Contains(tables, t)) << t;
+  }
+  EXPECT_NE(MdbExport(target_file_, "order lines").find("11,\"B-2\""), std::string::npos);
+  EXPECT_NE(MdbExport(target_file_, "customers").find("3,\"Linus\""), std::string::npos);
+
+  // The whole database into a second, fresh file.
+  const fs::path second = dir_ / "second.mdb";
+  ASSERT_TRUE(JetSession::Open(second.string(), true).ok());
+  ASSERT_TRUE(access_->UseDatabase(Side::kTarget, (dir_ / "second").string()).ok());
+  window_->RefillTree(true);
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  Select(true, (dir_ / "second").string(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_EQ(Tasks().size(), 2u);
+  EXPECT_EQ(Tasks()[1].kind, TaskKind::kConvertDatabase);
+  ASSERT_TRUE(WaitIdle());
+  window_->RefreshTaskList();
+  EXPECT_EQ(Cell(1, 3), "SUCCESS");
+  tables = MdbTables(second);
+  for (const char* t : {"customers", "orders", "order lines"})
+    EXPECT_TRUE(Contains(tables, t)) << t;
+  EXPECT_FALSE(Contains(tables, "existing"));
+  EXPECT_NE(MdbExport(second, "orders").find("11,2,99.99"), std::string::npos);
+}
+
+TEST_F(RealSidesTest, CloneDatabaseOnTheTargetRootMakesANewFileBesideTheTarget) {
+  window_->RunCommand(cmd::kConnect);
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  Select(true, target_file_.string(), NodeLevel::kRoot);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  EXPECT_EQ(boxes_.shown.back(), "Clone database [" + source_db_->name() + "] of source tree?");
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::kCloneDatabase);
+  ASSERT_TRUE(WaitIdle());
+  const fs::path clone = dir_ / (source_db_->name() + ".mdb");
+  ASSERT_TRUE(fs::exists(clone));
+  const std::vector<std::string> tables = MdbTables(clone);
+  for (const char* t : {"customers", "orders", "order lines"})
+    EXPECT_TRUE(Contains(tables, t)) << t;
+  EXPECT_NE(MdbExport(clone, "customers").find("1,\"Ada\""), std::string::npos);
+  // The target side now works on the new file, and its tree lists it.
+  QTRY_VERIFY(Find(true, (dir_ / source_db_->name()).string(), NodeLevel::kDatabase) != nullptr);
+  QTRY_VERIFY(Find(true, "orders", NodeLevel::kTable) != nullptr);
+  const TreeNode* orders = Find(true, "orders", NodeLevel::kTable);
+  ASSERT_NE(orders->parent(), nullptr);
+  ASSERT_NE(orders->parent()->parent(), nullptr);
+  EXPECT_EQ(orders->parent()->parent()->text(), (dir_ / source_db_->name()).string());
+}
+
+TEST_F(RealSidesTest, DropOnTheTargetTreeMigratesLikeTheCommand) {
+  window_->RunCommand(cmd::kConnect);
+  Select(false, "customers", NodeLevel::kTable);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  emit window_->target_view()->NodeDropped(window_->source_view(), false);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(boxes_.shown.back(),
+            "Convert table [customers] into Target database [" + TargetDatabase() + "]?");
+  EXPECT_EQ(Tasks()[0].kind, TaskKind::kConvertTable);
+  EXPECT_EQ(Tasks()[0].source_object, "customers");
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_NE(MdbExport(target_file_, "customers").find("2,\"Grace\""), std::string::npos);
+}
+
+TEST_F(RealSidesTest, DeleteDropsTheTargetTable) {
+  window_->RunCommand(cmd::kConnect);
+  Select(true, "existing", NodeLevel::kTable);
+  boxes_.answers = {BoxAnswer::kOk, BoxAnswer::kYes};
+  window_->RunCommand(cmd::kToolDelete);
+  EXPECT_EQ(boxes_.shown[0], "Delete the table [" + TargetDatabase() + ".existing]?");
+  EXPECT_EQ(Find(true, "existing", NodeLevel::kTable), nullptr);
+  EXPECT_FALSE(Contains(MdbTables(target_file_), "existing"));
+}
+
+TEST_F(RealSidesTest, GridEditsWhileARealTaskRuns) {
+  window_->RunCommand(cmd::kConnect);
+  ops_->Open(false);
+  Select(false, "orders", NodeLevel::kTable);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_TRUE(ops_->WaitArrived());
+  for (const char* table : {"customers", "order lines"}) {
+    Select(false, table, NodeLevel::kTable);
+    boxes_.answers = {BoxAnswer::kOk};
+    window_->RunCommand(cmd::kMigrate);
+  }
+  // Delete and Connect refuse while the worker runs; Cancel keeps it going.
+  boxes_.answers = {BoxAnswer::kCancel};
+  window_->RunCommand(cmd::kToolDelete);
+  EXPECT_EQ(boxes_.shown.back(), "Some Tasks is Processing, STOP ALL?");
+  EXPECT_TRUE(host_->Running());
+
+  window_->ShowPage(kTaskListPage);
+  window_->RefreshTaskList();
+  ASSERT_EQ(Grid()->rowCount(), 3);
+  EXPECT_EQ(Cell(0, 3), "Working");
+  TaskListPage* page = window_->task_page();
+  page->SelectRow(0);
+  page->down_action()->trigger();  // the running task moves, keeps running
+  EXPECT_EQ(Cell(1, 6), "orders");
+  EXPECT_EQ(Cell(1, 3), "Working");
+  page->SelectRow(2);
+  page->delete_action()->trigger();  // "order lines" leaves the queue
+  ASSERT_EQ(Grid()->rowCount(), 2);
+  ops_->Open(true);
+  ASSERT_TRUE(WaitIdle());
+  window_->RefreshTaskList();
+  EXPECT_EQ(Cell(0, 3), "SUCCESS");
+  EXPECT_EQ(Cell(1, 3), "SUCCESS");
+  const std::vector<std::string> tables = MdbTables(target_file_);
+  EXPECT_TRUE(Contains(tables, "orders"));
+  EXPECT_TRUE(Contains(tables, "customers"));
+  EXPECT_FALSE(Contains(tables, "order lines"));
+  page->clear_action()->trigger();
+  EXPECT_EQ(Grid()->rowCount(), 0);
+  EXPECT_TRUE(Tasks().empty());
+}
+
+}  // namespace
+}  // namespace velquin::ui
