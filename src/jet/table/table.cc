@@ -391,6 +391,8 @@ Result<std::unique_ptr<TableWriter>> TableWriter::Open(PageStore& store, PageNum
   return w;
 }
 
+TableWriter::TableWriter(PageStore& store, TableDef def) : store_(store), def_(std::move(def)) {}
+
 TableWriter::~TableWriter() = default;
 
 Status TableWriter::Init() {
@@ -618,13 +620,14 @@ Status TableWriter::Append(const std::vector<Value>& row) {
     if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage());
   }
   if (!def_.real_indexes.empty()) {
-    VELQUIN_RETURN_IF_ERROR(CheckUnique(store_, def_, cells_, page_no_));
+    if (!indexes_) indexes_ = std::make_unique<TableIndexWriter>(store_, &def_);
+    VELQUIN_RETURN_IF_ERROR(indexes_->Check(cells_, page_no_));
   }
   DataPage dp(page_, page_no_);
   std::uint8_t r = dp.Add(Bytes(row_buf_));
   page_dirty_ = true;
   if (!def_.real_indexes.empty()) {
-    VELQUIN_RETURN_IF_ERROR(InsertIndexEntries(store_, &def_, cells_, {page_no_, r}));
+    VELQUIN_RETURN_IF_ERROR(indexes_->Insert({page_no_, r}));
   }
   def_.last_autonumber = autonumber;
   ++def_.row_count;
@@ -642,6 +645,7 @@ Status TableWriter::Commit() {
   }
   if (owned_.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_.owned_map, owned_));
   if (free_.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_.free_map, free_));
+  if (indexes_) VELQUIN_RETURN_IF_ERROR(indexes_->StoreMaps());
   return WriteTableDef(store_, def_);
 }
 

@@ -69,8 +69,12 @@ class TableCursor {
   std::vector<Cell> cells_;
 };
 
+class TableIndexWriter;
+
 // Appends rows to a table. Rows become visible to readers when their data
 // page is written; Commit() writes the usage maps and the TDEF counters.
+// The table's index trees stay open (and their pages cached) for the
+// writer's lifetime: nothing else may write the table meanwhile.
 class TableWriter {
  public:
   static Result<std::unique_ptr<TableWriter>> Open(PageStore& store, PageNumber tdef_page);
@@ -95,7 +99,7 @@ class TableWriter {
     PageNumber number = 0;
     bool dirty = false;
   };
-  TableWriter(PageStore& store, TableDef def) : store_(store), def_(std::move(def)) {}
+  TableWriter(PageStore& store, TableDef def);
   Status Init();
   Status FlushLvPages();
   Status FlushDataPage();
@@ -117,6 +121,7 @@ class TableWriter {
   std::vector<std::uint8_t> row_buf_;
   std::vector<std::uint8_t> lv_buf_;
   std::vector<Cell> cells_;
+  std::unique_ptr<TableIndexWriter> indexes_;
 };
 
 }  // namespace velquin::jet

@@ -162,4 +162,86 @@ Status InsertIndexEntries(PageStore& store, TableDef* def, const std::vector<Cel
   return Status::Ok();
 }
 
+struct TableIndexWriter::State {
+  State(PageStore& store, const TableDef& def, const RealIndex& ri, UsageMap m)
+      : map(std::move(m)), observer(store, map), tree(store, ri.root, Options(def, ri, &observer)) {}
+  UsageMap map;
+  MapObserver observer;
+  IndexTree tree;
+};
+
+TableIndexWriter::TableIndexWriter(PageStore& store, TableDef* def) : store_(store), def_(def) {}
+
+TableIndexWriter::~TableIndexWriter() = default;
+
+Status TableIndexWriter::Open() {
+  if (opened_) return Status::Ok();
+  states_.clear();
+  for (const RealIndex& ri : def_->real_indexes) {
+    VELQUIN_ASSIGN_OR_RETURN(UsageMap map, LoadUsageMap(store_, ri.usage_map));
+    states_.push_back(std::make_unique<State>(store_, *def_, ri, std::move(map)));
+  }
+  opened_ = true;
+  return Status::Ok();
+}
+
+Status TableIndexWriter::Check(const std::vector<Cell>& cells, PageNumber page) {
+  checked_ = false;
+  VELQUIN_RETURN_IF_ERROR(Open());
+  keys_.resize(def_->real_indexes.size());
+  for (std::size_t k = 0; k < def_->real_indexes.size(); ++k) {
+    VELQUIN_ASSIGN_OR_RETURN(keys_[k],
+                             IndexKeyForRow(store_, *def_, def_->real_indexes[k], cells, page));
+  }
+  for (std::size_t k = 0; k < def_->real_indexes.size(); ++k) {
+    const RealIndex& ri = def_->real_indexes[k];
+    if ((ri.flags & 0x01) == 0) continue;
+    if (SkipsRow(ri, keys_[k]) || IsAllNullKey(keys_[k], ri.columns.size())) continue;
+    auto exists = states_[k]->tree.ContainsKey(keys_[k]);
+    if (!exists.ok()) {
+      states_[k]->tree.DropCachedPages();
+      return exists.status();
+    }
+    if (*exists) {
+      std::string name;
+      for (const auto& li : def_->logical_indexes) {
+        if (li.real_index == k) name = li.name;
+      }
+      return Status::Constraint("duplicate value in unique index \"" + name + "\"");
+    }
+  }
+  checked_ = true;
+  return Status::Ok();
+}
+
+Status TableIndexWriter::Insert(RowPointer where) {
+  if (!checked_) return Status::InvalidArgument("index keys were not checked before the insert");
+  checked_ = false;
+  for (std::size_t k = 0; k < def_->real_indexes.size(); ++k) {
+    RealIndex& ri = def_->real_indexes[k];
+    if (SkipsRow(ri, keys_[k])) continue;
+    bool new_key = false;
+    Status st = states_[k]->tree.Insert(IndexEntry{keys_[k], RowId{where.page, where.row}},
+                                        &new_key);
+    if (!st.ok()) {
+      // A failed insert may have left pages half-changed: read them afresh.
+      states_[k]->tree.DropCachedPages();
+      return st;
+    }
+    if (new_key) ++ri.unique_entries;
+  }
+  return Status::Ok();
+}
+
+Status TableIndexWriter::StoreMaps() {
+  if (!opened_) return Status::Ok();
+  for (std::size_t k = 0; k < states_.size(); ++k) {
+    UsageMap& map = states_[k]->map;
+    if (map.dirty()) {
+      VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_->real_indexes[k].usage_map, map));
+    }
+  }
+  return Status::Ok();
+}
+
 }  // namespace velquin::jet

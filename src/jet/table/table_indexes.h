@@ -5,9 +5,11 @@
 // [TDEF-6], [UMAP-3].
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "base/status.h"
+#include "jet/format/usage_map.h"
 #include "jet/format/page_store.h"
 #include "jet/index/index_tree.h"
 #include "jet/table/row_codec.h"
@@ -41,5 +43,37 @@ Status InsertIndexEntries(PageStore& store, TableDef* def, const std::vector<Cel
 // Checks a row against the unique indexes without changing anything.
 Status CheckUnique(PageStore& store, const TableDef& def, const std::vector<Cell>& cells,
                    PageNumber page);
+
+// Keeps the indexes of one table open across many row inserts: one IndexTree
+// per real index (so its decoded pages stay cached between rows) and each
+// index's usage map in memory until StoreMaps. Its owner must be the only
+// writer of the table while it is in use, and must call StoreMaps before it
+// writes the TDEF.
+class TableIndexWriter {
+ public:
+  // `def` must outlive the writer; its unique-entry counts are kept up to date.
+  TableIndexWriter(PageStore& store, TableDef* def);
+  ~TableIndexWriter();
+  TableIndexWriter(const TableIndexWriter&) = delete;
+  TableIndexWriter& operator=(const TableIndexWriter&) = delete;
+
+  // Computes the row's keys and checks them against the unique indexes
+  // without changing anything (Constraint naming the index on a duplicate).
+  Status Check(const std::vector<Cell>& cells, PageNumber page);
+  // Adds the keys computed by the last successful Check for the row at `where`.
+  Status Insert(RowPointer where);
+  // Writes the usage maps that changed since the last call.
+  Status StoreMaps();
+
+ private:
+  struct State;
+  Status Open();
+  PageStore& store_;
+  TableDef* def_;
+  std::vector<std::unique_ptr<State>> states_;
+  std::vector<std::vector<std::uint8_t>> keys_;
+  bool opened_ = false;
+  bool checked_ = false;
+};
 
 }  // namespace velquin::jet

@@ -661,3 +661,75 @@ TEST(DatabaseTest, IndexesOfABulkLoadedTableSpanManyPages) {
 
 }  // namespace
 }  // namespace velquin::jet
+
+namespace velquin::jet {
+namespace {
+
+// The bulk writer keeps its index trees and index usage maps in memory
+// between rows; commits in the middle of the load, refused rows and later
+// writers must all see the same index.
+TEST(DatabaseTest, BulkWriterIndexesStayRightAcrossCommitsAndRefusedRows) {
+  auto db = Database::CreateOn(std::make_unique<MemoryFile>());
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Pairs";
+  t.columns = {testing::Column("a", ColumnType::kLong), testing::Column("b", ColumnType::kLong)};
+  t.indexes = {
+      IndexSpec{.name = "PrimaryKey", .columns = {{0, true}, {1, true}}, .primary_key = true},
+      IndexSpec{.name = "b", .columns = {{1, false}}}};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  constexpr int kRows = 4000;
+  {
+    auto w = (*db)->BulkAppend("Pairs", 97);  // many commits during the load
+    ASSERT_TRUE(w.ok());
+    for (int i = 0; i < kRows; ++i) {
+      ASSERT_TRUE((*w)->Append({Value::Long(i / 64), Value::Long(i % 64)}).ok()) << i;
+      if (i == 1000 || i == kRows - 1) {
+        // A key written several commits ago and the one just written.
+        EXPECT_EQ((*w)->Append({Value::Long(0), Value::Long(5)}).code(), StatusCode::kConstraint);
+        EXPECT_EQ((*w)->Append({Value::Long(i / 64), Value::Long(i % 64)}).code(),
+                  StatusCode::kConstraint);
+      }
+    }
+    ASSERT_TRUE((*w)->Finish().ok());
+  }
+  // A later writer reads the index afresh and still refuses old keys.
+  EXPECT_EQ((*db)->Insert("Pairs", {Value::Long(10), Value::Long(10)}).code(),
+            StatusCode::kConstraint);
+  EXPECT_TRUE((*db)->Insert("Pairs", {Value::Long(-1), Value::Long(99)}).ok());
+  {
+    auto w = (*db)->BulkAppend("Pairs", 7);
+    ASSERT_TRUE(w.ok());
+    EXPECT_EQ((*w)->Append({Value::Long(-1), Value::Long(99)}).code(), StatusCode::kConstraint);
+    ASSERT_TRUE((*w)->Append({Value::Long(-2), Value::Long(99)}).ok());
+    ASSERT_TRUE((*w)->Finish().ok());
+  }
+  constexpr int kTotal = kRows + 2;
+  EXPECT_EQ(ReadRows(**db, "Pairs").size(), static_cast<std::size_t>(kTotal));
+  auto info = (*db)->GetTable("Pairs");
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(info->row_count, static_cast<std::uint32_t>(kTotal));
+  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  ASSERT_TRUE(def.ok());
+  ASSERT_EQ(def->real_indexes.size(), 2u);
+  EXPECT_EQ(def->real_indexes[0].unique_entries, static_cast<std::uint32_t>(kTotal));
+  EXPECT_EQ(def->real_indexes[1].unique_entries, 65u);  // b = 0..63 and 99
+  for (std::size_t k = 0; k < 2; ++k) {
+    IndexTreeOptions o;
+    o.tdef_page = info->tdef_page;
+    o.unique = k == 0;
+    o.column_count = k == 0 ? 2 : 1;
+    IndexTree tree((*db)->store(), def->real_indexes[k].root, o);
+    auto stats = tree.Verify();
+    ASSERT_TRUE(stats.ok()) << stats.status().ToString();
+    EXPECT_EQ(stats->entries, static_cast<std::uint64_t>(kTotal));
+    EXPECT_GT(stats->leaf_pages, 1u);
+    auto map = LoadUsageMap((*db)->store(), def->real_indexes[k].usage_map);
+    ASSERT_TRUE(map.ok());
+    EXPECT_EQ(map->Pages((*db)->page_file().PageCount()).size(),
+              static_cast<std::size_t>(stats->leaf_pages + stats->node_pages));
+  }
+}
+
+}  // namespace
+}  // namespace velquin::jet
