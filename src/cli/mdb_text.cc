@@ -486,36 +486,20 @@ void AppendCsvField(const Field& field, std::string* out) {
 // ---------------------------------------------------------------------------
 // Schema
 
+// The engine's type name, with the size, precision and AutoNumber that a
+// CREATE TABLE statement needs on top of it.
 std::string JetSqlType(const ColumnInfo& c) {
   switch (c.type) {
-    case ColumnType::kBool:
-      return "BIT";
-    case ColumnType::kByte:
-      return "BYTE";
-    case ColumnType::kShort:
-      return "SHORT";
     case ColumnType::kLong:
-      return c.auto_increment ? "COUNTER" : "LONG";
-    case ColumnType::kCurrency:
-      return "CURRENCY";
-    case ColumnType::kSingle:
-      return "SINGLE";
-    case ColumnType::kDouble:
-      return "DOUBLE";
-    case ColumnType::kDateTime:
-      return "DATETIME";
+      if (c.auto_increment) return "COUNTER";
+      break;
     case ColumnType::kBinary:
-      return "BINARY(" + std::to_string(c.size ? c.size : 255) + ")";
     case ColumnType::kText:
-      return "TEXT(" + std::to_string(c.size ? c.size : 255) + ")";
-    case ColumnType::kOle:
-      return "LONGBINARY";
-    case ColumnType::kMemo:
-      return "MEMO";
-    case ColumnType::kGuid:
-      return "GUID";
+      return jet::ColumnTypeName(c.type) + "(" + std::to_string(c.size ? c.size : 255) + ")";
     case ColumnType::kNumeric:
       return "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
+    default:
+      break;
   }
   return jet::ColumnTypeName(c.type);
 }
