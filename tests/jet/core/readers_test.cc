@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 
+#include "../../support/json_reader.h"
 #include "jet/database.h"
 #include "test_util.h"
 
@@ -19,166 +20,8 @@ using testing::Column;
 using testing::RunCommand;
 using testing::TempPath;
 
-// A small JSON reader: enough for dump.js output. Numbers keep their text.
-struct Json {
-  enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
-  bool b = false;
-  std::string text;  // number text or string value
-  std::vector<Json> items;
-  std::map<std::string, Json> fields;
-  const Json& operator[](const std::string& k) const {
-    static const Json null;
-    auto it = fields.find(k);
-    return it == fields.end() ? null : it->second;
-  }
-};
-
-class JsonParser {
- public:
-  explicit JsonParser(const std::string& s) : s_(s) {}
-  bool Parse(Json* out) {
-    bool ok = Value(out);
-    Space();
-    return ok && i_ == s_.size();
-  }
-
- private:
-  void Space() {
-    while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
-  }
-  bool Literal(const char* w) {
-    std::size_t n = std::strlen(w);
-    if (s_.compare(i_, n, w) != 0) return false;
-    i_ += n;
-    return true;
-  }
-  static void PutUtf8(std::string* out, char32_t cp) {
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  bool String(std::string* out) {
-    if (s_[i_] != '"') return false;
-    ++i_;
-    while (i_ < s_.size() && s_[i_] != '"') {
-      char c = s_[i_++];
-      if (c != '\\') {
-        out->push_back(c);
-        continue;
-      }
-      char e = s_[i_++];
-      switch (e) {
-        case 'n':
-          out->push_back('\n');
-          break;
-        case 't':
-          out->push_back('\t');
-          break;
-        case 'r':
-          out->push_back('\r');
-          break;
-        case 'b':
-          out->push_back('\b');
-          break;
-        case 'f':
-          out->push_back('\f');
-          break;
-        case 'u': {
-          char32_t cp = static_cast<char32_t>(std::stoul(s_.substr(i_, 4), nullptr, 16));
-          i_ += 4;
-          if (cp >= 0xD800 && cp <= 0xDBFF && s_.compare(i_, 2, "\\u") == 0) {
-            char32_t lo = static_cast<char32_t>(std::stoul(s_.substr(i_ + 2, 4), nullptr, 16));
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-              cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-              i_ += 6;
-            }
-          }
-          PutUtf8(out, cp);
-          break;
-        }
-        default:
-          out->push_back(e);
-      }
-    }
-    ++i_;
-    return true;
-  }
-  bool Value(Json* v) {
-    Space();
-    if (i_ >= s_.size()) return false;
-    char c = s_[i_];
-    if (c == 'n') return Literal("null");
-    if (c == 't' || c == 'f') {
-      v->kind = Json::kBool;
-      v->b = c == 't';
-      return Literal(c == 't' ? "true" : "false");
-    }
-    if (c == '"') {
-      v->kind = Json::kString;
-      return String(&v->text);
-    }
-    if (c == '[') {
-      v->kind = Json::kArray;
-      ++i_;
-      Space();
-      if (s_[i_] == ']') return ++i_, true;
-      for (;;) {
-        v->items.emplace_back();
-        if (!Value(&v->items.back())) return false;
-        Space();
-        if (s_[i_] == ',') {
-          ++i_;
-          continue;
-        }
-        if (s_[i_] == ']') return ++i_, true;
-        return false;
-      }
-    }
-    if (c == '{') {
-      v->kind = Json::kObject;
-      ++i_;
-      Space();
-      if (s_[i_] == '}') return ++i_, true;
-      for (;;) {
-        Space();
-        std::string key;
-        if (!String(&key)) return false;
-        Space();
-        if (s_[i_++] != ':') return false;
-        if (!Value(&v->fields[key])) return false;
-        Space();
-        if (s_[i_] == ',') {
-          ++i_;
-          continue;
-        }
-        if (s_[i_] == '}') return ++i_, true;
-        return false;
-      }
-    }
-    v->kind = Json::kNumber;
-    std::size_t start = i_;
-    while (i_ < s_.size() &&
-           (std::isdigit(static_cast<unsigned char>(s_[i_])) || std::strchr("+-.eE", s_[i_]))) {
-      ++i_;
-    }
-    v->text = s_.substr(start, i_ - start);
-    return i_ > start;
-  }
-  const std::string& s_;
-  std::size_t i_ = 0;
-};
+using test_json::Json;
+using test_json::JsonParser;
 
 std::string ReadersDir() { return std::string(VELQUIN_SOURCE_DIR) + "/tests/readers"; }
 
@@ -195,16 +38,16 @@ std::string Compare(const Value& v, const Json& j) {
   };
   switch (v.kind()) {
     case ValueKind::kNull:
-      return j.kind == Json::kNull ? "" : fail("non-null");
+      return j.kind == Json::Kind::kNull ? "" : fail("non-null");
     case ValueKind::kBool:
-      return j.kind == Json::kBool && j.b == v.bool_value() ? "" : fail(j.text);
+      return j.kind == Json::Kind::kBool && j.b == v.bool_value() ? "" : fail(j.text);
     case ValueKind::kByte:
     case ValueKind::kShort:
     case ValueKind::kLong:
-      return j.kind == Json::kNumber && j.text == v.ToString() ? "" : fail(j.text);
+      return j.kind == Json::Kind::kNumber && j.text == v.ToString() ? "" : fail(j.text);
     case ValueKind::kSingle:
     case ValueKind::kDouble: {
-      if (j.kind != Json::kNumber) return fail("?");
+      if (j.kind != Json::Kind::kNumber) return fail("?");
       double ours = v.kind() == ValueKind::kSingle ? v.single_value() : v.double_value();
       double theirs = std::strtod(j.text.c_str(), nullptr);
       return ours == theirs ? "" : fail(j.text);
@@ -236,7 +79,7 @@ std::string Compare(const Value& v, const Json& j) {
       return a == b ? "" : fail(j.text);
     }
     case ValueKind::kText:
-      return j.kind == Json::kString && j.text == v.text_value() ? "" : fail(j.text);
+      return j.kind == Json::Kind::kString && j.text == v.text_value() ? "" : fail(j.text);
     case ValueKind::kBinary: {
       std::string hex = v.ToString();  // lower-case hex
       return j["hex"].text == hex ? "" : fail(j["hex"].text);
@@ -299,19 +142,22 @@ TEST(MdbReaderTest, ReadsEveryValueOfEveryTypeWeWrite) {
   std::string out = RunCommand("node '" + ReadersDir() + "/dump.js' '" + path + "'");
   Json j;
   ASSERT_TRUE(JsonParser(out).Parse(&j)) << out.substr(0, 300);
-  ASSERT_EQ(j["tables"].items.size(), 1u);
-  const Json& t = j["tables"].items[0];
+  ASSERT_EQ(j["tables"].kind, Json::Kind::kArray);
+  ASSERT_EQ(j["tables"].array->size(), 1u);
+  const Json& t = (*j["tables"].array)[0];
   EXPECT_EQ(t["name"].text, "Types");
   EXPECT_EQ(t["rowCount"].text, "400");
-  ASSERT_EQ(t["columns"].items.size(), 14u);
-  EXPECT_EQ(t["columns"].items[0]["autoLong"].b, true);
-  EXPECT_EQ(t["columns"].items[13]["precision"].text, "28");
-  EXPECT_EQ(t["columns"].items[13]["scale"].text, "5");
-  ASSERT_EQ(t["rows"].items.size(), rows.size());
+  ASSERT_EQ(t["columns"].kind, Json::Kind::kArray);
+  ASSERT_EQ(t["columns"].array->size(), 14u);
+  EXPECT_EQ((*t["columns"].array)[0]["autoLong"].b, true);
+  EXPECT_EQ((*t["columns"].array)[13]["precision"].text, "28");
+  EXPECT_EQ((*t["columns"].array)[13]["scale"].text, "5");
+  ASSERT_EQ(t["rows"].kind, Json::Kind::kArray);
+  ASSERT_EQ(t["rows"].array->size(), rows.size());
   int errors = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
     for (std::size_t c = 0; c < 14; ++c) {
-      std::string why = Compare(rows[r][c], t["rows"].items[r].items[c]);
+      std::string why = Compare(rows[r][c], (*(*t["rows"].array)[r].array)[c]);
       if (!why.empty() && ++errors < 20)
         ADD_FAILURE() << "row " << r << " column " << c << ": " << why;
     }
