@@ -1,6 +1,12 @@
 #include "cli/mdb_commands.h"
 
+#include <array>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <map>
 #include <memory>
 #include <string>
@@ -126,6 +132,110 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
+// One record of the input as the import reads it: a row to write, or the
+// reason it is refused.
+struct ParsedRow {
+  std::uint64_t line = 0;
+  std::string why;  // empty: `row` is to be written
+  bool last = false;  // nothing can be read after this record
+  std::vector<jet::Value> row;
+};
+
+// Runs `parse` on a thread of its own and hands its rows over in batches, so
+// that reading and converting the text overlaps writing the rows. `parse`
+// fills one row and returns false at the end of the input. Batches go round
+// between the two threads, keeping their storage.
+class ParseAhead {
+ public:
+  struct Batch {
+    std::vector<ParsedRow> rows;
+    std::size_t count = 0;
+  };
+  using Parse = std::function<bool(ParsedRow*)>;
+
+  explicit ParseAhead(Parse parse) : parse_(std::move(parse)) {
+    for (auto& b : batches_) free_.push_back(&b);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ParseAhead() { Stop(); }
+
+  // The next filled batch in input order; nullptr at the end.
+  Batch* Next() {
+    std::unique_lock lock(mu_);
+    cv_.wait(lock, [&] { return !filled_.empty() || ended_; });
+    if (filled_.empty()) return nullptr;
+    Batch* b = filled_.front();
+    filled_.pop_front();
+    return b;
+  }
+  // Gives a batch back once its rows are written.
+  void Done(Batch* b) {
+    {
+      std::lock_guard lock(mu_);
+      free_.push_back(b);
+    }
+    cv_.notify_all();
+  }
+  // Ends reading early and waits for the thread.
+  void Stop() {
+    {
+      std::lock_guard lock(mu_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  static constexpr std::size_t kBatchRows = 4096;
+  void Run() {
+    bool more = true;
+    while (more) {
+      Batch* b;
+      {
+        std::unique_lock lock(mu_);
+        cv_.wait(lock, [&] { return !free_.empty() || stop_; });
+        if (stop_) break;
+        b = free_.front();
+        free_.pop_front();
+      }
+      b->count = 0;
+      while (b->count < kBatchRows) {
+        if (b->rows.size() == b->count) b->rows.emplace_back();
+        ParsedRow& item = b->rows[b->count];
+        if (!parse_(&item)) {
+          more = false;
+          break;
+        }
+        ++b->count;
+        if (item.last) {
+          more = false;
+          break;
+        }
+      }
+      {
+        std::lock_guard lock(mu_);
+        filled_.push_back(b);
+      }
+      cv_.notify_all();
+    }
+    {
+      std::lock_guard lock(mu_);
+      ended_ = true;
+    }
+    cv_.notify_all();
+  }
+
+  Parse parse_;
+  std::array<Batch, 4> batches_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<Batch*> free_, filled_;
+  bool stop_ = false;
+  bool ended_ = false;
+  std::thread thread_;
+};
+
 void RunImport(const MdbOptions& o) {
   const std::string cmd = "import";
   std::FILE* in = o.input == "-" ? stdin : std::fopen(o.input.c_str(), "rb");
@@ -190,49 +300,66 @@ void RunImport(const MdbOptions& o) {
     std::fprintf(stderr, "%s:%llu: row refused: %s\n", o.input.c_str(),
                  static_cast<unsigned long long>(line), why.c_str());
   };
-  std::vector<jet::Value> row(ncols);
-  for (;;) {
+
+  // Reading and converting the text runs on its own thread, a batch of rows
+  // at a time, while this one writes the rows.
+  auto parse = [&](ParsedRow* item) -> bool {
+    item->why.clear();
     auto got = reader.Next(&rec);
+    item->line = rec.line;
     if (!got.ok()) {
-      refuse(rec.line, got.status().message());
-      if (got.status().message().find("not closed") != std::string::npos) break;
-      continue;
+      item->why = got.status().message();
+      // A quote left open swallows the rest of the input: nothing follows.
+      item->last = got.status().message().find("not closed") != std::string::npos;
+      return true;
     }
-    if (!*got) break;
+    if (!*got) return false;
+    item->last = false;
     if (rec.fields.size() != mapping.size()) {
-      refuse(rec.line, "has " + std::to_string(rec.fields.size()) + " fields, expected " +
-                           std::to_string(mapping.size()));
-      continue;
+      item->why = "has " + std::to_string(rec.fields.size()) + " fields, expected " +
+                  std::to_string(mapping.size());
+      return true;
     }
+    auto& row = item->row;
+    row.resize(ncols);
     for (auto& v : row) v = jet::Value();
-    std::string why;
-    for (std::size_t f = 0; f < mapping.size() && why.empty(); ++f) {
+    for (std::size_t f = 0; f < mapping.size() && item->why.empty(); ++f) {
       const auto& col = info.columns[mapping[f]];
       auto v = cli::ConvertField(col, rec.fields[f], tsv);
       if (!v.ok()) {
-        why = v.status().message();
+        item->why = v.status().message();
       } else {
         row[mapping[f]] = std::move(*v);
       }
     }
-    for (std::size_t c = 0; c < ncols && why.empty(); ++c) {
+    for (std::size_t c = 0; c < ncols && item->why.empty(); ++c) {
       if (required[c] && row[c].is_null()) {
-        why = "column \"" + info.columns[c].name + "\" cannot be NULL";
+        item->why = "column \"" + info.columns[c].name + "\" cannot be NULL";
       }
     }
-    if (!why.empty()) {
-      refuse(rec.line, why);
-      continue;
-    }
-    Status s = (*writer)->Append(row);
-    if (!s.ok()) {
-      if (s.code() == StatusCode::kConstraint || s.code() == StatusCode::kInvalidArgument) {
-        refuse(rec.line, s.message());
+    return true;
+  };
+  ParseAhead ahead(parse);
+  ParseAhead::Batch* batch;
+  while ((batch = ahead.Next()) != nullptr) {
+    for (std::size_t i = 0; i < batch->count; ++i) {
+      const ParsedRow& item = batch->rows[i];
+      if (!item.why.empty()) {
+        refuse(item.line, item.why);
         continue;
       }
-      Fail(cmd, "writing table \"" + info.name + "\" failed at line " + std::to_string(rec.line) +
-                    ": " + s.message());
+      Status s = (*writer)->Append(item.row);
+      if (!s.ok()) {
+        if (s.code() == StatusCode::kConstraint || s.code() == StatusCode::kInvalidArgument) {
+          refuse(item.line, s.message());
+          continue;
+        }
+        ahead.Stop();
+        Fail(cmd, "writing table \"" + info.name + "\" failed at line " +
+                      std::to_string(item.line) + ": " + s.message());
+      }
     }
+    ahead.Done(batch);
   }
   if (std::ferror(in)) Fail(cmd, "cannot read \"" + o.input + "\"");
   Status s = (*writer)->Finish();

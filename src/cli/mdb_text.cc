@@ -187,15 +187,24 @@ std::string Bracketed(const std::string& name) { return "[" + name + "]"; }
 // ---------------------------------------------------------------------------
 // RecordReader
 
+bool RecordReader::Refill() {
+  if (!in_) return false;
+  if (buf_.empty()) buf_.resize(1 << 16);
+  std::size_t n = std::fread(buf_.data(), 1, buf_.size(), in_);
+  data_ = buf_.data();
+  pos_ = 0;
+  len_ = n;
+  return n > 0;
+}
+
 int RecordReader::Get() {
   if (pushed_ != -2) {
     int c = pushed_;
     pushed_ = -2;
     return c;
   }
-  if (in_) return getc_unlocked(in_);
-  if (pos_ >= text_.size()) return EOF;
-  return static_cast<unsigned char>(text_[pos_++]);
+  if (pos_ >= len_ && !Refill()) return EOF;
+  return static_cast<unsigned char>(data_[pos_++]);
 }
 
 void RecordReader::Unget(int c) { pushed_ = c; }
@@ -282,40 +291,51 @@ Result<bool> RecordReader::NextCsv(Record* record) {
 }
 
 Result<bool> RecordReader::NextTsv(Record* record) {
-  record->fields.clear();
+  // Fields keep their storage from record to record.
+  auto& fields = record->fields;
+  std::size_t count = 0;
   record->line = line_;
   int c = Get();
-  if (c == EOF) return false;
-  std::string field;
+  if (c == EOF) {
+    fields.clear();
+    return false;
+  }
+  auto next_field = [&]() -> std::string& {
+    if (count == fields.size()) fields.emplace_back();
+    Field& f = fields[count++];
+    if (!f) f.emplace();
+    f->clear();
+    return *f;
+  };
+  std::string* field = &next_field();
   bool only_null_mark = false;  // the raw field so far is exactly \N
   std::size_t raw = 0;
   auto end_field = [&]() {
-    if (only_null_mark) {
-      record->fields.emplace_back(std::nullopt);
-    } else {
-      record->fields.emplace_back(std::move(field));
-    }
-    field.clear();
+    if (only_null_mark) fields[count - 1].reset();
     only_null_mark = false;
     raw = 0;
   };
+  auto end_record = [&]() {
+    end_field();
+    fields.resize(count);
+    ++line_;
+  };
   for (;; c = Get()) {
     if (c == EOF || c == '\n') {
-      end_field();
-      ++line_;
+      end_record();
       return true;
     }
     if (c == '\r') {
       int n = Get();
       if (n == '\n' || n == EOF) {
-        end_field();
-        ++line_;
+        end_record();
         return true;
       }
       Unget(n);
     }
     if (c == '\t') {
       end_field();
+      field = &next_field();
       continue;
     }
     if (c == '\\') {
@@ -325,40 +345,52 @@ Result<bool> RecordReader::NextTsv(Record* record) {
       only_null_mark = was_start && n == 'N';
       switch (n) {
         case '0':
-          field.push_back('\0');
+          field->push_back('\0');
           break;
         case 'b':
-          field.push_back('\b');
+          field->push_back('\b');
           break;
         case 'n':
-          field.push_back('\n');
+          field->push_back('\n');
           break;
         case 'r':
-          field.push_back('\r');
+          field->push_back('\r');
           break;
         case 't':
-          field.push_back('\t');
+          field->push_back('\t');
           break;
         case 'Z':
-          field.push_back('\x1A');
+          field->push_back('\x1A');
           break;
         case EOF:
-          field.push_back('\\');
+          field->push_back('\\');
           Unget(EOF);
           break;
         case '\n':
-          field.push_back('\n');
+          field->push_back('\n');
           ++line_;
           break;  // an escaped line break
         default:
-          field.push_back(static_cast<char>(n));
+          field->push_back(static_cast<char>(n));
           break;
       }
       continue;
     }
     only_null_mark = false;
     ++raw;
-    field.push_back(static_cast<char>(c));
+    field->push_back(static_cast<char>(c));
+    // The plain characters that follow in the buffer, in one go.
+    if (pushed_ == -2) {
+      std::size_t end = pos_;
+      while (end < len_) {
+        char ch = data_[end];
+        if (ch == '\t' || ch == '\n' || ch == '\r' || ch == '\\') break;
+        ++end;
+      }
+      field->append(data_ + pos_, end - pos_);
+      raw += end - pos_;
+      pos_ = end;
+    }
   }
 }
 

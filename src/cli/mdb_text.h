@@ -40,7 +40,12 @@ class RecordReader {
  public:
   RecordReader(TextFormat format, std::FILE* in) : format_(format), in_(in) {}
   RecordReader(TextFormat format, std::string text)
-      : format_(format), text_(std::move(text)), in_(nullptr) {}
+      : format_(format), text_(std::move(text)), in_(nullptr) {
+    data_ = text_.data();
+    len_ = text_.size();
+  }
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
 
   // False at the end of input. A malformed record (a quote left open at the
   // end of input, a stray quote inside an unquoted CSV field) is an
@@ -50,13 +55,16 @@ class RecordReader {
  private:
   int Get();
   void Unget(int c);
+  bool Refill();  // the next block of a file; false at its end
   Result<bool> NextCsv(Record* record);
   Result<bool> NextTsv(Record* record);
 
   TextFormat format_;
   std::string text_;
-  std::size_t pos_ = 0;
   std::FILE* in_;
+  std::vector<char> buf_;  // a block of the file
+  const char* data_ = nullptr;  // text_ or buf_
+  std::size_t pos_ = 0, len_ = 0;
   int pushed_ = -2;  // one character of look-ahead; -2 = none
   std::uint64_t line_ = 1;
   bool bom_checked_ = false;

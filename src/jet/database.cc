@@ -690,7 +690,8 @@ Result<std::unique_ptr<BulkWriter>> Database::BulkAppend(std::string_view table,
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
-  VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
+  VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id),
+                                                     /*bulk=*/true));
   VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
   std::vector<bool> nn;
   for (const auto& c : info.columns) nn.push_back(c.not_null);
@@ -732,7 +733,9 @@ Status BulkWriter::Append(const std::vector<Value>& row) {
   VELQUIN_RETURN_IF_ERROR(db_->CheckReferences(writer_->def(), row));
   VELQUIN_RETURN_IF_ERROR(writer_->Append(row));
   ++rows_;
-  if (++since_commit_ >= commit_every_) {
+  // A table whose indexes are built at the end commits only then: a commit
+  // before would record rows its indexes do not hold yet.
+  if (++since_commit_ >= commit_every_ && !writer_->defers_indexes()) {
     since_commit_ = 0;
     VELQUIN_RETURN_IF_ERROR(writer_->Commit());
     VELQUIN_RETURN_IF_ERROR(db_->pages_->Flush());

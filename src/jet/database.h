@@ -89,8 +89,10 @@ class Database;
 // Appends many rows quickly: rows go into pages kept in memory and written
 // when full; the usage maps and the table definition are brought up to date
 // every `commit_every` rows and by Finish(). Rows appended before the last
-// commit survive a crash. Do not use the Database for other writes while a
-// BulkWriter is open.
+// commit survive a crash. A table with indexes that is empty when the writer
+// opens is the exception: its indexes are built in one pass at Finish(), and
+// its rows are committed only then (all or none after a crash). Do not use
+// the Database for other writes while a BulkWriter is open.
 class BulkWriter {
  public:
   ~BulkWriter();

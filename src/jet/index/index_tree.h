@@ -80,6 +80,15 @@ class IndexCursor {
   std::uint64_t hops_ = 0;
 };
 
+// Entries by position, for IndexTree::BulkLoad.
+class IndexEntrySource {
+ public:
+  virtual ~IndexEntrySource() = default;
+  virtual std::size_t size() const = 0;
+  // Entry `i` into `out` (whose key storage may be reused).
+  virtual void Get(std::size_t i, IndexEntry* out) const = 0;
+};
+
 struct IndexTreeStats {
   std::uint64_t entries = 0;
   std::uint64_t distinct_keys = 0;
@@ -128,6 +137,10 @@ class IndexTree {
   // already holds rows. Returns the number of distinct keys. Constraint
   // (nothing written) on a duplicate key in a unique index.
   Result<std::uint64_t> BulkLoad(std::span<const IndexEntry> sorted);
+  // The same from entries handed out by position (read twice: a checking
+  // pass, then the writing pass). Leaves are written as they fill, so only
+  // one leaf and the node levels are held in memory.
+  Result<std::uint64_t> BulkLoad(const IndexEntrySource& sorted);
 
   // First entry whose key is >= `key` (entries of equal key in row order).
   Result<IndexCursor> Seek(std::span<const std::uint8_t> key);

@@ -384,18 +384,25 @@ Result<bool> TableCursor::Next(std::vector<Value>* row) {
 // ---------------------------------------------------------------------------
 // TableWriter
 
-Result<std::unique_ptr<TableWriter>> TableWriter::Open(PageStore& store, PageNumber tdef_page) {
+Result<std::unique_ptr<TableWriter>> TableWriter::Open(PageStore& store, PageNumber tdef_page,
+                                                     bool bulk) {
   VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(store, tdef_page));
   std::unique_ptr<TableWriter> w(new TableWriter(store, std::move(def)));
-  VELQUIN_RETURN_IF_ERROR(w->Init());
+  VELQUIN_RETURN_IF_ERROR(w->Init(bulk));
   return w;
 }
+
+bool TableWriter::defers_indexes() const { return indexes_ && indexes_->deferring(); }
 
 TableWriter::TableWriter(PageStore& store, TableDef def) : store_(store), def_(std::move(def)) {}
 
 TableWriter::~TableWriter() = default;
 
-Status TableWriter::Init() {
+Status TableWriter::Init(bool bulk) {
+  if (!def_.real_indexes.empty()) {
+    indexes_ = std::make_unique<TableIndexWriter>(store_, &def_, bulk);
+    VELQUIN_RETURN_IF_ERROR(indexes_->Open());
+  }
   VELQUIN_ASSIGN_OR_RETURN(owned_, LoadUsageMap(store_, def_.owned_map));
   VELQUIN_ASSIGN_OR_RETURN(free_, LoadUsageMap(store_, def_.free_map));
   lv_of_column_.assign(def_.columns.size(), -1);
@@ -645,7 +652,10 @@ Status TableWriter::Commit() {
   }
   if (owned_.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_.owned_map, owned_));
   if (free_.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store_, def_.free_map, free_));
-  if (indexes_) VELQUIN_RETURN_IF_ERROR(indexes_->StoreMaps());
+  if (indexes_) {
+    VELQUIN_RETURN_IF_ERROR(indexes_->Finalize());
+    VELQUIN_RETURN_IF_ERROR(indexes_->StoreMaps());
+  }
   return WriteTableDef(store_, def_);
 }
 

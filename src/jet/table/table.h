@@ -75,9 +75,15 @@ class TableIndexWriter;
 // page is written; Commit() writes the usage maps and the TDEF counters.
 // The table's index trees stay open (and their pages cached) for the
 // writer's lifetime: nothing else may write the table meanwhile.
+//
+// A bulk writer (`bulk`) on a table whose indexes are empty builds them at
+// its first Commit (see TableIndexWriter's bulk mode): until then
+// defers_indexes() is true and the owner should not Commit between rows,
+// because each Commit ends the deferral.
 class TableWriter {
  public:
-  static Result<std::unique_ptr<TableWriter>> Open(PageStore& store, PageNumber tdef_page);
+  static Result<std::unique_ptr<TableWriter>> Open(PageStore& store, PageNumber tdef_page,
+                                                   bool bulk = false);
   ~TableWriter();
 
   // `row` has one value per column, in column-number order (def().columns).
@@ -87,6 +93,8 @@ class TableWriter {
   Status Commit();
 
   const TableDef& def() const { return def_; }
+  // Whether index entries are still being collected in memory.
+  bool defers_indexes() const;
   // Value given to the AutoNumber column by the last Append (0 if none).
   std::int64_t last_autonumber() const { return def_.last_autonumber; }
 
@@ -100,7 +108,7 @@ class TableWriter {
     bool dirty = false;
   };
   TableWriter(PageStore& store, TableDef def);
-  Status Init();
+  Status Init(bool bulk);
   Status FlushLvPages();
   Status FlushDataPage();
   Status NewDataPage();

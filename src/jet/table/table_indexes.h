@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/status.h"
@@ -21,6 +22,11 @@ namespace velquin::jet {
 Result<std::vector<std::uint8_t>> IndexKeyForRow(PageStore& store, const TableDef& def,
                                                  const RealIndex& ri,
                                                  const std::vector<Cell>& cells, PageNumber page);
+
+// The same into `key` (its storage reused).
+Status IndexKeyForRowInto(PageStore& store, const TableDef& def, const RealIndex& ri,
+                          const std::vector<Cell>& cells, PageNumber page,
+                          std::vector<std::uint8_t>* key);
 
 // Whether a row whose key is `key` is left out of the index (ignore-nulls
 // indexes skip rows whose key columns are all NULL).
@@ -49,14 +55,23 @@ Status CheckUnique(PageStore& store, const TableDef& def, const std::vector<Cell
 // index's usage map in memory until StoreMaps. Its owner must be the only
 // writer of the table while it is in use, and must call StoreMaps before it
 // writes the TDEF.
+//
+// Bulk mode (`defer`): when every index of the table is empty as the writer
+// opens, the entries are collected in memory instead, uniqueness is checked
+// there, and Finalize builds each tree in one pass, leaf pages filled
+// densely. Until then the trees in the file stay empty, so the owner must not
+// write the TDEF (which would count rows the indexes lack) before Finalize.
 class TableIndexWriter {
  public:
   // `def` must outlive the writer; its unique-entry counts are kept up to date.
-  TableIndexWriter(PageStore& store, TableDef* def);
+  TableIndexWriter(PageStore& store, TableDef* def, bool defer = false);
   ~TableIndexWriter();
   TableIndexWriter(const TableIndexWriter&) = delete;
   TableIndexWriter& operator=(const TableIndexWriter&) = delete;
 
+  // Loads the usage maps and opens the trees (done by Check when needed);
+  // in bulk mode, finds whether every index is empty.
+  Status Open();
   // Computes the row's keys and checks them against the unique indexes
   // without changing anything (Constraint naming the index on a duplicate).
   Status Check(const std::vector<Cell>& cells, PageNumber page);
@@ -64,13 +79,23 @@ class TableIndexWriter {
   Status Insert(RowPointer where);
   // Writes the usage maps that changed since the last call.
   Status StoreMaps();
+  // Builds the trees from the entries collected in bulk mode and leaves it
+  // (later rows go straight into the trees). Nothing to do otherwise.
+  Status Finalize();
+  // Whether entries are being collected in memory (see bulk mode).
+  bool deferring() const { return deferring_; }
 
  private:
   struct State;
-  Status Open();
+  class Deferred;
+  Status DuplicateIn(std::size_t real_index) const;
+  std::string LogicalName(std::size_t real_index) const;
   PageStore& store_;
   TableDef* def_;
+  bool defer_requested_ = false;
+  bool deferring_ = false;
   std::vector<std::unique_ptr<State>> states_;
+  std::vector<std::unique_ptr<Deferred>> deferred_;
   std::vector<std::vector<std::uint8_t>> keys_;
   bool opened_ = false;
   bool checked_ = false;

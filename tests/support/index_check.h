@@ -1,0 +1,75 @@
+// A check shared by the engine's tests: every real index of every user
+// table against a full scan of its rows. The B-tree walked in key order must
+// hold exactly one entry per row (keys as the rows give them, ignore-nulls
+// indexes leaving out all-NULL keys), the tree's shape must verify, and the
+// table definition's unique-entry count must match.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/index/index_tree.h"
+#include "jet/table/table.h"
+#include "jet/table/table_indexes.h"
+
+namespace velquin::jet {
+
+// Every real index of every user table against the table's rows.
+inline void CheckIndexes(Database& db) {
+  auto tables = db.ListTables();
+  ASSERT_TRUE(tables.ok());
+  for (const std::string& name : *tables) {
+    SCOPED_TRACE("table " + name);
+    auto info = db.GetTable(name);
+    ASSERT_TRUE(info.ok());
+    auto def = ReadTableDef(db.store(), info->tdef_page);
+    ASSERT_TRUE(def.ok()) << def.status().ToString();
+    for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
+      const RealIndex& ri = def->real_indexes[k];
+      std::vector<IndexEntry> expected;
+      TableCursor cur(db.store(), *def);
+      ASSERT_TRUE(cur.Open().ok());
+      std::vector<Cell> cells;
+      for (;;) {
+        auto more = cur.NextCells(&cells);
+        ASSERT_TRUE(more.ok());
+        if (!*more) break;
+        RowPointer at = cur.position();
+        auto key = IndexKeyForRow(db.store(), *def, ri, cells, at.page);
+        ASSERT_TRUE(key.ok());
+        if (SkipsRow(ri, *key)) continue;
+        expected.push_back(IndexEntry{*key, RowId{at.page, at.row}});
+      }
+      std::sort(expected.begin(), expected.end(), [](const IndexEntry& a, const IndexEntry& b) {
+        if (a.key != b.key) return a.key < b.key;
+        return std::pair(a.row.page, a.row.row) < std::pair(b.row.page, b.row.row);
+      });
+      IndexTreeOptions o;
+      o.tdef_page = def->tdef_page;
+      o.unique = (ri.flags & 1) != 0;
+      o.column_count = ri.columns.size();
+      IndexTree tree(db.store(), ri.root, o);
+      auto all = tree.ReadAll();
+      ASSERT_TRUE(all.ok()) << all.status().ToString();
+      ASSERT_EQ(all->size(), expected.size()) << "index " << k;
+      std::size_t distinct = 0;
+      for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ((*all)[i].key, expected[i].key) << "index " << k << " entry " << i;
+        EXPECT_EQ((*all)[i].row.page, expected[i].row.page);
+        EXPECT_EQ((*all)[i].row.row, expected[i].row.row);
+        if (i == 0 || expected[i].key != expected[i - 1].key) ++distinct;
+        if (o.unique && i > 0 && !IsAllNullKey(expected[i].key, o.column_count)) {
+          EXPECT_NE(expected[i].key, expected[i - 1].key);
+        }
+      }
+      EXPECT_EQ(ri.unique_entries, distinct) << "index " << k;
+      EXPECT_TRUE(tree.Verify().ok()) << "index " << k;
+    }
+  }
+}
+
+}  // namespace velquin::jet
