@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <fmt/printf.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "config/condition_file.h"
@@ -299,7 +300,20 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   bool primary_clash = false;
   std::vector<std::string> clashing;
   if (auto keys = UniqueKeys(rows); keys.ok()) {
+    // Only text keys can clash: Access compares text without regard to case
+    // and trailing blanks, every other type as MySQL does. The query groups
+    // the whole table, so it is not sent for keys without a text column.
+    auto is_text = [&](const std::string& column) {
+      for (const ColumnPlan& c : ddl.columns) {
+        if (AsciiLower(c.name) == AsciiLower(column)) {
+          return c.type == AccessType::kText || c.type == AccessType::kMemo ||
+                 c.type == AccessType::kUnknown;
+        }
+      }
+      return true;  // not found: check it to be safe
+    };
     for (const UniqueKey& key : *keys) {
+      if (std::none_of(key.columns.begin(), key.columns.end(), is_text)) continue;
       auto found = QueryRows(source, UniqueKeyClashQuery(database, table, key.columns));
       if (found.ok() && !found->empty()) {
         if (key.name == "PRIMARY")

@@ -30,7 +30,8 @@ class StatementInserter : public RowInserter {
 struct PendingRow {
   uint64_t number = 0;  // 1-based position in the read order
   std::vector<TargetValue> values;
-  std::string refusal;  // a value Access cannot hold: why
+  std::string refusal;    // a value Access cannot hold: why
+  std::string statement;  // the row's INSERT statement (data and rejects files)
 };
 
 struct Batch {
@@ -78,8 +79,10 @@ class BatchQueue {
   bool cancelled_ = false;
 };
 
-void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans, std::size_t batch_rows,
-              BatchQueue& queue) {
+// Reads, converts and writes out as statements the source rows on the
+// reader thread, so the writer only inserts them.
+void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
+              const InsertStatementText& statements, std::size_t batch_rows, BatchQueue& queue) {
   Batch batch;
   std::size_t batch_bytes = 0;
   uint64_t number = 0;
@@ -113,6 +116,8 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans, std::si
         row.values[c].text = raw;
       }
     }
+    statements.Build(row.values, &row.statement);
+    batch_bytes += row.statement.size();
     batch.rows.push_back(std::move(row));
     if (batch.rows.size() >= batch_rows || batch_bytes >= (4u << 20)) {
       if (!queue.Push(std::move(batch))) return;
@@ -137,28 +142,38 @@ std::string FileStemFor(std::string_view name) {
   return out;
 }
 
-std::string BuildInsertStatement(const std::string& access_table,
-                                 const std::vector<std::string>& access_columns,
-                                 const std::vector<TargetValue>& row) {
+InsertStatementText::InsertStatementText(const std::string& access_table,
+                                         const std::vector<std::string>& access_columns) {
   auto quote = [](const std::string& name) {
     auto q = QuoteJetName(name);
     return q.ok() ? *q : "[" + name + "]";
   };
-  std::string sql = "insert into " + quote(access_table);
+  prefix_ = "insert into " + quote(access_table);
   if (!access_columns.empty()) {
-    sql += " (";
+    prefix_ += " (";
     for (std::size_t i = 0; i < access_columns.size(); ++i) {
-      if (i) sql += ",";
-      sql += quote(access_columns[i]);
+      if (i) prefix_ += ",";
+      prefix_ += quote(access_columns[i]);
     }
-    sql += ")";
+    prefix_ += ")";
   }
-  sql += " values (";
+  prefix_ += " values (";
+}
+
+void InsertStatementText::Build(const std::vector<TargetValue>& row, std::string* out) const {
+  *out = prefix_;
   for (std::size_t i = 0; i < row.size(); ++i) {
-    if (i) sql += ",";
-    sql += JetLiteral(row[i]);
+    if (i) *out += ',';
+    AppendJetLiteral(row[i], out);
   }
-  sql += ")\n";
+  *out += ")\n";
+}
+
+std::string BuildInsertStatement(const std::string& access_table,
+                                 const std::vector<std::string>& access_columns,
+                                 const std::vector<TargetValue>& row) {
+  std::string sql;
+  InsertStatementText(access_table, access_columns).Build(row, &sql);
   return sql;
 }
 
@@ -248,9 +263,11 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     for (const auto& c : options.columns) access_columns.push_back(c.name);
   }
 
+  const InsertStatementText statements(options.access_table, access_columns);
   BatchQueue queue(std::max<std::size_t>(1, options.queue_batches));
   std::thread reader([&] {
-    ReadRows(*cursor, options.columns, std::max<std::size_t>(1, options.batch_rows), queue);
+    ReadRows(*cursor, options.columns, statements, std::max<std::size_t>(1, options.batch_rows),
+             queue);
   });
 
   auto refuse = [&](uint64_t number, const std::string& reason, const std::string& statement) {
@@ -270,8 +287,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     Batch batch = queue.Pop();
     for (auto& row : batch.rows) {
       ++result.read;
-      std::string statement =
-          BuildInsertStatement(options.access_table, access_columns, row.values);
+      const std::string& statement = row.statement;
       if (!row.refusal.empty()) {
         refuse(row.number, row.refusal, statement);
       } else {

@@ -68,8 +68,8 @@ struct CopyRowsOptions {
   std::filesystem::path data_dir = ".";
   std::string file_stem;  // data file name without ".data" (empty: the table name)
   std::size_t chunk_rows = 10000;
-  std::size_t batch_rows = 256;
-  std::size_t queue_batches = 8;
+  std::size_t batch_rows = 1024;
+  std::size_t queue_batches = 16;
   std::size_t reasons_shown = 10;
   uint64_t rows_expected = 0;            // for progress only (0: unknown)
   std::function<bool()> stop_requested;  // RunState 99: the copy ends after the current row
@@ -93,6 +93,18 @@ struct CopyRowsResult {
 std::string BuildInsertStatement(const std::string& access_table,
                                  const std::vector<std::string>& access_columns,
                                  const std::vector<TargetValue>& row);
+
+// The same for many rows of one table: the names are quoted once.
+class InsertStatementText {
+ public:
+  InsertStatementText(const std::string& access_table,
+                      const std::vector<std::string>& access_columns);
+  // Replaces `*out` with the statement for `row`.
+  void Build(const std::vector<TargetValue>& row, std::string* out) const;
+
+ private:
+  std::string prefix_;  // "insert into `t` (`a`,`b`) values ("
+};
 
 // A name safe as a file name: "/" and NUL become "_"; "." and ".." get a "_".
 std::string FileStemFor(std::string_view name);

@@ -227,51 +227,105 @@ Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::s
   return v;
 }
 
-std::string FormatDateTime(const TargetValue& v) {
-  char buf[48];
-  if (v.millisecond != 0) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", v.year, v.month, v.day,
-                  v.hour, v.minute, v.second, v.millisecond);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day, v.hour,
-                  v.minute, v.second);
+void AppendDateTime(const TargetValue& v, std::string* out) {
+  auto in_range = [](int x, int hi) { return x >= 0 && x <= hi; };
+  if (!in_range(v.year, 9999) || !in_range(v.month, 99) || !in_range(v.day, 99) ||
+      !in_range(v.hour, 99) || !in_range(v.minute, 99) || !in_range(v.second, 99) ||
+      !in_range(v.millisecond, 999)) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day,
+                  v.hour, v.minute, v.second);
+    *out += buf;
+    if (v.millisecond != 0) {
+      std::snprintf(buf, sizeof buf, ".%03d", v.millisecond);
+      *out += buf;
+    }
+    return;
   }
-  return buf;
+  char buf[24];
+  auto put = [&](int at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i) {
+      buf[at + i] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  };
+  put(0, v.year, 4);
+  buf[4] = '-';
+  put(5, v.month, 2);
+  buf[7] = '-';
+  put(8, v.day, 2);
+  buf[10] = ' ';
+  put(11, v.hour, 2);
+  buf[13] = ':';
+  put(14, v.minute, 2);
+  buf[16] = ':';
+  put(17, v.second, 2);
+  std::size_t n = 19;
+  if (v.millisecond != 0) {
+    buf[19] = '.';
+    put(20, v.millisecond, 3);
+    n = 23;
+  }
+  out->append(buf, n);
 }
 
-std::string JetLiteral(const TargetValue& v) {
+std::string FormatDateTime(const TargetValue& v) {
+  std::string out;
+  AppendDateTime(v, &out);
+  return out;
+}
+
+void AppendJetLiteral(const TargetValue& v, std::string* out) {
   switch (v.kind) {
     case TargetValue::Kind::kNull:
-      return "NULL";
+      *out += "NULL";
+      return;
     case TargetValue::Kind::kBool:
-      return v.boolean ? "True" : "False";
+      *out += v.boolean ? "True" : "False";
+      return;
     case TargetValue::Kind::kNumber:
-      return v.text;
+      *out += v.text;
+      return;
     case TargetValue::Kind::kDateTime:
-      return "#" + FormatDateTime(v) + "#";
+      *out += '#';
+      AppendDateTime(v, out);
+      *out += '#';
+      return;
     case TargetValue::Kind::kText: {
-      std::string out;
-      out.reserve(v.text.size() + 2);
-      out += '\'';
-      for (char c : v.text) {
-        out += c;
-        if (c == '\'') out += '\'';
+      out->reserve(out->size() + v.text.size() + 2);
+      *out += '\'';
+      std::size_t from = 0;
+      for (;;) {
+        std::size_t quote = v.text.find('\'', from);
+        if (quote == std::string::npos) {
+          out->append(v.text, from, std::string::npos);
+          break;
+        }
+        out->append(v.text, from, quote + 1 - from);
+        *out += '\'';
+        from = quote + 1;
       }
-      out += '\'';
-      return out;
+      *out += '\'';
+      return;
     }
     case TargetValue::Kind::kBinary: {
       static const char kHex[] = "0123456789ABCDEF";
-      std::string out = "0x";
-      out.reserve(2 + v.text.size() * 2);
+      out->reserve(out->size() + 2 + v.text.size() * 2);
+      *out += "0x";
       for (unsigned char b : v.text) {
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
+        *out += kHex[b >> 4];
+        *out += kHex[b & 15];
       }
-      return out;
+      return;
     }
   }
-  return "NULL";
+  *out += "NULL";
+}
+
+std::string JetLiteral(const TargetValue& v) {
+  std::string out;
+  AppendJetLiteral(v, &out);
+  return out;
 }
 
 }  // namespace velquin

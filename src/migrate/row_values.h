@@ -45,8 +45,11 @@ Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::s
 // The Jet SQL literal: NULL, True/False, the number, #yyyy-mm-dd hh:nn:ss#,
 // 'text' with apostrophes doubled, 0x followed by two hex digits per byte.
 std::string JetLiteral(const TargetValue& value);
+// The same, appended to `out`.
+void AppendJetLiteral(const TargetValue& value, std::string* out);
 
 // "yyyy-mm-dd hh:nn:ss[.fff]".
 std::string FormatDateTime(const TargetValue& value);
+void AppendDateTime(const TargetValue& value, std::string* out);
 
 }  // namespace velquin
