@@ -47,7 +47,14 @@ void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_p
     ri.columns = is.columns;
     ri.usage_map = next_row();
     ri.root = k < roots.size() ? roots[k] : 0;
-    if (ri.root != 0) (void)maps->back().Set(ri.root, true, no_alloc);
+    if (ri.root != 0) {
+      // As Jet does, the inline map starts at page 0 when that covers the
+      // root; in a larger file it starts at the root.
+      if (!maps->back().Set(ri.root, true, no_alloc).ok()) {
+        maps->back() = UsageMap::NewInline(ri.root);
+        (void)maps->back().Set(ri.root, true, no_alloc);
+      }
+    }
     // 0x80 is set on every index Jet 4 writes; Access makes primary keys
     // of user tables required as well.
     ri.flags = static_cast<std::uint8_t>(
@@ -61,38 +68,6 @@ void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_p
     li.index_type = is.primary_key ? 1 : 0;
     def->logical_indexes.push_back(li);
   }
-}
-
-Status ValidateIndexes(const TableSpec& spec) {
-  if (spec.indexes.size() > 32)
-    return Status::InvalidArgument("a table can have at most 32 indexes");
-  int pks = 0;
-  for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
-    const IndexSpec& is = spec.indexes[i];
-    if (is.name.empty() || is.name.size() > 64) {
-      return Status::InvalidArgument("index names must have 1 to 64 characters");
-    }
-    for (std::size_t j = 0; j < i; ++j) {
-      if (CompareNames(spec.indexes[j].name, is.name) == 0) {
-        return Status::InvalidArgument("index \"" + is.name + "\" appears twice");
-      }
-    }
-    if (is.columns.empty() || is.columns.size() > 10) {
-      return Status::InvalidArgument("index \"" + is.name + "\" must have 1 to 10 columns");
-    }
-    for (const IndexColumn& ic : is.columns) {
-      if (ic.column_number >= spec.columns.size()) {
-        return Status::InvalidArgument("index \"" + is.name + "\" names a missing column");
-      }
-      ColumnType t = spec.columns[ic.column_number].type;
-      if (t == ColumnType::kOle) {
-        return Status::InvalidArgument("index \"" + is.name + "\" cannot include an OLE column");
-      }
-    }
-    if (is.primary_key) ++pks;
-  }
-  if (pks > 1) return Status::InvalidArgument("a table can have only one primary key");
-  return Status::Ok();
 }
 
 Status WriteMapPage(PageStore& store, PageNumber page, std::vector<UsageMap>& maps) {
@@ -110,6 +85,7 @@ Status WriteMapPage(PageStore& store, PageNumber page, std::vector<UsageMap>& ma
 }  // namespace
 
 Database::~Database() {
+  EndInsertWriter();
   if (pages_ && pages_->writable()) (void)pages_->Flush();
 }
 
@@ -451,6 +427,7 @@ Status Database::RebuildCatalogIndexes(PageNumber tdef_page) {
 }
 
 Status Database::CreateTable(const TableSpec& spec_in) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   VELQUIN_RETURN_IF_ERROR(ValidateTableSpec(spec_in));
   if (FindInTables(spec_in.name)) {
@@ -509,6 +486,7 @@ Status Database::DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>&
 }
 
 Status Database::DropTable(std::string_view name) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(name);
   if (!o) return Status::NotFound("no table \"" + std::string(name) + "\"");
@@ -604,6 +582,7 @@ Status Database::DropTable(std::string_view name) {
 }
 
 Status Database::RenameTable(std::string_view from, std::string_view to) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(from);
   if (!o) return Status::NotFound("no table \"" + std::string(from) + "\"");
@@ -672,21 +651,38 @@ Status Database::CheckNotNull(const TableInfo& info, const std::vector<Value>& r
   return Status::Ok();
 }
 
+void Database::EndInsertWriter() { insert_writer_.reset(); }
+
 Status Database::Insert(std::string_view table, const std::vector<Value>& row) {
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
-  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
-  VELQUIN_RETURN_IF_ERROR(CheckNotNull(info, row));
-  VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, static_cast<PageNumber>(o->id)));
-  VELQUIN_RETURN_IF_ERROR(CheckReferences(w->def(), row));
-  VELQUIN_RETURN_IF_ERROR(w->Append(row));
-  VELQUIN_RETURN_IF_ERROR(w->Commit());
-  return pages_->Flush();
+  const PageNumber tdef = static_cast<PageNumber>(o->id);
+  // The writer of the last table inserted into stays open (its definition,
+  // usage maps and index pages in memory) until another kind of change.
+  if (!insert_writer_ || insert_writer_->tdef != tdef) {
+    EndInsertWriter();
+    auto iw = std::make_unique<InsertWriter>();
+    iw->tdef = tdef;
+    VELQUIN_ASSIGN_OR_RETURN(iw->info, Describe(*o));
+    VELQUIN_ASSIGN_OR_RETURN(iw->writer, TableWriter::Open(*pages_, tdef));
+    insert_writer_ = std::move(iw);
+  }
+  VELQUIN_RETURN_IF_ERROR(CheckNotNull(insert_writer_->info, row));
+  TableWriter& w = *insert_writer_->writer;
+  VELQUIN_RETURN_IF_ERROR(CheckReferences(w.def(), row));
+  Status st = w.Append(row);
+  if (st.ok()) st = w.Commit();
+  if (st.ok()) st = pages_->Flush();
+  // After a failure the writer's memory may be ahead of the file: the next
+  // insert reads the table afresh.
+  if (!st.ok()) EndInsertWriter();
+  return st;
 }
 
 Result<std::unique_ptr<BulkWriter>> Database::BulkAppend(std::string_view table,
                                                          std::uint64_t commit_every) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");

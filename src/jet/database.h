@@ -152,15 +152,16 @@ class Database {
   Status RenameTable(std::string_view from, std::string_view to);
 
   // Inserts one row (one value per column, column-number order) and commits.
+  // The table's writer stays open between inserts into the same table.
   Status Insert(std::string_view table, const std::vector<Value>& row);
   Result<std::unique_ptr<BulkWriter>> BulkAppend(std::string_view table,
                                                  std::uint64_t commit_every = 20000);
   Result<std::unique_ptr<RowCursor>> Scan(std::string_view table);
 
   // --- Indexes on tables that may hold rows (database_objects.cc) ---
-  // Adds an index: the table is rebuilt with its rows, the old indexes and
-  // the new one; a duplicate in a unique index refuses the whole change and
-  // leaves the table as it was. Column numbers as in IndexSpec.
+  // Adds an index to the table as it stands, its tree built from the rows in
+  // one pass; a repeated key in a unique index refuses it before anything is
+  // written. Column numbers as in IndexSpec.
   Status CreateIndex(std::string_view table, const IndexSpec& index);
   // Removes an index (the table is rebuilt the same way).
   Status DropIndex(std::string_view table, std::string_view index);
@@ -235,6 +236,7 @@ class Database {
   Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
   Status RebuildTable(const std::string& table, TableSpec spec);
   Status AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns, std::uint32_t* index);
+  Status AppendRealIndex(TableDef* def, const RealIndex& shape, std::uint32_t* index);
   Status CheckReferences(const TableDef& def, const std::vector<Value>& row);
   std::string ObjectName(std::int32_t id) const;
   Status CheckNoRelationship(std::string_view table);
@@ -242,6 +244,16 @@ class Database {
   double Now() const;
 
   std::unique_ptr<PageFile> pages_;
+  // The open writer of single-row inserts. Every method that changes
+  // anything else in the file calls EndInsertWriter() first, so the writer
+  // never holds a stale table definition or index page.
+  struct InsertWriter {
+    PageNumber tdef = 0;
+    TableInfo info;
+    std::unique_ptr<TableWriter> writer;
+  };
+  std::unique_ptr<InsertWriter> insert_writer_;
+  void EndInsertWriter();
   std::vector<Object> objects_{};
   double creation_date_ = 0;
 };

@@ -157,25 +157,51 @@ Status Database::RebuildTable(const std::string& table, TableSpec spec) {
 }
 
 Status Database::CreateIndex(std::string_view table, const IndexSpec& index) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   VELQUIN_ASSIGN_OR_RETURN(TableSpec spec, TableSpecOf(table));
-  VELQUIN_RETURN_IF_ERROR(CheckNoRelationship(table));
-  for (const IndexSpec& is : spec.indexes) {
-    if (SameName(is.name, index.name)) {
+  const Object* o = FindTable(table);
+  if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, static_cast<PageNumber>(o->id)));
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (SameName(li.name, index.name)) {
       return Status::InvalidArgument("index \"" + index.name + "\" already exists");
     }
-    if (is.primary_key && index.primary_key) {
+    if (li.index_type == 1 && index.primary_key) {
       return Status::InvalidArgument("table \"" + spec.name + "\" already has a primary key");
     }
   }
   IndexSpec add = index;
   if (add.primary_key) add.unique = true;
   spec.indexes.push_back(add);
-  std::string name = spec.name;
-  return RebuildTable(name, std::move(spec));
+  VELQUIN_RETURN_IF_ERROR(ValidateIndexes(spec));
+  if (def.real_indexes.size() >= 32 || def.logical_indexes.size() >= 32) {
+    return Status::InvalidArgument("a table can have at most 32 indexes");
+  }
+  // The index is added to the table as it stands: its entries are gathered
+  // (and a repeated key of a unique index refused) before anything is
+  // written, then the tree is built in one pass.
+  RealIndex shape;
+  for (const IndexColumn& ic : add.columns) {
+    shape.columns.push_back({def.columns[ic.column_number].number, ic.ascending});
+  }
+  shape.flags = static_cast<std::uint8_t>((add.unique ? 0x01 : 0) | (add.ignore_nulls ? 0x02 : 0) |
+                                          (add.required || add.primary_key ? 0x08 : 0) | 0x80);
+  VELQUIN_ASSIGN_OR_RETURN(auto entries, GatherIndexEntries(*pages_, def, shape, add.name));
+  std::uint32_t real = 0;
+  VELQUIN_RETURN_IF_ERROR(AppendRealIndex(&def, shape, &real));
+  VELQUIN_RETURN_IF_ERROR(LoadIndex(*pages_, &def, real, *entries));
+  LogicalIndex li;
+  li.name = add.name;
+  li.number = static_cast<std::uint32_t>(def.logical_indexes.size());
+  li.real_index = real;
+  li.index_type = add.primary_key ? 1 : 0;
+  def.logical_indexes.push_back(li);
+  return WriteTableDef(*pages_, def);
 }
 
 Status Database::DropIndex(std::string_view table, std::string_view index) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   VELQUIN_ASSIGN_OR_RETURN(TableSpec spec, TableSpecOf(table));
   VELQUIN_RETURN_IF_ERROR(CheckNoRelationship(table));
@@ -259,16 +285,21 @@ Status Database::CheckReferences(const TableDef& def, const std::vector<Value>& 
   return Status::Ok();
 }
 
-Status Database::AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns,
-                              std::uint32_t* index) {
+Status Database::AppendRealIndex(TableDef* def, const RealIndex& shape, std::uint32_t* index) {
   PageStore& store = *pages_;
-  VELQUIN_ASSIGN_OR_RETURN(PageNumber root,
-                           CreateIndexRoot(store, def->tdef_page, false, columns.size()));
+  VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, def->tdef_page,
+                                                             (shape.flags & 0x01) != 0,
+                                                             shape.columns.size()));
   UsageMap map = UsageMap::NewInline(0);
   PageAllocator no_alloc = []() -> Result<PageNumber> {
     return Status::InvalidArgument("no allocation");
   };
-  VELQUIN_RETURN_IF_ERROR(map.Set(root, true, no_alloc));
+  // As Jet does, the inline map starts at page 0 when that covers the root;
+  // in a larger file it starts at the root.
+  if (!map.Set(root, true, no_alloc).ok()) {
+    map = UsageMap::NewInline(root);
+    VELQUIN_RETURN_IF_ERROR(map.Set(root, true, no_alloc));
+  }
   VELQUIN_ASSIGN_OR_RETURN(auto bytes, map.Save(store));
   // The index's usage map is a row on the page of the table's maps, or on a
   // new page of its own when that one is full.
@@ -286,17 +317,27 @@ Status Database::AddRealIndex(TableDef* def, const std::vector<IndexColumn>& col
   where.page = page;
   where.row = dp.Add(Bytes(bytes));
   VELQUIN_RETURN_IF_ERROR(store.WritePage(page, p));
-  RealIndex ri;
-  ri.columns = columns;
+  RealIndex ri = shape;
   ri.usage_map = where;
   ri.root = root;
-  ri.flags = 0x80;
+  ri.unique_entries = 0;
   def->real_indexes.push_back(ri);
   *index = static_cast<std::uint32_t>(def->real_indexes.size() - 1);
-  return RebuildIndexes(store, def);
+  return Status::Ok();
+}
+
+Status Database::AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns,
+                              std::uint32_t* index) {
+  RealIndex shape;
+  shape.columns = columns;
+  shape.flags = 0x80;
+  VELQUIN_ASSIGN_OR_RETURN(auto entries, GatherIndexEntries(*pages_, *def, shape, ""));
+  VELQUIN_RETURN_IF_ERROR(AppendRealIndex(def, shape, index));
+  return LoadIndex(*pages_, def, *index, *entries);
 }
 
 Status Database::CreateRelationship(const RelationshipSpec& spec) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* oc = FindTable(spec.table);
   if (!oc) return Status::NotFound("no table \"" + spec.table + "\"");
@@ -514,6 +555,7 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
 }
 
 Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   if (NameInUse(name)) {
     return Status::InvalidArgument("an object named \"" + std::string(name) + "\" already exists");
@@ -567,6 +609,7 @@ Result<std::vector<std::vector<Value>>> Database::QueryRows(std::string_view nam
 }
 
 Status Database::DropQuery(std::string_view name) {
+  EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindObject(name, kObjectTypeQuery);
   if (!o) return Status::NotFound("no query \"" + std::string(name) + "\"");

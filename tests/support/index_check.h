@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/format/usage_map.h"
 #include "jet/index/index_tree.h"
 #include "jet/table/table.h"
 #include "jet/table/table_indexes.h"
@@ -68,6 +69,20 @@ inline void CheckIndexes(Database& db) {
       }
       EXPECT_EQ(ri.unique_entries, distinct) << "index " << k;
       EXPECT_TRUE(tree.Verify().ok()) << "index " << k;
+      // The index's usage map holds its root and every leaf page.
+      auto map = LoadUsageMap(db.store(), ri.usage_map);
+      ASSERT_TRUE(map.ok()) << map.status().ToString();
+      EXPECT_TRUE(map->Contains(ri.root)) << "index " << k << " root " << ri.root;
+      auto walk = tree.Begin();
+      ASSERT_TRUE(walk.ok());
+      PageNumber last_leaf = 0;
+      while (walk->Valid()) {
+        if (walk->leaf_page() != last_leaf) {
+          last_leaf = walk->leaf_page();
+          EXPECT_TRUE(map->Contains(last_leaf)) << "index " << k << " leaf " << last_leaf;
+        }
+        ASSERT_TRUE(walk->Next().ok());
+      }
     }
   }
 }

@@ -141,6 +141,47 @@ Status RebuildIndexes(PageStore& store, TableDef* def) {
   return Status::Ok();
 }
 
+Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(PageStore& store,
+                                                                const TableDef& def,
+                                                                const RealIndex& ri,
+                                                                const std::string& name) {
+  auto entries = std::make_unique<IndexEntryCollector>((ri.flags & 0x01) != 0, ri.columns.size());
+  TableCursor cur(store, def);
+  VELQUIN_RETURN_IF_ERROR(cur.Open());
+  std::vector<Cell> cells;
+  std::vector<std::uint8_t> key;
+  for (;;) {
+    VELQUIN_ASSIGN_OR_RETURN(bool more, cur.NextCells(&cells));
+    if (!more) break;
+    RowPointer where = cur.position();
+    VELQUIN_RETURN_IF_ERROR(IndexKeyForRowInto(store, def, ri, cells, where.page, &key));
+    if (SkipsRow(ri, key)) continue;
+    if (key.size() > kMaxIndexKeySize) {
+      return Status::Constraint("the values of index \"" + name + "\" are too long (" +
+                                std::to_string(key.size()) + " key bytes, at most " +
+                                std::to_string(kMaxIndexKeySize) + ")");
+    }
+    VELQUIN_RETURN_IF_ERROR(entries->Add(key, RowId{where.page, where.row}));
+  }
+  entries->Sort();
+  if (entries->HasDuplicate()) {
+    return Status::Constraint("duplicate value in unique index \"" + name + "\"");
+  }
+  return entries;
+}
+
+Status LoadIndex(PageStore& store, TableDef* def, std::size_t real_index,
+                 const IndexEntryCollector& sorted) {
+  RealIndex& ri = def->real_indexes[real_index];
+  VELQUIN_ASSIGN_OR_RETURN(UsageMap map, LoadUsageMap(store, ri.usage_map));
+  MapObserver obs(store, map);
+  IndexTree tree(store, ri.root, Options(*def, ri, &obs));
+  VELQUIN_ASSIGN_OR_RETURN(std::uint64_t distinct, tree.BulkLoad(sorted));
+  ri.unique_entries = static_cast<std::uint32_t>(distinct);
+  if (map.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store, ri.usage_map, map));
+  return Status::Ok();
+}
+
 Status CheckUnique(PageStore& store, const TableDef& def, const std::vector<Cell>& cells,
                    PageNumber page) {
   for (const RealIndex& ri : def.real_indexes) {
@@ -185,125 +226,6 @@ struct TableIndexWriter::State {
   IndexTree tree;
 };
 
-// The entries of one index collected in bulk mode: key bytes in one buffer,
-// 12 bytes of bookkeeping per entry. Unique keys are checked against the
-// last key while keys arrive in ascending order (the usual case: rows
-// copied in key order) and through a hash table of entry numbers once they
-// do not.
-class TableIndexWriter::Deferred : public IndexEntrySource {
- public:
-  Deferred(bool unique, std::size_t column_count) : unique_(unique), columns_(column_count) {}
-
-  std::size_t size() const override { return items_.size(); }
-  void Get(std::size_t i, IndexEntry* out) const override {
-    const Item& it = items_[i];
-    out->key.assign(bytes_.begin() + it.offset, bytes_.begin() + it.offset + it.length);
-    out->row = RowId{it.page_row >> 8, static_cast<std::uint8_t>(it.page_row & 0xFF)};
-  }
-
-  // Whether a collected entry subject to uniqueness has exactly this key.
-  bool Contains(std::span<const std::uint8_t> key) {
-    if (items_.empty()) return false;
-    if (!hashed_ && sorted_) {
-      int c = CompareKeys(key, KeyOf(items_.back()));
-      if (c > 0) return false;
-      if (c == 0 && !IsAllNullKey(key, columns_)) return true;
-    }
-    if (!hashed_) BuildHash();
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t s = Hash(key) & mask;; s = (s + 1) & mask) {
-      if (slots_[s] == 0) return false;
-      if (CompareKeys(key, KeyOf(items_[slots_[s] - 1])) == 0) return true;
-    }
-  }
-
-  Status Add(std::span<const std::uint8_t> key, RowId row) {
-    if (key.size() > kMaxIndexKeySize) {
-      return Status::InvalidArgument("index key of " + std::to_string(key.size()) +
-                                     " bytes is too long");
-    }
-    if (bytes_.size() + key.size() > 0xFFFFFFFFu || items_.size() >= 0xFFFFFFFEu) {
-      return Status::NotSupported("too many index entries for one load");
-    }
-    Item it{static_cast<std::uint32_t>(bytes_.size()), (row.page << 8) | row.row,
-            static_cast<std::uint16_t>(key.size())};
-    if (sorted_ && !items_.empty() && Less(it, key, items_.back()) == false) sorted_ = false;
-    bytes_.insert(bytes_.end(), key.begin(), key.end());
-    items_.push_back(it);
-    if (hashed_) HashIn(items_.size() - 1);
-    return Status::Ok();
-  }
-
-  // Puts the entries in index order (key, then row) for BulkLoad.
-  void Sort() {
-    slots_.clear();
-    slots_.shrink_to_fit();
-    hashed_ = false;
-    if (sorted_) return;
-    std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
-      int c = CompareKeys(KeyOf(a), KeyOf(b));
-      return c != 0 ? c < 0 : a.page_row < b.page_row;
-    });
-    sorted_ = true;
-  }
-
- private:
-  struct Item {
-    std::uint32_t offset;
-    std::uint32_t page_row;  // page << 8 | row (pages fit 24 bits in an entry)
-    std::uint16_t length;
-  };
-  std::span<const std::uint8_t> KeyOf(const Item& it) const {
-    return {bytes_.data() + it.offset, it.length};
-  }
-  // Whether `last` sorts before the new entry (`it`, whose key is `key`).
-  bool Less(const Item& it, std::span<const std::uint8_t> key, const Item& last) const {
-    int c = CompareKeys(KeyOf(last), key);
-    return c != 0 ? c < 0 : last.page_row < it.page_row;
-  }
-  static std::size_t Hash(std::span<const std::uint8_t> key) {
-    return std::hash<std::string_view>{}(
-        std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
-  }
-  void HashIn(std::size_t i) {
-    if (!unique_ || IsAllNullKey(KeyOf(items_[i]), columns_)) return;
-    if ((used_ + 1) * 2 > slots_.size()) Rehash(std::max<std::size_t>(1024, slots_.size() * 2));
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t s = Hash(KeyOf(items_[i])) & mask;
-    while (slots_[s] != 0) s = (s + 1) & mask;
-    slots_[s] = static_cast<std::uint32_t>(i + 1);
-    ++used_;
-  }
-  void Rehash(std::size_t size) {
-    std::vector<std::uint32_t> old = std::move(slots_);
-    slots_.assign(size, 0);
-    const std::size_t mask = size - 1;
-    for (std::uint32_t v : old) {
-      if (v == 0) continue;
-      std::size_t s = Hash(KeyOf(items_[v - 1])) & mask;
-      while (slots_[s] != 0) s = (s + 1) & mask;
-      slots_[s] = v;
-    }
-  }
-  void BuildHash() {
-    std::size_t size = 1024;
-    while (size < items_.size() * 2 + 2) size *= 2;
-    slots_.assign(size, 0);
-    used_ = 0;
-    hashed_ = true;
-    for (std::size_t i = 0; i < items_.size(); ++i) HashIn(i);
-  }
-
-  bool unique_;
-  std::size_t columns_;
-  std::vector<std::uint8_t> bytes_;
-  std::vector<Item> items_;
-  bool sorted_ = true;  // entries so far in index order
-  bool hashed_ = false;
-  std::vector<std::uint32_t> slots_;  // entry number + 1; 0 = empty
-  std::size_t used_ = 0;
-};
-
 TableIndexWriter::TableIndexWriter(PageStore& store, TableDef* def, bool defer)
     : store_(store), def_(def), defer_requested_(defer) {}
 
@@ -326,7 +248,7 @@ Status TableIndexWriter::Open() {
     }
     if (all_empty) {
       for (const RealIndex& ri : def_->real_indexes) {
-        deferred_.push_back(std::make_unique<Deferred>((ri.flags & 0x01) != 0, ri.columns.size()));
+        deferred_.push_back(std::make_unique<IndexEntryCollector>((ri.flags & 0x01) != 0, ri.columns.size()));
       }
       deferring_ = true;
     }
@@ -339,7 +261,7 @@ Status TableIndexWriter::Finalize() {
   if (!deferring_) return Status::Ok();
   deferring_ = false;
   for (std::size_t k = 0; k < deferred_.size(); ++k) {
-    Deferred& d = *deferred_[k];
+    IndexEntryCollector& d = *deferred_[k];
     d.Sort();
     auto distinct = states_[k]->tree.BulkLoad(d);
     deferred_[k].reset();

@@ -1,6 +1,7 @@
 // Column layout: see table_spec.h and [TDEF-4], [COL-1] in docs/jet4-format.md.
 #include "jet/table/table_spec.h"
 
+#include "jet/table/table_def.h"
 #include "jet/table/text_codec.h"
 
 namespace velquin::jet {
@@ -153,6 +154,38 @@ void LayoutColumns(const TableSpec& spec, TableDef* def) {
   }
   def->max_columns = static_cast<std::uint16_t>(spec.columns.size());
   def->table_type = spec.system ? kTableTypeSystem : kTableTypeUser;
+}
+
+Status ValidateIndexes(const TableSpec& spec) {
+  if (spec.indexes.size() > 32)
+    return Status::InvalidArgument("a table can have at most 32 indexes");
+  int pks = 0;
+  for (std::size_t i = 0; i < spec.indexes.size(); ++i) {
+    const IndexSpec& is = spec.indexes[i];
+    if (is.name.empty() || is.name.size() > 64) {
+      return Status::InvalidArgument("index names must have 1 to 64 characters");
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (CompareNames(spec.indexes[j].name, is.name) == 0) {
+        return Status::InvalidArgument("index \"" + is.name + "\" appears twice");
+      }
+    }
+    if (is.columns.empty() || is.columns.size() > 10) {
+      return Status::InvalidArgument("index \"" + is.name + "\" must have 1 to 10 columns");
+    }
+    for (const IndexColumn& ic : is.columns) {
+      if (ic.column_number >= spec.columns.size()) {
+        return Status::InvalidArgument("index \"" + is.name + "\" names a missing column");
+      }
+      ColumnType t = spec.columns[ic.column_number].type;
+      if (t == ColumnType::kOle) {
+        return Status::InvalidArgument("index \"" + is.name + "\" cannot include an OLE column");
+      }
+    }
+    if (is.primary_key) ++pks;
+  }
+  if (pks > 1) return Status::InvalidArgument("a table can have only one primary key");
+  return Status::Ok();
 }
 
 }  // namespace velquin::jet

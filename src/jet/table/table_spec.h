@@ -46,6 +46,11 @@ struct TableSpec {
 // case-insensitively; at most one AutoNumber.
 Status ValidateTableSpec(const TableSpec& spec);
 
+// Checks the indexes of a table specification: at most 32, names of 1 to 64
+// characters unique without regard to case, 1 to 10 existing columns, no OLE
+// column, at most one primary key.
+Status ValidateIndexes(const TableSpec& spec);
+
 // Lays out the columns of `spec` into `def` (numbers in list order).
 void LayoutColumns(const TableSpec& spec, TableDef* def);
 

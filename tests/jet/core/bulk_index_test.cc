@@ -187,5 +187,57 @@ TEST(BulkIndexTest, RowsOfAnUnfinishedLoadStayInvisibleUntilTheIndexesAreBuilt) 
   CheckIndexes(**reader);
 }
 
+TEST(BulkIndexTest, IndexesAddedLateInALargeFileAreBuiltAndRecorded) {
+  const std::string path = testing::TempPath("bulk_late_index.mdb");
+  auto db = Database::Create(path);
+  ASSERT_TRUE(db.ok());
+  TableSpec spec = PeopleSpec();
+  spec.indexes.clear();  // no index yet
+  ASSERT_TRUE((*db)->CreateTable(spec).ok());
+  {
+    auto w = (*db)->BulkAppend("People");
+    ASSERT_TRUE(w.ok());
+    for (int id = 1; id <= 90000; ++id) {
+      // Codes repeat every 5000 rows (other case), so no unique index fits.
+      std::string code = (id > 5000 ? "X" : "x") + std::to_string(id % 5000);
+      ASSERT_TRUE((*w)->Append(Person(id, code, id % 13)).ok());
+    }
+    ASSERT_TRUE((*w)->Finish().ok());
+  }
+  ASSERT_GT((*db)->store().PageCount(), 600u);  // beyond what an inline map covers from page 0
+
+  // A refused unique index leaves the table as it was.
+  const PageNumber pages_before = (*db)->store().PageCount();
+  Status refused = (*db)->CreateIndex(
+      "People", IndexSpec{.name = "code", .columns = {{1, true}}, .unique = true});
+  EXPECT_EQ(refused.code(), StatusCode::kConstraint) << refused.ToString();
+  EXPECT_EQ((*db)->store().PageCount(), pages_before);
+  EXPECT_TRUE((*db)->GetTable("People")->indexes.empty());
+
+  ASSERT_TRUE((*db)->CreateIndex("People", IndexSpec{.name = "PrimaryKey",
+                                                     .columns = {{0, true}},
+                                                     .primary_key = true})
+                  .ok());
+  ASSERT_TRUE((*db)->CreateIndex("People", IndexSpec{.name = "code_amount",
+                                                     .columns = {{1, true}, {2, false}}})
+                  .ok());
+  // A table created now gets its roots far into the file.
+  TableSpec other = PeopleSpec();
+  other.name = "Other";
+  ASSERT_TRUE((*db)->CreateTable(other).ok());
+  ASSERT_TRUE((*db)->Insert("Other", Person(1, "one", 1)).ok());
+  EXPECT_EQ((*db)->Insert("People", Person(7, "dup", 0)).code(), StatusCode::kConstraint);
+  CheckIndexes(**db);
+  auto info = (*db)->GetTable("People");
+  ASSERT_TRUE(info.ok());
+  ASSERT_EQ(info->indexes.size(), 2u);
+  EXPECT_TRUE(info->indexes[0].primary_key);
+
+  db->reset();
+  auto again = Database::Open(path);
+  ASSERT_TRUE(again.ok());
+  CheckIndexes(**again);
+}
+
 }  // namespace
 }  // namespace velquin::jet
