@@ -139,7 +139,7 @@ class IndexTree {
   Result<std::uint64_t> BulkLoad(std::span<const IndexEntry> sorted);
   // The same from entries handed out by position (read twice: a checking
   // pass, then the writing pass). Leaves are written as they fill, so only
-  // one leaf and the node levels are held in memory.
+  // one leaf and the node levels are held in memory [IDX-40].
   Result<std::uint64_t> BulkLoad(const IndexEntrySource& sorted);
 
   // First entry whose key is >= `key` (entries of equal key in row order).
