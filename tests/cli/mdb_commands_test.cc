@@ -286,6 +286,59 @@ TEST_F(MdbCommandsTest, TsvImportAsTheMySqlClientWritesIt) {
   EXPECT_NE(n.err.find("1 rows imported"), std::string::npos) << n.err;
 }
 
+TEST_F(MdbCommandsTest, LargeImportKeepsInputOrderAndReportsRefusalsInLineOrder) {
+  // More rows than one hand-over between the reading thread and the writer
+  // holds, with refused rows on both sides of the hand-overs.
+  std::string db = MakeDatabase();
+  constexpr int kRows = 10000;
+  std::string tsv = "id\tpart\tname\n";
+  std::vector<int> bad_lines;  // file lines (the header is line 1)
+  for (int i = 1; i <= kRows; ++i) {
+    const int line = i + 1;
+    if (i == 4096 || i == 4097) {
+      tsv += "x" + std::to_string(i) + "\t1\tbad number\n";  // conversion refused
+      bad_lines.push_back(line);
+    } else if (i == 8193) {
+      tsv += "5\t1\tduplicate key\n";  // refused by the primary key
+      bad_lines.push_back(line);
+    } else if (i == 9000) {
+      tsv += "9000\t1\n";  // a field short
+      bad_lines.push_back(line);
+    } else {
+      tsv += std::to_string(i) + "\t1\tn" + std::to_string(i) + "\n";
+    }
+  }
+  tsv.pop_back();  // the last line has no line break
+  Write("big.tsv", tsv);
+  auto r = Run({"mdb", "import", "--tsv", db, "Items", Path("big.tsv")});
+  EXPECT_EQ(r.code, 1) << r.err;
+  std::vector<int> reported;
+  for (std::size_t at = r.err.find("big.tsv:"); at != std::string::npos;
+       at = r.err.find("big.tsv:", at + 1)) {
+    reported.push_back(std::atoi(r.err.c_str() + at + 8));
+  }
+  EXPECT_EQ(reported, bad_lines) << r.err;
+  EXPECT_NE(r.err.find(std::to_string(kRows - 4) + " rows imported"), std::string::npos) << r.err;
+
+  auto d = jet::Database::Open(db, {.read_only = true});
+  ASSERT_TRUE(d.ok());
+  auto cur = (*d)->Scan("Items");
+  ASSERT_TRUE(cur.ok());
+  std::vector<jet::Value> row;
+  int count = 0, last_id = 0;
+  bool ordered = true;
+  while (*(*cur)->Next(&row)) {
+    std::int64_t id = 0;
+    ASSERT_TRUE(row[0].AsInt64(&id));
+    ordered = ordered && id > last_id;
+    last_id = static_cast<int>(id);
+    ++count;
+  }
+  EXPECT_EQ(count, kRows - 4);
+  EXPECT_TRUE(ordered);
+  EXPECT_EQ(last_id, kRows);
+}
+
 TEST_F(MdbCommandsTest, HeaderNamingAnUnknownColumnImportsNothing) {
   std::string db = MakeDatabase();
   Write("in.csv", "id,part,colour\n1,1,red\n");
