@@ -139,6 +139,18 @@ TEST_F(MdbCommandsTest, CreateTablesAndSchema) {
   EXPECT_EQ(Run({"mdb", "tables", db}).out, "Items\n");
 }
 
+// An Access-made file: Access 2000 gave its number fields the default 0.
+TEST_F(MdbCommandsTest, SchemaShowsTheDefaultsOfAnAccessMadeFile) {
+  const fs::path file = fs::path(VELQUIN_SHARED_DIR) / "reference-mdb" / "indexTestV2000.mdb";
+  if (!fs::exists(file)) GTEST_SKIP() << "reference files absent";
+  auto schema = Run({"mdb", "schema", file.string(), "Table2"});
+  EXPECT_EQ(schema.code, 0) << schema.err;
+  EXPECT_NE(schema.out.find("CREATE TABLE [Table2] (\n  [id] LONG DEFAULT 0 NOT NULL,\n  [data] "
+                            "TEXT(50)\n);"),
+            std::string::npos)
+      << schema.out;
+}
+
 TEST_F(MdbCommandsTest, NotNullColumnsShowInSchemaAndRefuseNull) {
   std::string db = MakeDatabase();
   {

@@ -27,6 +27,27 @@ std::string ClockFunction(std::string_view name) {
   return "";
 }
 
+// Access's Yes/No words read as names to the SQL parser; they are booleans.
+bool YesNoWord(const Expr& e, bool* value) {
+  if (e.kind != ExprKind::kColumn || !e.qualifier.empty()) return false;
+  const std::string w = Lower(e.text);
+  if (w != "yes" && w != "no" && w != "on" && w != "off") return false;
+  *value = w == "yes" || w == "on";
+  return true;
+}
+
+void WordsToBooleans(Expr* e) {
+  bool b;
+  if (YesNoWord(*e, &b)) {
+    const bool parenthesized = e->parenthesized;
+    *e = Expr{};
+    e->kind = ExprKind::kBoolean;
+    e->boolean = b;
+    e->parenthesized = parenthesized;
+  }
+  for (Expr& a : e->args) WordsToBooleans(&a);
+}
+
 void SpellFunctions(Expr* e) {
   if (e->kind == ExprKind::kFunction) {
     std::string canonical = ClockFunction(e->text);
@@ -63,15 +84,10 @@ Result<Expr> Fold(const Expr& e, const DateTimeValue& now, Unevaluable* why) {
     case ExprKind::kBinary:
       return e;
     case ExprKind::kColumn: {
-      // Access's Yes/No words read as names to the SQL parser.
-      const std::string w = Lower(e.text);
-      if (e.qualifier.empty() && (w == "yes" || w == "no" || w == "on" || w == "off")) {
-        Expr b;
-        b.kind = ExprKind::kBoolean;
-        b.boolean = w == "yes" || w == "on";
-        return b;
-      }
-      break;
+      Expr b;
+      if (!YesNoWord(e, &b.boolean)) break;
+      b.kind = ExprKind::kBoolean;
+      return b;
     }
     case ExprKind::kUnary:
       if (e.unary_op != UnaryOp::kNot && e.args.size() == 1) {
@@ -152,6 +168,7 @@ std::string DefaultValueSql(std::string_view stored) {
   if (text.starts_with("=")) text.remove_prefix(1);  // Access accepts "=Date()"
   auto e = ParseExpression(text);
   if (!e.ok()) return std::string(stored);
+  WordsToBooleans(&*e);
   return FormatExpression(*e, ExprStyle::kSql);
 }
 
