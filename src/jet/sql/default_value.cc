@@ -36,6 +36,18 @@ bool YesNoWord(const Expr& e, bool* value) {
   return true;
 }
 
+// A stored text that is one Yes/No word ("On" is a reserved word to the
+// parser, so the whole text is looked at first).
+bool WholeYesNoWord(std::string_view text, bool* value) {
+  Expr e;
+  e.kind = ExprKind::kColumn;
+  e.text = std::string(text);
+  while (!e.text.empty() && std::isspace(static_cast<unsigned char>(e.text.back()))) {
+    e.text.pop_back();
+  }
+  return YesNoWord(e, value);
+}
+
 void WordsToBooleans(Expr* e) {
   bool b;
   if (YesNoWord(*e, &b)) {
@@ -166,6 +178,8 @@ std::string DefaultValueSql(std::string_view stored) {
     text.remove_prefix(1);
   }
   if (text.starts_with("=")) text.remove_prefix(1);  // Access accepts "=Date()"
+  bool b;
+  if (WholeYesNoWord(text, &b)) return b ? "True" : "False";
   auto e = ParseExpression(text);
   if (!e.ok()) return std::string(stored);
   WordsToBooleans(&*e);
@@ -187,6 +201,11 @@ Result<Value> EvaluateDefault(const ColumnInfo& column, std::string_view table,
                                    "' cannot be evaluated here; give the field a value in the "
                                    "INSERT INTO statement.");
   };
+  Expr word;
+  if (WholeYesNoWord(text, &word.boolean)) {
+    word.kind = ExprKind::kBoolean;
+    return Executor::ConvertLiteral(word, column);
+  }
   auto parsed = ParseExpression(text);
   if (!parsed.ok()) return cannot();
   Unevaluable why;
