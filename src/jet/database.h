@@ -40,6 +40,8 @@ struct ColumnInfo {
   bool not_null = false;  // the column property "Required" (NOT NULL)
   // The column property "DefaultValue": Access's expression text ("0",
   // "\"abc\"", "#2001-01-01#", "Now()"); empty when the column has none.
+  // Insert and BulkAppend store whole rows as given; the SQL layer
+  // (sql/default_value.h) fills the columns an INSERT leaves out.
   std::string default_value{};
 };
 
