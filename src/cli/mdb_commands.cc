@@ -14,6 +14,7 @@
 
 #include "cli/mdb_text.h"
 #include "jet/database.h"
+#include "jet/sql/default_value.h"
 
 namespace velquin {
 namespace {
@@ -291,6 +292,21 @@ void RunImport(const MdbOptions& o) {
     for (std::size_t c = 0; c < ncols; ++c) mapping.push_back(c);
   }
 
+  // Columns the input leaves out get their default, as an Access append
+  // gives them (evaluated once, when the import starts).
+  std::vector<jet::Value> omitted(ncols);
+  {
+    std::vector<bool> named(ncols, false);
+    for (std::size_t c : mapping) named[c] = true;
+    const jet::sql::DateTimeValue now = jet::sql::LocalNow();
+    for (std::size_t c = 0; c < ncols; ++c) {
+      if (named[c] || info.columns[c].default_value.empty()) continue;
+      auto v = jet::sql::EvaluateDefault(info.columns[c], info.name, now);
+      if (!v.ok()) Fail(cmd, v.status().message());
+      omitted[c] = std::move(*v);
+    }
+  }
+
   auto writer = db->BulkAppend(info.name);
   if (!writer.ok())
     Fail(cmd, "cannot write table \"" + info.name + "\": " + writer.status().message());
@@ -321,8 +337,7 @@ void RunImport(const MdbOptions& o) {
       return true;
     }
     auto& row = item->row;
-    row.resize(ncols);
-    for (auto& v : row) v = jet::Value();
+    row.assign(omitted.begin(), omitted.end());
     for (std::size_t f = 0; f < mapping.size() && item->why.empty(); ++f) {
       const auto& col = info.columns[mapping[f]];
       auto v = cli::ConvertField(col, rec.fields[f], tsv);

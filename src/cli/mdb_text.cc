@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "jet/sql/default_value.h"
+
 namespace velquin::cli {
 namespace {
 
@@ -550,6 +552,7 @@ std::string TableSchemaSql(const jet::TableInfo& t) {
   for (std::size_t i = 0; i < t.columns.size(); ++i) {
     const ColumnInfo& c = t.columns[i];
     sql += "  " + Bracketed(c.name) + " " + JetSqlType(c);
+    if (!c.default_value.empty()) sql += " DEFAULT " + jet::sql::DefaultValueSql(c.default_value);
     if (!c.auto_increment && c.type != ColumnType::kBool &&
         (c.not_null || in_required_index(c.name))) {
       sql += " NOT NULL";

@@ -85,8 +85,9 @@ Field ExportText(const jet::Value& value);
 // is an empty string (so that it reads back as empty text, not NULL).
 void AppendCsvField(const Field& field, std::string* out);
 
-// Jet SQL for a table: CREATE TABLE with types, sizes and NOT NULL, then one
-// CREATE INDEX per index (primary keys WITH PRIMARY).
+// Jet SQL for a table: CREATE TABLE with types, sizes, defaults (in SQL
+// form: 'text') and NOT NULL, then one CREATE INDEX per index (primary keys
+// WITH PRIMARY).
 std::string TableSchemaSql(const jet::TableInfo& table);
 
 // The Jet SQL type of a column: "LONG", "TEXT(50)", "DECIMAL(28,6)", "COUNTER"...

@@ -265,10 +265,14 @@ Result<std::unique_ptr<QueryCursor>> JetSession::OpenSchemaRowset(SchemaRowset k
           octets = max_len;
         }
         const std::uint32_t flags = JetColumnFlags(c);
+        // The column property "DefaultValue", as the provider reports it.
+        std::optional<std::string> dflt;
+        if (!c.default_value.empty()) dflt = c.default_value;
         rows.push_back(row_of({{"TABLE_NAME", table},
                                {"COLUMN_NAME", c.name},
                                {"ORDINAL_POSITION", Int(static_cast<long long>(i + 1))},
-                               {"COLUMN_HASDEFAULT", Bool(false)},
+                               {"COLUMN_HASDEFAULT", Bool(dflt.has_value())},
+                               {"COLUMN_DEFAULT", dflt},
                                {"COLUMN_FLAGS", Int(flags)},
                                {"IS_NULLABLE", Bool((flags & 0x20) != 0)},
                                {"DATA_TYPE", Int(JetOleDbType(c.type))},

@@ -281,7 +281,7 @@ Result<std::vector<std::string>> Database::ListTables(bool include_system) {
   return out;
 }
 
-Status Database::ReadRequired(const Object& obj, std::vector<std::string>* out) {
+Status Database::ReadColumnProperties(const Object& obj, std::vector<ColumnProperties>* out) {
   out->clear();
   VELQUIN_ASSIGN_OR_RETURN(TableDef odef, ReadTableDef(*pages_, kMSysObjectsPage));
   if (odef.columns.size() <= kObjLvProp ||
@@ -299,12 +299,12 @@ Status Database::ReadRequired(const Object& obj, std::vector<std::string>* out) 
   VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[kObjLvProp],
                                                     cells[kObjLvProp], obj.where.page));
   if (v.kind() != ValueKind::kBinary || v.binary_value().empty()) return Status::Ok();
-  auto names = RequiredColumns(Bytes(v.binary_value()));
-  if (!names.ok()) {
-    return names.status().WithContext("table \"" + obj.name + "\" (page " +
+  auto props = jet::ReadColumnProperties(Bytes(v.binary_value()));
+  if (!props.ok()) {
+    return props.status().WithContext("table \"" + obj.name + "\" (page " +
                                       std::to_string(obj.where.page) + ")");
   }
-  *out = std::move(*names);
+  *out = std::move(*props);
   return Status::Ok();
 }
 
@@ -321,8 +321,8 @@ Result<TableInfo> Database::Describe(const Object& obj) {
   t.system = (obj.flags & 0x80000002u) != 0 || IsSystemName(obj.name);
   t.row_count = def.row_count;
   t.last_autonumber = def.last_autonumber;
-  std::vector<std::string> required;
-  VELQUIN_RETURN_IF_ERROR(ReadRequired(obj, &required));
+  std::vector<ColumnProperties> props;
+  VELQUIN_RETURN_IF_ERROR(ReadColumnProperties(obj, &props));
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     ColumnInfo ci;
@@ -336,7 +336,11 @@ Result<TableInfo> Database::Describe(const Object& obj) {
     }
     ci.auto_increment = (c.flags & kColumnAutoNumber) != 0;
     ci.compressed_unicode = c.compressed();
-    for (const auto& r : required) ci.not_null = ci.not_null || CompareNames(r, c.name) == 0;
+    for (const auto& p : props) {
+      if (CompareNames(p.column, c.name) != 0) continue;
+      ci.not_null = ci.not_null || p.required;
+      if (!p.default_value.empty()) ci.default_value = p.default_value;
+    }
     t.columns.push_back(ci);
   }
   for (const auto& li : def.logical_indexes) {
@@ -453,13 +457,16 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, def));
   VELQUIN_RETURN_IF_ERROR(pages_->Flush());
-  // NOT NULL is the column property "Required", kept in the LvProp blob.
-  std::vector<std::string> required;
+  // NOT NULL is the column property "Required" and a default the property
+  // "DefaultValue", both kept in the LvProp blob.
+  std::vector<ColumnProperties> column_props;
   for (const auto& c : spec.columns) {
-    if (c.not_null && c.type != ColumnType::kBool && !c.auto_increment) required.push_back(c.name);
+    column_props.push_back(
+        {.column = c.name,
+         .required = c.not_null && c.type != ColumnType::kBool && !c.auto_increment,
+         .default_value = c.default_value});
   }
-  std::vector<std::uint8_t> props;
-  if (!required.empty()) props = EncodeRequiredProperties(required);
+  std::vector<std::uint8_t> props = EncodeColumnProperties(column_props);
   VELQUIN_RETURN_IF_ERROR(AddObjectRow(static_cast<std::int32_t>(tdef), kTablesContainerId,
                                        spec.name, kObjectTypeTable, 0, kAdminOwner, props));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(static_cast<std::int32_t>(tdef)));

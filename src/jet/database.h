@@ -38,6 +38,11 @@ struct ColumnInfo {
   bool auto_increment = false;  // COUNTER
   bool compressed_unicode = false;
   bool not_null = false;  // the column property "Required" (NOT NULL)
+  // The column property "DefaultValue": Access's expression text ("0",
+  // "\"abc\"", "#2001-01-01#", "Now()"); empty when the column has none.
+  // Insert and BulkAppend store whole rows as given; the SQL layer
+  // (sql/default_value.h) fills the columns an INSERT leaves out.
+  std::string default_value{};
 };
 
 struct IndexInfo {
@@ -85,6 +90,7 @@ class RowCursor {
 };
 
 class Database;
+struct ColumnProperties;
 
 // Appends many rows quickly: rows go into pages kept in memory and written
 // when full; the usage maps and the table definition are brought up to date
@@ -229,7 +235,7 @@ class Database {
                       std::int16_t type, std::uint32_t flags,
                       const std::vector<std::uint8_t>& owner,
                       const std::vector<std::uint8_t>& properties);
-  Status ReadRequired(const Object& obj, std::vector<std::string>* out);
+  Status ReadColumnProperties(const Object& obj, std::vector<ColumnProperties>* out);
   Status AddAceRows(std::int32_t object_id);
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
   Status RebuildCatalogIndexes(PageNumber tdef_page);

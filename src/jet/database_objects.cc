@@ -92,6 +92,10 @@ Result<TableSpec> Database::TableSpecOf(std::string_view table) {
     cs.auto_increment = (c.flags & kColumnAutoNumber) != 0 && c.type == ColumnType::kLong;
     cs.compressed_unicode = c.compressed();
     cs.not_null = i < nn.size() && nn[i];
+    // An AutoNumber column takes no default (a file may still carry one).
+    if (i < info.columns.size() && !cs.auto_increment) {
+      cs.default_value = info.columns[i].default_value;
+    }
     spec.columns.push_back(cs);
   }
   for (const LogicalIndex& li : def.logical_indexes) {

@@ -139,6 +139,18 @@ TEST_F(MdbCommandsTest, CreateTablesAndSchema) {
   EXPECT_EQ(Run({"mdb", "tables", db}).out, "Items\n");
 }
 
+// An Access-made file: Access 2000 gave its number fields the default 0.
+TEST_F(MdbCommandsTest, SchemaShowsTheDefaultsOfAnAccessMadeFile) {
+  const fs::path file = fs::path(VELQUIN_SHARED_DIR) / "reference-mdb" / "indexTestV2000.mdb";
+  if (!fs::exists(file)) GTEST_SKIP() << "reference files absent";
+  auto schema = Run({"mdb", "schema", file.string(), "Table2"});
+  EXPECT_EQ(schema.code, 0) << schema.err;
+  EXPECT_NE(schema.out.find("CREATE TABLE [Table2] (\n  [id] LONG DEFAULT 0 NOT NULL,\n  [data] "
+                            "TEXT(50)\n);"),
+            std::string::npos)
+      << schema.out;
+}
+
 TEST_F(MdbCommandsTest, NotNullColumnsShowInSchemaAndRefuseNull) {
   std::string db = MakeDatabase();
   {
@@ -178,6 +190,50 @@ TEST_F(MdbCommandsTest, NotNullColumnsShowInSchemaAndRefuseNull) {
       << r.err;
   EXPECT_EQ(Run({"mdb", "export", db, "People"}).out,
             "id,name,nick\r\n1,Ann,\r\n5,\"\",empty name\r\n6,Bob,b\r\n");
+}
+
+// Columns the header leaves out take their default; a field that is there
+// but empty stays NULL. A default that cannot be evaluated stops the import
+// before any row is written.
+TEST_F(MdbCommandsTest, ImportFillsColumnsTheHeaderLeavesOut) {
+  std::string db = MakeDatabase();
+  {
+    auto d = jet::Database::Open(db);
+    ASSERT_TRUE(d.ok());
+    jet::TableSpec t;
+    t.name = "Stock";
+    auto col = [](std::string n, jet::ColumnType ty, std::string dflt, bool not_null = false) {
+      jet::ColumnSpec c;
+      c.name = std::move(n);
+      c.type = ty;
+      c.size = ty == jet::ColumnType::kText ? 10 : 0;
+      c.default_value = std::move(dflt);
+      c.not_null = not_null;
+      return c;
+    };
+    t.columns = {col("sku", jet::ColumnType::kText, ""),
+                 col("qty", jet::ColumnType::kLong, "0", true),
+                 col("unit", jet::ColumnType::kText, "\"pcs\""),
+                 col("since", jet::ColumnType::kDateTime, "#2001-02-03#")};
+    ASSERT_TRUE((*d)->CreateTable(t).ok());
+    t.name = "Odd";
+    t.columns = {col("sku", jet::ColumnType::kText, ""),
+                 col("tag", jet::ColumnType::kText, "UCase(\"x\")")};
+    ASSERT_TRUE((*d)->CreateTable(t).ok());
+  }
+  Write("stock.csv", "sku,unit\nA1,box\nB2,\n");
+  auto r = Run({"mdb", "import", db, "Stock", Path("stock.csv")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Run({"mdb", "export", db, "Stock"}).out,
+            "sku,qty,unit,since\r\nA1,0,box,2001-02-03 00:00:00\r\nB2,0,,2001-02-03 00:00:00\r\n");
+  Write("odd.csv", "sku\nA1\n");
+  r = Run({"mdb", "import", db, "Odd", Path("odd.csv")});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("Unknown function 'UCase' in validation expression or default value on "
+                       "'Odd.tag'."),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(Run({"mdb", "export", db, "Odd"}).out, "sku,tag\r\n");
 }
 
 TEST_F(MdbCommandsTest, ErrorsAreMessagesWithExitCodes) {

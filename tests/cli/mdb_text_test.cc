@@ -6,6 +6,10 @@
 
 #include <limits>
 
+#include "jet/database.h"
+#include "jet/sql/executor.h"
+#include "jet/sql/parser.h"
+
 namespace velquin::cli {
 namespace {
 
@@ -332,6 +336,56 @@ TEST(SchemaSqlTest, TypesSizesNotNullAndIndexes) {
             ");\n"
             "CREATE INDEX [PrimaryKey] ON [Order Lines] ([order], [line]) WITH PRIMARY;\n"
             "CREATE UNIQUE INDEX [sku_desc] ON [Order Lines] ([sku] DESC) WITH IGNORE NULL;\n");
+}
+
+// Defaults print in SQL form, and the printed statement makes a table with
+// the same stored defaults.
+TEST(SchemaSqlTest, DefaultsPrintAsSqlAndReadBack) {
+  auto db = jet::Database::CreateOn(std::make_unique<jet::MemoryFile>());
+  ASSERT_TRUE(db.ok());
+  jet::sql::Executor ex(db->get());
+  auto made = ex.Execute(
+      "CREATE TABLE d (id COUNTER, n LONG NOT NULL DEFAULT 0, s TEXT(20) DEFAULT 'O''Brien', "
+      "w DATETIME DEFAULT now(), f BIT DEFAULT true, x DOUBLE DEFAULT -1.5, "
+      "t DATETIME DEFAULT #2001-02-03 04:05:06#, u TEXT(5) DEFAULT UCase(\"x\") & 'y', z LONG)");
+  ASSERT_TRUE(made.ok()) << made.status().message();
+  auto info = (*db)->GetTable("d");
+  ASSERT_TRUE(info.ok());
+  const std::string sql = TableSchemaSql(*info);
+  EXPECT_EQ(sql,
+            "CREATE TABLE [d] (\n"
+            "  [id] COUNTER,\n"
+            "  [n] LONG DEFAULT 0 NOT NULL,\n"
+            "  [s] TEXT(20) DEFAULT 'O''Brien',\n"
+            "  [w] DATETIME DEFAULT Now(),\n"
+            "  [f] BIT DEFAULT True,\n"
+            "  [x] DOUBLE DEFAULT -1.5,\n"
+            "  [t] DATETIME DEFAULT #2001-02-03 04:05:06#,\n"
+            "  [u] TEXT(5) DEFAULT UCase('x') & 'y',\n"
+            "  [z] LONG\n"
+            ");\n");
+  auto copy = jet::Database::CreateOn(std::make_unique<jet::MemoryFile>());
+  ASSERT_TRUE(copy.ok());
+  jet::sql::Executor ex2(copy->get());
+  for (const std::string& st : jet::sql::SplitStatements(sql)) {
+    auto r = ex2.Execute(st);
+    ASSERT_TRUE(r.ok()) << st << ": " << r.status().message();
+  }
+  auto back = (*copy)->GetTable("d");
+  ASSERT_TRUE(back.ok());
+  ASSERT_EQ(back->columns.size(), info->columns.size());
+  for (std::size_t i = 0; i < info->columns.size(); ++i) {
+    EXPECT_EQ(back->columns[i].default_value, info->columns[i].default_value)
+        << info->columns[i].name;
+  }
+  // A stored text that does not parse as SQL is printed as it is.
+  ColumnInfo odd = Col(ColumnType::kText, 10);
+  odd.name = "o";
+  odd.default_value = "\"open";
+  jet::TableInfo t;
+  t.name = "o";
+  t.columns = {odd};
+  EXPECT_EQ(TableSchemaSql(t), "CREATE TABLE [o] (\n  [o] TEXT(10) DEFAULT \"open\n);\n");
 }
 
 }  // namespace

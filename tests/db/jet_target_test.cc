@@ -240,6 +240,29 @@ TEST_F(JetSessionTest, CatalogueRowsetsDescribeTablesViewsColumnsAndIndexes) {
   EXPECT_FALSE(*(*idx)->MoveNext());
 }
 
+// A column's default is reported as the provider reports the DefaultValue
+// property: COLUMN_HASDEFAULT and the stored text in COLUMN_DEFAULT.
+TEST_F(JetSessionTest, ColumnsRowsetReportsDefaults) {
+  ASSERT_TRUE(
+      session_->Execute("CREATE TABLE d (n LONG DEFAULT 0, s TEXT(5) DEFAULT 'x', p LONG)").ok());
+  auto cols = session_->OpenSchemaRowset(SchemaRowset::kColumns, {std::nullopt, std::nullopt, "d"});
+  ASSERT_TRUE(cols.ok());
+  std::map<std::string, std::pair<std::string, std::string>> got;  // name -> has, default
+  while (*(*cols)->MoveNext()) {
+    const auto& c = (*cols)->Columns();
+    auto at = [&](const char* n) {
+      for (std::size_t i = 0; i < c.size(); ++i) {
+        if (c[i].name == n) return (*cols)->IsNull(i) ? std::string("NULL") : (*cols)->Value(i);
+      }
+      return std::string("?");
+    };
+    got[at("COLUMN_NAME")] = {at("COLUMN_HASDEFAULT"), at("COLUMN_DEFAULT")};
+  }
+  EXPECT_EQ(got["n"], std::make_pair(std::string("True"), std::string("0")));
+  EXPECT_EQ(got["s"], std::make_pair(std::string("True"), std::string("\"x\"")));
+  EXPECT_EQ(got["p"], std::make_pair(std::string("False"), std::string("NULL")));
+}
+
 TEST_F(JetSessionTest, InsertRowTakesTheFastPathWithTheSameChecks) {
   ASSERT_TRUE(
       session_->Execute("CREATE TABLE t (id LONG NOT NULL PRIMARY KEY, name TEXT(5))").ok());

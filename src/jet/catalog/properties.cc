@@ -35,26 +35,70 @@ std::vector<std::uint8_t> Block(const std::string& name) {
   return b;
 }
 
+void PutProperty(std::vector<std::uint8_t>* block, std::uint8_t type, std::uint16_t name_index,
+                 const std::vector<std::uint8_t>& value) {
+  const std::size_t len = 8 + value.size();
+  const std::uint8_t head[] = {static_cast<std::uint8_t>(len),
+                               static_cast<std::uint8_t>(len >> 8),
+                               1,  // DDL flag, as Access sets it for these properties
+                               type,
+                               static_cast<std::uint8_t>(name_index),
+                               static_cast<std::uint8_t>(name_index >> 8),
+                               static_cast<std::uint8_t>(value.size()),
+                               static_cast<std::uint8_t>(value.size() >> 8)};
+  block->insert(block->end(), std::begin(head), std::end(head));
+  block->insert(block->end(), value.begin(), value.end());
+}
+
+constexpr std::uint8_t kMemoType = static_cast<std::uint8_t>(ColumnType::kMemo);
+constexpr std::uint8_t kTextType = static_cast<std::uint8_t>(ColumnType::kText);
+constexpr std::uint8_t kBoolType = static_cast<std::uint8_t>(ColumnType::kBool);
+
 }  // namespace
 
-std::vector<std::uint8_t> EncodeRequiredProperties(const std::vector<std::string>& columns) {
-  std::vector<std::uint8_t> out = {'M', 'R', '2', 0};
+std::vector<std::uint8_t> EncodeColumnProperties(const std::vector<ColumnProperties>& columns) {
+  bool any_required = false, any_default = false;
+  for (const auto& c : columns) {
+    any_required = any_required || c.required;
+    any_default = any_default || !c.default_value.empty();
+  }
+  if (!any_required && !any_default) return {};
+  // The name list holds only the names used; their indexes follow from it.
   std::vector<std::uint8_t> names;
-  PutName(&names, "Required");
+  std::uint16_t next = 0, required_index = 0, default_index = 0;
+  if (any_required) {
+    PutName(&names, "Required");
+    required_index = next++;
+  }
+  if (any_default) {
+    PutName(&names, "DefaultValue");
+    default_index = next++;
+  }
+  std::vector<std::uint8_t> out = {'M', 'R', '2', 0};
   PutChunk(&out, 0x80, names);
   PutChunk(&out, 0x00, Block(""));
   for (const auto& c : columns) {
-    std::vector<std::uint8_t> b = Block(c);
-    // Required (name 0), DDL flag 1, type BOOL, one byte: 1 = Yes.
-    const std::uint8_t prop[] = {9, 0, 1, static_cast<std::uint8_t>(ColumnType::kBool), 0, 0,
-                                 1, 0, 1};
-    b.insert(b.end(), std::begin(prop), std::end(prop));
+    if (!c.required && c.default_value.empty()) continue;
+    std::vector<std::uint8_t> b = Block(c.column);
+    if (c.required) PutProperty(&b, kBoolType, required_index, {1});
+    if (!c.default_value.empty()) {
+      std::vector<std::uint8_t> text;
+      (void)EncodeTextUtf8(c.default_value, false, &text);
+      if (text.size() > 0xFFFF - 8) text.resize(0xFFF0);  // callers keep defaults short
+      PutProperty(&b, kMemoType, default_index, text);
+    }
     PutChunk(&out, 0x01, b);
   }
   return out;
 }
 
-Result<std::vector<std::string>> RequiredColumns(Bytes blob) {
+std::vector<std::uint8_t> EncodeRequiredProperties(const std::vector<std::string>& columns) {
+  std::vector<ColumnProperties> props;
+  for (const auto& c : columns) props.push_back({.column = c, .required = true});
+  return EncodeColumnProperties(props);
+}
+
+Result<std::vector<ColumnProperties>> ReadColumnProperties(Bytes blob) {
   auto bad = [](const std::string& what) {
     return Status::Corruption("field MSysObjects.LvProp: property blob " + what);
   };
@@ -62,7 +106,8 @@ Result<std::vector<std::string>> RequiredColumns(Bytes blob) {
                            (blob[0] == 'K' && blob[1] == 'K' && blob[2] == 'D'))) {
     return bad("has no MR2 signature");
   }
-  std::vector<std::string> names, required;
+  std::vector<std::string> names;
+  std::vector<ColumnProperties> out;
   std::size_t pos = 4;
   while (pos + 6 <= blob.size()) {
     std::uint32_t len = Get32(blob, pos);
@@ -85,7 +130,8 @@ Result<std::vector<std::string>> RequiredColumns(Bytes blob) {
       if (!Fits(chunk.size(), 6, name_len) || header < 6 || header > chunk.size()) {
         return bad("block name runs past its chunk");
       }
-      std::string object = DecodeText(chunk.subspan(6, name_len));
+      ColumnProperties props;
+      props.column = DecodeText(chunk.subspan(6, name_len));
       std::size_t p = header;
       while (p + 8 <= chunk.size()) {
         std::size_t plen = Get16(chunk, p);
@@ -95,15 +141,28 @@ Result<std::vector<std::string>> RequiredColumns(Bytes blob) {
         if (plen < 8 || !Fits(chunk.size(), p, plen) || size > plen - 8) {
           return bad("property runs past its block");
         }
-        if (kind == 0x01 && index < names.size() && names[index] == "Required" &&
-            type == static_cast<std::uint8_t>(ColumnType::kBool) && size >= 1 &&
-            chunk[p + 8] != 0) {
-          required.push_back(object);
+        Bytes value = chunk.subspan(p + 8, size);
+        const std::string* name = index < names.size() ? &names[index] : nullptr;
+        if (kind == 0x01 && name && *name == "Required" && type == kBoolType && size >= 1) {
+          props.required = value[0] != 0;
+        } else if (kind == 0x01 && name && *name == "DefaultValue" &&
+                   (type == kMemoType || type == kTextType)) {
+          props.default_value = DecodeText(value);
         }
         p += plen;
       }
+      if (kind == 0x01) out.push_back(std::move(props));
     }
     pos += len;
+  }
+  return out;
+}
+
+Result<std::vector<std::string>> RequiredColumns(Bytes blob) {
+  VELQUIN_ASSIGN_OR_RETURN(auto props, ReadColumnProperties(blob));
+  std::vector<std::string> required;
+  for (const auto& p : props) {
+    if (p.required) required.push_back(p.column);
   }
   return required;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "jet/sql/datetime_text.h"
+#include "jet/sql/default_value.h"
 #include "jet/sql/parser.h"
 #include "jet/sql/saved_query.h"
 
@@ -822,6 +823,7 @@ Result<ExecResult> Executor::RunCreateTable(const CreateTable& st) {
     }
     cs.auto_increment = c.type.auto_increment;
     cs.not_null = c.not_null;
+    if (c.default_value) cs.default_value = DefaultValueText(*c.default_value);
     spec.columns.push_back(cs);
   }
   auto column_number = [&](const std::string& name) -> Result<std::uint16_t> {
@@ -1008,6 +1010,12 @@ Result<ExecResult> Executor::RunInsert(const Insert& st) {
       if (given[i]) return Fail("Duplicate output destination '" + info->columns[i].name + "'.");
       given[i] = true;
       VELQUIN_ASSIGN_OR_RETURN(row[i], ConvertLiteral(st.values[k], info->columns[i]));
+    }
+    // Columns the statement leaves out get their default, as in Access.
+    const DateTimeValue now = LocalNow();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (given[i] || info->columns[i].default_value.empty()) continue;
+      VELQUIN_ASSIGN_OR_RETURN(row[i], EvaluateDefault(info->columns[i], info->name, now));
     }
   }
   VELQUIN_RETURN_IF_ERROR(TranslateEngineError(db_->Insert(info->name, row), info->name));

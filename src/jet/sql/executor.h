@@ -5,11 +5,12 @@
 //   ex.Execute("INSERT INTO t VALUES (1, 'Zoë')");
 //   auto r = ex.Execute("SELECT name FROM t WHERE id = 1");   // r->rows
 //
-// Statements: CREATE TABLE (types, sizes, NOT NULL, PRIMARY KEY, UNIQUE),
+// Statements: CREATE TABLE (types, sizes, NOT NULL, DEFAULT, PRIMARY KEY, UNIQUE),
 // ALTER TABLE ... ADD [CONSTRAINT n] PRIMARY KEY | UNIQUE, CREATE [UNIQUE]
 // INDEX (built over the rows already there; a duplicate refuses it and
 // leaves the table as it was), DROP INDEX, INSERT INTO ... VALUES with
-// Jet's value conversions, CREATE VIEW (a saved query), DROP TABLE, DROP
+// Jet's value conversions (columns left out of the list get their default,
+// see default_value.h), CREATE VIEW (a saved query), DROP TABLE, DROP
 // VIEW, SELECT ... INTO, and SELECT with * or expressions FROM one or more
 // comma-separated tables with WHERE, ORDER BY, DISTINCT and TOP n. Errors
 // read as Access words them ("Table 'orders' already exists.").

@@ -478,10 +478,20 @@ class Parser {
     return negative ? -v : v;
   }
 
-  // DEFAULT: a constant (a literal, a signed number, or a function call such
-  // as Now() over constants). A default cannot refer to a field.
+  // DEFAULT: a constant (a literal, a signed number, Yes/No/On/Off, or a
+  // function call such as Now() over constants). A default cannot refer to a
+  // field.
   Expr ParseDefaultValue() {
     const Token& start = Peek();
+    // Access's Yes/No constants (and On/Off) are True and False.
+    for (const char* word : {"YES", "NO", "ON", "OFF"}) {
+      if (!start.IsWord(word)) continue;
+      Expr e;
+      e.kind = ExprKind::kBoolean;
+      e.boolean = start.IsWord("YES") || start.IsWord("ON");
+      Advance();
+      return e;
+    }
     Expr e = ParseConcat();
     if (MentionsColumn(e)) Fail(start, "A default value cannot refer to a field.");
     return e;

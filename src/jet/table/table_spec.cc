@@ -103,6 +103,20 @@ Status ValidateTableSpec(const TableSpec& spec) {
       default:
         return Status::InvalidArgument("column \"" + c.name + "\" has an unsupported type");
     }
+    if (!c.default_value.empty()) {
+      if (c.auto_increment) {
+        return Status::InvalidArgument("AutoNumber column \"" + c.name +
+                                       "\" cannot have a default value");
+      }
+      if (!Utf8ToUtf16(c.default_value).ok()) {
+        return Status::InvalidArgument("the default value of column \"" + c.name +
+                                       "\" is not valid UTF-8");
+      }
+      if (Utf16Length(c.default_value) > kMaxDefaultValueLength) {
+        return Status::InvalidArgument("the default value of column \"" + c.name +
+                                       "\" is longer than 255 characters");
+      }
+    }
     if (c.auto_increment) {
       if (c.type != ColumnType::kLong) {
         return Status::InvalidArgument("AutoNumber column \"" + c.name + "\" must be LONG");

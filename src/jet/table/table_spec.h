@@ -23,6 +23,10 @@ struct ColumnSpec {
   bool auto_increment = false;     // COUNTER: LONG AutoNumber
   bool compressed_unicode = true;  // TEXT/MEMO, as Access sets by default
   std::uint8_t extra_flags = 0;    // flag bits Jet sets on system columns (0x10, 0x20)
+  // The column's default as Access keeps it (the "DefaultValue" property):
+  // an expression text such as 0, "abc", #2001-01-01#, True or Now(); empty
+  // for none. Stored as given; the SQL layer fills omitted columns with it.
+  std::string default_value{};
 };
 
 struct IndexSpec {
@@ -41,9 +45,13 @@ struct TableSpec {
   bool system = false;
 };
 
+// Access keeps at most this many characters in a column's DefaultValue.
+inline constexpr std::size_t kMaxDefaultValueLength = 255;
+
 // Checks a column list (names, types, sizes) the way Access does: at most 255
 // columns, names 1..64 characters without . ! ` [ ] or leading space, unique
-// case-insensitively; at most one AutoNumber.
+// case-insensitively; at most one AutoNumber, which has no default; defaults
+// of at most 255 characters.
 Status ValidateTableSpec(const TableSpec& spec);
 
 // Checks the indexes of a table specification: at most 32, names of 1 to 64
