@@ -4,8 +4,10 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "db/odbc_error.h"
@@ -32,6 +34,7 @@ struct OdbcConnection {
   SQLHDBC dbc = SQL_NULL_HDBC;
   bool connected = false;
   bool no_backslash_escapes = false;
+  std::string connection_string;  // to open a second connection like this one
 
   ~OdbcConnection() {
     if (dbc == SQL_NULL_HDBC) return;
@@ -70,12 +73,18 @@ class StatementHandle {
 };
 
 // Runs `sql` on a new statement of the (locked) connection.
-Result<StatementHandle> ExecuteLocked(OdbcConnection& conn, std::string_view sql) {
+Result<StatementHandle> ExecuteLocked(OdbcConnection& conn, std::string_view sql,
+                                      bool scrollable = false) {
   SQLHSTMT raw = SQL_NULL_HSTMT;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, conn.dbc, &raw))) {
     return OdbcFailure(SQL_HANDLE_DBC, conn.dbc);
   }
   StatementHandle stmt(raw);
+  if (scrollable &&
+      !SQL_SUCCEEDED(SQLSetStmtAttr(stmt.get(), SQL_ATTR_CURSOR_TYPE,
+                                    reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0))) {
+    return OdbcFailure(SQL_HANDLE_STMT, stmt.get());
+  }
   SQLRETURN rc =
       SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
                     static_cast<SQLINTEGER>(sql.size()));
@@ -142,6 +151,10 @@ class OdbcCursor : public QueryCursor {
   Result<bool> MoveNext() override {
     std::lock_guard<std::mutex> lock(conn_->mu);
     if (stmt_.get() == SQL_NULL_HSTMT || columns_.empty()) return false;
+    if (on_first_row_) {  // PeekLastRow left the cursor on the first row, read
+      on_first_row_ = false;
+      return true;
+    }
     SQLRETURN rc = SQLFetch(stmt_.get());
     if (rc == SQL_NO_DATA) return false;
     if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
@@ -163,6 +176,36 @@ class OdbcCursor : public QueryCursor {
     if (stmt_.get() == SQL_NULL_HSTMT) return;
     std::lock_guard<std::mutex> lock(conn_->mu);
     stmt_.Reset();
+  }
+
+  // For a scrollable (static) cursor before its first MoveNext: the number
+  // of rows (0 when none, SIZE_MAX when the driver does not tell) and the
+  // values of `columns` in the last row; the cursor is then back on the first
+  // row, which the next MoveNext returns.
+  velquin::Status PeekLastRow(const std::vector<std::size_t>& columns, std::size_t* rows,
+                              std::vector<std::string>* last) {
+    std::lock_guard<std::mutex> lock(conn_->mu);
+    *rows = 0;
+    last->clear();
+    if (stmt_.get() == SQL_NULL_HSTMT || columns_.empty()) return velquin::Status::Ok();
+    SQLRETURN rc = SQLFetchScroll(stmt_.get(), SQL_FETCH_LAST, 0);
+    if (rc == SQL_NO_DATA) return velquin::Status::Ok();
+    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+    // The row count when the driver tells it (it holds the whole result);
+    // otherwise the chunk counts as full, and the query after the last
+    // chunk just finds nothing.
+    SQLLEN number = -1;
+    if (!SQL_SUCCEEDED(SQLRowCount(stmt_.get(), &number)) || number <= 0) number = -1;
+    for (std::size_t index : columns) {
+      VELQUIN_RETURN_IF_ERROR(ReadValue(index));
+      last->push_back(values_[index]);
+    }
+    rc = SQLFetchScroll(stmt_.get(), SQL_FETCH_FIRST, 0);
+    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+    for (std::size_t i = 0; i < columns_.size(); ++i) VELQUIN_RETURN_IF_ERROR(ReadValue(i));
+    on_first_row_ = true;
+    *rows = number < 0 ? SIZE_MAX : static_cast<std::size_t>(number);
+    return velquin::Status::Ok();
   }
 
  private:
@@ -207,12 +250,13 @@ class OdbcCursor : public QueryCursor {
   std::vector<std::string> values_;
   std::vector<ValueStatus> status_;
   std::vector<char> piece_;
+  bool on_first_row_ = false;
 };
 
 Result<std::unique_ptr<OdbcCursor>> RunQuery(const std::shared_ptr<OdbcConnection>& conn,
-                                             std::string_view sql) {
+                                             std::string_view sql, bool scrollable = false) {
   std::lock_guard<std::mutex> lock(conn->mu);
-  VELQUIN_ASSIGN_OR_RETURN(StatementHandle stmt, ExecuteLocked(*conn, sql));
+  VELQUIN_ASSIGN_OR_RETURN(StatementHandle stmt, ExecuteLocked(*conn, sql, scrollable));
   VELQUIN_ASSIGN_OR_RETURN(std::vector<ColumnInfo> columns, DescribeColumns(stmt.get()));
   if (columns.empty()) stmt.Reset();
   return std::make_unique<OdbcCursor>(conn, std::move(stmt), std::move(columns));
@@ -374,13 +418,23 @@ bool KeysetComparable(const std::string& data_type) {
   return false;
 }
 
+// Reads a table in chunks. With a second connection to the server (`spare`),
+// the next chunk is asked for while this one is read: the driver holds a
+// whole chunk in memory once its query returns, so a scrollable cursor shows
+// the chunk's last key at once, and the following query runs on the other
+// connection, on a thread of its own, while the rows of this one are handed
+// out. The two connections take turns.
 class ChunkedTableCursor : public QueryCursor {
  public:
-  ChunkedTableCursor(std::shared_ptr<OdbcConnection> conn, TableReadOptions options,
-                     std::vector<std::string> key)
-      : conn_(std::move(conn)), options_(std::move(options)), key_(std::move(key)) {
+  ChunkedTableCursor(std::shared_ptr<OdbcConnection> conn, std::shared_ptr<OdbcConnection> spare,
+                     TableReadOptions options, std::vector<std::string> key)
+      : conn_(std::move(conn)),
+        spare_(std::move(spare)),
+        options_(std::move(options)),
+        key_(std::move(key)) {
     if (options_.chunk_rows == 0) options_.chunk_rows = 1;
   }
+  ~ChunkedTableCursor() override { Close(); }
 
   // Runs the first chunk so that the columns are known.
   velquin::Status Start() { return NextChunk(); }
@@ -397,6 +451,7 @@ class ChunkedTableCursor : public QueryCursor {
       if (rows_in_chunk_ < options_.chunk_rows) {  // a short chunk is the last one
         chunk_->Close();
         chunk_.reset();
+        DropPrefetch();
         break;
       }
       // The chunk's cursor still holds its last row: the key to continue after.
@@ -420,6 +475,7 @@ class ChunkedTableCursor : public QueryCursor {
     return chunk_ ? chunk_->Value(column) : kEmpty;
   }
   void Close() override {
+    DropPrefetch();
     if (chunk_) chunk_->Close();
     chunk_.reset();
   }
@@ -429,6 +485,10 @@ class ChunkedTableCursor : public QueryCursor {
     std::string text;
     bool binary;
   };
+  struct Prefetch {
+    std::thread thread;
+    Result<std::unique_ptr<OdbcCursor>> result = velquin::Status::Ok();
+  };
 
   std::string Literal(const KeyValue& value) const {
     return value.binary ? HexLiteral(value.text)
@@ -436,24 +496,25 @@ class ChunkedTableCursor : public QueryCursor {
   }
 
   // (k1 > v1) OR (k1 = v1 AND k2 > v2) OR ...
-  std::string AfterLastKey() const {
+  std::string AfterKey(const std::vector<KeyValue>& last) const {
     std::string out;
     for (std::size_t i = 0; i < key_.size(); ++i) {
       if (i > 0) out += " OR ";
       out += "(";
       for (std::size_t j = 0; j < i; ++j) {
-        out += QuoteIdentifier(key_[j]) + " = " + Literal(last_key_[j]) + " AND ";
+        out += QuoteIdentifier(key_[j]) + " = " + Literal(last[j]) + " AND ";
       }
-      out += QuoteIdentifier(key_[i]) + " > " + Literal(last_key_[i]) + ")";
+      out += QuoteIdentifier(key_[i]) + " > " + Literal(last[i]) + ")";
     }
     return out;
   }
 
-  velquin::Status NextChunk() {
+  // The query of the chunk after `last` (keyset) or at `offset`.
+  std::string ChunkSql(const std::vector<KeyValue>& last, std::size_t offset) const {
     std::string sql = "SELECT * FROM " + QuoteQualifiedName(options_.database, options_.table);
     std::vector<std::string> conditions;
     if (!options_.where.empty()) conditions.push_back("(" + options_.where + ")");
-    if (!key_.empty() && !last_key_.empty()) conditions.push_back("(" + AfterLastKey() + ")");
+    if (!key_.empty() && !last.empty()) conditions.push_back("(" + AfterKey(last) + ")");
     for (std::size_t i = 0; i < conditions.size(); ++i) {
       sql += (i == 0 ? " WHERE " : " AND ") + conditions[i];
     }
@@ -465,10 +526,24 @@ class ChunkedTableCursor : public QueryCursor {
       }
       sql += " LIMIT " + std::to_string(options_.chunk_rows);
     } else {
-      sql += " LIMIT " + std::to_string(options_.chunk_rows) + " OFFSET " + std::to_string(offset_);
+      sql += " LIMIT " + std::to_string(options_.chunk_rows) + " OFFSET " + std::to_string(offset);
     }
+    return sql;
+  }
+
+  velquin::Status NextChunk() {
     chunk_.reset();
-    VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, sql));
+    if (prefetch_) {
+      prefetch_->thread.join();
+      Result<std::unique_ptr<OdbcCursor>> got = std::move(prefetch_->result);
+      prefetch_.reset();
+      if (!got.ok()) return got.status();
+      chunk_ = std::move(*got);
+      std::swap(conn_, spare_);  // the chunk came from the other connection
+    } else {
+      VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, ChunkSql(last_key_, offset_),
+                                                /*scrollable=*/spare_ != nullptr));
+    }
     rows_in_chunk_ = 0;
     if (columns_.empty()) {
       columns_ = chunk_->Columns();
@@ -483,16 +558,53 @@ class ChunkedTableCursor : public QueryCursor {
         key_index_.push_back(static_cast<std::size_t>(it - columns_.begin()));
       }
     }
+    return StartPrefetch();
+  }
+
+  // Asks for the chunk after the current one on the spare connection.
+  velquin::Status StartPrefetch() {
+    if (!spare_) return velquin::Status::Ok();
+    std::size_t rows = 0;
+    std::vector<std::string> last;
+    velquin::Status peeked = chunk_->PeekLastRow(key_index_, &rows, &last);
+    if (!peeked.ok()) {
+      // The driver cannot scroll: read on without prefetching, the current
+      // chunk asked for again as a plain cursor.
+      spare_.reset();
+      chunk_.reset();
+      VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, ChunkSql(last_key_, offset_)));
+      return velquin::Status::Ok();
+    }
+    if (rows < options_.chunk_rows) return velquin::Status::Ok();  // the last chunk
+    std::vector<KeyValue> after;
+    for (std::size_t i = 0; i < key_index_.size(); ++i) {
+      after.push_back({last[i], columns_[key_index_[i]].binary});
+    }
+    std::string sql = ChunkSql(after, offset_ + options_.chunk_rows);
+    prefetch_ = std::make_unique<Prefetch>();
+    Prefetch* p = prefetch_.get();
+    std::shared_ptr<OdbcConnection> other = spare_;
+    p->thread = std::thread([p, other, sql = std::move(sql)] {
+      p->result = RunQuery(other, sql, /*scrollable=*/true);
+    });
     return velquin::Status::Ok();
   }
 
+  void DropPrefetch() {
+    if (!prefetch_) return;
+    prefetch_->thread.join();
+    prefetch_.reset();
+  }
+
   std::shared_ptr<OdbcConnection> conn_;
+  std::shared_ptr<OdbcConnection> spare_;  // null: no prefetching
   TableReadOptions options_;
   std::vector<std::string> key_;
   std::vector<std::size_t> key_index_;
   std::vector<KeyValue> last_key_;
   std::vector<ColumnInfo> columns_;
   std::unique_ptr<OdbcCursor> chunk_;
+  std::unique_ptr<Prefetch> prefetch_;
   std::size_t rows_in_chunk_ = 0;
   std::size_t offset_ = 0;
 };
@@ -506,8 +618,10 @@ OdbcSession::OdbcSession(std::shared_ptr<OdbcConnection> connection)
 
 OdbcSession::~OdbcSession() = default;
 
-Result<std::unique_ptr<OdbcSession>> OdbcSession::Connect(const std::string& connection_string,
-                                                          int login_timeout_seconds) {
+namespace {
+
+Result<std::shared_ptr<OdbcConnection>> OpenConnection(const std::string& connection_string,
+                                                       int login_timeout_seconds) {
   SQLHENV env = OdbcEnvironment();
   if (env == SQL_NULL_HENV) return Status::IOError("The ODBC environment could not be created");
   auto conn = std::make_shared<OdbcConnection>();
@@ -526,8 +640,18 @@ Result<std::unique_ptr<OdbcSession>> OdbcSession::Connect(const std::string& con
       SQL_NTS, completed, sizeof(completed), &completed_length, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_DBC, conn->dbc);
   conn->connected = true;
+  conn->connection_string = connection_string;
   VELQUIN_ASSIGN_OR_RETURN(std::string sql_mode, QueryScalar(conn, "SELECT @@SESSION.sql_mode"));
   conn->no_backslash_escapes = ToUpper(sql_mode).find("NO_BACKSLASH_ESCAPES") != std::string::npos;
+  return conn;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<OdbcSession>> OdbcSession::Connect(const std::string& connection_string,
+                                                          int login_timeout_seconds) {
+  VELQUIN_ASSIGN_OR_RETURN(std::shared_ptr<OdbcConnection> conn,
+                           OpenConnection(connection_string, login_timeout_seconds));
   return std::unique_ptr<OdbcSession>(new OdbcSession(std::move(conn)));
 }
 
@@ -643,7 +767,18 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableRea
   VELQUIN_ASSIGN_OR_RETURN(std::vector<std::string> key,
                            FindKeysetColumns(options.database, options.table));
   if (mode) *mode = key.empty() ? TableReadMode::kOffset : TableReadMode::kKeyset;
-  auto cursor = std::make_unique<ChunkedTableCursor>(connection_, options, std::move(key));
+  // A second connection lets the next chunk be read ahead. It reaches the
+  // table by its qualified name, so a read in "the current database" (which
+  // only this connection knows) goes without.
+  std::shared_ptr<OdbcConnection> spare;
+  if (!options.database.empty() && !connection_->connection_string.empty()) {
+    auto opened = OpenConnection(connection_->connection_string, 0);
+    if (opened.ok() && (*opened)->no_backslash_escapes == connection_->no_backslash_escapes) {
+      spare = std::move(*opened);
+    }
+  }
+  auto cursor = std::make_unique<ChunkedTableCursor>(connection_, std::move(spare), options,
+                                                     std::move(key));
   VELQUIN_RETURN_IF_ERROR(cursor->Start());
   return std::unique_ptr<QueryCursor>(std::move(cursor));
 }

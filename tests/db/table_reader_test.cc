@@ -25,10 +25,27 @@ class TableReaderTest : public ::testing::Test {
   }
 
   // Reads the whole table through OpenTableReader; each row as its columns
-  // joined by '|' (null as "<null>").
+  // joined by '|' (null as "<null>"). Without a database named, the table is
+  // read twice: in the current database (one connection) and by its
+  // qualified name (the next chunk read ahead on a second connection); both
+  // must give the same rows in the same order.
   std::vector<std::string> ReadTable(const std::string& table, std::size_t chunk_rows,
                                      TableReadMode* mode, const std::string& where = "",
                                      const std::string& database = "") {
+    if (database.empty()) {
+      TableReadMode ahead_mode = *mode;
+      auto ahead = ReadOnce(table, chunk_rows, &ahead_mode, where, db_->name());
+      auto plain = ReadOnce(table, chunk_rows, mode, where, "");
+      EXPECT_EQ(ahead, plain) << table << ", chunks of " << chunk_rows;
+      EXPECT_EQ(ahead_mode, *mode) << table;
+      return plain;
+    }
+    return ReadOnce(table, chunk_rows, mode, where, database);
+  }
+
+  std::vector<std::string> ReadOnce(const std::string& table, std::size_t chunk_rows,
+                                    TableReadMode* mode, const std::string& where,
+                                    const std::string& database) {
     TableReadOptions options;
     options.database = database;
     options.table = table;
