@@ -429,6 +429,7 @@ Status TableWriter::Init(bool bulk) {
     lv_.push_back(std::move(lv));
   }
   scratch_.resize(def_.columns.size());
+  candidates_ = free_.Pages(store_.PageCount());
   // Continue on the table's last data page when it has room.
   PageNumber last = owned_.LastPage(store_.PageCount());
   if (last != 0) {
@@ -463,8 +464,25 @@ Status TableWriter::FlushDataPage() {
   return Status::Ok();
 }
 
-Status TableWriter::NewDataPage() {
+Status TableWriter::NewDataPage(std::size_t row_size) {
   VELQUIN_RETURN_IF_ERROR(FlushDataPage());
+  // Reuse space freed by deleted rows: a page of the free-space map that can
+  // take the row. A page that cannot leaves the map (a later delete puts it
+  // back), so each page is tried once; a few tries per new page at most.
+  PageAllocator alloc = [this]() { return store_.AllocatePage(); };
+  for (int tries = 0; tries < 16 && next_candidate_ < candidates_.size();) {
+    PageNumber c = candidates_[next_candidate_++];
+    if (c == page_no_ || !free_.Contains(c) || !owned_.Contains(c)) continue;
+    ++tries;
+    VELQUIN_RETURN_IF_ERROR(store_.ReadPage(c, page_));
+    DataPage dp(page_, c);
+    if (dp.type() == kPageTypeData && dp.owner() == def_.tdef_page && dp.Validate().ok() &&
+        dp.CanAdd(row_size)) {
+      page_no_ = c;
+      return Status::Ok();
+    }
+    VELQUIN_RETURN_IF_ERROR(free_.Set(c, false, alloc));
+  }
   VELQUIN_ASSIGN_OR_RETURN(page_no_, store_.AllocatePage());
   DataPage dp(page_, page_no_);
   dp.Init(def_.tdef_page);
@@ -621,10 +639,10 @@ Status TableWriter::Append(const std::vector<Value>& row) {
                                 std::to_string(kMaxRowSize) + ")");
     }
   }
-  if (page_no_ == 0) VELQUIN_RETURN_IF_ERROR(NewDataPage());
+  if (page_no_ == 0) VELQUIN_RETURN_IF_ERROR(NewDataPage(row_buf_.size()));
   {
     DataPage dp(page_, page_no_);
-    if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage());
+    if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage(row_buf_.size()));
   }
   if (!def_.real_indexes.empty()) {
     if (!indexes_) indexes_ = std::make_unique<TableIndexWriter>(store_, &def_);

@@ -111,7 +111,9 @@ class TableWriter {
   Status Init(bool bulk);
   Status FlushLvPages();
   Status FlushDataPage();
-  Status NewDataPage();
+  // Moves to a page that can take a row of `row_size` bytes: one of the
+  // table's pages with free space (rows deleted there), else a new page.
+  Status NewDataPage(std::size_t row_size);
   Result<RowPointer> PutLvRow(LvState& lv, Bytes data);
   Status EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
                          std::vector<std::uint8_t>* out);
@@ -123,6 +125,9 @@ class TableWriter {
   Page page_{};
   PageNumber page_no_ = 0;
   bool page_dirty_ = false;
+  // Pages the free-space map listed when the writer opened, tried in order.
+  std::vector<PageNumber> candidates_;
+  std::size_t next_candidate_ = 0;
   std::vector<LvState> lv_;
   std::vector<int> lv_of_column_;
   std::vector<std::vector<std::uint8_t>> scratch_;
