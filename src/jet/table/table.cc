@@ -417,6 +417,7 @@ Status TableWriter::Init(bool bulk) {
     VELQUIN_ASSIGN_OR_RETURN(lv.owned, LoadUsageMap(store_, c.lv_owned));
     VELQUIN_ASSIGN_OR_RETURN(lv.free, LoadUsageMap(store_, c.lv_free));
     // Keep filling the column's last LVAL page that has room.
+    lv.candidates = lv.free.Pages(store_.PageCount());
     PageNumber last = lv.free.LastPage(store_.PageCount());
     if (last != 0 && lv.owned.Contains(last)) {
       VELQUIN_RETURN_IF_ERROR(store_.ReadPage(last, lv.page));
@@ -504,6 +505,22 @@ Result<RowPointer> TableWriter::PutLvRow(LvState& lv, Bytes data) {
       lv.dirty = false;
     }
     VELQUIN_RETURN_IF_ERROR(lv.free.Set(lv.number, false, alloc));
+  }
+  // Space freed by deleted long values first, as for data pages.
+  for (int tries = 0; tries < 16 && lv.next_candidate < lv.candidates.size();) {
+    PageNumber c = lv.candidates[lv.next_candidate++];
+    if (c == lv.number || !lv.free.Contains(c) || !lv.owned.Contains(c)) continue;
+    ++tries;
+    VELQUIN_RETURN_IF_ERROR(store_.ReadPage(c, lv.page));
+    DataPage dp(lv.page, c);
+    if (dp.type() == kPageTypeData && dp.owner() == kLvalOwner && dp.Validate().ok() &&
+        dp.CanAdd(data.size())) {
+      lv.number = c;
+      std::uint8_t r = dp.Add(data);
+      lv.dirty = true;
+      return RowPointer{c, r};
+    }
+    VELQUIN_RETURN_IF_ERROR(lv.free.Set(c, false, alloc));
   }
   VELQUIN_ASSIGN_OR_RETURN(lv.number, store_.AllocatePage());
   DataPage dp(lv.page, lv.number);

@@ -106,6 +106,9 @@ class TableWriter {
     Page page{};
     PageNumber number = 0;
     bool dirty = false;
+    // Pages of the column's free-space map when the writer opened.
+    std::vector<PageNumber> candidates;
+    std::size_t next_candidate = 0;
   };
   TableWriter(PageStore& store, TableDef def);
   Status Init(bool bulk);
