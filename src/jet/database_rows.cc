@@ -1,5 +1,6 @@
-// Deleting rows, with relationships enforced as Jet enforces them on delete
-// ([ROW-2], [LVAL-*], [UMAP-3], [CAT-12] in docs/jet4-format.md).
+// Deleting rows, with relationships enforced as Jet enforces them on delete:
+// [ROW-8], [CAT-13], [SAFE-4] in docs/jet4-format.md (with [ROW-2],
+// [LVAL-*], [UMAP-3], [CAT-12]).
 //
 // A delete runs in three passes:
 //  1. Plan: the rows the filter selects, then, through every relationship
@@ -261,6 +262,38 @@ Status ApplySetNull(PageStore& store, TablePlan& plan) {
   return WriteTableDef(store, def);
 }
 
+// A row whose foreign key becomes NULL must not then clash in a unique
+// index that holds the key with other columns.
+Status CheckSetNullKeys(PageStore& store, const TablePlan& plan, RowPointer slot,
+                        const std::set<std::uint16_t>& columns) {
+  const TableDef& def = plan.def;
+  StoredRow row;
+  bool live = false;
+  VELQUIN_RETURN_IF_ERROR(ReadStoredRow(store, def, slot, &row, &live));
+  if (!live) return Status::Ok();
+  std::vector<Cell> cells;
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(def, Bytes(row.bytes), row.data.page, row.data.row, &cells));
+  for (std::uint16_t number : columns) {
+    std::size_t i = ColumnIndex(def, number);
+    if (i < cells.size()) cells[i] = Cell{};
+  }
+  for (const RealIndex& ri : def.real_indexes) {
+    if ((ri.flags & 0x01) == 0) continue;
+    bool touched = false;
+    for (const IndexColumn& ic : ri.columns) touched = touched || columns.count(ic.column_number);
+    if (!touched) continue;
+    VELQUIN_ASSIGN_OR_RETURN(auto key, IndexKeyForRow(store, def, ri, cells, row.data.page));
+    if (SkipsRow(ri, key) || IsAllNullKey(key, ri.columns.size())) continue;
+    IndexTree tree(store, ri.root, TreeOptions(def, ri));
+    VELQUIN_ASSIGN_OR_RETURN(bool exists, tree.ContainsKey(key));
+    if (exists) {
+      return Status::Constraint("setting the foreign key of a row of table \"" + plan.name +
+                                "\" to NULL would duplicate a value in a unique index");
+    }
+  }
+  return Status::Ok();
+}
+
 Result<std::vector<PreparedDelete>> PrepareDeletes(PageStore& store, TablePlan& plan) {
   std::vector<PreparedDelete> out;
   TableIndexWriter indexes(store, &plan.def);
@@ -492,6 +525,7 @@ Result<std::uint64_t> Database::Delete(std::string_view table, const RowFilter& 
           }
         }
       }
+      VELQUIN_RETURN_IF_ERROR(CheckSetNullKeys(store, p, RowPointer::Decode(it->first), it->second));
       ++it;
     }
   }

@@ -366,6 +366,44 @@ TEST(DeleteRelationshipTest, SetNullOnARequiredColumnIsRefusedWithNothingChanged
   EXPECT_EQ(ReadAll(**db, "Child").size(), 6u);
 }
 
+TEST(DeleteRelationshipTest, SetNullThatWouldDuplicateAUniqueKeyIsRefused) {
+  auto db = Database::Create(TempPath("rel_setnull_unique.mdb"));
+  ASSERT_TRUE(db.ok());
+  TableSpec p;
+  p.name = "Parent";
+  p.columns = {Column("id", ColumnType::kLong)};
+  p.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
+  ASSERT_TRUE((*db)->CreateTable(p).ok());
+  TableSpec c;
+  c.name = "Child";
+  c.columns = {Column("pid", ColumnType::kLong), Column("code", ColumnType::kText, 5)};
+  c.indexes = {IndexSpec{.name = "ux", .columns = {{0, true}, {1, true}}, .unique = true}};
+  ASSERT_TRUE((*db)->CreateTable(c).ok());
+  ASSERT_TRUE((*db)
+                  ->CreateRelationship({.name = "rel",
+                                        .table = "Child",
+                                        .columns = {"pid"},
+                                        .referenced_table = "Parent",
+                                        .referenced_columns = {},
+                                        .cascade_set_null = true})
+                  .ok());
+  for (int i = 1; i <= 2; ++i) ASSERT_TRUE((*db)->Insert("Parent", {Value::Long(i)}).ok());
+  ASSERT_TRUE((*db)->Insert("Child", {Value::Null(), Value::Text("x")}).ok());
+  ASSERT_TRUE((*db)->Insert("Child", {Value::Long(2), Value::Text("x")}).ok());
+  ASSERT_TRUE((*db)->Insert("Child", {Value::Long(1), Value::Text("y")}).ok());
+  auto r = (*db)->Delete("Parent", IdIn({2}));
+  EXPECT_EQ(r.status().code(), StatusCode::kConstraint);
+  EXPECT_EQ(Ids(**db, "Parent"), (std::set<std::int64_t>{1, 2}));
+  // (1, y) becomes (NULL, y): no clash.
+  auto ok = (*db)->Delete("Parent", IdIn({1}));
+  ASSERT_TRUE(ok.ok()) << ok.status().ToString();
+  EXPECT_EQ(Ids(**db, "Parent"), (std::set<std::int64_t>{2}));
+  std::size_t nulls = 0;
+  for (const auto& row : ReadAll(**db, "Child")) nulls += row[0].is_null() ? 1 : 0;
+  EXPECT_EQ(nulls, 2u);
+  CheckIndexes(**db);
+}
+
 // Relationships that lead back to where they started: a self-relationship
 // (a tree of rows) and two tables pointing at each other, all cascading.
 TEST(DeleteRelationshipTest, CascadesFollowCyclesOnce) {
