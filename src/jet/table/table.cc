@@ -417,7 +417,6 @@ Status TableWriter::Init(bool bulk) {
     VELQUIN_ASSIGN_OR_RETURN(lv.owned, LoadUsageMap(store_, c.lv_owned));
     VELQUIN_ASSIGN_OR_RETURN(lv.free, LoadUsageMap(store_, c.lv_free));
     // Keep filling the column's last LVAL page that has room.
-    lv.candidates = lv.free.Pages(store_.PageCount());
     PageNumber last = lv.free.LastPage(store_.PageCount());
     if (last != 0 && lv.owned.Contains(last)) {
       VELQUIN_RETURN_IF_ERROR(store_.ReadPage(last, lv.page));
@@ -430,7 +429,6 @@ Status TableWriter::Init(bool bulk) {
     lv_.push_back(std::move(lv));
   }
   scratch_.resize(def_.columns.size());
-  candidates_ = free_.Pages(store_.PageCount());
   // Continue on the table's last data page when it has room.
   PageNumber last = owned_.LastPage(store_.PageCount());
   if (last != 0) {
@@ -471,6 +469,10 @@ Status TableWriter::NewDataPage(std::size_t row_size) {
   // take the row. A page that cannot leaves the map (a later delete puts it
   // back), so each page is tried once; a few tries per new page at most.
   PageAllocator alloc = [this]() { return store_.AllocatePage(); };
+  if (!candidates_loaded_) {
+    candidates_ = free_.Pages(store_.PageCount());
+    candidates_loaded_ = true;
+  }
   for (int tries = 0; tries < 16 && next_candidate_ < candidates_.size();) {
     PageNumber c = candidates_[next_candidate_++];
     if (c == page_no_ || !free_.Contains(c) || !owned_.Contains(c)) continue;
@@ -507,6 +509,10 @@ Result<RowPointer> TableWriter::PutLvRow(LvState& lv, Bytes data) {
     VELQUIN_RETURN_IF_ERROR(lv.free.Set(lv.number, false, alloc));
   }
   // Space freed by deleted long values first, as for data pages.
+  if (!lv.candidates_loaded) {
+    lv.candidates = lv.free.Pages(store_.PageCount());
+    lv.candidates_loaded = true;
+  }
   for (int tries = 0; tries < 16 && lv.next_candidate < lv.candidates.size();) {
     PageNumber c = lv.candidates[lv.next_candidate++];
     if (c == lv.number || !lv.free.Contains(c) || !lv.owned.Contains(c)) continue;
