@@ -207,7 +207,7 @@ Status DeleteOnPage(PageStore& store, PageNumber page, const std::vector<std::ui
   for (std::uint8_t r : rows) {
     if (r < dp.row_count()) dp.MarkDeleted(r);
   }
-  dp.Compact();
+  if (!dp.Compact()) return PageCorruption(page, "row offsets", "the page cannot be repacked");
   VELQUIN_RETURN_IF_ERROR(store.WritePage(page, buf));
   if (!dp.HasLiveRows()) {
     VELQUIN_RETURN_IF_ERROR(maps->Set(owned_map, page, false));

@@ -129,7 +129,8 @@ bool DataPage::Replace(std::size_t i, Bytes row) {
   return true;
 }
 
-void DataPage::Compact() {
+bool DataPage::Compact() {
+  if (!Validate().ok()) return false;
   std::size_t n = row_count();
   Page copy{};
   std::copy(p_.begin(), p_.begin() + kDataPageHeader + 2 * n, copy.begin());
@@ -148,6 +149,7 @@ void DataPage::Compact() {
   }
   Put16(b, 2, static_cast<std::uint16_t>(end - (kDataPageHeader + 2 * n)));
   p_ = copy;
+  return true;
 }
 
 bool DataPage::HasLiveRows() const {

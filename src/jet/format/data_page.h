@@ -87,7 +87,8 @@ class DataPage {
   void MarkDeleted(std::size_t i);
   // Repacks the live rows so that deleted rows take no bytes: their space
   // becomes free space. Row numbers, flags and live rows' bytes stay.
-  void Compact();
+  // False (page unchanged) when the page does not validate.
+  bool Compact();
   // Whether some row is not marked deleted.
   bool HasLiveRows() const;
   // Replaces row `i` with `row`, repacking the page; row numbers stay.
