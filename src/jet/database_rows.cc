@@ -149,9 +149,9 @@ IndexTreeOptions TreeOptions(const TableDef& def, const RealIndex& ri) {
 struct TablePlan {
   TableDef def;
   std::string name;
-  std::vector<std::string> required;  // NOT NULL columns
-  std::vector<RowPointer> deletes;    // in the order found
-  std::set<std::uint32_t> deleting;   // the same, encoded
+  std::vector<std::string> required;                          // NOT NULL columns
+  std::vector<RowPointer> deletes;                            // in the order found
+  std::set<std::uint32_t> deleting;                           // the same, encoded
   std::map<std::uint32_t, std::set<std::uint16_t>> set_null;  // row -> column numbers
   std::map<std::uint32_t, std::string> set_null_by;           // row -> relationship name
 };
@@ -197,8 +197,8 @@ struct UsageMaps {
 // it still holds live rows and its free space in `maps`. `empty` collects
 // pages left without live rows (their map bits cleared).
 Status DeleteOnPage(PageStore& store, PageNumber page, const std::vector<std::uint8_t>& rows,
-                    std::uint32_t owner, RowPointer owned_map, RowPointer free_map,
-                    UsageMaps* maps, std::vector<PageNumber>* empty) {
+                    std::uint32_t owner, RowPointer owned_map, RowPointer free_map, UsageMaps* maps,
+                    std::vector<PageNumber>* empty) {
   Page buf;
   VELQUIN_RETURN_IF_ERROR(store.ReadPage(page, buf));
   DataPage dp(buf, page);
@@ -214,8 +214,7 @@ Status DeleteOnPage(PageStore& store, PageNumber page, const std::vector<std::ui
     VELQUIN_RETURN_IF_ERROR(maps->Set(free_map, page, false));
     empty->push_back(page);
   } else {
-    VELQUIN_RETURN_IF_ERROR(
-        maps->Set(free_map, page, dp.free_space() >= kFreeSpaceThreshold));
+    VELQUIN_RETURN_IF_ERROR(maps->Set(free_map, page, dp.free_space() >= kFreeSpaceThreshold));
   }
   return Status::Ok();
 }
@@ -354,11 +353,12 @@ Status ApplyDeletes(PageStore& store, TablePlan& plan, const std::vector<Prepare
   }
   for (const auto& [key, lv_rows] : lv_pages) {
     const Column& c = def.columns[key.first];
-    VELQUIN_RETURN_IF_ERROR(DeleteOnPage(store, key.second, lv_rows, kLvalOwner, c.lv_owned,
-                                         c.lv_free, &maps, &empty));
+    VELQUIN_RETURN_IF_ERROR(
+        DeleteOnPage(store, key.second, lv_rows, kLvalOwner, c.lv_owned, c.lv_free, &maps, &empty));
   }
   VELQUIN_RETURN_IF_ERROR(maps.Store());
-  def.row_count = def.row_count >= rows.size() ? def.row_count - static_cast<std::uint32_t>(rows.size()) : 0;
+  def.row_count =
+      def.row_count >= rows.size() ? def.row_count - static_cast<std::uint32_t>(rows.size()) : 0;
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, def));
   // Pages no map lists any more go back to the file.
   std::sort(empty.begin(), empty.end());
@@ -525,7 +525,8 @@ Result<std::uint64_t> Database::Delete(std::string_view table, const RowFilter& 
           }
         }
       }
-      VELQUIN_RETURN_IF_ERROR(CheckSetNullKeys(store, p, RowPointer::Decode(it->first), it->second));
+      VELQUIN_RETURN_IF_ERROR(
+          CheckSetNullKeys(store, p, RowPointer::Decode(it->first), it->second));
       ++it;
     }
   }

@@ -73,7 +73,7 @@ TableSpec ItemsSpec() {
 
 std::vector<Value> ItemRow(int i) {
   std::string memo;
-  if (i % 3 == 1) memo = "short " + std::to_string(i);                     // inline
+  if (i % 3 == 1) memo = "short " + std::to_string(i);                            // inline
   if (i % 3 == 2) memo = std::string(1500 + i, static_cast<char>('a' + i % 26));  // one LVAL row
   std::vector<std::uint8_t> ole;
   if (i % 4 == 0) {
@@ -94,9 +94,8 @@ TEST(DeleteTest, RemovesMatchingRowsAndKeepsCountsAndIndexesRight) {
   ASSERT_TRUE((*db)->CreateTable(ItemsSpec()).ok());
   for (int i = 1; i <= 120; ++i) ASSERT_TRUE((*db)->Insert("Items", ItemRow(i)).ok());
 
-  auto none = (*db)->Delete("Items", [](const std::vector<Value>&) -> Result<bool> {
-    return false;
-  });
+  auto none =
+      (*db)->Delete("Items", [](const std::vector<Value>&) -> Result<bool> { return false; });
   ASSERT_TRUE(none.ok());
   EXPECT_EQ(*none, 0u);
   EXPECT_EQ(RowCount(**db, "Items"), 120u);
@@ -138,9 +137,7 @@ TEST(DeleteTest, RemovesMatchingRowsAndKeepsCountsAndIndexesRight) {
   EXPECT_EQ(RowCount(**re, "Items"), 120u - doomed.size() + 2);
   EXPECT_EQ(ReadAll(**re, "Items").size(), RowCount(**re, "Items"));
   CheckIndexes(**re);
-  auto all = (*re)->Delete("Items", [](const std::vector<Value>&) -> Result<bool> {
-    return true;
-  });
+  auto all = (*re)->Delete("Items", [](const std::vector<Value>&) -> Result<bool> { return true; });
   ASSERT_TRUE(all.ok());
   EXPECT_EQ(*all, 120u - doomed.size() + 2);
   EXPECT_EQ(RowCount(**re, "Items"), 0u);
@@ -173,9 +170,7 @@ TEST(DeleteTest, FreedPagesAreReusedSoTheFileDoesNotGrow) {
   }
   // Every row, then the same rows again, in bulk.
   for (int round = 0; round < 2; ++round) {
-    auto n = (*db)->Delete("Items", [](const std::vector<Value>&) -> Result<bool> {
-      return true;
-    });
+    auto n = (*db)->Delete("Items", [](const std::vector<Value>&) -> Result<bool> { return true; });
     ASSERT_TRUE(n.ok());
     EXPECT_EQ(*n, 80u);
     auto w = (*db)->BulkAppend("Items");
@@ -483,8 +478,10 @@ TEST(DeleteMdbToolsTest, MdbExportShowsExactlyTheRowsLeft) {
     ASSERT_TRUE((*w)->Finish().ok());
     std::set<std::int64_t> doomed;
     for (int i = 1; i <= 300; ++i) {
-      if (i % 4 != 1 || (i > 100 && i <= 200)) doomed.insert(i);  // whole pages go too
-      else expected.insert(i);
+      if (i % 4 != 1 || (i > 100 && i <= 200))
+        doomed.insert(i);  // whole pages go too
+      else
+        expected.insert(i);
     }
     auto n = (*db)->Delete("Items", IdIn(doomed));
     ASSERT_TRUE(n.ok()) << n.status().ToString();
