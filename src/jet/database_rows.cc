@@ -501,6 +501,11 @@ Result<std::uint64_t> Database::Delete(std::string_view table, const RowFilter& 
   for (const Violation& v : violations) {
     const TablePlan& p = plans[v.table];
     if (p.deleting.count(v.row.Encode())) continue;  // deleted as well
+    // An entry left behind by an interrupted delete names a deleted row.
+    StoredRow stale;
+    bool live = false;
+    VELQUIN_RETURN_IF_ERROR(ReadStoredRow(store, p.def, v.row, &stale, &live));
+    if (!live) continue;
     return Status::Constraint("The record cannot be deleted or changed because table '" + p.name +
                               "' includes related records (relationship '" + v.relationship +
                               "').");
