@@ -9,6 +9,8 @@
 
 #include "../../support/index_check.h"
 #include "jet/database.h"
+#include "jet/format/data_page.h"
+#include "jet/table/long_value.h"
 #include "test_util.h"
 
 namespace velquin::jet {
@@ -245,6 +247,38 @@ TEST(DeleteTest, RefusesBadRequestsAndChangesNothing) {
   EXPECT_EQ(failing.status().message(), "bad condition");
   EXPECT_EQ(Ids(**db, "Items").size(), 10u);
   EXPECT_EQ(RowCount(**db, "Items"), 10u);
+}
+
+// A long-value chain that loops: the delete stops with Corruption and the
+// file is byte for byte what it was.
+TEST(DeleteTest, DamagedRowStopsTheDeleteBeforeAnyWrite) {
+  auto file = std::make_unique<MemoryFile>();
+  auto data = file->data();
+  {
+    auto db = Database::CreateOn(std::move(file));
+    ASSERT_TRUE(db.ok());
+    ASSERT_TRUE((*db)->CreateTable(ItemsSpec()).ok());
+    for (int i = 1; i <= 8; ++i) ASSERT_TRUE((*db)->Insert("Items", ItemRow(i)).ok());
+  }
+  // The first LVAL row of a chain: a full row whose next pointer is set.
+  bool damaged = false;
+  for (std::size_t page = 2; page * kPageSize < data->size() && !damaged; ++page) {
+    std::uint8_t* p = data->data() + page * kPageSize;
+    if (p[0] != kPageTypeData || Get32(Bytes(p, kPageSize), 4) != kLvalOwner) continue;
+    const std::uint16_t start = Get16(Bytes(p, kPageSize), kDataPageHeader) & kRowOffsetMask;
+    if (kPageSize - start != kLvMaxRow || Get32(Bytes(p, kPageSize), start) == 0) continue;
+    Put32(MutableBytes(p, kPageSize), start, RowPointer{static_cast<PageNumber>(page), 0}.Encode());
+    damaged = true;
+  }
+  ASSERT_TRUE(damaged);
+  const std::vector<std::uint8_t> before = *data;
+  auto db = Database::OpenOn(std::make_unique<MemoryFile>(data));
+  ASSERT_TRUE(db.ok());
+  // Row 4 has the chain; rows 1..3 come first in the file.
+  auto r = (*db)->Delete("Items", IdIn({1, 2, 3, 4}));
+  EXPECT_EQ(r.status().code(), StatusCode::kCorruption) << r.status().ToString();
+  db->reset();
+  EXPECT_TRUE(*data == before);
 }
 
 // parent(id) <- child(pid) with the given cascade flags.
