@@ -152,6 +152,13 @@ bool DataPage::Compact() {
   return true;
 }
 
+bool DataPage::HasDeletedRows() const {
+  for (std::size_t k = 0; k < row_count(); ++k) {
+    if (Get16(Bytes(p_), kDataPageHeader + 2 * k) & kRowDeleted) return true;
+  }
+  return false;
+}
+
 bool DataPage::HasLiveRows() const {
   for (std::size_t k = 0; k < row_count(); ++k) {
     auto s = Slot(k);

@@ -91,6 +91,8 @@ class DataPage {
   bool Compact();
   // Whether some row is not marked deleted.
   bool HasLiveRows() const;
+  // Whether some row is marked deleted.
+  bool HasDeletedRows() const;
   // Replaces row `i` with `row`, repacking the page; row numbers stay.
   // False (page unchanged) when the rows no longer fit.
   bool Replace(std::size_t i, Bytes row);

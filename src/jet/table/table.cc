@@ -465,9 +465,11 @@ Status TableWriter::FlushDataPage() {
 
 Status TableWriter::NewDataPage(std::size_t row_size) {
   VELQUIN_RETURN_IF_ERROR(FlushDataPage());
-  // Reuse space freed by deleted rows: a page of the free-space map that can
-  // take the row. A page that cannot leaves the map (a later delete puts it
-  // back), so each page is tried once; a few tries per new page at most.
+  // Reuse space freed by deleted rows: a page of the free-space map that has
+  // deleted rows and can take this one. Other pages leave the map (a later
+  // delete puts them back), so each is tried once, a few per new page; pages
+  // the writer left behind without deletes are never filled afterwards, and
+  // rows appended to a table without deletes stay in their order.
   PageAllocator alloc = [this]() { return store_.AllocatePage(); };
   if (!candidates_loaded_) {
     candidates_ = free_.Pages(store_.PageCount());
@@ -480,7 +482,7 @@ Status TableWriter::NewDataPage(std::size_t row_size) {
     VELQUIN_RETURN_IF_ERROR(store_.ReadPage(c, page_));
     DataPage dp(page_, c);
     if (dp.type() == kPageTypeData && dp.owner() == def_.tdef_page && dp.Validate().ok() &&
-        dp.CanAdd(row_size)) {
+        dp.HasDeletedRows() && dp.CanAdd(row_size)) {
       page_no_ = c;
       return Status::Ok();
     }

@@ -231,6 +231,27 @@ TEST(DeleteTest, InsertsFillTheRoomDeletesLeftOnDataPages) {
   CheckIndexes(**db);
 }
 
+// Room left on pages by the appending writer (a row that did not fit) is not
+// filled later: a table without deletes keeps its rows in insertion order.
+TEST(DeleteTest, TablesWithoutDeletesKeepInsertionOrder) {
+  auto db = Database::Create(TempPath("delete_order.mdb"));
+  ASSERT_TRUE(db.ok());
+  TableSpec t;
+  t.name = "Order";
+  t.columns = {Column("id", ColumnType::kLong), Column("text", ColumnType::kText, 255)};
+  ASSERT_TRUE((*db)->CreateTable(t).ok());
+  std::uint32_t x = 12345;
+  for (int i = 0; i < 400; ++i) {
+    x = x * 1103515245u + 12345u;
+    std::string text;
+    for (std::uint32_t k = 0, n = 5 + (x >> 16) % 250; k < n; ++k) text += "Ж";
+    ASSERT_TRUE((*db)->Insert("Order", {Value::Long(i), Value::Text(text)}).ok());
+  }
+  std::int64_t expect = 0;
+  for (const auto& r : ReadAll(**db, "Order")) EXPECT_EQ(IdOf(r), expect++);
+  EXPECT_EQ(expect, 400);
+}
+
 TEST(DeleteTest, RefusesBadRequestsAndChangesNothing) {
   auto db = Database::Create(TempPath("delete_refused.mdb"));
   ASSERT_TRUE(db.ok());
