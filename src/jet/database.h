@@ -6,6 +6,7 @@
 //   db->Insert("People", {Value::Long(1), Value::Text("Zoë")});
 //   auto w = db->BulkAppend("People");  w->Append(row) ...  w->Finish();
 //   auto c = db->Scan("People");  while (*c->Next(&row)) ...
+//   db->Delete("People", [](const auto& row) -> Result<bool> { return row[0].is_null(); });
 //
 // Every call returns Status/Result; nothing throws. A database object is used
 // by one thread at a time.
