@@ -6,12 +6,14 @@
 //   db->Insert("People", {Value::Long(1), Value::Text("Zoë")});
 //   auto w = db->BulkAppend("People");  w->Append(row) ...  w->Finish();
 //   auto c = db->Scan("People");  while (*c->Next(&row)) ...
+//   db->Delete("People", [](const auto& row) -> Result<bool> { return row[0].is_null(); });
 //
 // Every call returns Status/Result; nothing throws. A database object is used
 // by one thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -92,6 +94,10 @@ class RowCursor {
 class Database;
 struct ColumnProperties;
 
+// Chooses rows: called with one value per column (column-number order);
+// true selects the row. An error stops the statement before anything changes.
+using RowFilter = std::function<Result<bool>(const std::vector<Value>& row)>;
+
 // Appends many rows quickly: rows go into pages kept in memory and written
 // when full; the usage maps and the table definition are brought up to date
 // every `commit_every` rows and by Finish(). Rows appended before the last
@@ -163,6 +169,18 @@ class Database {
   Result<std::unique_ptr<BulkWriter>> BulkAppend(std::string_view table,
                                                  std::uint64_t commit_every = 20000);
   Result<std::unique_ptr<RowCursor>> Scan(std::string_view table);
+
+  // --- Deleting rows (database_rows.cc) ---
+  // Deletes the rows of a user table that `match` selects and returns how
+  // many (the cascaded rows of other tables not counted). Relationships are
+  // enforced as Jet enforces them: a referenced row with referencing rows is
+  // refused (Constraint, nothing deleted) unless the relationship cascades
+  // deletes (those rows go too, recursively) or sets NULL (their foreign-key
+  // columns become NULL in place, every other value kept). Every row is
+  // checked before anything changes. Each deleted row leaves its indexes,
+  // its long values are freed, it is marked deleted on its page and its
+  // space becomes reusable (pages left empty return to the file).
+  Result<std::uint64_t> Delete(std::string_view table, const RowFilter& match);
 
   // --- Indexes on tables that may hold rows (database_objects.cc) ---
   // Adds an index to the table as it stands, its tree built from the rows in

@@ -76,4 +76,34 @@ TEST(MdbSqlCli, ExecAndQueryRoundTrip) {
   EXPECT_FALSE(fs::exists(path + ".none"));
 }
 
+TEST(MdbSqlCli, ExecDeletesRows) {
+  const std::string path =
+      (fs::temp_directory_path() / ("velquin_cli_del_" + std::to_string(::getpid()) + ".mdb"))
+          .string();
+  fs::remove(path);
+  CliRun created = Velquin("mdb exec --create '" + path +
+                           "' \"CREATE TABLE t (id LONG PRIMARY KEY, s MEMO); "
+                           "INSERT INTO t VALUES (1, 'a'); INSERT INTO t VALUES (2, 'b'); "
+                           "INSERT INTO t VALUES (3, 'c')\"");
+  ASSERT_EQ(created.status, 0) << created.out;
+  CliRun del = Velquin("mdb exec '" + path + "' \"DELETE * FROM t WHERE id >= 2 AND s <> 'c'\"");
+  EXPECT_EQ(del.status, 0) << del.out;
+  CliRun q = Velquin("mdb query '" + path + "' \"SELECT id, s FROM t ORDER BY id\"");
+  EXPECT_EQ(q.out, "1\ta\n3\tc\n");
+  // mdb query runs only a SELECT: a DELETE there changes nothing.
+  CliRun refused = Velquin("mdb query '" + path + "' \"DELETE FROM t\"");
+  EXPECT_EQ(refused.status, 1);
+  CliRun missing = Velquin("mdb exec '" + path + "' \"DELETE FROM nowhere\"");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("cannot find the input table or query 'nowhere'"), std::string::npos)
+      << missing.out;
+  CliRun all = Velquin("mdb exec '" + path + "' \"DELETE FROM t\"");
+  EXPECT_EQ(all.status, 0) << all.out;
+  auto db = velquin::jet::Database::Open(path);
+  ASSERT_TRUE(db.ok());
+  auto info = (*db)->GetTable("t");
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(info->row_count, 0u);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // Data page layout: see data_page.h and [PAGE-2], [ROW-1] in docs/jet4-format.md.
 #include "jet/format/data_page.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -126,6 +127,44 @@ bool DataPage::Replace(std::size_t i, Bytes row) {
   Put16(b, 2, static_cast<std::uint16_t>(end - (kDataPageHeader + 2 * n)));
   p_ = copy;
   return true;
+}
+
+bool DataPage::Compact() {
+  if (!Validate().ok()) return false;
+  std::size_t n = row_count();
+  Page copy{};
+  std::copy(p_.begin(), p_.begin() + kDataPageHeader + 2 * n, copy.begin());
+  MutableBytes b(copy);
+  std::size_t end = kPageSize;
+  for (std::size_t k = 0; k < n; ++k) {
+    std::uint16_t raw = Get16(Bytes(p_), kDataPageHeader + 2 * k);
+    auto s = Slot(k);
+    if (s.ok() && !s->deleted) {
+      std::size_t start = end - s->size();
+      if (s->size() > 0) std::memcpy(copy.data() + start, p_.data() + s->start, s->size());
+      end = start;
+    }
+    Put16(b, kDataPageHeader + 2 * k,
+          static_cast<std::uint16_t>(end | (raw & (kRowDeleted | kRowOverflow))));
+  }
+  Put16(b, 2, static_cast<std::uint16_t>(end - (kDataPageHeader + 2 * n)));
+  p_ = copy;
+  return true;
+}
+
+bool DataPage::HasDeletedRows() const {
+  for (std::size_t k = 0; k < row_count(); ++k) {
+    if (Get16(Bytes(p_), kDataPageHeader + 2 * k) & kRowDeleted) return true;
+  }
+  return false;
+}
+
+bool DataPage::HasLiveRows() const {
+  for (std::size_t k = 0; k < row_count(); ++k) {
+    auto s = Slot(k);
+    if (s.ok() && !s->deleted) return true;
+  }
+  return false;
 }
 
 }  // namespace velquin::jet

@@ -85,6 +85,14 @@ class DataPage {
   // Marks row `i` deleted (its space is not reclaimed): sets both flag bits,
   // since mdbtools reads 0x4000 as "deleted" where Jet uses 0x8000.
   void MarkDeleted(std::size_t i);
+  // Repacks the live rows so that deleted rows take no bytes: their space
+  // becomes free space. Row numbers, flags and live rows' bytes stay.
+  // False (page unchanged) when the page does not validate.
+  bool Compact();
+  // Whether some row is not marked deleted.
+  bool HasLiveRows() const;
+  // Whether some row is marked deleted.
+  bool HasDeletedRows() const;
   // Replaces row `i` with `row`, repacking the page; row numbers stay.
   // False (page unchanged) when the rows no longer fit.
   bool Replace(std::size_t i, Bytes row);

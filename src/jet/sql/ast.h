@@ -255,7 +255,15 @@ struct CreateView {
   bool operator==(const CreateView&) const = default;
 };
 
+// DELETE [* | t.*] FROM t [WHERE e]
+struct Delete {
+  std::string table;
+  std::optional<Expr> where;
+
+  bool operator==(const Delete&) const = default;
+};
+
 using Statement = std::variant<CreateTable, AlterTableAddConstraint, CreateIndex, DropIndex,
-                               DropTable, DropView, Insert, CreateView, Select>;
+                               DropTable, DropView, Insert, CreateView, Select, Delete>;
 
 }  // namespace velquin::jet::sql

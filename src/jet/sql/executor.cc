@@ -802,6 +802,7 @@ Result<ExecResult> Executor::Run(const Statement& statement) {
         if constexpr (std::is_same_v<T, Insert>) return RunInsert(st);
         if constexpr (std::is_same_v<T, CreateView>) return RunCreateView(st);
         if constexpr (std::is_same_v<T, Select>) return RunSelect(st);
+        if constexpr (std::is_same_v<T, Delete>) return RunDelete(st);
       },
       statement);
 }
@@ -1048,6 +1049,32 @@ Result<ExecResult> Executor::RunCreateView(const CreateView& st) {
   }
   VELQUIN_RETURN_IF_ERROR(db_->CreateQuery(st.view, std::move(stored)));
   return ExecResult{};
+}
+
+Result<ExecResult> Executor::RunDelete(const Delete& st) {
+  auto info = db_->GetTable(st.table);
+  if (!info.ok()) {
+    if (db_->IsQuery(st.table)) return Fail("Could not delete from specified tables.");
+    return Fail(NoSuchInputMessage(st.table));
+  }
+  if (info->system) return Fail("Could not delete from specified tables.");
+  Binding b;
+  Source s;
+  s.table = info->name;
+  s.alias = info->name;
+  s.info = std::move(*info);
+  b.width = s.info.columns.size();
+  b.sources.push_back(std::move(s));
+  RowFilter match = [&](const std::vector<Value>& row) -> Result<bool> {
+    if (!st.where) return true;
+    VELQUIN_ASSIGN_OR_RETURN(Value w, Eval(*st.where, b, row));
+    auto t = AsTruth(w);
+    return t && *t;
+  };
+  VELQUIN_ASSIGN_OR_RETURN(std::uint64_t n, db_->Delete(b.sources[0].table, match));
+  ExecResult r;
+  r.rows_affected = n;
+  return r;
 }
 
 Result<ExecResult> Executor::RunSelect(const Select& st) {

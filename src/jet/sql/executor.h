@@ -11,8 +11,9 @@
 // leaves the table as it was), DROP INDEX, INSERT INTO ... VALUES with
 // Jet's value conversions (columns left out of the list get their default,
 // see default_value.h), CREATE VIEW (a saved query), DROP TABLE, DROP
-// VIEW, SELECT ... INTO, and SELECT with * or expressions FROM one or more
-// comma-separated tables with WHERE, ORDER BY, DISTINCT and TOP n. Errors
+// VIEW, DELETE [*] FROM ... [WHERE ...] (relationships enforced, see
+// Database::Delete), SELECT ... INTO, and SELECT with * or expressions FROM
+// one or more comma-separated tables with WHERE, ORDER BY, DISTINCT and TOP n. Errors
 // read as Access words them ("Table 'orders' already exists.").
 #pragma once
 
@@ -39,7 +40,7 @@ struct ExecResult {
   bool has_rows = false;  // a SELECT without INTO: `columns` and `rows` hold its result
   std::vector<ResultColumn> columns;
   std::vector<std::vector<Value>> rows;
-  std::uint64_t rows_affected = 0;  // INSERT and SELECT ... INTO
+  std::uint64_t rows_affected = 0;  // INSERT, SELECT ... INTO and DELETE
 };
 
 class Executor {
@@ -75,6 +76,7 @@ class Executor {
   Result<ExecResult> RunInsert(const Insert& st);
   Result<ExecResult> RunCreateView(const CreateView& st);
   Result<ExecResult> RunSelect(const Select& st);
+  Result<ExecResult> RunDelete(const Delete& st);
   Result<ExecResult> RunSelectInto(const Select& st, ExecResult result);
   Status AddIndex(const std::string& table, const std::string& name,
                   const std::vector<std::string>& columns, const std::vector<bool>& descending,

@@ -454,6 +454,11 @@ std::string FormatStatement(const Statement& statement) {
       return out + " AS " + FormatSelect(v.select);
     }
     std::string operator()(const Select& s) const { return FormatSelect(s); }
+    std::string operator()(const Delete& d) const {
+      std::string out = "DELETE FROM " + FormatName(d.table);
+      if (d.where) out += " WHERE " + FormatExpression(*d.where);
+      return out;
+    }
   };
   return std::visit(Visitor{}, statement);
 }

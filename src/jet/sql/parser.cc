@@ -177,10 +177,14 @@ class Parser {
     } else if (t.IsWord("SELECT")) {
       context_ = "SELECT statement";
       result = ParseSelect();
+    } else if (t.IsWord("DELETE")) {
+      context_ = "DELETE statement";
+      Advance();
+      result = ParseDelete();
     } else {
       if (t.kind == TokenKind::kEnd) Throw("Invalid SQL statement: the statement is empty.");
       Throw("Invalid SQL statement near '" + Shorten(t.source) + "'" +
-            "; expected 'ALTER', 'CREATE', 'DROP', 'INSERT' or 'SELECT'.");
+            "; expected 'ALTER', 'CREATE', 'DELETE', 'DROP', 'INSERT' or 'SELECT'.");
     }
     if (AcceptSymbol(";")) {
       if (Peek().kind != TokenKind::kEnd) Throw("Characters found after end of SQL statement.");
@@ -715,6 +719,26 @@ class Parser {
       Throw("Number of query values and destination fields are not the same.");
     }
     return ins;
+  }
+
+  // ---- DELETE ------------------------------------------------------------
+  // After DELETE: [* | t.*] FROM t [WHERE e]. The star is Access's habit and
+  // changes nothing; a t.* must name the table the rows come from.
+  Delete ParseDelete() {
+    Delete d;
+    std::string qualifier;
+    if (!AcceptSymbol("*") && !Peek().IsWord("FROM")) {
+      qualifier = ParseName();
+      ExpectSymbol(".");
+      ExpectSymbol("*");
+    }
+    ExpectWord("FROM");
+    d.table = ParseName();
+    if (!qualifier.empty() && !SameObjectName(qualifier, d.table)) {
+      Throw("Specify the table containing the records you want to delete.");
+    }
+    if (AcceptWord("WHERE")) d.where = ParseOr();
+    return d;
   }
 
   // ---- CREATE VIEW -------------------------------------------------------
@@ -1310,6 +1334,7 @@ std::string_view StatementKindName(const Statement& statement) {
     std::string_view operator()(const Select& s) const {
       return s.into.empty() ? "SELECT" : "SELECT INTO";
     }
+    std::string_view operator()(const Delete&) const { return "DELETE"; }
   };
   return std::visit(Visitor{}, statement);
 }

@@ -12,6 +12,7 @@
 //   CREATE [UNIQUE] INDEX i ON t (c [ASC|DESC], ...) [WITH PRIMARY|DISALLOW NULL|IGNORE NULL]
 //   DROP INDEX i ON t          DROP TABLE t          DROP VIEW v
 //   INSERT INTO t [(c, ...)] VALUES (e, ...)
+//   DELETE [* | t.*] FROM t [WHERE e]
 //   CREATE VIEW v [(c, ...)] AS SELECT ...
 //   SELECT [ALL|DISTINCT|DISTINCTROW] [TOP n [PERCENT]] * | items [INTO t]
 //     [FROM t [AS a] | joins (INNER|LEFT|RIGHT JOIN ... ON ...), ...]

@@ -463,8 +463,31 @@ Status TableWriter::FlushDataPage() {
   return Status::Ok();
 }
 
-Status TableWriter::NewDataPage() {
+Status TableWriter::NewDataPage(std::size_t row_size) {
   VELQUIN_RETURN_IF_ERROR(FlushDataPage());
+  // Reuse space freed by deleted rows: a page of the free-space map that has
+  // deleted rows and can take this one. Other pages leave the map (a later
+  // delete puts them back), so each is tried once, a few per new page; pages
+  // the writer left behind without deletes are never filled afterwards, and
+  // rows appended to a table without deletes stay in their order.
+  PageAllocator alloc = [this]() { return store_.AllocatePage(); };
+  if (!candidates_loaded_) {
+    candidates_ = free_.Pages(store_.PageCount());
+    candidates_loaded_ = true;
+  }
+  for (int tries = 0; tries < 16 && next_candidate_ < candidates_.size();) {
+    PageNumber c = candidates_[next_candidate_++];
+    if (c == page_no_ || !free_.Contains(c) || !owned_.Contains(c)) continue;
+    ++tries;
+    VELQUIN_RETURN_IF_ERROR(store_.ReadPage(c, page_));
+    DataPage dp(page_, c);
+    if (dp.type() == kPageTypeData && dp.owner() == def_.tdef_page && dp.Validate().ok() &&
+        dp.HasDeletedRows() && dp.CanAdd(row_size)) {
+      page_no_ = c;
+      return Status::Ok();
+    }
+    VELQUIN_RETURN_IF_ERROR(free_.Set(c, false, alloc));
+  }
   VELQUIN_ASSIGN_OR_RETURN(page_no_, store_.AllocatePage());
   DataPage dp(page_, page_no_);
   dp.Init(def_.tdef_page);
@@ -486,6 +509,26 @@ Result<RowPointer> TableWriter::PutLvRow(LvState& lv, Bytes data) {
       lv.dirty = false;
     }
     VELQUIN_RETURN_IF_ERROR(lv.free.Set(lv.number, false, alloc));
+  }
+  // Space freed by deleted long values first, as for data pages.
+  if (!lv.candidates_loaded) {
+    lv.candidates = lv.free.Pages(store_.PageCount());
+    lv.candidates_loaded = true;
+  }
+  for (int tries = 0; tries < 16 && lv.next_candidate < lv.candidates.size();) {
+    PageNumber c = lv.candidates[lv.next_candidate++];
+    if (c == lv.number || !lv.free.Contains(c) || !lv.owned.Contains(c)) continue;
+    ++tries;
+    VELQUIN_RETURN_IF_ERROR(store_.ReadPage(c, lv.page));
+    DataPage dp(lv.page, c);
+    if (dp.type() == kPageTypeData && dp.owner() == kLvalOwner && dp.Validate().ok() &&
+        dp.CanAdd(data.size())) {
+      lv.number = c;
+      std::uint8_t r = dp.Add(data);
+      lv.dirty = true;
+      return RowPointer{c, r};
+    }
+    VELQUIN_RETURN_IF_ERROR(lv.free.Set(c, false, alloc));
   }
   VELQUIN_ASSIGN_OR_RETURN(lv.number, store_.AllocatePage());
   DataPage dp(lv.page, lv.number);
@@ -621,10 +664,10 @@ Status TableWriter::Append(const std::vector<Value>& row) {
                                 std::to_string(kMaxRowSize) + ")");
     }
   }
-  if (page_no_ == 0) VELQUIN_RETURN_IF_ERROR(NewDataPage());
+  if (page_no_ == 0) VELQUIN_RETURN_IF_ERROR(NewDataPage(row_buf_.size()));
   {
     DataPage dp(page_, page_no_);
-    if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage());
+    if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage(row_buf_.size()));
   }
   if (!def_.real_indexes.empty()) {
     if (!indexes_) indexes_ = std::make_unique<TableIndexWriter>(store_, &def_);

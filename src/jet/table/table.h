@@ -106,12 +106,18 @@ class TableWriter {
     Page page{};
     PageNumber number = 0;
     bool dirty = false;
+    // Pages of the column's free-space map when it first needed a page.
+    std::vector<PageNumber> candidates;
+    std::size_t next_candidate = 0;
+    bool candidates_loaded = false;
   };
   TableWriter(PageStore& store, TableDef def);
   Status Init(bool bulk);
   Status FlushLvPages();
   Status FlushDataPage();
-  Status NewDataPage();
+  // Moves to a page that can take a row of `row_size` bytes: one of the
+  // table's pages with free space (rows deleted there), else a new page.
+  Status NewDataPage(std::size_t row_size);
   Result<RowPointer> PutLvRow(LvState& lv, Bytes data);
   Status EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
                          std::vector<std::uint8_t>* out);
@@ -123,6 +129,11 @@ class TableWriter {
   Page page_{};
   PageNumber page_no_ = 0;
   bool page_dirty_ = false;
+  // Pages the free-space map listed when the writer first needed a page,
+  // tried in order.
+  std::vector<PageNumber> candidates_;
+  std::size_t next_candidate_ = 0;
+  bool candidates_loaded_ = false;
   std::vector<LvState> lv_;
   std::vector<int> lv_of_column_;
   std::vector<std::vector<std::uint8_t>> scratch_;

@@ -345,6 +345,45 @@ Status TableIndexWriter::Insert(RowPointer where) {
   return Status::Ok();
 }
 
+Status TableIndexWriter::Keys(const std::vector<Cell>& cells, PageNumber page,
+                              std::vector<std::vector<std::uint8_t>>* keys) {
+  keys->resize(def_->real_indexes.size());
+  for (std::size_t k = 0; k < def_->real_indexes.size(); ++k) {
+    VELQUIN_RETURN_IF_ERROR(
+        IndexKeyForRowInto(store_, *def_, def_->real_indexes[k], cells, page, &(*keys)[k]));
+  }
+  return Status::Ok();
+}
+
+Status TableIndexWriter::Remove(const std::vector<std::vector<std::uint8_t>>& keys,
+                                RowPointer where) {
+  VELQUIN_RETURN_IF_ERROR(Open());
+  if (deferring_) {
+    return Status::InvalidArgument("index entries cannot be removed during a bulk load");
+  }
+  if (keys.size() != def_->real_indexes.size()) {
+    return Status::InvalidArgument("one key per index is needed to remove a row's entries");
+  }
+  for (std::size_t k = 0; k < def_->real_indexes.size(); ++k) {
+    RealIndex& ri = def_->real_indexes[k];
+    if (SkipsRow(ri, keys[k])) continue;
+    bool last = false;
+    Status st = states_[k]->tree.Remove(IndexEntry{keys[k], RowId{where.page, where.row}}, &last);
+    if (!st.ok()) {
+      states_[k]->tree.DropCachedPages();
+      if (st.code() == StatusCode::kNotFound) {
+        return PageCorruption(ri.root, "index entry",
+                              "index \"" + LogicalName(k) + "\" has no entry for row " +
+                                  std::to_string(where.row) + " of page " +
+                                  std::to_string(where.page));
+      }
+      return st;
+    }
+    if (last && ri.unique_entries > 0) --ri.unique_entries;
+  }
+  return Status::Ok();
+}
+
 Status TableIndexWriter::StoreMaps() {
   if (!opened_) return Status::Ok();
   for (std::size_t k = 0; k < states_.size(); ++k) {

@@ -230,6 +230,14 @@ class TableIndexWriter {
   Status Check(const std::vector<Cell>& cells, PageNumber page);
   // Adds the keys computed by the last successful Check for the row at `where`.
   Status Insert(RowPointer where);
+  // The key of the row for every real index (in real-index order), computed
+  // from its stored cells, for a later Remove.
+  Status Keys(const std::vector<Cell>& cells, PageNumber page,
+              std::vector<std::vector<std::uint8_t>>* keys);
+  // Removes the entries `keys` (from Keys) of the row at `where` from every
+  // real index, keeping the unique-entry counts right. Corruption naming the
+  // index when one lacks the entry.
+  Status Remove(const std::vector<std::vector<std::uint8_t>>& keys, RowPointer where);
   // Writes the usage maps that changed since the last call.
   Status StoreMaps();
   // Builds the trees from the entries collected in bulk mode and leaves it

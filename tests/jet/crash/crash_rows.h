@@ -39,6 +39,11 @@ inline TableSpec Spec(int t) {
   return s;
 }
 
+// Once every table is written, the rows of this table whose id is a
+// multiple of 3 are deleted in one statement.
+inline constexpr int kDeleteTable = 4;
+inline bool DeletedLater(std::int64_t id) { return id % 3 == 0; }
+
 // Row i of table t as written (the AutoNumber column NULL: it becomes i + 1).
 inline std::vector<Value> Row(int t, int i) {
   std::vector<Value> r(6);

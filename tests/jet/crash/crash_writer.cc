@@ -5,7 +5,8 @@
 //
 // Markers (one a line, flushed at once): "ready" once the database exists,
 // "created T" when table T exists, "done T ROWS" when its rows are all
-// written, "dropped T" when it is gone.
+// written, "dropped T" when it is gone, "deleted T" when the rows deleted
+// from it at the end are gone.
 #include <cstdio>
 
 #include "crash_rows.h"
@@ -55,5 +56,12 @@ int main(int argc, char** argv) {
       Mark("dropped " + crash::TableName(1));
     }
   }
+  const std::string name = crash::TableName(crash::kDeleteTable);
+  auto n = (*db)->Delete(name, [](const std::vector<Value>& row) -> velquin::Result<bool> {
+    std::int64_t id = 0;
+    return row[0].AsInt64(&id) && crash::DeletedLater(id);
+  });
+  if (!n.ok()) return Die(n.status());
+  Mark("deleted " + name);
   return 0;
 }

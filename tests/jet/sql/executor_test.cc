@@ -97,6 +97,9 @@ TEST_P(ExecutorFileTest, StatementsGiveTheExpectedResults) {
       continue;
     }
     ASSERT_TRUE(result.ok()) << result.status().message();
+    if (r.kind == "statement" && r.has_expected) {
+      EXPECT_EQ(std::to_string(result->rows_affected), JoinLines(r.expected));
+    }
     if (r.kind == "query") {
       EXPECT_TRUE(result->has_rows);
       EXPECT_EQ(RowsText(*result), JoinLines(r.expected));

@@ -15,8 +15,10 @@
 //   ----
 //   <message>
 //
-//   statement ok          the statement runs (against a database file)
-//   <sql>
+//   statement ok          the statement runs (against a database file);
+//   <sql>                 after the optional ----, the number of rows it
+//   ----                  affected (INSERT, SELECT INTO, DELETE)
+//   <count>
 //
 //   statement error       the statement fails with exactly this message
 //   <sql>
