@@ -258,6 +258,45 @@ Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
   return st;
 }
 
+bool AppendStoredKeyColumn(const KeyColumn& column, std::span<const std::uint8_t> stored,
+                           std::vector<std::uint8_t>& out) {
+  auto le = [&](std::size_t n) {
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{stored[i]} << (8 * i);
+    return v;
+  };
+  const bool asc = column.ascending;
+  int bytes = 0;
+  switch (column.type) {
+    case KeyColumnType::kShort:
+      bytes = 2;
+      break;
+    case KeyColumnType::kLong:
+      bytes = 4;
+      break;
+    case KeyColumnType::kCurrency:
+    case KeyColumnType::kDouble:
+    case KeyColumnType::kDateTime:
+      bytes = 8;
+      break;
+    default:
+      return false;
+  }
+  if (stored.size() != static_cast<std::size_t>(bytes)) return false;
+  out.push_back(asc ? kAscFlag : kDescFlag);
+  const std::uint64_t raw = le(static_cast<std::size_t>(bytes));
+  if (column.type == KeyColumnType::kDouble || column.type == KeyColumnType::kDateTime) {
+    AppendFloatBits(raw, 8, asc, out);
+    return true;
+  }
+  // Signed values of 2, 4 or 8 bytes are always in range for their width.
+  const std::size_t from = out.size();
+  AppendBigEndian(raw, bytes, out);
+  out[from] ^= 0x80;
+  if (!asc) Invert(out, from);
+  return true;
+}
+
 Result<std::vector<std::uint8_t>> EncodeKey(std::span<const KeyColumn> columns,
                                             std::span<const KeyValue> values) {
   if (columns.empty() || columns.size() > kMaxIndexColumns) {

@@ -98,6 +98,13 @@ Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
 
 // [IDX-14] True when every column of the row is NULL (BOOL columns never are). Such
 // keys are exempt from uniqueness and are left out of "ignore nulls" indexes.
+// AppendKeyColumn for a present value of a SHORT, LONG, CURRENCY, DOUBLE or
+// DATETIME column given as the table stores it (little-endian bytes),
+// without going through KeyValue. False (nothing appended) for other types
+// or a stored size that does not match: use KeyValueFromStored then.
+bool AppendStoredKeyColumn(const KeyColumn& column, std::span<const std::uint8_t> stored,
+                           std::vector<std::uint8_t>& out);
+
 bool IsAllNull(std::span<const KeyColumn> columns, std::span<const KeyValue> values);
 
 // Converts the bytes a fixed-length column stores in a row (little-endian, as

@@ -69,6 +69,10 @@ Status IndexKeyForRowInto(PageStore& store, const TableDef& def, const RealIndex
     }
     const KeyColumn kc{static_cast<KeyColumnType>(c->type), ic.ascending};
     const Cell& cell = cells[i];
+    if (cell.present && c->type != ColumnType::kBool &&
+        AppendStoredKeyColumn(kc, cell.data, *key)) {
+      continue;  // a number or date, keyed straight from its stored bytes
+    }
     KeyValue kv;
     if (c->type == ColumnType::kBool) {
       kv = cell.present;

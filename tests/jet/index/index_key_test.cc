@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -189,6 +190,50 @@ TEST(KeyOrder, BinaryPrefixSortsFirst) {
   EXPECT_LT(Raw(T::kBinary, false, B{}), Raw(T::kBinary, false, B{0}));
   ExpectOrdered<B>(T::kBinary, {B{0}, B{0, 0}, B{1}, B{1, 2, 3, 4, 5, 6, 7, 8},
                                 B{1, 2, 3, 4, 5, 6, 7, 8, 0}, B{1, 2, 3, 4, 5, 6, 7, 9}, B{0xFF}});
+}
+
+// Keys made straight from stored bytes must equal keys made through
+// KeyValueFromStored, for every type the short cut takes, both directions.
+TEST(StoredKey, SameBytesAsThroughKeyValue) {
+  auto le = [](std::uint64_t v, int n) {
+    std::vector<std::uint8_t> b;
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    return b;
+  };
+  std::vector<std::pair<KeyColumnType, std::vector<std::uint8_t>>> cases;
+  for (std::int64_t v : {0LL, 1LL, -1LL, 32767LL, -32768LL, 1234LL}) {
+    cases.push_back({KeyColumnType::kShort, le(static_cast<std::uint64_t>(v), 2)});
+  }
+  for (std::int64_t v : {0LL, 1LL, -1LL, 2147483647LL, -2147483648LL, 70000LL}) {
+    cases.push_back({KeyColumnType::kLong, le(static_cast<std::uint64_t>(v), 4)});
+  }
+  for (std::int64_t v : {std::int64_t{0}, std::int64_t{-1}, std::numeric_limits<std::int64_t>::max(),
+                         std::numeric_limits<std::int64_t>::min(), std::int64_t{123456789}}) {
+    cases.push_back({KeyColumnType::kCurrency, le(static_cast<std::uint64_t>(v), 8)});
+  }
+  for (double d : {0.0, -0.0, 1.5, -1.5, 1e300, -1e-300, 36526.5,
+                   std::numeric_limits<double>::infinity()}) {
+    cases.push_back({KeyColumnType::kDouble, le(std::bit_cast<std::uint64_t>(d), 8)});
+    cases.push_back({KeyColumnType::kDateTime, le(std::bit_cast<std::uint64_t>(d), 8)});
+  }
+  for (const auto& [type, stored] : cases) {
+    for (bool asc : {true, false}) {
+      KeyColumn col{type, asc};
+      std::vector<std::uint8_t> fast, slow;
+      ASSERT_TRUE(AppendStoredKeyColumn(col, stored, fast));
+      auto kv = KeyValueFromStored(type, stored);
+      ASSERT_TRUE(kv.ok());
+      ASSERT_TRUE(AppendKeyColumn(col, *kv, slow).ok());
+      EXPECT_EQ(ToHex(fast), ToHex(slow)) << static_cast<int>(type) << " " << ToHex(stored)
+                                          << (asc ? " asc" : " desc");
+    }
+  }
+  // Types it does not take, and a wrong size, are left to the long way.
+  std::vector<std::uint8_t> out;
+  EXPECT_FALSE(AppendStoredKeyColumn({KeyColumnType::kText, true}, le(65, 2), out));
+  EXPECT_FALSE(AppendStoredKeyColumn({KeyColumnType::kSingle, true}, le(0, 4), out));
+  EXPECT_FALSE(AppendStoredKeyColumn({KeyColumnType::kLong, true}, le(1, 2), out));
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(MultiColumnKey, ConcatenatesColumnsInOrder) {
