@@ -35,7 +35,8 @@ struct PendingRow {
 };
 
 struct Batch {
-  std::vector<PendingRow> rows;
+  std::vector<PendingRow> rows;  // the first `count` are this batch's
+  std::size_t count = 0;
   bool last = false;
   Status error;  // the read failed here (last is set)
 };
@@ -66,6 +67,22 @@ class BatchQueue {
     cancelled_ = true;
     not_full_.notify_all();
   }
+  // Batches go back to the reader once written, so their rows' storage is
+  // used again (and freed by the thread that made it).
+  void Recycle(Batch batch) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (spare_.size() < capacity_ + 2) spare_.push_back(std::move(batch));
+  }
+  Batch Fresh() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (spare_.empty()) return Batch{};
+    Batch b = std::move(spare_.back());
+    spare_.pop_back();
+    b.count = 0;
+    b.last = false;
+    b.error = Status::Ok();
+    return b;
+  }
   bool cancelled() {
     std::lock_guard<std::mutex> lock(mu_);
     return cancelled_;
@@ -75,6 +92,7 @@ class BatchQueue {
   std::mutex mu_;
   std::condition_variable not_full_, not_empty_;
   std::deque<Batch> items_;
+  std::vector<Batch> spare_;
   std::size_t capacity_;
   bool cancelled_ = false;
 };
@@ -83,7 +101,7 @@ class BatchQueue {
 // reader thread, so the writer only inserts them.
 void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
               const InsertStatementText& statements, std::size_t batch_rows, BatchQueue& queue) {
-  Batch batch;
+  Batch batch = queue.Fresh();
   std::size_t batch_bytes = 0;
   uint64_t number = 0;
   const std::size_t n = cursor.Columns().size();
@@ -95,8 +113,10 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
       queue.Push(std::move(batch));
       return;
     }
-    PendingRow row;
+    if (batch.count == batch.rows.size()) batch.rows.emplace_back();
+    PendingRow& row = batch.rows[batch.count++];
     row.number = ++number;
+    row.refusal.clear();
     row.values.resize(n);
     for (std::size_t c = 0; c < n; ++c) {
       const std::string& raw = cursor.Value(c);
@@ -109,19 +129,19 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
       auto value = ConvertSourceValue(plans[c], cursor.IsNull(c), raw);
       if (value.ok()) {
         row.values[c] = std::move(*value);
-      } else if (row.refusal.empty()) {
-        row.refusal = value.status().message();
+      } else {
+        if (row.refusal.empty()) row.refusal = value.status().message();
         // Kept as text so the rejects file shows what was there.
+        row.values[c] = TargetValue{};
         row.values[c].kind = TargetValue::Kind::kText;
         row.values[c].text = raw;
       }
     }
     statements.Build(row.values, &row.statement);
     batch_bytes += row.statement.size();
-    batch.rows.push_back(std::move(row));
-    if (batch.rows.size() >= batch_rows || batch_bytes >= (4u << 20)) {
+    if (batch.count >= batch_rows || batch_bytes >= (4u << 20)) {
       if (!queue.Push(std::move(batch))) return;
-      batch = Batch{};
+      batch = queue.Fresh();
       batch_bytes = 0;
     }
   }
@@ -233,7 +253,11 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   const std::filesystem::path rejects_path = options.data_dir / (stem + ".rejects");
   std::error_code ec;
   std::filesystem::remove(rejects_path, ec);
-  std::ofstream data(result.data_file, std::ios::binary | std::ios::trunc);
+  // One INSERT statement a row: written through a large buffer.
+  std::vector<char> data_buffer(1 << 20);
+  std::ofstream data;
+  data.rdbuf()->pubsetbuf(data_buffer.data(), static_cast<std::streamsize>(data_buffer.size()));
+  data.open(result.data_file, std::ios::binary | std::ios::trunc);
   if (!data) {
     result.status = Status::IOError("cannot create the data file " + result.data_file.string());
     out("E::" + result.status.message());
@@ -285,7 +309,8 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   bool done = false;
   while (!done) {
     Batch batch = queue.Pop();
-    for (auto& row : batch.rows) {
+    for (std::size_t i = 0; i < batch.count; ++i) {
+      PendingRow& row = batch.rows[i];
       ++result.read;
       const std::string& statement = row.statement;
       if (!row.refusal.empty()) {
@@ -316,6 +341,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
       if (!batch.error.ok()) result.status = batch.error;
       done = true;
     }
+    queue.Recycle(std::move(batch));
   }
   // The reader sees the cancel at its next hand-over and ends.
   queue.Cancel();
