@@ -7,20 +7,15 @@
 
 #include "jet/sql/executor.h"
 #include "jet/sql/format.h"
+#include "jet/sql/names.h"
 #include "jet/sql/parser.h"
 
 namespace velquin::jet::sql {
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // Now, Date and Time as Access spells them; empty for other names.
 std::string ClockFunction(std::string_view name) {
-  const std::string n = Lower(name);
+  const std::string n = LowerAscii(name);
   if (n == "now") return "Now";
   if (n == "date") return "Date";
   if (n == "time") return "Time";
@@ -30,7 +25,7 @@ std::string ClockFunction(std::string_view name) {
 // Access's Yes/No words read as names to the SQL parser; they are booleans.
 bool YesNoWord(const Expr& e, bool* value) {
   if (e.kind != ExprKind::kColumn || !e.qualifier.empty()) return false;
-  const std::string w = Lower(e.text);
+  const std::string w = LowerAscii(e.text);
   if (w != "yes" && w != "no" && w != "on" && w != "off") return false;
   *value = w == "yes" || w == "on";
   return true;

@@ -8,19 +8,14 @@
 
 #include "jet/sql/datetime_text.h"
 #include "jet/sql/default_value.h"
+#include "jet/sql/names.h"
 #include "jet/sql/parser.h"
 #include "jet/sql/saved_query.h"
 
 namespace velquin::jet::sql {
 namespace {
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return Lower(a) == Lower(b); }
+bool SameName(std::string_view a, std::string_view b) { return LowerAscii(a) == LowerAscii(b); }
 
 Status Fail(std::string message) { return Status::InvalidArgument(std::move(message)); }
 
@@ -225,7 +220,7 @@ std::optional<int> CompareValues(const Value& a, const Value& b) {
   bool an = IsNumeric(a), bn = IsNumeric(b);
   if (an && bn) return cmp(ToDouble(a), ToDouble(b));
   if (a.kind() == ValueKind::kText && b.kind() == ValueKind::kText) {
-    return cmp(Lower(a.text_value()), Lower(b.text_value()));
+    return cmp(LowerAscii(a.text_value()), LowerAscii(b.text_value()));
   }
   // Text against a number or date: the text is read as one.
   auto as_number = [](const Value& text, const Value& other) -> std::optional<double> {
@@ -254,14 +249,14 @@ std::optional<int> CompareValues(const Value& a, const Value& b) {
     return cmp(a.guid_value().bytes, b.guid_value().bytes);
   }
   if (a.kind() == ValueKind::kGuid && b.kind() == ValueKind::kText) {
-    return cmp(Lower(a.ToString()), Lower(b.text_value()));
+    return cmp(LowerAscii(a.ToString()), LowerAscii(b.text_value()));
   }
   return std::nullopt;
 }
 
 // Access's LIKE: * any run, ? one character, # one digit, [list] one of.
 bool LikeMatch(std::string_view text, std::string_view pattern) {
-  std::string t = Lower(text), p = Lower(pattern);
+  std::string t = LowerAscii(text), p = LowerAscii(pattern);
   std::size_t ti = 0, pi = 0, star_p = std::string::npos, star_t = 0;
   auto one = [&](std::size_t& pp, char c) -> std::optional<bool> {
     char pc = p[pp];
@@ -634,7 +629,7 @@ Result<Value> Executor::ConvertLiteral(const Expr& expr, const ColumnInfo& colum
     case ColumnType::kBool: {
       if (l.kind == Literal::kBool) return Value::Bool(l.boolean);
       if (l.kind == Literal::kString) {
-        std::string s = Lower(l.text);
+        std::string s = LowerAscii(l.text);
         if (s == "true" || s == "yes" || s == "on") return Value::Bool(true);
         if (s == "false" || s == "no" || s == "off") return Value::Bool(false);
       }
@@ -770,7 +765,7 @@ Result<Value> Executor::ConvertLiteral(const Expr& expr, const ColumnInfo& colum
 }
 
 Result<const TableInfo*> Executor::Table(std::string_view name) {
-  std::string key = Lower(name);
+  std::string key = LowerAscii(name);
   auto it = tables_.find(key);
   if (it != tables_.end()) return &it->second;
   auto info = db_->GetTable(name);

@@ -102,4 +102,12 @@ bool SameObjectName(std::string_view a, std::string_view b) {
   return pa == a.size() && pb == b.size();
 }
 
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 }  // namespace velquin::jet::sql

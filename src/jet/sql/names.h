@@ -24,4 +24,8 @@ Status ValidateObjectName(std::string_view name);
 // Latin-1 letters of UTF-8 text).
 bool SameObjectName(std::string_view a, std::string_view b);
 
+// ASCII letters in lower case, other bytes as they are (keywords, function
+// names).
+std::string LowerAscii(std::string_view s);
+
 }  // namespace velquin::jet::sql

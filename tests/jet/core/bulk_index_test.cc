@@ -15,21 +15,14 @@
 namespace velquin::jet {
 namespace {
 
-ColumnSpec Col(std::string name, ColumnType type, std::uint16_t size = 0) {
-  ColumnSpec c;
-  c.name = std::move(name);
-  c.type = type;
-  c.size = size;
-  return c;
-}
-
 // id LONG primary key, code TEXT unique (case-insensitive), amount DOUBLE
 // with a descending index, and a two-column index (code, amount).
 TableSpec PeopleSpec() {
   TableSpec t;
   t.name = "People";
-  t.columns = {Col("id", ColumnType::kLong), Col("code", ColumnType::kText, 20),
-               Col("amount", ColumnType::kDouble)};
+  t.columns = {testing::Column("id", ColumnType::kLong),
+               testing::Column("code", ColumnType::kText, 20),
+               testing::Column("amount", ColumnType::kDouble)};
   t.indexes = {
       IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true,
                 .unique = true, .required = true},
@@ -45,13 +38,7 @@ std::vector<Value> Person(std::int32_t id, const std::string& code, double amoun
 }
 
 std::uint32_t CountRows(Database& db, const std::string& table) {
-  auto cur = db.Scan(table);
-  EXPECT_TRUE(cur.ok()) << cur.status().ToString();
-  if (!cur.ok()) return 0;
-  std::vector<Value> row;
-  std::uint32_t n = 0;
-  while (*(*cur)->Next(&row)) ++n;
-  return n;
+  return static_cast<std::uint32_t>(testing::ReadAllRows(db, table).size());
 }
 
 TEST(BulkIndexTest, ShuffledRowsIntoAnEmptyTableRefuseDuplicatesAndBuildEveryIndex) {

@@ -32,20 +32,6 @@ Page PageOf(const std::vector<std::uint8_t>& file, PageNumber n) {
   return p;
 }
 
-std::vector<std::vector<Value>> ReadRows(Database& db, const std::string& table) {
-  auto cur = db.Scan(table);
-  EXPECT_TRUE(cur.ok()) << cur.status().ToString();
-  std::vector<std::vector<Value>> rows;
-  if (!cur.ok()) return rows;
-  std::vector<Value> row;
-  for (;;) {
-    auto more = (*cur)->Next(&row);
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 // A new database laid out as the Jet engine lays out an empty one.
 TEST(CreateDatabaseTest, MatchesJetMadeEmptyDatabaseFieldByField) {
@@ -139,8 +125,8 @@ TEST(CreateDatabaseTest, MatchesJetMadeEmptyDatabaseFieldByField) {
   auto ra = Database::OpenOn(std::make_unique<MemoryFile>(a.data()), {.read_only = true});
   auto rb = Database::OpenOn(std::make_unique<MemoryFile>(b.data()), {.read_only = true});
   ASSERT_TRUE(ra.ok() && rb.ok());
-  auto rows_a = ReadRows(**ra, "MSysObjects");
-  auto rows_b = ReadRows(**rb, "MSysObjects");
+  auto rows_a = testing::ReadAllRows(**ra, "MSysObjects");
+  auto rows_b = testing::ReadAllRows(**rb, "MSysObjects");
   ASSERT_EQ(rows_a.size(), 8u);
   ASSERT_EQ(rows_a.size(), rows_b.size());
   for (std::size_t r = 0; r < rows_a.size(); ++r) {
@@ -276,7 +262,7 @@ TEST_F(RoundTripTest, EveryTypeAtItsBoundariesSurvivesReopen) {
   auto rows = BoundaryRows();
   for (const auto& r : rows) ASSERT_TRUE(db_->Insert("AllTypes", r).ok());
   Reopen();
-  auto back = ReadRows(*db_, "AllTypes");
+  auto back = testing::ReadAllRows(*db_, "AllTypes");
   ASSERT_EQ(back.size(), rows.size());
   for (std::size_t r = 0; r < rows.size(); ++r) {
     EXPECT_EQ(back[r][0], Value::Long(static_cast<std::int32_t>(r + 1))) << "AutoNumber";
@@ -301,7 +287,7 @@ TEST_F(RoundTripTest, NullInEveryNullableColumn) {
   std::vector<Value> nulls(AllTypesSpec().columns.size());
   ASSERT_TRUE(db_->Insert("AllTypes", nulls).ok());
   Reopen();
-  auto back = ReadRows(*db_, "AllTypes");
+  auto back = testing::ReadAllRows(*db_, "AllTypes");
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0][0], Value::Long(1));      // AutoNumber filled in
   EXPECT_EQ(back[0][1], Value::Bool(false));  // Yes/No has no NULL
@@ -317,7 +303,7 @@ TEST_F(RoundTripTest, AutoNumberFollowsExplicitValues) {
   ASSERT_TRUE(db_->Insert("AllTypes", row).ok());  // 101
   Reopen();
   ASSERT_TRUE(db_->Insert("AllTypes", row).ok());  // 102 after reopen
-  auto back = ReadRows(*db_, "AllTypes");
+  auto back = testing::ReadAllRows(*db_, "AllTypes");
   std::vector<std::int32_t> ids;
   for (auto& r : back) ids.push_back(r[0].long_value());
   EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 100, 101, 102}));
@@ -354,7 +340,7 @@ TEST_F(RoundTripTest, RefusesValuesThatDoNotFitAndKeepsTheRest) {
   }
   ASSERT_TRUE(db_->Insert("AllTypes", good).ok());
   Reopen();
-  EXPECT_EQ(ReadRows(*db_, "AllTypes").size(), 2u);
+  EXPECT_EQ(testing::ReadAllRows(*db_, "AllTypes").size(), 2u);
   EXPECT_EQ(db_->GetTable("AllTypes")->row_count, 2u);
 }
 
@@ -382,7 +368,7 @@ TEST(DatabaseTest, ThousandsOfRowsOverManyPagesInOrder) {
   db->reset();
   auto re = Database::Open(path, {.read_only = true});
   ASSERT_TRUE(re.ok());
-  auto rows = ReadRows(**re, "Many");
+  auto rows = testing::ReadAllRows(**re, "Many");
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
   for (int i = 0; i < kRows; ++i) {
     ASSERT_EQ(rows[i][0], Value::Long(i));
@@ -421,11 +407,11 @@ TEST(DatabaseTest, DroppedTablePagesAreReused) {
   ASSERT_TRUE(re.ok());
   auto names = (*re)->ListTables();
   EXPECT_EQ(*names, std::vector<std::string>{"Again"});
-  auto rows = ReadRows(**re, "Again");
+  auto rows = testing::ReadAllRows(**re, "Again");
   ASSERT_EQ(rows.size(), 300u);
   EXPECT_EQ(rows[299][1], Value::Binary(Pattern(5000, 299)));
   // The catalogue keeps only the system tables and "Again" (with its ACEs).
-  auto aces = ReadRows(**re, "MSysACEs");
+  auto aces = testing::ReadAllRows(**re, "MSysACEs");
   std::size_t again_aces = 0;
   for (auto& r : aces) again_aces += r[0] == Value::Long((*re)->GetTable("Again")->tdef_page);
   EXPECT_EQ(aces.size(), 16u + again_aces);
@@ -447,7 +433,7 @@ TEST(DatabaseTest, RenameKeepsRowsAndRefusesClashes) {
   EXPECT_EQ((*db)->RenameTable("MSysObjects", "X").code(), StatusCode::kInvalidArgument);
   ASSERT_TRUE((*db)->RenameTable("Old", "Neu").ok());
   EXPECT_FALSE((*db)->GetTable("Old").ok());
-  auto rows = ReadRows(**db, "Neu");
+  auto rows = testing::ReadAllRows(**db, "Neu");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][0], Value::Long(42));
   auto names = (*db)->ListTables();
@@ -503,7 +489,7 @@ TEST(DatabaseTest, NotNullAndUniqueIndexAreEnforced) {
   EXPECT_EQ((*db)->Insert("People", {Value::Long(3), Value::Text("ANN")}).code(),
             StatusCode::kConstraint);
   EXPECT_TRUE((*db)->Insert("People", {Value::Long(4), Value::Text("Ánn")}).ok());
-  EXPECT_EQ(ReadRows(**db, "People").size(), 2u);
+  EXPECT_EQ(testing::ReadAllRows(**db, "People").size(), 2u);
   auto info = (*db)->GetTable("People");
   ASSERT_TRUE(info.ok());
   ASSERT_EQ(info->indexes.size(), 2u);
@@ -705,7 +691,7 @@ TEST(DatabaseTest, BulkWriterIndexesStayRightAcrossCommitsAndRefusedRows) {
     ASSERT_TRUE((*w)->Finish().ok());
   }
   constexpr int kTotal = kRows + 2;
-  EXPECT_EQ(ReadRows(**db, "Pairs").size(), static_cast<std::size_t>(kTotal));
+  EXPECT_EQ(testing::ReadAllRows(**db, "Pairs").size(), static_cast<std::size_t>(kTotal));
   auto info = (*db)->GetTable("Pairs");
   ASSERT_TRUE(info.ok());
   EXPECT_EQ(info->row_count, static_cast<std::uint32_t>(kTotal));

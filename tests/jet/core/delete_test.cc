@@ -32,24 +32,10 @@ RowFilter IdIn(std::set<std::int64_t> ids) {
   };
 }
 
-std::vector<std::vector<Value>> ReadAll(Database& db, const std::string& table) {
-  std::vector<std::vector<Value>> rows;
-  auto cur = db.Scan(table);
-  EXPECT_TRUE(cur.ok()) << cur.status().ToString();
-  if (!cur.ok()) return rows;
-  std::vector<Value> row;
-  for (;;) {
-    auto more = (*cur)->Next(&row);
-    EXPECT_TRUE(more.ok()) << more.status().ToString();
-    if (!more.ok() || !*more) break;
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 std::set<std::int64_t> Ids(Database& db, const std::string& table) {
   std::set<std::int64_t> ids;
-  for (const auto& r : ReadAll(db, table)) ids.insert(IdOf(r));
+  for (const auto& r : testing::ReadAllRows(db, table)) ids.insert(IdOf(r));
   return ids;
 }
 
@@ -112,7 +98,7 @@ TEST(DeleteTest, RemovesMatchingRowsAndKeepsCountsAndIndexesRight) {
   EXPECT_EQ(left.size(), 120u - doomed.size());
   for (auto id : doomed) EXPECT_EQ(left.count(id), 0u) << id;
   // The rows left keep every value, long values included.
-  for (const auto& row : ReadAll(**db, "Items")) {
+  for (const auto& row : testing::ReadAllRows(**db, "Items")) {
     EXPECT_EQ(row, ItemRow(static_cast<int>(IdOf(row)))) << IdOf(row);
   }
   CheckIndexes(**db);
@@ -137,13 +123,13 @@ TEST(DeleteTest, RemovesMatchingRowsAndKeepsCountsAndIndexesRight) {
   auto re = Database::Open(path);
   ASSERT_TRUE(re.ok());
   EXPECT_EQ(RowCount(**re, "Items"), 120u - doomed.size() + 2);
-  EXPECT_EQ(ReadAll(**re, "Items").size(), RowCount(**re, "Items"));
+  EXPECT_EQ(testing::ReadAllRows(**re, "Items").size(), RowCount(**re, "Items"));
   CheckIndexes(**re);
   auto all = (*re)->Delete("Items", [](const std::vector<Value>&) -> Result<bool> { return true; });
   ASSERT_TRUE(all.ok());
   EXPECT_EQ(*all, 120u - doomed.size() + 2);
   EXPECT_EQ(RowCount(**re, "Items"), 0u);
-  EXPECT_TRUE(ReadAll(**re, "Items").empty());
+  EXPECT_TRUE(testing::ReadAllRows(**re, "Items").empty());
   CheckIndexes(**re);
 }
 
@@ -183,7 +169,7 @@ TEST(DeleteTest, FreedPagesAreReusedSoTheFileDoesNotGrow) {
   }
   std::set<std::int64_t> ids = Ids(**db, "Items");
   EXPECT_EQ(ids.size(), 80u);
-  for (const auto& row : ReadAll(**db, "Items")) {
+  for (const auto& row : testing::ReadAllRows(**db, "Items")) {
     EXPECT_EQ(row, ItemRow(static_cast<int>(IdOf(row))));
   }
   EXPECT_EQ(RowCount(**db, "Items"), 80u);
@@ -227,7 +213,7 @@ TEST(DeleteTest, InsertsFillTheRoomDeletesLeftOnDataPages) {
   EXPECT_LE(FileSize(path), size);
   EXPECT_EQ(Ids(**db, "Wide").size(), 200u);
   EXPECT_EQ(RowCount(**db, "Wide"), 200u);
-  for (const auto& r : ReadAll(**db, "Wide")) EXPECT_EQ(r, row(static_cast<int>(IdOf(r))));
+  for (const auto& r : testing::ReadAllRows(**db, "Wide")) EXPECT_EQ(r, row(static_cast<int>(IdOf(r))));
   CheckIndexes(**db);
 }
 
@@ -248,7 +234,7 @@ TEST(DeleteTest, TablesWithoutDeletesKeepInsertionOrder) {
     ASSERT_TRUE((*db)->Insert("Order", {Value::Long(i), Value::Text(text)}).ok());
   }
   std::int64_t expect = 0;
-  for (const auto& r : ReadAll(**db, "Order")) EXPECT_EQ(IdOf(r), expect++);
+  for (const auto& r : testing::ReadAllRows(**db, "Order")) EXPECT_EQ(IdOf(r), expect++);
   EXPECT_EQ(expect, 400);
 }
 
@@ -382,10 +368,10 @@ TEST(DeleteRelationshipTest, SetNullClearsTheKeyAndKeepsEveryOtherValue) {
   auto db = Database::Create(TempPath("rel_setnull.mdb"));
   ASSERT_TRUE(db.ok());
   MakeParentChild(**db, false, true, false);
-  auto before = ReadAll(**db, "Child");
+  auto before = testing::ReadAllRows(**db, "Child");
   auto r = (*db)->Delete("Parent", IdIn({2}));
   ASSERT_TRUE(r.ok()) << r.status().ToString();
-  auto after = ReadAll(**db, "Child");
+  auto after = testing::ReadAllRows(**db, "Child");
   ASSERT_EQ(after.size(), before.size());
   for (std::size_t k = 0; k < after.size(); ++k) {
     std::int64_t pid = -1;
@@ -413,7 +399,7 @@ TEST(DeleteRelationshipTest, SetNullOnARequiredColumnIsRefusedWithNothingChanged
   ASSERT_FALSE(r.ok());
   EXPECT_NE(r.status().message().find("Child.pid"), std::string::npos) << r.status().message();
   EXPECT_EQ(Ids(**db, "Parent"), (std::set<std::int64_t>{1, 2, 3}));
-  EXPECT_EQ(ReadAll(**db, "Child").size(), 6u);
+  EXPECT_EQ(testing::ReadAllRows(**db, "Child").size(), 6u);
 }
 
 TEST(DeleteRelationshipTest, SetNullThatWouldDuplicateAUniqueKeyIsRefused) {
@@ -449,7 +435,7 @@ TEST(DeleteRelationshipTest, SetNullThatWouldDuplicateAUniqueKeyIsRefused) {
   ASSERT_TRUE(ok.ok()) << ok.status().ToString();
   EXPECT_EQ(Ids(**db, "Parent"), (std::set<std::int64_t>{2}));
   std::size_t nulls = 0;
-  for (const auto& row : ReadAll(**db, "Child")) nulls += row[0].is_null() ? 1 : 0;
+  for (const auto& row : testing::ReadAllRows(**db, "Child")) nulls += row[0].is_null() ? 1 : 0;
   EXPECT_EQ(nulls, 2u);
   CheckIndexes(**db);
 }

@@ -14,18 +14,10 @@ namespace {
 TableSpec Spec(const std::string& name) {
   TableSpec t;
   t.name = name;
-  ColumnSpec id;
-  id.name = "id";
-  id.type = ColumnType::kLong;
-  id.auto_increment = true;
-  ColumnSpec code;
-  code.name = "code";
-  code.type = ColumnType::kText;
-  code.size = 30;
-  ColumnSpec note;
-  note.name = "note";
-  note.type = ColumnType::kMemo;
-  t.columns = {id, code, note};
+  t.columns = {testing::Column("id", ColumnType::kLong),
+               testing::Column("code", ColumnType::kText, 30),
+               testing::Column("note", ColumnType::kMemo)};
+  t.columns[0].auto_increment = true;
   t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true,
                          .unique = true, .required = true}};
   return t;
@@ -33,16 +25,6 @@ TableSpec Spec(const std::string& name) {
 
 std::vector<Value> Row(const std::string& code, std::size_t note_size = 10) {
   return {Value(), Value::Text(code), Value::Text(std::string(note_size, 'n'))};
-}
-
-std::vector<std::vector<Value>> AllRows(Database& db, const std::string& table) {
-  std::vector<std::vector<Value>> rows;
-  auto cur = db.Scan(table);
-  EXPECT_TRUE(cur.ok());
-  if (!cur.ok()) return rows;
-  std::vector<Value> row;
-  while (*(*cur)->Next(&row)) rows.push_back(row);
-  return rows;
 }
 
 TEST(InsertWriterTest, ChangesBetweenInsertsLeaveTablesAndIndexesRight) {
@@ -61,7 +43,7 @@ TEST(InsertWriterTest, ChangesBetweenInsertsLeaveTablesAndIndexesRight) {
   }
   // Rows are visible to a scan at once, AutoNumbers continue across the
   // switches between tables.
-  auto a = AllRows(d, "A");
+  auto a = testing::ReadAllRows(d, "A");
   ASSERT_EQ(a.size(), 300u);
   EXPECT_EQ(a.back()[0], Value::Long(300));
 
@@ -70,7 +52,7 @@ TEST(InsertWriterTest, ChangesBetweenInsertsLeaveTablesAndIndexesRight) {
                                            .unique = true}).ok());
   EXPECT_EQ(d.Insert("A", Row("A17")).code(), StatusCode::kConstraint);
   ASSERT_TRUE(d.Insert("A", Row("a-new")).ok());
-  EXPECT_EQ(AllRows(d, "A").back()[0], Value::Long(301));
+  EXPECT_EQ(testing::ReadAllRows(d, "A").back()[0], Value::Long(301));
 
   // A bulk load into the same table, then single inserts again.
   {
@@ -97,7 +79,7 @@ TEST(InsertWriterTest, ChangesBetweenInsertsLeaveTablesAndIndexesRight) {
   auto again = Database::Open(path);
   ASSERT_TRUE(again.ok());
   CheckIndexes(**again);
-  auto rows = AllRows(**again, "A");
+  auto rows = testing::ReadAllRows(**again, "A");
   ASSERT_EQ(rows.size(), 353u);
   EXPECT_EQ(rows[0][2].text_value().size(), 6000u);
   EXPECT_EQ(rows.back()[1], Value::Text("after drop"));

@@ -209,6 +209,22 @@ inline std::string CompareWithMdbExport(const ColumnInfo& col, const Value& v,
   }
 }
 
+// Every row of a table as a scan returns it; a failed scan fails the test.
+inline std::vector<std::vector<Value>> ReadAllRows(Database& db, const std::string& table) {
+  std::vector<std::vector<Value>> rows;
+  auto cur = db.Scan(table);
+  EXPECT_TRUE(cur.ok()) << cur.status().ToString();
+  if (!cur.ok()) return rows;
+  std::vector<Value> row;
+  for (;;) {
+    auto more = (*cur)->Next(&row);
+    EXPECT_TRUE(more.ok()) << more.status().ToString();
+    if (!more.ok() || !*more) break;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
 inline bool HaveMdbTools() { return std::filesystem::exists("/usr/bin/mdb-export"); }
 
 // Reads a table with our cursor and with mdb-export and compares every value;
