@@ -8,6 +8,7 @@
 
 #include "jet/sql/datetime_text.h"
 #include "jet/sql/default_value.h"
+#include "jet/sql/format.h"
 #include "jet/sql/names.h"
 #include "jet/sql/parser.h"
 #include "jet/sql/saved_query.h"
@@ -556,6 +557,92 @@ Database::RelationshipSpec RelationshipOf(const std::string& table, const Constr
   r.cascade_set_null = k.on_delete == ReferentialAction::kSetNull;
   return r;
 }
+
+enum class AggregateKind { kCount, kSum, kAvg, kMin, kMax };
+
+std::optional<AggregateKind> AggregateKindOf(const Expr& e) {
+  if (e.kind != ExprKind::kFunction) return std::nullopt;
+  const std::string name = LowerAscii(e.text);
+  if (name == "count") return AggregateKind::kCount;
+  if (name == "sum") return AggregateKind::kSum;
+  if (name == "avg") return AggregateKind::kAvg;
+  if (name == "min") return AggregateKind::kMin;
+  if (name == "max") return AggregateKind::kMax;
+  return std::nullopt;
+}
+
+// One aggregate of a select list, fed the rows the WHERE keeps. NULLs are
+// left out (Count(*) counts rows); over no values Count gives 0 and the
+// others NULL, as in Access.
+struct Aggregate {
+  AggregateKind kind = AggregateKind::kCount;
+  const Expr* arg = nullptr;  // nullptr: Count(*)
+  std::int64_t count = 0;
+  double sum = 0;
+  bool whole = true;  // every value summed so far is a whole number of a whole type
+  Value best;
+
+  Status Add(const Binding& b, const std::vector<Value>& row) {
+    if (!arg) {
+      ++count;
+      return Status::Ok();
+    }
+    VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*arg, b, row));
+    if (v.is_null()) return Status::Ok();
+    ++count;
+    switch (kind) {
+      case AggregateKind::kCount:
+        break;
+      case AggregateKind::kSum:
+      case AggregateKind::kAvg: {
+        double d = 0;
+        if (IsNumeric(v)) {
+          d = ToDouble(v);
+        } else if (v.kind() != ValueKind::kText || !ParseNumber(v.text_value(), &d)) {
+          return Fail(kTypeMismatch);
+        }
+        std::int64_t i;
+        whole = whole && v.AsInt64(&i) && v.kind() != ValueKind::kBool;
+        sum += d;
+        break;
+      }
+      case AggregateKind::kMin:
+      case AggregateKind::kMax: {
+        if (best.is_null()) {
+          best = std::move(v);
+          break;
+        }
+        auto c = CompareValues(v, best);
+        if (!c) return Fail(kTypeMismatch);
+        if ((kind == AggregateKind::kMin && *c < 0) || (kind == AggregateKind::kMax && *c > 0)) {
+          best = std::move(v);
+        }
+        break;
+      }
+    }
+    return Status::Ok();
+  }
+
+  Value Result() const {
+    switch (kind) {
+      case AggregateKind::kCount:
+        return count <= 0x7FFFFFFF ? Value::Long(static_cast<std::int32_t>(count))
+                                   : Value::Double(static_cast<double>(count));
+      case AggregateKind::kSum:
+        if (count == 0) return Value();
+        if (whole && std::fabs(sum) <= 2147483647.0) {
+          return Value::Long(static_cast<std::int32_t>(sum));
+        }
+        return Value::Double(sum);
+      case AggregateKind::kAvg:
+        return count == 0 ? Value() : Value::Double(sum / static_cast<double>(count));
+      case AggregateKind::kMin:
+      case AggregateKind::kMax:
+        return best;
+    }
+    return Value();
+  }
+};
 
 }  // namespace
 
@@ -1108,7 +1195,41 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
   };
   std::vector<Out> outs;
   int expr_number = 1000;
+  // Count, Sum, Avg, Min and Max over the rows the WHERE keeps: a select
+  // list of these alone (there is no GROUP BY) gives one row.
+  std::vector<Aggregate> aggregates;
+  bool aggregating = false;
   for (const SelectItem& item : st.items) {
+    if (AggregateKindOf(item.expr)) aggregating = true;
+  }
+  if (aggregating) {
+    for (const SelectItem& item : st.items) {
+      auto kind = AggregateKindOf(item.expr);
+      if (!kind) {
+        return Fail("You tried to execute a query that does not include the specified "
+                    "expression '" + FormatExpression(item.expr) +
+                    "' as part of an aggregate function.");
+      }
+      if (item.expr.args.size() != 1 ||
+          (item.expr.args[0].kind == ExprKind::kStar && *kind != AggregateKind::kCount)) {
+        return Fail("Wrong number of arguments used with function in query expression '" +
+                    FormatExpression(item.expr) + "'.");
+      }
+      Aggregate a;
+      a.kind = *kind;
+      a.arg = item.expr.args[0].kind == ExprKind::kStar ? nullptr : &item.expr.args[0];
+      aggregates.push_back(a);
+      ColumnType type = *kind == AggregateKind::kCount ? ColumnType::kLong
+                        : (*kind == AggregateKind::kSum || *kind == AggregateKind::kAvg)
+                            ? ColumnType::kDouble
+                            : ColumnType::kMemo;
+      result.columns.push_back(
+          {item.alias.empty() ? "Expr" + std::to_string(expr_number++) : item.alias, type, 0});
+      outs.push_back({std::nullopt, &item.expr});
+    }
+  }
+  for (const SelectItem& item : st.items) {
+    if (aggregating) break;
     if (item.expr.kind == ExprKind::kStar) {
       bool any = false;
       for (const Source& s : b.sources) {
@@ -1161,7 +1282,9 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
       auto t = AsTruth(w);
       keep = t && *t;
     }
-    if (keep) {
+    if (keep && aggregating) {
+      for (Aggregate& a : aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, joined));
+    } else if (keep) {
       std::vector<Value> out;
       out.reserve(outs.size());
       for (std::size_t k = 0; k < outs.size(); ++k) {
@@ -1198,6 +1321,17 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
       if (t == 0) empty = true;
     }
     if (data.empty()) break;
+  }
+  if (aggregating) {
+    std::vector<Value> out;
+    for (std::size_t k = 0; k < aggregates.size(); ++k) {
+      out.push_back(aggregates[k].Result());
+      if (result.columns[k].type == ColumnType::kMemo && !out.back().is_null()) {
+        result.columns[k].type = TypeOfValue(out.back());
+      }
+    }
+    result.rows.push_back(std::move(out));
+    order_keys.push_back(std::vector<Value>(st.order_by.size()));
   }
   if (!st.order_by.empty()) {
     std::vector<std::size_t> perm(result.rows.size());
