@@ -187,7 +187,8 @@ class Database {
   // one pass; a repeated key in a unique index refuses it before anything is
   // written. Column numbers as in IndexSpec.
   Status CreateIndex(std::string_view table, const IndexSpec& index);
-  // Removes an index (the table is rebuilt the same way).
+  // Removes an index; its physical index goes too when no other index
+  // shares it. An index a relationship stands on is refused, as in Access.
   Status DropIndex(std::string_view table, std::string_view index);
   // The table as a specification (columns, NOT NULL as known, indexes).
   Result<TableSpec> TableSpecOf(std::string_view table);
@@ -258,12 +259,10 @@ class Database {
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
   Status RebuildCatalogIndexes(PageNumber tdef_page);
   Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
-  Status RebuildTable(const std::string& table, TableSpec spec);
   Status AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns, std::uint32_t* index);
   Status AppendRealIndex(TableDef* def, const RealIndex& shape, std::uint32_t* index);
   Status CheckReferences(const TableDef& def, const std::vector<Value>& row);
   std::string ObjectName(std::int32_t id) const;
-  Status CheckNoRelationship(std::string_view table);
   const Object* FindObject(std::string_view name, std::int16_t type) const;
   double Now() const;
 

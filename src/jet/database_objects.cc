@@ -2,6 +2,7 @@
 // (views) in the catalogue. Rules [CAT-10] (saved queries) and [CAT-11]
 // (index changes by table rebuild) in docs/jet4-format.md.
 #include <algorithm>
+#include <map>
 
 #include "jet/catalog/system_tables.h"
 #include "jet/database.h"
@@ -13,13 +14,6 @@ namespace velquin::jet {
 namespace {
 
 bool SameName(std::string_view a, std::string_view b) { return CompareNames(a, b) == 0; }
-
-bool HasRelationship(const TableDef& def) {
-  for (const LogicalIndex& li : def.logical_indexes) {
-    if (li.index_type == 2) return true;
-  }
-  return false;
-}
 
 // The key a row of `def` gives for the columns of `ri`, encoded with the
 // directions of `directions` (the referenced side's index), so that it can be
@@ -120,46 +114,6 @@ Result<TableSpec> Database::TableSpecOf(std::string_view table) {
   return spec;
 }
 
-Status Database::RebuildTable(const std::string& table, TableSpec spec) {
-  const Object* o = FindTable(table);
-  if (!o) return Status::NotFound("no table \"" + table + "\"");
-  const std::string name = o->name;
-  const PageNumber old_page = static_cast<PageNumber>(o->id);
-  VELQUIN_ASSIGN_OR_RETURN(TableDef old_def, ReadTableDef(*pages_, old_page));
-  // [CAT-11] The new table is built under a temporary name, filled with the
-  // rows in their order and only then put in the old one's place: a refused
-  // row (a duplicate key) drops the copy and leaves the table untouched.
-  std::string temp = "~TMPIDX" + std::to_string(old_page);
-  for (int k = 0; NameInUse(temp); ++k)
-    temp = "~TMPIDX" + std::to_string(old_page) + "_" + std::to_string(k);
-  spec.name = temp;
-  VELQUIN_RETURN_IF_ERROR(CreateTable(spec));
-  const Object* t = FindTable(temp);
-  if (!t) return Status::NotFound("the rebuilt table vanished");
-  const PageNumber new_page = static_cast<PageNumber>(t->id);
-  Status copy = [&]() -> Status {
-    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, new_page));
-    TableCursor cur(*pages_, old_def);
-    VELQUIN_RETURN_IF_ERROR(cur.Open());
-    std::vector<Value> row;
-    for (;;) {
-      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.Next(&row));
-      if (!more) break;
-      VELQUIN_RETURN_IF_ERROR(w->Append(row));
-    }
-    VELQUIN_RETURN_IF_ERROR(w->Commit());
-    VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, new_page));
-    def.last_autonumber = std::max(def.last_autonumber, old_def.last_autonumber);
-    return WriteTableDef(*pages_, def);
-  }();
-  if (!copy.ok()) {
-    (void)DropTable(temp);
-    return copy;
-  }
-  VELQUIN_RETURN_IF_ERROR(DropTable(name));
-  return RenameTable(temp, name);
-}
-
 Status Database::CreateIndex(std::string_view table, const IndexSpec& index) {
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
@@ -207,29 +161,87 @@ Status Database::CreateIndex(std::string_view table, const IndexSpec& index) {
 Status Database::DropIndex(std::string_view table, std::string_view index) {
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
-  VELQUIN_ASSIGN_OR_RETURN(TableSpec spec, TableSpecOf(table));
-  VELQUIN_RETURN_IF_ERROR(CheckNoRelationship(table));
-  auto it = std::find_if(spec.indexes.begin(), spec.indexes.end(),
-                         [&](const IndexSpec& is) { return SameName(is.name, index); });
-  if (it == spec.indexes.end()) {
-    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + spec.name +
-                            "\"");
-  }
-  spec.indexes.erase(it);
-  std::string name = spec.name;
-  return RebuildTable(name, std::move(spec));
-}
-
-Status Database::CheckNoRelationship(std::string_view table) {
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
-  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, static_cast<PageNumber>(o->id)));
-  if (HasRelationship(def)) {
-    return Status::InvalidArgument(
-        "Cannot delete this index or table.  It is either the current index or it is used in a "
-        "relationship.");
+  const PageNumber tdef = static_cast<PageNumber>(o->id);
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef));
+  auto it = std::find_if(def.logical_indexes.begin(), def.logical_indexes.end(),
+                         [&](const LogicalIndex& li) { return SameName(li.name, index); });
+  if (it == def.logical_indexes.end()) {
+    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + o->name +
+                            "\"");
   }
-  return Status::Ok();
+  const std::uint32_t number = it->number;
+  const std::uint32_t real = it->real_index;
+  // An index a relationship stands on stays, as in Access: the relationship's
+  // own logical index, or any index sharing its physical index with one.
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.real_index == real && (li.index_type == 2 || li.related_type != 0)) {
+      return Status::InvalidArgument(
+          "Cannot delete this index or table.  It is either the current index or it is used in "
+          "a relationship.");
+    }
+  }
+  // [CAT-11] The logical index goes and the ones after it move down a
+  // number; a relationship's partner index (in this table or the other one)
+  // learns the new number.
+  def.logical_indexes.erase(it);
+  std::map<PageNumber, TableDef> partners;
+  for (LogicalIndex& li : def.logical_indexes) {
+    if (li.number < number) continue;
+    --li.number;
+    if (li.related_type == 0) continue;
+    TableDef* other = nullptr;
+    if (li.related_tdef == tdef) {
+      other = &def;
+    } else {
+      auto p = partners.find(li.related_tdef);
+      if (p == partners.end()) {
+        VELQUIN_ASSIGN_OR_RETURN(TableDef d, ReadTableDef(*pages_, li.related_tdef));
+        p = partners.emplace(li.related_tdef, std::move(d)).first;
+      }
+      other = &p->second;
+    }
+    for (LogicalIndex& x : other->logical_indexes) {
+      if (x.related_tdef == tdef && x.related_index == static_cast<std::int32_t>(li.number + 1)) {
+        x.related_index = static_cast<std::int32_t>(li.number);
+      }
+    }
+  }
+  // The physical index goes too when no other logical index uses it: its
+  // pages are released and its usage-map row deleted.
+  const bool shared = std::any_of(def.logical_indexes.begin(), def.logical_indexes.end(),
+                                  [&](const LogicalIndex& li) { return li.real_index == real; });
+  std::vector<PageNumber> release;
+  RowPointer map_row;
+  if (!shared) {
+    const RealIndex& ri = def.real_indexes[real];
+    IndexTreeOptions opts;
+    opts.tdef_page = tdef;
+    opts.column_count = ri.columns.size();
+    IndexTree tree(*pages_, ri.root, opts);
+    VELQUIN_ASSIGN_OR_RETURN(auto entries, tree.ReadAll());  // walks (and so checks) the tree
+    (void)entries;
+    map_row = ri.usage_map;
+    VELQUIN_RETURN_IF_ERROR(tree.Free());
+    def.real_indexes.erase(def.real_indexes.begin() + real);
+    for (LogicalIndex& li : def.logical_indexes) {
+      if (li.real_index > real) --li.real_index;
+    }
+  }
+  VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, def));
+  for (auto& [page, d] : partners) VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, d));
+  if (map_row.page != 0) {
+    Page p;
+    VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(map_row.page, p));
+    DataPage dp(p, map_row.page);
+    VELQUIN_RETURN_IF_ERROR(dp.Validate());
+    if (map_row.row < dp.row_count()) {
+      dp.MarkDeleted(map_row.row);
+      VELQUIN_RETURN_IF_ERROR(pages_->WritePage(map_row.page, p));
+    }
+  }
+  return pages_->Flush();
 }
 
 std::string Database::ObjectName(std::int32_t id) const {
