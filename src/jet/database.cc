@@ -503,6 +503,15 @@ Status Database::DropTable(std::string_view name) {
   Object obj = *o;
   PageNumber tdef = static_cast<PageNumber>(obj.id);
   VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef));
+  // A table in a relationship stays, as in Access: the other table's
+  // definition names it.
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.index_type == 2) {
+      return Status::InvalidArgument(
+          "Cannot delete this index or table.  It is either the current index or it is used in "
+          "a relationship.");
+    }
+  }
   // Collect every page the table owns before anything changes.
   std::vector<PageNumber> release;
   std::vector<RowPointer> map_rows = {def.owned_map, def.free_map};

@@ -321,6 +321,23 @@ void MakeParentChild(Database& db, bool cascade_delete, bool set_null, bool chil
   }
 }
 
+TEST(DeleteRelationshipTest, TablesOfARelationshipAreNotDropped) {
+  auto db = Database::Create(TempPath("rel_drop.mdb"));
+  ASSERT_TRUE(db.ok());
+  MakeParentChild(**db, false, false, false);
+  for (const char* table : {"Parent", "Child"}) {
+    Status s = (*db)->DropTable(table);
+    EXPECT_EQ(s.code(), StatusCode::kInvalidArgument) << table << ": " << s.ToString();
+  }
+  auto tables = (*db)->ListTables();
+  ASSERT_TRUE(tables.ok());
+  EXPECT_EQ(tables->size(), 2u);
+  EXPECT_EQ(testing::ReadAllRows(**db, "Child").size(), 6u);
+  // The relationship still holds.
+  EXPECT_EQ((*db)->Insert("Child", {Value::Null(), Value::Long(9), Value::Null()}).code(),
+            StatusCode::kConstraint);
+}
+
 TEST(DeleteRelationshipTest, RefusedWithoutCascadeNamingRelationshipAndTable) {
   auto db = Database::Create(TempPath("rel_restrict.mdb"));
   ASSERT_TRUE(db.ok());
