@@ -7,8 +7,9 @@ if(VELQUIN_FUZZ)
   # The front end's sources are compiled again with the sanitizers.
   file(GLOB fuzz_sql_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/jet/sql/*.cc)
   list(FILTER fuzz_sql_sources EXCLUDE REGEX "/fuzz_[^/]*\\.cc$")
-  # The executor needs the storage engine; the parser target fuzzes the front end only.
-  list(FILTER fuzz_sql_sources EXCLUDE REGEX "/executor[^/]*\\.cc$")
+  # The executor (and the column defaults, evaluated through it) needs the
+  # storage engine; the parser target fuzzes the front end only.
+  list(FILTER fuzz_sql_sources EXCLUDE REGEX "/(executor|default_value)[^/]*\\.cc$")
   add_executable(fuzz_sql_parser ${CMAKE_SOURCE_DIR}/src/jet/sql/fuzz_sql_parser.cc
                                  ${fuzz_sql_sources})
   target_link_libraries(fuzz_sql_parser PRIVATE velquin_base)
