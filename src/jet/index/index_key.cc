@@ -260,13 +260,9 @@ Status AppendKeyColumn(const KeyColumn& column, const KeyValue& value,
 
 bool AppendStoredKeyColumn(const KeyColumn& column, std::span<const std::uint8_t> stored,
                            std::vector<std::uint8_t>& out) {
-  auto le = [&](std::size_t n) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{stored[i]} << (8 * i);
-    return v;
-  };
   const bool asc = column.ascending;
   int bytes = 0;
+  bool real = false;
   switch (column.type) {
     case KeyColumnType::kShort:
       bytes = 2;
@@ -275,25 +271,36 @@ bool AppendStoredKeyColumn(const KeyColumn& column, std::span<const std::uint8_t
       bytes = 4;
       break;
     case KeyColumnType::kCurrency:
+      bytes = 8;
+      break;
     case KeyColumnType::kDouble:
     case KeyColumnType::kDateTime:
       bytes = 8;
+      real = true;
       break;
     default:
       return false;
   }
   if (stored.size() != static_cast<std::size_t>(bytes)) return false;
-  out.push_back(asc ? kAscFlag : kDescFlag);
-  const std::uint64_t raw = le(static_cast<std::size_t>(bytes));
-  if (column.type == KeyColumnType::kDouble || column.type == KeyColumnType::kDateTime) {
-    AppendFloatBits(raw, 8, asc, out);
-    return true;
+  std::uint64_t v = 0;
+  for (int i = 0; i < bytes; ++i) v |= std::uint64_t{stored[i]} << (8 * i);
+  const int top = 8 * bytes - 1;
+  if (real) {
+    // [IDX-13]: a positive number gets its sign bit set; a negative one
+    // (sign set) is inverted whole when ascending, a positive one when
+    // descending.
+    const bool negative = (v >> top) != 0;
+    if (!negative) v ^= std::uint64_t{1} << top;
+    if (negative == asc) v = ~v;
+  } else {
+    // [IDX-12]: the sign bit flipped; descending inverts.
+    v ^= std::uint64_t{1} << top;
+    if (!asc) v = ~v;
   }
-  // Signed values of 2, 4 or 8 bytes are always in range for their width.
-  const std::size_t from = out.size();
-  AppendBigEndian(raw, bytes, out);
-  out[from] ^= 0x80;
-  if (!asc) Invert(out, from);
+  std::uint8_t b[9];
+  b[0] = asc ? kAscFlag : kDescFlag;
+  for (int i = 0; i < bytes; ++i) b[1 + i] = static_cast<std::uint8_t>(v >> (8 * (bytes - 1 - i)));
+  out.insert(out.end(), b, b + 1 + bytes);
   return true;
 }
 

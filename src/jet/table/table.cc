@@ -29,7 +29,9 @@ Status Range(const Column& c, const Value& v) {
 }
 
 void PutLE(std::vector<std::uint8_t>* out, std::uint64_t v, int n) {
-  for (int i = 0; i < n; ++i) out->push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  std::uint8_t b[8];
+  for (int i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(v >> (8 * i));
+  out->insert(out->end(), b, b + n);
 }
 
 int DigitCount(U128 m) {
