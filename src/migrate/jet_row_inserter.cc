@@ -46,7 +46,7 @@ class JetRowInserter : public RowInserter {
   JetRowInserter(JetSession& session, jet::TableInfo info, std::unique_ptr<jet::BulkWriter> bulk)
       : session_(session), info_(std::move(info)), bulk_(std::move(bulk)) {}
 
-  Status Insert(const std::vector<TargetValue>& row, const std::string&) override {
+  Status Insert(const std::vector<TargetValue>& row, std::string_view) override {
     if (row.size() != info_.columns.size()) {
       return Status::InvalidArgument("the row has " + std::to_string(row.size()) +
                                      " values; the table has " +

@@ -17,7 +17,7 @@ namespace {
 class StatementInserter : public RowInserter {
  public:
   explicit StatementInserter(Session& target) : target_(target) {}
-  Status Insert(const std::vector<TargetValue>&, const std::string& statement) override {
+  Status Insert(const std::vector<TargetValue>&, std::string_view statement) override {
     auto r = target_.Execute(statement);
     return r.ok() ? Status::Ok() : r.status();
   }
@@ -30,13 +30,17 @@ class StatementInserter : public RowInserter {
 struct PendingRow {
   uint64_t number = 0;  // 1-based position in the read order
   std::vector<TargetValue> values;
-  std::string refusal;    // a value Access cannot hold: why
-  std::string statement;  // the row's INSERT statement (data and rejects files)
+  std::string refusal;  // a value Access cannot hold: why
+  // The row's INSERT statement: a slice of its batch's `text` for a row to
+  // write, `statement` for a refused one (it goes to the rejects file only).
+  std::size_t text_at = 0, text_size = 0;
+  std::string statement;
 };
 
 struct Batch {
   std::vector<PendingRow> rows;  // the first `count` are this batch's
   std::size_t count = 0;
+  std::string text;  // the statements of the rows to write, back to back
   bool last = false;
   Status error;  // the read failed here (last is set)
 };
@@ -79,6 +83,7 @@ class BatchQueue {
     Batch b = std::move(spare_.back());
     spare_.pop_back();
     b.count = 0;
+    b.text.clear();
     b.last = false;
     b.error = Status::Ok();
     return b;
@@ -137,8 +142,15 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
         row.values[c].text = raw;
       }
     }
-    statements.Build(row.values, &row.statement);
-    batch_bytes += row.statement.size();
+    if (row.refusal.empty()) {
+      row.text_at = batch.text.size();
+      statements.Append(row.values, &batch.text);
+      row.text_size = batch.text.size() - row.text_at;
+      batch_bytes += row.text_size;
+    } else {
+      statements.Build(row.values, &row.statement);
+      batch_bytes += row.statement.size();
+    }
     if (batch.count >= batch_rows || batch_bytes >= (4u << 20)) {
       if (!queue.Push(std::move(batch))) return;
       batch = queue.Fresh();
@@ -181,7 +193,12 @@ InsertStatementText::InsertStatementText(const std::string& access_table,
 }
 
 void InsertStatementText::Build(const std::vector<TargetValue>& row, std::string* out) const {
-  *out = prefix_;
+  out->clear();
+  Append(row, out);
+}
+
+void InsertStatementText::Append(const std::vector<TargetValue>& row, std::string* out) const {
+  *out += prefix_;
   for (std::size_t i = 0; i < row.size(); ++i) {
     if (i) *out += ',';
     AppendJetLiteral(row[i], out);
@@ -294,7 +311,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
              queue);
   });
 
-  auto refuse = [&](uint64_t number, const std::string& reason, const std::string& statement) {
+  auto refuse = [&](uint64_t number, const std::string& reason, std::string_view statement) {
     ++result.refused;
     if (result.refused <= options.reasons_shown) {
       out(fmt::format("E::[{}] row {} refused: {}", t, number, reason));
@@ -309,14 +326,18 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   bool done = false;
   while (!done) {
     Batch batch = queue.Pop();
+    // The data file gets the batch's statements in one write, up to the
+    // last row handled (a stop may come before the batch's end).
+    std::size_t text_done = 0;
     for (std::size_t i = 0; i < batch.count; ++i) {
       PendingRow& row = batch.rows[i];
       ++result.read;
-      const std::string& statement = row.statement;
       if (!row.refusal.empty()) {
-        refuse(row.number, row.refusal, statement);
+        refuse(row.number, row.refusal, row.statement);
       } else {
-        data << statement;
+        const std::string_view statement =
+            std::string_view(batch.text).substr(row.text_at, row.text_size);
+        text_done = row.text_at + row.text_size;
         Status inserted = inserter->Insert(row.values, statement);
         if (inserted.ok()) {
           ++result.written;
@@ -337,6 +358,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
         break;
       }
     }
+    data.write(batch.text.data(), static_cast<std::streamsize>(text_done));
     if (batch.last) {
       if (!batch.error.ok()) result.status = batch.error;
       done = true;

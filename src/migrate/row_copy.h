@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/status.h"
@@ -42,7 +43,7 @@ class RowInserter {
   virtual ~RowInserter() = default;
   // Inserts one row (values in column order; `statement` is the same row as
   // a Jet INSERT). An error refuses this row only; the inserter stays usable.
-  virtual Status Insert(const std::vector<TargetValue>& row, const std::string& statement) = 0;
+  virtual Status Insert(const std::vector<TargetValue>& row, std::string_view statement) = 0;
   // Makes every inserted row durable.
   virtual Status Finish() = 0;
 };
@@ -101,6 +102,8 @@ class InsertStatementText {
                       const std::vector<std::string>& access_columns);
   // Replaces `*out` with the statement for `row`.
   void Build(const std::vector<TargetValue>& row, std::string* out) const;
+  // Appends the statement for `row` to `*out`.
+  void Append(const std::vector<TargetValue>& row, std::string* out) const;
 
  private:
   std::string prefix_;  // "insert into `t` (`a`,`b`) values ("

@@ -237,7 +237,7 @@ TEST_F(RowCopyTest, FastPathTakesTheRowsInsteadOfStatements) {
   struct Recorder : RowInserter {
     std::vector<std::vector<TargetValue>>* rows;
     bool* finished;
-    Status Insert(const std::vector<TargetValue>& row, const std::string&) override {
+    Status Insert(const std::vector<TargetValue>& row, std::string_view) override {
       if (row[0].text == "4") return Status::Constraint("duplicate key");
       rows->push_back(row);
       return Status::Ok();
