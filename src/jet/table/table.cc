@@ -672,7 +672,6 @@ Status TableWriter::Append(const std::vector<Value>& row) {
     if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage(row_buf_.size()));
   }
   if (!def_.real_indexes.empty()) {
-    if (!indexes_) indexes_ = std::make_unique<TableIndexWriter>(store_, &def_);
     VELQUIN_RETURN_IF_ERROR(indexes_->Check(cells_, page_no_));
   }
   DataPage dp(page_, page_no_);

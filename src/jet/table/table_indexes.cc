@@ -113,38 +113,6 @@ Result<PageNumber> CreateIndexRoot(PageStore& store, PageNumber tdef_page, bool 
   return tree.root();
 }
 
-Status RebuildIndexes(PageStore& store, TableDef* def) {
-  if (def->real_indexes.empty()) return Status::Ok();
-  std::vector<std::vector<IndexEntry>> entries(def->real_indexes.size());
-  {
-    TableCursor cur(store, *def);
-    VELQUIN_RETURN_IF_ERROR(cur.Open());
-    std::vector<Cell> cells;
-    for (;;) {
-      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.NextCells(&cells));
-      if (!more) break;
-      RowPointer where = cur.position();
-      for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
-        VELQUIN_ASSIGN_OR_RETURN(
-            auto key, IndexKeyForRow(store, *def, def->real_indexes[k], cells, where.page));
-        if (SkipsRow(def->real_indexes[k], key)) continue;
-        entries[k].push_back(IndexEntry{std::move(key), RowId{where.page, where.row}});
-      }
-    }
-  }
-  for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
-    RealIndex& ri = def->real_indexes[k];
-    std::sort(entries[k].begin(), entries[k].end(), EntryLess);
-    VELQUIN_ASSIGN_OR_RETURN(UsageMap map, LoadUsageMap(store, ri.usage_map));
-    MapObserver obs(store, map);
-    IndexTree tree(store, ri.root, Options(*def, ri, &obs));
-    VELQUIN_ASSIGN_OR_RETURN(std::uint64_t distinct, tree.BulkLoad(entries[k]));
-    ri.unique_entries = static_cast<std::uint32_t>(distinct);
-    if (map.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store, ri.usage_map, map));
-  }
-  return Status::Ok();
-}
-
 Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(PageStore& store,
                                                                 const TableDef& def,
                                                                 const RealIndex& ri,
@@ -183,6 +151,19 @@ Status LoadIndex(PageStore& store, TableDef* def, std::size_t real_index,
   VELQUIN_ASSIGN_OR_RETURN(std::uint64_t distinct, tree.BulkLoad(sorted));
   ri.unique_entries = static_cast<std::uint32_t>(distinct);
   if (map.dirty()) VELQUIN_RETURN_IF_ERROR(StoreUsageMap(store, ri.usage_map, map));
+  return Status::Ok();
+}
+
+Status RebuildIndexes(PageStore& store, TableDef* def) {
+  for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
+    std::string name;
+    for (const auto& li : def->logical_indexes) {
+      if (li.real_index == k) name = li.name;
+    }
+    VELQUIN_ASSIGN_OR_RETURN(auto entries,
+                             GatherIndexEntries(store, *def, def->real_indexes[k], name));
+    VELQUIN_RETURN_IF_ERROR(LoadIndex(store, def, k, *entries));
+  }
   return Status::Ok();
 }
 
