@@ -38,23 +38,13 @@ void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_p
     c.lv_owned = next_row();
     c.lv_free = next_row();
   }
-  PageAllocator no_alloc = []() -> Result<PageNumber> {
-    return Status::InvalidArgument("no allocation");
-  };
   for (std::size_t k = 0; k < spec.indexes.size(); ++k) {
     const IndexSpec& is = spec.indexes[k];
     RealIndex ri;
     ri.columns = is.columns;
     ri.usage_map = next_row();
     ri.root = k < roots.size() ? roots[k] : 0;
-    if (ri.root != 0) {
-      // As Jet does, the inline map starts at page 0 when that covers the
-      // root; in a larger file it starts at the root.
-      if (!maps->back().Set(ri.root, true, no_alloc).ok()) {
-        maps->back() = UsageMap::NewInline(ri.root);
-        (void)maps->back().Set(ri.root, true, no_alloc);
-      }
-    }
+    if (ri.root != 0) maps->back() = NewIndexUsageMap(ri.root);
     // 0x80 is set on every index Jet 4 writes; Access makes primary keys
     // of user tables required as well.
     ri.flags = static_cast<std::uint8_t>(

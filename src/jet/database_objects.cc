@@ -306,16 +306,7 @@ Status Database::AppendRealIndex(TableDef* def, const RealIndex& shape, std::uin
   VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, def->tdef_page,
                                                              (shape.flags & 0x01) != 0,
                                                              shape.columns.size()));
-  UsageMap map = UsageMap::NewInline(0);
-  PageAllocator no_alloc = []() -> Result<PageNumber> {
-    return Status::InvalidArgument("no allocation");
-  };
-  // As Jet does, the inline map starts at page 0 when that covers the root;
-  // in a larger file it starts at the root.
-  if (!map.Set(root, true, no_alloc).ok()) {
-    map = UsageMap::NewInline(root);
-    VELQUIN_RETURN_IF_ERROR(map.Set(root, true, no_alloc));
-  }
+  UsageMap map = NewIndexUsageMap(root);
   VELQUIN_ASSIGN_OR_RETURN(auto bytes, map.Save(store));
   // The index's usage map is a row on the page of the table's maps, or on a
   // new page of its own when that one is full.

@@ -103,6 +103,17 @@ bool SkipsRow(const RealIndex& ri, const std::vector<std::uint8_t>& key) {
   return (ri.flags & 0x02) != 0 && IsAllNullKey(key, ri.columns.size());
 }
 
+UsageMap NewIndexUsageMap(PageNumber root) {
+  PageAllocator no_alloc = []() -> Result<PageNumber> {
+    return Status::InvalidArgument("no allocation");
+  };
+  UsageMap map = UsageMap::NewInline(0);
+  if (map.Set(root, true, no_alloc).ok()) return map;
+  map = UsageMap::NewInline(root);
+  (void)map.Set(root, true, no_alloc);  // the first bit of its own map: always fits
+  return map;
+}
+
 Result<PageNumber> CreateIndexRoot(PageStore& store, PageNumber tdef_page, bool unique,
                                    std::size_t column_count) {
   IndexTreeOptions o;

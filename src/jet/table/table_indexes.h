@@ -36,6 +36,10 @@ Status IndexKeyForRowInto(PageStore& store, const TableDef& def, const RealIndex
 // indexes skip rows whose key columns are all NULL).
 bool SkipsRow(const RealIndex& ri, const std::vector<std::uint8_t>& key);
 
+// The usage map of a new index holding only its root: inline, starting at
+// page 0 when that covers the root (as Jet writes it), else at the root.
+UsageMap NewIndexUsageMap(PageNumber root);
+
 // Creates an empty root leaf for a new index of the table at `tdef_page`.
 Result<PageNumber> CreateIndexRoot(PageStore& store, PageNumber tdef_page, bool unique,
                                    std::size_t column_count);
