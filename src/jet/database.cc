@@ -177,8 +177,9 @@ Status Database::Bootstrap(double now) {
       {static_cast<std::int32_t>(tdefs[3]), kTablesContainerId, "MSysRelationships",
        kObjectTypeTable, &kEngineOwner},
   };
+  // Bulk writers: each index is built in one pass at Commit.
   {
-    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(store, tdefs[0]));
+    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(store, tdefs[0], /*bulk=*/true));
     for (const Row& r : rows) {
       std::vector<Value> v(kObjColumnCount);
       v[kObjId] = Value::Long(r.id);
@@ -194,14 +195,13 @@ Status Database::Bootstrap(double now) {
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
   {
-    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(store, tdefs[1]));
+    VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(store, tdefs[1], /*bulk=*/true));
     for (const AceRow& a : InitialAces()) {
       VELQUIN_RETURN_IF_ERROR(w->Append({Value::Long(a.object_id), Value::Binary(a.sid),
                                          Value::Long(a.acm), Value::Bool(a.inheritable)}));
     }
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
-  for (PageNumber p : tdefs) VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(p));
   return Flush();
 }
 
@@ -375,8 +375,8 @@ Status Database::AddObjectRow(std::int32_t id, std::int32_t parent, const std::s
   v[kObjFlags] = Value::Long(static_cast<std::int32_t>(flags));
   if (!properties.empty()) v[kObjLvProp] = Value::Binary(properties);
   VELQUIN_RETURN_IF_ERROR(w->Append(v));
-  VELQUIN_RETURN_IF_ERROR(w->Commit());
-  return RebuildCatalogIndexes(kMSysObjectsPage);
+  // The writer keeps the catalogue's indexes as it goes.
+  return w->Commit();
 }
 
 Status Database::AddAceRows(std::int32_t object_id) {
@@ -408,16 +408,7 @@ Status Database::AddAceRows(std::int32_t object_id) {
     VELQUIN_RETURN_IF_ERROR(w->Append(
         {Value::Long(object_id), Value::Binary(sid), Value::Long(1048575), Value::Bool(false)}));
   }
-  VELQUIN_RETURN_IF_ERROR(w->Commit());
-  return RebuildCatalogIndexes(page);
-}
-
-Status Database::RebuildCatalogIndexes(PageNumber tdef_page) {
-  // Catalogue tables are small: their indexes are rebuilt whole from the rows.
-  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef_page));
-  if (def.real_indexes.empty()) return Status::Ok();
-  VELQUIN_RETURN_IF_ERROR(RebuildIndexes(*pages_, &def));
-  return WriteTableDef(*pages_, def);
+  return w->Commit();
 }
 
 Status Database::CreateTable(const TableSpec& spec_in) {
@@ -462,24 +453,6 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   VELQUIN_RETURN_IF_ERROR(AddAceRows(static_cast<std::int32_t>(tdef)));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
-}
-
-Status Database::DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows) {
-  if (rows.empty()) return Status::Ok();
-  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef_page));
-  for (const RowPointer& rp : rows) {
-    Page p;
-    VELQUIN_RETURN_IF_ERROR(pages_->ReadPage(rp.page, p));
-    DataPage dp(p, rp.page);
-    VELQUIN_RETURN_IF_ERROR(dp.Validate());
-    if (rp.row >= dp.row_count())
-      return PageCorruption(rp.page, "row number", "row to delete missing");
-    dp.MarkDeleted(rp.row);
-    VELQUIN_RETURN_IF_ERROR(pages_->WritePage(rp.page, p));
-    if (def.row_count > 0) --def.row_count;
-  }
-  VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, def));
-  return RebuildCatalogIndexes(tdef_page);
 }
 
 Status Database::DropTable(std::string_view name) {
@@ -636,13 +609,26 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
       new_cells[i].data = Bytes(bufs[i]);
     }
   }
+  // The index entries under the old name are computed before the page
+  // changes under the cells.
+  TableIndexWriter indexes(*pages_, &odef);
+  VELQUIN_RETURN_IF_ERROR(indexes.Open());
+  std::vector<std::vector<std::uint8_t>> old_keys;
+  VELQUIN_RETURN_IF_ERROR(indexes.Keys(cells, obj.where.page, &old_keys));
   std::vector<std::uint8_t> encoded;
   EncodeRow(odef, new_cells, &encoded);
   if (!dp.Replace(obj.where.row, Bytes(encoded))) {
     return Status::NotSupported("the renamed catalogue row does not fit its page");
   }
   VELQUIN_RETURN_IF_ERROR(pages_->WritePage(obj.where.page, p));
-  VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(kMSysObjectsPage));
+  // Then the entry under the old name gives way to one under the new name.
+  VELQUIN_RETURN_IF_ERROR(indexes.Remove(old_keys, obj.where));
+  std::vector<Cell> stored;
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, Bytes(encoded), obj.where.page, obj.where.row, &stored));
+  VELQUIN_RETURN_IF_ERROR(indexes.Check(stored, obj.where.page));
+  VELQUIN_RETURN_IF_ERROR(indexes.Insert(obj.where));
+  VELQUIN_RETURN_IF_ERROR(indexes.StoreMaps());
+  VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, odef));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }

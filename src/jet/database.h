@@ -257,7 +257,6 @@ class Database {
   Status ReadColumnProperties(const Object& obj, std::vector<ColumnProperties>* out);
   Status AddAceRows(std::int32_t object_id);
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
-  Status RebuildCatalogIndexes(PageNumber tdef_page);
   Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
   Status AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns, std::uint32_t* index);
   Status AppendRealIndex(TableDef* def, const RealIndex& shape, std::uint32_t* index);

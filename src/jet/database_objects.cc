@@ -552,7 +552,6 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
     }
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
-  VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(rel_page));
   std::int32_t id = -1;
   for (const auto& o : objects_) id = std::min(id, o.id - 1);
   VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kRelationshipsContainerId, name, kObjectTypeRelationship,
@@ -591,7 +590,6 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
     }
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
-  VELQUIN_RETURN_IF_ERROR(RebuildCatalogIndexes(qpage));
   VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery,
                                        0, kAdminOwner, {}));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(id));

@@ -557,4 +557,19 @@ Result<std::uint64_t> Database::Delete(std::string_view table, const RowFilter& 
   return selected;
 }
 
+Status Database::DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows) {
+  // Catalogue rows go the way user rows do: their pages repacked, their
+  // index entries removed and their long values (LvProp) released.
+  if (rows.empty()) return Status::Ok();
+  TablePlan plan;
+  VELQUIN_ASSIGN_OR_RETURN(plan.def, ReadTableDef(*pages_, tdef_page));
+  plan.name = "catalogue table";
+  for (const Object& o : objects_) {
+    if (o.id == static_cast<std::int32_t>(tdef_page)) plan.name = o.name;
+  }
+  plan.deletes = rows;
+  VELQUIN_ASSIGN_OR_RETURN(auto prepared, PrepareDeletes(*pages_, plan));
+  return ApplyDeletes(*pages_, plan, prepared);
+}
+
 }  // namespace velquin::jet

@@ -165,19 +165,6 @@ Status LoadIndex(PageStore& store, TableDef* def, std::size_t real_index,
   return Status::Ok();
 }
 
-Status RebuildIndexes(PageStore& store, TableDef* def) {
-  for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
-    std::string name;
-    for (const auto& li : def->logical_indexes) {
-      if (li.real_index == k) name = li.name;
-    }
-    VELQUIN_ASSIGN_OR_RETURN(auto entries,
-                             GatherIndexEntries(store, *def, def->real_indexes[k], name));
-    VELQUIN_RETURN_IF_ERROR(LoadIndex(store, def, k, *entries));
-  }
-  return Status::Ok();
-}
-
 Status CheckUnique(PageStore& store, const TableDef& def, const std::vector<Cell>& cells,
                    PageNumber page) {
   for (const RealIndex& ri : def.real_indexes) {

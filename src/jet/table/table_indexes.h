@@ -1,6 +1,6 @@
 // Keeping a table's physical indexes right: index keys from stored cells,
-// whole-index rebuilds from the rows (catalogue tables, after bulk loads) and
-// per-row inserts. The B-tree pages themselves belong to the index module;
+// one-pass builds from gathered entries (bulk loads, new indexes) and
+// per-row inserts and removals. The B-tree pages themselves belong to the index module;
 // this file keeps each index's usage map and the TDEF's unique-entry counts
 // [TDEF-6], [UMAP-3].
 #pragma once
@@ -43,11 +43,6 @@ UsageMap NewIndexUsageMap(PageNumber root);
 // Creates an empty root leaf for a new index of the table at `tdef_page`.
 Result<PageNumber> CreateIndexRoot(PageStore& store, PageNumber tdef_page, bool unique,
                                    std::size_t column_count);
-
-// Rebuilds every real index of `def` from the table's rows, records the
-// index pages in each index's usage map and updates def->real_indexes'
-// unique-entry counts. The caller writes the TDEF afterwards.
-Status RebuildIndexes(PageStore& store, TableDef* def);
 
 // Adds the entries of one new row to every real index (Constraint, with
 // nothing added, when a unique index already has the key).

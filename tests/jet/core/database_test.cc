@@ -8,7 +8,10 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <set>
+#include <sstream>
 
+#include "../../support/index_check.h"
 #include "jet/catalog/system_tables.h"
 #include "jet/format/header.h"
 #include "jet/index/index_tree.h"
@@ -31,7 +34,6 @@ Page PageOf(const std::vector<std::uint8_t>& file, PageNumber n) {
   std::memcpy(p.data(), file.data() + static_cast<std::size_t>(n) * kPageSize, kPageSize);
   return p;
 }
-
 
 // A new database laid out as the Jet engine lays out an empty one.
 TEST(CreateDatabaseTest, MatchesJetMadeEmptyDatabaseFieldByField) {
@@ -439,6 +441,65 @@ TEST(DatabaseTest, RenameKeepsRowsAndRefusesClashes) {
   auto names = (*db)->ListTables();
   std::sort(names->begin(), names->end());
   EXPECT_EQ(*names, (std::vector<std::string>{"Neu", "Other"}));
+}
+
+// Readers find tables through the catalogue's (ParentId, Name) index, so it
+// must follow every create, drop and rename, also when its tree spans pages.
+TEST(DatabaseTest, CatalogueIndexesFollowManyCreatesDropsAndRenames) {
+  std::string path = TempPath("catalogue.mdb");
+  std::set<std::string> expected;
+  {
+    auto db = Database::Create(path);
+    ASSERT_TRUE(db.ok());
+    TableSpec t;
+    t.columns = {Column("id", ColumnType::kLong), Column("Straße", ColumnType::kText, 20)};
+    t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
+    for (int i = 0; i < 400; ++i) {
+      // Mixed case, accents and spaces: keys in the General sort order.
+      char number[8];
+      std::snprintf(number, sizeof number, "%03d", i);
+      t.name = std::string(i % 3 == 0 ? "Ärger " : (i % 3 == 1 ? "order " : "Zeile ")) + number;
+      ASSERT_TRUE((*db)->CreateTable(t).ok()) << t.name;
+      expected.insert(t.name);
+      if (i % 4 == 1) {
+        ASSERT_TRUE((*db)->Insert(t.name, {Value::Long(i), Value::Text("x")}).ok());
+      }
+    }
+    int n = 0;
+    for (auto it = expected.begin(); it != expected.end(); ++n) {
+      if (n % 3 == 0) {
+        ASSERT_TRUE((*db)->DropTable(*it).ok()) << *it;
+        it = expected.erase(it);
+      } else if (n % 5 == 0) {
+        std::string to = "renamed " + std::to_string(n);
+        ASSERT_TRUE((*db)->RenameTable(*it, to).ok()) << *it;
+        it = expected.erase(it);
+        expected.insert(to);
+      } else {
+        ++it;
+      }
+    }
+    // A name freed by a drop can be taken again.
+    t.name = "Ärger 000";
+    ASSERT_TRUE((*db)->CreateTable(t).ok());
+    expected.insert(t.name);
+    CheckIndexes(**db);
+  }
+  auto re = Database::Open(path);
+  ASSERT_TRUE(re.ok()) << re.status().ToString();
+  CheckIndexes(**re);
+  auto names = (*re)->ListTables();
+  ASSERT_TRUE(names.ok());
+  EXPECT_EQ(std::set<std::string>(names->begin(), names->end()), expected);
+  if (testing::HaveMdbTools()) {
+    std::string listed = testing::RunCommand("mdb-tables -1 '" + path + "'");
+    std::set<std::string> by_mdbtools;
+    std::istringstream lines(listed);
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty()) by_mdbtools.insert(line);
+    }
+    EXPECT_EQ(by_mdbtools, expected);
+  }
 }
 
 TEST(DatabaseTest, CreateTableValidatesLikeAccess) {
