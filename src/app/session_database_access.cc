@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <system_error>
 
 #include "app/db_session_handle.h"
@@ -224,9 +225,44 @@ PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatab
   settings.data_dir = data_dir;
   settings.condition_file = access.conditions().path();
   settings.inserter_factory = JetRowInserterFactory();
-  // A single table's task shows its rows as they are copied (5 to 95).
-  settings.rows_progress = [&controller](const std::string& table, uint64_t read,
-                                         uint64_t expected) {
+  // A single table's task shows its rows as they are copied (5 to 95). A
+  // task over all tables of a database moves through its tables' share (up
+  // to 50 where views follow, else up to 90) table by table and, within a
+  // table, row by row; it never goes back.
+  struct Place {
+    std::size_t index = 0;
+    std::size_t count = 0;
+  };
+  auto place = std::make_shared<Place>();
+  auto tables_share = [](TaskKind kind) -> int32_t {
+    switch (kind) {
+      case TaskKind::kConvertDatabase:
+      case TaskKind::kCloneDatabase:
+        return 50;
+      case TaskKind::kConvertTables:
+        return 90;
+      default:
+        return 0;
+    }
+  };
+  auto advance = [&controller, place, tables_share](double within_table) {
+    if (place->count == 0) return;
+    for (const TaskRecord& r : controller.queue().Snapshot()) {
+      const int32_t share = tables_share(r.kind);
+      if (r.state_text != kStateWorking || share == 0) continue;
+      const auto percent =
+          static_cast<int32_t>(share * (static_cast<double>(place->index) + within_table) /
+                               static_cast<double>(place->count));
+      if (percent > r.progress) controller.queue().SetProgress(r.id, percent);
+    }
+  };
+  settings.table_started = [place, advance](std::size_t index, std::size_t count) {
+    place->index = index;
+    place->count = count;
+    advance(0.0);
+  };
+  settings.rows_progress = [&controller, advance](const std::string& table, uint64_t read,
+                                                  uint64_t expected) {
     if (expected == 0) return;
     for (const TaskRecord& r : controller.queue().Snapshot()) {
       if (r.state_text == kStateWorking && r.kind == TaskKind::kConvertTable &&
@@ -235,6 +271,7 @@ PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatab
             r.id, 5 + static_cast<int32_t>(90 * std::min(read, expected) / expected));
       }
     }
+    advance(static_cast<double>(std::min(read, expected)) / static_cast<double>(expected));
   };
   return settings;
 }

@@ -91,8 +91,8 @@ class WindowPipelineOperations : public PipelineOperations {
 
 // The pipeline's settings for the window: statement, data and rejects files
 // go to `data_dir`, row conditions come from `access`'s Condition.cfg, rows
-// go through the Jet fast path, and a single table's task shows its copied
-// rows as progress.
+// go through the Jet fast path, and a running task shows its copied rows as
+// progress (a single table's rows, or a database's tables and their rows).
 PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,
                                         const std::filesystem::path& data_dir);
 // Task operations over `access`'s sessions with those settings.

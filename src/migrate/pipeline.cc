@@ -580,10 +580,15 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
     Out("Open tables Error: " + tables.status().message());
     return -1;
   }
+  std::vector<std::string> chosen;
   for (const auto& [name, type] : *tables) {
     if (type == "VIEW") continue;
     if (!settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
-    MigrateTable(source, target, database, name);
+    chosen.push_back(name);
+  }
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    if (settings_.table_started) settings_.table_started(i, chosen.size());
+    MigrateTable(source, target, database, chosen[i]);
     if (settings_.stop_requested && settings_.stop_requested()) {
       Out("Tables Converting Terminaled!");
       break;

@@ -64,6 +64,9 @@ struct PipelineSettings {
   std::filesystem::path condition_file;
   RowInserterFactory inserter_factory;
   std::function<bool()> stop_requested;
+  // Told before each table of a whole-database conversion: its place among
+  // the tables to convert (from 0) and how many there are.
+  std::function<void(std::size_t index, std::size_t count)> table_started;
   // Told when a table's rows start and as they are read.
   std::function<void(const std::string& table, uint64_t expected)> rows_started;
   std::function<void(const std::string& table, uint64_t read, uint64_t expected)> rows_progress;

@@ -319,5 +319,45 @@ TEST(WindowPipelineSettingsTest, CopiedRowsMoveOnlyTheRunningSingleTableTask) {
   EXPECT_EQ(controller.queue().Find(waiting_id)->progress, 0);  // same table, not running
 }
 
+// A task over a whole database moves through its tables' share of the bar
+// (up to 50, where views follow; up to 90 for tables alone) and never back.
+TEST(WindowPipelineSettingsTest, DatabaseTasksAdvanceTableByTable) {
+  TempDir dir;
+  OutputLog log;
+  MainController controller(log);
+  SessionDatabaseAccess access(controller, dir.path() / "migrator.cfg",
+                               dir.path() / "Condition.cfg");
+  PipelineSettings settings = WindowPipelineSettings(controller, access, dir.path());
+  ASSERT_TRUE(settings.table_started);
+  struct Case {
+    TaskKind kind;
+    int32_t after_first_table_half, after_third_table_starts, at_end;
+  };
+  // Four tables: a quarter of the share each.
+  for (const Case& c :
+       {Case{TaskKind::kConvertDatabase, 6, 25, 50}, Case{TaskKind::kCloneDatabase, 6, 25, 50},
+        Case{TaskKind::kConvertTables, 11, 45, 90}}) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    controller.queue().Clear();
+    TaskRecord task;
+    task.kind = c.kind;
+    const TaskId id = controller.queue().Append(task);
+    ASSERT_TRUE(controller.queue().DispatchNext({}).has_value());
+    settings.table_started(0, 4);
+    EXPECT_EQ(controller.queue().Find(id)->progress, 0);
+    settings.rows_progress("a", 50, 100);
+    EXPECT_EQ(controller.queue().Find(id)->progress, c.after_first_table_half);
+    settings.table_started(2, 4);
+    EXPECT_EQ(controller.queue().Find(id)->progress, c.after_third_table_starts);
+    settings.rows_progress("c", 10, 0);  // no count: the table's start stands
+    EXPECT_EQ(controller.queue().Find(id)->progress, c.after_third_table_starts);
+    settings.table_started(1, 4);  // never back
+    EXPECT_EQ(controller.queue().Find(id)->progress, c.after_third_table_starts);
+    settings.table_started(3, 4);
+    settings.rows_progress("d", 500, 100);  // more rows than counted
+    EXPECT_EQ(controller.queue().Find(id)->progress, c.at_end);
+  }
+}
+
 }  // namespace
 }  // namespace velquin
