@@ -1,14 +1,15 @@
 // velquin-gui: the desktop face of the migrator.
 //
 //   velquin-gui [--config FILE] [--create-target] [--connect [--migrate]] [--demo] [--tab INDEX]
-//   [--screenshot FILE]
+//   [--screenshot FILE [--delay MS] [--at-progress PERCENT]]
 // Connect opens both sides from the connection settings in migrator.cfg
 // (--config FILE, default: migrator.cfg in the current folder); Condition.cfg
 // beside it is created empty when missing, and the statement and data files
 // of the migrations go to its "data_cache" folder. --connect connects at
 // start. --demo connects both sides to built-in sample catalogues and queues
 // two tasks that only take time; --screenshot saves a PNG of the main window
-// once it is laid out, then quits.
+// once it is laid out (after --delay, or as soon as the first task has
+// reached --at-progress percent and is still running), then quits.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
@@ -35,6 +36,11 @@ int main(int argc, char** argv) {
   QCommandLineOption shot("screenshot", "Save a PNG of the main window to FILE and quit.", "FILE");
   QCommandLineOption tab("tab", "Show lower tab INDEX (0 Log, 1 Task List, 2 Tips).", "INDEX");
   QCommandLineOption delay("delay", "Milliseconds before the screenshot (default 1500).", "MS");
+  QCommandLineOption at_progress(
+      "at-progress",
+      "Take the screenshot once the first task is running at PERCENT or more (--delay is then "
+      "the longest wait).",
+      "PERCENT");
   QCommandLineOption config("config", "The connection settings (default: ./migrator.cfg).", "FILE");
   QCommandLineOption connect("connect", "Connect both sides at start.");
   QCommandLineOption create_target(
@@ -49,6 +55,7 @@ int main(int argc, char** argv) {
   parser.addOption(shot);
   parser.addOption(tab);
   parser.addOption(delay);
+  parser.addOption(at_progress);
   parser.process(app);
 
   namespace fs = std::filesystem;
@@ -128,11 +135,26 @@ int main(int argc, char** argv) {
     if (parser.isSet(shot)) {
       const QString file = parser.value(shot);
       const int ms = parser.isSet(delay) ? parser.value(delay).toInt() : 1500;
-      QTimer::singleShot(ms, &window, [&window, file] {
+      auto take = [&window, file] {
         window.RefreshTaskList();
         window.grab().save(file, "PNG");
         QApplication::exit(0);
-      });
+      };
+      QTimer::singleShot(ms, &window, take);
+      if (parser.isSet(at_progress)) {
+        const int percent = parser.value(at_progress).toInt();
+        auto* poll = new QTimer(&window);
+        QObject::connect(poll, &QTimer::timeout, &window, [&controller, percent, poll, take] {
+          const auto records = controller.queue().Snapshot();
+          if (!records.empty() && records.front().status == velquin::TaskStatus::kWaiting &&
+              records.front().state_text == velquin::kStateWorking &&
+              records.front().progress >= percent) {
+            poll->stop();
+            take();
+          }
+        });
+        poll->start(50);
+      }
     }
     rc = app.exec();
   }
