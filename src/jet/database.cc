@@ -19,17 +19,16 @@ bool IsSystemName(std::string_view name) {
   return name.size() >= 4 && CompareNames(name.substr(0, 4), "MSys") == 0;
 }
 
-// Lays out a new table: TDEF fields, its usage-map rows (appended to `maps`,
-// which will be rows of `map_page` starting at row `first_row`) and its index
-// definitions with the given root pages [TDEF-5], [UMAP-3].
-void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_page,
-                   std::vector<UsageMap>* maps, const std::vector<PageNumber>& roots,
-                   TableDef* def) {
+// Lays out a new table: TDEF fields, its usage maps (appended to `maps` in
+// the order of MapRowFields; their rows are placed by WriteMapPages) and its
+// index definitions with the given root pages [TDEF-5], [UMAP-3].
+void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, std::vector<UsageMap>* maps,
+                   const std::vector<PageNumber>& roots, TableDef* def) {
   LayoutColumns(spec, def);
   def->tdef_page = tdef_page;
   auto next_row = [&]() {
     maps->push_back(UsageMap::NewInline(0));
-    return RowPointer{map_page, static_cast<std::uint8_t>(maps->size() - 1)};
+    return RowPointer{};
   };
   def->owned_map = next_row();
   def->free_map = next_row();
@@ -60,14 +59,43 @@ void BuildTableDef(const TableSpec& spec, PageNumber tdef_page, PageNumber map_p
   }
 }
 
-Status WriteMapPage(PageStore& store, PageNumber page, std::vector<UsageMap>& maps) {
+// The fields of `def` that name its usage-map rows, in the order
+// BuildTableDef makes the maps: rows, free space, each long-value column's
+// two, each index's.
+std::vector<RowPointer*> MapRowFields(TableDef* def) {
+  std::vector<RowPointer*> out = {&def->owned_map, &def->free_map};
+  for (auto& c : def->columns) {
+    if (!c.is_long_value()) continue;
+    out.push_back(&c.lv_owned);
+    out.push_back(&c.lv_free);
+  }
+  for (auto& ri : def->real_indexes) out.push_back(&ri.usage_map);
+  return out;
+}
+
+// Writes `maps` as rows of `first_page` and, when they do not all fit (a
+// table with many long-value columns), of further pages [UMAP-3]; names each
+// map's row in `fields`.
+Status WriteMapPages(PageStore& store, PageNumber first_page, std::vector<UsageMap>& maps,
+                     const std::vector<RowPointer*>& fields) {
+  if (fields.size() != maps.size())
+    return Status::NotSupported("usage maps and their fields differ");
   Page p;
-  DataPage dp(p, page);
-  dp.Init(0);
-  for (auto& m : maps) {
-    VELQUIN_ASSIGN_OR_RETURN(auto row, m.Save(store));
-    if (!dp.CanAdd(row.size())) return Status::NotSupported("too many usage maps for one table");
-    dp.Add(Bytes(row));
+  PageNumber page = first_page;
+  DataPage(p, page).Init(0);
+  for (std::size_t k = 0; k < maps.size(); ++k) {
+    VELQUIN_ASSIGN_OR_RETURN(auto row, maps[k].Save(store));
+    if (!DataPage(p, page).CanAdd(row.size())) {
+      if (DataPage(p, page).row_count() == 0) {
+        return Status::NotSupported("a usage map does not fit an empty page");
+      }
+      VELQUIN_RETURN_IF_ERROR(store.WritePage(page, p));
+      VELQUIN_ASSIGN_OR_RETURN(page, store.AllocatePage());
+      p = Page{};
+      DataPage(p, page).Init(0);
+    }
+    DataPage dp(p, page);
+    *fields[k] = RowPointer{page, dp.Add(Bytes(row))};
   }
   return store.WritePage(page, p);
 }
@@ -149,10 +177,14 @@ Status Database::Bootstrap(double now) {
   }
   std::vector<UsageMap> maps;
   std::vector<TableDef> defs(specs.size());
+  std::vector<RowPointer*> fields;
   for (std::size_t k = 0; k < specs.size(); ++k) {
-    BuildTableDef(specs[k], tdefs[k], map_page, &maps, roots[k], &defs[k]);
+    BuildTableDef(specs[k], tdefs[k], &maps, roots[k], &defs[k]);
   }
-  VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
+  for (auto& d : defs) {
+    for (RowPointer* f : MapRowFields(&d)) fields.push_back(f);
+  }
+  VELQUIN_RETURN_IF_ERROR(WriteMapPages(store, map_page, maps, fields));
   for (const auto& d : defs) VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, d));
 
   // MSysObjects rows of a new database.
@@ -434,8 +466,8 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   }
   std::vector<UsageMap> maps;
   TableDef def;
-  BuildTableDef(spec, tdef, map_page, &maps, roots, &def);
-  VELQUIN_RETURN_IF_ERROR(WriteMapPage(store, map_page, maps));
+  BuildTableDef(spec, tdef, &maps, roots, &def);
+  VELQUIN_RETURN_IF_ERROR(WriteMapPages(store, map_page, maps, MapRowFields(&def)));
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(store, def));
   VELQUIN_RETURN_IF_ERROR(pages_->Flush());
   // NOT NULL is the column property "Required" and a default the property

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "jet/database.h"
+#include "jet/table/table_def.h"
 #include "test_util.h"
 
 namespace velquin::jet {
@@ -135,6 +136,55 @@ TEST_F(MdbToolsTest, TablesAndSchemaAsCreated) {
   for (const char* e : expected)
     EXPECT_NE(schema.find(e), std::string::npos) << e << "\n" << schema;
   EXPECT_EQ(schema.find("Gone"), std::string::npos);
+}
+
+// A table with more long-value columns than one page of usage maps holds
+// (two maps each): its maps continue on further pages, and the table reads,
+// takes rows and drops like any other.
+TEST_F(MdbToolsTest, ManyLongValueColumnsSpreadTheirMapsOverPages) {
+  std::string path = TempPath("mdbtools_many_memos.mdb");
+  {
+    auto db = Database::Create(path);
+    ASSERT_TRUE(db.ok());
+    TableSpec t;
+    t.name = "Many Memos";
+    t.columns.push_back(Column("id", ColumnType::kLong));
+    for (int c = 0; c < 100; ++c) {
+      t.columns.push_back(
+          Column("m" + std::to_string(c), c % 2 ? ColumnType::kMemo : ColumnType::kOle));
+    }
+    t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
+    auto created = (*db)->CreateTable(t);
+    ASSERT_TRUE(created.ok()) << created.ToString();
+    for (int r = 0; r < 20; ++r) {
+      std::vector<Value> row{Value::Long(r)};
+      for (int c = 0; c < 100; ++c) {
+        if ((r + c) % 7 == 0) {
+          row.emplace_back();
+        } else if (c % 2) {
+          row.push_back(Value::Text("row " + std::to_string(r) + " " + std::string(c * 20, 'q')));
+        } else {
+          row.push_back(
+              Value::Binary(std::vector<std::uint8_t>(c * 15 + r, static_cast<std::uint8_t>(c))));
+        }
+      }
+      ASSERT_TRUE((*db)->Insert(t.name, row).ok()) << r;
+    }
+    t.name = "Dropped Too";
+    ASSERT_TRUE((*db)->CreateTable(t).ok());
+    ASSERT_TRUE((*db)->DropTable("Dropped Too").ok());
+  }
+  auto db = Database::Open(path, {.read_only = true});
+  ASSERT_TRUE(db.ok()) << db.status().ToString();
+  auto info = (*db)->GetTable("Many Memos");
+  ASSERT_TRUE(info.ok());
+  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  ASSERT_TRUE(def.ok());
+  EXPECT_NE(def->columns.back().lv_free.page, def->owned_map.page);  // more than one page
+  std::vector<std::string> errors;
+  EXPECT_EQ(CompareTableWithMdbExport(**db, path, "Many Memos", &errors), 20u);
+  for (std::size_t i = 0; i < errors.size() && i < 20; ++i) ADD_FAILURE() << errors[i];
+  EXPECT_EQ(RunCommand("mdb-tables -1 '" + path + "'"), "Many Memos\n");
 }
 
 }  // namespace
