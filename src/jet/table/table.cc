@@ -387,7 +387,7 @@ Result<bool> TableCursor::Next(std::vector<Value>* row) {
 // TableWriter
 
 Result<std::unique_ptr<TableWriter>> TableWriter::Open(PageStore& store, PageNumber tdef_page,
-                                                     bool bulk) {
+                                                       bool bulk) {
   VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(store, tdef_page));
   std::unique_ptr<TableWriter> w(new TableWriter(store, std::move(def)));
   VELQUIN_RETURN_IF_ERROR(w->Init(bulk));
@@ -431,6 +431,15 @@ Status TableWriter::Init(bool bulk) {
     lv_.push_back(std::move(lv));
   }
   scratch_.resize(def_.columns.size());
+  lv_bufs_.resize(def_.columns.size());
+  lv_apart_.assign(def_.columns.size(), false);
+  for (const RealIndex& ri : def_.real_indexes) {
+    for (const IndexColumn& ic : ri.columns) {
+      for (const Column& c : def_.columns) {
+        if (c.number == ic.column_number && c.is_long_value()) index_reads_long_values_ = true;
+      }
+    }
+  }
   // Continue on the table's last data page when it has room.
   PageNumber last = owned_.LastPage(store_.PageCount());
   if (last != 0) {
@@ -542,9 +551,10 @@ Result<RowPointer> TableWriter::PutLvRow(LvState& lv, Bytes data) {
   return RowPointer{lv.number, r};
 }
 
-Status TableWriter::EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
-                                    std::vector<std::uint8_t>* out) {
+Status TableWriter::LayOutLongValue(Bytes data, bool allow_inline, std::vector<std::uint8_t>* out,
+                                    bool* stored_apart) {
   out->clear();
+  *stored_apart = false;
   if (data.size() > kLvMaxLength) {
     return Status::Constraint("long value of " + std::to_string(data.size()) +
                               " bytes exceeds the 1 GB limit");
@@ -557,9 +567,19 @@ Status TableWriter::EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
     out->insert(out->end(), data.begin(), data.end());
     return Status::Ok();
   }
+  *stored_apart = true;
+  if (data.size() <= kLvMaxRow) {
+    Put32(h, 0, len | (static_cast<std::uint32_t>(kLvSingle) << 24));
+  } else {
+    Put32(h, 0, len);
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::StoreLongValue(LvState& lv, Bytes data, std::vector<std::uint8_t>* out) {
+  MutableBytes h(*out);
   if (data.size() <= kLvMaxRow) {
     VELQUIN_ASSIGN_OR_RETURN(RowPointer rp, PutLvRow(lv, data));
-    Put32(h, 0, len | (static_cast<std::uint32_t>(kLvSingle) << 24));
     Put32(h, 4, rp.Encode());
     return Status::Ok();
   }
@@ -586,8 +606,23 @@ Status TableWriter::EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
     dp.Add(Bytes(row));
     VELQUIN_RETURN_IF_ERROR(store_.WritePage(pages[k], buf));
   }
-  Put32(h, 0, len);
   Put32(h, 4, RowPointer{pages[0], 0}.Encode());
+  return Status::Ok();
+}
+
+Status TableWriter::StoreLongValues() {
+  // The encoded row ends with the variable columns' offsets (last column
+  // first), their count and the null mask [ROW-1]: the value's header sits at
+  // its column's offset, where its pointer is filled in.
+  const std::size_t end = row_buf_.size() - (def_.max_columns + 7) / 8;
+  for (std::size_t i = 0; i < def_.columns.size(); ++i) {
+    if (!lv_apart_[i]) continue;
+    VELQUIN_RETURN_IF_ERROR(
+        StoreLongValue(lv_[lv_of_column_[i]], Bytes(lv_bufs_[i]), &scratch_[i]));
+    const std::size_t at = Get16(Bytes(row_buf_), end - 4 - 2 * def_.columns[i].var_index);
+    std::memcpy(row_buf_.data() + at + 4, scratch_[i].data() + 4, 4);
+    lv_apart_[i] = false;
+  }
   return Status::Ok();
 }
 
@@ -600,6 +635,7 @@ Status TableWriter::Append(const std::vector<Value>& row) {
   std::uint32_t autonumber = def_.last_autonumber;
   for (bool allow_inline : {true, false}) {
     autonumber = def_.last_autonumber;
+    std::fill(lv_apart_.begin(), lv_apart_.end(), false);
     for (std::size_t i = 0; i < def_.columns.size(); ++i) {
       const Column& c = def_.columns[i];
       const Value& v = row[i];
@@ -637,18 +673,22 @@ Status TableWriter::Append(const std::vector<Value>& row) {
       }
       if (v.is_null()) continue;
       if (c.is_long_value()) {
-        if (c.type == ColumnType::kMemo) {
-          if (v.kind() != ValueKind::kText) return Mismatch(c, v);
-          lv_buf_.clear();
-          VELQUIN_ASSIGN_OR_RETURN(std::size_t units,
-                                   EncodeTextUtf8(v.text_value(), c.compressed(), &lv_buf_));
-          (void)units;
-        } else {
-          if (v.kind() != ValueKind::kBinary) return Mismatch(c, v);
-          lv_buf_.assign(v.binary_value().begin(), v.binary_value().end());
+        std::vector<std::uint8_t>& data = lv_bufs_[i];
+        if (allow_inline) {  // the second pass lays out the same bytes
+          if (c.type == ColumnType::kMemo) {
+            if (v.kind() != ValueKind::kText) return Mismatch(c, v);
+            data.clear();
+            VELQUIN_ASSIGN_OR_RETURN(std::size_t units,
+                                     EncodeTextUtf8(v.text_value(), c.compressed(), &data));
+            (void)units;
+          } else {
+            if (v.kind() != ValueKind::kBinary) return Mismatch(c, v);
+            data.assign(v.binary_value().begin(), v.binary_value().end());
+          }
         }
-        VELQUIN_RETURN_IF_ERROR(
-            EncodeLongValue(lv_[lv_of_column_[i]], Bytes(lv_buf_), allow_inline, &buf));
+        bool apart = false;
+        VELQUIN_RETURN_IF_ERROR(LayOutLongValue(Bytes(data), allow_inline, &buf, &apart));
+        lv_apart_[i] = apart;
       } else {
         VELQUIN_RETURN_IF_ERROR(EncodeCellValue(c, v, &buf));
         if (c.is_fixed() && buf.size() != c.length) {
@@ -671,9 +711,13 @@ Status TableWriter::Append(const std::vector<Value>& row) {
     DataPage dp(page_, page_no_);
     if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage(row_buf_.size()));
   }
+  // Long values kept apart are written once nothing can refuse the row any
+  // more, unless an index must read them to make its key.
+  if (index_reads_long_values_) VELQUIN_RETURN_IF_ERROR(StoreLongValues());
   if (!def_.real_indexes.empty()) {
     VELQUIN_RETURN_IF_ERROR(indexes_->Check(cells_, page_no_));
   }
+  VELQUIN_RETURN_IF_ERROR(StoreLongValues());
   DataPage dp(page_, page_no_);
   std::uint8_t r = dp.Add(Bytes(row_buf_));
   page_dirty_ = true;

@@ -119,8 +119,14 @@ class TableWriter {
   // table's pages with free space (rows deleted there), else a new page.
   Status NewDataPage(std::size_t row_size);
   Result<RowPointer> PutLvRow(LvState& lv, Bytes data);
-  Status EncodeLongValue(LvState& lv, Bytes data, bool allow_inline,
-                         std::vector<std::uint8_t>* out);
+  // Lays out a long value's field in *out: inline data, or a header whose
+  // pointer StoreLongValue fills in once the row is known to be taken
+  // (*stored_apart true), so a refused row leaves no long value behind.
+  Status LayOutLongValue(Bytes data, bool allow_inline, std::vector<std::uint8_t>* out,
+                         bool* stored_apart);
+  Status StoreLongValue(LvState& lv, Bytes data, std::vector<std::uint8_t>* out);
+  // Writes the long values the current row keeps apart from it.
+  Status StoreLongValues();
 
   PageStore& store_;
   TableDef def_;
@@ -138,7 +144,12 @@ class TableWriter {
   std::vector<int> lv_of_column_;
   std::vector<std::vector<std::uint8_t>> scratch_;
   std::vector<std::uint8_t> row_buf_;
-  std::vector<std::uint8_t> lv_buf_;
+  // Per column: a long value's bytes as stored (MEMO text encoded), and
+  // whether the current row keeps it apart.
+  std::vector<std::vector<std::uint8_t>> lv_bufs_;
+  std::vector<bool> lv_apart_;
+  // Whether an index keys a long-value column (its key reads the value).
+  bool index_reads_long_values_ = false;
   std::vector<Cell> cells_;
   std::unique_ptr<TableIndexWriter> indexes_;
 };

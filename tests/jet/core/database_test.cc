@@ -13,6 +13,7 @@
 
 #include "../../support/index_check.h"
 #include "jet/catalog/system_tables.h"
+#include "jet/format/data_page.h"
 #include "jet/format/header.h"
 #include "jet/index/index_tree.h"
 #include "jet/table/table_def.h"
@@ -572,6 +573,87 @@ TEST(DatabaseTest, NotNullAndUniqueIndexAreEnforced) {
     EXPECT_EQ(ri.unique_entries, 2u);
     EXPECT_TRUE(tree.Verify().ok());
   }
+}
+
+// Live rows on long-value pages in the whole file: each value kept apart
+// from its row takes one (a chain one per page).
+std::size_t LongValueRows(Database& db) {
+  std::size_t rows = 0;
+  for (PageNumber n = 1; n < db.page_file().PageCount(); ++n) {
+    Page p;
+    if (!db.store().ReadPage(n, p).ok()) continue;
+    DataPage dp(p, n);
+    if (dp.type() != kPageTypeData || dp.owner() != kLvalOwner) continue;
+    for (std::size_t r = 0; r < dp.row_count(); ++r) {
+      auto slot = dp.Slot(r);
+      if (slot.ok() && !slot->deleted) ++rows;
+    }
+  }
+  return rows;
+}
+
+// A row the table refuses leaves nothing behind: its long values are only
+// written once the row is taken, and a row laid out twice (its long values
+// moved out of it to make it fit a page) writes each value once.
+TEST(DatabaseTest, RefusedRowsLeaveNoLongValuesBehind) {
+  std::string path = TempPath("refused_lv.mdb");
+  const std::string memo(6000, 'm');  // a chain over pages
+  TableSpec other;
+  other.columns = {Column("x", ColumnType::kLong)};
+  {
+    auto db = Database::Create(path);
+    ASSERT_TRUE(db.ok());
+    TableSpec t;
+    t.name = "Docs";
+    t.columns = {Column("id", ColumnType::kLong), Column("blob", ColumnType::kOle),
+                 Column("note", ColumnType::kMemo)};
+    t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
+    ASSERT_TRUE((*db)->CreateTable(t).ok());
+    ASSERT_TRUE(
+        (*db)->Insert("Docs", {Value::Long(1), Value::Binary(Pattern(3000, 1)), Value::Text(memo)})
+            .ok());
+    // Creating a table closes the open insert writer, so its pages are on disk.
+    other.name = "Then1";
+    ASSERT_TRUE((*db)->CreateTable(other).ok());
+    const std::size_t after_first = LongValueRows(**db);
+    EXPECT_GE(after_first, 3u);
+    for (int i = 0; i < 40; ++i) {
+      EXPECT_EQ((*db)
+                    ->Insert("Docs", {Value::Long(1), Value::Binary(Pattern(3000, i)),
+                                      Value::Text(memo)})
+                    .code(),
+                StatusCode::kConstraint);
+    }
+    other.name = "Then2";
+    ASSERT_TRUE((*db)->CreateTable(other).ok());
+    EXPECT_EQ(LongValueRows(**db), after_first);
+    // Sixty short memos fit inline one by one but not together, so the row is
+    // laid out again with every value apart: 61 values, each written once.
+    TableSpec wide;
+    wide.name = "Wide";
+    for (int c = 0; c < 61; ++c) {
+      wide.columns.push_back(Column("m" + std::to_string(c), ColumnType::kMemo));
+    }
+    auto created = (*db)->CreateTable(wide);
+    ASSERT_TRUE(created.ok()) << created.ToString();
+    std::vector<Value> row;
+    row.push_back(Value::Text(std::string(2000, 'w')));
+    for (int c = 1; c < 61; ++c) row.push_back(Value::Text(std::string(60, 'a' + c % 26)));
+    ASSERT_TRUE((*db)->Insert("Wide", row).ok());
+    other.name = "Then3";
+    ASSERT_TRUE((*db)->CreateTable(other).ok());
+    EXPECT_EQ(LongValueRows(**db), after_first + 61u);
+  }
+  auto db = Database::Open(path);
+  ASSERT_TRUE(db.ok());
+  auto docs = testing::ReadAllRows(**db, "Docs");
+  ASSERT_EQ(docs.size(), 1u);
+  EXPECT_EQ(docs[0][1], Value::Binary(Pattern(3000, 1)));
+  EXPECT_EQ(docs[0][2], Value::Text(memo));
+  auto wide_rows = testing::ReadAllRows(**db, "Wide");
+  ASSERT_EQ(wide_rows.size(), 1u);
+  EXPECT_EQ(wide_rows[0][0], Value::Text(std::string(2000, 'w')));
+  EXPECT_EQ(wide_rows[0][60], Value::Text(std::string(60, 'a' + 60 % 26)));
 }
 
 TEST(DatabaseTest, ReadOnlyDatabaseRefusesWrites) {
