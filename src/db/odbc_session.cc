@@ -4,8 +4,8 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cctype>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -426,13 +426,16 @@ bool KeysetComparable(const std::string& data_type) {
 // out. The two connections take turns.
 class ChunkedTableCursor : public QueryCursor {
  public:
+  // `first_rows`: the size of the first offset pages, until rows are
+  // measured (at least options.chunk_rows).
   ChunkedTableCursor(std::shared_ptr<OdbcConnection> conn, std::shared_ptr<OdbcConnection> spare,
-                     TableReadOptions options, std::vector<std::string> key)
+                     TableReadOptions options, std::vector<std::string> key, std::size_t first_rows)
       : conn_(std::move(conn)),
         spare_(std::move(spare)),
         options_(std::move(options)),
         key_(std::move(key)) {
     if (options_.chunk_rows == 0) options_.chunk_rows = 1;
+    first_rows_ = std::max(first_rows, options_.chunk_rows);
   }
   ~ChunkedTableCursor() override { Close(); }
 
@@ -446,9 +449,15 @@ class ChunkedTableCursor : public QueryCursor {
       VELQUIN_ASSIGN_OR_RETURN(bool has_row, chunk_->MoveNext());
       if (has_row) {
         ++rows_in_chunk_;
+        if (Sizing()) {
+          ++rows_measured_;
+          for (std::size_t i = 0; i < columns_.size(); ++i) {
+            bytes_measured_ += chunk_->Value(i).size() + kFieldOverhead;
+          }
+        }
         return true;
       }
-      if (rows_in_chunk_ < options_.chunk_rows) {  // a short chunk is the last one
+      if (rows_in_chunk_ < limit_) {  // a short chunk is the last one
         chunk_->Close();
         chunk_.reset();
         DropPrefetch();
@@ -509,8 +518,23 @@ class ChunkedTableCursor : public QueryCursor {
     return out;
   }
 
-  // The query of the chunk after `last` (keyset) or at `offset`.
-  std::string ChunkSql(const std::vector<KeyValue>& last, std::size_t offset) const {
+  // Whether offset pages are sized by the bytes of the rows read so far.
+  bool Sizing() const { return key_.empty() && options_.offset_chunk_bytes > 0; }
+
+  // Rows of the next page: offset pages grow to the byte budget once rows
+  // have been measured (the server's estimate sets the first ones).
+  std::size_t NextLimit() const {
+    if (!Sizing()) return options_.chunk_rows;
+    if (rows_measured_ == 0) return first_rows_;
+    const std::size_t per_row = std::max<std::size_t>(1, bytes_measured_ / rows_measured_);
+    return std::max(options_.chunk_rows,
+                    std::min(options_.offset_chunk_bytes / per_row, kMaxOffsetChunkRows));
+  }
+
+  // The query of the chunk after `last` (keyset) or at `offset`, of at most
+  // `limit` rows.
+  std::string ChunkSql(const std::vector<KeyValue>& last, std::size_t offset,
+                       std::size_t limit) const {
     std::string sql = "SELECT * FROM " + QuoteQualifiedName(options_.database, options_.table);
     std::vector<std::string> conditions;
     if (!options_.where.empty()) conditions.push_back("(" + options_.where + ")");
@@ -524,9 +548,9 @@ class ChunkedTableCursor : public QueryCursor {
         if (i > 0) sql += ", ";
         sql += QuoteIdentifier(key_[i]);
       }
-      sql += " LIMIT " + std::to_string(options_.chunk_rows);
+      sql += " LIMIT " + std::to_string(limit);
     } else {
-      sql += " LIMIT " + std::to_string(options_.chunk_rows) + " OFFSET " + std::to_string(offset);
+      sql += " LIMIT " + std::to_string(limit) + " OFFSET " + std::to_string(offset);
     }
     return sql;
   }
@@ -539,9 +563,11 @@ class ChunkedTableCursor : public QueryCursor {
       prefetch_.reset();
       if (!got.ok()) return got.status();
       chunk_ = std::move(*got);
+      limit_ = prefetch_limit_;
       std::swap(conn_, spare_);  // the chunk came from the other connection
     } else {
-      VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, ChunkSql(last_key_, offset_),
+      limit_ = NextLimit();
+      VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, ChunkSql(last_key_, offset_, limit_),
                                                 /*scrollable=*/spare_ != nullptr));
     }
     rows_in_chunk_ = 0;
@@ -572,15 +598,16 @@ class ChunkedTableCursor : public QueryCursor {
       // chunk asked for again as a plain cursor.
       spare_.reset();
       chunk_.reset();
-      VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, ChunkSql(last_key_, offset_)));
+      VELQUIN_ASSIGN_OR_RETURN(chunk_, RunQuery(conn_, ChunkSql(last_key_, offset_, limit_)));
       return velquin::Status::Ok();
     }
-    if (rows < options_.chunk_rows) return velquin::Status::Ok();  // the last chunk
+    if (rows < limit_) return velquin::Status::Ok();  // the last chunk
     std::vector<KeyValue> after;
     for (std::size_t i = 0; i < key_index_.size(); ++i) {
       after.push_back({last[i], columns_[key_index_[i]].binary});
     }
-    std::string sql = ChunkSql(after, offset_ + options_.chunk_rows);
+    prefetch_limit_ = NextLimit();
+    std::string sql = ChunkSql(after, offset_ + limit_, prefetch_limit_);
     prefetch_ = std::make_unique<Prefetch>();
     Prefetch* p = prefetch_.get();
     std::shared_ptr<OdbcConnection> other = spare_;
@@ -607,6 +634,13 @@ class ChunkedTableCursor : public QueryCursor {
   std::unique_ptr<Prefetch> prefetch_;
   std::size_t rows_in_chunk_ = 0;
   std::size_t offset_ = 0;
+  std::size_t limit_ = 0;           // rows asked for in the current chunk
+  std::size_t prefetch_limit_ = 0;  // and in the one read ahead
+  // Offset pages: the rows handed out so far and their bytes.
+  static constexpr std::size_t kFieldOverhead = 8;
+  std::size_t first_rows_ = 0;
+  std::size_t rows_measured_ = 0;
+  std::size_t bytes_measured_ = 0;
 };
 
 }  // namespace
@@ -763,10 +797,31 @@ Result<std::vector<std::string>> OdbcSession::FindKeysetColumns(std::string_view
 }
 
 Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableReadOptions& options,
-                                                                  TableReadMode* mode) {
+                                                                  TableReadMode* mode,
+                                                                  std::size_t* chunk_rows) {
   VELQUIN_ASSIGN_OR_RETURN(std::vector<std::string> key,
                            FindKeysetColumns(options.database, options.table));
   if (mode) *mode = key.empty() ? TableReadMode::kOffset : TableReadMode::kKeyset;
+  // Offset pages start at the size the server's estimate of the row length
+  // allows (an estimate: 0 or stale after bulk changes), then follow the
+  // rows actually read.
+  std::size_t first_rows = options.chunk_rows;
+  if (key.empty() && options.offset_chunk_bytes > 0) {
+    const bool nbe = connection_->no_backslash_escapes;
+    const std::string schema = options.database.empty() ? std::string("DATABASE()")
+                                                        : QuoteMySqlString(options.database, nbe);
+    auto average = QueryScalar(
+        connection_, "SELECT AVG_ROW_LENGTH FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_SCHEMA = " +
+                         schema + " AND TABLE_NAME = " + QuoteMySqlString(options.table, nbe));
+    const unsigned long long bytes_per_row =
+        average.ok() ? std::strtoull(average->c_str(), nullptr, 10) : 0;
+    if (bytes_per_row > 0) {
+      first_rows = std::max(
+          options.chunk_rows,
+          std::min<std::size_t>(options.offset_chunk_bytes / bytes_per_row, kMaxOffsetChunkRows));
+    }
+  }
+  if (chunk_rows) *chunk_rows = std::max<std::size_t>(first_rows, 1);
   // A second connection lets the next chunk be read ahead. It reaches the
   // table by its qualified name, so a read in "the current database" (which
   // only this connection knows) goes without.
@@ -778,7 +833,7 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableRea
     }
   }
   auto cursor = std::make_unique<ChunkedTableCursor>(connection_, std::move(spare), options,
-                                                     std::move(key));
+                                                     std::move(key), first_rows);
   VELQUIN_RETURN_IF_ERROR(cursor->Start());
   return std::unique_ptr<QueryCursor>(std::move(cursor));
 }

@@ -69,6 +69,9 @@ struct CopyRowsOptions {
   std::filesystem::path data_dir = ".";
   std::string file_stem;  // data file name without ".data" (empty: the table name)
   std::size_t chunk_rows = 10000;
+  // A table without a usable key is read in pages of up to this many bytes
+  // of rows (see TableReadOptions::offset_chunk_bytes); 0: chunk_rows.
+  std::size_t offset_chunk_bytes = 24u << 20;
   std::size_t batch_rows = 1024;
   std::size_t queue_batches = 16;
   std::size_t reasons_shown = 10;

@@ -123,6 +123,59 @@ TEST_F(TableReaderTest, BinaryKeyWithZeroBytes) {
   EXPECT_EQ(std::set<std::string>(rows.begin(), rows.end()), expected);
 }
 
+// Without a key every page costs the server a scan of the rows before it, so
+// the pages grow to a byte budget by the server's average row length: never
+// below the rows asked for, never above the cap, and only without a key.
+TEST_F(TableReaderTest, PagesWithoutAKeyGrowToTheirByteBudget) {
+  db_->Exec("CREATE TABLE nokey (id INT, v VARCHAR(100))");
+  db_->Exec("INSERT INTO nokey SELECT seq, REPEAT('x', 50) FROM seq_1_to_3000");
+  db_->Exec("CREATE TABLE keyed (id INT PRIMARY KEY, v VARCHAR(100))");
+  db_->Exec("INSERT INTO keyed SELECT seq, REPEAT('x', 50) FROM seq_1_to_3000");
+  db_->Exec("ANALYZE TABLE nokey, keyed");
+  auto average = db_->session().OpenQuery(
+      "SELECT AVG_ROW_LENGTH FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_SCHEMA = DATABASE() "
+      "AND TABLE_NAME = 'nokey'");
+  ASSERT_TRUE(average.ok());
+  ASSERT_TRUE(*(*average)->MoveNext());
+  const std::size_t row_bytes = std::stoul((*average)->Value(0));
+  ASSERT_GT(row_bytes, 0u);
+  struct Case {
+    const char* table;
+    std::size_t budget;
+    std::size_t expected_rows;
+  };
+  for (const Case& c :
+       {Case{"nokey", 0, 100}, Case{"nokey", 1, 100}, Case{"nokey", row_bytes * 700, 700},
+        Case{"nokey", std::size_t{1} << 40, kMaxOffsetChunkRows},
+        Case{"keyed", row_bytes * 700, 100}}) {
+    // Read ahead on a second connection (database named) and without.
+    for (const std::string& database : {db_->name(), std::string()}) {
+      SCOPED_TRACE(std::string(c.table) + " " + std::to_string(c.budget) + " in \"" + database +
+                   "\"");
+      TableReadOptions options;
+      options.database = database;
+      options.table = c.table;
+      options.chunk_rows = 100;
+      options.offset_chunk_bytes = c.budget;
+      std::size_t used = 0;
+      auto cursor = db_->session().OpenTableReader(options, nullptr, &used);
+      ASSERT_TRUE(cursor.ok()) << cursor.status().ToString();
+      EXPECT_EQ(used, c.expected_rows);
+      // Every row once and in the table's order, while later pages take the
+      // size the rows read so far give them.
+      std::vector<int> ids;
+      for (;;) {
+        auto next = (*cursor)->MoveNext();
+        ASSERT_TRUE(next.ok()) << next.status().ToString();
+        if (!*next) break;
+        ids.push_back(std::stoi((*cursor)->Value(0)));
+      }
+      ASSERT_EQ(ids.size(), 3000u);
+      for (int i = 0; i < 3000; ++i) ASSERT_EQ(ids[i], i + 1) << "row " << i;
+    }
+  }
+}
+
 TEST_F(TableReaderTest, KeyChoice) {
   struct Case {
     const char* ddl;
