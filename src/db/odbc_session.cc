@@ -762,18 +762,25 @@ Result<std::vector<std::string>> OdbcSession::FindKeysetColumns(std::string_view
   const bool nbe = connection_->no_backslash_escapes;
   std::string schema =
       database.empty() ? std::string("DATABASE()") : QuoteMySqlString(database, nbe);
+  const std::string name = QuoteMySqlString(table, nbe);
   // Every unique index with its columns, the primary key first; for each
   // column whether it can hold null, its type and whether it is a prefix.
-  std::string sql =
-      "SELECT s.INDEX_NAME, s.COLUMN_NAME, c.IS_NULLABLE, c.DATA_TYPE, s.SUB_PART "
-      "FROM INFORMATION_SCHEMA.STATISTICS s JOIN INFORMATION_SCHEMA.COLUMNS c "
-      "ON c.TABLE_SCHEMA = s.TABLE_SCHEMA AND c.TABLE_NAME = s.TABLE_NAME "
-      "AND c.COLUMN_NAME = s.COLUMN_NAME "
-      "WHERE s.TABLE_SCHEMA = " +
-      schema + " AND s.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
-      " AND s.NON_UNIQUE = 0 AND c.TABLE_SCHEMA = " + schema +
-      " AND c.TABLE_NAME = " + QuoteMySqlString(table, nbe) +
-      " ORDER BY s.INDEX_NAME <> 'PRIMARY', s.INDEX_NAME, s.SEQ_IN_INDEX";
+  // The column facts come from subqueries naming schema and table as
+  // constants, so the server reads this one table's catalogue (a join of the
+  // two views took about 20 ms a table in a database of 300).
+  auto column_fact = [&](const char* fact) {
+    return std::string("(SELECT c.") + fact +
+           " FROM INFORMATION_SCHEMA.COLUMNS c WHERE c.TABLE_SCHEMA = " + schema +
+           " AND c.TABLE_NAME = " + name + " AND c.COLUMN_NAME = s.COLUMN_NAME)";
+  };
+  std::string sql = "SELECT s.INDEX_NAME, s.COLUMN_NAME, " + column_fact("IS_NULLABLE") + ", " +
+                    column_fact("DATA_TYPE") +
+                    ", s.SUB_PART "
+                    "FROM INFORMATION_SCHEMA.STATISTICS s "
+                    "WHERE s.TABLE_SCHEMA = " +
+                    schema + " AND s.TABLE_NAME = " + name +
+                    " AND s.NON_UNIQUE = 0"
+                    " ORDER BY s.INDEX_NAME <> 'PRIMARY', s.INDEX_NAME, s.SEQ_IN_INDEX";
   VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<OdbcCursor> cursor, RunQuery(connection_, sql));
   std::string current_index;
   std::vector<std::string> columns;

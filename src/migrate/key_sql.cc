@@ -121,15 +121,24 @@ std::string ShowIndexQuery(std::string_view database, std::string_view table) {
 }
 
 std::string ForeignKeyQuery(std::string_view database, std::string_view table) {
+  // The rules come from subqueries that name the schema and table as
+  // constants: the server then reads the catalogue of this one table, where a
+  // join of the two views reads every table's constraints (about 6 ms a table
+  // in a database of 300).
+  const std::string schema = QuoteMySqlString(database);
+  const std::string name = QuoteMySqlString(table);
+  auto rule = [&](const char* column) {
+    return std::string("(SELECT r.") + column +
+           " FROM INFORMATION_SCHEMA.REFERENTIAL_CONSTRAINTS r WHERE r.CONSTRAINT_SCHEMA = " +
+           schema + " AND r.TABLE_NAME = " + name + " AND r.CONSTRAINT_NAME = k.CONSTRAINT_NAME)";
+  };
   return "SELECT k.CONSTRAINT_NAME, k.COLUMN_NAME, k.REFERENCED_TABLE_SCHEMA, "
-         "k.REFERENCED_TABLE_NAME, k.REFERENCED_COLUMN_NAME, k.ORDINAL_POSITION, "
-         "r.UPDATE_RULE, r.DELETE_RULE "
+         "k.REFERENCED_TABLE_NAME, k.REFERENCED_COLUMN_NAME, k.ORDINAL_POSITION, " +
+         rule("UPDATE_RULE") + " AS UPDATE_RULE, " + rule("DELETE_RULE") +
+         " AS DELETE_RULE "
          "FROM INFORMATION_SCHEMA.KEY_COLUMN_USAGE k "
-         "JOIN INFORMATION_SCHEMA.REFERENTIAL_CONSTRAINTS r "
-         "ON r.CONSTRAINT_SCHEMA = k.CONSTRAINT_SCHEMA AND r.TABLE_NAME = k.TABLE_NAME "
-         "AND r.CONSTRAINT_NAME = k.CONSTRAINT_NAME "
          "WHERE k.TABLE_SCHEMA = " +
-         QuoteMySqlString(database) + " AND k.TABLE_NAME = " + QuoteMySqlString(table) +
+         schema + " AND k.TABLE_NAME = " + name +
          " AND k.REFERENCED_TABLE_NAME IS NOT NULL "
          "ORDER BY k.CONSTRAINT_NAME, k.ORDINAL_POSITION";
 }
