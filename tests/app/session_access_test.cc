@@ -286,13 +286,19 @@ TEST_F(AccessTest, WrongPasswordFailsTheSourceConnect) {
 namespace velquin {
 namespace {
 
-TEST(WindowPipelineSettingsTest, CopiedRowsMoveOnlyTheRunningSingleTableTask) {
+// The window's pipeline settings over a controller whose queue the tests
+// fill by hand.
+class WindowPipelineSettingsTest : public ::testing::Test {
+ protected:
   TempDir dir;
   OutputLog log;
-  MainController controller(log);
-  SessionDatabaseAccess access(controller, dir.path() / "migrator.cfg",
-                               dir.path() / "Condition.cfg");
+  MainController controller{log};
+  SessionDatabaseAccess access{controller, dir.path() / "migrator.cfg",
+                               dir.path() / "Condition.cfg"};
   PipelineSettings settings = WindowPipelineSettings(controller, access, dir.path());
+};
+
+TEST_F(WindowPipelineSettingsTest, CopiedRowsMoveOnlyTheRunningSingleTableTask) {
   ASSERT_TRUE(settings.rows_progress);
   EXPECT_EQ(settings.condition_file, dir.path() / "Condition.cfg");
   EXPECT_TRUE(settings.inserter_factory);
@@ -321,13 +327,7 @@ TEST(WindowPipelineSettingsTest, CopiedRowsMoveOnlyTheRunningSingleTableTask) {
 
 // A task over a whole database moves through its tables' share of the bar
 // (up to 50, where views follow; up to 90 for tables alone) and never back.
-TEST(WindowPipelineSettingsTest, DatabaseTasksAdvanceTableByTable) {
-  TempDir dir;
-  OutputLog log;
-  MainController controller(log);
-  SessionDatabaseAccess access(controller, dir.path() / "migrator.cfg",
-                               dir.path() / "Condition.cfg");
-  PipelineSettings settings = WindowPipelineSettings(controller, access, dir.path());
+TEST_F(WindowPipelineSettingsTest, DatabaseTasksAdvanceTableByTable) {
   ASSERT_TRUE(settings.table_started);
   struct Case {
     TaskKind kind;
