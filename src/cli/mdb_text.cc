@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/unicode.h"
 #include "jet/sql/default_value.h"
 
 namespace velquin::cli {
@@ -73,34 +74,9 @@ Result<double> ParseReal(const ColumnInfo& c, std::string_view text) {
 bool Utf16Length(std::string_view s, std::size_t* units) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < s.size();) {
-    auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len;
-    std::uint32_t cp;
-    if (b < 0x80) {
-      len = 1;
-      cp = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      cp = b & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      auto cb = static_cast<unsigned char>(s[i + k]);
-      if ((cb & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cb & 0x3F);
-    }
-    static const std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    char32_t cp;
+    if (!DecodeUtf8(s, &i, &cp)) return false;
     n += cp >= 0x10000 ? 2 : 1;
-    i += len;
   }
   *units = n;
   return true;

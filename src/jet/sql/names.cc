@@ -2,36 +2,15 @@
 
 #include <cstdint>
 
+#include "base/unicode.h"
+
 namespace velquin::jet::sql {
 namespace {
 
 // Decodes one UTF-8 sequence at s[*pos]; returns false for a malformed one.
 bool NextCodePoint(std::string_view s, size_t* pos, uint32_t* cp) {
-  const auto b0 = static_cast<unsigned char>(s[*pos]);
-  int extra = 0;
-  uint32_t value = 0;
-  if (b0 < 0x80) {
-    value = b0;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    extra = 1, value = b0 & 0x1F;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    extra = 2, value = b0 & 0x0F;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    extra = 3, value = b0 & 0x07;
-  } else {
-    return false;
-  }
-  if (*pos + extra >= s.size()) return false;
-  for (int i = 1; i <= extra; ++i) {
-    const auto b = static_cast<unsigned char>(s[*pos + i]);
-    if ((b & 0xC0) != 0x80) return false;
-    value = (value << 6) | (b & 0x3F);
-  }
-  static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-  if (value < kMin[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-    return false;
-  }
-  *pos += extra + 1;
+  char32_t value;
+  if (!DecodeUtf8(s, pos, &value)) return false;
   *cp = value;
   return true;
 }

@@ -13,15 +13,14 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/unicode.h"
 #include "jet/format/bytes.h"
 
 namespace velquin::jet {
 
-// InvalidArgument for malformed UTF-8. Characters above U+FFFF become
-// surrogate pairs.
-Result<std::u16string> Utf8ToUtf16(std::string_view utf8);
-// Unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view utf16);
+// UTF-8 <-> UTF-16 (base/unicode.h).
+using velquin::Utf16ToUtf8;
+using velquin::Utf8ToUtf16;
 
 // Encodes UTF-16 text for storage, compressed when `allow_compression` and
 // every character is in U+0001..U+00FF and the text has 3..1024 characters.
