@@ -110,23 +110,21 @@ inline std::string Utf16ToUtf8(std::u16string_view s) {
   return out;
 }
 
-// Windows-1252: bytes 0x80..0x9F map to these characters (0 where the code
-// page leaves the byte undefined; such a byte reads as U+FFFD); every other
+// Windows-1252: bytes 0x80..0x9F map to these characters; the five the code
+// page leaves undefined map to the control character of the same number, as
+// Windows converts them, so every byte survives a round trip. Every other
 // byte is the character of the same number.
 inline constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 inline std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    char32_t cp = b;
-    if (b >= 0x80 && b < 0xA0)
-      cp = kWindows1252High[b - 0x80] ? kWindows1252High[b - 0x80] : 0xFFFD;
-    AppendUtf8(cp, &out);
+    AppendUtf8(b >= 0x80 && b < 0xA0 ? char32_t{kWindows1252High[b - 0x80]} : char32_t{b}, &out);
   }
   return out;
 }
@@ -143,7 +141,7 @@ inline bool Utf8ToWindows1252(std::string_view s, std::string* out) {
       continue;
     }
     std::size_t k = 0;
-    while (k < 32 && (kWindows1252High[k] == 0 || kWindows1252High[k] != cp)) ++k;
+    while (k < 32 && kWindows1252High[k] != cp) ++k;
     if (k == 32) return false;
     out->push_back(static_cast<char>(0x80 + k));
   }

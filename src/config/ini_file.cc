@@ -5,6 +5,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "base/unicode.h"
+
 namespace velquin {
 namespace {
 
@@ -71,11 +73,29 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-IniFile IniFile::Parse(std::string_view text) {
+IniFile IniFile::Parse(std::string_view bytes) {
   IniFile file;
-  if (text.substr(0, kBom.size()) == kBom) {
-    file.bom_ = true;
+  std::string decoded;
+  std::string_view text = bytes;
+  if (bytes.substr(0, kBom.size()) == kBom) {
+    file.encoding_ = Encoding::kUtf8WithMark;
     text.remove_prefix(kBom.size());
+  } else if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                   (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+    const bool little = bytes[0] == '\xFF';
+    file.encoding_ = little ? Encoding::kUtf16Le : Encoding::kUtf16Be;
+    std::u16string units;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      const auto lo = static_cast<unsigned char>(bytes[little ? i : i + 1]);
+      const auto hi = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
+      units.push_back(static_cast<char16_t>(lo | (hi << 8)));
+    }
+    decoded = Utf16ToUtf8(units);
+    text = decoded;
+  } else if (!IsValidUtf8(bytes)) {
+    file.encoding_ = Encoding::kWindows1252;
+    decoded = Windows1252ToUtf8(bytes);
+    text = decoded;
   }
   while (!text.empty()) {
     auto lf = text.find('\n');
@@ -117,13 +137,38 @@ Result<IniFile> IniFile::Load(const std::filesystem::path& path) {
 }
 
 std::string IniFile::Text() const {
-  std::string out;
-  if (bom_) out += kBom;
+  std::string body;
   for (const Line& line : lines_) {
-    out += line.text;
-    out += line.eol;
+    body += line.text;
+    body += line.eol;
   }
-  return out;
+  switch (encoding_) {
+    case Encoding::kUtf8:
+      return body;
+    case Encoding::kUtf8WithMark:
+      return std::string(kBom) + body;
+    case Encoding::kUtf16Le:
+    case Encoding::kUtf16Be: {
+      const bool little = encoding_ == Encoding::kUtf16Le;
+      // Every text in the file is valid UTF-8: read from UTF-16, or checked
+      // by SetString.
+      auto units = Utf8ToUtf16(body);
+      std::u16string u = units.ok() ? *units : std::u16string();
+      std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+      for (char16_t c : u) {
+        const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+        out.push_back(little ? lo : hi);
+        out.push_back(little ? hi : lo);
+      }
+      return out;
+    }
+    case Encoding::kWindows1252: {
+      // Representable: read from the code page, or checked by SetString.
+      std::string out;
+      return Utf8ToWindows1252(body, &out) ? out : body;
+    }
+  }
+  return body;
 }
 
 Status IniFile::Save(const std::filesystem::path& path) const {
@@ -205,6 +250,23 @@ Status IniFile::SetString(std::string_view section, std::string_view key, std::s
   if (Trim(value).size() != value.size()) {
     return Status::InvalidArgument("the value for \"" + std::string(key) +
                                    "\" begins or ends with blanks, which an INI file loses");
+  }
+  if (encoding_ != Encoding::kUtf8 && encoding_ != Encoding::kWindows1252) {
+    for (std::string_view part : {section, key, value}) {
+      if (!IsValidUtf8(part)) {
+        return Status::InvalidArgument("\"" + std::string(part) + "\" is not valid UTF-8 text");
+      }
+    }
+  }
+  if (encoding_ == Encoding::kWindows1252) {
+    std::string bytes;
+    for (std::string_view part : {section, key, value}) {
+      if (!Utf8ToWindows1252(part, &bytes)) {
+        return Status::InvalidArgument("\"" + std::string(part) +
+                                       "\" has characters this file's Windows code page "
+                                       "(1252) cannot hold");
+      }
+    }
   }
   std::string eol = NewLineEnding();
   std::size_t header = FindSection(section);

@@ -24,6 +24,13 @@
 // InvalidArgument instead: line breaks or NUL in any part, "]" in a section
 // name, "=" in a key, a key starting with "[" or ";", blanks around a key or
 // value (they would be lost on reading).
+//
+// Files written on Windows come in the ANSI code page or in UTF-16 (with a
+// byte-order mark), and the profile functions read both. So do we: the text
+// is UTF-8 inside, and a file is saved in the encoding it was read in (UTF-8,
+// with or without its mark, UTF-16 LE or BE, or Windows-1252 for a file that
+// is not valid UTF-8). A text that Windows-1252 cannot hold is refused for
+// such a file rather than stored wrongly.
 #pragma once
 
 #include <filesystem>
@@ -38,17 +45,20 @@ namespace velquin {
 
 class IniFile {
  public:
+  enum class Encoding { kUtf8, kUtf8WithMark, kUtf16Le, kUtf16Be, kWindows1252 };
+
   IniFile() = default;
 
-  // Parses the bytes of a file (a UTF-8 byte-order mark is kept but ignored).
-  static IniFile Parse(std::string_view text);
+  // Parses the bytes of a file in whichever encoding they are (see above).
+  static IniFile Parse(std::string_view bytes);
   // Reads a file; a missing file gives an empty IniFile, not an error.
   static Result<IniFile> Load(const std::filesystem::path& path);
   // Writes the file (through a temporary file renamed over it), creating it
   // when missing.
   Status Save(const std::filesystem::path& path) const;
-  // The file's bytes as they would be saved.
+  // The file's bytes as they would be saved, in its encoding.
   std::string Text() const;
+  Encoding encoding() const { return encoding_; }
 
   // The value, or nullopt when the section or key is missing.
   std::optional<std::string> Find(std::string_view section, std::string_view key) const;
@@ -78,7 +88,7 @@ class IniFile {
   std::size_t FindKey(std::size_t header, std::string_view key) const;
   std::string NewLineEnding() const;
 
-  bool bom_ = false;
+  Encoding encoding_ = Encoding::kUtf8;
   std::vector<Line> lines_;
 };
 

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "base/unicode.h"
+
 namespace velquin {
 namespace {
 
@@ -69,6 +71,64 @@ TEST(IniFileRead, Utf8ByteOrderMarkIgnoredAndKept) {
   IniFile ini = IniFile::Parse(text);
   EXPECT_EQ(ini.GetString("s", "k"), "v");
   EXPECT_EQ(ini.Text(), text);
+}
+
+// The same file as bytes in each encoding Windows programs write.
+std::string Utf16(std::string_view utf8, bool little) {
+  std::u16string units = *Utf8ToUtf16(utf8);
+  std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (char16_t c : units) {
+    const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+    out.push_back(little ? lo : hi);
+    out.push_back(little ? hi : lo);
+  }
+  return out;
+}
+
+// Files from Windows come in UTF-16 (with a byte-order mark) or in the ANSI
+// code page; each reads as UTF-8 text and is saved in its own encoding, every
+// untouched line as it was.
+TEST(IniFileEncodings, ReadInTheirEncodingAndSavedInItAgain) {
+  const std::string utf8 =
+      "[shop]\r\norders=name = 'M\xC3\xBCller' and total > 5 \xE2\x82\xAC\r\n; caf\xC3\xA9\r\n";
+  const std::string cp1252 =
+      "[shop]\r\norders=name = 'M\xFCller' and total > 5 \x80\r\n; caf\xE9\r\n";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    IniFile::Encoding encoding;
+  };
+  for (const Case& c :
+       {Case{"UTF-8", utf8, IniFile::Encoding::kUtf8},
+        Case{"UTF-8 with mark", "\xEF\xBB\xBF" + utf8, IniFile::Encoding::kUtf8WithMark},
+        Case{"UTF-16 LE", Utf16(utf8, true), IniFile::Encoding::kUtf16Le},
+        Case{"UTF-16 BE", Utf16(utf8, false), IniFile::Encoding::kUtf16Be},
+        Case{"Windows-1252", cp1252, IniFile::Encoding::kWindows1252}}) {
+    SCOPED_TRACE(c.name);
+    IniFile ini = IniFile::Parse(c.bytes);
+    EXPECT_EQ(ini.encoding(), c.encoding);
+    EXPECT_EQ(ini.GetString("shop", "orders"), "name = 'M\xC3\xBCller' and total > 5 \xE2\x82\xAC");
+    EXPECT_EQ(ini.Text(), c.bytes);  // unchanged: the same bytes
+    ASSERT_TRUE(ini.SetString("shop", "customers", "city = 'K\xC3\xB6ln'").ok());
+    const IniFile again = IniFile::Parse(ini.Text());
+    EXPECT_EQ(again.encoding(), c.encoding);
+    EXPECT_EQ(again.GetString("shop", "customers"), "city = 'K\xC3\xB6ln'");
+    EXPECT_EQ(again.GetString("shop", "orders"), ini.GetString("shop", "orders"));
+  }
+}
+
+TEST(IniFileEncodings, Windows1252FilesRefuseWhatTheCodePageCannotHold) {
+  const std::string bytes =
+      "[s]\r\nk=\x81\x8D\x8F\x90\x9D\x9F\r\n";  // undefined bytes, then Y-diaeresis
+  IniFile ini = IniFile::Parse(bytes);
+  ASSERT_EQ(ini.encoding(), IniFile::Encoding::kWindows1252);
+  EXPECT_EQ(ini.Text(), bytes);  // every byte survives, undefined ones too
+  Status st = ini.SetString("s", "k", "\xE6\x9D\xB1\xE4\xBA\xAC");  // CJK
+  EXPECT_EQ(st.code(), StatusCode::kInvalidArgument);
+  EXPECT_NE(st.message().find("1252"), std::string::npos);
+  EXPECT_EQ(ini.Text(), bytes);  // nothing changed
+  ASSERT_TRUE(ini.SetString("s", "k", "\xC5\x92uvre \xE2\x80\x9Cquoted\xE2\x80\x9D").ok());
+  EXPECT_EQ(ini.Text(), "[s]\r\nk=\x8Cuvre \x93quoted\x94\r\n");
 }
 
 TEST(IniFileWrite, UnchangedFileRoundTripsByteForByte) {
