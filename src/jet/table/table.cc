@@ -712,8 +712,12 @@ Status TableWriter::Append(const std::vector<Value>& row) {
     if (!dp.CanAdd(row_buf_.size())) VELQUIN_RETURN_IF_ERROR(NewDataPage(row_buf_.size()));
   }
   // Long values kept apart are written once nothing can refuse the row any
-  // more, unless an index must read them to make its key.
-  if (index_reads_long_values_) VELQUIN_RETURN_IF_ERROR(StoreLongValues());
+  // more, unless an index must read them to make its key: then they are
+  // written first, their pages too, so the key reads them from the file.
+  if (index_reads_long_values_) {
+    VELQUIN_RETURN_IF_ERROR(StoreLongValues());
+    VELQUIN_RETURN_IF_ERROR(FlushLvPages());
+  }
   if (!def_.real_indexes.empty()) {
     VELQUIN_RETURN_IF_ERROR(indexes_->Check(cells_, page_no_));
   }

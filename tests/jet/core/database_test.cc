@@ -610,7 +610,8 @@ TEST(DatabaseTest, RefusedRowsLeaveNoLongValuesBehind) {
     t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
     ASSERT_TRUE((*db)->CreateTable(t).ok());
     ASSERT_TRUE(
-        (*db)->Insert("Docs", {Value::Long(1), Value::Binary(Pattern(3000, 1)), Value::Text(memo)})
+        (*db)
+            ->Insert("Docs", {Value::Long(1), Value::Binary(Pattern(3000, 1)), Value::Text(memo)})
             .ok());
     // Creating a table closes the open insert writer, so its pages are on disk.
     other.name = "Then1";
@@ -618,11 +619,11 @@ TEST(DatabaseTest, RefusedRowsLeaveNoLongValuesBehind) {
     const std::size_t after_first = LongValueRows(**db);
     EXPECT_GE(after_first, 3u);
     for (int i = 0; i < 40; ++i) {
-      EXPECT_EQ((*db)
-                    ->Insert("Docs", {Value::Long(1), Value::Binary(Pattern(3000, i)),
-                                      Value::Text(memo)})
-                    .code(),
-                StatusCode::kConstraint);
+      EXPECT_EQ(
+          (*db)
+              ->Insert("Docs", {Value::Long(1), Value::Binary(Pattern(3000, i)), Value::Text(memo)})
+              .code(),
+          StatusCode::kConstraint);
     }
     other.name = "Then2";
     ASSERT_TRUE((*db)->CreateTable(other).ok());
@@ -654,6 +655,44 @@ TEST(DatabaseTest, RefusedRowsLeaveNoLongValuesBehind) {
   ASSERT_EQ(wide_rows.size(), 1u);
   EXPECT_EQ(wide_rows[0][0], Value::Text(std::string(2000, 'w')));
   EXPECT_EQ(wide_rows[0][60], Value::Text(std::string(60, 'a' + 60 % 26)));
+}
+
+// An index on a MEMO column (Jackcess and later Access versions make them)
+// keys each row by its text, which the writer must have stored before the
+// key is made: inline, single-row and chained values, by single inserts and
+// by a bulk load into an empty table.
+TEST(DatabaseTest, IndexesOnMemoColumnsKeyEveryValue) {
+  std::string path = TempPath("memo_index.mdb");
+  {
+    auto db = Database::Create(path);
+    ASSERT_TRUE(db.ok());
+    TableSpec t;
+    t.columns = {Column("id", ColumnType::kLong), Column("note", ColumnType::kMemo)};
+    t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true},
+                 IndexSpec{.name = "note", .columns = {{1, true}}}};
+    for (const char* name : {"Single", "Bulk"}) {
+      t.name = name;
+      ASSERT_TRUE((*db)->CreateTable(t).ok());
+    }
+    auto note = [](int i) {
+      const std::size_t sizes[] = {10, 64, 65, 500, 4100, 9000};
+      return Value::Text(std::string(sizes[i % 6], static_cast<char>('a' + i % 26)));
+    };
+    for (int i = 0; i < 60; ++i) {
+      Status st = (*db)->Insert("Single", {Value::Long(i), note(i)});
+      ASSERT_TRUE(st.ok()) << st.ToString();
+    }
+    auto bulk = (*db)->BulkAppend("Bulk");
+    ASSERT_TRUE(bulk.ok());
+    for (int i = 0; i < 60; ++i) ASSERT_TRUE((*bulk)->Append({Value::Long(i), note(i)}).ok());
+    ASSERT_TRUE((*bulk)->Finish().ok());
+    CheckIndexes(**db);
+  }
+  auto db = Database::Open(path);
+  ASSERT_TRUE(db.ok());
+  CheckIndexes(**db);
+  EXPECT_EQ(testing::ReadAllRows(**db, "Single").size(), 60u);
+  EXPECT_EQ(testing::ReadAllRows(**db, "Bulk").size(), 60u);
 }
 
 TEST(DatabaseTest, ReadOnlyDatabaseRefusesWrites) {
