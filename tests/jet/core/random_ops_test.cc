@@ -23,6 +23,7 @@ using testing::Column;
 struct ModelTable {
   std::map<std::int32_t, std::vector<Value>> rows;  // by id
   bool name_index = false;
+  bool note_index = false;  // on the MEMO column: its keys read long values
 };
 
 class RandomRun {
@@ -150,14 +151,19 @@ class RandomRun {
       });
       ASSERT_TRUE(deleted.ok()) << deleted.status().ToString();
       ASSERT_EQ(*deleted, expected);
-    } else if (kind < 83) {  // an index on name, added or dropped
-      if (model.name_index) {
-        ASSERT_TRUE(db_->DropIndex(table, "by name").ok());
+    } else if (kind < 83) {  // an index on name or on note, added or dropped
+      const bool on_note = Chance(50);
+      bool& present = on_note ? model.note_index : model.name_index;
+      const std::string index = on_note ? "by note" : "by name";
+      if (present) {
+        ASSERT_TRUE(db_->DropIndex(table, index).ok());
       } else {
-        ASSERT_TRUE(
-            db_->CreateIndex(table, IndexSpec{.name = "by name", .columns = {{1, true}}}).ok());
+        IndexSpec spec{.name = index,
+                       .columns = {{static_cast<std::uint16_t>(on_note ? 3 : 1), true}}};
+        Status st = db_->CreateIndex(table, spec);
+        ASSERT_TRUE(st.ok()) << st.ToString();
       }
-      model.name_index = !model.name_index;
+      present = !present;
     } else if (kind < 88) {  // rename
       const std::string to = "Renamed " + std::to_string(next_table_++);
       ASSERT_TRUE(db_->RenameTable(table, to).ok());
