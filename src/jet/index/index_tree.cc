@@ -108,6 +108,10 @@ class Op {
     released_.push_back(n);
   }
 
+  bool Released(PageNumber n) const {
+    return std::find(released_.begin(), released_.end(), n) != released_.end();
+  }
+
   // Greatest entry below page `n`: the stored entry of its last child, or
   // its tail's greatest entry.
   Result<IndexEntry> SubtreeMax(PageNumber n) {
@@ -572,6 +576,15 @@ Status IndexTree::Remove(const IndexEntry& entry, bool* last_of_key) {
   } else if (was_max && !leaf->entries.empty()) {
     VELQUIN_RETURN_IF_ERROR(op.PropagateMax(path, path.size() - 1, leaf->entries.back()));
   }
+  // Fewer entries can need more room: those left on a page may share a
+  // shorter prefix, and a parent's entry may have become a longer key. The
+  // pages of the path still in the tree are split where they overflow.
+  std::vector<Step> kept;
+  for (const Step& step : path) {
+    if (op.Released(step.page)) break;
+    kept.push_back(step);
+  }
+  VELQUIN_RETURN_IF_ERROR(op.SplitPath(kept));
   VELQUIN_RETURN_IF_ERROR(op.Commit());
   if (last_of_key != nullptr) *last_of_key = !same;
   return Status::Ok();

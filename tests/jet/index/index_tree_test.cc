@@ -150,6 +150,40 @@ TEST(IndexTree, LongTextKeysGrowSeveralLevels) {
   ExpectSameContent(tree, model);
 }
 
+// Removing a page's greatest entry puts the next one into the parent as its
+// separator. With keys of very different lengths that entry can be far
+// longer, so a node page that lost nothing overflows and must split; pages
+// built densely by a bulk load have no room to spare.
+TEST(IndexTree, RemovalsThatLengthenSeparatorsSplitTheirNodes) {
+  MemoryPageStore store;
+  IndexTree tree = *IndexTree::Create(store, Options());
+  std::mt19937 rng(7);
+  std::vector<IndexEntry> model;
+  for (int i = 0; i < 30000; ++i) {
+    // Mostly short keys, one in eight of 250 characters (about the longest
+    // a text key takes).
+    const std::size_t length = rng() % 8 == 0 ? 250 : 1 + rng() % 6;
+    std::u16string s(length, u'a');
+    for (auto& c : s) c = static_cast<char16_t>(u'a' + rng() % 26);
+    model.push_back(Entry(TextKey(s), 1 + static_cast<PageNumber>(i / 200),
+                          static_cast<std::uint8_t>(i % 200)));
+  }
+  std::sort(model.begin(), model.end(), EntryLess);
+  model.erase(std::unique(model.begin(), model.end()), model.end());
+  ASSERT_TRUE(tree.BulkLoad(model).ok());
+  ExpectSameContent(tree, model);
+  std::shuffle(model.begin(), model.end(), rng);
+  while (!model.empty()) {
+    Status st = tree.Remove(model.back());
+    ASSERT_TRUE(st.ok()) << st.ToString() << " with " << model.size() << " left";
+    model.pop_back();
+    if (model.size() % 5000 == 0) {
+      ASSERT_NO_FATAL_FAILURE(ExpectSameContent(tree, model));
+    }
+  }
+  EXPECT_EQ(store.InUse(), 1u);
+}
+
 TEST(IndexTree, AscendingAndDescendingInsertionOrders) {
   for (bool ascending_order : {true, false}) {
     MemoryPageStore store;
