@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unicode.h"
+
 namespace velquin::test_json {
 
 struct Json;
@@ -42,23 +44,7 @@ class JsonParser {
   void Space() {
     while (i_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[i_]))) ++i_;
   }
-  static void PutUtf8(std::uint32_t cp, std::string* out) {
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
+  static void PutUtf8(std::uint32_t cp, std::string* out) { AppendUtf8(cp, out); }
   bool Hex4(std::uint32_t* v) {
     if (i_ + 4 > s_.size()) return false;
     *v = static_cast<std::uint32_t>(std::stoul(s_.substr(i_, 4), nullptr, 16));
