@@ -90,27 +90,38 @@ Result<std::unique_ptr<PageFile>> PageFile::Create(std::unique_ptr<File> file,
   // The whole creation is one statement: undone, it leaves an empty file.
   pf->Begin();
   VELQUIN_RETURN_IF_ERROR(pf->journal_.Begin(0));
-  Page p0 = EncodeHeaderPage(header);
-  VELQUIN_RETURN_IF_ERROR(pf->file_->WriteAt(0, Bytes(p0)));
-  pf->page_count_ = 2;
+  Status st = pf->WriteFirstPages();
+  if (!st.ok()) {
+    // Undone, the creation leaves an empty file; a failed undo is kept by
+    // the page file and the first error is the one to report.
+    (void)pf->Rollback();
+    return st;
+  }
+  return pf;
+}
+
+Status PageFile::WriteFirstPages() {
+  Page p0 = EncodeHeaderPage(header_);
+  VELQUIN_RETURN_IF_ERROR(file_->WriteAt(0, Bytes(p0)));
+  page_count_ = 2;
   // Page 1: the global map (pages 0 and 1 in use, the rest free) and a zero row.
   Page p1;
   DataPage dp(p1, kGlobalMapPage);
   dp.Init(1);  // Jet writes 1 in the owner field of this page
-  pf->global_ = UsageMap::NewInline(0);
+  global_ = UsageMap::NewInline(0);
   PageAllocator no_alloc = []() -> Result<PageNumber> {
     return Status::InvalidArgument("no allocation while creating the global map");
   };
   for (PageNumber n = 2; n < (kUsageMapRowSize - 5) * 8; ++n) {
-    VELQUIN_RETURN_IF_ERROR(pf->global_.Set(n, true, no_alloc));
+    VELQUIN_RETURN_IF_ERROR(global_.Set(n, true, no_alloc));
   }
-  VELQUIN_ASSIGN_OR_RETURN(auto row0, pf->global_.Save(*pf));
+  VELQUIN_ASSIGN_OR_RETURN(auto row0, global_.Save(*this));
   std::vector<std::uint8_t> row1(kUsageMapRowSize, 0);
   dp.Add(Bytes(row0));
   dp.Add(Bytes(row1));
-  VELQUIN_RETURN_IF_ERROR(pf->file_->WriteAt(kPageSize, Bytes(p1)));
-  pf->global_loaded_ = true;
-  return pf;
+  VELQUIN_RETURN_IF_ERROR(file_->WriteAt(kPageSize, Bytes(p1)));
+  global_loaded_ = true;
+  return Status::Ok();
 }
 
 Result<std::unique_ptr<PageFile>> PageFile::Open(std::unique_ptr<File> file, bool writable,

@@ -78,6 +78,7 @@ class PageFile : public PageStore {
  private:
   PageFile(std::unique_ptr<File> file, bool writable, std::unique_ptr<File> journal);
   Status LoadGlobalMap();
+  Status WriteFirstPages();
   Status Lock();
   Status Recover();
   void Begin();
