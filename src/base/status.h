@@ -23,6 +23,7 @@ enum class StatusCode {
   kIOError,
   kConstraint,
   kCancelled,
+  kBusy,  // the file is in use by another writer
 };
 
 class [[nodiscard]] Status {
@@ -32,13 +33,16 @@ class [[nodiscard]] Status {
   static Status Ok() { return Status(); }
   static Status NotFound(std::string msg) { return {StatusCode::kNotFound, std::move(msg)}; }
   static Status Corruption(std::string msg) { return {StatusCode::kCorruption, std::move(msg)}; }
-  static Status NotSupported(std::string msg) { return {StatusCode::kNotSupported, std::move(msg)}; }
+  static Status NotSupported(std::string msg) {
+    return {StatusCode::kNotSupported, std::move(msg)};
+  }
   static Status InvalidArgument(std::string msg) {
     return {StatusCode::kInvalidArgument, std::move(msg)};
   }
   static Status IOError(std::string msg) { return {StatusCode::kIOError, std::move(msg)}; }
   static Status Constraint(std::string msg) { return {StatusCode::kConstraint, std::move(msg)}; }
   static Status Cancelled(std::string msg) { return {StatusCode::kCancelled, std::move(msg)}; }
+  static Status Busy(std::string msg) { return {StatusCode::kBusy, std::move(msg)}; }
 
   bool ok() const { return code_ == StatusCode::kOk; }
   StatusCode code() const { return code_; }
@@ -58,14 +62,24 @@ class [[nodiscard]] Status {
 
   static const char* CodeName(StatusCode code) {
     switch (code) {
-      case StatusCode::kOk: return "OK";
-      case StatusCode::kNotFound: return "Not found";
-      case StatusCode::kCorruption: return "Corruption";
-      case StatusCode::kNotSupported: return "Not supported";
-      case StatusCode::kInvalidArgument: return "Invalid argument";
-      case StatusCode::kIOError: return "IO error";
-      case StatusCode::kConstraint: return "Constraint";
-      case StatusCode::kCancelled: return "Cancelled";
+      case StatusCode::kOk:
+        return "OK";
+      case StatusCode::kNotFound:
+        return "Not found";
+      case StatusCode::kCorruption:
+        return "Corruption";
+      case StatusCode::kNotSupported:
+        return "Not supported";
+      case StatusCode::kInvalidArgument:
+        return "Invalid argument";
+      case StatusCode::kIOError:
+        return "IO error";
+      case StatusCode::kConstraint:
+        return "Constraint";
+      case StatusCode::kCancelled:
+        return "Cancelled";
+      case StatusCode::kBusy:
+        return "Busy";
     }
     return "Unknown";
   }
@@ -81,7 +95,7 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}          // NOLINT(google-explicit-constructor)
+  Result(T value) : value_(std::move(value)) {}         // NOLINT(google-explicit-constructor)
   Result(Status status) : status_(std::move(status)) {  // NOLINT(google-explicit-constructor)
     assert(!status_.ok() && "a Result built from a Status must carry an error");
     if (status_.ok()) status_ = Status::InvalidArgument("Result built from an OK status");
@@ -105,10 +119,10 @@ class [[nodiscard]] Result {
 }  // namespace velquin
 
 // Propagates a non-OK Status out of the calling function.
-#define VELQUIN_RETURN_IF_ERROR(expr)          \
-  do {                                         \
-    ::velquin::Status _st = (expr);            \
-    if (!_st.ok()) return _st;                 \
+#define VELQUIN_RETURN_IF_ERROR(expr) \
+  do {                                \
+    ::velquin::Status _st = (expr);   \
+    if (!_st.ok()) return _st;        \
   } while (0)
 
 #define VELQUIN_CONCAT_INNER(a, b) a##b

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/mdb_text.h"
@@ -43,7 +43,14 @@ struct MdbOptions {
 std::unique_ptr<jet::Database> OpenOrFail(const std::string& command, const std::string& path,
                                           bool read_only) {
   auto db = jet::Database::Open(path, {.read_only = read_only});
-  if (!db.ok()) Fail(command, "cannot open \"" + path + "\": " + db.status().message());
+  if (!db.ok()) {
+    // Another program writing the file: exit 2, like other usage errors.
+    if (db.status().code() == StatusCode::kBusy) {
+      std::fprintf(stderr, "velquin mdb %s: %s\n", command.c_str(), db.status().message().c_str());
+      Exit(2);
+    }
+    Fail(command, "cannot open \"" + path + "\": " + db.status().message());
+  }
   return std::move(*db);
 }
 
@@ -137,7 +144,7 @@ bool SameName(const std::string& a, const std::string& b) {
 // reason it is refused.
 struct ParsedRow {
   std::uint64_t line = 0;
-  std::string why;  // empty: `row` is to be written
+  std::string why;    // empty: `row` is to be written
   bool last = false;  // nothing can be read after this record
   std::vector<jet::Value> row;
 };
@@ -371,14 +378,20 @@ void RunImport(const MdbOptions& o) {
         }
         ahead.Stop();
         Fail(cmd, "writing table \"" + info.name + "\" failed at line " +
-                      std::to_string(item.line) + ": " + s.message());
+                      std::to_string(item.line) + ": " + s.message() + "; " +
+                      std::to_string((*writer)->rows_written()) +
+                      " rows of this import are in the file");
       }
     }
     ahead.Done(batch);
   }
   if (std::ferror(in)) Fail(cmd, "cannot read \"" + o.input + "\"");
   Status s = (*writer)->Finish();
-  if (!s.ok()) Fail(cmd, "writing table \"" + info.name + "\" failed: " + s.message());
+  if (!s.ok()) {
+    Fail(cmd, "writing table \"" + info.name + "\" failed: " + s.message() + "; " +
+                  std::to_string((*writer)->rows_written()) +
+                  " rows of this import are in the file");
+  }
   std::fprintf(stderr, "%llu rows imported into \"%s\", %llu refused\n",
                static_cast<unsigned long long>((*writer)->rows_written()), info.name.c_str(),
                static_cast<unsigned long long>(refused));

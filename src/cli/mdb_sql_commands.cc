@@ -91,9 +91,16 @@ Result<std::unique_ptr<jet::Database>> OpenFile(const SqlOptions& o) {
   return jet::Database::Open(o.file);
 }
 
-[[noreturn]] void Fail(const std::string& message) {
+[[noreturn]] void Fail(const std::string& message, int code = 1) {
   std::fprintf(stderr, "velquin: %s\n", message.c_str());
-  throw CLI::RuntimeError(1);
+  throw CLI::RuntimeError(code);
+}
+
+// A file another program writes is a usage error (exit 2), as in the other
+// commands.
+[[noreturn]] void FailOpen(const std::string& file, const Status& s) {
+  if (s.code() == StatusCode::kBusy) Fail(s.message(), 2);  // the message names the file
+  Fail(file + ": " + s.message());
 }
 
 void RunExec(const SqlOptions& o, bool sql_given) {
@@ -102,7 +109,7 @@ void RunExec(const SqlOptions& o, bool sql_given) {
     script.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   }
   auto db = OpenFile(o);
-  if (!db.ok()) Fail(o.file + ": " + db.status().message());
+  if (!db.ok()) FailOpen(o.file, db.status());
   jet::sql::Executor ex(db->get());
   const auto statements = jet::sql::SplitStatements(script);
   for (std::size_t i = 0; i < statements.size(); ++i) {
@@ -120,7 +127,7 @@ void RunQuery(const SqlOptions& o) {
   jet::OpenOptions read_only;
   read_only.read_only = true;
   auto db = jet::Database::Open(o.file, read_only);
-  if (!db.ok()) Fail(o.file + ": " + db.status().message());
+  if (!db.ok()) FailOpen(o.file, db.status());
   jet::sql::Executor ex(db->get());
   auto parsed = jet::sql::ParseStatement(o.sql);
   if (!parsed.ok()) Fail(parsed.status().message());

@@ -24,6 +24,7 @@
 #include "cli/log_options.h"
 #include "cli/target_database.h"
 #include "db/source_connection.h"
+#include "jet/database.h"
 #include "log/output_log.h"
 
 namespace velquin {
@@ -252,6 +253,15 @@ int RunMigrate(const MigrateArgs& args) {
     }
   }
   if (args.target.empty()) return usage("--target FILE.mdb is required");
+  // A target that another program is writing is refused before anything
+  // starts (a second writer would be refused later, table by table). Other
+  // open errors are the migration's to report.
+  if (fs::exists(args.target)) {
+    auto probe = jet::Database::Open(args.target);
+    if (!probe.ok() && probe.status().code() == StatusCode::kBusy) {
+      return usage(probe.status().message());
+    }
+  }
   if (!args.summary.empty() &&
       !(args.summary.ends_with(".json") || args.summary.ends_with(".csv"))) {
     return usage("--summary takes a .json or a .csv file");

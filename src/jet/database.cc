@@ -104,7 +104,35 @@ Status WriteMapPages(PageStore& store, PageNumber first_page, std::vector<UsageM
 
 Database::~Database() {
   EndInsertWriter();
-  if (pages_ && pages_->writable()) (void)pages_->Flush();
+  if (!pages_ || !pages_->writable()) return;
+  // A statement still open failed; otherwise only the global map may wait.
+  // Errors cannot be reported from here: a failed commit leaves the journal
+  // valid and the next opener restores the last committed state.
+  if (pages_->InStatement()) {
+    (void)pages_->Rollback();
+  } else {
+    (void)pages_->Commit(false);
+  }
+}
+
+Database::Statement::~Statement() {
+  if (--db_->statement_depth_ == 0 && db_->pages_->InStatement()) {
+    // The call failed before its commit. A rollback that fails refuses
+    // every later write (the page file keeps the error) and the journal
+    // stays for the next opener, so nothing more can be done here.
+    (void)db_->RollbackStatement();
+  }
+}
+
+Status Database::CommitStatement(bool durable) {
+  if (statement_depth_ > 1) return pages_->Flush();
+  return pages_->Commit(durable);
+}
+
+Status Database::RollbackStatement() {
+  EndInsertWriter();
+  VELQUIN_RETURN_IF_ERROR(pages_->Rollback());
+  return LoadCatalog();
 }
 
 double Database::Now() const {
@@ -122,7 +150,20 @@ double Database::Now() const {
 Result<std::unique_ptr<Database>> Database::Create(const std::string& path,
                                                    const CreateOptions& options) {
   VELQUIN_ASSIGN_OR_RETURN(auto file, OpenPosixFile(path, OpenMode::kCreate));
-  return CreateOn(std::move(file), options);
+  auto journal = OpenPosixFile(JournalPath(path), OpenMode::kOpenOrCreate);
+  if (!journal.ok()) {
+    (void)RemoveFile(path);  // the empty file just made; the journal error is the one to report
+    return journal.status();
+  }
+  auto db = CreateOn(std::move(file), options, std::move(*journal));
+  if (!db.ok()) {
+    // A database that could not be made leaves nothing behind.
+    (void)RemoveFile(path);  // reported: the creation error below
+    (void)RemoveFile(JournalPath(path));
+    return db.status();
+  }
+  (*db)->pages_->SetJournalPath(JournalPath(path));
+  return db;
 }
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
@@ -130,25 +171,41 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path,
   VELQUIN_ASSIGN_OR_RETURN(
       auto file,
       OpenPosixFile(path, options.read_only ? OpenMode::kReadOnly : OpenMode::kReadWrite));
-  return OpenOn(std::move(file), options);
+  std::unique_ptr<File> journal;
+  auto j = OpenPosixFile(JournalPath(path),
+                         options.read_only ? OpenMode::kReadOnly : OpenMode::kOpenOrCreate);
+  if (j.ok()) {
+    journal = std::move(*j);
+  } else if (j.status().code() != StatusCode::kNotFound) {
+    return j.status();
+  }
+  VELQUIN_ASSIGN_OR_RETURN(auto db, OpenOn(std::move(file), options, std::move(journal)));
+  db->pages_->SetJournalPath(JournalPath(path));
+  return db;
 }
 
 Result<std::unique_ptr<Database>> Database::CreateOn(std::unique_ptr<File> file,
-                                                     const CreateOptions& options) {
+                                                     const CreateOptions& options,
+                                                     std::unique_ptr<File> journal) {
   HeaderInfo h;
   std::unique_ptr<Database> probe(new Database(nullptr));
   h.creation_date = options.creation_date != 0 ? options.creation_date : probe->Now();
-  VELQUIN_ASSIGN_OR_RETURN(auto pf, PageFile::Create(std::move(file), h));
+  VELQUIN_ASSIGN_OR_RETURN(auto pf, PageFile::Create(std::move(file), h, std::move(journal)));
   std::unique_ptr<Database> db(new Database(std::move(pf)));
   db->creation_date_ = h.creation_date;
-  VELQUIN_RETURN_IF_ERROR(db->Bootstrap(h.creation_date));
+  {
+    Statement statement(db.get());
+    VELQUIN_RETURN_IF_ERROR(db->Bootstrap(h.creation_date));
+  }
   VELQUIN_RETURN_IF_ERROR(db->LoadCatalog());
   return db;
 }
 
 Result<std::unique_ptr<Database>> Database::OpenOn(std::unique_ptr<File> file,
-                                                   const OpenOptions& options) {
-  VELQUIN_ASSIGN_OR_RETURN(auto pf, PageFile::Open(std::move(file), !options.read_only));
+                                                   const OpenOptions& options,
+                                                   std::unique_ptr<File> journal) {
+  VELQUIN_ASSIGN_OR_RETURN(auto pf,
+                           PageFile::Open(std::move(file), !options.read_only, std::move(journal)));
   std::unique_ptr<Database> db(new Database(std::move(pf)));
   db->creation_date_ = db->pages_->header().creation_date;
   VELQUIN_RETURN_IF_ERROR(db->LoadCatalog());
@@ -444,6 +501,7 @@ Status Database::AddAceRows(std::int32_t object_id) {
 }
 
 Status Database::CreateTable(const TableSpec& spec_in) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   VELQUIN_RETURN_IF_ERROR(ValidateTableSpec(spec_in));
@@ -488,6 +546,7 @@ Status Database::CreateTable(const TableSpec& spec_in) {
 }
 
 Status Database::DropTable(std::string_view name) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(name);
@@ -593,6 +652,7 @@ Status Database::DropTable(std::string_view name) {
 }
 
 Status Database::RenameTable(std::string_view from, std::string_view to) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(from);
@@ -678,6 +738,7 @@ Status Database::CheckNotNull(const TableInfo& info, const std::vector<Value>& r
 void Database::EndInsertWriter() { insert_writer_.reset(); }
 
 Status Database::Insert(std::string_view table, const std::vector<Value>& row) {
+  Statement statement(this);
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(table);
   if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
@@ -697,9 +758,9 @@ Status Database::Insert(std::string_view table, const std::vector<Value>& row) {
   VELQUIN_RETURN_IF_ERROR(CheckReferences(w.def(), row));
   Status st = w.Append(row);
   if (st.ok()) st = w.Commit();
-  if (st.ok()) st = pages_->Flush();
+  if (st.ok()) st = CommitStatement(false);
   // After a failure the writer's memory may be ahead of the file: the next
-  // insert reads the table afresh.
+  // insert reads the table afresh (and the statement is rolled back).
   if (!st.ok()) EndInsertWriter();
   return st;
 }
@@ -731,17 +792,31 @@ Result<std::unique_ptr<RowCursor>> Database::Scan(std::string_view table) {
 
 Status Database::Flush() {
   if (read_only()) return Status::Ok();
-  VELQUIN_RETURN_IF_ERROR(pages_->Flush());
-  return pages_->Sync();
+  return CommitStatement(true);
 }
 
 Result<bool> RowCursor::Next(std::vector<Value>* row) { return cursor_->Next(row); }
 
 BulkWriter::~BulkWriter() {
+  // Finish reports through its result; a writer dropped without it has no
+  // one to tell, and a failed commit is rolled back (by the next opener at
+  // the latest).
   if (!finished_) (void)Finish();
 }
 
+// A write failed: everything since the last commit is undone and the writer
+// accepts nothing more.
+Status BulkWriter::Fail(Status st) {
+  finished_ = true;
+  failed_ = st;
+  rows_ = committed_rows_;
+  Status undo = db_->RollbackStatement();
+  if (!undo.ok()) return st.WithContext(undo.message());
+  return st;
+}
+
 Status BulkWriter::Append(const std::vector<Value>& row) {
+  if (!failed_.ok()) return failed_;
   if (finished_) return Status::InvalidArgument("the bulk writer is finished");
   for (std::size_t i = 0; i < not_null_.size() && i < row.size(); ++i) {
     const Column& c = writer_->def().columns[i];
@@ -751,23 +826,36 @@ Status BulkWriter::Append(const std::vector<Value>& row) {
     }
   }
   VELQUIN_RETURN_IF_ERROR(db_->CheckReferences(writer_->def(), row));
-  VELQUIN_RETURN_IF_ERROR(writer_->Append(row));
+  if (Status st = writer_->Append(row); !st.ok()) {
+    // A refused row (a repeated key, a value that does not fit) is refused
+    // before anything is written; any other error is a failed write.
+    if (st.code() == StatusCode::kConstraint || st.code() == StatusCode::kInvalidArgument) {
+      return st;
+    }
+    return Fail(st);
+  }
   ++rows_;
   // A table whose indexes are built at the end commits only then: a commit
   // before would record rows its indexes do not hold yet.
   if (++since_commit_ >= commit_every_ && !writer_->defers_indexes()) {
     since_commit_ = 0;
-    VELQUIN_RETURN_IF_ERROR(writer_->Commit());
-    VELQUIN_RETURN_IF_ERROR(db_->pages_->Flush());
+    Status st = writer_->Commit();
+    if (st.ok()) st = db_->CommitStatement(false);
+    if (!st.ok()) return Fail(st);
+    committed_rows_ = rows_;
   }
   return Status::Ok();
 }
 
 Status BulkWriter::Finish() {
+  if (!failed_.ok()) return failed_;
   if (finished_) return Status::Ok();
   finished_ = true;
-  VELQUIN_RETURN_IF_ERROR(writer_->Commit());
-  return db_->Flush();
+  Status st = writer_->Commit();
+  if (st.ok()) st = db_->Flush();
+  if (!st.ok()) return Fail(st);
+  committed_rows_ = rows_;
+  return Status::Ok();
 }
 
 }  // namespace velquin::jet

@@ -112,6 +112,8 @@ class BulkWriter {
   Status Append(const std::vector<Value>& row);
   // Writes everything; the writer is finished afterwards.
   Status Finish();
+  // Rows appended so far; after a failed write, the rows in the file (those
+  // of the last commit).
   std::uint64_t rows_written() const { return rows_; }
 
  private:
@@ -129,8 +131,11 @@ class BulkWriter {
   std::vector<bool> not_null_{};
   std::uint64_t commit_every_;
   std::uint64_t rows_ = 0;
+  std::uint64_t committed_rows_ = 0;
   std::uint64_t since_commit_ = 0;
   bool finished_ = false;
+  Status failed_ = Status::Ok();  // a write failed: the load since the last commit is undone
+  Status Fail(Status st);
 };
 
 class Database {
@@ -142,11 +147,16 @@ class Database {
                                                   const CreateOptions& options = {});
   static Result<std::unique_ptr<Database>> Open(const std::string& path,
                                                 const OpenOptions& options = {});
-  // The same over any File (in-memory, fault-injecting).
+  // The same over any File (in-memory, fault-injecting); `journal` is the
+  // rollback journal's file (in memory when null).
   static Result<std::unique_ptr<Database>> CreateOn(std::unique_ptr<File> file,
-                                                    const CreateOptions& options = {});
+                                                    const CreateOptions& options = {},
+                                                    std::unique_ptr<File> journal = nullptr);
   static Result<std::unique_ptr<Database>> OpenOn(std::unique_ptr<File> file,
-                                                  const OpenOptions& options = {});
+                                                  const OpenOptions& options = {},
+                                                  std::unique_ptr<File> journal = nullptr);
+  // The rollback journal beside a database file ([SAFE-5]).
+  static std::string JournalPath(const std::string& path) { return path + "-journal"; }
 
   const HeaderInfo& header() const { return pages_->header(); }
   bool read_only() const { return !pages_->writable(); }
@@ -228,6 +238,8 @@ class Database {
   Result<std::vector<std::vector<Value>>> QueryRows(std::string_view name);
 
   // Writes pending engine state (the global usage map) and syncs the file.
+  // Every changing call is one statement ([SAFE-5]): it happens whole, or,
+  // when it fails (a write error, a full disk, a refused row), not at all.
   Status Flush();
 
   // The page store, for the index and SQL layers.
@@ -245,6 +257,23 @@ class Database {
     RowPointer where;
   };
   explicit Database(std::unique_ptr<PageFile> pages) : pages_(std::move(pages)) {}
+  // Marks a changing call: when the outermost one returns with its writes
+  // not committed (it failed), they are rolled back.
+  class Statement {
+   public:
+    explicit Statement(Database* db) : db_(db) { ++db_->statement_depth_; }
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+   private:
+    Database* db_;
+  };
+  // Commits the outermost statement (`durable`: synced); inside a nested
+  // one only writes the global map.
+  Status CommitStatement(bool durable);
+  // Undoes the statement under way and rereads the catalogue.
+  Status RollbackStatement();
   Status Bootstrap(double now);
   Status LoadCatalog();
   const Object* FindTable(std::string_view name) const;
@@ -278,6 +307,7 @@ class Database {
   void EndInsertWriter();
   std::vector<Object> objects_{};
   double creation_date_ = 0;
+  int statement_depth_ = 0;
 };
 
 }  // namespace velquin::jet

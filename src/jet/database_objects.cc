@@ -115,6 +115,7 @@ Result<TableSpec> Database::TableSpecOf(std::string_view table) {
 }
 
 Status Database::CreateIndex(std::string_view table, const IndexSpec& index) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   VELQUIN_ASSIGN_OR_RETURN(TableSpec spec, TableSpecOf(table));
@@ -155,10 +156,12 @@ Status Database::CreateIndex(std::string_view table, const IndexSpec& index) {
   li.real_index = real;
   li.index_type = add.primary_key ? 1 : 0;
   def.logical_indexes.push_back(li);
-  return WriteTableDef(*pages_, def);
+  VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, def));
+  return Flush();
 }
 
 Status Database::DropIndex(std::string_view table, std::string_view index) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindTable(table);
@@ -168,8 +171,7 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   auto it = std::find_if(def.logical_indexes.begin(), def.logical_indexes.end(),
                          [&](const LogicalIndex& li) { return SameName(li.name, index); });
   if (it == def.logical_indexes.end()) {
-    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + o->name +
-                            "\"");
+    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + o->name + "\"");
   }
   const std::uint32_t number = it->number;
   const std::uint32_t real = it->real_index;
@@ -241,7 +243,7 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
       VELQUIN_RETURN_IF_ERROR(pages_->WritePage(map_row.page, p));
     }
   }
-  return pages_->Flush();
+  return Flush();
 }
 
 std::string Database::ObjectName(std::int32_t id) const {
@@ -303,9 +305,9 @@ Status Database::CheckReferences(const TableDef& def, const std::vector<Value>& 
 
 Status Database::AppendRealIndex(TableDef* def, const RealIndex& shape, std::uint32_t* index) {
   PageStore& store = *pages_;
-  VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, def->tdef_page,
-                                                             (shape.flags & 0x01) != 0,
-                                                             shape.columns.size()));
+  VELQUIN_ASSIGN_OR_RETURN(
+      PageNumber root,
+      CreateIndexRoot(store, def->tdef_page, (shape.flags & 0x01) != 0, shape.columns.size()));
   UsageMap map = NewIndexUsageMap(root);
   VELQUIN_ASSIGN_OR_RETURN(auto bytes, map.Save(store));
   // The index's usage map is a row on the page of the table's maps, or on a
@@ -344,6 +346,7 @@ Status Database::AddRealIndex(TableDef* def, const std::vector<IndexColumn>& col
 }
 
 Status Database::CreateRelationship(const RelationshipSpec& spec) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* oc = FindTable(spec.table);
@@ -561,6 +564,7 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
 }
 
 Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   if (NameInUse(name)) {
@@ -614,6 +618,7 @@ Result<std::vector<std::vector<Value>>> Database::QueryRows(std::string_view nam
 }
 
 Status Database::DropQuery(std::string_view name) {
+  Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   const Object* o = FindObject(name, kObjectTypeQuery);

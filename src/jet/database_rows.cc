@@ -370,6 +370,7 @@ Status ApplyDeletes(PageStore& store, TablePlan& plan, const std::vector<Prepare
 }  // namespace
 
 Result<std::uint64_t> Database::Delete(std::string_view table, const RowFilter& match) {
+  Statement statement(this);
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
   EndInsertWriter();
   const Object* o = FindTable(table);

@@ -61,6 +61,10 @@ class JetRowInserter : public RowInserter {
     return session_.InsertRow(info_.name, values_);
   }
   Status Finish() override { return bulk_ ? bulk_->Finish() : Status::Ok(); }
+  std::optional<uint64_t> RowsKept() const override {
+    if (!bulk_) return std::nullopt;
+    return bulk_->rows_written();
+  }
 
  private:
   JetSession& session_;

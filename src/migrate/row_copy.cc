@@ -12,6 +12,11 @@
 #include "migrate/sql_text.h"
 
 namespace velquin {
+
+bool IsWriteFailure(const Status& s) {
+  return s.code() == StatusCode::kIOError || s.code() == StatusCode::kBusy ||
+         s.code() == StatusCode::kCorruption;
+}
 namespace {
 
 class StatementInserter : public RowInserter {
@@ -342,6 +347,12 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
         Status inserted = inserter->Insert(row.values, statement);
         if (inserted.ok()) {
           ++result.written;
+        } else if (IsWriteFailure(inserted)) {
+          // Not a refused row: the copy ends, and counts what the target kept.
+          result.status = inserted;
+          result.written = inserter->RowsKept().value_or(result.written);
+          done = true;
+          break;
         } else {
           refuse(row.number, inserted.message(), statement);
         }
@@ -372,7 +383,10 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   cursor->Close();
 
   Status finished = inserter->Finish();
-  if (!finished.ok() && result.status.ok()) result.status = finished;
+  if (!finished.ok()) {
+    if (result.status.ok()) result.status = finished;
+    result.written = inserter->RowsKept().value_or(result.written);
+  }
   data.close();
   if (!data && result.status.ok()) {
     result.status =

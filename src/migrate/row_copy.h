@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +47,15 @@ class RowInserter {
   virtual Status Insert(const std::vector<TargetValue>& row, std::string_view statement) = 0;
   // Makes every inserted row durable.
   virtual Status Finish() = 0;
+  // After a failed write (Insert or Finish): how many of the rows inserted
+  // are in the target, the others having been undone; nullopt when every
+  // row reported inserted is there.
+  virtual std::optional<uint64_t> RowsKept() const { return std::nullopt; }
 };
+
+// A failed write (the disk, the file, another writer), as opposed to a row
+// the target refuses: it ends the copy.
+bool IsWriteFailure(const Status& s);
 
 // Opens the fast path of a target session for a table; NotSupported (or a
 // null factory) means: run each row's statement on the session instead.

@@ -266,6 +266,44 @@ TEST_F(RowCopyTest, FastPathTakesTheRowsInsteadOfStatements) {
   EXPECT_EQ(got[0][1].text, "n1");
 }
 
+TEST_F(RowCopyTest, AFailedWriteEndsTheCopyAndCountsTheRowsTheTargetKept) {
+  // A target that commits every 4 rows and fails at the 11th (the disk is
+  // full): its last commit kept 8 rows.
+  for (bool at_finish : {false, true}) {
+    SCOPED_TRACE(at_finish ? "failing at Finish" : "failing at row 11");
+    source_.rows.clear();
+    IntTextRows(30);
+    lines_.clear();
+    struct Full : RowInserter {
+      bool at_finish = false;
+      uint64_t inserted = 0;
+      Status Insert(const std::vector<TargetValue>&, std::string_view) override {
+        if (!at_finish && inserted == 10) return Status::IOError("x.mdb: No space left on device");
+        ++inserted;
+        return Status::Ok();
+      }
+      Status Finish() override {
+        return at_finish ? Status::IOError("x.mdb: No space left on device") : Status::Ok();
+      }
+      std::optional<uint64_t> RowsKept() const override { return inserted / 4 * 4; }
+    };
+    options_.inserter_factory =
+        [&](Session&, const std::string&,
+            const std::vector<ColumnPlan>&) -> Result<std::unique_ptr<RowInserter>> {
+      auto r = std::make_unique<Full>();
+      r->at_finish = at_finish;
+      return std::unique_ptr<RowInserter>(std::move(r));
+    };
+    CopyRowsResult r = Copy();
+    EXPECT_FALSE(r.ok());
+    EXPECT_THAT(r.status.message(), HasSubstr("No space left on device"));
+    EXPECT_EQ(r.refused, 0u);
+    EXPECT_TRUE(r.rejects_file.empty());
+    EXPECT_EQ(r.written, at_finish ? 28u : 8u);
+    EXPECT_EQ(r.read, at_finish ? 30u : 11u);
+  }
+}
+
 TEST_F(RowCopyTest, MissingSessionsAreReported) {
   auto r = CopyTableRows(nullptr, &target_, options_,
                          [this](const std::string& l) { lines_.push_back(l); });

@@ -55,6 +55,41 @@ class PosixFile : public File {
     return Status::Ok();
   }
 
+  Status Truncate(std::uint64_t size) override {
+    if (size >= size_) return Status::Ok();
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+      return Status::IOError(path_ + ": truncate failed: " + std::strerror(errno));
+    }
+    size_ = size;
+    return Status::Ok();
+  }
+
+  std::string Name() const override { return path_; }
+
+  Result<bool> TryLock(std::uint64_t offset, bool exclusive) override {
+    struct flock fl {};
+    fl.l_type = static_cast<short>(exclusive ? F_WRLCK : F_RDLCK);
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = 1;
+    for (;;) {
+      if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EACCES) return false;
+      return Status::IOError(path_ + ": cannot lock: " + std::strerror(errno));
+    }
+  }
+
+  void Unlock(std::uint64_t offset) override {
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = 1;
+    // Unlocking a byte this file holds cannot fail; closing it unlocks too.
+    (void)::fcntl(fd_, F_OFD_SETLK, &fl);
+  }
+
  private:
   int fd_;
   std::string path_;
@@ -75,6 +110,9 @@ Result<std::unique_ptr<File>> OpenPosixFile(const std::string& path, OpenMode mo
     case OpenMode::kCreate:
       flags |= O_RDWR | O_CREAT | O_EXCL;
       break;
+    case OpenMode::kOpenOrCreate:
+      flags |= O_RDWR | O_CREAT;
+      break;
   }
   int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) {
@@ -93,6 +131,13 @@ Result<std::unique_ptr<File>> OpenPosixFile(const std::string& path, OpenMode mo
   return std::unique_ptr<File>(new PosixFile(fd, path, static_cast<std::uint64_t>(st.st_size)));
 }
 
+Status RemoveFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    return Status::IOError(path + ": cannot delete: " + std::strerror(errno));
+  }
+  return Status::Ok();
+}
+
 Status MemoryFile::ReadAt(std::uint64_t offset, MutableBytes out) {
   if (!Fits(data_->size(), offset, out.size())) {
     return Status::IOError("memory file: read past the end");
@@ -108,6 +153,16 @@ Status MemoryFile::WriteAt(std::uint64_t offset, Bytes data) {
 }
 
 Status FaultFile::WriteAt(std::uint64_t offset, Bytes data) {
+  if (mode_ == Mode::kFull) {
+    ++writes_;
+    std::uint64_t end = offset + data.size();
+    std::uint64_t growth = end > base_->Size() ? end - base_->Size() : 0;
+    if (growth > space_->free_bytes) {
+      return Status::IOError(base_->Name() + ": write failed: No space left on device");
+    }
+    space_->free_bytes -= growth;
+    return base_->WriteAt(offset, data);
+  }
   std::uint64_t n = writes_++;
   if (n >= fail_at_) {
     if (mode_ == Mode::kFail) {
@@ -116,6 +171,17 @@ Status FaultFile::WriteAt(std::uint64_t offset, Bytes data) {
     return Status::Ok();
   }
   return base_->WriteAt(offset, data);
+}
+
+}  // namespace velquin::jet
+
+namespace velquin::jet {
+
+Status FaultFile::Truncate(std::uint64_t size) {
+  std::uint64_t before = base_->Size();
+  VELQUIN_RETURN_IF_ERROR(base_->Truncate(size));
+  if (space_ && before > base_->Size()) space_->free_bytes += before - base_->Size();
+  return Status::Ok();
 }
 
 }  // namespace velquin::jet

@@ -5,13 +5,26 @@
 // where a set bit means the page is FREE (the opposite of table maps), row 1
 // is all zero. Pages are allocated from released pages first, then at the end
 // of the file. The in-memory map is written back by Flush().
+//
+// Statements ([SAFE-5]): every write between two Commit() calls is one
+// statement. Pages the file held when the statement began are kept in memory
+// when written and reach the file only at Commit, after their original bytes
+// are in the journal (the journal is synced first when the commit is
+// durable); pages appended during the statement go straight to the file and
+// are never journaled. Rollback() (or the next opener, after a kill) puts
+// the originals back and cuts the file to its length at the statement's
+// start. A writer holds kWriterLockByte exclusively while open; readers
+// hold kReadLockByte shared, and a writer takes it exclusively while it
+// overwrites committed pages, so a reader sees the last committed state.
 #pragma once
 
 #include <memory>
 #include <set>
+#include <unordered_map>
 
 #include "jet/format/file.h"
 #include "jet/format/header.h"
+#include "jet/format/journal.h"
 #include "jet/format/page_store.h"
 #include "jet/format/usage_map.h"
 
@@ -22,10 +35,16 @@ inline constexpr PageNumber kGlobalMapPage = 1;
 class PageFile : public PageStore {
  public:
   // Writes page 0 and page 1 of a new database into an empty file.
+  // `journal` is the rollback journal's file (in memory when null).
   static Result<std::unique_ptr<PageFile>> Create(std::unique_ptr<File> file,
-                                                  const HeaderInfo& header);
-  // Reads page 0. A writable file also loads the global usage map.
-  static Result<std::unique_ptr<PageFile>> Open(std::unique_ptr<File> file, bool writable);
+                                                  const HeaderInfo& header,
+                                                  std::unique_ptr<File> journal = nullptr);
+  // Reads page 0. A writable file is locked against other writers, a valid
+  // journal is played back into it and the global usage map is loaded. A
+  // read-only one reads the pages a valid journal holds from the journal.
+  static Result<std::unique_ptr<PageFile>> Open(std::unique_ptr<File> file, bool writable,
+                                                std::unique_ptr<File> journal = nullptr);
+  ~PageFile() override;
 
   PageNumber PageCount() const override { return page_count_; }
   Status ReadPage(PageNumber n, Page& out) override;
@@ -37,6 +56,19 @@ class PageFile : public PageStore {
   Status Flush();
   Status Sync() { return file_->Sync(); }
 
+  // True while a statement has written something not yet committed.
+  bool InStatement() const { return in_statement_; }
+  // Ends the statement: flushes the global map, journals the originals of
+  // the committed pages it changed, writes them and invalidates the journal.
+  // `durable` syncs the journal before the overwrite and the file after.
+  Status Commit(bool durable);
+  // Undoes the statement: the file as it was at its start, the global map
+  // reloaded. After a failed rollback every write is refused (the journal
+  // stays valid for the next opener).
+  Status Rollback();
+  // The journal's path, removed when a writer closes cleanly.
+  void SetJournalPath(std::string path) { journal_path_ = std::move(path); }
+
   const HeaderInfo& header() const { return header_; }
   bool writable() const { return writable_; }
   // Pages the global map records as free (released and reusable).
@@ -44,9 +76,15 @@ class PageFile : public PageStore {
   bool IsFree(PageNumber n) const { return free_.count(n) != 0; }
 
  private:
-  PageFile(std::unique_ptr<File> file, bool writable)
-      : file_(std::move(file)), writable_(writable) {}
+  PageFile(std::unique_ptr<File> file, bool writable, std::unique_ptr<File> journal);
   Status LoadGlobalMap();
+  Status WriteFirstPages();
+  Status Lock();
+  Status Recover();
+  void Begin();
+  Status WriteThrough(PageNumber n, const Page& page);
+  Status JournalDirty(bool durable);
+  Status TakeReadLock(bool exclusive);
   Status MarkUsed(PageNumber n);
   PageNumber AppendPage() { return page_count_++; }
 
@@ -57,6 +95,20 @@ class PageFile : public PageStore {
   UsageMap global_;
   bool global_loaded_ = false;
   std::set<PageNumber> free_;
+
+  Journal journal_;
+  std::string journal_path_;
+  Status failed_ = Status::Ok();  // set when a rollback could not finish
+  bool in_statement_ = false;
+  std::uint64_t start_size_ = 0;  // bytes in the file when the statement began
+  PageNumber start_pages_ = 0;    // page_count_ then
+  // Committed pages written during the statement, not yet in the file.
+  std::unordered_map<PageNumber, Page> dirty_;
+  // Committed pages whose originals are in the journal already (written
+  // through after a spill).
+  std::set<PageNumber> journaled_;
+  // A reader's view of a valid journal: the committed bytes of its pages.
+  std::unordered_map<PageNumber, Page> committed_;
 };
 
 }  // namespace velquin::jet

@@ -39,6 +39,18 @@ inline TableSpec Spec(int t) {
   return s;
 }
 
+// Added once table 3 is done: an index on Crash0's name column and a
+// relationship from Crash2's ids to Crash0's (its 60 ids are among those).
+inline IndexSpec ExtraIndex() { return IndexSpec{.name = "ByName", .columns = {{1, true}}}; }
+inline Database::RelationshipSpec Relationship() {
+  Database::RelationshipSpec r;
+  r.name = "Crash0Crash2";
+  r.table = TableName(2);
+  r.columns = {"id"};
+  r.referenced_table = TableName(0);
+  return r;
+}
+
 // Once every table is written, the rows of this table whose id is a
 // multiple of 3 are deleted in one statement.
 inline constexpr int kDeleteTable = 4;

@@ -1,12 +1,16 @@
 // A writer for the crash test: creates tables and fills them, printing a
 // marker after each step is complete. The test kills it at random moments.
 //
-//   jet_crash_writer FILE.mdb
+//   jet_crash_writer FILE.mdb [existing]
+//
+// With "existing" it writes into FILE.mdb as it is (a copy of an Access-made
+// file) instead of creating it, and makes no relationship.
 //
 // Markers (one a line, flushed at once): "ready" once the database exists,
 // "created T" when table T exists, "done T ROWS" when its rows are all
-// written, "dropped T" when it is gone, "deleted T" when the rows deleted
-// from it at the end are gone.
+// written, "dropped T" when it is gone, "indexed T" when its extra index is
+// there, "related R" when relationship R is there, "deleted T" when the
+// rows deleted from it at the end are gone.
 #include <cstdio>
 
 #include "crash_rows.h"
@@ -28,11 +32,12 @@ int Die(const velquin::Status& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: jet_crash_writer FILE.mdb\n");
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: jet_crash_writer FILE.mdb [existing]\n");
     return 2;
   }
-  auto db = Database::Create(argv[1]);
+  const bool existing = argc == 3;
+  auto db = existing ? Database::Open(argv[1]) : Database::Create(argv[1]);
   if (!db.ok()) return Die(db.status());
   Mark("ready");
   for (int t = 0; t < crash::kTables; ++t) {
@@ -54,6 +59,14 @@ int main(int argc, char** argv) {
     if (t == 3) {
       if (auto s = (*db)->DropTable(crash::TableName(1)); !s.ok()) return Die(s);
       Mark("dropped " + crash::TableName(1));
+      if (auto s = (*db)->CreateIndex(crash::TableName(0), crash::ExtraIndex()); !s.ok()) {
+        return Die(s);
+      }
+      Mark("indexed " + crash::TableName(0));
+      if (!existing) {
+        if (auto s = (*db)->CreateRelationship(crash::Relationship()); !s.ok()) return Die(s);
+        Mark("related " + crash::Relationship().name);
+      }
     }
   }
   const std::string name = crash::TableName(crash::kDeleteTable);

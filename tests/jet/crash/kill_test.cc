@@ -1,8 +1,15 @@
 // Crash safety: a writer process (jet_crash_writer) is killed with SIGKILL
-// at random moments. Each time, the file it leaves must open with our reader
-// and with mdbtools, and every table whose completion marker the writer had
-// printed must be there with all its rows, value for value (less the rows
-// deleted at the end, once that marker is out).
+// at random moments, on new files and on copies of Access-made files. Each
+// time, the file it leaves must open with our reader, showing the last
+// committed state: every table whose completion marker the writer had
+// printed there with all its rows, value for value (less the rows deleted at
+// the end, once that marker is out), and each DDL statement there whole or
+// not at all. The next writer restores the file: then every page reachable
+// from the catalogue is marked used, the indexes match their rows, mdbtools
+// reads every finished table, and a load of 10,000 rows leaves it sound.
+//
+// VELQUIN_KILL_RUNS sets the number of killed runs (no time limit then);
+// VELQUIN_CRASH_SEED repeats a run.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +24,8 @@
 #include <set>
 #include <sstream>
 
+#include "../../support/index_check.h"
+#include "../../support/reachable_pages.h"
 #include "../core/test_util.h"
 #include "crash_rows.h"
 
@@ -28,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Markers {
   bool ready = false;
-  std::set<std::string> created, done, dropped, deleted;
+  std::set<std::string> created, done, dropped, deleted, indexed, related;
 };
 
 Markers Parse(const std::string& out) {
@@ -48,6 +57,10 @@ Markers Parse(const std::string& out) {
       m.dropped.insert(name);
     } else if (word == "deleted" && in >> name) {
       m.deleted.insert(name);
+    } else if (word == "indexed" && in >> name) {
+      m.indexed.insert(name);
+    } else if (word == "related" && in >> name) {
+      m.related.insert(name);
     }
   }
   return m;
@@ -55,7 +68,8 @@ Markers Parse(const std::string& out) {
 
 // Starts the writer on `path`, lets it run `delay` (forever when negative),
 // kills it and returns what it printed. *finished: it exited by itself.
-std::string RunWriter(const std::string& path, std::chrono::microseconds delay, bool* finished) {
+std::string RunWriter(const std::string& path, bool existing, std::chrono::microseconds delay,
+                      bool* finished) {
   int fds[2];
   if (::pipe(fds) != 0) return "";
   pid_t pid = ::fork();
@@ -63,7 +77,13 @@ std::string RunWriter(const std::string& path, std::chrono::microseconds delay, 
     ::dup2(fds[1], 1);
     ::close(fds[0]);
     ::close(fds[1]);
-    ::execl(VELQUIN_CRASH_WRITER, VELQUIN_CRASH_WRITER, path.c_str(), static_cast<char*>(nullptr));
+    if (existing) {
+      ::execl(VELQUIN_CRASH_WRITER, VELQUIN_CRASH_WRITER, path.c_str(), "existing",
+              static_cast<char*>(nullptr));
+    } else {
+      ::execl(VELQUIN_CRASH_WRITER, VELQUIN_CRASH_WRITER, path.c_str(),
+              static_cast<char*>(nullptr));
+    }
     ::_exit(127);
   }
   ::close(fds[1]);
@@ -84,7 +104,8 @@ std::string RunWriter(const std::string& path, std::chrono::microseconds delay, 
 }
 
 // Checks the file one killed run left; failures name the run.
-void CheckFile(const std::string& path, const Markers& m, const std::string& run) {
+void CheckFile(const std::string& path, const Markers& m, const std::string& run,
+               std::map<int, std::size_t>* intact_out) {
   if (!m.ready) return;  // killed before the database existed
   auto db = Database::Open(path, {.read_only = true});
   ASSERT_TRUE(db.ok()) << run << ": " << db.status().ToString();
@@ -164,58 +185,193 @@ void CheckFile(const std::string& path, const Markers& m, const std::string& run
     }
   }
 
-  if (!testing::HaveMdbTools()) return;
-  int status = 0;
-  std::string tables = testing::RunCommand("mdb-tables -1 '" + path + "' 2>&1", &status);
-  EXPECT_EQ(status, 0) << run << ": mdb-tables: " << tables;
-  for (int t : intact) {
-    std::string name = crash::TableName(t);
-    EXPECT_NE(tables.find(name + "\n"), std::string::npos) << run << ": mdb-tables: " << tables;
+  // Each DDL statement is there whole or not at all.
+  const std::string rel = crash::Relationship().name;
+  std::size_t rel_rows = 0, rel_objects = 0;
+  for (const auto& [table, column] :
+       {std::pair<std::string, std::string>{"MSysRelationships", "szRelationship"},
+        {"MSysObjects", "Name"}}) {
+    auto info = (*db)->GetTable(table);
+    ASSERT_TRUE(info.ok()) << run << " " << table;
+    std::size_t col = 0;
+    while (col < info->columns.size() && info->columns[col].name != column) ++col;
+    ASSERT_LT(col, info->columns.size()) << run << " " << table;
+    auto cur = (*db)->Scan(table);
+    ASSERT_TRUE(cur.ok());
+    std::vector<Value> row;
+    while (*(*cur)->Next(&row)) {
+      if (row[col] == Value::Text(rel)) ++(table == "MSysObjects" ? rel_objects : rel_rows);
+    }
+  }
+  EXPECT_EQ(rel_rows, rel_objects) << run << ": relationship half made";
+  if (m.related.count(rel)) {
+    EXPECT_EQ(rel_objects, 1u) << run << ": relationship lost";
+  }
+  if (listed.count(crash::TableName(0))) {
+    auto info = (*db)->GetTable(crash::TableName(0));
+    ASSERT_TRUE(info.ok());
+    bool has = std::any_of(info->indexes.begin(), info->indexes.end(),
+                           [](const IndexInfo& i) { return i.name == crash::ExtraIndex().name; });
+    if (m.indexed.count(crash::TableName(0))) {
+      EXPECT_TRUE(has) << run << ": index lost";
+    }
+  }
+  *intact_out = std::move(expected_rows);
+}
+
+// The tables of the file before the writer ran, with their row counts.
+std::map<std::string, std::size_t> OriginalTables(const std::string& path) {
+  std::map<std::string, std::size_t> out;
+  if (!fs::exists(path)) return out;
+  auto db = Database::Open(path, {.read_only = true});
+  if (!db.ok()) return out;
+  auto names = (*db)->ListTables();
+  if (!names.ok()) return out;
+  for (const auto& n : *names) out[n] = testing::ReadAllRows(**db, n).size();
+  return out;
+}
+
+// Restores a killed file by opening it for writing, then checks it as a
+// whole and writes 10,000 rows into it.
+void CheckRestoredAndWritable(const std::string& path, const std::map<int, std::size_t>& intact,
+                              const std::map<std::string, std::size_t>& originals, bool access_made,
+                              const std::string& run) {
+  {
+    auto db = Database::Open(path);
+    ASSERT_TRUE(db.ok()) << run << ": " << db.status().ToString();
+    CheckReachablePagesUsed(**db);
+    CheckIndexes(**db, /*exact_counts=*/!access_made);
+    for (const auto& [name, rows] : originals) {
+      EXPECT_EQ(testing::ReadAllRows(**db, name).size(), rows) << run << ": original " << name;
+    }
+  }
+  // A writer that closed cleanly leaves no journal.
+  EXPECT_FALSE(fs::exists(Database::JournalPath(path))) << run;
+  if (testing::HaveMdbTools()) {
+    auto db = Database::Open(path, {.read_only = true});
+    ASSERT_TRUE(db.ok());
+    int status = 0;
+    std::string tables = testing::RunCommand("mdb-tables -1 '" + path + "' 2>&1", &status);
+    EXPECT_EQ(status, 0) << run << ": mdb-tables: " << tables;
+    for (const auto& [t, rows] : intact) {
+      std::string name = crash::TableName(t);
+      EXPECT_NE(tables.find(name + "\n"), std::string::npos) << run << ": mdb-tables: " << tables;
+      std::vector<std::string> errors;
+      EXPECT_EQ(testing::CompareTableWithMdbExport(**db, path, name, &errors), rows)
+          << run << " " << name;
+      for (std::size_t k = 0; k < errors.size() && k < 5; ++k)
+        ADD_FAILURE() << run << ": " << errors[k];
+    }
+  }
+  // The next write: a new table of 10,000 rows, then the file checked again.
+  constexpr int kAfterRows = 10000;
+  {
+    auto db = Database::Open(path);
+    ASSERT_TRUE(db.ok()) << run << ": " << db.status().ToString();
+    TableSpec spec = crash::Spec(0);
+    spec.name = "AfterKill";
+    ASSERT_TRUE((*db)->CreateTable(spec).ok()) << run;
+    auto w = (*db)->BulkAppend(spec.name);
+    ASSERT_TRUE(w.ok()) << run;
+    for (int i = 0; i < kAfterRows; ++i) {
+      ASSERT_TRUE((*w)->Append(crash::Row(7, i)).ok()) << run << " row " << i;
+    }
+    ASSERT_TRUE((*w)->Finish().ok()) << run;
+  }
+  auto db = Database::Open(path);
+  ASSERT_TRUE(db.ok()) << run << ": " << db.status().ToString();
+  CheckReachablePagesUsed(**db);
+  CheckIndexes(**db, /*exact_counts=*/!access_made);
+  EXPECT_EQ(testing::ReadAllRows(**db, "AfterKill").size(), static_cast<std::size_t>(kAfterRows))
+      << run;
+  for (const auto& [t, rows] : intact) {
+    EXPECT_EQ(testing::ReadAllRows(**db, crash::TableName(t)).size(), rows) << run;
+  }
+  if (testing::HaveMdbTools()) {
     std::vector<std::string> errors;
-    EXPECT_EQ(testing::CompareTableWithMdbExport(**db, path, name, &errors), expected_rows[t])
-        << run << " " << name;
+    EXPECT_EQ(testing::CompareTableWithMdbExport(**db, path, "AfterKill", &errors),
+              static_cast<std::size_t>(kAfterRows))
+        << run;
     for (std::size_t k = 0; k < errors.size() && k < 5; ++k)
       ADD_FAILURE() << run << ": " << errors[k];
   }
 }
 
-TEST(KillTest, KilledWriterLeavesReadableFileWithFinishedTablesIntact) {
+TEST(KillTest, KilledWriterLeavesTheLastCommittedStateAndASoundFile) {
   fs::path dir = fs::temp_directory_path() / ("velquin_kill_" + std::to_string(::getpid()));
   fs::create_directories(dir);
   std::string path = (dir / "killed.mdb").string();
 
-  // One full run: the writer works and tells how long it takes.
-  bool finished = false;
-  auto start = Clock::now();
-  Markers full = Parse(RunWriter(path, std::chrono::microseconds(-1), &finished));
-  auto full_time = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-  ASSERT_TRUE(finished) << "the writer failed on its own";
-  ASSERT_EQ(full.done.size(), static_cast<std::size_t>(crash::kTables));
-  ASSERT_EQ(full.deleted.size(), 1u);
-  CheckFile(path, full, "full run");
+  // Where the writer starts: a new file, or a copy of an Access-made one.
+  std::vector<std::string> sources = {""};
+  if (testing::HaveShared()) {
+    for (const char* f : {"indexTestV2000.mdb", "compIndexTestV2000.mdb", "adox_jet4.mdb"}) {
+      sources.push_back(testing::ReferenceFile(f));
+    }
+  }
+  auto prepare = [&](const std::string& source) {
+    fs::remove(path);
+    fs::remove(Database::JournalPath(path));
+    if (!source.empty()) fs::copy_file(source, path);
+  };
+
+  // One full run from each start: the writer works and tells how long it
+  // takes.
+  std::vector<std::int64_t> full_us;
+  std::vector<std::map<std::string, std::size_t>> originals;
+  for (const auto& source : sources) {
+    prepare(source);
+    originals.push_back(OriginalTables(path));
+    bool finished = false;
+    auto start = Clock::now();
+    Markers full =
+        Parse(RunWriter(path, !source.empty(), std::chrono::microseconds(-1), &finished));
+    full_us.push_back(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+    ASSERT_TRUE(finished) << "the writer failed on its own on " << source;
+    ASSERT_EQ(full.done.size(), static_cast<std::size_t>(crash::kTables));
+    ASSERT_EQ(full.deleted.size(), 1u);
+    std::map<int, std::size_t> intact;
+    CheckFile(path, full, "full run on " + source, &intact);
+    ASSERT_FALSE(HasFatalFailure());
+  }
 
   std::uint64_t seed = std::random_device{}();
   if (const char* s = std::getenv("VELQUIN_CRASH_SEED")) seed = std::strtoull(s, nullptr, 10);
-  std::mt19937_64 rng(seed);
-  std::uniform_int_distribution<std::int64_t> pick(0, full_time.count() * 21 / 20);
-  constexpr int kRuns = 32;
-  const auto deadline = Clock::now() + std::chrono::seconds(45);
-  int runs = 0, mid_table = 0;
-  for (; runs < kRuns && Clock::now() < deadline && !HasFatalFailure(); ++runs) {
-    fs::remove(path);
-    auto delay = std::chrono::microseconds(pick(rng));
-    std::string out = RunWriter(path, delay, &finished);
-    Markers m = Parse(out);
-    if (m.created.size() > m.done.size()) ++mid_table;
-    std::string run = "run " + std::to_string(runs) + " (seed " + std::to_string(seed) +
-                      ", killed after " + std::to_string(delay.count()) + " us, " +
-                      std::to_string(m.done.size()) + " tables done)";
-    CheckFile(path, m, run);
+  int runs_wanted = 12;
+  auto budget = std::chrono::seconds(40);
+  if (const char* s = std::getenv("VELQUIN_KILL_RUNS")) {
+    runs_wanted = std::atoi(s);
+    budget = std::chrono::hours(24);
   }
-  std::printf("%d killed runs (full run %lld us, seed %llu), %d killed inside a table\n", runs,
-              static_cast<long long>(full_time.count()), static_cast<unsigned long long>(seed),
-              mid_table);
-  EXPECT_GE(runs, 10) << "too few runs in the time allowed";
+  std::mt19937_64 rng(seed);
+  const auto deadline = Clock::now() + budget;
+  int runs = 0, mid_table = 0, on_access = 0;
+  for (; runs < runs_wanted && Clock::now() < deadline && !HasFatalFailure(); ++runs) {
+    // Half the runs on new files, the rest spread over the Access-made ones.
+    const std::size_t k = runs % 2 == 0 || sources.size() == 1
+                              ? 0
+                              : 1 + static_cast<std::size_t>(runs / 2) % (sources.size() - 1);
+    prepare(sources[k]);
+    std::uniform_int_distribution<std::int64_t> pick(0, full_us[k] * 21 / 20);
+    auto delay = std::chrono::microseconds(pick(rng));
+    bool finished = false;
+    Markers m = Parse(RunWriter(path, k != 0, delay, &finished));
+    if (m.created.size() > m.done.size()) ++mid_table;
+    if (k != 0) ++on_access;
+    std::string run = "run " + std::to_string(runs) + " (seed " + std::to_string(seed) + ", " +
+                      (k == 0 ? std::string("new file") : sources[k]) + ", killed after " +
+                      std::to_string(delay.count()) + " us, " + std::to_string(m.done.size()) +
+                      " tables done)";
+    std::map<int, std::size_t> intact;
+    CheckFile(path, m, run, &intact);
+    if (HasFatalFailure()) break;
+    if (!m.ready && k == 0) continue;  // killed before the database existed
+    CheckRestoredAndWritable(path, intact, originals[k], k != 0, run);
+  }
+  std::printf("%d killed runs (%d on Access-made files, %d inside a table, seed %llu)\n", runs,
+              on_access, mid_table, static_cast<unsigned long long>(seed));
+  EXPECT_GE(runs, 6) << "too few runs in the time allowed";
   fs::remove_all(dir);
 }
 
