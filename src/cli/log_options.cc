@@ -12,9 +12,15 @@ std::shared_ptr<LogSink>& StdoutSinkSlot() {
   static std::shared_ptr<LogSink> sink;
   return sink;
 }
+
+std::string& LogPathSlot() {
+  static std::string path;
+  return path;
+}
 }  // namespace
 
 std::shared_ptr<LogSink> StdoutLogSink() { return StdoutSinkSlot(); }
+std::string LogFilePath() { return LogPathSlot(); }
 
 void RegisterLogOptions(CLI::App& app) {
   auto log_path = std::make_shared<std::string>();
@@ -26,6 +32,7 @@ void RegisterLogOptions(CLI::App& app) {
     OutputLog& log = OutputLog::Global();
     StdoutSinkSlot() = TerminalSink::ForStdout();
     log.AddSink(StdoutSinkSlot());
+    LogPathSlot() = *log_path;
     if (!log_path->empty()) {
       auto sink = FileSink::Open(*log_path);
       if (!sink.ok()) throw CLI::ValidationError("--log", sink.status().message());

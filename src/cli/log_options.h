@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <memory>
+#include <string>
 
 #include "log/output_log.h"
 
@@ -15,5 +16,9 @@ void RegisterLogOptions(CLI::App& app);
 // The sink that shows the lines on standard output (null before parsing), so
 // a command can put its own terminal output (a progress bar) around them.
 std::shared_ptr<LogSink> StdoutLogSink();
+
+// The --log FILE given ("" when none), so a command can refuse outputs that
+// would be the same file.
+std::string LogFilePath();
 
 }  // namespace velquin
