@@ -92,6 +92,27 @@ Result<SourceRows> MigrationPipeline::QueryRows(Session* source, const std::stri
   return rows;
 }
 
+Result<std::vector<TransformCount>> MigrationPipeline::ZeroDateColumns(
+    Session* source, const std::string& database, const std::string& table,
+    std::string_view create_text, const std::vector<SourceColumn>& columns) {
+  std::vector<TransformCount> out;
+  const std::vector<std::string> candidates = NotNullDateColumns(columns);
+  if (candidates.empty()) return out;
+  VELQUIN_ASSIGN_OR_RETURN(SourceRows counts,
+                           QueryRows(source, ZeroDateCountQuery(database, table, candidates)));
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const uint64_t held =
+        counts.empty()
+            ? 0
+            : std::strtoull(std::string(ValueAt(counts[0], i).value_or("0")).c_str(), nullptr, 10);
+    std::string zero_default = ZeroDateDefault(create_text, candidates[i]);
+    if (held == 0 && zero_default.empty()) continue;
+    out.push_back(
+        TransformCount{candidates[i], TransformKind::kMadeNullable, held, std::move(zero_default)});
+  }
+  return out;
+}
+
 Result<std::vector<std::pair<std::string, std::string>>> MigrationPipeline::ListObjects(
     Session* source, const std::string& database, const char* type) {
   if (!source) return Status::InvalidArgument(std::string(kNoConnection));
@@ -193,6 +214,14 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
   }
   std::string text(*ValueAt(shown[0], 1));
   VELQUIN_ASSIGN_OR_RETURN(std::vector<SourceColumn> columns, ParseCreateTableColumns(text));
+  std::vector<TransformCount> made_nullable;
+  if (settings_.zero_dates == ZeroDates::kNull) {
+    VELQUIN_ASSIGN_OR_RETURN(made_nullable,
+                             ZeroDateColumns(source, database, table, text, columns));
+    std::set<std::string, CaseInsensitiveLess> names;
+    for (const TransformCount& c : made_nullable) names.insert(c.column);
+    text = DropNotNull(text, names);
+  }
   std::vector<std::string> column_names;
   for (const auto& c : columns) column_names.push_back(c.name);
   state.names.SetColumns(table, column_names);
@@ -228,6 +257,10 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
         return is_column.count(name) ? state.names.Column(table, name) : name;
       });
   VELQUIN_ASSIGN_OR_RETURN(TableDdl ddl, ConvertTableDdl(renamed, input));
+  for (const TransformCount& c : made_nullable) {
+    ddl.log.push_back(fmt::format("[{}] changed for Access: {}", table, DescribeTransform(c)));
+  }
+  state.made_nullable[table] = std::move(made_nullable);
   state.plans[table] = ddl;
   return ddl;
 }
@@ -389,6 +422,7 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   copy.chunk_rows = settings_.chunk_rows;
   copy.inserter_factory = settings_.inserter_factory;
   copy.stop_requested = settings_.stop_requested;
+  copy.zero_dates = settings_.zero_dates;
   if (!settings_.condition_file.empty()) {
     auto condition = ConditionFile(settings_.condition_file).Read(database, table);
     if (condition.ok()) copy.condition = *condition;
@@ -415,6 +449,8 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   report.stopped = rows_result.stopped;
   report.data_file = rows_result.data_file;
   report.rejects_file = rows_result.rejects_file;
+  report.transforms = state.made_nullable[table];
+  for (const TransformCount& c : rows_result.transforms) report.transforms.push_back(c);
   if (!rows_result.status.ok()) fail(rows_result.status.message());
   if (rows_result.refused) fail(std::to_string(rows_result.refused) + " rows refused");
   std::string status = "migrated";
@@ -587,19 +623,40 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
     chosen.push_back(name);
   }
   for (std::size_t i = 0; i < chosen.size(); ++i) {
-    if (settings_.table_started) settings_.table_started(i, chosen.size());
-    MigrateTable(source, target, database, chosen[i]);
-    if (settings_.stop_requested && settings_.stop_requested()) {
+    if (StopRequested()) {
       Out("Tables Converting Terminaled!");
+      for (; i < chosen.size(); ++i) AddNotStarted(source, ObjectKind::kTable, database, chosen[i]);
       break;
     }
+    if (settings_.table_started) settings_.table_started(i, chosen.size());
+    MigrateTable(source, target, database, chosen[i]);
   }
   ConvertDatabaseRelationships(source, target, database);
   return 0;
 }
 
+bool MigrationPipeline::StopRequested() const {
+  return settings_.stop_requested && settings_.stop_requested();
+}
+
+void MigrationPipeline::AddNotStarted(Session* source, ObjectKind kind, const std::string& database,
+                                      const std::string& name) {
+  MigrationReport report;
+  report.kind = kind;
+  report.source_name = name;
+  report.access_name = State(source, database).names.Object(name);
+  report.status = "not started";
+  report.reason = "the run was stopped before it";
+  AddReport(std::move(report));
+}
+
 int MigrationPipeline::ConvertDatabaseRelationships(Session* source, Session* target,
                                                     const std::string& database) {
+  if (StopRequested()) {
+    // Relationships need every table whole; a stopped run leaves them out.
+    Out("E::Relationships not created: the run was stopped");
+    return 0;
+  }
   Out(fmt::sprintf("Convert Relationships of database [%s]", database));
   auto tables = ListObjects(source, database, "TABLE");
   if (!tables.ok()) {
@@ -609,6 +666,10 @@ int MigrationPipeline::ConvertDatabaseRelationships(Session* source, Session* ta
   for (const auto& [name, type] : *tables) {
     if (type == "VIEW") continue;
     if (!settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
+    if (StopRequested()) {
+      Out("E::Relationships Converting Terminaled!");
+      break;
+    }
     MigrateForeignKeys(source, target, database, name);
   }
   return 0;
@@ -623,13 +684,19 @@ int MigrationPipeline::ConvertDatabaseViews(Session* source, Session* target,
     Out("Open views Error: " + views.status().message());
     return -1;
   }
+  bool stopped = false;
   for (const auto& [name, type] : *views) {
-    if (type == "VIEW" && (settings_.only_views.empty() || settings_.only_views.count(name))) {
-      MigrateView(source, target, database, name);
+    if (type != "VIEW" || (!settings_.only_views.empty() && !settings_.only_views.count(name))) {
+      continue;
     }
-    if (settings_.stop_requested && settings_.stop_requested()) {
+    if (!stopped && StopRequested()) {
       Out("Views Converting Terminaled!");
-      break;
+      stopped = true;
+    }
+    if (stopped) {
+      AddNotStarted(source, ObjectKind::kView, database, name);
+    } else {
+      MigrateView(source, target, database, name);
     }
   }
   return 0;

@@ -164,7 +164,7 @@ TEST_F(PipelineMariaDbTest, RelationshipsToAFailedTableAreReportedOnceByName) {
   EXPECT_EQ(FirstIndex("insert into `parent`"), -1);
 }
 
-TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyAndTheWalkButNotTheRelationships) {
+TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyTheWalkAndSkipsTheRest) {
   VELQUIN_REQUIRE_MYSQL(server);
   Prepare(server);
   db_->Exec("CREATE TABLE aaa_many (id int PRIMARY KEY, v int)");
@@ -179,13 +179,25 @@ TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyAndTheWalkButNotTheRelationshi
   };
   const auto terminated = at("Data Converting Terminaled!");
   ASSERT_LT(terminated, static_cast<std::ptrdiff_t>(lines_.size()));
-  EXPECT_EQ(lines_[terminated + 1],
-            "[aaa_many] 2501 records converted, convertion completed SUCCESSFULLY!");
-  EXPECT_LT(at("Tables Converting Terminaled!"),
-            at("Convert Relationships of database [" + db_->name() + "]"));
-  EXPECT_LT(at("Convert Relationships of database [" + db_->name() + "]"),
+  // (The walk asked once before the table, the copy after each row.)
+  EXPECT_EQ(lines_[terminated + 1], "[aaa_many] rows read 2500, written 2500, refused 0");
+  EXPECT_EQ(at("[aaa_many] 2500 records converted, convertion completed SUCCESSFULLY!"),
             static_cast<std::ptrdiff_t>(lines_.size()));
-  EXPECT_EQ(pipeline.Reports().front().status, "stopped");
+  EXPECT_LT(at("Tables Converting Terminaled!"), static_cast<std::ptrdiff_t>(lines_.size()));
+  // Nothing after the stop: no relationships, no view; every other table
+  // is in the reports as not started.
+  EXPECT_EQ(at("Convert Relationships of database [" + db_->name() + "]"),
+            static_cast<std::ptrdiff_t>(lines_.size()));
+  pipeline.ConvertDatabaseViews(&db_->session(), target_.get(), db_->name());
+  EXPECT_EQ(std::count_if(lines_.begin(), lines_.end(),
+                          [](const std::string& l) { return l.starts_with("VIEW: ["); }),
+            0);
+  const auto reports = pipeline.Reports();
+  ASSERT_GE(reports.size(), 3u);
+  EXPECT_EQ(reports.front().status, "stopped");
+  for (std::size_t i = 1; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].status, "not started") << reports[i].source_name;
+  }
 }
 
 }  // namespace
