@@ -156,6 +156,8 @@ void MigrationPipeline::LogRenames(DatabaseState& state) {
   }
 }
 
+void MigrationPipeline::BeginRun() { databases_.clear(); }
+
 std::vector<MigrationReport> MigrationPipeline::Reports() const {
   std::lock_guard<std::mutex> lock(reports_mu_);
   return reports_;

@@ -104,6 +104,11 @@ class MigrationPipeline {
   bool MigrateView(Session* source, Session* target, const std::string& database,
                    const std::string& view);
 
+  // Forgets what earlier runs learned of the source databases (table plans,
+  // failed tables, names), so a table whose definition changed since is
+  // planned again. The reports are kept.
+  void BeginRun();
+
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;
   // The renaming lines (see DatabaseNames::RenameLines) of every database.

@@ -164,6 +164,22 @@ TEST_F(PipelineMariaDbTest, RelationshipsToAFailedTableAreReportedOnceByName) {
   EXPECT_EQ(FirstIndex("insert into `parent`"), -1);
 }
 
+TEST_F(PipelineMariaDbTest, ATableMigratedAgainInANewRunIsPlannedFromItsNewDefinition) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  Prepare(server);
+  auto pipeline = Make();
+  ASSERT_EQ(pipeline.MigrateTable(&db_->session(), target_.get(), db_->name(), "parent"), 1);
+  db_->Exec("ALTER TABLE parent ADD COLUMN extra varchar(5) NOT NULL DEFAULT 'x'");
+  ASSERT_TRUE(target_->Execute("DROP TABLE `parent`").ok());
+  pipeline.BeginRun();
+  ASSERT_EQ(pipeline.MigrateTable(&db_->session(), target_.get(), db_->name(), "parent"), 1);
+  const MigrationReport r = pipeline.Reports().back();
+  EXPECT_TRUE(r.ok) << r.reason;
+  EXPECT_EQ(r.written, 1u);
+  EXPECT_EQ(r.refused, 0u);
+  EXPECT_THAT(target_->statements, Contains(HasSubstr("values (1,'p','x')")));
+}
+
 TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyTheWalkAndSkipsTheRest) {
   VELQUIN_REQUIRE_MYSQL(server);
   Prepare(server);
