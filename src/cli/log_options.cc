@@ -13,6 +13,10 @@ std::shared_ptr<LogSink>& StdoutSinkSlot() {
   return sink;
 }
 
+std::shared_ptr<FileSink>& FileSinkSlot() {
+  static std::shared_ptr<FileSink> sink;
+  return sink;
+}
 std::string& LogPathSlot() {
   static std::string path;
   return path;
@@ -21,6 +25,7 @@ std::string& LogPathSlot() {
 
 std::shared_ptr<LogSink> StdoutLogSink() { return StdoutSinkSlot(); }
 std::string LogFilePath() { return LogPathSlot(); }
+Status LogFileStatus() { return FileSinkSlot() ? FileSinkSlot()->status() : Status::Ok(); }
 
 void RegisterLogOptions(CLI::App& app) {
   auto log_path = std::make_shared<std::string>();
@@ -36,6 +41,7 @@ void RegisterLogOptions(CLI::App& app) {
     if (!log_path->empty()) {
       auto sink = FileSink::Open(*log_path);
       if (!sink.ok()) throw CLI::ValidationError("--log", sink.status().message());
+      FileSinkSlot() = *sink;
       log.AddSink(std::move(sink).value());
     }
   });

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/status.h"
 #include "log/output_log.h"
 
 namespace velquin {
@@ -20,5 +21,8 @@ std::shared_ptr<LogSink> StdoutLogSink();
 // The --log FILE given ("" when none), so a command can refuse outputs that
 // would be the same file.
 std::string LogFilePath();
+
+// Ok, or the first failed write to the --log file.
+Status LogFileStatus();
 
 }  // namespace velquin

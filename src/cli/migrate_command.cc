@@ -258,8 +258,15 @@ int RunMigrate(const MigrateArgs& args) {
   OutputLog& log = OutputLog::Global();
   // From here on a stop signal ends the run with its summary.
   InstallStopSignals();
-  auto usage = [](const std::string& message) {
+  auto usage = [&log](const std::string& message, bool to_log = true) {
     std::fprintf(stderr, "velquin migrate: %s\n", message.c_str());
+    // The --log file gets the reason too; the terminal has it already.
+    if (to_log && !LogFilePath().empty()) {
+      std::shared_ptr<LogSink> terminal = StdoutLogSink();
+      if (terminal) log.RemoveSink(terminal);
+      log.Write("E::velquin migrate: " + message);
+      if (terminal) log.AddSink(terminal);
+    }
     return 2;
   };
   auto url = ParseSourceUrl(args.source);
@@ -283,7 +290,7 @@ int RunMigrate(const MigrateArgs& args) {
                                           {"--data-dir", args.data_dir},
                                           {"--log", LogFilePath()}});
       !distinct.ok()) {
-    return usage(distinct.message());
+    return usage(distinct.message(), false);  // the log may be one of those files
   }
   if (!args.conditions.empty()) {
     if (Status readable = CheckConditionsFile(args.conditions); !readable.ok()) {
@@ -477,6 +484,11 @@ int RunMigrate(const MigrateArgs& args) {
   }
   RemoveStopSignals();
   bool all_ok = record && record->status == TaskStatus::kSucceeded;
+  if (Status logged = LogFileStatus(); !logged.ok()) {
+    std::fprintf(stderr, "velquin migrate: %s (%s)\n", logged.message().c_str(),
+                 LogFilePath().c_str());
+    all_ok = false;
+  }
   for (const auto& r : reports) all_ok = all_ok && r.ok;
   if (!exists && !fs::exists(target)) return 2;  // the target could not be created
   return all_ok ? 0 : 1;

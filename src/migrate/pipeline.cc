@@ -141,6 +141,11 @@ MigrationPipeline::DatabaseState& MigrationPipeline::State(Session* source,
       for (const auto& [name, type] : *objects) names.push_back(name);
       state.names = DatabaseNames(names);
       state.listed = true;
+    } else {
+      // Names are then made unique among the objects met so far only; the
+      // listing is tried again for the next object.
+      Out("E::The tables and views of [" + database +
+          "] could not be listed to choose names for Access: " + objects.status().message());
     }
   }
   return state;
@@ -237,11 +242,22 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
     for (auto& [name, f] : facts) input.facts[state.names.Column(table, name)] = f;
   }
   auto fks = ParseForeignKeys(text);
-  if (fks.ok()) {
+  if (!fks.ok()) {
+    // The declarations only steer the types of foreign-key columns (they take
+    // the referenced column's type); the relationships themselves are read
+    // from the catalogue later, and a type clash fails them loudly there.
+    Out(
+        fmt::format("E::[{}] the foreign keys of the table could not be read from its "
+                    "definition, so its key columns keep their own types: {}",
+                    table, fks.status().message()));
+  } else {
     for (const ForeignKeyDecl& fk : *fks) {
       if (!fk.referenced_database.empty() && fk.referenced_database != database) continue;
       if (fk.referenced_table == table) continue;
       auto referenced = PlanTable(source, database, fk.referenced_table);
+      // A referenced table that cannot be planned fails on its own turn and
+      // fails this table's relationship to it by name; here it only leaves
+      // the column's own type.
       if (!referenced.ok()) continue;
       for (std::size_t i = 0; i < fk.columns.size() && i < fk.referenced_columns.size(); ++i) {
         std::string want = state.names.Column(fk.referenced_table, fk.referenced_columns[i]);
@@ -427,7 +443,16 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   copy.zero_dates = settings_.zero_dates;
   if (!settings_.condition_file.empty()) {
     auto condition = ConditionFile(settings_.condition_file).Read(database, table);
-    if (condition.ok()) copy.condition = *condition;
+    if (!condition.ok()) {
+      // Copying every row instead would not be what was asked for.
+      const std::string why =
+          "the row condition could not be read: " + condition.status().message();
+      Out(fmt::format("E::[{}] {}", table, why));
+      fail(why);
+      finish("failed");
+      return 1;
+    }
+    copy.condition = *condition;
   }
   if (auto estimate = QueryRows(source,
                                 "SELECT TABLE_ROWS FROM INFORMATION_SCHEMA.TABLES WHERE "
@@ -478,12 +503,6 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
       return;
     }
   }
-  auto rows = QueryRows(source, ForeignKeyQuery(database, table));
-  if (!rows.ok()) {
-    Out(rows.status().message());
-    Out("E::Create Relationship failure!");
-    return;
-  }
   MigrationReport* report = FindReport(ObjectKind::kTable, table);
   auto mark_failed = [&](const std::string& why) {
     std::lock_guard<std::mutex> lock(reports_mu_);
@@ -493,6 +512,13 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
       if (report->reason.empty()) report->reason = why;
     }
   };
+  auto rows = QueryRows(source, ForeignKeyQuery(database, table));
+  if (!rows.ok()) {
+    Out(rows.status().message());
+    Out("E::Create Relationship failure!");
+    mark_failed("the foreign keys could not be read: " + rows.status().message());
+    return;
+  }
   if (state.failed_tables.count(table)) {
     if (!rows->empty()) {
       Out(fmt::format("E::Relationships of table [{}] not created: the table was not migrated",
@@ -616,6 +642,8 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
   auto tables = ListObjects(source, database, "TABLE");
   if (!tables.ok()) {
     Out("Open tables Error: " + tables.status().message());
+    AddListingFailure(ObjectKind::kTable,
+                      "the tables could not be listed: " + tables.status().message());
     return -1;
   }
   std::vector<std::string> chosen;
@@ -635,6 +663,15 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
   }
   ConvertDatabaseRelationships(source, target, database);
   return 0;
+}
+
+void MigrationPipeline::AddListingFailure(ObjectKind kind, const std::string& reason) {
+  MigrationReport report;
+  report.kind = kind;
+  report.source_name = report.access_name = kind == ObjectKind::kTable ? "(tables)" : "(views)";
+  report.status = "failed";
+  report.reason = reason;
+  AddReport(std::move(report));
 }
 
 bool MigrationPipeline::StopRequested() const {
@@ -663,6 +700,10 @@ int MigrationPipeline::ConvertDatabaseRelationships(Session* source, Session* ta
   auto tables = ListObjects(source, database, "TABLE");
   if (!tables.ok()) {
     Out("Open tables Error: " + tables.status().message());
+    AddListingFailure(ObjectKind::kTable,
+                      "the relationships were not made: the tables could "
+                      "not be listed: " +
+                          tables.status().message());
     return -1;
   }
   for (const auto& [name, type] : *tables) {
@@ -684,6 +725,8 @@ int MigrationPipeline::ConvertDatabaseViews(Session* source, Session* target,
   auto views = ListObjects(source, database, "VIEW");
   if (!views.ok()) {
     Out("Open views Error: " + views.status().message());
+    AddListingFailure(ObjectKind::kView,
+                      "the views could not be listed: " + views.status().message());
     return -1;
   }
   bool stopped = false;

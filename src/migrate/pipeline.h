@@ -140,6 +140,8 @@ class MigrationPipeline {
   Result<SourceRows> QueryRows(Session* source, const std::string& sql);
   void LogRenames(DatabaseState& state);
   bool StopRequested() const;
+  // A summary line for a walk whose objects could not be listed.
+  void AddListingFailure(ObjectKind kind, const std::string& reason);
   // A report for an object a stopped run never reached: "not started".
   void AddNotStarted(Session* source, ObjectKind kind, const std::string& database,
                      const std::string& name);

@@ -417,12 +417,19 @@ function careless() {
     console.log(`NOTE: lower_case_table_names=${lower}: names match without regard to case`);
 
   // Misleading errors: a database that does not exist, targets that are not Access files.
-  const nodb = migrate(['--target', join(work, 'nodb.mdb')], 'no_such_db_' + process.pid);
+  const nodbLog = join(work, 'nodb.log');
+  const nodb = migrate(['--target', join(work, 'nodb.mdb'), '--log', nodbLog], 'no_such_db_' + process.pid);
+  check(existsSync(nodbLog) && /Unknown database/.test(readFileSync(nodbLog, 'utf8')),
+        'the --log file names the connection failure');
   const nodbErr = nodb.stderr.toString();
   check(
       nodb.status === 2 && /Unknown database/.test(nodbErr) &&
           !/No appropriate Config/.test(nodbErr),
       `missing database: exit ${nodb.status}, ${nodbErr.trim()}`);
+  // A log file that cannot be written is a failure, not a silent loss.
+  const full = migrate(['--target', join(work, 'full.mdb'), '--tables', 'actor', '--log', '/dev/full']);
+  check(full.status === 1 && /writing the log file failed/.test(full.stderr.toString()),
+        `--log /dev/full: exit ${full.status}, ${full.stderr.toString().trim()}`);
   const junk = {
     'text.mdb': Buffer.from('hello\n'),
     'image.mdb': Buffer.concat([Buffer.from('89504e470d0a1a0a', 'hex'), Buffer.alloc(500)]),

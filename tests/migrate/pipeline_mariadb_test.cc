@@ -51,6 +51,37 @@ class RecordingTarget : public Session {
   std::unique_ptr<JetSession> inner_;
 };
 
+// The source, with chosen queries failing as a lost connection would.
+class FailingSource : public Session {
+ public:
+  explicit FailingSource(Session& inner) : inner_(inner) {}
+  std::string fail_queries_with;  // OpenQuery of a text holding it fails
+  bool fail_view_listing = false;
+
+  Result<ExecuteOutcome> Execute(std::string_view sql) override { return inner_.Execute(sql); }
+  Result<std::unique_ptr<QueryCursor>> OpenQuery(std::string_view sql) override {
+    if (!fail_queries_with.empty() && sql.find(fail_queries_with) != std::string_view::npos) {
+      return Status::IOError("Lost connection to server during query (test)");
+    }
+    return inner_.OpenQuery(sql);
+  }
+  Result<std::unique_ptr<QueryCursor>> OpenSchemaRowset(SchemaRowset k,
+                                                        const SchemaRestrictions& r) override {
+    if (fail_view_listing && r.size() > 3 && r[3] == "VIEW") {
+      return Status::IOError("Lost connection to server during query (test)");
+    }
+    return inner_.OpenSchemaRowset(k, r);
+  }
+  Result<std::string> DbmsName() override { return inner_.DbmsName(); }
+  Result<std::string> DbmsVersion() override { return inner_.DbmsVersion(); }
+  Result<std::string> DataSourceName() override { return inner_.DataSourceName(); }
+  Result<std::string> CurrentCatalog() override { return inner_.CurrentCatalog(); }
+  std::string QuoteString(std::string_view t) const override { return inner_.QuoteString(t); }
+
+ private:
+  Session& inner_;
+};
+
 class PipelineMariaDbTest : public ::testing::Test {
  protected:
   void Prepare(const velquin::testing::MySqlServer& server) {
@@ -178,6 +209,32 @@ TEST_F(PipelineMariaDbTest, ATableMigratedAgainInANewRunIsPlannedFromItsNewDefin
   EXPECT_EQ(r.written, 1u);
   EXPECT_EQ(r.refused, 0u);
   EXPECT_THAT(target_->statements, Contains(HasSubstr("values (1,'p','x')")));
+}
+
+TEST_F(PipelineMariaDbTest, FailedCatalogueQueriesFailTheirObjectsLinesWithTheReason) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  Prepare(server);
+  FailingSource source(db_->session());
+  source.fail_queries_with = "REFERENTIAL_CONSTRAINTS";
+  source.fail_view_listing = true;
+  auto pipeline = Make();
+  pipeline.ConvertDatabaseTables(&source, target_.get(), db_->name());
+  EXPECT_EQ(pipeline.ConvertDatabaseViews(&source, target_.get(), db_->name()), -1);
+  std::size_t tables = 0;
+  bool views_line = false;
+  for (const MigrationReport& r : pipeline.Reports()) {
+    if (r.kind == ObjectKind::kTable) {
+      ++tables;
+      EXPECT_FALSE(r.ok) << r.source_name;
+      EXPECT_THAT(r.reason, HasSubstr("the foreign keys could not be read: Lost connection"))
+          << r.source_name;
+    } else {
+      views_line = r.source_name == "(views)" && r.status == "failed" &&
+                   r.reason.find("the views could not be listed") != std::string::npos;
+    }
+  }
+  EXPECT_EQ(tables, 4u);
+  EXPECT_TRUE(views_line);
 }
 
 TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyTheWalkAndSkipsTheRest) {
