@@ -8,6 +8,7 @@
 
 #include "config/condition_file.h"
 #include "db/statements.h"
+#include "migrate/copy_marker.h"
 #include "migrate/key_sql.h"
 #include "migrate/sql_text.h"
 #include "migrate/view_ddl.h"
@@ -334,6 +335,15 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   if (!Run(target, ddl.sql, &reason)) {
     Out(fmt::sprintf("E::TABLE: Create [%s].[%s] ERROR !", database, table));
     state.failed_tables.insert(table);
+    if (auto earlier = HalfCopiedMarker(settings_.data_dir, stem)) {
+      // Most likely the table an earlier run left half copied: say so.
+      const std::string hint = fmt::format(
+          "an earlier run left this table half copied ({}); drop it from the target and run "
+          "again to copy it whole",
+          *earlier);
+      Out(fmt::format("E::[{}] {}", table, hint));
+      reason = hint + (reason.empty() ? "" : " (" + reason + ")");
+    }
     fail(reason.empty() ? "CREATE TABLE failed" : reason);
     finish("failed");
     return -1;
@@ -469,7 +479,23 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
       settings_.rows_progress(table, read, expected);
     };
   }
+  // The marker only lets a later run name this table if the copy does not
+  // end whole; without it the run itself is unharmed, so a failure to write
+  // it is logged and the copy goes on.
+  if (Status marked = MarkCopyStarted(settings_.data_dir, stem); !marked.ok()) {
+    Out("E::" + marked.message());
+  }
   CopyRowsResult rows_result = CopyTableRows(source, target, copy, out_);
+  {
+    const bool whole = rows_result.status.ok() && !rows_result.stopped;
+    std::string how = fmt::format("{} after {} of its rows",
+                                  rows_result.stopped ? "stopped" : "failed", rows_result.written);
+    if (!rows_result.status.ok()) how += ": " + rows_result.status.message();
+    // As above: only the later hint depends on it.
+    if (Status ended = MarkCopyEnded(settings_.data_dir, stem, whole, how); !ended.ok()) {
+      Out("E::" + ended.message());
+    }
+  }
   report.read = rows_result.read;
   report.written = rows_result.written;
   report.refused = rows_result.refused;

@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class RecordingTarget : public Session {
  public:
@@ -271,6 +272,19 @@ TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyTheWalkAndSkipsTheRest) {
   for (std::size_t i = 1; i < reports.size(); ++i) {
     EXPECT_EQ(reports[i].status, "not started") << reports[i].source_name;
   }
+  // The next run into the same file names the table left half copied.
+  auto next = Make();
+  EXPECT_EQ(next.MigrateTable(&db_->session(), target_.get(), db_->name(), "aaa_many"), -1);
+  EXPECT_THAT(next.Reports().back().reason,
+              HasSubstr("an earlier run left this table half copied (stopped after 2500 of its "
+                        "rows); drop it from the target and run again"));
+  // A whole copy leaves no marker behind: the table existing is then all
+  // that is said.
+  ASSERT_TRUE(target_->Execute("DROP TABLE `aaa_many`").ok());
+  EXPECT_EQ(next.MigrateTable(&db_->session(), target_.get(), db_->name(), "aaa_many"), 1);
+  EXPECT_TRUE(next.Reports().back().ok) << next.Reports().back().reason;
+  EXPECT_EQ(next.MigrateTable(&db_->session(), target_.get(), db_->name(), "aaa_many"), -1);
+  EXPECT_THAT(next.Reports().back().reason, Not(HasSubstr("half copied")));
 }
 
 }  // namespace
