@@ -7,8 +7,12 @@
 namespace velquin {
 namespace {
 
+// A stop request of the worker, or the caller's own (the command line's
+// Ctrl-C), stops the pipeline.
 PipelineSettings WithStop(PipelineSettings settings, RunState& run_state) {
-  settings.stop_requested = [&run_state] { return run_state.StopRequested(); };
+  settings.stop_requested = [&run_state, own = std::move(settings.stop_requested)] {
+    return run_state.StopRequested() || (own && own());
+  };
   return settings;
 }
 

@@ -29,6 +29,8 @@ class PipelineOperations : public TaskOperations {
 
   MigrationPipeline& pipeline() { return pipeline_; }
 
+  void BeginTask() override { pipeline_.BeginRun(); }
+
   bool SwitchTargetDatabase(const std::string& target_database) override;
   bool CreateAccessDatabase(const std::string& database) override;
   bool SelectDatabase(const std::string& database, Side side) override;

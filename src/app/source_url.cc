@@ -60,8 +60,21 @@ Result<SourceUrl> ParseSourceUrl(std::string_view text) {
   VELQUIN_ASSIGN_OR_RETURN(url.database, Decode(location.substr(slash + 1), "database"));
   if (url.database.empty()) return Status::InvalidArgument("the source URL names no database");
   std::string_view host_port = location.substr(0, slash);
-  const std::size_t port_at = host_port.rfind(':');
-  if (port_at != std::string_view::npos && host_port.find(']') == std::string_view::npos) {
+  std::size_t port_at = host_port.rfind(':');
+  if (host_port.starts_with('[')) {
+    // An IPv6 address in brackets: [::1] or [::1]:3307.
+    const std::size_t close = host_port.find(']');
+    if (close == std::string_view::npos || close == 1) {
+      return Status::InvalidArgument("the source URL's host has an unclosed [");
+    }
+    if (close + 1 < host_port.size() && host_port[close + 1] != ':') {
+      return Status::InvalidArgument("the source URL's host has text after ]");
+    }
+    port_at = close + 1 < host_port.size() ? close + 1 : std::string_view::npos;
+  } else if (port_at != std::string_view::npos && host_port.find(':') != port_at) {
+    return Status::InvalidArgument("an IPv6 address in the source URL goes in brackets: [::1]");
+  }
+  if (port_at != std::string_view::npos) {
     url.port = std::string(host_port.substr(port_at + 1));
     host_port = host_port.substr(0, port_at);
     if (url.port.empty() || url.port.find_first_not_of("0123456789") != std::string::npos ||
@@ -69,6 +82,7 @@ Result<SourceUrl> ParseSourceUrl(std::string_view text) {
       return Status::InvalidArgument("the source URL's port is not a number from 1 to 65535");
     }
   }
+  if (host_port.starts_with('[')) host_port = host_port.substr(1, host_port.size() - 2);
   url.host = std::string(host_port);
   if (url.host.empty()) return Status::InvalidArgument("the source URL names no host");
   return url;
@@ -81,7 +95,9 @@ ConnectionDescriptor SourceDescriptor(const SourceUrl& url) {
     d.source_name = url.dsn;
   } else {
     d.provider_display_name = "TCP/IP:Port";
-    d.source_name = url.host + ":" + url.port;
+    // An IPv6 address keeps its brackets, so the port stays separable.
+    const bool ipv6 = url.host.find(':') != std::string::npos;
+    d.source_name = (ipv6 ? "[" + url.host + "]" : url.host) + ":" + url.port;
   }
   d.user_id = url.user;
   d.password = url.password;

@@ -12,9 +12,20 @@ std::shared_ptr<LogSink>& StdoutSinkSlot() {
   static std::shared_ptr<LogSink> sink;
   return sink;
 }
+
+std::shared_ptr<FileSink>& FileSinkSlot() {
+  static std::shared_ptr<FileSink> sink;
+  return sink;
+}
+std::string& LogPathSlot() {
+  static std::string path;
+  return path;
+}
 }  // namespace
 
 std::shared_ptr<LogSink> StdoutLogSink() { return StdoutSinkSlot(); }
+std::string LogFilePath() { return LogPathSlot(); }
+Status LogFileStatus() { return FileSinkSlot() ? FileSinkSlot()->status() : Status::Ok(); }
 
 void RegisterLogOptions(CLI::App& app) {
   auto log_path = std::make_shared<std::string>();
@@ -26,9 +37,11 @@ void RegisterLogOptions(CLI::App& app) {
     OutputLog& log = OutputLog::Global();
     StdoutSinkSlot() = TerminalSink::ForStdout();
     log.AddSink(StdoutSinkSlot());
+    LogPathSlot() = *log_path;
     if (!log_path->empty()) {
       auto sink = FileSink::Open(*log_path);
       if (!sink.ok()) throw CLI::ValidationError("--log", sink.status().message());
+      FileSinkSlot() = *sink;
       log.AddSink(std::move(sink).value());
     }
   });

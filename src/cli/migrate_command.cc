@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,6 +23,8 @@
 #include "app/pipeline_operations.h"
 #include "app/source_url.h"
 #include "cli/log_options.h"
+#include "cli/migrate_checks.h"
+#include "cli/stop_signals.h"
 #include "cli/target_database.h"
 #include "db/source_connection.h"
 #include "jet/database.h"
@@ -43,22 +46,8 @@ struct MigrateArgs {
   std::string summary;
   std::string data_dir;
   std::string conditions;
+  std::string zero_dates = "null";
 };
-
-std::set<std::string> SplitList(const std::string& list) {
-  std::set<std::string> out;
-  std::string item;
-  std::stringstream in(list);
-  while (std::getline(in, item, ',')) {
-    if (!item.empty()) out.insert(item);
-  }
-  return out;
-}
-
-std::atomic<RunState*> g_run_state{nullptr};
-extern "C" void OnInterrupt(int) {
-  if (RunState* s = g_run_state.load()) s->Store(RunStateValue::kStopRequested);
-}
 
 // The progress bar of the table whose rows are being copied, drawn on the
 // terminal's last line; log lines are written above it.
@@ -165,6 +154,27 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
+// "column|kind|count|example" items, separated by "; ".
+std::string TransformsText(const std::vector<TransformCount>& transforms) {
+  std::string out;
+  for (const TransformCount& c : transforms) {
+    if (!out.empty()) out += "; ";
+    out += fmt::format("{}|{}|{}|{}", c.column, TransformKindName(c.kind), c.count, c.example);
+  }
+  return out;
+}
+
+std::string TransformsJson(const std::vector<TransformCount>& transforms) {
+  std::string out = "[";
+  for (const TransformCount& c : transforms) {
+    if (out.size() > 1) out += ", ";
+    out += fmt::format("{{\"column\": {}, \"kind\": {}, \"count\": {}, \"example\": {}}}",
+                       JsonString(c.column), JsonString(TransformKindName(c.kind)), c.count,
+                       JsonString(c.example));
+  }
+  return out + "]";
+}
+
 bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport>& reports,
                       const std::vector<std::string>& renames) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -172,13 +182,13 @@ bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport
   const bool csv = path.size() >= 4 && path.substr(path.size() - 4) == ".csv";
   if (csv) {
     f << "kind,name,access_name,read,written,refused,seconds,status,reason,data_file,rejects_"
-         "file\n";
+         "file,transforms\n";
     for (const auto& r : reports) {
       f << (r.kind == ObjectKind::kTable ? "table" : "view") << "," << CsvField(r.source_name)
         << "," << CsvField(r.access_name) << "," << r.read << "," << r.written << "," << r.refused
         << "," << fmt::format("{:.3f}", r.seconds) << "," << r.status << "," << CsvField(r.reason)
-        << "," << CsvField(r.data_file.string()) << "," << CsvField(r.rejects_file.string())
-        << "\n";
+        << "," << CsvField(r.data_file.string()) << "," << CsvField(r.rejects_file.string()) << ","
+        << CsvField(TransformsText(r.transforms)) << "\n";
     }
   } else {
     f << "{\n  \"objects\": [\n";
@@ -191,7 +201,8 @@ bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport
         << ", \"seconds\": " << fmt::format("{:.3f}", r.seconds) << ", \"status\": \"" << r.status
         << "\", \"reason\": " << JsonString(r.reason)
         << ", \"data_file\": " << JsonString(r.data_file.string())
-        << ", \"rejects_file\": " << JsonString(r.rejects_file.string()) << "}"
+        << ", \"rejects_file\": " << JsonString(r.rejects_file.string())
+        << ", \"transforms\": " << TransformsJson(r.transforms) << "}"
         << (i + 1 < reports.size() ? "," : "") << "\n";
     }
     f << "  ],\n  \"renamed\": [";
@@ -229,6 +240,14 @@ void PrintSummary(const std::vector<MigrationReport>& reports,
     if (!r.rejects_file.empty())
       std::printf("  %s (refused rows)\n", r.rejects_file.string().c_str());
   }
+  bool changed = false;
+  for (const auto& r : reports) {
+    for (const TransformCount& c : r.transforms) {
+      if (!changed) std::printf("\nChanged for Access:\n");
+      changed = true;
+      std::printf("  %s %s\n", r.source_name.c_str(), DescribeTransform(c).c_str());
+    }
+  }
   if (!renames.empty()) {
     std::printf("\nRenamed for Access:\n");
     for (const auto& line : renames) std::printf("  %s\n", line.c_str());
@@ -238,8 +257,17 @@ void PrintSummary(const std::vector<MigrationReport>& reports,
 
 int RunMigrate(const MigrateArgs& args) {
   OutputLog& log = OutputLog::Global();
-  auto usage = [](const std::string& message) {
+  // From here on a stop signal ends the run with its summary.
+  InstallStopSignals();
+  auto usage = [&log](const std::string& message, bool to_log = true) {
     std::fprintf(stderr, "velquin migrate: %s\n", message.c_str());
+    // The --log file gets the reason too; the terminal has it already.
+    if (to_log && !LogFilePath().empty()) {
+      std::shared_ptr<LogSink> terminal = StdoutLogSink();
+      if (terminal) log.RemoveSink(terminal);
+      log.Write("E::velquin migrate: " + message);
+      if (terminal) log.AddSink(terminal);
+    }
     return 2;
   };
   auto url = ParseSourceUrl(args.source);
@@ -266,6 +294,26 @@ int RunMigrate(const MigrateArgs& args) {
       !(args.summary.ends_with(".json") || args.summary.ends_with(".csv"))) {
     return usage("--summary takes a .json or a .csv file");
   }
+  // Nothing is written until every check below has passed.
+  if (Status distinct = CheckOutputPaths({{"--target", args.target},
+                                          {"--summary", args.summary},
+                                          {"--data-dir", args.data_dir},
+                                          {"--log", LogFilePath()}});
+      !distinct.ok()) {
+    return usage(distinct.message(), false);  // the log may be one of those files
+  }
+  if (!args.conditions.empty()) {
+    if (Status readable = CheckConditionsFile(args.conditions); !readable.ok()) {
+      return usage(readable.message());
+    }
+  }
+  if (fs::exists(args.target) || fs::is_symlink(args.target)) {
+    if (Status access = CheckExistingTarget(args.target); !access.ok()) {
+      return usage(access.message());
+    }
+  }
+  const std::vector<std::string> given_tables = SplitNameList(args.tables);
+  const std::vector<std::string> given_views = SplitNameList(args.views);
 
   // Source.
   ConnectionDescriptor descriptor = SourceDescriptor(*url);
@@ -274,7 +322,8 @@ int RunMigrate(const MigrateArgs& args) {
   if (!connected.session) {
     std::string why = connected.status.message();
     // The driver search hides the server's own answer (a wrong password, an
-    // unknown database): ask the first MySQL driver once more for it.
+    // unknown database): ask the first MySQL driver once more for it, with
+    // the same database, so the answer is the one for this connection.
     const std::string driver = FindMySqlOdbcDriver(1);
     auto braced = [](const std::string& v) {
       std::string out = "{";
@@ -284,7 +333,9 @@ int RunMigrate(const MigrateArgs& args) {
     if (!url->odbc && !driver.empty()) {
       auto direct = OdbcSession::Connect(
           "DRIVER=" + braced(driver) + ";SERVER=" + braced(url->host) + ";PORT=" + url->port +
-          ";UID=" + braced(url->user) + ";PWD=" + braced(url->password) + ";CHARSET=utf8mb4;");
+          ";UID=" + braced(url->user) + ";PWD=" + braced(url->password) +
+          (url->database.empty() ? "" : ";DATABASE=" + braced(url->database)) +
+          ";CHARSET=utf8mb4;");
       if (!direct.ok()) why = direct.status().message();
     }
     return usage("cannot connect to the source: " + why);
@@ -295,6 +346,8 @@ int RunMigrate(const MigrateArgs& args) {
     if (current.ok()) database = *current;
     if (database.empty()) return usage("the data source selects no database");
   }
+  auto chosen = ResolveChosenObjects(*connected.session, database, given_tables, given_views);
+  if (!chosen.ok()) return usage(chosen.status().message());
 
   // Where the statements and data files go.
   const fs::path target = fs::absolute(args.target);
@@ -336,47 +389,116 @@ int RunMigrate(const MigrateArgs& args) {
       settings.condition_file = exe.parent_path() / "Condition.cfg";
     }
   }
-  settings.only_tables = SplitList(args.tables);
-  settings.only_views = SplitList(args.views);
+  settings.only_tables = chosen->tables;
+  settings.only_views = chosen->views;
   settings.no_views =
       args.no_views || (!settings.only_tables.empty() && settings.only_views.empty());
+  settings.stop_requested = [] { return StopSignalReceived() != 0; };
+  settings.zero_dates = args.zero_dates == "refuse" ? ZeroDates::kRefuse : ZeroDates::kNull;
   settings.inserter_factory = TargetRowInserterFactory();
+  // What a stop that cannot wait for the worker needs for its summary: the
+  // table whose rows are being copied and the renames so far (both written
+  // by the worker thread).
+  struct Progress {
+    std::mutex mu;
+    std::string current_table;
+    std::vector<std::string> renames;
+  };
+  auto progress = std::make_shared<Progress>();
+  std::shared_ptr<PipelineOperations> ops;
+  settings.rows_started = [bar, progress](const std::string& table, uint64_t expected) {
+    {
+      std::lock_guard<std::mutex> lock(progress->mu);
+      progress->current_table = table;
+    }
+    if (bar) bar->Start(table, expected);
+  };
   if (bar) {
-    settings.rows_started = [bar](const std::string& table, uint64_t expected) {
-      bar->Start(table, expected);
-    };
     settings.rows_progress = [bar](const std::string&, uint64_t read, uint64_t expected) {
       bar->Update(read, expected);
     };
-    settings.object_done = [bar](const MigrationReport&) { bar->End(); };
   }
-  auto ops = std::make_shared<PipelineOperations>(controller, settings, OpenTargetDatabase);
+  settings.object_done = [bar, progress, &ops](const MigrationReport&) {
+    if (bar) bar->End();
+    std::lock_guard<std::mutex> lock(progress->mu);
+    if (ops) progress->renames = ops->pipeline().RenameLines();
+  };
+  ops = std::make_shared<PipelineOperations>(controller, settings, OpenTargetDatabase);
   controller.SetTaskOperations(ops);
+  // Every object the run means to migrate, for the summary of a stopped run.
+  std::vector<std::string> planned_tables, planned_views;
+  for (const std::string& t : chosen->all_tables) {
+    if (settings.only_tables.empty() || settings.only_tables.count(t)) planned_tables.push_back(t);
+  }
+  for (const std::string& v : chosen->all_views) {
+    if (!settings.no_views && (settings.only_views.empty() || settings.only_views.count(v))) {
+      planned_views.push_back(v);
+    }
+  }
 
   const bool exists = fs::exists(target);
   MigrationTaskNames names;
   names.source_database = database;
   names.target_database = target.string();
-  g_run_state = &controller.run_state();
-  std::signal(SIGINT, OnInterrupt);
+
   const TaskId id = controller.AppendMigrationTask(
       exists ? TaskKind::kConvertDatabase : TaskKind::kCloneDatabase, names);
-  while (!controller.worker().WaitUntilIdle(std::chrono::milliseconds(500))) {
+  // A stop ends the run within 2 seconds: when the worker is still inside
+  // one long statement (an index or a relationship over many rows) after
+  // 1.5 s, the summary is written from what is known and the program ends
+  // without waiting; the file stays sound as after any interrupted write.
+  std::optional<std::chrono::steady_clock::time_point> stop_seen;
+  bool forced = false;
+  while (!controller.worker().WaitUntilIdle(std::chrono::milliseconds(100))) {
+    if (!stop_seen && StopSignalReceived()) stop_seen = std::chrono::steady_clock::now();
+    if (stop_seen &&
+        std::chrono::steady_clock::now() - *stop_seen > std::chrono::milliseconds(1500)) {
+      forced = true;
+      break;
+    }
   }
-  std::signal(SIGINT, SIG_DFL);
-  g_run_state = nullptr;
   if (bar) bar->End();
 
   const auto record = controller.queue().Find(id);
-  const auto reports = ops->pipeline().Reports();
-  const auto renames = ops->pipeline().RenameLines();
+  std::vector<MigrationReport> reports = ops->pipeline().Reports();
+  std::vector<std::string> renames;
+  if (forced) {
+    std::lock_guard<std::mutex> lock(progress->mu);
+    renames = progress->renames;
+    reports = CompleteStoppedReports(std::move(reports), planned_tables, planned_views,
+                                     progress->current_table);
+  } else {
+    renames = ops->pipeline().RenameLines();
+    if (StopSignalReceived()) {
+      reports = CompleteStoppedReports(std::move(reports), planned_tables, planned_views, "");
+    }
+  }
   PrintSummary(reports, renames);
   std::printf("Target: %s\nData files: %s\n", target.string().c_str(), data_dir.string().c_str());
-  if (!args.summary.empty() && !WriteSummaryFile(args.summary, reports, renames)) {
+  const bool summary_written =
+      args.summary.empty() || WriteSummaryFile(args.summary, reports, renames);
+  if (!summary_written) {
     std::fprintf(stderr, "velquin migrate: cannot write %s\n", args.summary.c_str());
-    return 1;
   }
+  if (forced) {
+    // The worker still holds the file and the sessions: end here, without
+    // the destructors that would wait for it.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(summary_written ? StopExitCode(StopSignalReceived()) : 1);
+  }
+  if (!summary_written) return 1;
+  if (const int signal = StopSignalReceived()) {
+    RemoveStopSignals();
+    return StopExitCode(signal);
+  }
+  RemoveStopSignals();
   bool all_ok = record && record->status == TaskStatus::kSucceeded;
+  if (Status logged = LogFileStatus(); !logged.ok()) {
+    std::fprintf(stderr, "velquin migrate: %s (%s)\n", logged.message().c_str(),
+                 LogFilePath().c_str());
+    all_ok = false;
+  }
   for (const auto& r : reports) all_ok = all_ok && r.ok;
   if (!exists && !fs::exists(target)) return 2;  // the target could not be created
   return all_ok ? 0 : 1;
@@ -403,6 +525,10 @@ void RegisterMigrateCommand(CLI::App& app) {
   sub->add_option("--data-dir", args->data_dir,
                   "Folder for the statement, data and rejects files (default: beside the target)");
   sub->add_option("--conditions", args->conditions, "Condition.cfg with per-table row conditions");
+  sub->add_option("--zero-dates", args->zero_dates,
+                  "What a zero date (0000-00-00) becomes: null (default; NOT NULL date columns "
+                  "holding one are created nullable) or refuse (the row goes to the rejects file)")
+      ->check(CLI::IsMember({"null", "refuse"}));
   sub->callback([args] {
     // The command's exit code is the program's: 0 all migrated, 1 something
     // failed or was refused, 2 usage or connection errors.

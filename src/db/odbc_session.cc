@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -213,6 +214,10 @@ class OdbcCursor : public QueryCursor {
   velquin::Status ReadValue(std::size_t index) {
     std::string& out = values_[index];
     out.clear();
+    const int sql_type = columns_[index].sql_type;
+    if (sql_type == SQL_REAL || sql_type == SQL_FLOAT || sql_type == SQL_DOUBLE) {
+      return ReadFloatingValue(index, sql_type == SQL_REAL);
+    }
     const bool binary = columns_[index].binary;
     const SQLSMALLINT c_type = binary ? SQL_C_BINARY : SQL_C_CHAR;
     const std::size_t terminator = binary ? 0 : 1;
@@ -240,6 +245,30 @@ class OdbcCursor : public QueryCursor {
         out.reserve(out.size() + static_cast<std::size_t>(indicator) - room);
       }
     }
+    status_[index] = ValueStatus::kValuePresent;
+    return velquin::Status::Ok();
+  }
+
+  // FLOAT and DOUBLE values are read as numbers: the server's text for a
+  // FLOAT keeps 6 digits (1234567 reads "1.23457e6"). The text written is the
+  // shortest one that reads back as the same single (or double), bit for bit.
+  velquin::Status ReadFloatingValue(std::size_t index, bool single) {
+    std::string& out = values_[index];
+    const auto column = static_cast<SQLUSMALLINT>(index + 1);
+    SQLLEN indicator = 0;
+    float f = 0;
+    double d = 0;
+    SQLRETURN rc = single ? SQLGetData(stmt_.get(), column, SQL_C_FLOAT, &f, 0, &indicator)
+                          : SQLGetData(stmt_.get(), column, SQL_C_DOUBLE, &d, 0, &indicator);
+    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+    if (indicator == SQL_NULL_DATA) {
+      status_[index] = ValueStatus::kValueNull;
+      return velquin::Status::Ok();
+    }
+    char text[64];
+    const auto written = single ? std::to_chars(text, text + sizeof text, f)
+                                : std::to_chars(text, text + sizeof text, d);
+    out.assign(text, written.ptr);
     status_[index] = ValueStatus::kValuePresent;
     return velquin::Status::Ok();
   }

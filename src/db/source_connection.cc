@@ -177,12 +177,17 @@ std::string Attribute(std::string_view key, std::string_view value) {
 Result<SourceProperties> BuildSourceProperties(const ConnectionDescriptor& descriptor,
                                                const TrialOpen& trial_open) {
   SourceProperties properties;
-  const std::string credentials =
+  std::string credentials =
       Attribute("UID", descriptor.user_id) + Attribute("PWD", descriptor.password);
   const std::string tail =
       (descriptor.catalog.empty() ? std::string() : Attribute("DATABASE", descriptor.catalog)) +
       "CHARSET=utf8mb4;";
   if (!EqualsIgnoreCase(descriptor.provider_display_name, kTcpIpPort)) {
+    // A data source keeps the user and password stored with it unless
+    // others are given: an empty UID or PWD would override them.
+    credentials.clear();
+    if (!descriptor.user_id.empty()) credentials += Attribute("UID", descriptor.user_id);
+    if (!descriptor.password.empty()) credentials += Attribute("PWD", descriptor.password);
     std::string dsn =
         descriptor.source_name.empty() ? std::string() : "DSN={" + descriptor.source_name + "};";
     if (descriptor.source_name.find_first_of("{}") != std::string::npos) {
@@ -195,7 +200,17 @@ Result<SourceProperties> BuildSourceProperties(const ConnectionDescriptor& descr
   properties.tcp_ip = true;
   std::string server = descriptor.source_name;
   std::string port = "3306";
-  if (std::size_t colon = server.find(':'); colon != std::string::npos) {
+  std::size_t colon = server.find(':');
+  if (server.starts_with('[')) {  // "[::1]:3307": an IPv6 address
+    const std::size_t close = server.find(']');
+    colon = close == std::string::npos ? std::string::npos : server.find(':', close);
+    if (close != std::string::npos) {
+      const std::string rest = server.substr(close + 1);
+      server = server.substr(1, close - 1) + rest;
+      if (colon != std::string::npos) colon -= 2;
+    }
+  }
+  if (colon != std::string::npos) {
     port = server.substr(colon + 1);
     server.resize(colon);
   }

@@ -57,8 +57,15 @@ void FileSink::OnLine(const LogLine& line) {
   std::lock_guard<std::mutex> lock(mu_);
   std::string out = line.Display();
   out += '\n';
-  std::fwrite(out.data(), 1, out.size(), file_);
-  std::fflush(file_);
+  const bool written = std::fwrite(out.data(), 1, out.size(), file_) == out.size();
+  if ((!written || std::fflush(file_) != 0) && status_.ok()) {
+    status_ = Status::IOError(std::string("writing the log file failed: ") + std::strerror(errno));
+  }
+}
+
+Status FileSink::status() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return status_;
 }
 
 }  // namespace velquin

@@ -43,11 +43,15 @@ class FileSink : public LogSink {
 
   void OnLine(const LogLine& line) override;
 
+  // Ok, or the first failed write (a full disk, a removed device).
+  Status status();
+
  private:
   explicit FileSink(std::FILE* file) : file_(file) {}
 
   std::mutex mu_;
   std::FILE* file_;
+  Status status_;
 };
 
 }  // namespace velquin

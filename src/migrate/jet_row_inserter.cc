@@ -41,6 +41,15 @@ Result<int64_t> Integer(const TargetValue& v, const jet::ColumnInfo& column) {
   return static_cast<int64_t>(d);
 }
 
+// A number whose exponent is negative: out of range means below the
+// smallest subnormal, which reads as zero.
+bool IsTinyNumber(const char* begin, const char* end) {
+  for (const char* p = begin; p + 1 < end; ++p) {
+    if ((*p == 'e' || *p == 'E') && p[1] == '-') return true;
+  }
+  return false;
+}
+
 class JetRowInserter : public RowInserter {
  public:
   JetRowInserter(JetSession& session, jet::TableInfo info, std::unique_ptr<jet::BulkWriter> bulk)
@@ -104,13 +113,26 @@ Result<jet::Value> ToJetValue(const TargetValue& v, const jet::ColumnInfo& colum
     case ColumnType::kSingle:
     case ColumnType::kDouble: {
       if (v.kind != TargetValue::Kind::kNumber) return Refuse(column, "not a number");
-      char* stop = nullptr;
-      const double d = std::strtod(v.text.c_str(), &stop);
+      // Read straight into the column's width: a text read as a double
+      // first and then narrowed could round twice.
+      const char* begin = v.text.data();
+      const char* end = begin + v.text.size();
+      if (begin != end && *begin == '+') ++begin;
       if (column.type == ColumnType::kSingle) {
-        if (std::fabs(d) > 3.402823466e38)
+        float f = 0;
+        auto [ptr, ec] = std::from_chars(begin, end, f);
+        if (ec == std::errc::result_out_of_range && !IsTinyNumber(begin, end))
           return Refuse(column, "the value " + v.text + " does not fit a SINGLE");
-        return jet::Value::Single(static_cast<float>(d));
+        if ((ec != std::errc() && ec != std::errc::result_out_of_range) || ptr != end)
+          return Refuse(column, "not a number");
+        return jet::Value::Single(f);
       }
+      double d = 0;
+      auto [ptr, ec] = std::from_chars(begin, end, d);
+      if (ec == std::errc::result_out_of_range && !IsTinyNumber(begin, end))
+        return Refuse(column, "the value " + v.text + " does not fit a DOUBLE");
+      if ((ec != std::errc() && ec != std::errc::result_out_of_range) || ptr != end)
+        return Refuse(column, "not a number");
       return jet::Value::Double(d);
     }
     case ColumnType::kCurrency: {

@@ -8,6 +8,7 @@
 
 #include "config/condition_file.h"
 #include "db/statements.h"
+#include "migrate/copy_marker.h"
 #include "migrate/key_sql.h"
 #include "migrate/sql_text.h"
 #include "migrate/view_ddl.h"
@@ -92,6 +93,27 @@ Result<SourceRows> MigrationPipeline::QueryRows(Session* source, const std::stri
   return rows;
 }
 
+Result<std::vector<TransformCount>> MigrationPipeline::ZeroDateColumns(
+    Session* source, const std::string& database, const std::string& table,
+    std::string_view create_text, const std::vector<SourceColumn>& columns) {
+  std::vector<TransformCount> out;
+  const std::vector<std::string> candidates = NotNullDateColumns(columns);
+  if (candidates.empty()) return out;
+  VELQUIN_ASSIGN_OR_RETURN(SourceRows counts,
+                           QueryRows(source, ZeroDateCountQuery(database, table, candidates)));
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const uint64_t held =
+        counts.empty()
+            ? 0
+            : std::strtoull(std::string(ValueAt(counts[0], i).value_or("0")).c_str(), nullptr, 10);
+    std::string zero_default = ZeroDateDefault(create_text, candidates[i]);
+    if (held == 0 && zero_default.empty()) continue;
+    out.push_back(
+        TransformCount{candidates[i], TransformKind::kMadeNullable, held, std::move(zero_default)});
+  }
+  return out;
+}
+
 Result<std::vector<std::pair<std::string, std::string>>> MigrationPipeline::ListObjects(
     Session* source, const std::string& database, const char* type) {
   if (!source) return Status::InvalidArgument(std::string(kNoConnection));
@@ -120,6 +142,11 @@ MigrationPipeline::DatabaseState& MigrationPipeline::State(Session* source,
       for (const auto& [name, type] : *objects) names.push_back(name);
       state.names = DatabaseNames(names);
       state.listed = true;
+    } else {
+      // Names are then made unique among the objects met so far only; the
+      // listing is tried again for the next object.
+      Out("E::The tables and views of [" + database +
+          "] could not be listed to choose names for Access: " + objects.status().message());
     }
   }
   return state;
@@ -134,6 +161,8 @@ void MigrationPipeline::LogRenames(DatabaseState& state) {
     Out("Renamed for Access: " + line);
   }
 }
+
+void MigrationPipeline::BeginRun() { databases_.clear(); }
 
 std::vector<MigrationReport> MigrationPipeline::Reports() const {
   std::lock_guard<std::mutex> lock(reports_mu_);
@@ -193,6 +222,14 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
   }
   std::string text(*ValueAt(shown[0], 1));
   VELQUIN_ASSIGN_OR_RETURN(std::vector<SourceColumn> columns, ParseCreateTableColumns(text));
+  std::vector<TransformCount> made_nullable;
+  if (settings_.zero_dates == ZeroDates::kNull) {
+    VELQUIN_ASSIGN_OR_RETURN(made_nullable,
+                             ZeroDateColumns(source, database, table, text, columns));
+    std::set<std::string, CaseInsensitiveLess> names;
+    for (const TransformCount& c : made_nullable) names.insert(c.column);
+    text = DropNotNull(text, names);
+  }
   std::vector<std::string> column_names;
   for (const auto& c : columns) column_names.push_back(c.name);
   state.names.SetColumns(table, column_names);
@@ -206,11 +243,22 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
     for (auto& [name, f] : facts) input.facts[state.names.Column(table, name)] = f;
   }
   auto fks = ParseForeignKeys(text);
-  if (fks.ok()) {
+  if (!fks.ok()) {
+    // The declarations only steer the types of foreign-key columns (they take
+    // the referenced column's type); the relationships themselves are read
+    // from the catalogue later, and a type clash fails them loudly there.
+    Out(
+        fmt::format("E::[{}] the foreign keys of the table could not be read from its "
+                    "definition, so its key columns keep their own types: {}",
+                    table, fks.status().message()));
+  } else {
     for (const ForeignKeyDecl& fk : *fks) {
       if (!fk.referenced_database.empty() && fk.referenced_database != database) continue;
       if (fk.referenced_table == table) continue;
       auto referenced = PlanTable(source, database, fk.referenced_table);
+      // A referenced table that cannot be planned fails on its own turn and
+      // fails this table's relationship to it by name; here it only leaves
+      // the column's own type.
       if (!referenced.ok()) continue;
       for (std::size_t i = 0; i < fk.columns.size() && i < fk.referenced_columns.size(); ++i) {
         std::string want = state.names.Column(fk.referenced_table, fk.referenced_columns[i]);
@@ -228,6 +276,10 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
         return is_column.count(name) ? state.names.Column(table, name) : name;
       });
   VELQUIN_ASSIGN_OR_RETURN(TableDdl ddl, ConvertTableDdl(renamed, input));
+  for (const TransformCount& c : made_nullable) {
+    ddl.log.push_back(fmt::format("[{}] changed for Access: {}", table, DescribeTransform(c)));
+  }
+  state.made_nullable[table] = std::move(made_nullable);
   state.plans[table] = ddl;
   return ddl;
 }
@@ -283,6 +335,15 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   if (!Run(target, ddl.sql, &reason)) {
     Out(fmt::sprintf("E::TABLE: Create [%s].[%s] ERROR !", database, table));
     state.failed_tables.insert(table);
+    if (auto earlier = HalfCopiedMarker(settings_.data_dir, stem)) {
+      // Most likely the table an earlier run left half copied: say so.
+      const std::string hint = fmt::format(
+          "an earlier run left this table half copied ({}); drop it from the target and run "
+          "again to copy it whole",
+          *earlier);
+      Out(fmt::format("E::[{}] {}", table, hint));
+      reason = hint + (reason.empty() ? "" : " (" + reason + ")");
+    }
     fail(reason.empty() ? "CREATE TABLE failed" : reason);
     finish("failed");
     return -1;
@@ -389,9 +450,19 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   copy.chunk_rows = settings_.chunk_rows;
   copy.inserter_factory = settings_.inserter_factory;
   copy.stop_requested = settings_.stop_requested;
+  copy.zero_dates = settings_.zero_dates;
   if (!settings_.condition_file.empty()) {
     auto condition = ConditionFile(settings_.condition_file).Read(database, table);
-    if (condition.ok()) copy.condition = *condition;
+    if (!condition.ok()) {
+      // Copying every row instead would not be what was asked for.
+      const std::string why =
+          "the row condition could not be read: " + condition.status().message();
+      Out(fmt::format("E::[{}] {}", table, why));
+      fail(why);
+      finish("failed");
+      return 1;
+    }
+    copy.condition = *condition;
   }
   if (auto estimate = QueryRows(source,
                                 "SELECT TABLE_ROWS FROM INFORMATION_SCHEMA.TABLES WHERE "
@@ -408,13 +479,31 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
       settings_.rows_progress(table, read, expected);
     };
   }
+  // The marker only lets a later run name this table if the copy does not
+  // end whole; without it the run itself is unharmed, so a failure to write
+  // it is logged and the copy goes on.
+  if (Status marked = MarkCopyStarted(settings_.data_dir, stem); !marked.ok()) {
+    Out("E::" + marked.message());
+  }
   CopyRowsResult rows_result = CopyTableRows(source, target, copy, out_);
+  {
+    const bool whole = rows_result.status.ok() && !rows_result.stopped;
+    std::string how = fmt::format("{} after {} of its rows",
+                                  rows_result.stopped ? "stopped" : "failed", rows_result.written);
+    if (!rows_result.status.ok()) how += ": " + rows_result.status.message();
+    // As above: only the later hint depends on it.
+    if (Status ended = MarkCopyEnded(settings_.data_dir, stem, whole, how); !ended.ok()) {
+      Out("E::" + ended.message());
+    }
+  }
   report.read = rows_result.read;
   report.written = rows_result.written;
   report.refused = rows_result.refused;
   report.stopped = rows_result.stopped;
   report.data_file = rows_result.data_file;
   report.rejects_file = rows_result.rejects_file;
+  report.transforms = state.made_nullable[table];
+  for (const TransformCount& c : rows_result.transforms) report.transforms.push_back(c);
   if (!rows_result.status.ok()) fail(rows_result.status.message());
   if (rows_result.refused) fail(std::to_string(rows_result.refused) + " rows refused");
   std::string status = "migrated";
@@ -440,12 +529,6 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
       return;
     }
   }
-  auto rows = QueryRows(source, ForeignKeyQuery(database, table));
-  if (!rows.ok()) {
-    Out(rows.status().message());
-    Out("E::Create Relationship failure!");
-    return;
-  }
   MigrationReport* report = FindReport(ObjectKind::kTable, table);
   auto mark_failed = [&](const std::string& why) {
     std::lock_guard<std::mutex> lock(reports_mu_);
@@ -455,6 +538,13 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
       if (report->reason.empty()) report->reason = why;
     }
   };
+  auto rows = QueryRows(source, ForeignKeyQuery(database, table));
+  if (!rows.ok()) {
+    Out(rows.status().message());
+    Out("E::Create Relationship failure!");
+    mark_failed("the foreign keys could not be read: " + rows.status().message());
+    return;
+  }
   if (state.failed_tables.count(table)) {
     if (!rows->empty()) {
       Out(fmt::format("E::Relationships of table [{}] not created: the table was not migrated",
@@ -578,6 +668,8 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
   auto tables = ListObjects(source, database, "TABLE");
   if (!tables.ok()) {
     Out("Open tables Error: " + tables.status().message());
+    AddListingFailure(ObjectKind::kTable,
+                      "the tables could not be listed: " + tables.status().message());
     return -1;
   }
   std::vector<std::string> chosen;
@@ -587,28 +679,66 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
     chosen.push_back(name);
   }
   for (std::size_t i = 0; i < chosen.size(); ++i) {
-    if (settings_.table_started) settings_.table_started(i, chosen.size());
-    MigrateTable(source, target, database, chosen[i]);
-    if (settings_.stop_requested && settings_.stop_requested()) {
+    if (StopRequested()) {
       Out("Tables Converting Terminaled!");
+      for (; i < chosen.size(); ++i) AddNotStarted(source, ObjectKind::kTable, database, chosen[i]);
       break;
     }
+    if (settings_.table_started) settings_.table_started(i, chosen.size());
+    MigrateTable(source, target, database, chosen[i]);
   }
   ConvertDatabaseRelationships(source, target, database);
   return 0;
 }
 
+void MigrationPipeline::AddListingFailure(ObjectKind kind, const std::string& reason) {
+  MigrationReport report;
+  report.kind = kind;
+  report.source_name = report.access_name = kind == ObjectKind::kTable ? "(tables)" : "(views)";
+  report.status = "failed";
+  report.reason = reason;
+  AddReport(std::move(report));
+}
+
+bool MigrationPipeline::StopRequested() const {
+  return settings_.stop_requested && settings_.stop_requested();
+}
+
+void MigrationPipeline::AddNotStarted(Session* source, ObjectKind kind, const std::string& database,
+                                      const std::string& name) {
+  MigrationReport report;
+  report.kind = kind;
+  report.source_name = name;
+  report.access_name = State(source, database).names.Object(name);
+  report.status = "not started";
+  report.reason = "the run was stopped before it";
+  AddReport(std::move(report));
+}
+
 int MigrationPipeline::ConvertDatabaseRelationships(Session* source, Session* target,
                                                     const std::string& database) {
+  if (StopRequested()) {
+    // Relationships need every table whole; a stopped run leaves them out.
+    Out("E::Relationships not created: the run was stopped");
+    return 0;
+  }
   Out(fmt::sprintf("Convert Relationships of database [%s]", database));
   auto tables = ListObjects(source, database, "TABLE");
   if (!tables.ok()) {
     Out("Open tables Error: " + tables.status().message());
+    AddListingFailure(ObjectKind::kTable,
+                      "the relationships were not made: the tables could "
+                      "not be listed: " +
+                          tables.status().message());
     return -1;
   }
   for (const auto& [name, type] : *tables) {
     if (type == "VIEW") continue;
     if (!settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
+    if (StopRequested()) {
+      Out("E::Relationships Converting Terminaled!");
+      break;
+    }
     MigrateForeignKeys(source, target, database, name);
   }
   return 0;
@@ -621,15 +751,23 @@ int MigrationPipeline::ConvertDatabaseViews(Session* source, Session* target,
   auto views = ListObjects(source, database, "VIEW");
   if (!views.ok()) {
     Out("Open views Error: " + views.status().message());
+    AddListingFailure(ObjectKind::kView,
+                      "the views could not be listed: " + views.status().message());
     return -1;
   }
+  bool stopped = false;
   for (const auto& [name, type] : *views) {
-    if (type == "VIEW" && (settings_.only_views.empty() || settings_.only_views.count(name))) {
-      MigrateView(source, target, database, name);
+    if (type != "VIEW" || (!settings_.only_views.empty() && !settings_.only_views.count(name))) {
+      continue;
     }
-    if (settings_.stop_requested && settings_.stop_requested()) {
+    if (!stopped && StopRequested()) {
       Out("Views Converting Terminaled!");
-      break;
+      stopped = true;
+    }
+    if (stopped) {
+      AddNotStarted(source, ObjectKind::kView, database, name);
+    } else {
+      MigrateView(source, target, database, name);
     }
   }
   return 0;

@@ -33,6 +33,7 @@
 #include "migrate/row_copy.h"
 #include "migrate/source_rows.h"
 #include "migrate/table_ddl.h"
+#include "migrate/value_transforms.h"
 
 namespace velquin {
 
@@ -52,10 +53,12 @@ struct MigrationReport {
   double seconds = 0;
   bool ok = false;
   bool stopped = false;
-  std::string status;  // "migrated", "failed", "refused rows", "stopped"
+  std::string status;  // "migrated", "failed", "refused rows", "stopped", "not started"
   std::string reason;  // the first failure, when there is one
   std::filesystem::path data_file;
   std::filesystem::path rejects_file;
+  // What changed on the way into Access, per column (value_transforms.h).
+  std::vector<TransformCount> transforms;
 };
 
 struct PipelineSettings {
@@ -76,6 +79,7 @@ struct PipelineSettings {
   std::set<std::string> only_views;
   bool no_views = false;
   std::size_t chunk_rows = 10000;
+  ZeroDates zero_dates = ZeroDates::kNull;
 };
 
 class MigrationPipeline {
@@ -100,6 +104,11 @@ class MigrationPipeline {
   bool MigrateView(Session* source, Session* target, const std::string& database,
                    const std::string& view);
 
+  // Forgets what earlier runs learned of the source databases (table plans,
+  // failed tables, names), so a table whose definition changed since is
+  // planned again. The reports are kept.
+  void BeginRun();
+
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;
   // The renaming lines (see DatabaseNames::RenameLines) of every database.
@@ -112,6 +121,8 @@ class MigrationPipeline {
     std::map<std::string, TableDdl> plans;  // by source table name
     std::set<std::string> failed_tables;
     std::set<std::string> planning;  // guards against reference cycles
+    // NOT NULL date columns created nullable for their zero dates, by table.
+    std::map<std::string, std::vector<TransformCount>> made_nullable;
     std::vector<std::string> reported_renames;
   };
 
@@ -121,8 +132,19 @@ class MigrationPipeline {
                                                                        const char* type);
   Result<TableDdl> PlanTable(Session* source, const std::string& database,
                              const std::string& table);
+  // The NOT NULL date columns of a table that hold or default to a zero date.
+  Result<std::vector<TransformCount>> ZeroDateColumns(Session* source, const std::string& database,
+                                                      const std::string& table,
+                                                      std::string_view create_text,
+                                                      const std::vector<SourceColumn>& columns);
   Result<SourceRows> QueryRows(Session* source, const std::string& sql);
   void LogRenames(DatabaseState& state);
+  bool StopRequested() const;
+  // A summary line for a walk whose objects could not be listed.
+  void AddListingFailure(ObjectKind kind, const std::string& reason);
+  // A report for an object a stopped run never reached: "not started".
+  void AddNotStarted(Session* source, ObjectKind kind, const std::string& database,
+                     const std::string& name);
   void AddReport(MigrationReport report);
   MigrationReport* FindReport(ObjectKind kind, const std::string& name);
   bool Run(Session* target, const std::string& statement, std::string* reason);

@@ -36,6 +36,13 @@ struct PendingRow {
   uint64_t number = 0;  // 1-based position in the read order
   std::vector<TargetValue> values;
   std::string refusal;  // a value Access cannot hold: why
+  // Values that changed on the way: column, kinds, the source value.
+  struct Change {
+    std::size_t column = 0;
+    TransformSet kinds = 0;
+    std::string raw;
+  };
+  std::vector<Change> changes;
   // The row's INSERT statement: a slice of its batch's `text` for a row to
   // write, `statement` for a refused one (it goes to the rejects file only).
   std::size_t text_at = 0, text_size = 0;
@@ -110,7 +117,8 @@ class BatchQueue {
 // Reads, converts and writes out as statements the source rows on the
 // reader thread, so the writer only inserts them.
 void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
-              const InsertStatementText& statements, std::size_t batch_rows, BatchQueue& queue) {
+              const InsertStatementText& statements, std::size_t batch_rows, ZeroDates zero_dates,
+              BatchQueue& queue) {
   Batch batch = queue.Fresh();
   std::size_t batch_bytes = 0;
   uint64_t number = 0;
@@ -127,6 +135,7 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
     PendingRow& row = batch.rows[batch.count++];
     row.number = ++number;
     row.refusal.clear();
+    row.changes.clear();
     row.values.resize(n);
     for (std::size_t c = 0; c < n; ++c) {
       const std::string& raw = cursor.Value(c);
@@ -136,9 +145,11 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
         row.values[c].text = raw;
         continue;
       }
-      auto value = ConvertSourceValue(plans[c], cursor.IsNull(c), raw);
+      TransformSet changed = 0;
+      auto value = ConvertSourceValue(plans[c], cursor.IsNull(c), raw, zero_dates, &changed);
       if (value.ok()) {
         row.values[c] = std::move(*value);
+        if (changed) row.changes.push_back({c, changed, raw});
       } else {
         if (row.refusal.empty()) row.refusal = value.status().message();
         // Kept as text so the rejects file shows what was there.
@@ -314,7 +325,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   BatchQueue queue(std::max<std::size_t>(1, options.queue_batches));
   std::thread reader([&] {
     ReadRows(*cursor, options.columns, statements, std::max<std::size_t>(1, options.batch_rows),
-             queue);
+             options.zero_dates, queue);
   });
 
   auto refuse = [&](uint64_t number, const std::string& reason, std::string_view statement) {
@@ -329,6 +340,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     rejects << "-- row " << number << ": " << reason << "\n" << statement;
   };
 
+  TransformCounter transforms;
   bool done = false;
   while (!done) {
     Batch batch = queue.Pop();
@@ -347,6 +359,13 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
         Status inserted = inserter->Insert(row.values, statement);
         if (inserted.ok()) {
           ++result.written;
+          for (const PendingRow::Change& change : row.changes) {
+            for (TransformKind kind : kAllTransformKinds) {
+              if (change.kinds & Bit(kind)) {
+                transforms.Add(options.columns[change.column].name, kind, change.raw);
+              }
+            }
+          }
         } else if (IsWriteFailure(inserted)) {
           // Not a refused row: the copy ends, and counts what the target kept.
           result.status = inserted;
@@ -395,6 +414,10 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   if (options.progress) options.progress(result.read, options.rows_expected);
   finish_time();
 
+  result.transforms = transforms.Counts();
+  for (const TransformCount& count : result.transforms) {
+    out(fmt::format("[{}] changed for Access: {}", t, DescribeTransform(count)));
+  }
   if (result.refused > options.reasons_shown) {
     out(fmt::format("E::[{}] {} more rows refused", t, result.refused - options.reasons_shown));
   }
@@ -402,11 +425,8 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     out("T::" + result.status.message());
     out(fmt::format("E::[{}] row copy ended early: {}", t, result.status.message()));
   }
-  if (result.ok()) {
-    out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
-  } else if (result.stopped && result.status.ok() && result.refused == 0) {
-    out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
-  }
+  // A stopped copy is not complete: only "Data Converting Terminaled!" says so.
+  if (result.ok()) out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
   std::string counts = fmt::format("[{}] rows read {}, written {}, refused {}", t, result.read,
                                    result.written, result.refused);
   if (!result.rejects_file.empty())

@@ -13,7 +13,9 @@
 // A row the target refuses, or a value Access cannot hold, is counted, its
 // reason shown (the first ones in full, then a count), and its statement kept
 // with the reason in "<table>.rejects" beside the data file. The summary line
-// says how many rows were read, written and refused.
+// says how many rows were read, written and refused. Values of written rows
+// that changed on the way (a zero date that became NULL, a fraction cut to
+// milliseconds, ...) are counted per column and each count gets a log line.
 #pragma once
 
 #include <cstdint>
@@ -86,6 +88,7 @@ struct CopyRowsOptions {
   std::size_t reasons_shown = 10;
   uint64_t rows_expected = 0;            // for progress only (0: unknown)
   std::function<bool()> stop_requested;  // RunState 99: the copy ends after the current row
+  ZeroDates zero_dates = ZeroDates::kNull;
   RowInserterFactory inserter_factory;
   RowProgress progress;
 };
@@ -98,6 +101,8 @@ struct CopyRowsResult {
   Status status;         // the copy could not run or ended early (source error ...)
   std::filesystem::path data_file;
   std::filesystem::path rejects_file;  // empty when no row was refused
+  // The values of the rows written that changed on the way (per column and kind).
+  std::vector<TransformCount> transforms;
   double seconds = 0;
   bool ok() const { return status.ok() && refused == 0 && !stopped; }
 };

@@ -41,12 +41,16 @@ bool ReadDigits(std::string_view s, std::size_t& at, std::size_t count, int* out
   return true;
 }
 
-// Milliseconds from a fraction text after the '.', cut (not rounded).
-int FractionMillis(std::string_view s, std::size_t at) {
+// Milliseconds from a fraction text after the '.', cut (not rounded);
+// `cut` is set when a non-zero digit lies beyond the milliseconds.
+int FractionMillis(std::string_view s, std::size_t at, bool* cut) {
   int ms = 0;
   for (int i = 0; i < 3; ++i) {
     ms *= 10;
     if (at + i < s.size() && IsDigit(s[at + i])) ms += s[at + i] - '0';
+  }
+  for (std::size_t i = at + 3; i < s.size() && IsDigit(s[i]); ++i) {
+    if (s[i] != '0') *cut = true;
   }
   return ms;
 }
@@ -93,7 +97,8 @@ Status CheckYear(const ColumnPlan& plan, std::string_view raw, int year) {
 }
 
 // 'YYYY-MM-DD[ hh:mm:ss[.ffffff]]'.
-Result<TargetValue> ConvertDate(const ColumnPlan& plan, std::string_view raw) {
+Result<TargetValue> ConvertDate(const ColumnPlan& plan, std::string_view raw, ZeroDates zero_dates,
+                                TransformSet* changes) {
   TargetValue v;
   v.kind = TargetValue::Kind::kDateTime;
   std::size_t at = 0;
@@ -110,10 +115,19 @@ Result<TargetValue> ConvertDate(const ColumnPlan& plan, std::string_view raw) {
     }
     if (at < raw.size()) {
       if (raw[at] != '.') return Malformed(plan, raw);
-      v.millisecond = FractionMillis(raw, at + 1);
+      bool cut = false;
+      v.millisecond = FractionMillis(raw, at + 1, &cut);
+      if (cut) *changes |= Bit(TransformKind::kFractionCut);
     }
   }
-  if (v.month == 0 || v.day == 0) return TargetValue{};  // zero date: no date
+  if (v.month == 0 || v.day == 0) {  // zero date: no date
+    if (zero_dates == ZeroDates::kRefuse) {
+      return Status::InvalidArgument("column `" + plan.name + "`: the zero date '" +
+                                     std::string(raw) + "' has no Access value");
+    }
+    *changes = Bit(TransformKind::kZeroDateToNull);
+    return TargetValue{};
+  }
   VELQUIN_RETURN_IF_ERROR(CheckYear(plan, raw, v.year));
   if (v.month > 12 || v.day > DaysInMonth(v.year, v.month) || v.hour > 23 || v.minute > 59 ||
       v.second > 59) {
@@ -123,7 +137,8 @@ Result<TargetValue> ConvertDate(const ColumnPlan& plan, std::string_view raw) {
 }
 
 // '[-]hhh:mm:ss[.ffffff]' -> 1899-12-30 plus the time.
-Result<TargetValue> ConvertTime(const ColumnPlan& plan, std::string_view raw) {
+Result<TargetValue> ConvertTime(const ColumnPlan& plan, std::string_view raw,
+                                TransformSet* changes) {
   std::size_t at = 0;
   bool negative = false;
   if (at < raw.size() && raw[at] == '-') negative = true, ++at;
@@ -137,8 +152,11 @@ Result<TargetValue> ConvertTime(const ColumnPlan& plan, std::string_view raw) {
   }
   if (at < raw.size()) {
     if (raw[at] != '.') return Malformed(plan, raw);
-    ms = FractionMillis(raw, at + 1);
+    bool cut = false;
+    ms = FractionMillis(raw, at + 1, &cut);
+    if (cut) *changes |= Bit(TransformKind::kFractionCut);
   }
+  *changes |= Bit(TransformKind::kTimeAsDate);
   int64_t total = ((hours * 60 + minutes) * 60 + seconds) * 1000 + ms;
   if (negative) total = -total;
   constexpr int64_t kDayMs = 86400000;
@@ -163,7 +181,11 @@ std::string BytesToDecimal(std::string_view bytes) {
 
 }  // namespace
 
-Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw) {
+Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw,
+                                       ZeroDates zero_dates, TransformSet* changes) {
+  TransformSet ignored = 0;
+  if (!changes) changes = &ignored;
+  *changes = 0;
   if (null) return TargetValue{};
   TargetValue v;
   switch (plan.transform) {
@@ -183,9 +205,9 @@ Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::s
       return v;
     case ValueTransform::kDate:
     case ValueTransform::kDateTime:
-      return ConvertDate(plan, raw);
+      return ConvertDate(plan, raw, zero_dates, changes);
     case ValueTransform::kTimeOfDay:
-      return ConvertTime(plan, raw);
+      return ConvertTime(plan, raw, changes);
     case ValueTransform::kBytes:
     case ValueTransform::kGeometry:
       v.kind = TargetValue::Kind::kBinary;
@@ -211,7 +233,7 @@ Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::s
       v.text = std::string(raw);
       return v;
     case AccessType::kDateTime:
-      return ConvertDate(plan, raw);
+      return ConvertDate(plan, raw, zero_dates, changes);
     case AccessType::kBinary:
     case AccessType::kLongBinary:
       v.kind = TargetValue::Kind::kBinary;
@@ -233,8 +255,8 @@ void AppendDateTime(const TargetValue& v, std::string* out) {
       !in_range(v.hour, 99) || !in_range(v.minute, 99) || !in_range(v.second, 99) ||
       !in_range(v.millisecond, 999)) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day,
-                  v.hour, v.minute, v.second);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", v.year, v.month, v.day, v.hour,
+                  v.minute, v.second);
     *out += buf;
     if (v.millisecond != 0) {
       std::snprintf(buf, sizeof buf, ".%03d", v.millisecond);

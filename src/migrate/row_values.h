@@ -8,7 +8,8 @@
 //
 // Dates and times Access cannot hold (its range is 100-01-01 to 9999-12-31):
 //   - a zero date ('0000-00-00', or a zero month or day, as MySQL allows
-//     outside strict mode) means "no date" in MySQL: it becomes NULL;
+//     outside strict mode) means "no date" in MySQL: it becomes NULL, or,
+//     with ZeroDates::kRefuse, the row is refused naming the value;
 //   - a date in the years 1 to 99 cannot be stored: the row is refused with
 //     that reason (and kept in the rejects file), never shifted to another
 //     century.
@@ -23,6 +24,7 @@
 
 #include "base/status.h"
 #include "migrate/type_map.h"
+#include "migrate/value_transforms.h"
 
 namespace velquin {
 
@@ -40,7 +42,11 @@ struct TargetValue {
 // Converts one value. `raw` is the value as the source delivered it (text,
 // or raw bytes for binary columns); `null` when it was NULL. Errors (a value
 // Access cannot hold, a malformed value) carry the reason.
-Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw);
+// `changes`, when given, is set to the transforms the value went through
+// (value_transforms.h), 0 for none.
+Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw,
+                                       ZeroDates zero_dates = ZeroDates::kNull,
+                                       TransformSet* changes = nullptr);
 
 // The Jet SQL literal: NULL, True/False, the number, #yyyy-mm-dd hh:nn:ss#,
 // 'text' with apostrophes doubled, 0x followed by two hex digits per byte.

@@ -19,6 +19,10 @@ class TaskOperations {
  public:
   virtual ~TaskOperations() = default;
 
+  // Told before each task's routine runs: what a task learns (plans,
+  // failures) belongs to that task only.
+  virtual void BeginTask() {}
+
   // Points the target connection at the database; reports success always in
   // practice, the result is not used.
   virtual bool SwitchTargetDatabase(const std::string& target_database) = 0;

@@ -162,6 +162,7 @@ void TaskWorker::RunPass(const Run& run, WorkerObserver& observer) {
     if (!record) break;
     taken.insert(record->id);
     ctx.Load(*record);
+    if (ctx.ops) ctx.ops->BeginTask();
     RunTaskRoutine(record->kind, ctx);  // a kind without routine runs nothing
   }
 }

@@ -23,6 +23,9 @@ TEST(SourceUrlTest, ServerForms) {
       {"mysql://bob:p%40ss%3Aword@h:1/my%20db", "bob", "p@ss:word", true, "h", "1", "my db"},
       // The last "@" separates the credentials.
       {"mysql://bob:a@b@host/d", "bob", "a@b", true, "host", "3306", "d"},
+      // IPv6 addresses in brackets, with and without a port.
+      {"mysql://bob@[::1]:3307/d", "bob", "", false, "::1", "3307", "d"},
+      {"mysql://bob@[fe80::2]/d", "bob", "", false, "fe80::2", "3306", "d"},
   };
   for (const auto& c : cases) {
     auto url = ParseSourceUrl(c.text);
@@ -58,10 +61,18 @@ TEST(SourceUrlTest, ServerDescriptorUsesTcpIpSettings) {
   EXPECT_EQ(d.catalog, "db");
 }
 
+TEST(SourceUrlTest, Ipv6ServerKeepsItsBracketsInTheDescriptor) {
+  auto url = ParseSourceUrl("mysql://u@[::1]:3307/db");
+  ASSERT_TRUE(url.ok()) << url.status().message();
+  EXPECT_EQ(SourceDescriptor(*url).source_name, "[::1]:3307");
+}
+
 TEST(SourceUrlTest, BadInputIsRefusedWithAReason) {
-  for (const char* bad : {"", "postgres://u@h/db", "mysql://h/db", "mysql://@h/db", "mysql://u@h",
-                          "mysql://u@h/", "mysql://u@h:0/db", "mysql://u@h:99999/db",
-                          "mysql://u@h:x/db", "mysql://u@:1/db", "mysql://u:%zz@h/db", "odbc:"}) {
+  for (const char* bad :
+       {"", "postgres://u@h/db", "mysql://h/db", "mysql://@h/db", "mysql://u@h", "mysql://u@h/",
+        "mysql://u@h:0/db", "mysql://u@h:99999/db", "mysql://u@h:x/db", "mysql://u@:1/db",
+        "mysql://u:%zz@h/db", "odbc:", "mysql://u@::1:3307/db", "mysql://u@[::1/db",
+        "mysql://u@[]:1/db", "mysql://u@[::1]x/db", "mysql://u@[::1]:/db"}) {
     auto url = ParseSourceUrl(bad);
     ASSERT_FALSE(url.ok()) << bad;
     EXPECT_FALSE(url.status().message().empty()) << bad;

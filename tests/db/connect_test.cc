@@ -77,6 +77,19 @@ TEST_F(BuildSourcePropertiesTest, DataSourceNameForm) {
             "DSN={shop dsn};UID=reader;PWD={pa;ss};DATABASE=shop;CHARSET=utf8mb4;");
 }
 
+TEST_F(BuildSourcePropertiesTest, DataSourceKeepsItsStoredUserAndPasswordWhenNoneIsGiven) {
+  ConnectionDescriptor d;
+  d.source_name = "shop dsn";
+  d.catalog = "shop";
+  auto p = BuildSourceProperties(d);
+  ASSERT_TRUE(p.ok());
+  // An empty UID or PWD would override the ones stored with the data source.
+  EXPECT_EQ(p->connection_string, "DSN={shop dsn};DATABASE=shop;CHARSET=utf8mb4;");
+  d.user_id = "reader";
+  EXPECT_EQ(BuildSourceProperties(d)->connection_string,
+            "DSN={shop dsn};UID=reader;DATABASE=shop;CHARSET=utf8mb4;");
+}
+
 TEST_F(BuildSourcePropertiesTest, ServerAndPortSplitAtTheFirstColon) {
   auto names = RegisterDrivers(1);
   struct Case {
@@ -86,6 +99,8 @@ TEST_F(BuildSourcePropertiesTest, ServerAndPortSplitAtTheFirstColon) {
       {"db.example:3307", "SERVER=db.example;PORT=3307;"},
       {"db.example", "SERVER=db.example;PORT=3306;"},
       {"db.example:33:06", "SERVER=db.example;PORT=33:06;"},
+      {"[::1]:3307", "SERVER=::1;PORT=3307;"},
+      {"[fe80::2]", "SERVER=fe80::2;PORT=3306;"},
   };
   for (const auto& c : cases) {
     ConnectionDescriptor d;

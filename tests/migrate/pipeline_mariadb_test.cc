@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 class RecordingTarget : public Session {
  public:
@@ -49,6 +50,37 @@ class RecordingTarget : public Session {
 
  private:
   std::unique_ptr<JetSession> inner_;
+};
+
+// The source, with chosen queries failing as a lost connection would.
+class FailingSource : public Session {
+ public:
+  explicit FailingSource(Session& inner) : inner_(inner) {}
+  std::string fail_queries_with;  // OpenQuery of a text holding it fails
+  bool fail_view_listing = false;
+
+  Result<ExecuteOutcome> Execute(std::string_view sql) override { return inner_.Execute(sql); }
+  Result<std::unique_ptr<QueryCursor>> OpenQuery(std::string_view sql) override {
+    if (!fail_queries_with.empty() && sql.find(fail_queries_with) != std::string_view::npos) {
+      return Status::IOError("Lost connection to server during query (test)");
+    }
+    return inner_.OpenQuery(sql);
+  }
+  Result<std::unique_ptr<QueryCursor>> OpenSchemaRowset(SchemaRowset k,
+                                                        const SchemaRestrictions& r) override {
+    if (fail_view_listing && r.size() > 3 && r[3] == "VIEW") {
+      return Status::IOError("Lost connection to server during query (test)");
+    }
+    return inner_.OpenSchemaRowset(k, r);
+  }
+  Result<std::string> DbmsName() override { return inner_.DbmsName(); }
+  Result<std::string> DbmsVersion() override { return inner_.DbmsVersion(); }
+  Result<std::string> DataSourceName() override { return inner_.DataSourceName(); }
+  Result<std::string> CurrentCatalog() override { return inner_.CurrentCatalog(); }
+  std::string QuoteString(std::string_view t) const override { return inner_.QuoteString(t); }
+
+ private:
+  Session& inner_;
 };
 
 class PipelineMariaDbTest : public ::testing::Test {
@@ -164,7 +196,49 @@ TEST_F(PipelineMariaDbTest, RelationshipsToAFailedTableAreReportedOnceByName) {
   EXPECT_EQ(FirstIndex("insert into `parent`"), -1);
 }
 
-TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyAndTheWalkButNotTheRelationships) {
+TEST_F(PipelineMariaDbTest, ATableMigratedAgainInANewRunIsPlannedFromItsNewDefinition) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  Prepare(server);
+  auto pipeline = Make();
+  ASSERT_EQ(pipeline.MigrateTable(&db_->session(), target_.get(), db_->name(), "parent"), 1);
+  db_->Exec("ALTER TABLE parent ADD COLUMN extra varchar(5) NOT NULL DEFAULT 'x'");
+  ASSERT_TRUE(target_->Execute("DROP TABLE `parent`").ok());
+  pipeline.BeginRun();
+  ASSERT_EQ(pipeline.MigrateTable(&db_->session(), target_.get(), db_->name(), "parent"), 1);
+  const MigrationReport r = pipeline.Reports().back();
+  EXPECT_TRUE(r.ok) << r.reason;
+  EXPECT_EQ(r.written, 1u);
+  EXPECT_EQ(r.refused, 0u);
+  EXPECT_THAT(target_->statements, Contains(HasSubstr("values (1,'p','x')")));
+}
+
+TEST_F(PipelineMariaDbTest, FailedCatalogueQueriesFailTheirObjectsLinesWithTheReason) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  Prepare(server);
+  FailingSource source(db_->session());
+  source.fail_queries_with = "REFERENTIAL_CONSTRAINTS";
+  source.fail_view_listing = true;
+  auto pipeline = Make();
+  pipeline.ConvertDatabaseTables(&source, target_.get(), db_->name());
+  EXPECT_EQ(pipeline.ConvertDatabaseViews(&source, target_.get(), db_->name()), -1);
+  std::size_t tables = 0;
+  bool views_line = false;
+  for (const MigrationReport& r : pipeline.Reports()) {
+    if (r.kind == ObjectKind::kTable) {
+      ++tables;
+      EXPECT_FALSE(r.ok) << r.source_name;
+      EXPECT_THAT(r.reason, HasSubstr("the foreign keys could not be read: Lost connection"))
+          << r.source_name;
+    } else {
+      views_line = r.source_name == "(views)" && r.status == "failed" &&
+                   r.reason.find("the views could not be listed") != std::string::npos;
+    }
+  }
+  EXPECT_EQ(tables, 4u);
+  EXPECT_TRUE(views_line);
+}
+
+TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyTheWalkAndSkipsTheRest) {
   VELQUIN_REQUIRE_MYSQL(server);
   Prepare(server);
   db_->Exec("CREATE TABLE aaa_many (id int PRIMARY KEY, v int)");
@@ -179,13 +253,38 @@ TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyAndTheWalkButNotTheRelationshi
   };
   const auto terminated = at("Data Converting Terminaled!");
   ASSERT_LT(terminated, static_cast<std::ptrdiff_t>(lines_.size()));
-  EXPECT_EQ(lines_[terminated + 1],
-            "[aaa_many] 2501 records converted, convertion completed SUCCESSFULLY!");
-  EXPECT_LT(at("Tables Converting Terminaled!"),
-            at("Convert Relationships of database [" + db_->name() + "]"));
-  EXPECT_LT(at("Convert Relationships of database [" + db_->name() + "]"),
+  // (The walk asked once before the table, the copy after each row.)
+  EXPECT_EQ(lines_[terminated + 1], "[aaa_many] rows read 2500, written 2500, refused 0");
+  EXPECT_EQ(at("[aaa_many] 2500 records converted, convertion completed SUCCESSFULLY!"),
             static_cast<std::ptrdiff_t>(lines_.size()));
-  EXPECT_EQ(pipeline.Reports().front().status, "stopped");
+  EXPECT_LT(at("Tables Converting Terminaled!"), static_cast<std::ptrdiff_t>(lines_.size()));
+  // Nothing after the stop: no relationships, no view; every other table
+  // is in the reports as not started.
+  EXPECT_EQ(at("Convert Relationships of database [" + db_->name() + "]"),
+            static_cast<std::ptrdiff_t>(lines_.size()));
+  pipeline.ConvertDatabaseViews(&db_->session(), target_.get(), db_->name());
+  EXPECT_EQ(std::count_if(lines_.begin(), lines_.end(),
+                          [](const std::string& l) { return l.starts_with("VIEW: ["); }),
+            0);
+  const auto reports = pipeline.Reports();
+  ASSERT_GE(reports.size(), 3u);
+  EXPECT_EQ(reports.front().status, "stopped");
+  for (std::size_t i = 1; i < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].status, "not started") << reports[i].source_name;
+  }
+  // The next run into the same file names the table left half copied.
+  auto next = Make();
+  EXPECT_EQ(next.MigrateTable(&db_->session(), target_.get(), db_->name(), "aaa_many"), -1);
+  EXPECT_THAT(next.Reports().back().reason,
+              HasSubstr("an earlier run left this table half copied (stopped after 2500 of its "
+                        "rows); drop it from the target and run again"));
+  // A whole copy leaves no marker behind: the table existing is then all
+  // that is said.
+  ASSERT_TRUE(target_->Execute("DROP TABLE `aaa_many`").ok());
+  EXPECT_EQ(next.MigrateTable(&db_->session(), target_.get(), db_->name(), "aaa_many"), 1);
+  EXPECT_TRUE(next.Reports().back().ok) << next.Reports().back().reason;
+  EXPECT_EQ(next.MigrateTable(&db_->session(), target_.get(), db_->name(), "aaa_many"), -1);
+  EXPECT_THAT(next.Reports().back().reason, Not(HasSubstr("half copied")));
 }
 
 }  // namespace

@@ -200,6 +200,25 @@ TEST_F(RowCopyTest, AValueAccessCannotHoldRefusesItsRowOnly) {
   EXPECT_EQ(r.written, 2u);
   EXPECT_THAT(ReadFile(r.rejects_file), HasSubstr("before the year 100"));
   EXPECT_THAT(target_.executed, Contains(HasSubstr("(3,NULL)")));  // zero date: no date
+  // The change is counted for the column, with the source value.
+  EXPECT_EQ(r.transforms,
+            (std::vector<TransformCount>{{"d", TransformKind::kZeroDateToNull, 1, "0000-00-00"}}));
+  EXPECT_THAT(lines_, Contains("[t] changed for Access: `d`: zero date to NULL, 1 value (e.g. "
+                               "'0000-00-00')"));
+}
+
+TEST_F(RowCopyTest, RefusedZeroDatesKeepTheSourceValueInTheReasonAndTheRejectsFile) {
+  source_.columns = MemoryCursor::TextColumns({"id", "d"});
+  source_.rows = {{"1", "0000-00-00 00:00:00"}, {"2", "2020-01-01 00:00:00"}};
+  options_.columns = {Plan("id", AccessType::kLong),
+                      Plan("d", AccessType::kDateTime, ValueTransform::kDateTime)};
+  options_.zero_dates = ZeroDates::kRefuse;
+  CopyRowsResult r = Copy();
+  EXPECT_EQ(r.refused, 1u);
+  EXPECT_TRUE(r.transforms.empty());
+  const std::string rejects = ReadFile(r.rejects_file);
+  EXPECT_THAT(rejects, HasSubstr("-- row 1: column `d`: the zero date '0000-00-00 00:00:00'"));
+  EXPECT_THAT(rejects, HasSubstr("values (1,'0000-00-00 00:00:00')\n"));
 }
 
 TEST_F(RowCopyTest, StopRequestEndsTheCopyWithTheSummary) {
@@ -210,9 +229,9 @@ TEST_F(RowCopyTest, StopRequestEndsTheCopyWithTheSummary) {
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.read, 3u);
   EXPECT_EQ(target_.executed.size(), 3u);
-  EXPECT_THAT(lines_, ElementsAre("Data Converting Terminaled!",
-                                  "[t] 3 records converted, convertion completed SUCCESSFULLY!",
-                                  "[t] rows read 3, written 3, refused 0"));
+  // A stopped copy never calls itself complete.
+  EXPECT_THAT(lines_,
+              ElementsAre("Data Converting Terminaled!", "[t] rows read 3, written 3, refused 0"));
 }
 
 TEST_F(RowCopyTest, ConditionNarrowsTheQuery) {

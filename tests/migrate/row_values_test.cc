@@ -99,3 +99,44 @@ TEST(RowValuesTest, MalformedValuesAreRefusedNotGuessed) {
 
 }  // namespace
 }  // namespace velquin
+
+namespace velquin {
+namespace {
+
+TEST(RowValuesTest, ChangedValuesNameTheirTransformAndZeroDatesFollowThePolicy) {
+  const TransformSet kZero = Bit(TransformKind::kZeroDateToNull);
+  const TransformSet kCut = Bit(TransformKind::kFractionCut);
+  const TransformSet kTime = Bit(TransformKind::kTimeAsDate);
+  struct Case {
+    ValueTransform transform;
+    std::string raw;
+    ZeroDates zero_dates;
+    TransformSet changes;  // when accepted
+    bool refused;
+  } cases[] = {
+      {ValueTransform::kDate, "2024-02-29", ZeroDates::kNull, 0, false},
+      {ValueTransform::kDate, "0000-00-00", ZeroDates::kNull, kZero, false},
+      {ValueTransform::kDateTime, "2020-05-00 10:00:00", ZeroDates::kNull, kZero, false},
+      {ValueTransform::kDateTime, "0000-00-00 00:00:00", ZeroDates::kRefuse, 0, true},
+      {ValueTransform::kDateTime, "2020-05-01 10:00:00.123000", ZeroDates::kNull, 0, false},
+      {ValueTransform::kDateTime, "2020-05-01 10:00:00.123400", ZeroDates::kNull, kCut, false},
+      {ValueTransform::kTimeOfDay, "10:00:00", ZeroDates::kNull, kTime, false},
+      {ValueTransform::kTimeOfDay, "-10:00:00.0000009", ZeroDates::kRefuse, kTime | kCut, false},
+  };
+  for (const auto& c : cases) {
+    TransformSet changes = 0xff;
+    auto v = ConvertSourceValue(Plan(AccessType::kDateTime, c.transform), false, c.raw,
+                                c.zero_dates, &changes);
+    ASSERT_EQ(!v.ok(), c.refused) << c.raw;
+    if (c.refused) {
+      // The reason carries the source value, so the rejects file can too.
+      EXPECT_NE(v.status().message().find("'" + c.raw + "'"), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(changes, c.changes) << c.raw;
+    EXPECT_EQ(v->kind == TargetValue::Kind::kNull, (c.changes & kZero) != 0) << c.raw;
+  }
+}
+
+}  // namespace
+}  // namespace velquin
