@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include "config/condition_file.h"
 #include "db/statements.h"
@@ -19,6 +21,11 @@ bool AppendToFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary | std::ios::app);
   f << text;
   return static_cast<bool>(f);
+}
+
+// The source server's own string quoter (it knows the server's sql_mode).
+StringQuoter SourceQuoter(Session* source) {
+  return [source](std::string_view text) { return source->QuoteString(text); };
 }
 
 }  // namespace
@@ -117,7 +124,10 @@ MigrationPipeline::DatabaseState& MigrationPipeline::State(Session* source,
     auto objects = ListObjects(source, database, nullptr);
     if (objects.ok()) {
       std::vector<std::string> names;
-      for (const auto& [name, type] : *objects) names.push_back(name);
+      for (const auto& [name, type] : *objects) {
+        names.push_back(name);
+        if (type == "VIEW") state.views.insert(name);
+      }
       state.names = DatabaseNames(names);
       state.listed = true;
     }
@@ -175,16 +185,21 @@ bool MigrationPipeline::Run(Session* target, const std::string& statement, std::
 }
 
 Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string& database,
-                                              const std::string& table) {
+                                              const std::string& table, bool follow_references) {
   DatabaseState& state = State(source, database);
   if (auto it = state.plans.find(table); it != state.plans.end()) return it->second;
-  if (state.planning.count(table)) return Status::InvalidArgument("reference cycle");
+  if (follow_references && state.planning.count(table)) {
+    return PlanTable(source, database, table, false);
+  }
   state.planning.insert(table);
   struct Done {
     DatabaseState& s;
     const std::string& t;
-    ~Done() { s.planning.erase(t); }
-  } done{state, table};
+    bool own;
+    ~Done() {
+      if (own) s.planning.erase(t);
+    }
+  } done{state, table, follow_references};
 
   VELQUIN_ASSIGN_OR_RETURN(SourceRows shown,
                            QueryRows(source, ShowCreateTableQuery(database, table)));
@@ -195,7 +210,7 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
   VELQUIN_ASSIGN_OR_RETURN(std::vector<SourceColumn> columns, ParseCreateTableColumns(text));
   std::vector<std::string> column_names;
   for (const auto& c : columns) column_names.push_back(c.name);
-  state.names.SetColumns(table, column_names);
+  if (!state.names.HasColumns(table)) state.names.SetColumns(table, column_names);
   std::set<std::string, CaseInsensitiveLess> is_column(column_names.begin(), column_names.end());
 
   TableDdlInput input;
@@ -206,7 +221,8 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
     for (auto& [name, f] : facts) input.facts[state.names.Column(table, name)] = f;
   }
   auto fks = ParseForeignKeys(text);
-  if (fks.ok()) {
+  if (fks.ok()) state.foreign_keys[table] = *fks;
+  if (fks.ok() && follow_references) {
     for (const ForeignKeyDecl& fk : *fks) {
       if (!fk.referenced_database.empty() && fk.referenced_database != database) continue;
       if (fk.referenced_table == table) continue;
@@ -228,8 +244,37 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
         return is_column.count(name) ? state.names.Column(table, name) : name;
       });
   VELQUIN_ASSIGN_OR_RETURN(TableDdl ddl, ConvertTableDdl(renamed, input));
-  state.plans[table] = ddl;
+  if (follow_references) state.plans[table] = ddl;
   return ddl;
+}
+
+std::string MigrationPipeline::ColumnName(Session* source, const std::string& database,
+                                          const std::string& table_or_view,
+                                          const std::string& column) {
+  DatabaseState& state = State(source, database);
+  if (!state.names.HasColumns(table_or_view) && source) {
+    // Not readable: the name is mapped on its own below, and the query that
+    // uses it reports the missing column when it is created.
+    if (state.views.count(table_or_view)) {
+      auto shown = QueryRows(source, "SHOW CREATE VIEW " + QuoteMySqlName(database) + "." +
+                                         QuoteMySqlName(table_or_view));
+      if (shown.ok() && !shown->empty() && ValueAt(shown->back(), 1)) {
+        if (auto aliases = ViewColumnAliases(*ValueAt(shown->back(), 1)); aliases.ok()) {
+          state.names.SetColumns(table_or_view, *aliases);
+        }
+      }
+    } else {
+      auto shown = QueryRows(source, ShowCreateTableQuery(database, table_or_view));
+      if (shown.ok() && !shown->empty() && ValueAt((*shown)[0], 1)) {
+        if (auto columns = ParseCreateTableColumns(*ValueAt((*shown)[0], 1)); columns.ok()) {
+          std::vector<std::string> names;
+          for (const auto& c : *columns) names.push_back(c.name);
+          state.names.SetColumns(table_or_view, names);
+        }
+      }
+    }
+  }
+  return state.names.Column(table_or_view, column);
 }
 
 int MigrationPipeline::MigrateTable(Session* source, Session* target, const std::string& database,
@@ -297,6 +342,17 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
     fail("the indexes could not be read: " + index_rows.status().message());
   }
   SourceRows rows = index_rows.ok() ? *index_rows : SourceRows{};
+  {
+    // Indexes that only back a foreign key are made by its relationship.
+    std::vector<ForeignKeyColumns> foreign_keys;
+    for (const ForeignKeyDecl& fk : state.foreign_keys[table]) {
+      if (!fk.referenced_database.empty() && fk.referenced_database != database) continue;
+      foreign_keys.push_back({fk.name, fk.columns});
+    }
+    std::vector<std::string> notes;
+    rows = WithoutForeignKeyIndexes(rows, foreign_keys, &notes);
+    for (const auto& note : notes) Out(note);
+  }
   bool primary_clash = false;
   std::vector<std::string> clashing;
   if (auto keys = UniqueKeys(rows); keys.ok()) {
@@ -396,8 +452,8 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   if (auto estimate = QueryRows(source,
                                 "SELECT TABLE_ROWS FROM INFORMATION_SCHEMA.TABLES WHERE "
                                 "TABLE_SCHEMA = " +
-                                    QuoteMySqlString(database) +
-                                    " AND TABLE_NAME = " + QuoteMySqlString(table));
+                                    source->QuoteString(database) +
+                                    " AND TABLE_NAME = " + source->QuoteString(table));
       estimate.ok() && !estimate->empty() && ValueAt((*estimate)[0], 0)) {
     copy.rows_expected =
         std::strtoull(std::string(*ValueAt((*estimate)[0], 0)).c_str(), nullptr, 10);
@@ -440,7 +496,8 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
       return;
     }
   }
-  auto rows = QueryRows(source, ForeignKeyQuery(database, table));
+  auto rows = source ? QueryRows(source, ForeignKeyQuery(database, table, SourceQuoter(source)))
+                     : Result<SourceRows>(Status::InvalidArgument(std::string(kNoConnection)));
   if (!rows.ok()) {
     Out(rows.status().message());
     Out("E::Create Relationship failure!");
@@ -513,21 +570,38 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
   }
 }
 
-Result<std::string> MigrationPipeline::ConvertViewDdl(Session* source, const std::string& database,
+Result<std::string> MigrationPipeline::ShowCreateView(Session* source, const std::string& database,
                                                       const std::string& view) {
-  DatabaseState& state = State(source, database);
   VELQUIN_ASSIGN_OR_RETURN(SourceRows rows,
                            QueryRows(source, "SHOW CREATE VIEW " + QuoteMySqlName(database) + "." +
                                                  QuoteMySqlName(view)));
   if (rows.empty() || !ValueAt(rows.back(), 1)) {
     return Status::NotFound("SHOW CREATE VIEW returned nothing for " + view);
   }
+  return std::string(*ValueAt(rows.back(), 1));
+}
+
+Result<std::string> MigrationPipeline::ConvertViewDdl(Session* source, const std::string& database,
+                                                      const std::string& view) {
+  DatabaseState& state = State(source, database);
+  VELQUIN_ASSIGN_OR_RETURN(std::string text, ShowCreateView(source, database, view));
+  if (!state.names.HasColumns(view)) {
+    VELQUIN_ASSIGN_OR_RETURN(std::vector<std::string> aliases, ViewColumnAliases(text));
+    state.names.SetColumns(view, aliases);
+  }
   ViewNameMapper mapper;
   mapper.object = [&](std::string_view name) -> std::string {
     return state.names.Object(std::string(name));
   };
-  mapper.column = [](std::string_view name) { return AccessSafeName(name); };
-  return RewriteViewDefinition(*ValueAt(rows.back(), 1), state.names.Object(view), mapper);
+  mapper.is_object = [&](std::string_view name) { return state.names.HasObject(name); };
+  mapper.column = [&](std::string_view table, std::string_view column) -> std::string {
+    if (table.empty()) return AccessSafeName(column);
+    return ColumnName(source, database, std::string(table), std::string(column));
+  };
+  mapper.alias = [&](std::string_view name) -> std::string {
+    return state.names.Column(view, std::string(name));
+  };
+  return RewriteViewDefinition(text, state.names.Object(view), mapper);
 }
 
 bool MigrationPipeline::MigrateView(Session* source, Session* target, const std::string& database,
@@ -537,6 +611,7 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
   report.source_name = view;
   const auto started = std::chrono::steady_clock::now();
   auto finish = [&](bool ok, const std::string& reason) {
+    if (!ok) State(source, database).failed_views.insert(view);
     report.ok = ok;
     report.status = ok ? "migrated" : "failed";
     report.reason = reason;
@@ -623,9 +698,60 @@ int MigrationPipeline::ConvertDatabaseViews(Session* source, Session* target,
     Out("Open views Error: " + views.status().message());
     return -1;
   }
+  DatabaseState& state = State(source, database);
+  std::vector<std::string> chosen;
   for (const auto& [name, type] : *views) {
     if (type == "VIEW" && (settings_.only_views.empty() || settings_.only_views.count(name))) {
-      MigrateView(source, target, database, name);
+      chosen.push_back(name);
+    }
+  }
+  // A view is created after the views it reads.
+  std::map<std::string, std::vector<std::string>> reads;
+  for (const std::string& view : chosen) {
+    auto text = ShowCreateView(source, database, view);
+    if (!text.ok()) continue;  // MigrateView reads it again and reports the failure
+    auto read = ViewReadsObjects(
+        *text, [&](std::string_view name) { return state.views.count(std::string(name)) > 0; });
+    if (read.ok()) reads[view] = *read;
+  }
+  std::vector<std::string> order;
+  std::map<std::string, int> mark;  // 1 being visited, 2 placed
+  std::vector<std::string> cycle;
+  std::function<bool(const std::string&)> visit = [&](const std::string& view) {
+    if (mark[view] == 2) return true;
+    if (mark[view] == 1) {
+      cycle.push_back(view);
+      return false;
+    }
+    mark[view] = 1;
+    bool ok = true;
+    for (const std::string& used : reads[view]) {
+      if (used != view && std::find(chosen.begin(), chosen.end(), used) != chosen.end()) {
+        ok = visit(used) && ok;
+      }
+    }
+    mark[view] = 2;
+    if (ok) order.push_back(view);
+    if (!ok) cycle.push_back(view);
+    return ok;
+  };
+  for (const std::string& view : chosen) visit(view);
+
+  for (const std::string& view : chosen) {
+    if (std::find(order.begin(), order.end(), view) != order.end()) continue;
+    std::string why = fmt::format("the view [{}] reads itself through the views", view);
+    for (const std::string& c : reads[view]) why += " [" + c + "]";
+    FailView(database, view, why);
+  }
+  for (const std::string& view : order) {
+    std::string failed_base;
+    for (const std::string& used : reads[view]) {
+      if (state.failed_views.count(used)) failed_base = used;
+    }
+    if (!failed_base.empty()) {
+      FailView(database, view, fmt::format("the view [{}] it reads was not migrated", failed_base));
+    } else {
+      MigrateView(source, target, database, view);
     }
     if (settings_.stop_requested && settings_.stop_requested()) {
       Out("Views Converting Terminaled!");
@@ -633,6 +759,20 @@ int MigrationPipeline::ConvertDatabaseViews(Session* source, Session* target,
     }
   }
   return 0;
+}
+
+void MigrationPipeline::FailView(const std::string& database, const std::string& view,
+                                 const std::string& why) {
+  DatabaseState& state = State(nullptr, database);
+  state.failed_views.insert(view);
+  Out(fmt::format("E::VIEW [{}] not created: {}", view, why));
+  MigrationReport report;
+  report.kind = ObjectKind::kView;
+  report.source_name = view;
+  report.access_name = state.names.Object(view);
+  report.status = "failed";
+  report.reason = why;
+  AddReport(report);
 }
 
 }  // namespace velquin

@@ -113,16 +113,31 @@ class MigrationPipeline {
     std::set<std::string> failed_tables;
     std::set<std::string> planning;  // guards against reference cycles
     std::vector<std::string> reported_renames;
+    std::set<std::string> views;  // the source's views (the other objects are tables)
+    std::map<std::string, std::vector<ForeignKeyDecl>> foreign_keys;  // by source table
+    std::set<std::string> failed_views;
   };
 
   DatabaseState& State(Session* source, const std::string& database);
   Result<std::vector<std::pair<std::string, std::string>>> ListObjects(Session* source,
                                                                        const std::string& database,
                                                                        const char* type);
-  Result<TableDdl> PlanTable(Session* source, const std::string& database,
-                             const std::string& table);
+  // The table's plan. Foreign-key columns take the type of the column they
+  // reference; in a cycle of references the table met again is planned
+  // without following its own references (`follow_references` false, not
+  // kept), which gives its key columns their types all the same.
+  Result<TableDdl> PlanTable(Session* source, const std::string& database, const std::string& table,
+                             bool follow_references = true);
+  Result<std::string> ShowCreateView(Session* source, const std::string& database,
+                                     const std::string& view);
+  // The Access name of a column of a table or view, reading the table's
+  // column list first when it was not planned yet.
+  std::string ColumnName(Session* source, const std::string& database,
+                         const std::string& table_or_view, const std::string& column);
   Result<SourceRows> QueryRows(Session* source, const std::string& sql);
   void LogRenames(DatabaseState& state);
+  // Reports a view that is not created, with the reason.
+  void FailView(const std::string& database, const std::string& view, const std::string& why);
   void AddReport(MigrationReport report);
   MigrationReport* FindReport(ObjectKind kind, const std::string& name);
   bool Run(Session* target, const std::string& statement, std::string* reason);

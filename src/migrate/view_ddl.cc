@@ -1,5 +1,7 @@
 #include "migrate/view_ddl.h"
 
+#include <algorithm>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -149,13 +151,9 @@ std::string RenamedFunction(const std::string& f) {
   return "";
 }
 
-}  // namespace
-
-Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
-                                          std::string_view access_view_name,
-                                          const ViewNameMapper& names) {
+// The select text of a SHOW CREATE VIEW text, as tokens.
+Result<std::vector<Token>> ViewBody(std::string_view show_create_view) {
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> all, Tokenize(show_create_view));
-  // The header: up to the word VIEW, the view's name and AS.
   std::size_t i = 0;
   while (i < all.size() && !Is(all[i], "view")) ++i;
   std::size_t name_at = NextSolid(all, i);
@@ -164,7 +162,56 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
     return Status::InvalidArgument("the definition is not a CREATE VIEW statement");
   }
   std::size_t body_at = NextSolid(all, as_at);
-  std::vector<Token> t(all.begin() + static_cast<std::ptrdiff_t>(body_at), all.end());
+  return std::vector<Token>(all.begin() + static_cast<std::ptrdiff_t>(body_at), all.end());
+}
+
+bool IsPunct(const std::vector<Token>& t, std::size_t i, std::string_view p) {
+  return i < t.size() && t[i].kind == Tok::kPunct && t[i].text == p;
+}
+
+// Where the tables and views of a select text are, and their aliases.
+struct Sources {
+  std::map<std::string, std::string> alias_of;  // table alias -> table or view
+  std::set<std::size_t> alias_tokens;           // where a table alias is declared
+  std::vector<std::string> objects;             // read, each once, in order
+};
+
+Sources FindSources(const std::vector<Token>& t,
+                    const std::function<bool(std::string_view)>& is_object) {
+  Sources out;
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    if (t[k].kind != Tok::kQuoted) continue;
+    const std::size_t prev = PrevSolid(t, k);
+    const std::size_t next = NextSolid(t, k);
+    if (prev != std::string::npos && (IsPunct(t, prev, ".") || Is(t[prev], "as"))) continue;
+    if (IsPunct(t, next, ".")) continue;
+    if (!is_object || !is_object(t[k].text)) continue;
+    if (std::find(out.objects.begin(), out.objects.end(), t[k].text) == out.objects.end()) {
+      out.objects.push_back(t[k].text);
+    }
+    std::size_t a = next;
+    if (a < t.size() && Is(t[a], "as")) a = NextSolid(t, a);
+    if (a >= t.size()) continue;
+    const bool word_alias =
+        t[a].kind == Tok::kWord && !NotFunctions().count(AsciiLower(t[a].text)) &&
+        !Is(t[a], "cross") && !Is(t[a], "straight_join") && !Is(t[a], "group") &&
+        !Is(t[a], "order") && !Is(t[a], "limit") && !Is(t[a], "union") && !Is(t[a], "natural");
+    if (t[a].kind == Tok::kQuoted || word_alias) {
+      out.alias_of[t[a].text] = t[k].text;
+      out.alias_tokens.insert(a);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
+                                          std::string_view access_view_name,
+                                          const ViewNameMapper& names) {
+  // The header (up to the word VIEW, the view's name and AS) is replaced.
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+  const Sources sources = FindSources(t, names.is_object);
 
   auto refuse = [](const std::string& what) {
     return Status::InvalidArgument(what + " cannot be expressed in Access");
@@ -192,16 +239,33 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
         break;
       }
       case Tok::kQuoted: {
-        std::size_t next = NextSolid(t, k);
-        std::size_t prev = PrevSolid(t, k);
-        bool after_dot =
-            prev != std::string::npos && t[prev].text == "." && t[prev].kind == Tok::kPunct;
+        const std::size_t next = NextSolid(t, k);
+        const std::size_t prev = PrevSolid(t, k);
+        const bool after_dot = prev != std::string::npos && IsPunct(t, prev, ".");
+        const bool before_dot = IsPunct(t, next, ".");
+        const bool after_as = prev != std::string::npos && Is(t[prev], "as");
+        auto object_of = [&](const std::string& name) {
+          auto a = sources.alias_of.find(name);
+          return a == sources.alias_of.end() ? name : a->second;
+        };
         std::string mapped;
-        if (after_dot) {
-          mapped = names.column ? names.column(tok.text) : AccessSafeName(tok.text);
-        } else {
-          (void)next;
+        if (sources.alias_tokens.count(k) || (before_dot && sources.alias_of.count(tok.text))) {
+          mapped = AccessSafeName(tok.text);  // a table alias
+        } else if (after_as) {
+          mapped = names.alias ? names.alias(tok.text) : AccessSafeName(tok.text);
+        } else if (after_dot) {
+          const std::size_t q = PrevSolid(t, prev);
+          std::string table =
+              q != std::string::npos && (t[q].kind == Tok::kQuoted || t[q].kind == Tok::kWord)
+                  ? object_of(t[q].text)
+                  : std::string();
+          mapped = names.column ? names.column(table, tok.text) : AccessSafeName(tok.text);
+        } else if (before_dot || (names.is_object && names.is_object(tok.text))) {
           mapped = names.object ? names.object(tok.text) : AccessSafeName(tok.text);
+        } else if (sources.objects.size() == 1 && names.column) {
+          mapped = names.column(sources.objects.front(), tok.text);  // an unqualified column
+        } else {
+          mapped = names.alias ? names.alias(tok.text) : AccessSafeName(tok.text);
         }
         auto q = QuoteJetName(mapped);
         out[k] = q.ok() ? *q : "[" + mapped + "]";
@@ -325,6 +389,27 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
   for (const auto& piece : out) sql += piece;
   while (!sql.empty() && (sql.back() == ' ' || sql.back() == '\n')) sql.pop_back();
   return sql;
+}
+
+}  // namespace velquin
+
+namespace velquin {
+
+Result<std::vector<std::string>> ViewReadsObjects(
+    std::string_view show_create_view, const std::function<bool(std::string_view)>& is_object) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+  return FindSources(t, is_object).objects;
+}
+
+Result<std::vector<std::string>> ViewColumnAliases(std::string_view show_create_view) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+  std::vector<std::string> out;
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    if (t[k].kind != Tok::kQuoted) continue;
+    const std::size_t prev = PrevSolid(t, k);
+    if (prev != std::string::npos && Is(t[prev], "as")) out.push_back(t[k].text);
+  }
+  return out;
 }
 
 }  // namespace velquin

@@ -19,7 +19,7 @@ constexpr const char* kHeader =
 std::string Rewrite(const std::string& view, const std::string& body) {
   ViewNameMapper names;
   names.object = [](std::string_view n) { return AccessSafeName(n); };
-  names.column = [](std::string_view n) { return AccessSafeName(n); };
+  names.column = [](std::string_view, std::string_view n) { return AccessSafeName(n); };
   auto r = RewriteViewDefinition(std::string(kHeader) + "`" + view + "` AS " + body,
                                  AccessSafeName(view), names);
   return r.ok() ? *r : "ERROR: " + r.status().message();
