@@ -661,6 +661,46 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
   VELQUIN_RETURN_IF_ERROR(indexes.Insert(obj.where));
   VELQUIN_RETURN_IF_ERROR(indexes.StoreMaps());
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, odef));
+  // The table's relationships name it in their MSysRelationships rows (the
+  // index entries of both tables point at pages, not names): those rows are
+  // written again under the new name, so every relationship stays.
+  if (const Object* rels = FindTable("MSysRelationships")) {
+    const PageNumber rp = static_cast<PageNumber>(rels->id);
+    VELQUIN_ASSIGN_OR_RETURN(TableDef rdef, ReadTableDef(*pages_, rp));
+    std::vector<std::size_t> named;  // szObject, szReferencedObject
+    for (std::size_t i = 0; i < rdef.columns.size(); ++i) {
+      if (CompareNames(rdef.columns[i].name, "szObject") == 0 ||
+          CompareNames(rdef.columns[i].name, "szReferencedObject") == 0) {
+        named.push_back(i);
+      }
+    }
+    TableCursor cur(*pages_, rdef);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Value> rrow;
+    std::vector<RowPointer> old_rows;
+    std::vector<std::vector<Value>> new_rows;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.Next(&rrow));
+      if (!more) break;
+      bool hit = false;
+      for (std::size_t i : named) {
+        if (i < rrow.size() && rrow[i].kind() == ValueKind::kText &&
+            CompareNames(rrow[i].text_value(), obj.name) == 0) {
+          rrow[i] = Value::Text(std::string(to));
+          hit = true;
+        }
+      }
+      if (!hit) continue;
+      old_rows.push_back(cur.position());
+      new_rows.push_back(rrow);
+    }
+    if (!old_rows.empty()) {
+      VELQUIN_RETURN_IF_ERROR(DeleteRows(rp, old_rows));
+      VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, rp));
+      for (const auto& r : new_rows) VELQUIN_RETURN_IF_ERROR(w->Append(r));
+      VELQUIN_RETURN_IF_ERROR(w->Commit());
+    }
+  }
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }
