@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/mdb_text.h"
@@ -137,7 +137,7 @@ bool SameName(const std::string& a, const std::string& b) {
 // reason it is refused.
 struct ParsedRow {
   std::uint64_t line = 0;
-  std::string why;  // empty: `row` is to be written
+  std::string why;    // empty: `row` is to be written
   bool last = false;  // nothing can be read after this record
   std::vector<jet::Value> row;
 };

@@ -42,6 +42,9 @@ struct MigrateArgs {
   std::string summary;
   std::string data_dir;
   std::string conditions;
+  bool materialize_views = false;
+  bool replace = false;
+  bool append = false;
 };
 
 std::set<std::string> SplitList(const std::string& list) {
@@ -252,6 +255,7 @@ int RunMigrate(const MigrateArgs& args) {
     }
   }
   if (args.target.empty()) return usage("--target FILE.mdb is required");
+  if (args.replace && args.append) return usage("--replace and --append exclude each other");
   if (!args.summary.empty() &&
       !(args.summary.ends_with(".json") || args.summary.ends_with(".csv"))) {
     return usage("--summary takes a .json or a .csv file");
@@ -303,6 +307,7 @@ int RunMigrate(const MigrateArgs& args) {
   MainController controller(log, controller_options);
   controller.descriptor(Side::kSource) = descriptor;
   controller.descriptor(Side::kTarget).dbms_name = "MS Jet";
+  Session* source = connected.session.get();
   controller.session(Side::kSource)
       .Set(std::make_shared<DbSessionHandle>(std::move(connected.session)));
 
@@ -340,10 +345,40 @@ int RunMigrate(const MigrateArgs& args) {
     };
     settings.object_done = [bar](const MigrationReport&) { bar->End(); };
   }
+  settings.materialize_views = args.materialize_views;
+  const bool exists = fs::exists(target);
+  if (exists) {
+    // Before any change: the names the run would create that the file holds.
+    MigrationPipeline planner(settings, nullptr);
+    auto planned = planner.PlannedNames(source, database);
+    if (!planned.ok()) return usage("cannot list the source: " + planned.status().message());
+    auto clashes = ExistingTargetObjects(target.string(), *planned);
+    if (!clashes.ok()) return usage("cannot read the target: " + clashes.status().message());
+    if (!clashes->empty()) {
+      if (!args.replace && !args.append) {
+        std::string list;
+        for (const auto& name : *clashes) list += "\n  " + name;
+        return usage(fmt::format(
+            "{} already holds {} of the objects to migrate; nothing was changed:{}\n"
+            "Run again with --replace to drop and recreate them, or --append to add the rows "
+            "to the existing tables.",
+            target.string(), clashes->size(), list));
+      }
+      if (args.replace) {
+        auto dropped = DropTargetObjects(target.string(), *clashes,
+                                         [&log](const std::string& line) { log.Write(line); });
+        if (!dropped.ok()) {
+          return usage("cannot replace the objects in the target: " + dropped.message());
+        }
+      } else {
+        settings.existing = PipelineSettings::Existing::kAppend;
+        settings.existing_objects.insert(clashes->begin(), clashes->end());
+      }
+    }
+  }
   auto ops = std::make_shared<PipelineOperations>(controller, settings, OpenTargetDatabase);
   controller.SetTaskOperations(ops);
 
-  const bool exists = fs::exists(target);
   MigrationTaskNames names;
   names.source_database = database;
   names.target_database = target.string();
@@ -393,6 +428,12 @@ void RegisterMigrateCommand(CLI::App& app) {
   sub->add_option("--data-dir", args->data_dir,
                   "Folder for the statement, data and rejects files (default: beside the target)");
   sub->add_option("--conditions", args->conditions, "Condition.cfg with per-table row conditions");
+  sub->add_flag("--materialize-views", args->materialize_views,
+                "A view Access cannot express becomes a table holding its rows");
+  sub->add_flag("--replace", args->replace,
+                "Drop and recreate the tables and queries the target holds already");
+  sub->add_flag("--append", args->append,
+                "Add the rows to the tables the target holds already (same columns)");
   sub->callback([args] {
     // The command's exit code is the program's: 0 all migrated, 1 something
     // failed or was refused, 2 usage or connection errors.

@@ -76,6 +76,14 @@ struct PipelineSettings {
   std::set<std::string> only_views;
   bool no_views = false;
   std::size_t chunk_rows = 10000;
+  // A view Access cannot express becomes a table holding the view's rows.
+  bool materialize_views = false;
+  // Tables and queries the target holds already (Access names), and what to
+  // do with them: kAppend adds the rows to the existing tables (whose columns
+  // must match) and keeps their keys, relationships and the existing queries.
+  enum class Existing { kFail, kAppend };
+  Existing existing = Existing::kFail;
+  std::set<std::string, CaseInsensitiveLess> existing_objects;
 };
 
 class MigrationPipeline {
@@ -100,6 +108,10 @@ class MigrationPipeline {
   bool MigrateView(Session* source, Session* target, const std::string& database,
                    const std::string& view);
 
+  // The Access names of the tables and views a whole-database run of these
+  // settings creates.
+  Result<std::vector<std::string>> PlannedNames(Session* source, const std::string& database);
+
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;
   // The renaming lines (see DatabaseNames::RenameLines) of every database.
@@ -116,6 +128,7 @@ class MigrationPipeline {
     std::set<std::string> views;  // the source's views (the other objects are tables)
     std::map<std::string, std::vector<ForeignKeyDecl>> foreign_keys;  // by source table
     std::set<std::string> failed_views;
+    std::map<std::string, std::string> create_texts;  // views materialized: their table text
   };
 
   DatabaseState& State(Session* source, const std::string& database);
@@ -128,6 +141,13 @@ class MigrationPipeline {
   // kept), which gives its key columns their types all the same.
   Result<TableDdl> PlanTable(Session* source, const std::string& database, const std::string& table,
                              bool follow_references = true);
+  // MigrateTable's body; `materialized_view`: the object is a view whose
+  // rows become a table (no keys, indexes or relationships).
+  int MigrateTableAs(Session* source, Session* target, const std::string& database,
+                     const std::string& table, bool materialized_view, const std::string& why);
+  // A CREATE TABLE text, as MySQL writes one, for a view's columns.
+  Result<std::string> ViewAsCreateTable(Session* source, const std::string& database,
+                                        const std::string& view);
   Result<std::string> ShowCreateView(Session* source, const std::string& database,
                                      const std::string& view);
   // The Access name of a column of a table or view, reading the table's
