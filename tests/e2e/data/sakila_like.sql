@@ -208,3 +208,23 @@ CREATE VIEW category_films AS
   SELECT c.name AS category, GROUP_CONCAT(f.title SEPARATOR '; ') AS titles
   FROM category c JOIN film_category fc ON fc.category_id = c.category_id
   JOIN film f ON f.film_id = fc.film_id GROUP BY c.name;
+-- One view per translation into Jet (docs/migration.md).
+CREATE VIEW t_concat AS SELECT a.actor_id, CONCAT(a.first_name, ' ', a.last_name) AS full_name FROM actor a;
+CREATE VIEW t_concat_ws AS SELECT c.customer_id, CONCAT_WS(', ', c.last_name, c.email) AS contact FROM customer c;
+CREATE VIEW t_ifnull AS SELECT f.film_id, IFNULL(f.length, 0) AS minutes FROM film f;
+CREATE VIEW t_coalesce AS SELECT f.film_id, COALESCE(f.original_language_id, f.language_id, 1) AS lang FROM film f;
+CREATE VIEW t_if AS SELECT c.customer_id, IF(c.active, 'active', '') AS state FROM customer c;
+CREATE VIEW t_case AS SELECT f.film_id,
+  CASE WHEN f.rental_rate < 1 THEN 'cheap' WHEN f.rental_rate < 3 THEN 'fair' ELSE 'dear' END AS price,
+  CASE f.rating WHEN 'G' THEN 'all' WHEN 'PG' THEN 'guided' END AS audience FROM film f;
+CREATE VIEW t_joins AS SELECT i.inventory_id, f.title, s.label FROM inventory i
+  JOIN film f ON f.film_id = i.film_id
+  LEFT JOIN shelf_item si ON si.inventory_id = i.inventory_id
+  LEFT JOIN shelf s ON s.store_id = si.store_id AND s.shelf_no = si.shelf_no;
+CREATE VIEW t_right_join AS SELECT s.label, si.inventory_id FROM shelf_item si
+  RIGHT JOIN shelf s ON s.store_id = si.store_id AND s.shelf_no = si.shelf_no;
+CREATE VIEW t_union AS SELECT a.first_name FROM actor a UNION SELECT c.first_name FROM customer c;
+CREATE VIEW t_dates AS SELECT r.rental_id, NOW() AS at_now, CURDATE() AS today FROM rental r;
+CREATE VIEW t_text AS SELECT f.film_id, SUBSTRING(f.title, 1, 3) AS code, SUBSTR(f.title, 5) AS rest,
+  LENGTH(f.title) AS bytes, CHAR_LENGTH(f.title) AS chars FROM film f;
+CREATE VIEW t_limit AS SELECT f.film_id, f.title FROM film f ORDER BY f.title LIMIT 2;
