@@ -41,19 +41,17 @@ Result<std::vector<std::string>> ExistingTargetObjects(const std::string& path,
 Status DropTargetObjects(const std::string& path, const std::vector<std::string>& names,
                          const std::function<void(const std::string&)>& out) {
   VELQUIN_ASSIGN_OR_RETURN(auto db, jet::Database::Open(path));
-  std::vector<std::string> tables;
-  for (const std::string& name : names) {
-    if (db->IsQuery(name)) {
-      VELQUIN_RETURN_IF_ERROR(db->DropQuery(name));
-      if (out) out("drop view " + name);
-    } else {
-      tables.push_back(name);
-    }
-  }
-  if (tables.empty()) return Status::Ok();
-  VELQUIN_RETURN_IF_ERROR(db->DropTablesWithRelationships(tables));
+  std::vector<std::string> tables, queries;
+  for (const std::string& name : names) (db->IsQuery(name) ? queries : tables).push_back(name);
+  // The tables first: their relationships are checked before anything
+  // changes, so a refusal leaves the file as it was.
+  if (!tables.empty()) VELQUIN_RETURN_IF_ERROR(db->DropTablesWithRelationships(tables));
   for (const std::string& t : tables) {
     if (out) out("drop table " + t);
+  }
+  for (const std::string& q : queries) {
+    VELQUIN_RETURN_IF_ERROR(db->DropQuery(q));
+    if (out) out("drop view " + q);
   }
   return Status::Ok();
 }
