@@ -121,11 +121,13 @@ bool PipelineOperations::MigrateView(const std::string& source_database, const s
   return pipeline_.MigrateView(source, target, source_database, view);
 }
 
-void PipelineOperations::BackupDatabaseTables(const std::string&) {
+bool PipelineOperations::BackupDatabaseTables(const std::string&) {
   Out("E::Backup is not available in this build");
+  return false;
 }
-void PipelineOperations::BackupDatabaseViews(const std::string&) {
+bool PipelineOperations::BackupDatabaseViews(const std::string&) {
   Out("E::Backup is not available in this build");
+  return false;
 }
 bool PipelineOperations::BackupTable(const std::string&, const std::string&) {
   Out("E::Backup is not available in this build");

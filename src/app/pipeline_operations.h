@@ -42,8 +42,8 @@ class PipelineOperations : public TaskOperations {
   bool MigrateTable(const std::string& source_database, const std::string& table) override;
   bool MigrateView(const std::string& source_database, const std::string& view) override;
 
-  void BackupDatabaseTables(const std::string& target_database) override;
-  void BackupDatabaseViews(const std::string& target_database) override;
+  bool BackupDatabaseTables(const std::string& target_database) override;
+  bool BackupDatabaseViews(const std::string& target_database) override;
   bool BackupTable(const std::string& target_database, const std::string& table) override;
   bool BackupView(const std::string& target_database, const std::string& view) override;
 

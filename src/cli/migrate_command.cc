@@ -47,6 +47,9 @@ struct MigrateArgs {
   std::string data_dir;
   std::string conditions;
   std::string zero_dates = "null";
+  bool materialize_views = false;
+  bool replace = false;
+  bool append = false;
 };
 
 // The progress bar of the table whose rows are being copied, drawn on the
@@ -290,6 +293,7 @@ int RunMigrate(const MigrateArgs& args) {
       return usage(probe.status().message());
     }
   }
+  if (args.replace && args.append) return usage("--replace and --append exclude each other");
   if (!args.summary.empty() &&
       !(args.summary.ends_with(".json") || args.summary.ends_with(".csv"))) {
     return usage("--summary takes a .json or a .csv file");
@@ -366,6 +370,7 @@ int RunMigrate(const MigrateArgs& args) {
   MainController controller(log, controller_options);
   controller.descriptor(Side::kSource) = descriptor;
   controller.descriptor(Side::kTarget).dbms_name = "MS Jet";
+  Session* source = connected.session.get();
   controller.session(Side::kSource)
       .Set(std::make_shared<DbSessionHandle>(std::move(connected.session)));
 
@@ -418,6 +423,37 @@ int RunMigrate(const MigrateArgs& args) {
       bar->Update(read, expected);
     };
   }
+  settings.materialize_views = args.materialize_views;
+  const bool exists = fs::exists(target);
+  if (exists) {
+    // Before any change: the names the run would create that the file holds.
+    MigrationPipeline planner(settings, nullptr);
+    auto planned = planner.PlannedNames(source, database);
+    if (!planned.ok()) return usage("cannot list the source: " + planned.status().message());
+    auto clashes = ExistingTargetObjects(target.string(), *planned);
+    if (!clashes.ok()) return usage("cannot read the target: " + clashes.status().message());
+    if (!clashes->empty()) {
+      if (!args.replace && !args.append) {
+        std::string list;
+        for (const auto& name : *clashes) list += "\n  " + name;
+        return usage(fmt::format(
+            "{} already holds {} of the objects to migrate; nothing was changed:{}\n"
+            "Run again with --replace to drop and recreate them, or --append to add the rows "
+            "to the existing tables.",
+            target.string(), clashes->size(), list));
+      }
+      if (args.replace) {
+        auto dropped = DropTargetObjects(target.string(), *clashes,
+                                         [&log](const std::string& line) { log.Write(line); });
+        if (!dropped.ok()) {
+          return usage("cannot replace the objects in the target: " + dropped.message());
+        }
+      } else {
+        settings.existing = PipelineSettings::Existing::kAppend;
+        settings.existing_objects.insert(clashes->begin(), clashes->end());
+      }
+    }
+  }
   settings.object_done = [bar, progress, &ops](const MigrationReport&) {
     if (bar) bar->End();
     std::lock_guard<std::mutex> lock(progress->mu);
@@ -436,7 +472,6 @@ int RunMigrate(const MigrateArgs& args) {
     }
   }
 
-  const bool exists = fs::exists(target);
   MigrationTaskNames names;
   names.source_database = database;
   names.target_database = target.string();
@@ -529,6 +564,12 @@ void RegisterMigrateCommand(CLI::App& app) {
                   "What a zero date (0000-00-00) becomes: null (default; NOT NULL date columns "
                   "holding one are created nullable) or refuse (the row goes to the rejects file)")
       ->check(CLI::IsMember({"null", "refuse"}));
+  sub->add_flag("--materialize-views", args->materialize_views,
+                "A view Access cannot express becomes a table holding its rows");
+  sub->add_flag("--replace", args->replace,
+                "Drop and recreate the tables and queries the target holds already");
+  sub->add_flag("--append", args->append,
+                "Add the rows to the tables the target holds already (same columns)");
   sub->callback([args] {
     // The command's exit code is the program's: 0 all migrated, 1 something
     // failed or was refused, 2 usage or connection errors.

@@ -183,6 +183,17 @@ bool RenameAccessTable(Session* session, std::string_view old_name, std::string_
     if (out) out(SystemErrorText(kNoConnection));
     return false;
   }
+  // The engine renames the table in place: its keys, indexes and
+  // relationships stay (a copy under the new name left the old table behind
+  // whenever a relationship refused its drop).
+  if (auto* jet = dynamic_cast<JetSession*>(session)) {
+    Status renamed = jet->database().RenameTable(old_name, new_name);
+    if (!renamed.ok()) {
+      if (out) out(Format("Rename [%s] ERROR!", old_name));
+      return false;
+    }
+    return true;
+  }
   // Names are quoted, so that a name with a blank or a quote keeps its meaning.
   const std::string copy =
       "select * into " + QuoteIdentifier(new_name) + " from " + QuoteIdentifier(old_name);

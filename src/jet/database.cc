@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include "jet/catalog/properties.h"
 #include "jet/catalog/system_tables.h"
@@ -545,7 +547,79 @@ Status Database::CreateTable(const TableSpec& spec_in) {
   return Flush();
 }
 
-Status Database::DropTable(std::string_view name) {
+Status Database::DropTable(std::string_view name) { return DropTableAs(name, false); }
+
+Status Database::DropTablesWithRelationships(const std::vector<std::string>& names) {
+  Statement statement(this);
+  EndInsertWriter();
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  std::map<PageNumber, std::string> dropped;  // tdef page -> name
+  for (const std::string& name : names) {
+    const Object* o = FindTable(name);
+    if (!o) return Status::NotFound("no table \"" + name + "\"");
+    dropped[static_cast<PageNumber>(o->id)] = o->name;
+  }
+  for (const auto& [page, name] : dropped) {
+    VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, page));
+    for (const LogicalIndex& li : def.logical_indexes) {
+      if (li.index_type != 2 && li.related_type == 0) continue;
+      if (!dropped.count(li.related_tdef)) {
+        return Status::InvalidArgument("the table \"" + name + "\" is in a relationship with \"" +
+                                       ObjectName(static_cast<std::int32_t>(li.related_tdef)) +
+                                       "\", which stays");
+      }
+    }
+  }
+  // The relationships among them: their MSysRelationships rows, then their
+  // MSysObjects rows.
+  std::set<std::string> relationships;
+  if (const Object* rels = FindTable("MSysRelationships")) {
+    const PageNumber rp = static_cast<PageNumber>(rels->id);
+    VELQUIN_ASSIGN_OR_RETURN(TableDef rdef, ReadTableDef(*pages_, rp));
+    std::size_t rel_name = rdef.columns.size();
+    std::vector<std::size_t> named;
+    for (std::size_t i = 0; i < rdef.columns.size(); ++i) {
+      if (CompareNames(rdef.columns[i].name, "szRelationship") == 0) rel_name = i;
+      if (CompareNames(rdef.columns[i].name, "szObject") == 0 ||
+          CompareNames(rdef.columns[i].name, "szReferencedObject") == 0) {
+        named.push_back(i);
+      }
+    }
+    TableCursor cur(*pages_, rdef);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Value> row;
+    std::vector<RowPointer> rows;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.Next(&row));
+      if (!more) break;
+      bool hit = false;
+      for (std::size_t i : named) {
+        if (i >= row.size() || row[i].kind() != ValueKind::kText) continue;
+        for (const auto& [page, name] : dropped) {
+          hit = hit || CompareNames(row[i].text_value(), name) == 0;
+        }
+      }
+      if (!hit) continue;
+      rows.push_back(cur.position());
+      if (rel_name < row.size() && row[rel_name].kind() == ValueKind::kText) {
+        relationships.insert(row[rel_name].text_value());
+      }
+    }
+    VELQUIN_RETURN_IF_ERROR(DeleteRows(rp, rows));
+  }
+  std::vector<RowPointer> object_rows;
+  for (const Object& o : objects_) {
+    if (o.type == kObjectTypeRelationship && relationships.count(o.name)) {
+      object_rows.push_back(o.where);
+    }
+  }
+  VELQUIN_RETURN_IF_ERROR(DeleteRows(kMSysObjectsPage, object_rows));
+  VELQUIN_RETURN_IF_ERROR(LoadCatalog());
+  for (const auto& [page, name] : dropped) VELQUIN_RETURN_IF_ERROR(DropTableAs(name, true));
+  return Flush();
+}
+
+Status Database::DropTableAs(std::string_view name, bool related_too) {
   Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
@@ -560,7 +634,7 @@ Status Database::DropTable(std::string_view name) {
   // A table in a relationship stays, as in Access: the other table's
   // definition names it.
   for (const LogicalIndex& li : def.logical_indexes) {
-    if (li.index_type == 2) {
+    if (li.index_type == 2 && !related_too) {
       return Status::InvalidArgument(
           "Cannot delete this index or table.  It is either the current index or it is used in "
           "a relationship.");
@@ -721,6 +795,46 @@ Status Database::RenameTable(std::string_view from, std::string_view to) {
   VELQUIN_RETURN_IF_ERROR(indexes.Insert(obj.where));
   VELQUIN_RETURN_IF_ERROR(indexes.StoreMaps());
   VELQUIN_RETURN_IF_ERROR(WriteTableDef(*pages_, odef));
+  // The table's relationships name it in their MSysRelationships rows (the
+  // index entries of both tables point at pages, not names): those rows are
+  // written again under the new name, so every relationship stays.
+  if (const Object* rels = FindTable("MSysRelationships")) {
+    const PageNumber rp = static_cast<PageNumber>(rels->id);
+    VELQUIN_ASSIGN_OR_RETURN(TableDef rdef, ReadTableDef(*pages_, rp));
+    std::vector<std::size_t> named;  // szObject, szReferencedObject
+    for (std::size_t i = 0; i < rdef.columns.size(); ++i) {
+      if (CompareNames(rdef.columns[i].name, "szObject") == 0 ||
+          CompareNames(rdef.columns[i].name, "szReferencedObject") == 0) {
+        named.push_back(i);
+      }
+    }
+    TableCursor cur(*pages_, rdef);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Value> rrow;
+    std::vector<RowPointer> old_rows;
+    std::vector<std::vector<Value>> new_rows;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.Next(&rrow));
+      if (!more) break;
+      bool hit = false;
+      for (std::size_t i : named) {
+        if (i < rrow.size() && rrow[i].kind() == ValueKind::kText &&
+            CompareNames(rrow[i].text_value(), obj.name) == 0) {
+          rrow[i] = Value::Text(std::string(to));
+          hit = true;
+        }
+      }
+      if (!hit) continue;
+      old_rows.push_back(cur.position());
+      new_rows.push_back(rrow);
+    }
+    if (!old_rows.empty()) {
+      VELQUIN_RETURN_IF_ERROR(DeleteRows(rp, old_rows));
+      VELQUIN_ASSIGN_OR_RETURN(auto w, TableWriter::Open(*pages_, rp));
+      for (const auto& r : new_rows) VELQUIN_RETURN_IF_ERROR(w->Append(r));
+      VELQUIN_RETURN_IF_ERROR(w->Commit());
+    }
+  }
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
 }

@@ -171,6 +171,11 @@ class Database {
   Status CreateTable(const TableSpec& spec);
   // Removes a table, its rows and its catalogue rows; its pages become free.
   Status DropTable(std::string_view name);
+  // Drops these tables together with the relationships among them (DROP
+  // TABLE refuses a table in a relationship, as Access does). Every
+  // relationship of one of them must be with another of them: otherwise
+  // InvalidArgument naming both tables, and nothing changes.
+  Status DropTablesWithRelationships(const std::vector<std::string>& names);
   Status RenameTable(std::string_view from, std::string_view to);
 
   // Inserts one row (one value per column, column-number order) and commits.
@@ -275,6 +280,7 @@ class Database {
   // Undoes the statement under way and rereads the catalogue.
   Status RollbackStatement();
   Status Bootstrap(double now);
+  Status DropTableAs(std::string_view name, bool related_too);
   Status LoadCatalog();
   const Object* FindTable(std::string_view name) const;
   const Object* FindInTables(std::string_view name) const;

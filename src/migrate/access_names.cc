@@ -55,7 +55,10 @@ std::string AccessSafeName(std::string_view name) {
   return out;
 }
 
-NameSpaceMap::NameSpaceMap(const std::vector<std::string>& given) {
+NameSpaceMap::NameSpaceMap(const std::vector<std::string>& given,
+                           const std::vector<std::string>& reserved, bool object_names)
+    : object_names_(object_names) {
+  for (const auto& name : reserved) taken_[name] = true;
   // Byte order, so the outcome does not depend on the catalogue's order
   // ("CaseTest" keeps its name, "casetest" becomes "casetest_2").
   std::vector<std::string> names = given;
@@ -64,7 +67,7 @@ NameSpaceMap::NameSpaceMap(const std::vector<std::string>& given) {
   // group wins.
   for (const auto& name : names) {
     if (map_.count(name)) continue;
-    if (AccessSafeName(name) == name && !taken_.count(name)) {
+    if (Safe(name) == name && !taken_.count(name)) {
       taken_[name] = true;
       map_[name] = name;
       order_.push_back(name);
@@ -75,8 +78,16 @@ NameSpaceMap::NameSpaceMap(const std::vector<std::string>& given) {
   }
 }
 
+std::string NameSpaceMap::Safe(std::string_view name) const {
+  std::string safe = AccessSafeName(name);
+  if (object_names_ && safe.size() >= 4 && AsciiLower(safe.substr(0, 4)) == "msys") {
+    safe = CutToUnits("_" + safe, kMaxNameUnits);
+  }
+  return safe;
+}
+
 std::string NameSpaceMap::Reserve(std::string_view name) {
-  std::string base = AccessSafeName(name);
+  std::string base = Safe(name);
   std::string candidate = base;
   for (int n = 2; taken_.count(candidate); ++n) {
     std::string suffix = "_" + std::to_string(n);
@@ -103,16 +114,23 @@ std::vector<std::pair<std::string, std::string>> NameSpaceMap::Renamed() const {
   return out;
 }
 
+DatabaseNames::DatabaseNames(const std::vector<std::string>& tables_and_views)
+    : objects_(tables_and_views, {}, true) {}
+
+const std::string& DatabaseNames::Index(std::string_view table, std::string_view index) {
+  auto it = indexes_.find(std::string(table));
+  if (it == indexes_.end()) {
+    it = indexes_.emplace(std::string(table), NameSpaceMap({}, {"PrimaryKey"})).first;
+  }
+  return it->second.Map(index);
+}
+
 void DatabaseNames::SetColumns(std::string_view table, const std::vector<std::string>& columns) {
   columns_[std::string(table)] = NameSpaceMap(columns);
 }
 
 const std::string& DatabaseNames::Column(std::string_view table, std::string_view column) {
   return columns_[std::string(table)].Map(column);
-}
-
-const std::string& DatabaseNames::Index(std::string_view table, std::string_view index) {
-  return indexes_[std::string(table)].Map(index);
 }
 
 std::vector<std::string> DatabaseNames::RenameLines() const {

@@ -18,6 +18,10 @@
 // "casetest_2", whatever order the catalogue lists them in).
 // Namespaces: tables and views together (per database); columns per table;
 // indexes per table; relationships per database.
+// Names Access keeps for itself are renamed too: a table or query whose name
+// starts with "MSys" (Access takes every such object for a system table)
+// gets "_" in front, and an index named "PrimaryKey" (the name of every
+// primary key in Access) is taken by "PrimaryKey_2".
 #pragma once
 
 #include <map>
@@ -36,17 +40,25 @@ std::string AccessSafeName(std::string_view name);
 class NameSpaceMap {
  public:
   NameSpaceMap() = default;
-  // Maps `names` by the rule above.
-  explicit NameSpaceMap(const std::vector<std::string>& names);
+  // Maps `names` by the rule above; `reserved` names (compared without
+  // regard to case) are never given to a source name. `object_names`: the
+  // namespace of tables and queries, where "MSys" names are Access's own.
+  explicit NameSpaceMap(const std::vector<std::string>& names,
+                        const std::vector<std::string>& reserved = {}, bool object_names = false);
 
   // The Access name of `name`; a name not given at construction is mapped
   // on the fly (and reserved), so it never collides with the others.
   const std::string& Map(std::string_view name);
+  // True when `name` was given or mapped (exact spelling).
+  bool Has(std::string_view name) const { return map_.count(std::string(name)) > 0; }
   // The renamed ones only: source name -> Access name, in source order.
   std::vector<std::pair<std::string, std::string>> Renamed() const;
 
  private:
   std::string Reserve(std::string_view name);
+  std::string Safe(std::string_view name) const;
+
+  bool object_names_ = false;
 
   std::map<std::string, std::string> map_;  // source name (exact) -> Access name
   std::vector<std::string> order_;
@@ -58,12 +70,14 @@ class DatabaseNames {
  public:
   DatabaseNames() = default;
   // Tables and views of the source database, in catalogue order.
-  explicit DatabaseNames(const std::vector<std::string>& tables_and_views)
-      : objects_(tables_and_views) {}
+  explicit DatabaseNames(const std::vector<std::string>& tables_and_views);
 
   const std::string& Object(std::string_view table_or_view) { return objects_.Map(table_or_view); }
+  // True when the name is one of the tables and views given at construction.
+  bool HasObject(std::string_view name) const { return objects_.Has(name); }
   // Columns of a table: set once with the table's column list, then mapped.
   void SetColumns(std::string_view table, const std::vector<std::string>& columns);
+  bool HasColumns(std::string_view table) const { return columns_.count(std::string(table)) > 0; }
   const std::string& Column(std::string_view table, std::string_view column);
   const std::string& Index(std::string_view table, std::string_view index);
   const std::string& Relationship(std::string_view name) { return relationships_.Map(name); }
@@ -72,7 +86,7 @@ class DatabaseNames {
   std::vector<std::string> RenameLines() const;
 
  private:
-  NameSpaceMap objects_;
+  NameSpaceMap objects_{{}, {}, true};
   NameSpaceMap relationships_;
   std::map<std::string, NameSpaceMap> columns_;  // by source table name
   std::map<std::string, NameSpaceMap> indexes_;

@@ -120,13 +120,14 @@ std::string ShowIndexQuery(std::string_view database, std::string_view table) {
   return "SHOW INDEX FROM " + QuoteMySqlName(database) + "." + QuoteMySqlName(table);
 }
 
-std::string ForeignKeyQuery(std::string_view database, std::string_view table) {
+std::string ForeignKeyQuery(std::string_view database, std::string_view table,
+                            const StringQuoter& quote) {
   // The rules come from subqueries that name the schema and table as
   // constants: the server then reads the catalogue of this one table, where a
   // join of the two views reads every table's constraints (about 6 ms a table
   // in a database of 300).
-  const std::string schema = QuoteMySqlString(database);
-  const std::string name = QuoteMySqlString(table);
+  const std::string schema = quote(database);
+  const std::string name = quote(table);
   auto rule = [&](const char* column) {
     return std::string("(SELECT r.") + column +
            " FROM INFORMATION_SCHEMA.REFERENTIAL_CONSTRAINTS r WHERE r.CONSTRAINT_SCHEMA = " +
@@ -174,6 +175,34 @@ std::string UniqueKeyClashQuery(std::string_view database, std::string_view tabl
   }
   return "SELECT 1 FROM " + QuoteMySqlName(database) + "." + QuoteMySqlName(table) + where +
          " GROUP BY " + group + " HAVING COUNT(*) > 1 LIMIT 1";
+}
+
+SourceRows WithoutForeignKeyIndexes(const SourceRows& show_index_rows,
+                                    const std::vector<ForeignKeyColumns>& foreign_keys,
+                                    std::vector<std::string>* notes) {
+  auto grouped = GroupIndexes(show_index_rows);
+  if (!grouped.ok()) return show_index_rows;  // the builders report the bad rows
+  std::vector<std::string> left_out;
+  for (const Index& index : *grouped) {
+    if (index.unique || index.name == "PRIMARY") continue;
+    std::vector<std::string> columns;
+    for (const IndexColumn& c : index.columns) columns.push_back(c.name.value_or(""));
+    for (const ForeignKeyColumns& fk : foreign_keys) {
+      if (AsciiLower(fk.name) != AsciiLower(index.name) && fk.columns != columns) continue;
+      left_out.push_back(index.name);
+      if (notes) {
+        notes->push_back("index " + index.name + " backs the foreign key " + fk.name +
+                         ": the relationship makes it");
+      }
+      break;
+    }
+  }
+  SourceRows out;
+  for (const SourceRow& row : show_index_rows) {
+    std::string name(ValueAt(row, kKeyName).value_or(""));
+    if (std::find(left_out.begin(), left_out.end(), name) == left_out.end()) out.push_back(row);
+  }
+  return out;
 }
 
 Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show_index_rows,

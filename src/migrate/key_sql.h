@@ -16,6 +16,7 @@
 
 #include "base/status.h"
 #include "migrate/source_rows.h"
+#include "migrate/sql_text.h"
 
 namespace velquin {
 
@@ -36,8 +37,10 @@ std::string ShowIndexQuery(std::string_view database, std::string_view table);
 // The foreign keys of this table of this database: rows of CONSTRAINT_NAME,
 // COLUMN_NAME, REFERENCED_TABLE_SCHEMA, REFERENCED_TABLE_NAME,
 // REFERENCED_COLUMN_NAME, ORDINAL_POSITION, UPDATE_RULE, DELETE_RULE,
-// ordered by constraint and column position.
-std::string ForeignKeyQuery(std::string_view database, std::string_view table);
+// ordered by constraint and column position. `quote` quotes the names as
+// string literals for the server at hand (Session::QuoteString).
+std::string ForeignKeyQuery(std::string_view database, std::string_view table,
+                            const StringQuoter& quote);
 
 // A unique key (the primary key included) with its columns in key order.
 struct UniqueKey {
@@ -54,6 +57,21 @@ Result<std::vector<UniqueKey>> UniqueKeys(const SourceRows& show_index_rows);
 // (rows with a NULL in the key left out: they never collide), none otherwise.
 std::string UniqueKeyClashQuery(std::string_view database, std::string_view table,
                                 const std::vector<std::string>& columns);
+
+// A foreign key of the table: its name and its columns in key order.
+struct ForeignKeyColumns {
+  std::string name;
+  std::vector<std::string> columns;
+};
+
+// The SHOW INDEX rows without the plain indexes that only back a foreign key
+// (named like the constraint, as InnoDB names the index it makes for one, or
+// on exactly the constraint's columns): in Access the relationship makes
+// that index itself, under the constraint's name, so building it first
+// would make the relationship fail. A note per index left out.
+SourceRows WithoutForeignKeyIndexes(const SourceRows& show_index_rows,
+                                    const std::vector<ForeignKeyColumns>& foreign_keys,
+                                    std::vector<std::string>* notes);
 
 // "ALTER TABLE `t` add PRIMARY KEY (`a`, `b`)" from the SHOW INDEX rows;
 // no statement when the table has no primary key. When `key_clashes` (the

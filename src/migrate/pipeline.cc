@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include "config/condition_file.h"
 #include "db/statements.h"
@@ -20,6 +22,33 @@ bool AppendToFile(const std::filesystem::path& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary | std::ios::app);
   f << text;
   return static_cast<bool>(f);
+}
+
+// The column names (lower case) of a table of the target, in order.
+Result<std::vector<std::string>> TargetColumnNames(Session* target, const std::string& table) {
+  if (!target) return Status::InvalidArgument(std::string(kNoConnection));
+  VELQUIN_ASSIGN_OR_RETURN(
+      auto cursor,
+      target->OpenSchemaRowset(SchemaRowset::kColumns, {std::nullopt, std::nullopt, table}));
+  std::size_t at = cursor->Columns().size();
+  for (std::size_t i = 0; i < cursor->Columns().size(); ++i) {
+    if (cursor->Columns()[i].name == "COLUMN_NAME") at = i;
+  }
+  if (at == cursor->Columns().size()) {
+    return Status::NotSupported("the target lists no column names");
+  }
+  std::vector<std::string> names;
+  for (;;) {
+    VELQUIN_ASSIGN_OR_RETURN(bool more, cursor->MoveNext());
+    if (!more) break;
+    names.push_back(AsciiLower(cursor->Value(at)));
+  }
+  return names;
+}
+
+// The source server's own string quoter (it knows the server's sql_mode).
+StringQuoter SourceQuoter(Session* source) {
+  return [source](std::string_view text) { return source->QuoteString(text); };
 }
 
 }  // namespace
@@ -139,7 +168,10 @@ MigrationPipeline::DatabaseState& MigrationPipeline::State(Session* source,
     auto objects = ListObjects(source, database, nullptr);
     if (objects.ok()) {
       std::vector<std::string> names;
-      for (const auto& [name, type] : *objects) names.push_back(name);
+      for (const auto& [name, type] : *objects) {
+        names.push_back(name);
+        if (type == "VIEW") state.views.insert(name);
+      }
       state.names = DatabaseNames(names);
       state.listed = true;
     } else {
@@ -204,23 +236,33 @@ bool MigrationPipeline::Run(Session* target, const std::string& statement, std::
 }
 
 Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string& database,
-                                              const std::string& table) {
+                                              const std::string& table, bool follow_references) {
   DatabaseState& state = State(source, database);
   if (auto it = state.plans.find(table); it != state.plans.end()) return it->second;
-  if (state.planning.count(table)) return Status::InvalidArgument("reference cycle");
+  if (follow_references && state.planning.count(table)) {
+    return PlanTable(source, database, table, false);
+  }
   state.planning.insert(table);
   struct Done {
     DatabaseState& s;
     const std::string& t;
-    ~Done() { s.planning.erase(t); }
-  } done{state, table};
+    bool own;
+    ~Done() {
+      if (own) s.planning.erase(t);
+    }
+  } done{state, table, follow_references};
 
-  VELQUIN_ASSIGN_OR_RETURN(SourceRows shown,
-                           QueryRows(source, ShowCreateTableQuery(database, table)));
-  if (shown.empty() || !ValueAt(shown[0], 1)) {
-    return Status::NotFound("SHOW CREATE TABLE returned nothing for " + table);
+  std::string text;
+  if (auto made = state.create_texts.find(table); made != state.create_texts.end()) {
+    text = made->second;
+  } else {
+    VELQUIN_ASSIGN_OR_RETURN(SourceRows shown,
+                             QueryRows(source, ShowCreateTableQuery(database, table)));
+    if (shown.empty() || !ValueAt(shown[0], 1)) {
+      return Status::NotFound("SHOW CREATE TABLE returned nothing for " + table);
+    }
+    text = std::string(*ValueAt(shown[0], 1));
   }
-  std::string text(*ValueAt(shown[0], 1));
   VELQUIN_ASSIGN_OR_RETURN(std::vector<SourceColumn> columns, ParseCreateTableColumns(text));
   std::vector<TransformCount> made_nullable;
   if (settings_.zero_dates == ZeroDates::kNull) {
@@ -232,7 +274,7 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
   }
   std::vector<std::string> column_names;
   for (const auto& c : columns) column_names.push_back(c.name);
-  state.names.SetColumns(table, column_names);
+  if (!state.names.HasColumns(table)) state.names.SetColumns(table, column_names);
   std::set<std::string, CaseInsensitiveLess> is_column(column_names.begin(), column_names.end());
 
   TableDdlInput input;
@@ -251,7 +293,9 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
         fmt::format("E::[{}] the foreign keys of the table could not be read from its "
                     "definition, so its key columns keep their own types: {}",
                     table, fks.status().message()));
-  } else {
+  }
+  if (fks.ok()) state.foreign_keys[table] = *fks;
+  if (fks.ok() && follow_references) {
     for (const ForeignKeyDecl& fk : *fks) {
       if (!fk.referenced_database.empty() && fk.referenced_database != database) continue;
       if (fk.referenced_table == table) continue;
@@ -279,15 +323,52 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
   for (const TransformCount& c : made_nullable) {
     ddl.log.push_back(fmt::format("[{}] changed for Access: {}", table, DescribeTransform(c)));
   }
-  state.made_nullable[table] = std::move(made_nullable);
-  state.plans[table] = ddl;
+  if (follow_references) {
+    state.made_nullable[table] = std::move(made_nullable);
+    state.plans[table] = ddl;
+  }
   return ddl;
+}
+
+std::string MigrationPipeline::ColumnName(Session* source, const std::string& database,
+                                          const std::string& table_or_view,
+                                          const std::string& column) {
+  DatabaseState& state = State(source, database);
+  if (!state.names.HasColumns(table_or_view) && source) {
+    // Not readable: the name is mapped on its own below, and the query that
+    // uses it reports the missing column when it is created.
+    if (state.views.count(table_or_view)) {
+      auto shown = QueryRows(source, "SHOW CREATE VIEW " + QuoteMySqlName(database) + "." +
+                                         QuoteMySqlName(table_or_view));
+      if (shown.ok() && !shown->empty() && ValueAt(shown->back(), 1)) {
+        if (auto aliases = ViewColumnAliases(*ValueAt(shown->back(), 1)); aliases.ok()) {
+          state.names.SetColumns(table_or_view, *aliases);
+        }
+      }
+    } else {
+      auto shown = QueryRows(source, ShowCreateTableQuery(database, table_or_view));
+      if (shown.ok() && !shown->empty() && ValueAt((*shown)[0], 1)) {
+        if (auto columns = ParseCreateTableColumns(*ValueAt((*shown)[0], 1)); columns.ok()) {
+          std::vector<std::string> names;
+          for (const auto& c : *columns) names.push_back(c.name);
+          state.names.SetColumns(table_or_view, names);
+        }
+      }
+    }
+  }
+  return state.names.Column(table_or_view, column);
 }
 
 int MigrationPipeline::MigrateTable(Session* source, Session* target, const std::string& database,
                                     const std::string& table) {
+  return MigrateTableAs(source, target, database, table, false, "");
+}
+
+int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const std::string& database,
+                                      const std::string& table, bool materialized_view,
+                                      const std::string& why) {
   MigrationReport report;
-  report.kind = ObjectKind::kTable;
+  report.kind = materialized_view ? ObjectKind::kView : ObjectKind::kTable;
   report.source_name = table;
   const auto started = std::chrono::steady_clock::now();
   auto finish = [&](const std::string& status) {
@@ -332,7 +413,27 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   AppendToFile(script, ddl.sql);
 
   std::string reason;
-  if (!Run(target, ddl.sql, &reason)) {
+  const bool append = settings_.existing == PipelineSettings::Existing::kAppend &&
+                      settings_.existing_objects.count(report.access_name) > 0;
+  if (append) {
+    // The rows go into the table the target holds, when its columns are
+    // the ones this table would get.
+    auto existing = TargetColumnNames(target, report.access_name);
+    std::vector<std::string> planned_columns;
+    for (const ColumnPlan& c : ddl.columns) planned_columns.push_back(AsciiLower(c.name));
+    if (!existing.ok() || *existing != planned_columns) {
+      std::string why = fmt::format(
+          "the table [{}] exists in the target with other columns: its rows are not added",
+          report.access_name);
+      if (!existing.ok()) why = existing.status().message();
+      Out("E::" + why);
+      state.failed_tables.insert(table);
+      fail(why);
+      finish("failed");
+      return -1;
+    }
+    Out(fmt::format("Table [{}] exists: its rows are added", report.access_name));
+  } else if (!Run(target, ddl.sql, &reason)) {
     Out(fmt::sprintf("E::TABLE: Create [%s].[%s] ERROR !", database, table));
     state.failed_tables.insert(table);
     if (auto earlier = HalfCopiedMarker(settings_.data_dir, stem)) {
@@ -347,92 +448,107 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
     fail(reason.empty() ? "CREATE TABLE failed" : reason);
     finish("failed");
     return -1;
+  } else {
+    Out(fmt::sprintf("Create table [%s] SUCCESSFULLY!!!", table));
   }
-  Out(fmt::sprintf("Create table [%s] SUCCESSFULLY!!!", table));
   report.ok = true;
+  if (materialized_view) report.reason = why;
 
-  // Keys: the SHOW INDEX rows with names as they go into Access.
-  auto index_rows = QueryRows(source, ShowIndexQuery(database, table));
-  if (!index_rows.ok()) {
-    Out(index_rows.status().message());
-    fail("the indexes could not be read: " + index_rows.status().message());
-  }
-  SourceRows rows = index_rows.ok() ? *index_rows : SourceRows{};
-  bool primary_clash = false;
-  std::vector<std::string> clashing;
-  if (auto keys = UniqueKeys(rows); keys.ok()) {
-    // Only text keys can clash: Access compares text without regard to case
-    // and trailing blanks, every other type as MySQL does. The query groups
-    // the whole table, so it is not sent for keys without a text column.
-    auto is_text = [&](const std::string& column) {
-      for (const ColumnPlan& c : ddl.columns) {
-        if (AsciiLower(c.name) == AsciiLower(column)) {
-          return c.type == AccessType::kText || c.type == AccessType::kMemo ||
-                 c.type == AccessType::kUnknown;
+  if (!append && !materialized_view) {
+    // Keys: the SHOW INDEX rows with names as they go into Access.
+    auto index_rows = QueryRows(source, ShowIndexQuery(database, table));
+    if (!index_rows.ok()) {
+      Out(index_rows.status().message());
+      fail("the indexes could not be read: " + index_rows.status().message());
+    }
+    SourceRows rows = index_rows.ok() ? *index_rows : SourceRows{};
+    {
+      // Indexes that only back a foreign key are made by its relationship.
+      std::vector<ForeignKeyColumns> foreign_keys;
+      for (const ForeignKeyDecl& fk : state.foreign_keys[table]) {
+        if (!fk.referenced_database.empty() && fk.referenced_database != database) continue;
+        foreign_keys.push_back({fk.name, fk.columns});
+      }
+      std::vector<std::string> notes;
+      rows = WithoutForeignKeyIndexes(rows, foreign_keys, &notes);
+      for (const auto& note : notes) Out(note);
+    }
+    bool primary_clash = false;
+    std::vector<std::string> clashing;
+    if (auto keys = UniqueKeys(rows); keys.ok()) {
+      // Only text keys can clash: Access compares text without regard to case
+      // and trailing blanks, every other type as MySQL does. The query groups
+      // the whole table, so it is not sent for keys without a text column.
+      auto is_text = [&](const std::string& column) {
+        for (const ColumnPlan& c : ddl.columns) {
+          if (AsciiLower(c.name) == AsciiLower(column)) {
+            return c.type == AccessType::kText || c.type == AccessType::kMemo ||
+                   c.type == AccessType::kUnknown;
+          }
+        }
+        return true;  // not found: check it to be safe
+      };
+      for (const UniqueKey& key : *keys) {
+        if (std::none_of(key.columns.begin(), key.columns.end(), is_text)) continue;
+        auto found = QueryRows(source, UniqueKeyClashQuery(database, table, key.columns));
+        if (found.ok() && !found->empty()) {
+          if (key.name == "PRIMARY")
+            primary_clash = true;
+          else
+            clashing.push_back(state.names.Index(table, key.name));
         }
       }
-      return true;  // not found: check it to be safe
-    };
-    for (const UniqueKey& key : *keys) {
-      if (std::none_of(key.columns.begin(), key.columns.end(), is_text)) continue;
-      auto found = QueryRows(source, UniqueKeyClashQuery(database, table, key.columns));
-      if (found.ok() && !found->empty()) {
-        if (key.name == "PRIMARY")
-          primary_clash = true;
-        else
-          clashing.push_back(state.names.Index(table, key.name));
+    }
+    for (SourceRow& row : rows) {
+      if (row.size() > 4) {
+        row[0] = report.access_name;
+        if (row[2] && *row[2] != "PRIMARY") row[2] = state.names.Index(table, *row[2]);
+        if (row[4]) row[4] = state.names.Column(table, *row[4]);
       }
     }
-  }
-  for (SourceRow& row : rows) {
-    if (row.size() > 4) {
-      row[0] = report.access_name;
-      if (row[2] && *row[2] != "PRIMARY") row[2] = state.names.Index(table, *row[2]);
-      if (row[4]) row[4] = state.names.Column(table, *row[4]);
-    }
-  }
-  LogRenames(state);
+    LogRenames(state);
 
-  Out("Primary Keys Migrating..... ");
-  auto pk = BuildPrimaryKeySql(report.access_name, rows, primary_clash);
-  if (!pk.ok()) {
-    Out("E::Create PK failure!");
-    fail(pk.status().message());
-  } else {
-    for (const auto& note : pk->notes) Out(note);
-    if (pk->statements.empty()) {
-      Out("NO PRIMARY KEY(S)!");
+    Out("Primary Keys Migrating..... ");
+    auto pk = BuildPrimaryKeySql(report.access_name, rows, primary_clash);
+    if (!pk.ok()) {
+      Out("E::Create PK failure!");
+      fail(pk.status().message());
     } else {
-      AppendToFile(script, pk->Text());
-      bool all = true;
-      for (const auto& s : pk->statements) all = Run(target, s, &reason) && all;
-      if (all) {
-        Out("Create PRIMARY KEY SUCCESSFULLY!!!");
+      for (const auto& note : pk->notes) Out(note);
+      if (pk->statements.empty()) {
+        Out("NO PRIMARY KEY(S)!");
       } else {
-        Out("E::Create PK failure!");
-        fail("the primary key could not be created: " + reason);
+        AppendToFile(script, pk->Text());
+        bool all = true;
+        for (const auto& s : pk->statements) all = Run(target, s, &reason) && all;
+        if (all) {
+          Out("Create PRIMARY KEY SUCCESSFULLY!!!");
+        } else {
+          Out("E::Create PK failure!");
+          fail("the primary key could not be created: " + reason);
+        }
       }
     }
-  }
 
-  Out("Unique Keys Migrating..... ");
-  auto indexes = BuildIndexSql(report.access_name, rows, clashing);
-  if (!indexes.ok()) {
-    Out("Create Index failure!");
-    fail(indexes.status().message());
-  } else {
-    for (const auto& note : indexes->notes) Out(note);
-    if (indexes->statements.empty()) {
-      Out("NO Index(es)!");
+    Out("Unique Keys Migrating..... ");
+    auto indexes = BuildIndexSql(report.access_name, rows, clashing);
+    if (!indexes.ok()) {
+      Out("Create Index failure!");
+      fail(indexes.status().message());
     } else {
-      AppendToFile(script, indexes->Text());
-      for (const auto& s : indexes->statements) {
-        std::string why;
-        if (Run(target, s, &why)) {
-          Out("Create Index SUCCESSFULLY!!!");
-        } else {
-          Out("E::Create Index failure!");
-          fail("an index could not be created: " + why);
+      for (const auto& note : indexes->notes) Out(note);
+      if (indexes->statements.empty()) {
+        Out("NO Index(es)!");
+      } else {
+        AppendToFile(script, indexes->Text());
+        for (const auto& s : indexes->statements) {
+          std::string why;
+          if (Run(target, s, &why)) {
+            Out("Create Index SUCCESSFULLY!!!");
+          } else {
+            Out("E::Create Index failure!");
+            fail("an index could not be created: " + why);
+          }
         }
       }
     }
@@ -467,8 +583,8 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   if (auto estimate = QueryRows(source,
                                 "SELECT TABLE_ROWS FROM INFORMATION_SCHEMA.TABLES WHERE "
                                 "TABLE_SCHEMA = " +
-                                    QuoteMySqlString(database) +
-                                    " AND TABLE_NAME = " + QuoteMySqlString(table));
+                                    source->QuoteString(database) +
+                                    " AND TABLE_NAME = " + source->QuoteString(table));
       estimate.ok() && !estimate->empty() && ValueAt((*estimate)[0], 0)) {
     copy.rows_expected =
         std::strtoull(std::string(*ValueAt((*estimate)[0], 0)).c_str(), nullptr, 10);
@@ -506,7 +622,10 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   for (const TransformCount& c : rows_result.transforms) report.transforms.push_back(c);
   if (!rows_result.status.ok()) fail(rows_result.status.message());
   if (rows_result.refused) fail(std::to_string(rows_result.refused) + " rows refused");
-  std::string status = "migrated";
+  std::string status = materialized_view ? "materialized" : "migrated";
+  if (materialized_view && report.ok) {
+    report.reason = fmt::format("{}: materialized as a table of {} rows", why, report.written);
+  }
   if (!report.ok)
     status = rows_result.refused && rows_result.status.ok() ? "refused rows" : "failed";
   if (rows_result.stopped) {
@@ -538,12 +657,17 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
       if (report->reason.empty()) report->reason = why;
     }
   };
-  auto rows = QueryRows(source, ForeignKeyQuery(database, table));
+  auto rows = source ? QueryRows(source, ForeignKeyQuery(database, table, SourceQuoter(source)))
+                     : Result<SourceRows>(Status::InvalidArgument(std::string(kNoConnection)));
   if (!rows.ok()) {
     Out(rows.status().message());
     Out("E::Create Relationship failure!");
     mark_failed("the foreign keys could not be read: " + rows.status().message());
     return;
+  }
+  if (settings_.existing == PipelineSettings::Existing::kAppend &&
+      settings_.existing_objects.count(state.names.Object(table))) {
+    return;  // the table's relationships are in the target already
   }
   if (state.failed_tables.count(table)) {
     if (!rows->empty()) {
@@ -603,21 +727,77 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
   }
 }
 
-Result<std::string> MigrationPipeline::ConvertViewDdl(Session* source, const std::string& database,
-                                                      const std::string& view) {
+Result<std::string> MigrationPipeline::ViewAsCreateTable(Session* source,
+                                                         const std::string& database,
+                                                         const std::string& view) {
+  if (!source) return Status::InvalidArgument(std::string(kNoConnection));
+  VELQUIN_ASSIGN_OR_RETURN(
+      SourceRows rows,
+      QueryRows(source,
+                "SELECT COLUMN_NAME, COLUMN_TYPE, IS_NULLABLE FROM INFORMATION_SCHEMA.COLUMNS "
+                "WHERE TABLE_SCHEMA = " +
+                    source->QuoteString(database) + " AND TABLE_NAME = " +
+                    source->QuoteString(view) + " ORDER BY ORDINAL_POSITION"));
+  if (rows.empty()) return Status::NotFound("the view " + view + " lists no columns");
+  std::string text = "CREATE TABLE " + QuoteMySqlName(view) + " (\n";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    text += "  " + QuoteMySqlName(ValueAt(rows[i], 0).value_or("")) + " " +
+            std::string(ValueAt(rows[i], 1).value_or("text")) +
+            (ValueAt(rows[i], 2).value_or("YES") == "NO" ? " NOT NULL" : " DEFAULT NULL") +
+            (i + 1 < rows.size() ? ",\n" : "\n");
+  }
+  return text + ")";
+}
+
+Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source,
+                                                                 const std::string& database) {
+  VELQUIN_ASSIGN_OR_RETURN(auto objects, ListObjects(source, database, nullptr));
   DatabaseState& state = State(source, database);
+  std::vector<std::string> out;
+  for (const auto& [name, type] : objects) {
+    const bool view = type == "VIEW";
+    if (view && (settings_.no_views ||
+                 (!settings_.only_views.empty() && !settings_.only_views.count(name)))) {
+      continue;
+    }
+    if (!view && !settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
+    out.push_back(state.names.Object(name));
+  }
+  return out;
+}
+
+Result<std::string> MigrationPipeline::ShowCreateView(Session* source, const std::string& database,
+                                                      const std::string& view) {
   VELQUIN_ASSIGN_OR_RETURN(SourceRows rows,
                            QueryRows(source, "SHOW CREATE VIEW " + QuoteMySqlName(database) + "." +
                                                  QuoteMySqlName(view)));
   if (rows.empty() || !ValueAt(rows.back(), 1)) {
     return Status::NotFound("SHOW CREATE VIEW returned nothing for " + view);
   }
+  return std::string(*ValueAt(rows.back(), 1));
+}
+
+Result<std::string> MigrationPipeline::ConvertViewDdl(Session* source, const std::string& database,
+                                                      const std::string& view) {
+  DatabaseState& state = State(source, database);
+  VELQUIN_ASSIGN_OR_RETURN(std::string text, ShowCreateView(source, database, view));
+  if (!state.names.HasColumns(view)) {
+    VELQUIN_ASSIGN_OR_RETURN(std::vector<std::string> aliases, ViewColumnAliases(text));
+    state.names.SetColumns(view, aliases);
+  }
   ViewNameMapper mapper;
   mapper.object = [&](std::string_view name) -> std::string {
     return state.names.Object(std::string(name));
   };
-  mapper.column = [](std::string_view name) { return AccessSafeName(name); };
-  return RewriteViewDefinition(*ValueAt(rows.back(), 1), state.names.Object(view), mapper);
+  mapper.is_object = [&](std::string_view name) { return state.names.HasObject(name); };
+  mapper.column = [&](std::string_view table, std::string_view column) -> std::string {
+    if (table.empty()) return AccessSafeName(column);
+    return ColumnName(source, database, std::string(table), std::string(column));
+  };
+  mapper.alias = [&](std::string_view name) -> std::string {
+    return state.names.Column(view, std::string(name));
+  };
+  return RewriteViewDefinition(text, state.names.Object(view), mapper);
 }
 
 bool MigrationPipeline::MigrateView(Session* source, Session* target, const std::string& database,
@@ -627,6 +807,7 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
   report.source_name = view;
   const auto started = std::chrono::steady_clock::now();
   auto finish = [&](bool ok, const std::string& reason) {
+    if (!ok) State(source, database).failed_views.insert(view);
     report.ok = ok;
     report.status = ok ? "migrated" : "failed";
     report.reason = reason;
@@ -644,7 +825,33 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
     return finish(false, "the view's script file could not be created");
   }
   Out(fmt::sprintf("VIEW: [%s].[%s] Converting..... ", database, view));
+  if (settings_.existing == PipelineSettings::Existing::kAppend &&
+      settings_.existing_objects.count(report.access_name)) {
+    Out(fmt::format("[{}] exists in the target: kept", report.access_name));
+    report.status = "kept";
+    report.ok = true;
+    report.reason = "it exists in the target";
+    AddReport(report);
+    return true;
+  }
   auto sql = ConvertViewDdl(source, database, view);
+  if (!sql.ok() && settings_.materialize_views &&
+      sql.status().code() == StatusCode::kInvalidArgument) {
+    // Access cannot express the view: its rows become a table of its name.
+    f.close();
+    auto text = ViewAsCreateTable(source, database, view);
+    if (!text.ok()) {
+      Out(fmt::format("E::VIEW [{}] cannot be materialized: {}", view, text.status().message()));
+      return finish(false, sql.status().message() + "; " + text.status().message());
+    }
+    state.create_texts[view] = *text;
+    Out(fmt::format("VIEW [{}]: {}: materialized as a table", view, sql.status().message()));
+    MigrateTableAs(source, target, database, view, true, sql.status().message());
+    MigrationReport* done = FindReport(ObjectKind::kView, view);
+    const bool ok = done && done->ok;
+    if (!ok) state.failed_views.insert(view);
+    return ok;
+  }
   if (!sql.ok()) {
     Out(fmt::format("E::VIEW [{}] cannot be converted: {}", view, sql.status().message()));
     Out(fmt::sprintf("Create VIEW [%s] failure!!!", view));
@@ -755,22 +962,86 @@ int MigrationPipeline::ConvertDatabaseViews(Session* source, Session* target,
                       "the views could not be listed: " + views.status().message());
     return -1;
   }
-  bool stopped = false;
+  DatabaseState& state = State(source, database);
+  std::vector<std::string> chosen;
   for (const auto& [name, type] : *views) {
-    if (type != "VIEW" || (!settings_.only_views.empty() && !settings_.only_views.count(name))) {
-      continue;
+    if (type == "VIEW" && (settings_.only_views.empty() || settings_.only_views.count(name))) {
+      chosen.push_back(name);
     }
+  }
+  // A view is created after the views it reads.
+  std::map<std::string, std::vector<std::string>> reads;
+  for (const std::string& view : chosen) {
+    auto text = ShowCreateView(source, database, view);
+    if (!text.ok()) continue;  // MigrateView reads it again and reports the failure
+    auto read = ViewReadsObjects(
+        *text, [&](std::string_view name) { return state.views.count(std::string(name)) > 0; });
+    if (read.ok()) reads[view] = *read;
+  }
+  std::vector<std::string> order;
+  std::map<std::string, int> mark;  // 1 being visited, 2 placed
+  std::vector<std::string> cycle;
+  std::function<bool(const std::string&)> visit = [&](const std::string& view) {
+    if (mark[view] == 2) return true;
+    if (mark[view] == 1) {
+      cycle.push_back(view);
+      return false;
+    }
+    mark[view] = 1;
+    bool ok = true;
+    for (const std::string& used : reads[view]) {
+      if (used != view && std::find(chosen.begin(), chosen.end(), used) != chosen.end()) {
+        ok = visit(used) && ok;
+      }
+    }
+    mark[view] = 2;
+    if (ok) order.push_back(view);
+    if (!ok) cycle.push_back(view);
+    return ok;
+  };
+  for (const std::string& view : chosen) visit(view);
+
+  for (const std::string& view : chosen) {
+    if (std::find(order.begin(), order.end(), view) != order.end()) continue;
+    std::string why = fmt::format("the view [{}] reads itself through the views", view);
+    for (const std::string& c : reads[view]) why += " [" + c + "]";
+    FailView(database, view, why);
+  }
+  bool stopped = false;
+  for (const std::string& view : order) {
     if (!stopped && StopRequested()) {
       Out("Views Converting Terminaled!");
       stopped = true;
     }
     if (stopped) {
-      AddNotStarted(source, ObjectKind::kView, database, name);
+      AddNotStarted(source, ObjectKind::kView, database, view);
+      continue;
+    }
+    std::string failed_base;
+    for (const std::string& used : reads[view]) {
+      if (state.failed_views.count(used)) failed_base = used;
+    }
+    if (!failed_base.empty()) {
+      FailView(database, view, fmt::format("the view [{}] it reads was not migrated", failed_base));
     } else {
-      MigrateView(source, target, database, name);
+      MigrateView(source, target, database, view);
     }
   }
   return 0;
+}
+
+void MigrationPipeline::FailView(const std::string& database, const std::string& view,
+                                 const std::string& why) {
+  DatabaseState& state = State(nullptr, database);
+  state.failed_views.insert(view);
+  Out(fmt::format("E::VIEW [{}] not created: {}", view, why));
+  MigrationReport report;
+  report.kind = ObjectKind::kView;
+  report.source_name = view;
+  report.access_name = state.names.Object(view);
+  report.status = "failed";
+  report.reason = why;
+  AddReport(report);
 }
 
 }  // namespace velquin

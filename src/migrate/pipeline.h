@@ -80,6 +80,14 @@ struct PipelineSettings {
   bool no_views = false;
   std::size_t chunk_rows = 10000;
   ZeroDates zero_dates = ZeroDates::kNull;
+  // A view Access cannot express becomes a table holding the view's rows.
+  bool materialize_views = false;
+  // Tables and queries the target holds already (Access names), and what to
+  // do with them: kAppend adds the rows to the existing tables (whose columns
+  // must match) and keeps their keys, relationships and the existing queries.
+  enum class Existing { kFail, kAppend };
+  Existing existing = Existing::kFail;
+  std::set<std::string, CaseInsensitiveLess> existing_objects;
 };
 
 class MigrationPipeline {
@@ -108,6 +116,9 @@ class MigrationPipeline {
   // failed tables, names), so a table whose definition changed since is
   // planned again. The reports are kept.
   void BeginRun();
+  // The Access names of the tables and views a whole-database run of these
+  // settings creates.
+  Result<std::vector<std::string>> PlannedNames(Session* source, const std::string& database);
 
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;
@@ -124,6 +135,10 @@ class MigrationPipeline {
     // NOT NULL date columns created nullable for their zero dates, by table.
     std::map<std::string, std::vector<TransformCount>> made_nullable;
     std::vector<std::string> reported_renames;
+    std::set<std::string> views;  // the source's views (the other objects are tables)
+    std::map<std::string, std::vector<ForeignKeyDecl>> foreign_keys;  // by source table
+    std::set<std::string> failed_views;
+    std::map<std::string, std::string> create_texts;  // views materialized: their table text
   };
 
   DatabaseState& State(Session* source, const std::string& database);
@@ -145,6 +160,29 @@ class MigrationPipeline {
   // A report for an object a stopped run never reached: "not started".
   void AddNotStarted(Session* source, ObjectKind kind, const std::string& database,
                      const std::string& name);
+  // The table's plan. Foreign-key columns take the type of the column they
+  // reference; in a cycle of references the table met again is planned
+  // without following its own references (`follow_references` false, not
+  // kept), which gives its key columns their types all the same.
+  Result<TableDdl> PlanTable(Session* source, const std::string& database, const std::string& table,
+                             bool follow_references = true);
+  // MigrateTable's body; `materialized_view`: the object is a view whose
+  // rows become a table (no keys, indexes or relationships).
+  int MigrateTableAs(Session* source, Session* target, const std::string& database,
+                     const std::string& table, bool materialized_view, const std::string& why);
+  // A CREATE TABLE text, as MySQL writes one, for a view's columns.
+  Result<std::string> ViewAsCreateTable(Session* source, const std::string& database,
+                                        const std::string& view);
+  Result<std::string> ShowCreateView(Session* source, const std::string& database,
+                                     const std::string& view);
+  // The Access name of a column of a table or view, reading the table's
+  // column list first when it was not planned yet.
+  std::string ColumnName(Session* source, const std::string& database,
+                         const std::string& table_or_view, const std::string& column);
+  Result<SourceRows> QueryRows(Session* source, const std::string& sql);
+  void LogRenames(DatabaseState& state);
+  // Reports a view that is not created, with the reason.
+  void FailView(const std::string& database, const std::string& view, const std::string& why);
   void AddReport(MigrationReport report);
   MigrationReport* FindReport(ObjectKind kind, const std::string& name);
   bool Run(Session* target, const std::string& statement, std::string* reason);

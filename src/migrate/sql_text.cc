@@ -2,50 +2,11 @@
 
 #include <algorithm>
 
+#include "db/sql_quote.h"
+
 namespace velquin {
 
-std::string QuoteMySqlName(std::string_view name) {
-  std::string out = "`";
-  for (char c : name) {
-    out += c;
-    if (c == '`') out += '`';
-  }
-  out += '`';
-  return out;
-}
-
-std::string QuoteMySqlString(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    switch (c) {
-      case '\0':
-        out += "\\0";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\'':
-        out += "\\'";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\x1a':
-        out += "\\Z";
-        break;
-      default:
-        out += c;
-    }
-  }
-  out += '\'';
-  return out;
-}
+std::string QuoteMySqlName(std::string_view name) { return QuoteIdentifier(name); }
 
 Result<std::string> QuoteJetName(std::string_view name) {
   if (name.find('`') == std::string_view::npos) return "`" + std::string(name) + "`";

@@ -2,6 +2,7 @@
 // statements sent to the source, Jet statements sent to the target.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,10 +13,10 @@ namespace velquin {
 // `name` for MySQL, with back quotes inside doubled: a`b -> `a``b`.
 std::string QuoteMySqlName(std::string_view name);
 
-// 'text' for MySQL with the escapes the server's own client library uses
-// (\0, \n, \r, \\, \', \", \Z), valid while NO_BACKSLASH_ESCAPES is off (the
-// session default).
-std::string QuoteMySqlString(std::string_view text);
+// A text as a MySQL string literal. Only the source session knows whether
+// the server runs with NO_BACKSLASH_ESCAPES, so statements that carry text
+// take its quoter (Session::QuoteString) rather than quoting by themselves.
+using StringQuoter = std::function<std::string(std::string_view)>;
 
 // A name for a Jet statement: `name` when it holds no back quote, [name] when
 // it holds a back quote but no bracket. A name with both cannot be written in

@@ -1,5 +1,7 @@
 #include "migrate/view_ddl.h"
 
+#include <algorithm>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -22,7 +24,9 @@ bool IsWordChar(char c) {
          c == '$' || u >= 0x80;
 }
 
-Result<std::vector<Token>> Tokenize(std::string_view s) {
+// `backslash_escapes`: MySQL's string literals (a backslash escapes the next
+// character); Jet's have none.
+Result<std::vector<Token>> Tokenize(std::string_view s, bool backslash_escapes = true) {
   std::vector<Token> out;
   std::size_t i = 0;
   while (i < s.size()) {
@@ -54,7 +58,7 @@ Result<std::vector<Token>> Tokenize(std::string_view s) {
       std::size_t j = i + 1;
       for (;; ++j) {
         if (j >= s.size()) return Status::InvalidArgument("a string literal is not closed");
-        if (s[j] == '\\' && j + 1 < s.size()) {
+        if (backslash_escapes && s[j] == '\\' && j + 1 < s.size()) {
           char e = s[++j];
           value += e == 'n'   ? '\n'
                    : e == 'r' ? '\r'
@@ -139,7 +143,10 @@ const std::set<std::string>& KeptFunctions() {
 std::string RenamedFunction(const std::string& f) {
   if (f == "upper") return "ucase";
   if (f == "lower") return "lcase";
-  if (f == "length" || f == "char_length" || f == "character_length") return "len";
+  if (f == "length" || f == "char_length" || f == "character_length" || f == "octet_length")
+    return "len";
+  if (f == "current_timestamp" || f == "localtime" || f == "localtimestamp" || f == "sysdate")
+    return "now";
   if (f == "substring" || f == "substr") return "mid";
   if (f == "if") return "iif";
   if (f == "sqrt") return "sqr";
@@ -149,13 +156,9 @@ std::string RenamedFunction(const std::string& f) {
   return "";
 }
 
-}  // namespace
-
-Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
-                                          std::string_view access_view_name,
-                                          const ViewNameMapper& names) {
+// The select text of a SHOW CREATE VIEW text, as tokens.
+Result<std::vector<Token>> ViewBody(std::string_view show_create_view) {
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> all, Tokenize(show_create_view));
-  // The header: up to the word VIEW, the view's name and AS.
   std::size_t i = 0;
   while (i < all.size() && !Is(all[i], "view")) ++i;
   std::size_t name_at = NextSolid(all, i);
@@ -164,7 +167,268 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
     return Status::InvalidArgument("the definition is not a CREATE VIEW statement");
   }
   std::size_t body_at = NextSolid(all, as_at);
-  std::vector<Token> t(all.begin() + static_cast<std::ptrdiff_t>(body_at), all.end());
+  return std::vector<Token>(all.begin() + static_cast<std::ptrdiff_t>(body_at), all.end());
+}
+
+bool IsPunct(const std::vector<Token>& t, std::size_t i, std::string_view p) {
+  return i < t.size() && t[i].kind == Tok::kPunct && t[i].text == p;
+}
+
+// Where the tables and views of a select text are, and their aliases.
+struct Sources {
+  std::map<std::string, std::string> alias_of;  // table alias -> table or view
+  std::set<std::size_t> alias_tokens;           // where a table alias is declared
+  std::vector<std::string> objects;             // read, each once, in order
+};
+
+Sources FindSources(const std::vector<Token>& t,
+                    const std::function<bool(std::string_view)>& is_object) {
+  Sources out;
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    if (t[k].kind != Tok::kQuoted) continue;
+    const std::size_t prev = PrevSolid(t, k);
+    const std::size_t next = NextSolid(t, k);
+    if (prev != std::string::npos && (IsPunct(t, prev, ".") || Is(t[prev], "as"))) continue;
+    if (IsPunct(t, next, ".")) continue;
+    if (!is_object || !is_object(t[k].text)) continue;
+    if (std::find(out.objects.begin(), out.objects.end(), t[k].text) == out.objects.end()) {
+      out.objects.push_back(t[k].text);
+    }
+    std::size_t a = next;
+    if (a < t.size() && Is(t[a], "as")) a = NextSolid(t, a);
+    if (a >= t.size()) continue;
+    const bool word_alias =
+        t[a].kind == Tok::kWord && !NotFunctions().count(AsciiLower(t[a].text)) &&
+        !Is(t[a], "cross") && !Is(t[a], "straight_join") && !Is(t[a], "group") &&
+        !Is(t[a], "order") && !Is(t[a], "limit") && !Is(t[a], "union") && !Is(t[a], "natural");
+    if (t[a].kind == Tok::kQuoted || word_alias) {
+      out.alias_of[t[a].text] = t[k].text;
+      out.alias_tokens.insert(a);
+    }
+  }
+  return out;
+}
+
+// Functions the second pass (Translate) rewrites as Jet expressions.
+const std::set<std::string>& TranslatedLater() {
+  static const std::set<std::string> k = {"concat", "concat_ws", "ifnull", "coalesce"};
+  return k;
+}
+
+std::string JetText(const Token& t) {
+  if (t.kind == Tok::kQuoted) {
+    auto q = QuoteJetName(t.text);
+    return q.ok() ? *q : "[" + t.text + "]";
+  }
+  if (t.kind == Tok::kString) {
+    std::string lit = "'";
+    for (char c : t.text) {
+      lit += c;
+      if (c == '\'') lit += '\'';
+    }
+    return lit + "'";
+  }
+  return t.text;
+}
+
+// The index of the ")" closing the "(" at `open`, or t.size().
+std::size_t Closing(const std::vector<Token>& t, std::size_t open) {
+  int depth = 0;
+  for (std::size_t k = open; k < t.size(); ++k) {
+    if (IsPunct(t, k, "(")) ++depth;
+    if (IsPunct(t, k, ")") && --depth == 0) return k;
+  }
+  return t.size();
+}
+
+// The second pass over the Jet text: MySQL functions and CASE, which have
+// no Jet name of their own, become the Jet expressions that give the same
+// value (NULLs included); LIMIT n becomes TOP n.
+class Translator {
+ public:
+  explicit Translator(std::vector<Token> t) : t_(std::move(t)) {}
+
+  Result<std::string> Run() {
+    VELQUIN_RETURN_IF_ERROR(LimitToTop());
+    return Range(0, t_.size());
+  }
+
+ private:
+  // A single literal cannot be NULL.
+  bool Literal(std::size_t b, std::size_t e) const {
+    std::size_t first = b;
+    while (first < e && t_[first].kind == Tok::kSpace) ++first;
+    std::size_t last = e;
+    while (last > first && t_[last - 1].kind == Tok::kSpace) --last;
+    return last == first + 1 && (t_[first].kind == Tok::kString || t_[first].kind == Tok::kNumber);
+  }
+  static std::string Trim(std::string s) {
+    while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+  }
+  // The arguments of the call whose "(" is at `open` and ")" at `close`.
+  std::vector<std::pair<std::size_t, std::size_t>> Args(std::size_t open, std::size_t close) {
+    std::vector<std::pair<std::size_t, std::size_t>> out;
+    int depth = 0;
+    std::size_t from = open + 1;
+    for (std::size_t k = open + 1; k < close; ++k) {
+      if (IsPunct(t_, k, "(")) ++depth;
+      if (IsPunct(t_, k, ")")) --depth;
+      if (depth == 0 && IsPunct(t_, k, ",")) {
+        out.emplace_back(from, k);
+        from = k + 1;
+      }
+    }
+    if (from < close) out.emplace_back(from, close);
+    return out;
+  }
+
+  Result<std::string> Call(const std::string& f, std::size_t open, std::size_t close) {
+    std::vector<std::string> a;
+    std::vector<bool> literal;
+    for (auto [b, e] : Args(open, close)) {
+      VELQUIN_ASSIGN_OR_RETURN(std::string text, Range(b, e));
+      a.push_back(Trim(text));
+      literal.push_back(Literal(b, e));
+    }
+    if (a.empty()) return Status::InvalidArgument(f + "() without arguments");
+    if (f == "ifnull" || f == "coalesce") {
+      if (f == "ifnull" && a.size() != 2) return Status::InvalidArgument("IFNULL takes two values");
+      // The first value that is not NULL: nested IIf(IsNull()).
+      std::string out = a.back();
+      for (std::size_t i = a.size() - 1; i-- > 0;) {
+        out = literal[i] ? a[i] : "iif(isnull(" + a[i] + "), " + out + ", " + a[i] + ")";
+      }
+      return out;
+    }
+    if (f == "concat") {
+      // NULL when any value is NULL, as in MySQL (Jet's & skips NULLs).
+      std::string joined, nulls;
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        joined += (i ? " & " : "") + a[i];
+        if (!literal[i]) nulls += (nulls.empty() ? "" : " or ") + ("isnull(" + a[i] + ")");
+      }
+      if (a.size() == 1 && nulls.empty()) return a[0];
+      return nulls.empty() ? "(" + joined + ")" : "iif(" + nulls + ", null, " + joined + ")";
+    }
+    // concat_ws: NULL values are skipped with their separator.
+    if (a.size() < 2) return Status::InvalidArgument("CONCAT_WS takes a separator and values");
+    if (!literal[0])
+      return Status::InvalidArgument("CONCAT_WS with a separator that is not a literal");
+    std::string joined;
+    for (std::size_t i = 1; i < a.size(); ++i) {
+      std::string part = a[0] + " & " + a[i];
+      joined += (i > 1 ? " & " : "") +
+                (literal[i] ? "(" + part + ")" : "iif(isnull(" + a[i] + "), '', " + part + ")");
+    }
+    return "mid(" + joined + ", len(" + a[0] + ") + 1)";
+  }
+
+  // CASE [x] WHEN a THEN b ... [ELSE c] END -> Switch(x = a, b, ..., True, c).
+  Result<std::string> Case(std::size_t at, std::size_t end) {
+    std::vector<std::size_t> marks;  // when, then, else at this level
+    int depth = 0;
+    for (std::size_t k = at + 1; k < end; ++k) {
+      if (Is(t_[k], "case")) ++depth;
+      if (Is(t_[k], "end")) --depth;
+      if (depth == 0 && (Is(t_[k], "when") || Is(t_[k], "then") || Is(t_[k], "else"))) {
+        marks.push_back(k);
+      }
+    }
+    if (marks.empty() || !Is(t_[marks[0]], "when"))
+      return Status::InvalidArgument("a CASE without WHEN");
+    VELQUIN_ASSIGN_OR_RETURN(std::string operand, Range(at + 1, marks[0]));
+    operand = Trim(operand);
+    std::string out;
+    for (std::size_t m = 0; m < marks.size(); ++m) {
+      const std::size_t next = m + 1 < marks.size() ? marks[m + 1] : end;
+      VELQUIN_ASSIGN_OR_RETURN(std::string piece, Range(marks[m] + 1, next));
+      piece = Trim(piece);
+      if (Is(t_[marks[m]], "when")) {
+        out += (out.empty() ? "" : ", ") + (operand.empty() ? piece : operand + " = " + piece);
+      } else if (Is(t_[marks[m]], "then")) {
+        out += ", " + piece;
+      } else {
+        out += ", true, " + piece;
+      }
+    }
+    return "switch(" + out + ")";
+  }
+
+  Result<std::string> Range(std::size_t b, std::size_t e) {
+    std::string out;
+    for (std::size_t k = b; k < e;) {
+      const Token& tok = t_[k];
+      const std::size_t next = NextSolid(t_, k);
+      if (tok.kind == Tok::kWord && TranslatedLater().count(AsciiLower(tok.text)) &&
+          IsPunct(t_, next, "(")) {
+        const std::size_t close = Closing(t_, next);
+        if (close >= e) return Status::InvalidArgument("a call is not closed");
+        VELQUIN_ASSIGN_OR_RETURN(std::string call, Call(AsciiLower(tok.text), next, close));
+        out += call;
+        k = close + 1;
+        continue;
+      }
+      if (Is(tok, "case")) {
+        int depth = 0;
+        std::size_t end = k;
+        for (; end < e; ++end) {
+          if (Is(t_[end], "case")) ++depth;
+          if (Is(t_[end], "end") && --depth == 0) break;
+        }
+        if (end >= e) return Status::InvalidArgument("a CASE without END");
+        VELQUIN_ASSIGN_OR_RETURN(std::string sw, Case(k, end));
+        out += sw;
+        k = end + 1;
+        continue;
+      }
+      out += JetText(tok);
+      ++k;
+    }
+    return out;
+  }
+
+  // "select ... limit n" -> "select top n ..."; an offset has no Jet form.
+  Status LimitToTop() {
+    int depth = 0;
+    for (std::size_t k = 0; k < t_.size(); ++k) {
+      if (IsPunct(t_, k, "(")) ++depth;
+      if (IsPunct(t_, k, ")")) --depth;
+      if (!Is(t_[k], "limit")) continue;
+      if (depth != 0) return Status::InvalidArgument("LIMIT in a subquery");
+      const std::size_t n = NextSolid(t_, k);
+      if (n >= t_.size() || t_[n].kind != Tok::kNumber || NextSolid(t_, n) < t_.size()) {
+        return Status::InvalidArgument("LIMIT with an offset");
+      }
+      std::string count = t_[n].text;
+      std::size_t cut = k;
+      while (cut > 0 && t_[cut - 1].kind == Tok::kSpace) --cut;
+      t_.erase(t_.begin() + static_cast<std::ptrdiff_t>(cut), t_.end());
+      std::size_t at = 0;
+      while (at < t_.size() && !Is(t_[at], "select")) ++at;
+      if (at == t_.size()) return Status::InvalidArgument("LIMIT without SELECT");
+      std::size_t after = NextSolid(t_, at);
+      if (after < t_.size() && (Is(t_[after], "distinct") || Is(t_[after], "all"))) at = after;
+      t_.insert(
+          t_.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+          {{Tok::kSpace, " "}, {Tok::kWord, "top"}, {Tok::kSpace, " "}, {Tok::kNumber, count}});
+      return Status::Ok();
+    }
+    return Status::Ok();
+  }
+
+  std::vector<Token> t_;
+};
+
+}  // namespace
+
+Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
+                                          std::string_view access_view_name,
+                                          const ViewNameMapper& names) {
+  // The header (up to the word VIEW, the view's name and AS) is replaced.
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+  const Sources sources = FindSources(t, names.is_object);
 
   auto refuse = [](const std::string& what) {
     return Status::InvalidArgument(what + " cannot be expressed in Access");
@@ -173,7 +437,6 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
   // Checks and renames, token by token.
   std::vector<std::string> out(t.size());
   std::vector<bool> paren_from_join_list;
-  std::vector<int> concat_depths;  // paren depths at which a concat( is open
   int depth = 0;
   for (std::size_t k = 0; k < t.size(); ++k) {
     const Token& tok = t[k];
@@ -192,16 +455,33 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
         break;
       }
       case Tok::kQuoted: {
-        std::size_t next = NextSolid(t, k);
-        std::size_t prev = PrevSolid(t, k);
-        bool after_dot =
-            prev != std::string::npos && t[prev].text == "." && t[prev].kind == Tok::kPunct;
+        const std::size_t next = NextSolid(t, k);
+        const std::size_t prev = PrevSolid(t, k);
+        const bool after_dot = prev != std::string::npos && IsPunct(t, prev, ".");
+        const bool before_dot = IsPunct(t, next, ".");
+        const bool after_as = prev != std::string::npos && Is(t[prev], "as");
+        auto object_of = [&](const std::string& name) {
+          auto a = sources.alias_of.find(name);
+          return a == sources.alias_of.end() ? name : a->second;
+        };
         std::string mapped;
-        if (after_dot) {
-          mapped = names.column ? names.column(tok.text) : AccessSafeName(tok.text);
-        } else {
-          (void)next;
+        if (sources.alias_tokens.count(k) || (before_dot && sources.alias_of.count(tok.text))) {
+          mapped = AccessSafeName(tok.text);  // a table alias
+        } else if (after_as) {
+          mapped = names.alias ? names.alias(tok.text) : AccessSafeName(tok.text);
+        } else if (after_dot) {
+          const std::size_t q = PrevSolid(t, prev);
+          std::string table =
+              q != std::string::npos && (t[q].kind == Tok::kQuoted || t[q].kind == Tok::kWord)
+                  ? object_of(t[q].text)
+                  : std::string();
+          mapped = names.column ? names.column(table, tok.text) : AccessSafeName(tok.text);
+        } else if (before_dot || (names.is_object && names.is_object(tok.text))) {
           mapped = names.object ? names.object(tok.text) : AccessSafeName(tok.text);
+        } else if (sources.objects.size() == 1 && names.column) {
+          mapped = names.column(sources.objects.front(), tok.text);  // an unqualified column
+        } else {
+          mapped = names.alias ? names.alias(tok.text) : AccessSafeName(tok.text);
         }
         auto q = QuoteJetName(mapped);
         out[k] = q.ok() ? *q : "[" + mapped + "]";
@@ -218,10 +498,10 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
           break;
         }
         static const std::set<std::string> kRefused = {
-            "case",          "limit",   "group_concat", "offset",  "interval",  "rollup",
-            "over",          "window",  "cast",         "convert", "collate",   "regexp",
-            "rlike",         "div",     "xor",          "with",    "recursive", "lateral",
-            "straight_join", "natural", "sounds",       "binary",  "escape"};
+            "union",   "group_concat", "offset",  "interval",  "rollup",  "over",
+            "window",  "cast",         "convert", "collate",   "regexp",  "rlike",
+            "div",     "xor",          "with",    "recursive", "lateral", "straight_join",
+            "natural", "sounds",       "binary",  "escape"};
         if (kRefused.count(w))
           return refuse(AsciiLower(tok.text) == "group_concat" ? std::string("GROUP_CONCAT")
                                                                : "\"" + tok.text + "\"");
@@ -256,9 +536,8 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
           break;
         }
         if (call && !NotFunctions().count(w)) {
-          if (w == "concat") {
-            out[k] = "";
-            concat_depths.push_back(depth + 1);
+          if (TranslatedLater().count(w)) {
+            out[k] = w;
             break;
           }
           std::string renamed = RenamedFunction(w);
@@ -279,7 +558,6 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
           paren_from_join_list.push_back(false);
           out[k] = p;
         } else if (p == ")") {
-          if (!concat_depths.empty() && concat_depths.back() == depth) concat_depths.pop_back();
           --depth;
           out[k] = p;
           if (!paren_from_join_list.empty()) {
@@ -302,7 +580,7 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
             paren_from_join_list.pop_back();
           }
         } else if (p == ",") {
-          out[k] = !concat_depths.empty() && concat_depths.back() == depth ? " &" : ",";
+          out[k] = ",";
         } else if (p == "!=") {
           out[k] = "<>";
         } else if (p == "&&") {
@@ -319,12 +597,37 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
       }
     }
   }
+  std::string body;
+  for (const auto& piece : out) body += piece;
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> jet, Tokenize(body, false));
+  auto translated = Translator(std::move(jet)).Run();
+  if (!translated.ok()) return refuse(translated.status().message());
   auto q = QuoteJetName(access_view_name);
-  std::string sql =
-      "create view " + (q.ok() ? *q : "[" + std::string(access_view_name) + "]") + " as ";
-  for (const auto& piece : out) sql += piece;
+  std::string sql = "create view " + (q.ok() ? *q : "[" + std::string(access_view_name) + "]") +
+                    " as " + *translated;
   while (!sql.empty() && (sql.back() == ' ' || sql.back() == '\n')) sql.pop_back();
   return sql;
+}
+
+}  // namespace velquin
+
+namespace velquin {
+
+Result<std::vector<std::string>> ViewReadsObjects(
+    std::string_view show_create_view, const std::function<bool(std::string_view)>& is_object) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+  return FindSources(t, is_object).objects;
+}
+
+Result<std::vector<std::string>> ViewColumnAliases(std::string_view show_create_view) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+  std::vector<std::string> out;
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    if (t[k].kind != Tok::kQuoted) continue;
+    const std::size_t prev = PrevSolid(t, k);
+    if (prev != std::string::npos && Is(t[prev], "as")) out.push_back(t[k].text);
+  }
+  return out;
 }
 
 }  // namespace velquin

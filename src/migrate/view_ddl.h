@@ -19,17 +19,34 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 
 namespace velquin {
 
-// Maps a source table (or view) name to its Access name; a column name to
-// its Access name.
+// The names a view uses, mapped to the names Access was given.
+// `object`: a table or view name -> its Access name. `is_object`: whether a
+// name is a table or view of the database. `column`: a column of a table or
+// view (named as in the source; empty when the query names none) -> the
+// name that table's column was given. `alias`: a column alias of this view
+// -> its Access name. A table alias (`from t x`) is not an object: it keeps
+// its name, made safe for Access, and never clashes with a table. Unset
+// members map names by the naming rule alone.
 struct ViewNameMapper {
   std::function<std::string(std::string_view)> object;
-  std::function<std::string(std::string_view)> column;
+  std::function<bool(std::string_view)> is_object;
+  std::function<std::string(std::string_view table, std::string_view column)> column;
+  std::function<std::string(std::string_view)> alias;
 };
+
+// The tables and views a SHOW CREATE VIEW text reads (names as the source
+// spells them, each once, in order of appearance), among `is_object`.
+Result<std::vector<std::string>> ViewReadsObjects(
+    std::string_view show_create_view, const std::function<bool(std::string_view)>& is_object);
+
+// The column aliases of a SHOW CREATE VIEW text (the names after AS).
+Result<std::vector<std::string>> ViewColumnAliases(std::string_view show_create_view);
 
 // `access_view_name` is the view's name in Access. InvalidArgument with the
 // reason when the definition uses something Access cannot express.

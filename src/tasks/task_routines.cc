@@ -59,20 +59,22 @@ bool CompleteTask(WorkerContext& ctx, bool success) {
   return success;
 }
 
-// 513: back up the tables and/or views of a target database.
+// 513: back up the tables and/or views of a target database; the task
+// fails when either part did not back up.
 bool BackupDatabaseObjects(WorkerContext& ctx) {
   RoutineStart(ctx);
   const std::string& letter = ctx.object_letter;
   ctx.ops->SwitchTargetDatabase(ctx.target_database);
+  bool ok = true;
   if (letter == kLetterAll || letter == kLetterTables) {
-    ctx.ops->BackupDatabaseTables(ctx.target_database);
+    ok = ctx.ops->BackupDatabaseTables(ctx.target_database) && ok;
   }
   ctx.SetProgress(50);
   if (letter == kLetterAll || letter == kLetterViews) {
-    ctx.ops->BackupDatabaseViews(ctx.target_database);
+    ok = ctx.ops->BackupDatabaseViews(ctx.target_database) && ok;
   }
   ctx.SetProgress(100);
-  return CompleteTask(ctx, true);
+  return CompleteTask(ctx, ok);
 }
 
 // 514: back up one table or view.
@@ -144,12 +146,16 @@ bool ConvertTables(WorkerContext& ctx) {
   return CompleteTask(ctx, ok);
 }
 
-// 260: convert all views of a source database. A failed "use" on either
-// side fails the task without a line of its own.
+// 260: convert all views of a source database. The target is switched
+// through its session (the Access side has no "use" statement).
 bool ConvertViews(WorkerContext& ctx) {
   RoutineStart(ctx);
-  if (!RunStatement(ctx, Side::kTarget, ctx.target_database)) return CompleteTask(ctx, false);
-  if (!RunStatement(ctx, Side::kSource, ctx.source_database)) return CompleteTask(ctx, false);
+  ctx.ops->SwitchTargetDatabase(ctx.target_database);
+  ctx.ops->SetTreeCurrentDatabase(Side::kTarget, ctx.target_database);
+  if (!RunStatement(ctx, Side::kSource, ctx.source_database)) {
+    SelectSourceError(ctx, __LINE__);
+    return CompleteTask(ctx, false);
+  }
   const bool ok = ctx.ops->ConvertDatabaseViews(ctx.source_database);
   ctx.SetProgress(90);
   ctx.ops->RefillTargetTree();

@@ -351,6 +351,31 @@ TEST(AccessOperations, CreateConnectRenameDropAndSwitch) {
   ASSERT_TRUE(*(*rows)->MoveNext());
   EXPECT_EQ((*rows)->Value(1), "x");
   EXPECT_FALSE(s->OpenQuery("SELECT * FROM [old one]").ok());
+  // A table in a relationship is renamed whole: no copy is left behind and
+  // the relationship holds under the new name, from either side.
+  ASSERT_TRUE(s->Execute("CREATE TABLE kid (id LONG NOT NULL PRIMARY KEY, p LONG)").ok());
+  ASSERT_TRUE(s->Execute("ALTER TABLE kid ADD CONSTRAINT fk_kid FOREIGN KEY (p) "
+                         "REFERENCES [new one] (id)")
+                  .ok());
+  ASSERT_TRUE(RenameAccessTable(s, "new one", "parent", out.sink()));
+  ASSERT_TRUE(RenameAccessTable(s, "kid", "child", out.sink()));
+  EXPECT_FALSE(s->OpenQuery("SELECT * FROM [new one]").ok());
+  EXPECT_FALSE(s->OpenQuery("SELECT * FROM kid").ok());
+  EXPECT_TRUE(s->Execute("INSERT INTO child VALUES (1, 7)").ok());
+  EXPECT_FALSE(s->Execute("INSERT INTO child VALUES (2, 8)").ok());
+  EXPECT_FALSE(s->Execute("DROP TABLE parent").ok());  // still related
+  // Related tables are dropped together, or not at all.
+  auto* jet = dynamic_cast<JetSession*>(s);
+  ASSERT_NE(jet, nullptr);
+  EXPECT_FALSE(jet->database().DropTablesWithRelationships({"parent"}).ok());  // child stays
+  EXPECT_TRUE(s->OpenQuery("SELECT * FROM parent").ok());
+  ASSERT_TRUE(jet->database().DropTablesWithRelationships({"parent", "child"}).ok());
+  EXPECT_FALSE(s->OpenQuery("SELECT * FROM child").ok());
+  ASSERT_TRUE(s->Execute("CREATE TABLE parent (id LONG NOT NULL PRIMARY KEY)").ok());
+  ASSERT_TRUE(s->Execute("CREATE TABLE child (id LONG NOT NULL PRIMARY KEY, p LONG)").ok());
+  EXPECT_TRUE(s->Execute("ALTER TABLE child ADD CONSTRAINT fk_kid FOREIGN KEY (p) "
+                         "REFERENCES parent (id)")
+                  .ok());  // the relationship's name is free again
 
   out.lines.clear();
   EXPECT_TRUE(DropAccessTable(s, "taken", out.sink()));

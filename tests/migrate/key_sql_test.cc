@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "db/sql_quote.h"
+
 namespace velquin {
 namespace {
 
@@ -222,8 +224,14 @@ TEST(BuildForeignKeySql, OtherDatabaseNotBuiltButNoted) {
 
 TEST(KeyQueries, NamesQuotedAndLiteralsEscaped) {
   EXPECT_EQ(ShowIndexQuery("my`db", "t x"), "SHOW INDEX FROM `my``db`.`t x`");
-  std::string fk = ForeignKeyQuery("sh'op", "it\\ems");
+  // The literals come from the quoter the caller gives (the source session's,
+  // which knows whether the server runs with NO_BACKSLASH_ESCAPES).
+  std::string fk = ForeignKeyQuery("sh'op", "it\\ems",
+                                   [](std::string_view t) { return QuoteMySqlString(t, false); });
   EXPECT_THAT(fk, HasSubstr("k.TABLE_SCHEMA = 'sh\\'op' AND k.TABLE_NAME = 'it\\\\ems'"));
+  std::string plain = ForeignKeyQuery("sh'op", "it\\ems",
+                                      [](std::string_view t) { return QuoteMySqlString(t, true); });
+  EXPECT_THAT(plain, HasSubstr("k.TABLE_SCHEMA = 'sh''op' AND k.TABLE_NAME = 'it\\ems'"));
   EXPECT_THAT(fk, HasSubstr("ORDER BY k.CONSTRAINT_NAME, k.ORDINAL_POSITION"));
 }
 

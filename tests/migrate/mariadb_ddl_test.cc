@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "db/sql_quote.h"
 #include "migrate/key_sql.h"
 #include "migrate/table_ddl.h"
 
@@ -318,8 +319,10 @@ TEST_F(MariaDb, KeysOfTheRealCatalogue) {
   ASSERT_TRUE(parent_pk.ok());
   EXPECT_EQ(parent_pk->Text(), "ALTER TABLE `parent` add PRIMARY KEY (`id`, `code`)\n");
 
-  auto fks = BuildForeignKeySql(kDatabase, "child table",
-                                Query(ForeignKeyQuery(kDatabase, "child table")));
+  auto fks = BuildForeignKeySql(
+      kDatabase, "child table",
+      Query(ForeignKeyQuery(kDatabase, "child table",
+                            [](std::string_view t) { return QuoteMySqlString(t); })));
   ASSERT_TRUE(fks.ok()) << fks.status().ToString();
   EXPECT_THAT(fks->statements,
               ElementsAre("Alter Table `child table` ADD CONSTRAINT `fk parent` FOREIGN KEY "

@@ -12,6 +12,7 @@
 
 #include "../db/mysql_test_support.h"
 #include "db/jet_session.h"
+#include "db/odbc_session.h"
 #include "migrate/pipeline.h"
 
 namespace velquin {
@@ -85,7 +86,8 @@ class FailingSource : public Session {
 
 class PipelineMariaDbTest : public ::testing::Test {
  protected:
-  void Prepare(const velquin::testing::MySqlServer& server) {
+  // An empty database and an empty Access file.
+  void PrepareEmpty(const velquin::testing::MySqlServer& server) {
     db_ = velquin::testing::TestDatabase::Create(server, "pipe");
     ASSERT_TRUE(db_);
     dir_ = fs::temp_directory_path() / ("velquin-pipe-" + db_->name());
@@ -94,6 +96,10 @@ class PipelineMariaDbTest : public ::testing::Test {
     auto jet = JetSession::Open((dir_ / "t.mdb").string(), true);
     ASSERT_TRUE(jet.ok()) << jet.status().ToString();
     target_ = std::make_unique<RecordingTarget>(std::move(*jet));
+  }
+  void Prepare(const velquin::testing::MySqlServer& server) {
+    PrepareEmpty(server);
+    if (!db_) return;
     db_->Exec("CREATE TABLE parent (id int PRIMARY KEY, name varchar(20))");
     db_->Exec(
         "CREATE TABLE child (id int PRIMARY KEY, parent_id int, note varchar(40), "
@@ -134,6 +140,20 @@ class PipelineMariaDbTest : public ::testing::Test {
     return last;
   }
 
+  const MigrationReport* Report(const MigrationPipeline& p, const std::string& name) {
+    reports_ = p.Reports();
+    for (const MigrationReport& r : reports_) {
+      if (r.source_name == name) return &r;
+    }
+    return nullptr;
+  }
+  const std::string* Statement(const std::string& prefix) const {
+    std::ptrdiff_t i = FirstIndex(prefix);
+    return i < 0 ? nullptr : &target_->statements[static_cast<std::size_t>(i)];
+  }
+  bool Runs(const std::string& sql) { return target_->Execute(sql).ok(); }
+
+  std::vector<MigrationReport> reports_;
   std::unique_ptr<velquin::testing::TestDatabase> db_;
   fs::path dir_;
   std::unique_ptr<RecordingTarget> target_;
@@ -285,6 +305,136 @@ TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyTheWalkAndSkipsTheRest) {
   EXPECT_TRUE(next.Reports().back().ok) << next.Reports().back().reason;
   EXPECT_EQ(next.MigrateTable(&db_->session(), target_.get(), db_->name(), "aaa_many"), -1);
   EXPECT_THAT(next.Reports().back().reason, Not(HasSubstr("half copied")));
+}
+
+TEST_F(PipelineMariaDbTest, EveryForeignKeyBecomesAnEnforcedRelationship) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  PrepareEmpty(server);
+  // A foreign key without its own index (InnoDB names its index after the
+  // constraint), one beside an index of its own on the same column, a cycle
+  // between AutoNumber keys met first through a third table, a composite
+  // key, a self-reference, and names Access keeps for itself.
+  db_->Exec("SET FOREIGN_KEY_CHECKS = 0");
+  db_->Exec(
+      "CREATE TABLE a_customer (id int PRIMARY KEY, store_id tinyint unsigned NOT NULL, "
+      "CONSTRAINT fk_customer_store FOREIGN KEY (store_id) REFERENCES store (store_id))");
+  db_->Exec(
+      "CREATE TABLE store (store_id tinyint unsigned AUTO_INCREMENT PRIMARY KEY, "
+      "manager_staff_id tinyint unsigned NOT NULL, KEY idx_manager (manager_staff_id), "
+      "CONSTRAINT fk_store_staff FOREIGN KEY (manager_staff_id) REFERENCES staff (staff_id))");
+  db_->Exec(
+      "CREATE TABLE staff (staff_id tinyint unsigned AUTO_INCREMENT PRIMARY KEY, "
+      "store_id tinyint unsigned NOT NULL, boss tinyint unsigned, "
+      "CONSTRAINT fk_staff_store FOREIGN KEY (store_id) REFERENCES store (store_id), "
+      "CONSTRAINT fk_staff_boss FOREIGN KEY (boss) REFERENCES staff (staff_id))");
+  db_->Exec("CREATE TABLE pair (a int, b smallint, PRIMARY KEY (a, b))");
+  db_->Exec(
+      "CREATE TABLE pair_use (id int PRIMARY KEY, a int, b smallint, "
+      "CONSTRAINT fk_pair FOREIGN KEY (a, b) REFERENCES pair (a, b))");
+  db_->Exec(
+      "CREATE TABLE MSysObjects (id int PRIMARY KEY, v smallint, KEY PrimaryKey (v), "
+      "CONSTRAINT fk_sys_pair FOREIGN KEY (id, v) REFERENCES pair (a, b))");
+  db_->Exec("INSERT INTO store VALUES (1, 1)");
+  db_->Exec("INSERT INTO staff VALUES (1, 1, NULL), (2, 1, 1)");
+  db_->Exec("INSERT INTO a_customer VALUES (10, 1)");
+  db_->Exec("INSERT INTO pair VALUES (1, 2)");
+  db_->Exec("INSERT INTO pair_use VALUES (1, 1, 2)");
+  db_->Exec("INSERT INTO MSysObjects VALUES (1, 2)");
+  db_->Exec("SET FOREIGN_KEY_CHECKS = 1");
+
+  auto pipeline = Make();
+  ASSERT_EQ(pipeline.ConvertDatabaseTables(&db_->session(), target_.get(), db_->name()), 0);
+  for (const MigrationReport& r : pipeline.Reports()) {
+    EXPECT_TRUE(r.ok) << r.source_name << ": " << r.reason;
+    EXPECT_EQ(r.status, "migrated") << r.source_name;
+    EXPECT_EQ(r.written, r.read) << r.source_name;
+  }
+  EXPECT_EQ(Count("Create FOREIGN KEY SUCCESSFULLY!!!"), 6u);
+  EXPECT_EQ(Count("E::Create Relationship failure!"), 0u);
+  // The cycle's columns take the type of the AutoNumber they reference.
+  const std::string* staff = Statement("create table `staff`");
+  ASSERT_NE(staff, nullptr);
+  EXPECT_THAT(*staff, HasSubstr("`store_id` LONG "));
+  // Access's own names are not taken.
+  EXPECT_EQ(Report(pipeline, "MSysObjects")->access_name, "_MSysObjects");
+  EXPECT_THAT(target_->statements, Contains("CREATE INDEX `PrimaryKey_2` ON `_MSysObjects` (`v`)"));
+  // Every relationship is enforced: orphans are refused, related rows go in.
+  EXPECT_FALSE(Runs("insert into `a_customer` (`id`,`store_id`) values (11,9)"));
+  EXPECT_FALSE(Runs("insert into `staff` (`staff_id`,`store_id`,`boss`) values (3,1,7)"));
+  EXPECT_FALSE(Runs("insert into `pair_use` (`id`,`a`,`b`) values (2,1,3)"));
+  EXPECT_FALSE(Runs("insert into `_MSysObjects` (`id`,`v`) values (5,5)"));
+  EXPECT_TRUE(Runs("insert into `staff` (`staff_id`,`store_id`,`boss`) values (3,1,2)"));
+}
+
+TEST_F(PipelineMariaDbTest, TextOfSourceQueriesHonoursNoBackslashEscapes) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  PrepareEmpty(server);
+  db_->Exec("CREATE TABLE `o\\p` (id int PRIMARY KEY)");
+  db_->Exec(
+      "CREATE TABLE `o'child` (id int PRIMARY KEY, pid int, "
+      "CONSTRAINT fk_o FOREIGN KEY (pid) REFERENCES `o\\p` (id))");
+  auto session =
+      OdbcSession::Connect(velquin::testing::DriverConnectionString(server, db_->name()) +
+                           "INITSTMT={SET SESSION sql_mode='NO_BACKSLASH_ESCAPES'};");
+  ASSERT_TRUE(session.ok()) << session.status().ToString();
+  auto pipeline = Make();
+  ASSERT_EQ(pipeline.ConvertDatabaseTables(session->get(), target_.get(), db_->name()), 0);
+  EXPECT_EQ(Count("Create FOREIGN KEY SUCCESSFULLY!!!"), 1u);
+  for (const MigrationReport& r : pipeline.Reports()) EXPECT_TRUE(r.ok) << r.source_name;
+  EXPECT_FALSE(Runs("insert into `o'child` (`id`,`pid`) values (1,5)"));
+}
+
+TEST_F(PipelineMariaDbTest, ViewsUseTheNamesTheirTablesWereGivenInDependencyOrder) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  PrepareEmpty(server);
+  db_->Exec("CREATE TABLE `d.t` (id int PRIMARY KEY, `a.b` int, a_b int, `x y` int)");
+  db_->Exec("CREATE TABLE region (id int PRIMARY KEY)");
+  db_->Exec("INSERT INTO `d.t` VALUES (1, 1, 2, 0), (2, 2, 1, 0)");
+  // Read in catalogue order, each view comes before the view it reads.
+  db_->Exec(
+      "CREATE VIEW v3 AS SELECT d.`a.b`, d.a_b, d.`x y`, r.id AS Region FROM `d.t` d "
+      "JOIN region r ON r.id = d.id WHERE d.`a.b` = 1");
+  db_->Exec("CREATE VIEW v2 AS SELECT `a.b` AS `k.k`, Region FROM v3");
+  db_->Exec("CREATE VIEW v1 AS SELECT v.`k.k` FROM v2 v");
+  auto pipeline = Make();
+  ASSERT_EQ(pipeline.ConvertDatabaseTables(&db_->session(), target_.get(), db_->name()), 0);
+  ASSERT_EQ(pipeline.ConvertDatabaseViews(&db_->session(), target_.get(), db_->name()), 0);
+  for (const MigrationReport& r : pipeline.Reports())
+    EXPECT_TRUE(r.ok) << r.source_name << ": " << r.reason;
+  EXPECT_LT(FirstIndex("create view `v3`"), FirstIndex("create view `v2`"));
+  EXPECT_LT(FirstIndex("create view `v2`"), FirstIndex("create view `v1`"));
+  const std::string* v3 = Statement("create view `v3`");
+  ASSERT_NE(v3, nullptr);
+  EXPECT_THAT(*v3, HasSubstr("`d`.`a_b_2` AS `a_b_2`,`d`.`a_b` AS `a_b`,`d`.`x y` AS `x y`"));
+  EXPECT_THAT(*v3, HasSubstr("`r`.`id` AS `Region` from (`d_t` `d` inner join `region` `r`"));
+  EXPECT_THAT(*v3, HasSubstr("where `d`.`a_b_2` = 1"));
+  EXPECT_THAT(*Statement("create view `v2`"),
+              HasSubstr("select `v3`.`a_b_2` AS `k_k`,`v3`.`Region` AS `Region` from `v3`"));
+  EXPECT_THAT(*Statement("create view `v1`"), HasSubstr("select `v`.`k_k` AS `k_k` from `v2` `v`"));
+  // An alias is not an object: no table was renamed for it.
+  EXPECT_EQ(Report(pipeline, "region")->access_name, "region");
+  EXPECT_THAT(pipeline.RenameLines(),
+              ::testing::UnorderedElementsAre(
+                  "table or view `d.t` -> `d_t`", "column `d.t`.`a.b` -> `a_b_2`",
+                  "column `v1`.`k.k` -> `k_k`", "column `v2`.`k.k` -> `k_k`",
+                  "column `v3`.`a.b` -> `a_b_2`"));
+}
+
+TEST_F(PipelineMariaDbTest, AViewReadingAFailedViewIsReportedByName) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  PrepareEmpty(server);
+  db_->Exec("CREATE TABLE t (id int PRIMARY KEY, g int)");
+  db_->Exec("CREATE VIEW w1 AS SELECT g, GROUP_CONCAT(id) AS ids FROM t GROUP BY g");
+  db_->Exec("CREATE VIEW w0 AS SELECT g FROM w1");
+  auto pipeline = Make();
+  pipeline.ConvertDatabaseTables(&db_->session(), target_.get(), db_->name());
+  pipeline.ConvertDatabaseViews(&db_->session(), target_.get(), db_->name());
+  const MigrationReport* w0 = Report(pipeline, "w0");
+  ASSERT_NE(w0, nullptr);
+  EXPECT_FALSE(w0->ok);
+  EXPECT_EQ(w0->reason, "the view [w1] it reads was not migrated");
+  EXPECT_THAT(lines_,
+              Contains("E::VIEW [w0] not created: the view [w1] it reads was not migrated"));
 }
 
 }  // namespace

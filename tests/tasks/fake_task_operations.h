@@ -118,11 +118,13 @@ class FakeTaskOperations : public TaskOperations {
     Record(fmt::format("MigrateView({},{})", db, view));
     return migrate_view_ok;
   }
-  void BackupDatabaseTables(const std::string& db) override {
+  bool BackupDatabaseTables(const std::string& db) override {
     Record(fmt::format("BackupDatabaseTables({})", db));
+    return backup_ok;
   }
-  void BackupDatabaseViews(const std::string& db) override {
+  bool BackupDatabaseViews(const std::string& db) override {
     Record(fmt::format("BackupDatabaseViews({})", db));
+    return backup_ok;
   }
   bool BackupTable(const std::string& db, const std::string& table) override {
     Record(fmt::format("BackupTable({},{})", db, table));

@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "ConvertViews",
                           TaskKind::kConvertViews,
                           "",
-                          {"SetTreeCurrentDatabase(1,tgt)@0", "ExecuteStatement(1,use tgt;)@0",
+                          {"SwitchTargetDatabase(tgt)@0", "SetTreeCurrentDatabase(1,tgt)@0",
                            "SetTreeCurrentDatabase(0,src)@0", "ExecuteStatement(0,use src;)@0",
                            "ConvertDatabaseViews(src)@0", "RefillTargetTree()@90"}},
                       RoutineCase{"ConvertTable",
@@ -224,22 +224,25 @@ TEST(RoutineFailureTest, FailedUseStatementOnSourceGivesTheSelectError) {
   }
 }
 
-TEST(RoutineFailureTest, ConvertViewsFailsWithoutErrorLineOnEitherSide) {
+TEST(RoutineFailureTest, ConvertViewsSwitchesTheTargetThroughItsSession) {
   {
+    // The Access side refuses "use": the task never sends it there.
     RoutineRun run;
     run.Append(TaskKind::kConvertViews);
     run.fake_.failing_target_statements = {"use tgt;"};
-    EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(false));
-    EXPECT_THAT(run.Lines(), ElementsAre("Operation FAILURE!"));
-    // The source side is not touched after the target failed.
-    EXPECT_EQ(run.fake_.CountCalls("ExecuteStatement(0"), 0u);
+    EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(true));
+    EXPECT_EQ(run.fake_.CountCalls("ExecuteStatement(1"), 0u);
+    EXPECT_EQ(run.fake_.CountCalls("SwitchTargetDatabase(tgt)"), 1u);
   }
   {
     RoutineRun run;
     run.Append(TaskKind::kConvertViews);
     run.fake_.failing_source_statements = {"use src;"};
     EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(false));
-    EXPECT_THAT(run.Lines(), ElementsAre("Operation FAILURE!"));
+    const auto lines = run.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_THAT(lines[0], MatchesRegex(kSelectErrorRegex));
+    EXPECT_EQ(lines[1], "Operation FAILURE!");
     EXPECT_EQ(run.fake_.CountCalls("ConvertDatabaseViews"), 0u);
   }
 }
@@ -263,6 +266,18 @@ TEST(RoutineFailureTest, BackupObjectResultDecidesTheTask) {
   EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(false));
   EXPECT_THAT(run.Lines(), ElementsAre("Operation FAILURE!"));
   EXPECT_EQ(run.queue_.Find(id)->progress, 100);
+}
+
+TEST(RoutineFailureTest, BackupOfADatabaseFailsWhenEitherPartFailed) {
+  for (const char* letter : {"A", "T", "V"}) {
+    SCOPED_TRACE(letter);
+    RoutineRun run;
+    const TaskId id = run.Append(TaskKind::kBackupDatabaseObjects, letter);
+    run.fake_.backup_ok = false;
+    EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(false));
+    EXPECT_THAT(run.Lines(), ElementsAre("Operation FAILURE!"));
+    EXPECT_EQ(run.queue_.Find(id)->status, TaskStatus::kFailed);
+  }
 }
 
 TEST(RoutineFailureTest, BackupObjectWithoutTableOrViewLetterFails) {
