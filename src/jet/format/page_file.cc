@@ -274,7 +274,7 @@ Status PageFile::JournalDirty(bool durable) {
                                           MutableBytes(originals.back().second)));
   }
   if (originals.empty()) return Status::Ok();
-  if (!journal_.begun()) VELQUIN_RETURN_IF_ERROR(journal_.Begin(start_size_));
+  if (!journal_.begun()) journal_.Prepare(start_size_);
   VELQUIN_RETURN_IF_ERROR(journal_.Add(originals));
   if (durable) VELQUIN_RETURN_IF_ERROR(journal_.Sync());
   return Status::Ok();

@@ -15,7 +15,8 @@
 // the originals back and cuts the file to its length at the statement's
 // start. A writer holds kWriterLockByte exclusively while open; readers
 // hold kReadLockByte shared, and a writer takes it exclusively while it
-// overwrites committed pages, so a reader sees the last committed state.
+// overwrites committed pages, so a reader sees the last committed state
+// ([SAFE-6]).
 #pragma once
 
 #include <memory>
