@@ -108,6 +108,10 @@ class PageFile : public PageStore {
   // Committed pages whose originals are in the journal already (written
   // through after a spill).
   std::set<PageNumber> journaled_;
+  // Committed bytes of pages written by recent commits: the originals of
+  // the next statement that changes them again (a single-row insert changes
+  // the same few pages each time), read without a system call.
+  std::unordered_map<PageNumber, Page> clean_;
   // A reader's view of a valid journal: the committed bytes of its pages.
   std::unordered_map<PageNumber, Page> committed_;
 };
