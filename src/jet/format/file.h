@@ -8,7 +8,7 @@
 // Locks are the operating system's open-file-description locks (fcntl
 // F_OFD_SETLK) on single bytes past any offset a Jet file can reach: they
 // belong to the open file and go with it when the file is closed or the
-// process dies, so no stale lock is ever left. See [SAFE-5].
+// process dies, so no stale lock is ever left. See [SAFE-6].
 #pragma once
 
 #include <cstdint>

@@ -43,13 +43,23 @@ Result<std::optional<Journal::Saved>> Journal::Read() {
   return std::optional<Saved>(std::move(s));
 }
 
-Status Journal::WriteHeader() {
-  std::uint8_t h[kHeaderSize] = {};
+void Journal::EncodeHeader(std::uint8_t* h) const {
+  std::memset(h, 0, kHeaderSize);
   std::memcpy(h, kMagic, 8);
-  Put64(MutableBytes(h), 8, file_length_);
-  Put32(MutableBytes(h), 16, records_);
-  Put32(MutableBytes(h), 20, Fnv1a(h, 20));
+  Put64(MutableBytes(h, kHeaderSize), 8, file_length_);
+  Put32(MutableBytes(h, kHeaderSize), 16, records_);
+  Put32(MutableBytes(h, kHeaderSize), 20, Fnv1a(h, 20));
+}
+
+Status Journal::WriteHeader() {
+  std::uint8_t h[kHeaderSize];
+  EncodeHeader(h);
   return file_->WriteAt(0, Bytes(h, kHeaderSize));
+}
+
+void Journal::Prepare(std::uint64_t file_length) {
+  file_length_ = file_length;
+  records_ = 0;
 }
 
 Status Journal::Begin(std::uint64_t file_length) {
@@ -62,11 +72,26 @@ Status Journal::Begin(std::uint64_t file_length) {
 
 Status Journal::Add(const std::vector<std::pair<PageNumber, Page>>& originals) {
   if (originals.empty()) return Status::Ok();
-  std::vector<std::uint8_t> buf(originals.size() * kRecordSize);
+  // The first records of a statement go out with the header in one write
+  // (a small statement's journal is one system call).
+  const bool with_header = !begun_;
+  const std::size_t lead = with_header ? kHeaderSize : 0;
+  std::vector<std::uint8_t> buf(lead + originals.size() * kRecordSize);
   for (std::size_t i = 0; i < originals.size(); ++i) {
-    std::uint8_t* r = buf.data() + i * kRecordSize;
+    std::uint8_t* r = buf.data() + lead + i * kRecordSize;
     Put32(MutableBytes(r, kRecordSize), 0, originals[i].first);
     std::memcpy(r + 4, originals[i].second.data(), kPageSize);
+  }
+  if (with_header) {
+    records_ = static_cast<std::uint32_t>(originals.size());
+    EncodeHeader(buf.data());
+    Status st = file_->WriteAt(0, Bytes(buf));
+    if (!st.ok()) {
+      records_ = 0;
+      return st;
+    }
+    begun_ = true;
+    return Status::Ok();
   }
   VELQUIN_RETURN_IF_ERROR(
       file_->WriteAt(kHeaderSize + static_cast<std::uint64_t>(records_) * kRecordSize, Bytes(buf)));

@@ -44,6 +44,9 @@ class Journal {
 
   // Starts a statement's journal: the file length, no records yet.
   Status Begin(std::uint64_t file_length);
+  // Sets the file length for a journal whose first Add writes the header
+  // together with its records.
+  void Prepare(std::uint64_t file_length);
   bool begun() const { return begun_; }
   // Appends original pages, then counts them in the header.
   Status Add(const std::vector<std::pair<PageNumber, Page>>& originals);
@@ -58,6 +61,7 @@ class Journal {
 
  private:
   Status WriteHeader();
+  void EncodeHeader(std::uint8_t* h) const;
 
   std::unique_ptr<File> file_;
   bool begun_ = false;

@@ -15,6 +15,8 @@ namespace {
 // Committed pages a statement keeps in memory before it journals and writes
 // them early (32 MB).
 constexpr std::size_t kSpillPages = 8192;
+// Committed pages kept for the next statement's originals (16 MB).
+constexpr std::size_t kCleanPages = 4096;
 // How long a reader waits for a commit to end, and a writer for readers.
 constexpr auto kLockWait = std::chrono::seconds(30);
 
@@ -198,6 +200,13 @@ Status PageFile::ReadPage(PageNumber n, Page& out) {
       return Status::Ok();
     }
   }
+  if (!clean_.empty()) {
+    auto it = clean_.find(n);
+    if (it != clean_.end()) {
+      out = it->second;
+      return Status::Ok();
+    }
+  }
   if (!committed_.empty()) {
     auto it = committed_.find(n);
     if (it != committed_.end()) {
@@ -238,6 +247,7 @@ Status PageFile::WritePage(PageNumber n, const Page& page) {
         return st;
       }
       journaled_.insert(p);
+      clean_.erase(p);
     }
     file_->Unlock(kReadLockByte);
     dirty_.clear();
@@ -258,6 +268,7 @@ void PageFile::Begin() {
 // file's length at the statement's start is on record.
 Status PageFile::WriteThrough(PageNumber n, const Page& page) {
   if (!journal_.begun()) VELQUIN_RETURN_IF_ERROR(journal_.Begin(start_size_));
+  clean_.erase(n);
   return file_->WriteAt(static_cast<std::uint64_t>(n) * kPageSize, Bytes(page));
 }
 
@@ -270,11 +281,16 @@ Status PageFile::JournalDirty(bool durable) {
     if (journaled_.count(n)) continue;
     originals.emplace_back();
     originals.back().first = n;
+    auto known = clean_.find(n);
+    if (known != clean_.end()) {
+      originals.back().second = known->second;
+      continue;
+    }
     VELQUIN_RETURN_IF_ERROR(file_->ReadAt(static_cast<std::uint64_t>(n) * kPageSize,
                                           MutableBytes(originals.back().second)));
   }
   if (originals.empty()) return Status::Ok();
-  if (!journal_.begun()) VELQUIN_RETURN_IF_ERROR(journal_.Begin(start_size_));
+  if (!journal_.begun()) journal_.Prepare(start_size_);
   VELQUIN_RETURN_IF_ERROR(journal_.Add(originals));
   if (durable) VELQUIN_RETURN_IF_ERROR(journal_.Sync());
   return Status::Ok();
@@ -297,8 +313,10 @@ Status PageFile::Commit(bool durable) {
       }
       journaled_.insert(n);
     }
-    dirty_.clear();
     file_->Unlock(kReadLockByte);
+    if (clean_.size() + dirty_.size() > kCleanPages) clean_.clear();
+    for (const auto& [n, page] : dirty_) clean_.insert_or_assign(n, page);
+    dirty_.clear();
   }
   // Pages allocated but never written still belong to the file.
   if (file_->Size() < static_cast<std::uint64_t>(page_count_) * kPageSize) {
@@ -317,6 +335,7 @@ Status PageFile::Commit(bool durable) {
 Status PageFile::Rollback() {
   if (!in_statement_) return Status::Ok();
   dirty_.clear();
+  clean_.clear();
   Status st = Status::Ok();
   if (!journaled_.empty()) {
     // Committed pages that were overwritten come back from the journal.

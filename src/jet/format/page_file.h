@@ -15,7 +15,8 @@
 // the originals back and cuts the file to its length at the statement's
 // start. A writer holds kWriterLockByte exclusively while open; readers
 // hold kReadLockByte shared, and a writer takes it exclusively while it
-// overwrites committed pages, so a reader sees the last committed state.
+// overwrites committed pages, so a reader sees the last committed state
+// ([SAFE-6]).
 #pragma once
 
 #include <memory>
@@ -107,6 +108,10 @@ class PageFile : public PageStore {
   // Committed pages whose originals are in the journal already (written
   // through after a spill).
   std::set<PageNumber> journaled_;
+  // Committed bytes of pages written by recent commits: the originals of
+  // the next statement that changes them again (a single-row insert changes
+  // the same few pages each time), read without a system call.
+  std::unordered_map<PageNumber, Page> clean_;
   // A reader's view of a valid journal: the committed bytes of its pages.
   std::unordered_map<PageNumber, Page> committed_;
 };
