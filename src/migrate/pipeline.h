@@ -145,15 +145,11 @@ class MigrationPipeline {
   Result<std::vector<std::pair<std::string, std::string>>> ListObjects(Session* source,
                                                                        const std::string& database,
                                                                        const char* type);
-  Result<TableDdl> PlanTable(Session* source, const std::string& database,
-                             const std::string& table);
   // The NOT NULL date columns of a table that hold or default to a zero date.
   Result<std::vector<TransformCount>> ZeroDateColumns(Session* source, const std::string& database,
                                                       const std::string& table,
                                                       std::string_view create_text,
                                                       const std::vector<SourceColumn>& columns);
-  Result<SourceRows> QueryRows(Session* source, const std::string& sql);
-  void LogRenames(DatabaseState& state);
   bool StopRequested() const;
   // A summary line for a walk whose objects could not be listed.
   void AddListingFailure(ObjectKind kind, const std::string& reason);
