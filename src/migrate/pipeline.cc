@@ -315,6 +315,7 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
       return -2;
     }
   }
+  if (settings_.object_started) settings_.object_started(ObjectKind::kTable, table);
   Out(fmt::sprintf("TABLE: [%s].[%s] Migrating..... ", database, table));
 
   auto planned = PlanTable(source, database, table);
@@ -643,6 +644,7 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
     Out(kLineCharsetHint);
     return finish(false, "the view's script file could not be created");
   }
+  if (settings_.object_started) settings_.object_started(ObjectKind::kView, view);
   Out(fmt::sprintf("VIEW: [%s].[%s] Converting..... ", database, view));
   auto sql = ConvertViewDdl(source, database, view);
   if (!sql.ok()) {
