@@ -435,6 +435,7 @@ function runWithSignals(database, target, signals, delayMs) {
     });
     let signalledAt = null;
     setTimeout(() => {
+      if (child.exitCode !== null) return;
       signalledAt = Date.now();
       signals.forEach((s, i) => setTimeout(() => child.kill(s), i * 50));
     }, delayMs);
@@ -455,7 +456,8 @@ async function signalsGroup() {
     const length = Date.now() - started;
     console.log(`whole employees run: ${length} ms`);
     check(whole.code === 0, `whole employees run: exit ${whole.code}: ${whole.out.slice(-500)}`);
-    const moments = Array.from({length: 10}, () => Math.floor(50 + random() * Math.max(100, length * 0.8)));
+    const moments = Array.from({length: 10}, () => Math.floor(50 + random() * Math.max(100, length * 0.7)));
+    let signalled = 0;
     const runs = [
       ...moments.map((m) => ["SIGINT", ["SIGINT"], m]), ["SIGTERM", ["SIGTERM"], moments[0]],
       ["twice", ["SIGINT", "SIGINT"], moments[1]]
@@ -464,6 +466,9 @@ async function signalsGroup() {
     for (const [name, signals, at] of runs) {
       const target = join(work, `stop${index++}.mdb`);
       const r = await runWithSignals(database, target, signals, at);
+      // A run on a machine less busy than the timing run may end first.
+      if (r.seconds === null && r.code === 0) continue;
+      signalled++;
       const what = `${name} at ${at} ms of ${length} ms`;
       const want = name === "SIGTERM" ? 143 : 130;
       check(r.code === want, `${what}: exit ${r.code} (signal ${r.signal}), expected ${want}: ${r.out.slice(-400)}`);
@@ -487,6 +492,7 @@ async function signalsGroup() {
           afterStop.slice(1).every((o) => o.status === "not started"),
           `${what}: everything after the stop not started: ${statuses}`);
     }
+    check(signalled >= 9, `${signalled} of 12 runs were still going at their moment`);
   } finally {
     try {
       execFileSync("mariadb", [...client, "-e", `DROP DATABASE IF EXISTS \`${database}\``], {env: mysqlEnv});
