@@ -406,19 +406,21 @@ int RunMigrate(const MigrateArgs& args) {
   // by the worker thread).
   struct Progress {
     std::mutex mu;
-    std::string current_table;
+    ObjectKind current_kind = ObjectKind::kTable;
+    std::string current;
     std::vector<std::string> renames;
   };
   auto progress = std::make_shared<Progress>();
   std::shared_ptr<PipelineOperations> ops;
-  settings.rows_started = [bar, progress](const std::string& table, uint64_t expected) {
-    {
-      std::lock_guard<std::mutex> lock(progress->mu);
-      progress->current_table = table;
-    }
-    if (bar) bar->Start(table, expected);
+  settings.object_started = [progress](ObjectKind kind, const std::string& name) {
+    std::lock_guard<std::mutex> lock(progress->mu);
+    progress->current_kind = kind;
+    progress->current = name;
   };
   if (bar) {
+    settings.rows_started = [bar](const std::string& table, uint64_t expected) {
+      bar->Start(table, expected);
+    };
     settings.rows_progress = [bar](const std::string&, uint64_t read, uint64_t expected) {
       bar->Update(read, expected);
     };
@@ -501,11 +503,12 @@ int RunMigrate(const MigrateArgs& args) {
     std::lock_guard<std::mutex> lock(progress->mu);
     renames = progress->renames;
     reports = CompleteStoppedReports(std::move(reports), planned_tables, planned_views,
-                                     progress->current_table);
+                                     progress->current_kind, progress->current);
   } else {
     renames = ops->pipeline().RenameLines();
     if (StopSignalReceived()) {
-      reports = CompleteStoppedReports(std::move(reports), planned_tables, planned_views, "");
+      reports = CompleteStoppedReports(std::move(reports), planned_tables, planned_views,
+                                       ObjectKind::kTable, "");
     }
   }
   PrintSummary(reports, renames);

@@ -48,6 +48,7 @@ int StopSignalReceived() { return g_signal.load(); }
 std::vector<MigrationReport> CompleteStoppedReports(std::vector<MigrationReport> reports,
                                                     const std::vector<std::string>& tables,
                                                     const std::vector<std::string>& views,
+                                                    ObjectKind current_kind,
                                                     const std::string& current) {
   auto add_missing = [&](ObjectKind kind, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
@@ -58,10 +59,10 @@ std::vector<MigrationReport> CompleteStoppedReports(std::vector<MigrationReport>
       r.kind = kind;
       r.source_name = name;
       r.access_name = name;
-      if (kind == ObjectKind::kTable && name == current) {
+      if (kind == current_kind && name == current) {
         r.status = "stopped";
         r.stopped = true;
-        r.reason = "the run was stopped while its rows were being copied";
+        r.reason = "the run was stopped while it was being migrated";
       } else {
         r.status = "not started";
         r.reason = "the run was stopped before it";

@@ -23,11 +23,12 @@ void RemoveStopSignals();
 int StopSignalReceived();
 
 // The reports of a run that was stopped, completed with a line for every
-// planned object that has none: the table whose rows were being copied
-// (`current`) as "stopped", every other one as "not started".
+// planned object that has none: the object being migrated (`current_kind`,
+// `current`; "" for none) as "stopped", every other one as "not started".
 std::vector<MigrationReport> CompleteStoppedReports(std::vector<MigrationReport> reports,
                                                     const std::vector<std::string>& tables,
                                                     const std::vector<std::string>& views,
+                                                    ObjectKind current_kind,
                                                     const std::string& current);
 
 // The exit code for a run stopped by `signal`: 128 + its number (130 for

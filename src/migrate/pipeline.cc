@@ -396,6 +396,7 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
       return -2;
     }
   }
+  if (settings_.object_started) settings_.object_started(ObjectKind::kTable, table);
   Out(fmt::sprintf("TABLE: [%s].[%s] Migrating..... ", database, table));
 
   auto planned = PlanTable(source, database, table);
@@ -824,6 +825,7 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
     Out(kLineCharsetHint);
     return finish(false, "the view's script file could not be created");
   }
+  if (settings_.object_started) settings_.object_started(ObjectKind::kView, view);
   Out(fmt::sprintf("VIEW: [%s].[%s] Converting..... ", database, view));
   if (settings_.existing == PipelineSettings::Existing::kAppend &&
       settings_.existing_objects.count(report.access_name)) {

@@ -74,6 +74,8 @@ struct PipelineSettings {
   std::function<void(const std::string& table, uint64_t expected)> rows_started;
   std::function<void(const std::string& table, uint64_t read, uint64_t expected)> rows_progress;
   std::function<void(const MigrationReport&)> object_done;
+  // Told when a table or view starts (before its report exists).
+  std::function<void(ObjectKind kind, const std::string& name)> object_started;
   // Only these tables / views (empty: all); no views at all.
   std::set<std::string> only_tables;
   std::set<std::string> only_views;
