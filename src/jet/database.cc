@@ -374,11 +374,13 @@ Status Database::ReadColumnProperties(const Object& obj, std::vector<ColumnPrope
   DataPage dp(p, obj.where.page);
   VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(obj.where.row));
   Bytes row = dp.RowBytes(s);
-  if (s.overflow) return Status::Ok();  // properties of overflow rows are not read
+  Page other;
+  RowPointer at = obj.where;
+  if (s.overflow) VELQUIN_RETURN_IF_ERROR(FollowOverflow(*pages_, other, &row, &at));
   std::vector<Cell> cells;
-  VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, row, obj.where.page, obj.where.row, &cells));
-  VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(*pages_, odef.columns[kObjLvProp],
-                                                    cells[kObjLvProp], obj.where.page));
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(odef, row, at.page, at.row, &cells));
+  VELQUIN_ASSIGN_OR_RETURN(
+      Value v, DecodeCellValue(*pages_, odef.columns[kObjLvProp], cells[kObjLvProp], at.page));
   if (v.kind() != ValueKind::kBinary || v.binary_value().empty()) return Status::Ok();
   auto props = jet::ReadColumnProperties(Bytes(v.binary_value()));
   if (!props.ok()) {

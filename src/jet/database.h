@@ -226,6 +226,11 @@ class Database {
   // column pair and an MSysObjects row of type 8. Rows already in the table
   // must have their related row; from then on inserts are checked.
   Status CreateRelationship(const RelationshipSpec& spec);
+  // Removes the relationship `name` whose referencing side is `table`: its
+  // MSysObjects row first, then its MSysRelationships rows and the logical
+  // indexes it added on both sides (and a physical index only it used).
+  // NotFound when `table` has no such relationship.
+  Status DropRelationship(std::string_view table, std::string_view name);
 
   // --- Saved queries (views): MSysObjects type 5 + MSysQueries rows ---
   // Names of the saved queries, in catalogue order.
@@ -291,6 +296,8 @@ class Database {
                       const std::vector<std::uint8_t>& properties);
   Status ReadColumnProperties(const Object& obj, std::vector<ColumnProperties>* out);
   Status AddAceRows(std::int32_t object_id);
+  Result<std::int32_t> NextSyntheticId();
+  Status RemoveLogicalIndex(PageNumber tdef, std::string_view name);
   Status DeleteRows(PageNumber tdef_page, const std::vector<RowPointer>& rows);
   Status CheckNotNull(const TableInfo& info, const std::vector<Value>& row);
   Status AddRealIndex(TableDef* def, const std::vector<IndexColumn>& columns, std::uint32_t* index);

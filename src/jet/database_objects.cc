@@ -2,7 +2,9 @@
 // (views) in the catalogue. Rules [CAT-10] (saved queries) and [CAT-11]
 // (index changes by table rebuild) in docs/jet4-format.md.
 #include <algorithm>
+#include <limits>
 #include <map>
+#include <set>
 
 #include "jet/catalog/system_tables.h"
 #include "jet/database.h"
@@ -173,17 +175,30 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   if (it == def.logical_indexes.end()) {
     return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + o->name + "\"");
   }
-  const std::uint32_t number = it->number;
-  const std::uint32_t real = it->real_index;
   // An index a relationship stands on stays, as in Access: the relationship's
   // own logical index, or any index sharing its physical index with one.
   for (const LogicalIndex& li : def.logical_indexes) {
-    if (li.real_index == real && (li.index_type == 2 || li.related_type != 0)) {
+    if (li.real_index == it->real_index && (li.index_type == 2 || li.related_type != 0)) {
       return Status::InvalidArgument(
           "Cannot delete this index or table.  It is either the current index or it is used in "
           "a relationship.");
     }
   }
+  VELQUIN_RETURN_IF_ERROR(RemoveLogicalIndex(tdef, it->name));
+  return Flush();
+}
+
+// Removes the logical index `name` of the table at `tdef`, and its physical
+// index when no other logical index uses it.
+Status Database::RemoveLogicalIndex(PageNumber tdef, std::string_view name) {
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, tdef));
+  auto it = std::find_if(def.logical_indexes.begin(), def.logical_indexes.end(),
+                         [&](const LogicalIndex& li) { return SameName(li.name, name); });
+  if (it == def.logical_indexes.end()) {
+    return PageCorruption(tdef, "logical index", "no index \"" + std::string(name) + "\"");
+  }
+  const std::uint32_t number = it->number;
+  const std::uint32_t real = it->real_index;
   // [CAT-11] The logical index goes and the ones after it move down a
   // number; a relationship's partner index (in this table or the other one)
   // learns the new number.
@@ -243,7 +258,7 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
       VELQUIN_RETURN_IF_ERROR(pages_->WritePage(map_row.page, p));
     }
   }
-  return Flush();
+  return Status::Ok();
 }
 
 std::string Database::ObjectName(std::int32_t id) const {
@@ -555,12 +570,114 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
     }
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
-  std::int32_t id = -1;
-  for (const auto& o : objects_) id = std::min(id, o.id - 1);
+  VELQUIN_ASSIGN_OR_RETURN(std::int32_t id, NextSyntheticId());
   VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kRelationshipsContainerId, name, kObjectTypeRelationship,
                                        0, kAdminOwner, {}));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();
+}
+
+Status Database::DropRelationship(std::string_view table, std::string_view name) {
+  Statement statement(this);
+  EndInsertWriter();
+  if (read_only()) return Status::InvalidArgument("the database is open read-only");
+  const Object* oc = FindTable(table);
+  if (!oc) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  const PageNumber child_page = static_cast<PageNumber>(oc->id);
+  const Object* found = nullptr;
+  for (const auto& o : objects_) {
+    if (o.parent_id == kRelationshipsContainerId && o.type == kObjectTypeRelationship &&
+        SameName(o.name, name)) {
+      found = &o;
+    }
+  }
+  // The referencing side's logical index carries the relationship's name.
+  VELQUIN_ASSIGN_OR_RETURN(TableDef child, ReadTableDef(*pages_, child_page));
+  const LogicalIndex* lc = nullptr;
+  for (const LogicalIndex& li : child.logical_indexes) {
+    if (li.related_type == 2 && SameName(li.name, name)) lc = &li;
+  }
+  if (!found || !lc) {
+    return Status::NotFound("no relationship \"" + std::string(name) + "\" on table \"" + oc->name +
+                            "\"");
+  }
+  const Object obj = *found;
+  const PageNumber parent_page = lc->related_tdef;
+  std::string partner;
+  {
+    VELQUIN_ASSIGN_OR_RETURN(TableDef parent, ReadTableDef(*pages_, parent_page));
+    for (const LogicalIndex& li : parent.logical_indexes) {
+      if (li.related_type == 1 && li.related_tdef == child_page &&
+          li.related_index == static_cast<std::int32_t>(lc->number)) {
+        partner = li.name;
+      }
+    }
+  }
+  const std::string own = lc->name;
+  // Every MSysRelationships row of the relationship, found before anything
+  // changes.
+  const Object* rel = FindTable("MSysRelationships");
+  if (!rel) return Status::NotSupported("the database has no MSysRelationships table");
+  const PageNumber rel_page = static_cast<PageNumber>(rel->id);
+  std::vector<RowPointer> rows;
+  {
+    VELQUIN_ASSIGN_OR_RETURN(TableDef rd, ReadTableDef(*pages_, rel_page));
+    const Column* col = rd.FindColumn("szRelationship");
+    if (!col) return PageCorruption(rel_page, "MSysRelationships", "no column szRelationship");
+    const std::size_t at = static_cast<std::size_t>(col - rd.columns.data());
+    TableCursor cur(*pages_, rd);
+    VELQUIN_RETURN_IF_ERROR(cur.Open());
+    std::vector<Value> row;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.Next(&row));
+      if (!more) break;
+      if (row[at].kind() == ValueKind::kText && SameName(row[at].text_value(), obj.name)) {
+        rows.push_back(cur.position());
+      }
+    }
+  }
+  // [SAFE-2] The catalogue row first: the relationship is gone for every
+  // reader; its rows and its indexes follow.
+  VELQUIN_RETURN_IF_ERROR(DeleteRows(kMSysObjectsPage, {obj.where}));
+  VELQUIN_RETURN_IF_ERROR(DeleteRows(rel_page, rows));
+  VELQUIN_RETURN_IF_ERROR(RemoveLogicalIndex(child_page, own));
+  if (!partner.empty()) VELQUIN_RETURN_IF_ERROR(RemoveLogicalIndex(parent_page, partner));
+  VELQUIN_RETURN_IF_ERROR(LoadCatalog());
+  return Flush();
+}
+
+// [CAT-10] Objects without a definition page (queries, relationships) get
+// negative Ids, counted upwards from -2147483648 as Access counts them: the
+// highest negative Id in use plus one. Ids that MSysQueries or MSysACEs rows
+// name are in use too, so a new object never takes over rows left without a
+// catalogue row. When the top is taken (files whose Ids count down from -1),
+// the lowest free negative Id. Nothing here can overflow.
+Result<std::int32_t> Database::NextSyntheticId() {
+  std::set<std::int64_t> used;
+  for (const auto& o : objects_) {
+    if (o.id < 0) used.insert(o.id);
+  }
+  for (const char* table : {"MSysQueries", "MSysACEs"}) {
+    if (!FindTable(table)) continue;
+    VELQUIN_ASSIGN_OR_RETURN(auto cur, Scan(table));
+    std::vector<Value> row;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, cur->Next(&row));
+      if (!more) break;
+      std::int64_t oid;
+      if (!row.empty() && row[0].AsInt64(&oid) && oid < 0) used.insert(oid);
+    }
+  }
+  constexpr std::int64_t kFirst = std::numeric_limits<std::int32_t>::min();
+  if (used.empty()) return static_cast<std::int32_t>(kFirst);
+  if (*used.rbegin() < -1) return static_cast<std::int32_t>(*used.rbegin() + 1);
+  std::int64_t id = kFirst;
+  for (std::int64_t u : used) {
+    if (u != id) break;
+    ++id;
+  }
+  if (id >= 0) return Status::NotSupported("the database has no free object Id left");
+  return static_cast<std::int32_t>(id);
 }
 
 Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows) {
@@ -577,10 +694,7 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
   const Object* q = FindTable("MSysQueries");
   if (!q) return Status::NotSupported("the database has no MSysQueries table");
   const PageNumber qpage = static_cast<PageNumber>(q->id);
-  // [CAT-10] Query Ids are synthetic and negative, below every Id in use, so
-  // they never meet a table's Id (its definition page).
-  std::int32_t id = -1;
-  for (const auto& o : objects_) id = std::min(id, o.id - 1);
+  VELQUIN_ASSIGN_OR_RETURN(std::int32_t id, NextSyntheticId());
   // [SAFE-1] The query's rows first, its catalogue row last: until that row
   // exists, the rows belong to no object.
   {

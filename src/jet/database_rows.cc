@@ -71,22 +71,7 @@ Status ReadStoredRow(PageStore& store, const TableDef& def, RowPointer slot, Sto
   if (s.deleted) return Status::Ok();
   Bytes row = dp.RowBytes(s);
   Page other;
-  for (int hop = 0; s.overflow; ++hop) {
-    if (row.size() < 4 || hop >= 8) {
-      return PageCorruption(out->data.page, "overflow row", "bad pointer");
-    }
-    RowPointer rp = RowPointer::Decode(Get32(row, 0));
-    if (rp.page == 0 || rp.page >= store.PageCount()) {
-      return PageCorruption(out->data.page, "overflow row", "points outside the file");
-    }
-    VELQUIN_RETURN_IF_ERROR(store.ReadPage(rp.page, other));
-    DataPage op(other, rp.page);
-    VELQUIN_RETURN_IF_ERROR(op.Validate());
-    VELQUIN_ASSIGN_OR_RETURN(s, op.Slot(rp.row));
-    if (s.deleted) return PageCorruption(rp.page, "overflow row", "points at a deleted row");
-    row = op.RowBytes(s);
-    out->data = rp;
-  }
+  if (s.overflow) VELQUIN_RETURN_IF_ERROR(FollowOverflow(store, other, &row, &out->data));
   out->bytes.assign(row.begin(), row.end());
   *live = true;
   return Status::Ok();
@@ -95,38 +80,11 @@ Status ReadStoredRow(PageStore& store, const TableDef& def, RowPointer slot, Sto
 // The LVAL rows a long-value header uses (a whole chain), checked.
 Status CollectLongValueRows(PageStore& store, Bytes header, PageNumber page,
                             std::vector<RowPointer>* out) {
-  if (header.size() < kLvHeaderSize) {
-    return PageCorruption(page, "long value header", "too short");
-  }
-  std::uint32_t word = Get32(header, 0);
-  std::uint8_t flags = static_cast<std::uint8_t>(word >> 24) & 0xC0;
-  std::size_t length = word & kLvMaxLength;
-  RowPointer rp = RowPointer::Decode(Get32(header, 4));
-  if (flags == kLvInline) return Status::Ok();
-  if (flags == kLvSingle) {
+  VELQUIN_ASSIGN_OR_RETURN(LongValueHeader h, DecodeLongValueHeader(header, page));
+  return VisitLongValueRows(store, h, page, [&](RowPointer rp, Bytes) {
     out->push_back(rp);
     return Status::Ok();
-  }
-  std::set<std::uint32_t> seen;
-  std::size_t got = 0;
-  Page buf;
-  while (got < length && rp.page != 0) {
-    if (!seen.insert(rp.Encode()).second) {
-      return PageCorruption(rp.page, "long value chain", "the chain loops");
-    }
-    if (rp.page >= store.PageCount()) {
-      return PageCorruption(page, "long value chain", "points outside the file");
-    }
-    VELQUIN_RETURN_IF_ERROR(store.ReadPage(rp.page, buf));
-    DataPage dp(buf, rp.page);
-    VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(rp.row));
-    Bytes row = dp.RowBytes(s);
-    if (row.size() < 4) return PageCorruption(rp.page, "long value chain", "row too short");
-    out->push_back(rp);
-    got += row.size() - 4;
-    rp = RowPointer::Decode(Get32(row, 0));
-  }
-  return Status::Ok();
+  });
 }
 
 // Column index (position in def.columns) of column number `number`.

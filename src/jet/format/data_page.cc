@@ -167,4 +167,28 @@ bool DataPage::HasLiveRows() const {
   return false;
 }
 
+Status FollowOverflow(PageStore& store, Page& buf, Bytes* row, RowPointer* where) {
+  for (int hop = 0;; ++hop) {
+    if (row->size() < 4) return PageCorruption(where->page, "overflow row", "pointer too short");
+    if (hop >= 8) return PageCorruption(where->page, "overflow row", "pointer chain too long");
+    const RowPointer rp = RowPointer::Decode(Get32(*row, 0));
+    if (rp.page == 0 || rp.page >= store.PageCount()) {
+      return PageCorruption(where->page, "overflow row",
+                            "points to page " + std::to_string(rp.page) + " outside the file");
+    }
+    VELQUIN_RETURN_IF_ERROR(store.ReadPage(rp.page, buf));
+    DataPage dp(buf, rp.page);
+    if (dp.type() != kPageTypeData) {
+      return PageCorruption(rp.page, "page type", "overflow row target is not a data page");
+    }
+    VELQUIN_RETURN_IF_ERROR(dp.Validate());
+    VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(rp.row));
+    *row = dp.RowBytes(s);
+    *where = rp;
+    // Targets carry the deleted flag (Access's do), so only the overflow
+    // flag says whether this is the row or one more pointer.
+    if (!s.overflow) return Status::Ok();
+  }
+}
+
 }  // namespace velquin::jet

@@ -12,6 +12,10 @@
 //   14    2*n   row offsets; bit 15 deleted, bit 14 overflow pointer,
 //               bits 0-12 the row start. Rows are packed downwards from the
 //               page end: row 0 ends at 4096, row i ends where row i-1 starts.
+// A row whose offset has the overflow bit (and not the deleted bit) holds
+// only a row pointer (4 bytes) to where the row really is [ROW-6]; the target
+// row is flagged deleted so that scans do not list it twice; a target with
+// the overflow flag is one more pointer.
 #pragma once
 
 #include <cstdint>
@@ -102,5 +106,11 @@ class DataPage {
   Page& p_;
   PageNumber number_;
 };
+
+// Follows the overflow pointer held by `*row` (the bytes of a slot with the
+// overflow flag, at `*where`) to the row it names, at most 8 hops: each must
+// point inside the file at a row on a valid data page. On return `*row` is
+// the row's bytes (in `buf`) and `*where` its place.
+Status FollowOverflow(PageStore& store, Page& buf, Bytes* row, RowPointer* where);
 
 }  // namespace velquin::jet

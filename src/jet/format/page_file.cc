@@ -173,6 +173,8 @@ Status PageFile::LoadGlobalMap() {
   VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(0));
   VELQUIN_ASSIGN_OR_RETURN(global_, UsageMap::Decode(*this, {kGlobalMapPage, 0}, dp.RowBytes(s)));
   global_loaded_ = true;
+  // Pages already in the file that the map does not call free are in use.
+  global_.set_fill_floor(page_count_);
   for (PageNumber n : global_.Pages(page_count_)) {
     if (n >= 2) free_.insert(n);
   }

@@ -54,7 +54,10 @@ Result<UsageMap> UsageMap::Decode(PageStore& store, RowPointer where, Bytes row)
   m.pages_.resize(slots);
   for (std::size_t k = 0; k < slots; ++k) {
     PageNumber pn = Get32(row, 1 + 4 * k);
-    if (pn == 0) continue;
+    if (pn == 0 || pn >= 0x80000000u) {  // [UMAP-3] an unused slot, not a page
+      m.pages_[k].unused_value = pn;
+      continue;
+    }
     if (pn >= store.PageCount()) {
       return PageCorruption(where.page, "usage map page",
                             "bitmap page " + std::to_string(pn) + " past the end of the file");
@@ -164,6 +167,12 @@ Status UsageMap::Set(PageNumber page, bool on, const PageAllocator& alloc,
     mp.bits[3] = 0;
     mp.dirty = true;
     dirty_ = true;
+    if (fill_new_with_ones) {
+      const std::uint64_t first = slot * static_cast<std::uint64_t>(kPagesPerMapPage);
+      for (std::uint64_t q = first; q < fill_floor_ && q < first + kPagesPerMapPage; ++q) {
+        SetBit(mp.bits.data() + 4, static_cast<std::size_t>(q - first), false);
+      }
+    }
     if (fill_new_with_ones && pn / kPagesPerMapPage == slot) {
       SetBit(mp.bits.data() + 4, pn % kPagesPerMapPage, false);  // the bitmap page is in use
     }
@@ -186,7 +195,8 @@ Result<std::vector<std::uint8_t>> UsageMap::Save(PageStore& store) {
   } else {
     row[0] = 1;
     for (std::size_t k = 0; k < pages_.size() && 1 + 4 * k + 4 <= row_size_; ++k) {
-      Put32(MutableBytes(row), 1 + 4 * k, pages_[k].number);
+      Put32(MutableBytes(row), 1 + 4 * k,
+            pages_[k].number != 0 ? pages_[k].number : pages_[k].unused_value);
       if (pages_[k].number != 0 && pages_[k].dirty) {
         VELQUIN_RETURN_IF_ERROR(store.WritePage(pages_[k].number, pages_[k].bits));
         pages_[k].dirty = false;

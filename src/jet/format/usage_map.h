@@ -8,8 +8,11 @@
 //   5    n     bitmap, bit i (LSB first) = page start + i
 // Reference map row (type 1):
 //   0    1     0x01
-//   1    4*k   page numbers of type-0x05 bitmap pages (0 = none yet);
-//              pointer j covers pages j*32736 .. j*32736+32735
+//   1    4*k   page numbers of type-0x05 bitmap pages; pointer j covers
+//              pages j*32736 .. j*32736+32735. A slot of 0 or with the top
+//              bit set names no page: Access leaves unused slots 0, and its
+//              global maps of this kind (25 slots, 101-byte row) hold
+//              0xFFFFFF80 in the last one. Unused slots keep their bytes.
 // Type-0x05 bitmap page:
 //   0    4     05 01 00 00
 //   4    4092  bitmap, bit i = page j*32736 + i
@@ -63,12 +66,19 @@ class UsageMap {
   bool dirty() const { return dirty_; }
   std::size_t row_size() const { return row_size_; }
 
+  // For a free-page map (the global map): new bitmap pages leave the bits of
+  // pages below `floor` clear (in use) and set the rest. A reference map read
+  // from a file describes none of the pages of a slot without a bitmap page as
+  // free, and those pages stay in use when the slot gets one.
+  void set_fill_floor(PageNumber floor) { fill_floor_ = floor; }
+
   // Pages of this map's own bitmap pages (reference maps), for release.
   std::vector<PageNumber> BitmapPages() const;
 
  private:
   struct MapPage {
     PageNumber number = 0;
+    std::uint32_t unused_value = 0;  // what an unused slot held, written back
     Page bits{};
     bool dirty = false;
   };
@@ -80,6 +90,7 @@ class UsageMap {
   std::vector<std::uint8_t> inline_bits_;  // inline maps
   std::vector<MapPage> pages_;             // reference maps, one per pointer slot
   bool dirty_ = false;
+  PageNumber fill_floor_ = 0;
 };
 
 }  // namespace velquin::jet

@@ -151,6 +151,14 @@ struct AlterTableAddConstraint {
   bool operator==(const AlterTableAddConstraint&) const = default;
 };
 
+// ALTER TABLE t DROP CONSTRAINT name (a relationship)
+struct AlterTableDropConstraint {
+  std::string table;
+  std::string name;
+
+  bool operator==(const AlterTableDropConstraint&) const = default;
+};
+
 struct IndexColumn {
   std::string name;
   bool descending = false;
@@ -263,7 +271,8 @@ struct Delete {
   bool operator==(const Delete&) const = default;
 };
 
-using Statement = std::variant<CreateTable, AlterTableAddConstraint, CreateIndex, DropIndex,
-                               DropTable, DropView, Insert, CreateView, Select, Delete>;
+using Statement =
+    std::variant<CreateTable, AlterTableAddConstraint, AlterTableDropConstraint, CreateIndex,
+                 DropIndex, DropTable, DropView, Insert, CreateView, Select, Delete>;
 
 }  // namespace velquin::jet::sql

@@ -877,6 +877,7 @@ Result<ExecResult> Executor::Run(const Statement& statement) {
         using T = std::decay_t<decltype(st)>;
         if constexpr (std::is_same_v<T, CreateTable>) return RunCreateTable(st);
         if constexpr (std::is_same_v<T, AlterTableAddConstraint>) return RunAlter(st);
+        if constexpr (std::is_same_v<T, AlterTableDropConstraint>) return RunDropConstraint(st);
         if constexpr (std::is_same_v<T, CreateIndex>) return RunCreateIndex(st);
         if constexpr (std::is_same_v<T, DropIndex>) return RunDropIndex(st);
         if constexpr (std::is_same_v<T, DropTable>) return RunDropTable(st);
@@ -1007,6 +1008,26 @@ Result<ExecResult> Executor::RunAlter(const AlterTableAddConstraint& st) {
   std::string table = info->name;
   VELQUIN_RETURN_IF_ERROR(AddIndex(table, name, k.columns, {},
                                    k.kind == ConstraintKind::kPrimaryKey, true, false, false));
+  return ExecResult{};
+}
+
+// A relationship goes with its catalogue row, its MSysRelationships rows and
+// the indexes it added on both sides; a constraint that is an index goes as
+// DROP INDEX would take it.
+Result<ExecResult> Executor::RunDropConstraint(const AlterTableDropConstraint& st) {
+  VELQUIN_ASSIGN_OR_RETURN(const TableInfo* info, Table(st.table));
+  const std::string table = info->name;
+  tables_.clear();
+  Status s = db_->DropRelationship(table, st.name);
+  if (s.code() == StatusCode::kNotFound) {
+    auto index = db_->DropIndex(table, st.name);
+    if (index.code() == StatusCode::kNotFound) {
+      return Fail("Constraint '" + st.name + "' does not exist.");
+    }
+    VELQUIN_RETURN_IF_ERROR(index);
+    return ExecResult{};
+  }
+  VELQUIN_RETURN_IF_ERROR(s);
   return ExecResult{};
 }
 
@@ -1206,9 +1227,10 @@ Result<ExecResult> Executor::RunSelect(const Select& st) {
     for (const SelectItem& item : st.items) {
       auto kind = AggregateKindOf(item.expr);
       if (!kind) {
-        return Fail("You tried to execute a query that does not include the specified "
-                    "expression '" + FormatExpression(item.expr) +
-                    "' as part of an aggregate function.");
+        return Fail(
+            "You tried to execute a query that does not include the specified "
+            "expression '" +
+            FormatExpression(item.expr) + "' as part of an aggregate function.");
       }
       if (item.expr.args.size() != 1 ||
           (item.expr.args[0].kind == ExprKind::kStar && *kind != AggregateKind::kCount)) {

@@ -69,6 +69,7 @@ class Executor {
   Result<const TableInfo*> Table(std::string_view name);
   Result<ExecResult> RunCreateTable(const CreateTable& st);
   Result<ExecResult> RunAlter(const AlterTableAddConstraint& st);
+  Result<ExecResult> RunDropConstraint(const AlterTableDropConstraint& st);
   Result<ExecResult> RunCreateIndex(const CreateIndex& st);
   Result<ExecResult> RunDropIndex(const DropIndex& st);
   Result<ExecResult> RunDropTable(const DropTable& st);

@@ -416,6 +416,9 @@ std::string FormatStatement(const Statement& statement) {
     std::string operator()(const AlterTableAddConstraint& a) const {
       return "ALTER TABLE " + FormatName(a.table) + " ADD " + FormatConstraint(a.constraint);
     }
+    std::string operator()(const AlterTableDropConstraint& a) const {
+      return "ALTER TABLE " + FormatName(a.table) + " DROP CONSTRAINT " + FormatName(a.name);
+    }
     std::string operator()(const CreateIndex& ci) const {
       std::string out = ci.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
       out += FormatName(ci.name) + " ON " + FormatName(ci.table) + " (";

@@ -147,7 +147,16 @@ class Parser {
       context_ = "ALTER TABLE statement";
       Advance();
       ExpectWord("TABLE");
-      result = ParseAlterTable();
+      std::string table = ParseName();
+      if (AcceptWord("DROP")) {
+        if (!Peek().IsWord("CONSTRAINT")) {
+          Fail(Peek(), "Only ADD PRIMARY KEY, ADD CONSTRAINT and DROP CONSTRAINT are supported.");
+        }
+        Advance();
+        result = AlterTableDropConstraint{std::move(table), ParseName()};
+      } else {
+        result = ParseAlterTable(std::move(table));
+      }
     } else if (t.IsWord("DROP")) {
       Advance();
       if (Peek().IsWord("TABLE")) {
@@ -622,17 +631,17 @@ class Parser {
   }
 
   // ---- ALTER TABLE -------------------------------------------------------
-  AlterTableAddConstraint ParseAlterTable() {
+  AlterTableAddConstraint ParseAlterTable(std::string table) {
     AlterTableAddConstraint a;
-    a.table = ParseName();
+    a.table = std::move(table);
     if (!Peek().IsWord("ADD")) {
-      Fail(Peek(), "Only ADD PRIMARY KEY and ADD CONSTRAINT are supported.");
+      Fail(Peek(), "Only ADD PRIMARY KEY, ADD CONSTRAINT and DROP CONSTRAINT are supported.");
     }
     Advance();
     const Token& t = Peek();
     if (!t.IsWord("CONSTRAINT") && !t.IsWord("PRIMARY") && !t.IsWord("UNIQUE") &&
         !t.IsWord("FOREIGN")) {
-      Fail(t, "Only ADD PRIMARY KEY and ADD CONSTRAINT are supported.");
+      Fail(t, "Only ADD PRIMARY KEY, ADD CONSTRAINT and DROP CONSTRAINT are supported.");
     }
     a.constraint = ParseTableConstraint();
     return a;
@@ -1325,6 +1334,7 @@ std::string_view StatementKindName(const Statement& statement) {
   struct Visitor {
     std::string_view operator()(const CreateTable&) const { return "CREATE TABLE"; }
     std::string_view operator()(const AlterTableAddConstraint&) const { return "ALTER TABLE"; }
+    std::string_view operator()(const AlterTableDropConstraint&) const { return "ALTER TABLE"; }
     std::string_view operator()(const CreateIndex&) const { return "CREATE INDEX"; }
     std::string_view operator()(const DropIndex&) const { return "DROP INDEX"; }
     std::string_view operator()(const DropTable&) const { return "DROP TABLE"; }

@@ -1,6 +1,7 @@
 // Long values: see long_value.h and [LVAL-*] in docs/jet4-format.md.
 #include "jet/table/long_value.h"
 
+#include <algorithm>
 #include <set>
 
 namespace velquin::jet {
@@ -22,56 +23,108 @@ Result<Bytes> ReadLvalRow(PageStore& store, RowPointer rp, Page& buf, PageNumber
 
 }  // namespace
 
-Status ReadLongValue(PageStore& store, Bytes h, PageNumber page, std::vector<std::uint8_t>* out) {
-  out->clear();
+LongValueKind LongValueKindFor(std::size_t size, bool allow_inline) {
+  if (allow_inline && size <= kLvMaxInline) return LongValueKind::kInline;
+  return size <= kLvMaxRow ? LongValueKind::kSingle : LongValueKind::kChain;
+}
+
+Result<LongValueHeader> DecodeLongValueHeader(Bytes h, PageNumber page) {
   if (h.size() < kLvHeaderSize) {
     return PageCorruption(page, "long value header", "only " + std::to_string(h.size()) + " bytes");
   }
-  std::uint32_t word = Get32(h, 0);
-  std::uint8_t flags = static_cast<std::uint8_t>(word >> 24) & 0xC0;
-  std::size_t length = word & kLvMaxLength;
-  RowPointer rp = RowPointer::Decode(Get32(h, 4));
-  if (flags == kLvInline) {
-    if (length > h.size() - kLvHeaderSize) {
-      return PageCorruption(page, "long value length",
-                            "inline length " + std::to_string(length) + " past the row");
-    }
-    out->assign(h.begin() + kLvHeaderSize, h.begin() + kLvHeaderSize + length);
-    return Status::Ok();
+  const std::uint32_t word = Get32(h, 0);
+  const std::uint8_t flags = static_cast<std::uint8_t>(word >> 24) & 0xC0;
+  LongValueHeader out;
+  out.length = word & kLvMaxLength;
+  out.first = RowPointer::Decode(Get32(h, 4));
+  switch (flags) {
+    case 0x80:
+      out.kind = LongValueKind::kInline;
+      if (out.length > h.size() - kLvHeaderSize) {
+        return PageCorruption(page, "long value length",
+                              "inline length " + std::to_string(out.length) + " past the row");
+      }
+      out.inline_data = h.subspan(kLvHeaderSize, out.length);
+      return out;
+    case 0x40:
+      out.kind = LongValueKind::kSingle;
+      return out;
+    case 0x00:
+      out.kind = LongValueKind::kChain;
+      return out;
+    default:
+      return PageCorruption(page, "long value flags", "unknown flags " + std::to_string(flags));
   }
+}
+
+void EncodeLongValueHeader(LongValueKind kind, std::uint32_t length, Bytes inline_data,
+                           std::vector<std::uint8_t>* out) {
+  const std::size_t at = out->size();
+  out->resize(at + kLvHeaderSize, 0);
+  Put32(MutableBytes(*out).subspan(at), 0,
+        (length & kLvMaxLength) | (static_cast<std::uint32_t>(kind) << 24));
+  if (kind == LongValueKind::kInline)
+    out->insert(out->end(), inline_data.begin(), inline_data.end());
+}
+
+void SetLongValuePointer(MutableBytes header, RowPointer first) {
+  Put32(header, 4, first.Encode());
+}
+
+void EncodeChainRow(RowPointer next, Bytes data, std::vector<std::uint8_t>* row) {
+  row->assign(4, 0);
+  if (next.page != 0) Put32(MutableBytes(*row), 0, next.Encode());
+  row->insert(row->end(), data.begin(), data.end());
+}
+
+Status VisitLongValueRows(PageStore& store, const LongValueHeader& h, PageNumber page,
+                          const LongValueVisitor& visit) {
   Page buf;
-  if (flags == kLvSingle) {
+  if (h.kind == LongValueKind::kInline) return Status::Ok();
+  RowPointer rp = h.first;
+  if (h.kind == LongValueKind::kSingle) {
     VELQUIN_ASSIGN_OR_RETURN(Bytes row, ReadLvalRow(store, rp, buf, page));
-    if (row.size() < length) {
+    if (row.size() < h.length) {
       return PageCorruption(rp.page, "long value length",
-                            "length " + std::to_string(length) + " but the LVAL row has " +
+                            "length " + std::to_string(h.length) + " but the LVAL row has " +
                                 std::to_string(row.size()) + " bytes");
     }
-    out->assign(row.begin(), row.begin() + length);
-    return Status::Ok();
-  }
-  if (flags != 0) {
-    return PageCorruption(page, "long value flags", "unknown flags " + std::to_string(flags));
+    return visit(rp, row.first(h.length));
   }
   std::set<std::uint32_t> seen;
-  out->reserve(std::min<std::size_t>(length, 1 << 24));
-  while (out->size() < length) {
+  std::size_t got = 0;
+  while (got < h.length) {
     if (rp.page == 0) {
-      return PageCorruption(page, "long value chain",
-                            "chain ends after " + std::to_string(out->size()) + " of " +
-                                std::to_string(length) + " bytes");
+      return PageCorruption(
+          page, "long value chain",
+          "chain ends after " + std::to_string(got) + " of " + std::to_string(h.length) + " bytes");
     }
     if (!seen.insert(rp.Encode()).second) {
       return PageCorruption(rp.page, "long value chain", "the chain loops");
     }
     VELQUIN_ASSIGN_OR_RETURN(Bytes row, ReadLvalRow(store, rp, buf, page));
     if (row.size() < 4) return PageCorruption(rp.page, "long value chain", "row too short");
-    RowPointer next = RowPointer::Decode(Get32(row, 0));
-    std::size_t take = std::min(row.size() - 4, length - out->size());
-    out->insert(out->end(), row.begin() + 4, row.begin() + 4 + take);
-    rp = next;
+    const std::size_t take = std::min<std::size_t>(row.size() - 4, h.length - got);
+    VELQUIN_RETURN_IF_ERROR(visit(rp, row.subspan(4, take)));
+    got += take;
+    rp = RowPointer::Decode(Get32(row, 0));
   }
   return Status::Ok();
+}
+
+Status ReadLongValue(PageStore& store, Bytes header, PageNumber page,
+                     std::vector<std::uint8_t>* out) {
+  out->clear();
+  VELQUIN_ASSIGN_OR_RETURN(LongValueHeader h, DecodeLongValueHeader(header, page));
+  if (h.kind == LongValueKind::kInline) {
+    out->assign(h.inline_data.begin(), h.inline_data.end());
+    return Status::Ok();
+  }
+  out->reserve(std::min<std::size_t>(h.length, 1 << 24));
+  return VisitLongValueRows(store, h, page, [&](RowPointer, Bytes data) {
+    out->insert(out->end(), data.begin(), data.end());
+    return Status::Ok();
+  });
 }
 
 }  // namespace velquin::jet

@@ -345,25 +345,10 @@ Result<bool> TableCursor::NextCells(std::vector<Cell>* cells) {
     Bytes row = dp.RowBytes(s);
     PageNumber row_page = pn;
     if (s.overflow) {
-      // The row lives elsewhere; follow the pointer (bounded) [ROW-6].
-      for (int hop = 0;; ++hop) {
-        if (row.size() < 4) return PageCorruption(row_page, "overflow row", "pointer too short");
-        RowPointer rp = RowPointer::Decode(Get32(row, 0));
-        if (hop >= 8) return PageCorruption(row_page, "overflow row", "pointer chain too long");
-        if (rp.page == 0 || rp.page >= store_.PageCount()) {
-          return PageCorruption(row_page, "overflow row",
-                                "points to page " + std::to_string(rp.page) + " outside the file");
-        }
-        VELQUIN_RETURN_IF_ERROR(store_.ReadPage(rp.page, overflow_));
-        DataPage op(overflow_, rp.page);
-        if (op.type() != kPageTypeData) {
-          return PageCorruption(rp.page, "page type", "overflow row target is not a data page");
-        }
-        VELQUIN_ASSIGN_OR_RETURN(RowSlot os, op.Slot(rp.row));
-        row = op.RowBytes(os);
-        row_page = rp.page;
-        if (!os.overflow) break;
-      }
+      // The row lives elsewhere; follow the pointer [ROW-6].
+      RowPointer at{pn, static_cast<std::uint8_t>(r)};
+      VELQUIN_RETURN_IF_ERROR(FollowOverflow(store_, overflow_, &row, &at));
+      row_page = at.page;
     }
     VELQUIN_RETURN_IF_ERROR(DecodeRow(def_, row, row_page, r, cells));
     return true;
@@ -559,34 +544,17 @@ Status TableWriter::LayOutLongValue(Bytes data, bool allow_inline, std::vector<s
     return Status::Constraint("long value of " + std::to_string(data.size()) +
                               " bytes exceeds the 1 GB limit");
   }
-  std::uint32_t len = static_cast<std::uint32_t>(data.size());
-  out->resize(kLvHeaderSize, 0);
-  MutableBytes h(*out);
-  if (allow_inline && data.size() <= kLvMaxInline) {
-    Put32(h, 0, len | (static_cast<std::uint32_t>(kLvInline) << 24));
-    out->insert(out->end(), data.begin(), data.end());
-    return Status::Ok();
-  }
-  *stored_apart = true;
-  if (data.size() <= kLvMaxRow) {
-    Put32(h, 0, len | (static_cast<std::uint32_t>(kLvSingle) << 24));
-  } else {
-    Put32(h, 0, len);
-  }
+  const LongValueKind kind = LongValueKindFor(data.size(), allow_inline);
+  EncodeLongValueHeader(kind, static_cast<std::uint32_t>(data.size()), data, out);
+  *stored_apart = kind != LongValueKind::kInline;
   return Status::Ok();
 }
 
-Status TableWriter::StoreLongValue(LvState& lv, Bytes data, std::vector<std::uint8_t>* out) {
-  MutableBytes h(*out);
-  if (data.size() <= kLvMaxRow) {
-    VELQUIN_ASSIGN_OR_RETURN(RowPointer rp, PutLvRow(lv, data));
-    Put32(h, 4, rp.Encode());
-    return Status::Ok();
-  }
+Result<RowPointer> TableWriter::StoreLongValue(LvState& lv, Bytes data) {
+  if (LongValueKindFor(data.size(), false) == LongValueKind::kSingle) return PutLvRow(lv, data);
   // A chain: one fresh page per chunk, pages allocated first so each row can
   // name the next; written last chunk first [LVAL-4].
-  constexpr std::size_t kChunk = kLvMaxRow - 4;
-  std::size_t chunks = (data.size() + kChunk - 1) / kChunk;
+  std::size_t chunks = (data.size() + kLvChainChunk - 1) / kLvChainChunk;
   std::vector<PageNumber> pages(chunks);
   PageAllocator alloc = [this]() { return store_.AllocatePage(); };
   for (auto& p : pages) {
@@ -598,16 +566,14 @@ Status TableWriter::StoreLongValue(LvState& lv, Bytes data, std::vector<std::uin
   for (std::size_t k = chunks; k-- > 0;) {
     DataPage dp(buf, pages[k]);
     dp.Init(kLvalOwner);
-    std::size_t from = k * kChunk;
-    std::size_t n = std::min(kChunk, data.size() - from);
-    row.assign(4, 0);
-    if (k + 1 < chunks) Put32(MutableBytes(row), 0, RowPointer{pages[k + 1], 0}.Encode());
-    row.insert(row.end(), data.begin() + from, data.begin() + from + n);
+    std::size_t from = k * kLvChainChunk;
+    std::size_t n = std::min(kLvChainChunk, data.size() - from);
+    EncodeChainRow(k + 1 < chunks ? RowPointer{pages[k + 1], 0} : RowPointer{},
+                   data.subspan(from, n), &row);
     dp.Add(Bytes(row));
     VELQUIN_RETURN_IF_ERROR(store_.WritePage(pages[k], buf));
   }
-  Put32(h, 4, RowPointer{pages[0], 0}.Encode());
-  return Status::Ok();
+  return RowPointer{pages[0], 0};
 }
 
 Status TableWriter::StoreLongValues() {
@@ -617,10 +583,11 @@ Status TableWriter::StoreLongValues() {
   const std::size_t end = row_buf_.size() - (def_.max_columns + 7) / 8;
   for (std::size_t i = 0; i < def_.columns.size(); ++i) {
     if (!lv_apart_[i]) continue;
-    VELQUIN_RETURN_IF_ERROR(
-        StoreLongValue(lv_[lv_of_column_[i]], Bytes(lv_bufs_[i]), &scratch_[i]));
+    VELQUIN_ASSIGN_OR_RETURN(RowPointer first,
+                             StoreLongValue(lv_[lv_of_column_[i]], Bytes(lv_bufs_[i])));
     const std::size_t at = Get16(Bytes(row_buf_), end - 4 - 2 * def_.columns[i].var_index);
-    std::memcpy(row_buf_.data() + at + 4, scratch_[i].data() + 4, 4);
+    SetLongValuePointer(MutableBytes(row_buf_).subspan(at, kLvHeaderSize), first);
+    SetLongValuePointer(MutableBytes(scratch_[i]), first);  // the cell an index may read
     lv_apart_[i] = false;
   }
   return Status::Ok();

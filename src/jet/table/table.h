@@ -124,7 +124,7 @@ class TableWriter {
   // (*stored_apart true), so a refused row leaves no long value behind.
   Status LayOutLongValue(Bytes data, bool allow_inline, std::vector<std::uint8_t>* out,
                          bool* stored_apart);
-  Status StoreLongValue(LvState& lv, Bytes data, std::vector<std::uint8_t>* out);
+  Result<RowPointer> StoreLongValue(LvState& lv, Bytes data);
   // Writes the long values the current row keeps apart from it.
   Status StoreLongValues();
 

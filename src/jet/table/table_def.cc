@@ -48,8 +48,10 @@ const Column* TableDef::FindColumn(std::string_view name) const {
 }
 
 std::uint16_t TableDef::VarColumnCount() const {
-  std::uint16_t n = 0;
-  for (const auto& c : columns) n += c.is_fixed() ? 0 : 1;
+  std::uint16_t n = max_var_columns;
+  for (const auto& c : columns) {
+    if (!c.is_fixed()) n = std::max<std::uint16_t>(n, static_cast<std::uint16_t>(c.var_index + 1));
+  }
   return n;
 }
 
@@ -176,6 +178,7 @@ Result<TableDef> DecodeTableDef(Bytes s, PageNumber page) {
   d.table_type = s[40];
   d.max_columns = Get16(s, 41);
   std::uint16_t var_count = Get16(s, 43);
+  d.max_var_columns = var_count;
   std::uint16_t col_count = Get16(s, 45);
   std::uint32_t logical_count = Get32(s, 47);
   std::uint32_t real_count = Get32(s, 51);

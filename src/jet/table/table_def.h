@@ -12,7 +12,7 @@
 //   24  1   1 (constant)           25 15  0 (Access: FF FF FF FF at 36)
 //   40  1   0x4E user table, 0x53 system table
 //   41  2   max column number + 1 (column count of every row)
-//   43  2   variable-length column count
+//   43  2   variable-length column count (Access: including deleted ones)
 //   45  2   column count
 //   47  4   logical index count
 //   51  4   real (physical) index count
@@ -113,7 +113,11 @@ struct TableDef {
   std::uint32_t row_count = 0;
   std::uint32_t last_autonumber = 0;
   std::uint8_t table_type = kTableTypeUser;
-  std::uint16_t max_columns = 0;            // number of columns in every row
+  std::uint16_t max_columns = 0;  // number of columns in every row
+  // Variable-length columns as the definition counts them: Access keeps the
+  // variable indexes of columns it deleted, so the count may exceed the
+  // variable columns there are now, and indexes may skip numbers.
+  std::uint16_t max_var_columns = 0;
   std::array<std::uint8_t, 15> reserved{};  // bytes 25..39, kept as read
   RowPointer owned_map{};
   RowPointer free_map{};
@@ -122,6 +126,8 @@ struct TableDef {
   std::vector<LogicalIndex> logical_indexes{};  // sorted by number
 
   const Column* FindColumn(std::string_view name) const;  // case-insensitive
+  // Variable offsets in every row: the count as read, or one past the
+  // highest variable index when that is more.
   std::uint16_t VarColumnCount() const;
   // Bytes of the fixed area (after the 2-byte column count).
   std::size_t FixedAreaSize() const;

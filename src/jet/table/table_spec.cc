@@ -125,6 +125,24 @@ Status ValidateTableSpec(const TableSpec& spec) {
     }
   }
   if (autos > 1) return Status::InvalidArgument("a table can have only one AutoNumber column");
+  // Every row holds every fixed-size column at full width, plus the column
+  // count, the variable-column offsets and the null mask [ROW-1]: a table
+  // whose rows cannot fit a page is refused when it is defined, as Jet
+  // refuses it ("Too many fields defined."), before anything is written.
+  std::size_t fixed = 0, vars = 0;
+  for (const auto& c : spec.columns) {
+    if (!IsFixedType(c.type)) {
+      ++vars;
+    } else if (c.type != ColumnType::kBool) {
+      fixed += FixedLength(c.type);
+    }
+  }
+  const std::size_t least = 2 + fixed + (vars ? 4 + 2 * vars : 0) + (spec.columns.size() + 7) / 8;
+  if (least > kMaxRowSize) {
+    return Status::InvalidArgument("Too many fields defined. Table \"" + spec.name + "\" needs " +
+                                   std::to_string(least) + " bytes in every row, more than the " +
+                                   std::to_string(kMaxRowSize) + " a row can hold");
+  }
   return Status::Ok();
 }
 
