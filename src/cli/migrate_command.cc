@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -25,6 +26,7 @@
 #include "cli/target_database.h"
 #include "db/source_connection.h"
 #include "log/output_log.h"
+#include "migrate/stage_timings.h"
 
 namespace velquin {
 namespace {
@@ -42,6 +44,8 @@ struct MigrateArgs {
   std::string summary;
   std::string data_dir;
   std::string conditions;
+  bool data_files = false;
+  bool timings = false;
 };
 
 std::set<std::string> SplitList(const std::string& list) {
@@ -164,8 +168,20 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
+// The stages of a run as the pipeline measured them, and what the run spent
+// outside them (start-up, planning, script files).
+struct RunTimings {
+  std::vector<StageTimings::Stage> stages;
+  double total = 0;
+  double other() const {
+    double measured = 0;
+    for (const auto& s : stages) measured += s.seconds;
+    return std::max(0.0, total - measured);
+  }
+};
+
 bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport>& reports,
-                      const std::vector<std::string>& renames) {
+                      const std::vector<std::string>& renames, const RunTimings& timings) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   if (!f) return false;
   const bool csv = path.size() >= 4 && path.substr(path.size() - 4) == ".csv";
@@ -197,7 +213,15 @@ bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport
     for (std::size_t i = 0; i < renames.size(); ++i) {
       f << (i ? ", " : "") << JsonString(renames[i]);
     }
-    f << "]\n}\n";
+    f << "],\n  \"timings\": {\"total\": " << fmt::format("{:.3f}", timings.total)
+      << ", \"other\": " << fmt::format("{:.3f}", timings.other()) << ", \"stages\": [";
+    for (std::size_t i = 0; i < timings.stages.size(); ++i) {
+      const auto& s = timings.stages[i];
+      f << (i ? ", " : "") << "{\"stage\": " << JsonString(s.name)
+        << ", \"seconds\": " << fmt::format("{:.3f}", s.seconds) << ", \"count\": " << s.spans
+        << "}";
+    }
+    f << "]}\n}\n";
   }
   return static_cast<bool>(f);
 }
@@ -235,7 +259,19 @@ void PrintSummary(const std::vector<MigrationReport>& reports,
   std::fflush(stdout);
 }
 
+void PrintTimings(const RunTimings& timings) {
+  std::printf("\nTimings\n");
+  for (const auto& s : timings.stages) {
+    std::printf("  %-40s %9.3f s  (%llu)\n", s.name.c_str(), s.seconds,
+                static_cast<unsigned long long>(s.spans));
+  }
+  std::printf("  %-40s %9.3f s\n", "other (start-up, planning, files)", timings.other());
+  std::printf("  %-40s %9.3f s\n", "total", timings.total);
+  std::fflush(stdout);
+}
+
 int RunMigrate(const MigrateArgs& args) {
+  const auto run_started = std::chrono::steady_clock::now();
   OutputLog& log = OutputLog::Global();
   auto usage = [](const std::string& message) {
     std::fprintf(stderr, "velquin migrate: %s\n", message.c_str());
@@ -331,6 +367,7 @@ int RunMigrate(const MigrateArgs& args) {
   settings.no_views =
       args.no_views || (!settings.only_tables.empty() && settings.only_views.empty());
   settings.inserter_factory = TargetRowInserterFactory();
+  settings.data_files = args.data_files;
   if (bar) {
     settings.rows_started = [bar](const std::string& table, uint64_t expected) {
       bar->Start(table, expected);
@@ -360,9 +397,14 @@ int RunMigrate(const MigrateArgs& args) {
   const auto record = controller.queue().Find(id);
   const auto reports = ops->pipeline().Reports();
   const auto renames = ops->pipeline().RenameLines();
+  RunTimings timings;
+  timings.stages = ops->pipeline().timings().Stages();
+  timings.total =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - run_started).count();
   PrintSummary(reports, renames);
+  if (args.timings) PrintTimings(timings);
   std::printf("Target: %s\nData files: %s\n", target.string().c_str(), data_dir.string().c_str());
-  if (!args.summary.empty() && !WriteSummaryFile(args.summary, reports, renames)) {
+  if (!args.summary.empty() && !WriteSummaryFile(args.summary, reports, renames, timings)) {
     std::fprintf(stderr, "velquin migrate: cannot write %s\n", args.summary.c_str());
     return 1;
   }
@@ -393,6 +435,11 @@ void RegisterMigrateCommand(CLI::App& app) {
   sub->add_option("--data-dir", args->data_dir,
                   "Folder for the statement, data and rejects files (default: beside the target)");
   sub->add_option("--conditions", args->conditions, "Condition.cfg with per-table row conditions");
+  sub->add_flag("--data-files", args->data_files,
+                "Also write each table's rows as INSERT statements into <table>.data");
+  sub->add_flag("--timings", args->timings,
+                "Print where the time went (catalogue queries, tables, keys, rows, "
+                "relationships, views)");
   sub->callback([args] {
     // The command's exit code is the program's: 0 all migrated, 1 something
     // failed or was refused, 2 usage or connection errors.

@@ -61,6 +61,7 @@ class JetRowInserter : public RowInserter {
     return session_.InsertRow(info_.name, values_);
   }
   Status Finish() override { return bulk_ ? bulk_->Finish() : Status::Ok(); }
+  bool NeedsStatements() const override { return false; }
 
  private:
   JetSession& session_;

@@ -77,6 +77,7 @@ std::string RenameInCreateTable(std::string_view text,
 
 Result<SourceRows> MigrationPipeline::QueryRows(Session* source, const std::string& sql) {
   if (!source) return Status::InvalidArgument(std::string(kNoConnection));
+  auto span = timings_.Measure("source catalogue queries");
   VELQUIN_ASSIGN_OR_RETURN(auto cursor, source->OpenQuery(sql));
   SourceRows rows;
   const std::size_t n = cursor->Columns().size();
@@ -95,6 +96,7 @@ Result<SourceRows> MigrationPipeline::QueryRows(Session* source, const std::stri
 Result<std::vector<std::pair<std::string, std::string>>> MigrationPipeline::ListObjects(
     Session* source, const std::string& database, const char* type) {
   if (!source) return Status::InvalidArgument(std::string(kNoConnection));
+  auto span = timings_.Measure("source catalogue queries");
   SchemaRestrictions restrictions = {database, std::nullopt, std::nullopt,
                                      type ? std::optional<std::string>(type) : std::nullopt};
   VELQUIN_ASSIGN_OR_RETURN(auto cursor,
@@ -280,7 +282,10 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   AppendToFile(script, ddl.sql);
 
   std::string reason;
-  if (!Run(target, ddl.sql, &reason)) {
+  auto create_span = timings_.Measure("create tables");
+  const bool created = Run(target, ddl.sql, &reason);
+  create_span.Stop();
+  if (!created) {
     Out(fmt::sprintf("E::TABLE: Create [%s].[%s] ERROR !", database, table));
     state.failed_tables.insert(table);
     fail(reason.empty() ? "CREATE TABLE failed" : reason);
@@ -297,32 +302,6 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
     fail("the indexes could not be read: " + index_rows.status().message());
   }
   SourceRows rows = index_rows.ok() ? *index_rows : SourceRows{};
-  bool primary_clash = false;
-  std::vector<std::string> clashing;
-  if (auto keys = UniqueKeys(rows); keys.ok()) {
-    // Only text keys can clash: Access compares text without regard to case
-    // and trailing blanks, every other type as MySQL does. The query groups
-    // the whole table, so it is not sent for keys without a text column.
-    auto is_text = [&](const std::string& column) {
-      for (const ColumnPlan& c : ddl.columns) {
-        if (AsciiLower(c.name) == AsciiLower(column)) {
-          return c.type == AccessType::kText || c.type == AccessType::kMemo ||
-                 c.type == AccessType::kUnknown;
-        }
-      }
-      return true;  // not found: check it to be safe
-    };
-    for (const UniqueKey& key : *keys) {
-      if (std::none_of(key.columns.begin(), key.columns.end(), is_text)) continue;
-      auto found = QueryRows(source, UniqueKeyClashQuery(database, table, key.columns));
-      if (found.ok() && !found->empty()) {
-        if (key.name == "PRIMARY")
-          primary_clash = true;
-        else
-          clashing.push_back(state.names.Index(table, key.name));
-      }
-    }
-  }
   for (SourceRow& row : rows) {
     if (row.size() > 4) {
       row[0] = report.access_name;
@@ -332,8 +311,12 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   }
   LogRenames(state);
 
+  // Text keys that Access takes as equal (it ignores letter case and
+  // trailing blanks) are found as the unique index is built from the rows:
+  // the later rows of such a key are refused with the reason.
+  auto keys_span = timings_.Measure("primary keys and indexes");
   Out("Primary Keys Migrating..... ");
-  auto pk = BuildPrimaryKeySql(report.access_name, rows, primary_clash);
+  auto pk = BuildPrimaryKeySql(report.access_name, rows);
   if (!pk.ok()) {
     Out("E::Create PK failure!");
     fail(pk.status().message());
@@ -355,7 +338,7 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   }
 
   Out("Unique Keys Migrating..... ");
-  auto indexes = BuildIndexSql(report.access_name, rows, clashing);
+  auto indexes = BuildIndexSql(report.access_name, rows);
   if (!indexes.ok()) {
     Out("Create Index failure!");
     fail(indexes.status().message());
@@ -377,6 +360,8 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
     }
   }
 
+  keys_span.Stop();
+
   // Rows.
   CopyRowsOptions copy;
   copy.database = database;
@@ -385,6 +370,7 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   copy.columns = ddl.columns;
   for (const auto& c : ddl.columns) copy.access_columns.push_back(c.name);
   copy.data_dir = settings_.data_dir;
+  copy.data_file = settings_.data_files;
   copy.file_stem = stem;
   copy.chunk_rows = settings_.chunk_rows;
   copy.inserter_factory = settings_.inserter_factory;
@@ -408,7 +394,9 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
       settings_.rows_progress(table, read, expected);
     };
   }
+  auto rows_span = timings_.Measure("rows " + table);
   CopyRowsResult rows_result = CopyTableRows(source, target, copy, out_);
+  rows_span.Stop();
   report.read = rows_result.read;
   report.written = rows_result.written;
   report.refused = rows_result.refused;
@@ -502,6 +490,7 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
     if (reported.empty()) Out("No Relationship(s)!");
     return;
   }
+  auto span = timings_.Measure("relationships " + table);
   for (const std::string& statement : fk->statements) {
     std::string why;
     if (Run(target, statement, &why)) {
@@ -564,7 +553,10 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
   f << *sql;
   f.close();
   std::string reason;
-  if (!Run(target, *sql, &reason)) {
+  auto span = timings_.Measure("views");
+  const bool created = Run(target, *sql, &reason);
+  span.Stop();
+  if (!created) {
     Out(fmt::sprintf("Create VIEW [%s] failure!!!", view));
     return finish(false, reason.empty() ? "CREATE VIEW failed" : reason);
   }

@@ -32,6 +32,7 @@
 #include "migrate/access_names.h"
 #include "migrate/row_copy.h"
 #include "migrate/source_rows.h"
+#include "migrate/stage_timings.h"
 #include "migrate/table_ddl.h"
 
 namespace velquin {
@@ -76,6 +77,9 @@ struct PipelineSettings {
   std::set<std::string> only_views;
   bool no_views = false;
   std::size_t chunk_rows = 10000;
+  // Whether each table's rows are also written as INSERT statements into
+  // "<table>.data" in the data folder.
+  bool data_files = true;
 };
 
 class MigrationPipeline {
@@ -104,6 +108,9 @@ class MigrationPipeline {
   std::vector<MigrationReport> Reports() const;
   // The renaming lines (see DatabaseNames::RenameLines) of every database.
   std::vector<std::string> RenameLines() const;
+  // Where the time went: source catalogue queries, table creation, keys,
+  // each table's rows and relationships, views.
+  const StageTimings& timings() const { return timings_; }
 
  private:
   struct DatabaseState {
@@ -135,6 +142,7 @@ class MigrationPipeline {
   std::map<std::string, DatabaseState> databases_;
   mutable std::mutex reports_mu_;
   std::vector<MigrationReport> reports_;
+  StageTimings timings_;
 };
 
 // Splits a CREATE TABLE text's back-quoted names: the first (the table) is

@@ -46,6 +46,8 @@ class RowInserter {
   virtual Status Insert(const std::vector<TargetValue>& row, std::string_view statement) = 0;
   // Makes every inserted row durable.
   virtual Status Finish() = 0;
+  // False when Insert never looks at `statement` (it may then be empty).
+  virtual bool NeedsStatements() const { return true; }
 };
 
 // Opens the fast path of a target session for a table; NotSupported (or a
@@ -68,6 +70,7 @@ struct CopyRowsOptions {
   std::string condition;                    // a WHERE condition (Condition.cfg), empty for all rows
   std::filesystem::path data_dir = ".";
   std::string file_stem;  // data file name without ".data" (empty: the table name)
+  bool data_file = true;  // write the rows as INSERT statements into "<stem>.data"
   std::size_t chunk_rows = 10000;
   // A table without a usable key is read in pages of up to this many bytes
   // of rows (see TableReadOptions::offset_chunk_bytes); 0: chunk_rows.
@@ -85,9 +88,9 @@ struct CopyRowsResult {
   uint64_t read = 0;
   uint64_t written = 0;
   uint64_t refused = 0;
-  bool stopped = false;  // a stop request ended the copy early
-  Status status;         // the copy could not run or ended early (source error ...)
-  std::filesystem::path data_file;
+  bool stopped = false;                // a stop request ended the copy early
+  Status status;                       // the copy could not run or ended early (source error ...)
+  std::filesystem::path data_file;     // empty when none was asked for
   std::filesystem::path rejects_file;  // empty when no row was refused
   double seconds = 0;
   bool ok() const { return status.ok() && refused == 0 && !stopped; }
