@@ -512,7 +512,9 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
                                DescribeRow(*pages_, child, child_cols, orphans.first[k]));
       message += (k == 0 ? ": " : "; ") + row;
     }
-    if (orphans.count > orphans.first.size()) message += "; ...";
+    if (orphans.count > orphans.first.size()) {
+      message += "; and " + std::to_string(orphans.count - orphans.first.size()) + " more";
+    }
     return Status::Constraint(message + ".");
   }
   // [CAT-12] The referencing side's index: an index on exactly these columns

@@ -207,12 +207,13 @@ TEST_F(PipelineMariaDbTest, TextKeyClashesRefuseTheLaterRowAndDataFilesAreOption
   auto pipeline = Make(settings);
   ASSERT_EQ(pipeline.ConvertDatabaseTables(&db_->session(), target_.get(), db_->name()), 0);
 
-  EXPECT_THAT(target_->statements,
-              Contains("CREATE UNIQUE INDEX `uq_code` ON `codes` (`code`)"));
+  EXPECT_THAT(target_->statements, Contains("CREATE UNIQUE INDEX `uq_code` ON `codes` (`code`)"));
   const MigrationReport* codes = nullptr;
   for (const MigrationReport& r : pipeline.Reports()) {
     if (r.source_name == "codes") codes = &r;
-    if (r.kind == ObjectKind::kTable) EXPECT_TRUE(r.data_file.empty()) << r.source_name;
+    if (r.kind == ObjectKind::kTable) {
+      EXPECT_TRUE(r.data_file.empty()) << r.source_name;
+    }
   }
   ASSERT_NE(codes, nullptr);
   EXPECT_EQ(codes->read, 3u);
@@ -231,9 +232,8 @@ TEST_F(PipelineMariaDbTest, TextKeyClashesRefuseTheLaterRowAndDataFilesAreOption
     EXPECT_GE(s.seconds, 0.0) << s.name;
     stages.push_back(s.name);
   }
-  for (const char* want : {"source catalogue queries", "create tables",
-                           "primary keys and indexes", "rows codes", "rows child",
-                           "relationships child"}) {
+  for (const char* want : {"source catalogue queries", "create tables", "primary keys and indexes",
+                           "rows codes", "rows child", "relationships child"}) {
     EXPECT_THAT(stages, Contains(std::string(want)));
   }
 }
