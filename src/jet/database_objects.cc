@@ -231,7 +231,8 @@ Status Database::DropIndex(std::string_view table, std::string_view index) {
   auto it = std::find_if(def.logical_indexes.begin(), def.logical_indexes.end(),
                          [&](const LogicalIndex& li) { return SameName(li.name, index); });
   if (it == def.logical_indexes.end()) {
-    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + o->name + "\"");
+    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" + o->name +
+                            "\"");
   }
   const std::uint32_t number = it->number;
   const std::uint32_t real = it->real_index;
@@ -365,9 +366,9 @@ Status Database::CheckReferences(const TableDef& def, const std::vector<Value>& 
 
 Status Database::AppendRealIndex(TableDef* def, const RealIndex& shape, std::uint32_t* index) {
   PageStore& store = *pages_;
-  VELQUIN_ASSIGN_OR_RETURN(
-      PageNumber root,
-      CreateIndexRoot(store, def->tdef_page, (shape.flags & 0x01) != 0, shape.columns.size()));
+  VELQUIN_ASSIGN_OR_RETURN(PageNumber root, CreateIndexRoot(store, def->tdef_page,
+                                                             (shape.flags & 0x01) != 0,
+                                                             shape.columns.size()));
   UsageMap map = NewIndexUsageMap(root);
   VELQUIN_ASSIGN_OR_RETURN(auto bytes, map.Save(store));
   // The index's usage map is a row on the page of the table's maps, or on a
