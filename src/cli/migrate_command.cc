@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -29,6 +30,7 @@
 #include "db/source_connection.h"
 #include "jet/database.h"
 #include "log/output_log.h"
+#include "migrate/stage_timings.h"
 
 namespace velquin {
 namespace {
@@ -50,6 +52,8 @@ struct MigrateArgs {
   bool materialize_views = false;
   bool replace = false;
   bool append = false;
+  bool data_files = false;
+  bool timings = false;
 };
 
 // The progress bar of the table whose rows are being copied, drawn on the
@@ -177,9 +181,20 @@ std::string TransformsJson(const std::vector<TransformCount>& transforms) {
   }
   return out + "]";
 }
+// The stages of a run as the pipeline measured them, and what the run spent
+// outside them (start-up, planning, script files).
+struct RunTimings {
+  std::vector<StageTimings::Stage> stages;
+  double total = 0;
+  double other() const {
+    double measured = 0;
+    for (const auto& s : stages) measured += s.seconds;
+    return std::max(0.0, total - measured);
+  }
+};
 
 bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport>& reports,
-                      const std::vector<std::string>& renames) {
+                      const std::vector<std::string>& renames, const RunTimings& timings) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   if (!f) return false;
   const bool csv = path.size() >= 4 && path.substr(path.size() - 4) == ".csv";
@@ -212,7 +227,15 @@ bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport
     for (std::size_t i = 0; i < renames.size(); ++i) {
       f << (i ? ", " : "") << JsonString(renames[i]);
     }
-    f << "]\n}\n";
+    f << "],\n  \"timings\": {\"total\": " << fmt::format("{:.3f}", timings.total)
+      << ", \"other\": " << fmt::format("{:.3f}", timings.other()) << ", \"stages\": [";
+    for (std::size_t i = 0; i < timings.stages.size(); ++i) {
+      const auto& s = timings.stages[i];
+      f << (i ? ", " : "") << "{\"stage\": " << JsonString(s.name)
+        << ", \"seconds\": " << fmt::format("{:.3f}", s.seconds) << ", \"count\": " << s.spans
+        << "}";
+    }
+    f << "]}\n}\n";
   }
   return static_cast<bool>(f);
 }
@@ -258,7 +281,19 @@ void PrintSummary(const std::vector<MigrationReport>& reports,
   std::fflush(stdout);
 }
 
+void PrintTimings(const RunTimings& timings) {
+  std::printf("\nTimings\n");
+  for (const auto& s : timings.stages) {
+    std::printf("  %-40s %9.3f s  (%llu)\n", s.name.c_str(), s.seconds,
+                static_cast<unsigned long long>(s.spans));
+  }
+  std::printf("  %-40s %9.3f s\n", "other (start-up, planning, files)", timings.other());
+  std::printf("  %-40s %9.3f s\n", "total", timings.total);
+  std::fflush(stdout);
+}
+
 int RunMigrate(const MigrateArgs& args) {
+  const auto run_started = std::chrono::steady_clock::now();
   OutputLog& log = OutputLog::Global();
   // From here on a stop signal ends the run with its summary.
   InstallStopSignals();
@@ -417,6 +452,7 @@ int RunMigrate(const MigrateArgs& args) {
     progress->current_kind = kind;
     progress->current = name;
   };
+  settings.data_files = args.data_files;
   if (bar) {
     settings.rows_started = [bar](const std::string& table, uint64_t expected) {
       bar->Start(table, expected);
@@ -511,10 +547,15 @@ int RunMigrate(const MigrateArgs& args) {
                                        ObjectKind::kTable, "");
     }
   }
+  RunTimings timings;
+  timings.stages = ops->pipeline().timings().Stages();
+  timings.total =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - run_started).count();
   PrintSummary(reports, renames);
+  if (args.timings) PrintTimings(timings);
   std::printf("Target: %s\nData files: %s\n", target.string().c_str(), data_dir.string().c_str());
   const bool summary_written =
-      args.summary.empty() || WriteSummaryFile(args.summary, reports, renames);
+      args.summary.empty() || WriteSummaryFile(args.summary, reports, renames, timings);
   if (!summary_written) {
     std::fprintf(stderr, "velquin migrate: cannot write %s\n", args.summary.c_str());
   }
@@ -573,6 +614,11 @@ void RegisterMigrateCommand(CLI::App& app) {
                 "Drop and recreate the tables and queries the target holds already");
   sub->add_flag("--append", args->append,
                 "Add the rows to the tables the target holds already (same columns)");
+  sub->add_flag("--data-files", args->data_files,
+                "Also write each table's rows as INSERT statements into <table>.data");
+  sub->add_flag("--timings", args->timings,
+                "Print where the time went (catalogue queries, tables, keys, rows, "
+                "relationships, views)");
   sub->callback([args] {
     // The command's exit code is the program's: 0 all migrated, 1 something
     // failed or was refused, 2 usage or connection errors.

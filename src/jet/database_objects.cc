@@ -8,7 +8,9 @@
 
 #include "jet/catalog/system_tables.h"
 #include "jet/database.h"
+#include "jet/format/data_page.h"
 #include "jet/index/index_tree.h"
+#include "jet/table/row_codec.h"
 #include "jet/table/table.h"
 #include "jet/table/table_indexes.h"
 
@@ -38,6 +40,67 @@ Result<std::vector<std::uint8_t>> ReferenceKey(PageStore& store, const TableDef&
     }
   }
   return IndexKeyForRow(store, def, k, cells, page);
+}
+
+// Rows of a child table that have no related row, found by walking the
+// child's keys (sorted, encoded with the directions of the referenced index)
+// together with the referenced unique index, both in key order: one pass
+// over each instead of a tree lookup per row.
+bool RowBefore(const RowId& a, const RowId& b) {
+  return a.page != b.page ? a.page < b.page : a.row < b.row;
+}
+
+struct Orphans {
+  std::uint64_t count = 0;
+  std::vector<RowId> first;  // the first few, in key order
+};
+
+Result<Orphans> FindOrphans(PageStore& store, PageNumber parent_tdef, const RealIndex& key_index,
+                            const IndexEntryCollector& child,
+                            const std::vector<RowId>& rows_with_null) {
+  IndexTreeOptions o;
+  o.tdef_page = parent_tdef;
+  o.unique = true;
+  o.column_count = key_index.columns.size();
+  IndexTree tree(store, key_index.root, o);
+  VELQUIN_ASSIGN_OR_RETURN(IndexCursor parent, tree.Begin());
+  Orphans out;
+  for (std::size_t i = 0; i < child.size(); ++i) {
+    std::span<const std::uint8_t> key = child.KeyAt(i);
+    int c = -1;
+    while (parent.Valid() && (c = CompareKeys(parent.entry().key, key)) < 0) {
+      VELQUIN_RETURN_IF_ERROR(parent.Next());
+    }
+    if (parent.Valid() && c == 0) continue;
+    const RowId row = child.RowAt(i);
+    // A row with a NULL in its foreign key needs no related row.
+    if (std::binary_search(rows_with_null.begin(), rows_with_null.end(), row, RowBefore)) continue;
+    ++out.count;
+    if (out.first.size() < 3) out.first.push_back(row);
+  }
+  return out;
+}
+
+// "col = value, col2 = value" for the columns `numbers` of the row at `where`.
+Result<std::string> DescribeRow(PageStore& store, const TableDef& def,
+                                const std::vector<IndexColumn>& numbers, RowId where) {
+  Page p;
+  VELQUIN_RETURN_IF_ERROR(store.ReadPage(where.page, p));
+  DataPage dp(p, where.page);
+  VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(where.row));
+  std::vector<Cell> cells;
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(def, dp.RowBytes(s), where.page, where.row, &cells));
+  std::string out;
+  for (const IndexColumn& ic : numbers) {
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].number != ic.column_number) continue;
+      VELQUIN_ASSIGN_OR_RETURN(Value v,
+                               DecodeCellValue(store, def.columns[i], cells[i], where.page));
+      if (!out.empty()) out += ", ";
+      out += def.columns[i].name + " = " + v.ToString();
+    }
+  }
+  return out;
 }
 
 const char kRelatedRecordRequired[] =
@@ -442,31 +505,36 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
   const std::uint32_t key_real = key->real_index;
   const std::uint32_t key_number = key->number;
   const RealIndex key_index = pdef.real_indexes[key_real];
-  // Rows already there must have their related row.
-  {
-    RealIndex probe;
-    probe.columns = child_cols;
-    IndexTreeOptions o;
-    o.tdef_page = parent_page;
-    o.unique = true;
-    o.column_count = key_index.columns.size();
-    IndexTree tree(*pages_, key_index.root, o);
-    TableCursor cur(*pages_, child);
-    VELQUIN_RETURN_IF_ERROR(cur.Open());
-    std::vector<Cell> cells;
-    for (;;) {
-      VELQUIN_ASSIGN_OR_RETURN(bool more, cur.NextCells(&cells));
-      if (!more) break;
-      bool complete = true;
-      VELQUIN_ASSIGN_OR_RETURN(auto k, ReferenceKey(*pages_, child, probe, key_index, cells,
-                                                    cur.position().page, &complete));
-      if (!complete) continue;
-      VELQUIN_ASSIGN_OR_RETURN(bool exists, tree.ContainsKey(k));
-      if (!exists) {
-        return Status::Constraint("Data in the table '" + child_name +
-                                  "' violates referential integrity rules.");
-      }
+  // Rows already there must have their related row. Their keys are
+  // gathered in the referenced index's directions; when those are all
+  // ascending, the same entries build the referencing side's new index.
+  RealIndex probe;
+  probe.columns = child_cols;
+  probe.flags = 0x80;  // as AddRealIndex makes it
+  bool ascending = true;
+  for (std::size_t i = 0; i < probe.columns.size(); ++i) {
+    probe.columns[i].ascending = key_index.columns[i].ascending;
+    ascending = ascending && key_index.columns[i].ascending;
+  }
+  std::vector<RowId> rows_with_null;
+  VELQUIN_ASSIGN_OR_RETURN(auto child_keys,
+                           GatherIndexEntries(*pages_, child, probe, name, &rows_with_null));
+  VELQUIN_ASSIGN_OR_RETURN(
+      Orphans orphans, FindOrphans(*pages_, parent_page, key_index, *child_keys, rows_with_null));
+  if (orphans.count > 0) {
+    std::string message =
+        "Data in the table '" + child_name + "' violates referential integrity rules. " +
+        std::to_string(orphans.count) + (orphans.count == 1 ? " row has" : " rows have") +
+        " no related record in table '" + parent_name + "'";
+    for (std::size_t k = 0; k < orphans.first.size(); ++k) {
+      VELQUIN_ASSIGN_OR_RETURN(std::string row,
+                               DescribeRow(*pages_, child, child_cols, orphans.first[k]));
+      message += (k == 0 ? ": " : "; ") + row;
     }
+    if (orphans.count > orphans.first.size()) {
+      message += "; and " + std::to_string(orphans.count - orphans.first.size()) + " more";
+    }
+    return Status::Constraint(message + ".");
   }
   // [CAT-12] The referencing side's index: an index on exactly these columns
   // if there is one, else a new one.
@@ -485,7 +553,14 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
       break;
     }
   }
-  if (!found) VELQUIN_RETURN_IF_ERROR(AddRealIndex(&child, child_cols, &child_real));
+  if (!found && ascending) {
+    // The gathered keys are the new index's entries.
+    VELQUIN_RETURN_IF_ERROR(AppendRealIndex(&child, probe, &child_real));
+    VELQUIN_RETURN_IF_ERROR(LoadIndex(*pages_, &child, child_real, *child_keys));
+  } else if (!found) {
+    VELQUIN_RETURN_IF_ERROR(AddRealIndex(&child, child_cols, &child_real));
+  }
+  child_keys.reset();
   std::uint8_t cascade_update = spec.cascade_update ? 1 : 0;
   std::uint8_t cascade_delete = spec.cascade_delete ? 1 : (spec.cascade_set_null ? 2 : 0);
   LogicalIndex lc;

@@ -74,6 +74,7 @@ class JetRowInserter : public RowInserter {
     if (!bulk_) return std::nullopt;
     return bulk_->rows_written();
   }
+  bool NeedsStatements() const override { return false; }
 
  private:
   JetSession& session_;

@@ -144,39 +144,6 @@ std::string ForeignKeyQuery(std::string_view database, std::string_view table,
          "ORDER BY k.CONSTRAINT_NAME, k.ORDINAL_POSITION";
 }
 
-Result<std::vector<UniqueKey>> UniqueKeys(const SourceRows& show_index_rows) {
-  VELQUIN_ASSIGN_OR_RETURN(std::vector<Index> indexes, GroupIndexes(show_index_rows));
-  std::vector<UniqueKey> keys;
-  for (const Index& index : indexes) {
-    if (!index.unique) continue;
-    UniqueKey key{index.name, {}};
-    bool expression = false;
-    for (const IndexColumn& c : index.columns) {
-      if (c.name) {
-        key.columns.push_back(*c.name);
-      } else {
-        expression = true;
-      }
-    }
-    if (!expression) keys.push_back(std::move(key));
-  }
-  return keys;
-}
-
-std::string UniqueKeyClashQuery(std::string_view database, std::string_view table,
-                                const std::vector<std::string>& columns) {
-  std::string where;
-  std::string group;
-  for (const std::string& c : columns) {
-    std::string name = QuoteMySqlName(c);
-    where += (where.empty() ? " WHERE " : " AND ") + name + " IS NOT NULL";
-    group +=
-        (group.empty() ? "" : ", ") + std::string("LOWER(TRIM(TRAILING ' ' FROM ") + name + "))";
-  }
-  return "SELECT 1 FROM " + QuoteMySqlName(database) + "." + QuoteMySqlName(table) + where +
-         " GROUP BY " + group + " HAVING COUNT(*) > 1 LIMIT 1";
-}
-
 SourceRows WithoutForeignKeyIndexes(const SourceRows& show_index_rows,
                                     const std::vector<ForeignKeyColumns>& foreign_keys,
                                     std::vector<std::string>* notes) {
@@ -205,8 +172,7 @@ SourceRows WithoutForeignKeyIndexes(const SourceRows& show_index_rows,
   return out;
 }
 
-Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show_index_rows,
-                                  bool key_clashes) {
+Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show_index_rows) {
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Index> indexes, GroupIndexes(show_index_rows));
   KeySql out;
   for (const Index& index : indexes) {
@@ -217,13 +183,6 @@ Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show
     }
     VELQUIN_ASSIGN_OR_RETURN(std::string quoted_table, QuoteJetName(table));
     VELQUIN_ASSIGN_OR_RETURN(std::string list, ColumnList(names));
-    if (key_clashes) {
-      out.statements.push_back("CREATE INDEX `PrimaryKey` ON " + quoted_table + " (" + list + ")");
-      out.notes.push_back(
-          "the primary key holds values that differ only in letter case or trailing blanks, "
-          "which Access takes as equal: built as a plain index so that no row is refused");
-      continue;
-    }
     out.statements.push_back("ALTER TABLE " + quoted_table + " add PRIMARY KEY (" + list + ")");
     if (index.columns.size() > kMaxIndexColumns) {
       out.notes.push_back("the primary key has " + std::to_string(index.columns.size()) +
@@ -233,8 +192,7 @@ Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show
   return out;
 }
 
-Result<KeySql> BuildIndexSql(std::string_view table, const SourceRows& show_index_rows,
-                             const std::vector<std::string>& clashing_keys) {
+Result<KeySql> BuildIndexSql(std::string_view table, const SourceRows& show_index_rows) {
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Index> indexes, GroupIndexes(show_index_rows));
   VELQUIN_ASSIGN_OR_RETURN(std::string quoted_table, QuoteJetName(table));
   KeySql out;
@@ -269,17 +227,8 @@ Result<KeySql> BuildIndexSql(std::string_view table, const SourceRows& show_inde
                             "; Access indexes the whole column");
       }
     }
-    bool unique = index.unique;
-    if (unique &&
-        std::find(clashing_keys.begin(), clashing_keys.end(), index.name) != clashing_keys.end()) {
-      unique = false;
-      out.notes.push_back("unique index " + index.name +
-                          " holds values that differ only in letter case or trailing blanks, "
-                          "which Access takes as equal: built as a plain index so that no row "
-                          "is refused");
-    }
     VELQUIN_ASSIGN_OR_RETURN(std::string quoted_index, QuoteJetName(index.name));
-    out.statements.push_back(std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
+    out.statements.push_back(std::string(index.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") +
                              quoted_index + " ON " + quoted_table + " (" + list + ")");
   }
   return out;

@@ -42,22 +42,6 @@ std::string ShowIndexQuery(std::string_view database, std::string_view table);
 std::string ForeignKeyQuery(std::string_view database, std::string_view table,
                             const StringQuoter& quote);
 
-// A unique key (the primary key included) with its columns in key order.
-struct UniqueKey {
-  std::string name;
-  std::vector<std::string> columns;
-};
-// The unique keys among SHOW INDEX rows (indexes on expressions left out).
-Result<std::vector<UniqueKey>> UniqueKeys(const SourceRows& show_index_rows);
-
-// Access compares text keys without regard to case and trailing blanks, so a
-// unique key whose values differ only so (possible under a _bin, _cs or
-// NO PAD collation) cannot be unique in Access: its rows would be refused.
-// This query returns a row when the table holds such values for `columns`
-// (rows with a NULL in the key left out: they never collide), none otherwise.
-std::string UniqueKeyClashQuery(std::string_view database, std::string_view table,
-                                const std::vector<std::string>& columns);
-
 // A foreign key of the table: its name and its columns in key order.
 struct ForeignKeyColumns {
   std::string name;
@@ -74,20 +58,16 @@ SourceRows WithoutForeignKeyIndexes(const SourceRows& show_index_rows,
                                     std::vector<std::string>* notes);
 
 // "ALTER TABLE `t` add PRIMARY KEY (`a`, `b`)" from the SHOW INDEX rows;
-// no statement when the table has no primary key. When `key_clashes` (the
-// clash query found values Access would take as duplicates), a plain index
-// "PrimaryKey" is built instead, with a note, so that no row is refused.
-Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show_index_rows,
-                                  bool key_clashes = false);
+// no statement when the table has no primary key. Text keys that Access
+// takes as equal (it ignores letter case and trailing blanks) are found while
+// the rows are loaded: the later rows of such a key are refused.
+Result<KeySql> BuildPrimaryKeySql(std::string_view table, const SourceRows& show_index_rows);
 
 // "CREATE [UNIQUE] INDEX `name` ON `t` (`a`, `b` DESC)" for every index but
 // the primary key. FULLTEXT and SPATIAL indexes, indexes on expressions and
 // indexes of more than 10 columns have no Access equivalent: they are left
 // out with a note. A prefix index (`c`(10)) is built on the whole column.
-// Unique indexes named in `clashing_keys` (see UniqueKeyClashQuery) are built
-// as plain indexes, with a note.
-Result<KeySql> BuildIndexSql(std::string_view table, const SourceRows& show_index_rows,
-                             const std::vector<std::string>& clashing_keys = {});
+Result<KeySql> BuildIndexSql(std::string_view table, const SourceRows& show_index_rows);
 
 // "Alter Table `t` ADD CONSTRAINT `fk` FOREIGN KEY (`a`, `b`)\n REFERENCES
 // `p`(`x`, `y`) [ON UPDATE CASCADE|SET NULL] [ON DELETE CASCADE|SET NULL]"

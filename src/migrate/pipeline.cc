@@ -107,6 +107,7 @@ std::string RenameInCreateTable(std::string_view text,
 
 Result<SourceRows> MigrationPipeline::QueryRows(Session* source, const std::string& sql) {
   if (!source) return Status::InvalidArgument(std::string(kNoConnection));
+  auto span = timings_.Measure("source catalogue queries");
   VELQUIN_ASSIGN_OR_RETURN(auto cursor, source->OpenQuery(sql));
   SourceRows rows;
   const std::size_t n = cursor->Columns().size();
@@ -146,6 +147,7 @@ Result<std::vector<TransformCount>> MigrationPipeline::ZeroDateColumns(
 Result<std::vector<std::pair<std::string, std::string>>> MigrationPipeline::ListObjects(
     Session* source, const std::string& database, const char* type) {
   if (!source) return Status::InvalidArgument(std::string(kNoConnection));
+  auto span = timings_.Measure("source catalogue queries");
   SchemaRestrictions restrictions = {database, std::nullopt, std::nullopt,
                                      type ? std::optional<std::string>(type) : std::nullopt};
   VELQUIN_ASSIGN_OR_RETURN(auto cursor,
@@ -434,7 +436,10 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
       return -1;
     }
     Out(fmt::format("Table [{}] exists: its rows are added", report.access_name));
-  } else if (!Run(target, ddl.sql, &reason)) {
+  } else if (![&] {
+               auto create_span = timings_.Measure("create tables");
+               return Run(target, ddl.sql, &reason);
+             }()) {
     Out(fmt::sprintf("E::TABLE: Create [%s].[%s] ERROR !", database, table));
     state.failed_tables.insert(table);
     if (auto earlier = HalfCopiedMarker(settings_.data_dir, stem)) {
@@ -455,6 +460,7 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   report.ok = true;
   if (materialized_view) report.reason = why;
 
+  auto keys_span = timings_.Measure("primary keys and indexes");
   if (!append && !materialized_view) {
     // Keys: the SHOW INDEX rows with names as they go into Access.
     auto index_rows = QueryRows(source, ShowIndexQuery(database, table));
@@ -474,32 +480,6 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
       rows = WithoutForeignKeyIndexes(rows, foreign_keys, &notes);
       for (const auto& note : notes) Out(note);
     }
-    bool primary_clash = false;
-    std::vector<std::string> clashing;
-    if (auto keys = UniqueKeys(rows); keys.ok()) {
-      // Only text keys can clash: Access compares text without regard to case
-      // and trailing blanks, every other type as MySQL does. The query groups
-      // the whole table, so it is not sent for keys without a text column.
-      auto is_text = [&](const std::string& column) {
-        for (const ColumnPlan& c : ddl.columns) {
-          if (AsciiLower(c.name) == AsciiLower(column)) {
-            return c.type == AccessType::kText || c.type == AccessType::kMemo ||
-                   c.type == AccessType::kUnknown;
-          }
-        }
-        return true;  // not found: check it to be safe
-      };
-      for (const UniqueKey& key : *keys) {
-        if (std::none_of(key.columns.begin(), key.columns.end(), is_text)) continue;
-        auto found = QueryRows(source, UniqueKeyClashQuery(database, table, key.columns));
-        if (found.ok() && !found->empty()) {
-          if (key.name == "PRIMARY")
-            primary_clash = true;
-          else
-            clashing.push_back(state.names.Index(table, key.name));
-        }
-      }
-    }
     for (SourceRow& row : rows) {
       if (row.size() > 4) {
         row[0] = report.access_name;
@@ -509,8 +489,11 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
     }
     LogRenames(state);
 
+    // Text keys that Access takes as equal (it ignores letter case and
+    // trailing blanks) are found as the unique index is built from the rows:
+    // the later rows of such a key are refused with the reason.
     Out("Primary Keys Migrating..... ");
-    auto pk = BuildPrimaryKeySql(report.access_name, rows, primary_clash);
+    auto pk = BuildPrimaryKeySql(report.access_name, rows);
     if (!pk.ok()) {
       Out("E::Create PK failure!");
       fail(pk.status().message());
@@ -532,7 +515,7 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
     }
 
     Out("Unique Keys Migrating..... ");
-    auto indexes = BuildIndexSql(report.access_name, rows, clashing);
+    auto indexes = BuildIndexSql(report.access_name, rows);
     if (!indexes.ok()) {
       Out("Create Index failure!");
       fail(indexes.status().message());
@@ -555,6 +538,8 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
     }
   }
 
+  keys_span.Stop();
+
   // Rows.
   CopyRowsOptions copy;
   copy.database = database;
@@ -563,6 +548,7 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   copy.columns = ddl.columns;
   for (const auto& c : ddl.columns) copy.access_columns.push_back(c.name);
   copy.data_dir = settings_.data_dir;
+  copy.data_file = settings_.data_files;
   copy.file_stem = stem;
   copy.chunk_rows = settings_.chunk_rows;
   copy.inserter_factory = settings_.inserter_factory;
@@ -602,7 +588,9 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   if (Status marked = MarkCopyStarted(settings_.data_dir, stem); !marked.ok()) {
     Out("E::" + marked.message());
   }
+  auto rows_span = timings_.Measure("rows " + table);
   CopyRowsResult rows_result = CopyTableRows(source, target, copy, out_);
+  rows_span.Stop();
   {
     const bool whole = rows_result.status.ok() && !rows_result.stopped;
     std::string how = fmt::format("{} after {} of its rows",
@@ -717,6 +705,7 @@ void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
     if (reported.empty()) Out("No Relationship(s)!");
     return;
   }
+  auto span = timings_.Measure("relationships " + table);
   for (const std::string& statement : fk->statements) {
     std::string why;
     if (Run(target, statement, &why)) {
@@ -863,7 +852,10 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
   f << *sql;
   f.close();
   std::string reason;
-  if (!Run(target, *sql, &reason)) {
+  auto span = timings_.Measure("views");
+  const bool created = Run(target, *sql, &reason);
+  span.Stop();
+  if (!created) {
     Out(fmt::sprintf("Create VIEW [%s] failure!!!", view));
     return finish(false, reason.empty() ? "CREATE VIEW failed" : reason);
   }

@@ -32,6 +32,7 @@
 #include "migrate/access_names.h"
 #include "migrate/row_copy.h"
 #include "migrate/source_rows.h"
+#include "migrate/stage_timings.h"
 #include "migrate/table_ddl.h"
 #include "migrate/value_transforms.h"
 
@@ -90,6 +91,9 @@ struct PipelineSettings {
   enum class Existing { kFail, kAppend };
   Existing existing = Existing::kFail;
   std::set<std::string, CaseInsensitiveLess> existing_objects;
+  // Whether each table's rows are also written as INSERT statements into
+  // "<table>.data" in the data folder.
+  bool data_files = true;
 };
 
 class MigrationPipeline {
@@ -126,6 +130,9 @@ class MigrationPipeline {
   std::vector<MigrationReport> Reports() const;
   // The renaming lines (see DatabaseNames::RenameLines) of every database.
   std::vector<std::string> RenameLines() const;
+  // Where the time went: source catalogue queries, table creation, keys,
+  // each table's rows and relationships, views.
+  const StageTimings& timings() const { return timings_; }
 
  private:
   struct DatabaseState {
@@ -193,6 +200,7 @@ class MigrationPipeline {
   std::map<std::string, DatabaseState> databases_;
   mutable std::mutex reports_mu_;
   std::vector<MigrationReport> reports_;
+  StageTimings timings_;
 };
 
 // Splits a CREATE TABLE text's back-quoted names: the first (the table) is

@@ -116,9 +116,10 @@ class BatchQueue {
 
 // Reads, converts and writes out as statements the source rows on the
 // reader thread, so the writer only inserts them.
+// Without `texts` the rows to write get no statement (nothing needs it).
 void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
-              const InsertStatementText& statements, std::size_t batch_rows, ZeroDates zero_dates,
-              BatchQueue& queue) {
+              const InsertStatementText& statements, bool texts, std::size_t batch_rows,
+              ZeroDates zero_dates, BatchQueue& queue) {
   Batch batch = queue.Fresh();
   std::size_t batch_bytes = 0;
   uint64_t number = 0;
@@ -160,7 +161,7 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
     }
     if (row.refusal.empty()) {
       row.text_at = batch.text.size();
-      statements.Append(row.values, &batch.text);
+      if (texts) statements.Append(row.values, &batch.text);
       row.text_size = batch.text.size() - row.text_at;
       batch_bytes += row.text_size;
     } else {
@@ -281,18 +282,22 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     return result;
   }
 
-  // The data file, and no rejects file left from an earlier run.
+  // The data file when asked for, and no rejects file left from an earlier
+  // run.
   const std::string stem = options.file_stem.empty() ? FileStemFor(t) : options.file_stem;
-  result.data_file = options.data_dir / (stem + ".data");
   const std::filesystem::path rejects_path = options.data_dir / (stem + ".rejects");
   std::error_code ec;
   std::filesystem::remove(rejects_path, ec);
   // One INSERT statement a row: written through a large buffer.
-  std::vector<char> data_buffer(1 << 20);
+  std::vector<char> data_buffer;
   std::ofstream data;
-  data.rdbuf()->pubsetbuf(data_buffer.data(), static_cast<std::streamsize>(data_buffer.size()));
-  data.open(result.data_file, std::ios::binary | std::ios::trunc);
-  if (!data) {
+  if (options.data_file) {
+    result.data_file = options.data_dir / (stem + ".data");
+    data_buffer.resize(1 << 20);
+    data.rdbuf()->pubsetbuf(data_buffer.data(), static_cast<std::streamsize>(data_buffer.size()));
+    data.open(result.data_file, std::ios::binary | std::ios::trunc);
+  }
+  if (options.data_file && !data) {
     result.status = Status::IOError("cannot create the data file " + result.data_file.string());
     out("E::" + result.status.message());
     finish_time();
@@ -322,10 +327,11 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   }
 
   const InsertStatementText statements(options.access_table, access_columns);
+  const bool texts = options.data_file || inserter->NeedsStatements();
   BatchQueue queue(std::max<std::size_t>(1, options.queue_batches));
   std::thread reader([&] {
-    ReadRows(*cursor, options.columns, statements, std::max<std::size_t>(1, options.batch_rows),
-             options.zero_dates, queue);
+    ReadRows(*cursor, options.columns, statements, texts,
+             std::max<std::size_t>(1, options.batch_rows), options.zero_dates, queue);
   });
 
   auto refuse = [&](uint64_t number, const std::string& reason, std::string_view statement) {
@@ -372,8 +378,11 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
           result.written = inserter->RowsKept().value_or(result.written);
           done = true;
           break;
-        } else {
+        } else if (texts) {
           refuse(row.number, inserted.message(), statement);
+        } else {
+          statements.Build(row.values, &row.statement);  // for the rejects file
+          refuse(row.number, inserted.message(), row.statement);
         }
       }
       if (result.read % 2000 == 0) {
@@ -389,7 +398,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
         break;
       }
     }
-    data.write(batch.text.data(), static_cast<std::streamsize>(text_done));
+    if (options.data_file) data.write(batch.text.data(), static_cast<std::streamsize>(text_done));
     if (batch.last) {
       if (!batch.error.ok()) result.status = batch.error;
       done = true;
@@ -406,8 +415,8 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     if (result.status.ok()) result.status = finished;
     result.written = inserter->RowsKept().value_or(result.written);
   }
-  data.close();
-  if (!data && result.status.ok()) {
+  if (options.data_file) data.close();
+  if (options.data_file && !data && result.status.ok()) {
     result.status =
         Status::IOError("writing the data file " + result.data_file.string() + " failed");
   }

@@ -53,6 +53,8 @@ class RowInserter {
   // are in the target, the others having been undone; nullopt when every
   // row reported inserted is there.
   virtual std::optional<uint64_t> RowsKept() const { return std::nullopt; }
+  // False when Insert never looks at `statement` (it may then be empty).
+  virtual bool NeedsStatements() const { return true; }
 };
 
 // A failed write (the disk, the file, another writer), as opposed to a row
@@ -79,6 +81,7 @@ struct CopyRowsOptions {
   std::string condition;                    // a WHERE condition (Condition.cfg), empty for all rows
   std::filesystem::path data_dir = ".";
   std::string file_stem;  // data file name without ".data" (empty: the table name)
+  bool data_file = true;  // write the rows as INSERT statements into "<stem>.data"
   std::size_t chunk_rows = 10000;
   // A table without a usable key is read in pages of up to this many bytes
   // of rows (see TableReadOptions::offset_chunk_bytes); 0: chunk_rows.
@@ -97,9 +100,9 @@ struct CopyRowsResult {
   uint64_t read = 0;
   uint64_t written = 0;
   uint64_t refused = 0;
-  bool stopped = false;  // a stop request ended the copy early
-  Status status;         // the copy could not run or ended early (source error ...)
-  std::filesystem::path data_file;
+  bool stopped = false;                // a stop request ended the copy early
+  Status status;                       // the copy could not run or ended early (source error ...)
+  std::filesystem::path data_file;     // empty when none was asked for
   std::filesystem::path rejects_file;  // empty when no row was refused
   // The values of the rows written that changed on the way (per column and kind).
   std::vector<TransformCount> transforms;

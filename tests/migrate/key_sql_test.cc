@@ -121,41 +121,6 @@ TEST(BuildIndexSql, OddNamesAreQuoted) {
   EXPECT_EQ(bad.status().code(), StatusCode::kInvalidArgument);
 }
 
-TEST(UniqueKeys, ListsUniqueKeysWithColumnsInOrder) {
-  SourceRows rows = {IndexRow("t", true, "PRIMARY", 1, "id"), IndexRow("t", true, "uq", 2, "b"),
-                     IndexRow("t", true, "uq", 1, "a"), IndexRow("t", false, "plain", 1, "c"),
-                     IndexRow("t", true, "fx", 1, std::nullopt)};
-  auto keys = UniqueKeys(rows);
-  ASSERT_TRUE(keys.ok());
-  ASSERT_EQ(keys->size(), 2u);
-  EXPECT_EQ((*keys)[0].name, "PRIMARY");
-  EXPECT_EQ((*keys)[1].name, "uq");
-  EXPECT_EQ((*keys)[1].columns, (std::vector<std::string>{"a", "b"}));
-}
-
-TEST(UniqueKeys, ClashQueryIgnoresCaseTrailingBlanksAndNulls) {
-  EXPECT_EQ(UniqueKeyClashQuery("d", "t`x", {"a", "b c"}),
-            "SELECT 1 FROM `d`.`t``x` WHERE `a` IS NOT NULL AND `b c` IS NOT NULL GROUP BY "
-            "LOWER(TRIM(TRAILING ' ' FROM `a`)), LOWER(TRIM(TRAILING ' ' FROM `b c`)) HAVING "
-            "COUNT(*) > 1 LIMIT 1");
-}
-
-TEST(UniqueKeys, ClashingKeysAreBuiltPlainWithANote) {
-  SourceRows rows = {IndexRow("t", true, "PRIMARY", 1, "code"), IndexRow("t", true, "uq_a", 1, "a"),
-                     IndexRow("t", true, "uq_b", 1, "b")};
-  auto indexes = BuildIndexSql("t", rows, {"uq_a"});
-  ASSERT_TRUE(indexes.ok());
-  EXPECT_THAT(indexes->statements, ElementsAre("CREATE INDEX `uq_a` ON `t` (`a`)",
-                                               "CREATE UNIQUE INDEX `uq_b` ON `t` (`b`)"));
-  ASSERT_EQ(indexes->notes.size(), 1u);
-  EXPECT_THAT(indexes->notes[0], HasSubstr("uq_a"));
-
-  auto pk = BuildPrimaryKeySql("t", rows, /*key_clashes=*/true);
-  ASSERT_TRUE(pk.ok());
-  EXPECT_THAT(pk->statements, ElementsAre("CREATE INDEX `PrimaryKey` ON `t` (`code`)"));
-  EXPECT_EQ(pk->notes.size(), 1u);
-}
-
 TEST(BuildIndexSql, MalformedRowsAreAnError) {
   EXPECT_FALSE(BuildIndexSql("t", {SourceRow{"t", "1", "k"}}).ok());
   EXPECT_FALSE(BuildPrimaryKeySql("t", {SourceRow(13, std::nullopt)}).ok());

@@ -333,24 +333,5 @@ TEST_F(MariaDb, KeysOfTheRealCatalogue) {
   EXPECT_TRUE(fks->notes.empty());
 }
 
-TEST_F(MariaDb, UniqueKeysAccessWouldTakeAsDuplicatesAreFound) {
-  SourceRows rows = Query(ShowIndexQuery(kDatabase, "clash"));
-  auto keys = UniqueKeys(rows);
-  ASSERT_TRUE(keys.ok());
-  ASSERT_EQ(keys->size(), 3u);
-  std::vector<std::string> clashing;
-  for (const UniqueKey& key : *keys) {
-    if (!Query(UniqueKeyClashQuery(kDatabase, "clash", key.columns)).empty()) {
-      clashing.push_back(key.name);
-    }
-  }
-  // 'Abc' and 'abc' under utf8mb4_bin; the NULLs in `other` do not collide.
-  EXPECT_THAT(clashing, ElementsAre("code"));
-  auto indexes = BuildIndexSql("clash", rows, clashing);
-  ASSERT_TRUE(indexes.ok());
-  EXPECT_THAT(indexes->statements, ElementsAre("CREATE INDEX `code` ON `clash` (`code`)",
-                                               "CREATE UNIQUE INDEX `other` ON `clash` (`other`)"));
-}
-
 }  // namespace
 }  // namespace velquin

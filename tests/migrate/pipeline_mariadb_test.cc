@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "../db/mysql_test_support.h"
 #include "db/jet_session.h"
@@ -435,6 +437,54 @@ TEST_F(PipelineMariaDbTest, AViewReadingAFailedViewIsReportedByName) {
   EXPECT_EQ(w0->reason, "the view [w1] it reads was not migrated");
   EXPECT_THAT(lines_,
               Contains("E::VIEW [w0] not created: the view [w1] it reads was not migrated"));
+}
+
+// A unique text key whose values Access takes as equal keeps its unique
+// index: the later row is refused with the reason, nothing else is lost.
+// Without data files the rows go in all the same, and the run's stages are
+// timed.
+TEST_F(PipelineMariaDbTest, TextKeyClashesRefuseTheLaterRowAndDataFilesAreOptional) {
+  VELQUIN_REQUIRE_MYSQL(server);
+  Prepare(server);
+  db_->Exec(
+      "CREATE TABLE codes (id int PRIMARY KEY, code varchar(10) COLLATE utf8mb4_bin NOT NULL, "
+      "UNIQUE KEY uq_code (code))");
+  db_->Exec("INSERT INTO codes VALUES (1, 'Abc'), (2, 'abc '), (3, 'b')");
+  PipelineSettings settings;
+  settings.only_tables = {"codes", "parent", "child"};
+  settings.data_files = false;
+  auto pipeline = Make(settings);
+  ASSERT_EQ(pipeline.ConvertDatabaseTables(&db_->session(), target_.get(), db_->name()), 0);
+
+  EXPECT_THAT(target_->statements, Contains("CREATE UNIQUE INDEX `uq_code` ON `codes` (`code`)"));
+  const MigrationReport* codes = nullptr;
+  for (const MigrationReport& r : pipeline.Reports()) {
+    if (r.source_name == "codes") codes = &r;
+    if (r.kind == ObjectKind::kTable) {
+      EXPECT_TRUE(r.data_file.empty()) << r.source_name;
+    }
+  }
+  ASSERT_NE(codes, nullptr);
+  EXPECT_EQ(codes->read, 3u);
+  EXPECT_EQ(codes->written, 2u);
+  EXPECT_EQ(codes->refused, 1u);
+  EXPECT_THAT(lines_, Contains(HasSubstr("E::[codes] row 2 refused: ")));
+  EXPECT_FALSE(fs::exists(dir_ / "codes.data"));
+  EXPECT_FALSE(fs::exists(dir_ / "child.data"));
+  // The refused row is kept as its statement all the same.
+  std::ifstream rejects(dir_ / "codes.rejects");
+  std::string text((std::istreambuf_iterator<char>(rejects)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(text, HasSubstr("insert into `codes` (`id`,`code`) values (2,'abc ')"));
+
+  std::vector<std::string> stages;
+  for (const auto& s : pipeline.timings().Stages()) {
+    EXPECT_GE(s.seconds, 0.0) << s.name;
+    stages.push_back(s.name);
+  }
+  for (const char* want : {"source catalogue queries", "create tables", "primary keys and indexes",
+                           "rows codes", "rows child", "relationships child"}) {
+    EXPECT_THAT(stages, Contains(std::string(want)));
+  }
 }
 
 }  // namespace

@@ -124,11 +124,20 @@ Result<PageNumber> CreateIndexRoot(PageStore& store, PageNumber tdef_page, bool 
   return tree.root();
 }
 
-Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(PageStore& store,
-                                                                const TableDef& def,
-                                                                const RealIndex& ri,
-                                                                const std::string& name) {
+Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(
+    PageStore& store, const TableDef& def, const RealIndex& ri, const std::string& name,
+    std::vector<RowId>* rows_with_null) {
   auto entries = std::make_unique<IndexEntryCollector>((ri.flags & 0x01) != 0, ri.columns.size());
+  // Positions in the row of the key columns that can be NULL.
+  std::vector<std::size_t> nullable;
+  for (const IndexColumn& ic : ri.columns) {
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].number == ic.column_number && def.columns[i].type != ColumnType::kBool) {
+        nullable.push_back(i);
+      }
+    }
+  }
+  bool nulls_in_order = true;
   TableCursor cur(store, def);
   VELQUIN_RETURN_IF_ERROR(cur.Open());
   std::vector<Cell> cells;
@@ -137,6 +146,18 @@ Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(PageStore& store
     VELQUIN_ASSIGN_OR_RETURN(bool more, cur.NextCells(&cells));
     if (!more) break;
     RowPointer where = cur.position();
+    if (rows_with_null) {
+      for (std::size_t i : nullable) {
+        if (i < cells.size() && cells[i].present) continue;
+        RowId id{where.page, where.row};
+        const RowId& last = rows_with_null->empty() ? id : rows_with_null->back();
+        if (last.page > id.page || (last.page == id.page && last.row > id.row)) {
+          nulls_in_order = false;
+        }
+        rows_with_null->push_back(id);
+        break;
+      }
+    }
     VELQUIN_RETURN_IF_ERROR(IndexKeyForRowInto(store, def, ri, cells, where.page, &key));
     if (SkipsRow(ri, key)) continue;
     if (key.size() > kMaxIndexKeySize) {
@@ -145,6 +166,11 @@ Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(PageStore& store
                                 std::to_string(kMaxIndexKeySize) + ")");
     }
     VELQUIN_RETURN_IF_ERROR(entries->Add(key, RowId{where.page, where.row}));
+  }
+  if (rows_with_null && !nulls_in_order) {
+    std::sort(rows_with_null->begin(), rows_with_null->end(), [](const RowId& a, const RowId& b) {
+      return a.page != b.page ? a.page < b.page : a.row < b.row;
+    });
   }
   entries->Sort();
   if (entries->HasDuplicate()) {
@@ -301,8 +327,19 @@ std::string TableIndexWriter::LogicalName(std::size_t real_index) const {
 }
 
 Status TableIndexWriter::DuplicateIn(std::size_t real_index) const {
-  return Status::Constraint("duplicate value in unique index \"" + LogicalName(real_index) +
-                            "\"");
+  std::string message = "duplicate value in unique index \"" + LogicalName(real_index) + "\"";
+  // Text keys are equal without regard to letter case and trailing blanks:
+  // say so, since the values may not look the same.
+  bool text = false;
+  for (const IndexColumn& ic : def_->real_indexes[real_index].columns) {
+    for (const Column& c : def_->columns) {
+      text = text || (c.number == ic.column_number &&
+                      (c.type == ColumnType::kText || c.type == ColumnType::kMemo));
+    }
+  }
+  if (text)
+    message += " (Access compares text keys without regard to letter case and trailing blanks)";
+  return Status::Constraint(message);
 }
 
 Status TableIndexWriter::Insert(RowPointer where) {

@@ -9,13 +9,13 @@
 #include <functional>
 #include <memory>
 #include <span>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/status.h"
-#include "jet/format/usage_map.h"
 #include "jet/format/page_store.h"
+#include "jet/format/usage_map.h"
 #include "jet/index/index_tree.h"
 #include "jet/table/row_codec.h"
 #include "jet/table/table_def.h"
@@ -64,6 +64,11 @@ class IndexEntryCollector : public IndexEntrySource {
       : unique_(unique), columns_(column_count) {}
 
   std::size_t size() const override { return items_.size(); }
+  // The key and the row of entry `i`, without copying.
+  std::span<const std::uint8_t> KeyAt(std::size_t i) const { return KeyOf(items_[i]); }
+  RowId RowAt(std::size_t i) const {
+    return RowId{items_[i].page_row >> 8, static_cast<std::uint8_t>(items_[i].page_row & 0xFF)};
+  }
   void Get(std::size_t i, IndexEntry* out) const override {
     const Item& it = items_[i];
     out->key.assign(bytes_.begin() + it.offset, bytes_.begin() + it.offset + it.length);
@@ -190,11 +195,12 @@ class IndexEntryCollector : public IndexEntrySource {
 // The entries of real index `ri` (which need not be part of `def` yet) for
 // every row of the table, sorted. Constraint naming the index (`name`) when
 // a unique index would hold a key twice or a key is too long; nothing is
-// written either way.
-Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(PageStore& store,
-                                                                const TableDef& def,
-                                                                const RealIndex& ri,
-                                                                const std::string& name);
+// written either way. `rows_with_null` (optional) receives, in ascending
+// order, the rows that have a NULL in some key column (BOOL columns are never
+// NULL): such a row needs no related row in a relationship.
+Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(
+    PageStore& store, const TableDef& def, const RealIndex& ri, const std::string& name,
+    std::vector<RowId>* rows_with_null = nullptr);
 
 // Writes gathered entries into the empty tree of def->real_indexes[real_index]
 // and its usage map, and sets its unique-entry count. The caller writes the

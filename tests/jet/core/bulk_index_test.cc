@@ -66,6 +66,9 @@ TEST(BulkIndexTest, ShuffledRowsIntoAnEmptyTableRefuseDuplicatesAndBuildEveryInd
       Status dup_code = (*w)->Append(Person(kRows + i, "C" + std::to_string(ids[i / 3]), 0));
       EXPECT_EQ(dup_code.code(), StatusCode::kConstraint) << dup_code.ToString();
       EXPECT_NE(dup_code.message().find("\"code\""), std::string::npos) << dup_code.message();
+      // Only a text key's refusal says how Access compares text.
+      EXPECT_NE(dup_code.message().find("letter case"), std::string::npos) << dup_code.message();
+      EXPECT_EQ(dup_id.message().find("letter case"), std::string::npos) << dup_id.message();
       refused += 2;
     }
   }
