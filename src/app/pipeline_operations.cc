@@ -1,5 +1,7 @@
 #include "app/pipeline_operations.h"
 
+#include <filesystem>
+
 #include "app/db_session_handle.h"
 #include "db/statements.h"
 #include "log/output_log.h"
@@ -117,19 +119,57 @@ bool PipelineOperations::MigrateView(const std::string& source_database, const s
   return pipeline_.MigrateView(source, target, source_database, view);
 }
 
-void PipelineOperations::BackupDatabaseTables(const std::string&) {
-  Out("E::Backup is not available in this build");
+backup::Backup& PipelineOperations::BackupNow() {
+  const std::string folder = controller_.BackupFolder();
+  if (!backup_ || folder != backup_folder_) {
+    // No folder chosen: "backup" in the program's folder.
+    std::filesystem::path root = folder;
+    if (folder.empty()) {
+      std::error_code ec;
+      const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+      root = (ec ? std::filesystem::current_path(ec) : exe.parent_path()) / "backup";
+    }
+    if (!backup_) {
+      backup::BackupOptions options;
+      options.out = [this](const std::string& line) { Out(line); };
+      options.stop_requested = [this] { return controller_.run_state().StopRequested(); };
+      backup_ = std::make_unique<backup::Backup>(root, options);
+    } else {
+      backup_->SetRoot(root);
+    }
+    backup_folder_ = folder;
+  }
+  backup_->set_write_data(controller_.AutoBackup());
+  backup_->ClearReports();
+  return *backup_;
 }
-void PipelineOperations::BackupDatabaseViews(const std::string&) {
-  Out("E::Backup is not available in this build");
+
+bool PipelineOperations::BackupDatabaseTables(const std::string& target_database) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  backup::Backup& b = BackupNow();
+  return b.BackupDatabaseTables(target, target_database) == 0 && b.AllDone() &&
+         !controller_.run_state().StopRequested();
 }
-bool PipelineOperations::BackupTable(const std::string&, const std::string&) {
-  Out("E::Backup is not available in this build");
-  return false;
+
+bool PipelineOperations::BackupDatabaseViews(const std::string& target_database) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  backup::Backup& b = BackupNow();
+  return b.BackupDatabaseViews(target, target_database) == 0 && b.AllDone() &&
+         !controller_.run_state().StopRequested();
 }
-bool PipelineOperations::BackupView(const std::string&, const std::string&) {
-  Out("E::Backup is not available in this build");
-  return false;
+
+bool PipelineOperations::BackupTable(const std::string& target_database, const std::string& table) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  return BackupNow().BackupTable(target, target_database, table) == 1;
+}
+
+bool PipelineOperations::BackupView(const std::string& target_database, const std::string& view) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  return BackupNow().BackupView(target, target_database, view) == 1;
 }
 
 }  // namespace velquin

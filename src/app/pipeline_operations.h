@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/main_controller.h"
+#include "backup/backup.h"
 #include "db/session.h"
 #include "migrate/pipeline.h"
 #include "tasks/task_operations.h"
@@ -40,8 +41,8 @@ class PipelineOperations : public TaskOperations {
   bool MigrateTable(const std::string& source_database, const std::string& table) override;
   bool MigrateView(const std::string& source_database, const std::string& view) override;
 
-  void BackupDatabaseTables(const std::string& target_database) override;
-  void BackupDatabaseViews(const std::string& target_database) override;
+  bool BackupDatabaseTables(const std::string& target_database) override;
+  bool BackupDatabaseViews(const std::string& target_database) override;
   bool BackupTable(const std::string& target_database, const std::string& table) override;
   bool BackupView(const std::string& target_database, const std::string& view) override;
 
@@ -51,11 +52,15 @@ class PipelineOperations : public TaskOperations {
 
  private:
   void Out(const std::string& line);
+  // The backup, brought up to date with the chosen folder and AutoBackup.
+  backup::Backup& BackupNow();
 
   MainController& controller_;
   TargetDatabaseOpener opener_;
   MigrationPipeline pipeline_;
   std::string current_target_;  // the database the target session is open on
+  std::unique_ptr<backup::Backup> backup_;
+  std::string backup_folder_;  // the chosen folder backup_ works under
   mutable std::mutex tree_mu_;
   std::string tree_database_[2];
 };

@@ -41,9 +41,10 @@ class TaskOperations {
   virtual bool MigrateTable(const std::string& source_database, const std::string& table) = 0;
   virtual bool MigrateView(const std::string& source_database, const std::string& view) = 0;
 
-  // Backup of target objects.
-  virtual void BackupDatabaseTables(const std::string& target_database) = 0;
-  virtual void BackupDatabaseViews(const std::string& target_database) = 0;
+  // Backup of target objects; each reports its own lines and returns false
+  // when any object was not written whole (or the walk was stopped).
+  virtual bool BackupDatabaseTables(const std::string& target_database) = 0;
+  virtual bool BackupDatabaseViews(const std::string& target_database) = 0;
   virtual bool BackupTable(const std::string& target_database, const std::string& table) = 0;
   virtual bool BackupView(const std::string& target_database, const std::string& view) = 0;
 

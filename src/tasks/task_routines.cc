@@ -64,15 +64,17 @@ bool BackupDatabaseObjects(WorkerContext& ctx) {
   RoutineStart(ctx);
   const std::string& letter = ctx.object_letter;
   ctx.ops->SwitchTargetDatabase(ctx.target_database);
+  bool ok = true;
   if (letter == kLetterAll || letter == kLetterTables) {
-    ctx.ops->BackupDatabaseTables(ctx.target_database);
+    ok = ctx.ops->BackupDatabaseTables(ctx.target_database);
   }
   ctx.SetProgress(50);
   if (letter == kLetterAll || letter == kLetterViews) {
-    ctx.ops->BackupDatabaseViews(ctx.target_database);
+    ok = ctx.ops->BackupDatabaseViews(ctx.target_database) && ok;
   }
   ctx.SetProgress(100);
-  return CompleteTask(ctx, true);
+  // An object that was not written whole fails the task.
+  return CompleteTask(ctx, ok);
 }
 
 // 514: back up one table or view.

@@ -91,8 +91,14 @@ class DemoTaskOperations : public TaskOperations {
     Step("Migrate view " + db + "." + v);
     return true;
   }
-  void BackupDatabaseTables(const std::string& db) override { Step("Backup tables of " + db); }
-  void BackupDatabaseViews(const std::string& db) override { Step("Backup views of " + db); }
+  bool BackupDatabaseTables(const std::string& db) override {
+    Step("Backup tables of " + db);
+    return true;
+  }
+  bool BackupDatabaseViews(const std::string& db) override {
+    Step("Backup views of " + db);
+    return true;
+  }
   bool BackupTable(const std::string& db, const std::string& t) override {
     Step("Backup table " + db + "." + t);
     return true;
