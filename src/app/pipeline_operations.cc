@@ -1,5 +1,6 @@
 #include "app/pipeline_operations.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/db_session_handle.h"
@@ -133,6 +134,18 @@ backup::Backup& PipelineOperations::BackupNow() {
       backup::BackupOptions options;
       options.out = [this](const std::string& line) { Out(line); };
       options.stop_requested = [this] { return controller_.run_state().StopRequested(); };
+      // A single table's task shows its rows as they are written (up to 75).
+      options.rows_progress = [this](const std::string& table, std::uint64_t rows,
+                                     std::uint64_t expected) {
+        if (expected == 0) return;
+        for (const TaskRecord& r : controller_.queue().Snapshot()) {
+          if (r.state_text == kStateWorking && r.kind == TaskKind::kBackupObject &&
+              r.target_object == table) {
+            const auto percent = static_cast<int32_t>(75 * std::min(rows, expected) / expected);
+            if (percent > r.progress) controller_.queue().SetProgress(r.id, percent);
+          }
+        }
+      };
       backup_ = std::make_unique<backup::Backup>(root, options);
     } else {
       backup_->SetRoot(root);

@@ -188,6 +188,11 @@ int Backup::BackupDatabaseTables(Session* session, const std::string& database,
     Out("E::Open tables Error: " + tables.status().message());
     return -1;
   }
+  // The folder is made even for a database without tables, so that its
+  // backup restores into an empty database rather than being no backup.
+  std::error_code ec;
+  fs::create_directories(dir / kTablesDirectory, ec);
+  if (ec) Out("E::cannot create " + (dir / kTablesDirectory).string() + ": " + ec.message());
   for (const std::string& table : *tables) {
     if (!Listed(only, table)) continue;
     TableAt(session, dir, table);
@@ -213,6 +218,9 @@ int Backup::BackupDatabaseViews(Session* session, const std::string& database,
     auto lock = jet->Lock();
     views = jet->database().ListQueries();
   }
+  std::error_code ec;
+  fs::create_directories(dir / kViewsDirectory, ec);
+  if (ec) Out("E::cannot create " + (dir / kViewsDirectory).string() + ": " + ec.message());
   for (const std::string& view : views) {
     if (!Listed(only, view)) continue;
     ViewAt(session, dir, database, view);

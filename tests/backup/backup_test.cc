@@ -346,6 +346,9 @@ TEST(BackupTest, FileThatCannotBeCreatedFailsThatObjectAndTheWalkGoesOn) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), kLineCharsetHint), lines.end());
   EXPECT_TRUE(fs::exists(dir / "db" / "DATA" / "good.data"));
   EXPECT_EQ(backup.BackupTable(s.get(), "db", "a/b"), -2);
+  // A database without views still gets its folder: its backup is one.
+  EXPECT_EQ(backup.BackupDatabaseViews(s.get(), "db"), 0);
+  EXPECT_TRUE(fs::is_directory(dir / "db" / "VIEWS"));
 }
 
 TEST(BackupTest, WindowsCodePageOnlyWhenEveryCharacterFits) {
