@@ -17,6 +17,7 @@
 #include "cli/log_options.h"
 #include "cli/progress_bar.h"
 #include "db/jet_session.h"
+#include "jet/sql/names.h"
 #include "log/output_log.h"
 
 namespace velquin {
@@ -141,7 +142,7 @@ int RunBackup(const BackupArgs& args) {
   for (const auto* list : {&tables, &views}) {
     for (const std::string& name : *list) {
       bool found = false;
-      for (const auto& r : run.reports()) found = found || r.name == name;
+      for (const auto& r : run.reports()) found = found || jet::sql::SameObjectName(r.name, name);
       if (!found) missing.push_back(name);
     }
   }
