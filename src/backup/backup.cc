@@ -240,23 +240,32 @@ int Backup::BackupView(Session* session, const std::string& database, const std:
   return ViewAt(session, position_, database, view);
 }
 
-int Backup::TableAt(Session* session, const fs::path& dir, const std::string& table) {
+JetSession* Backup::StartObject(Session* session, bool view, const std::string& name) {
   reports_.push_back({});
-  ObjectReport& report = reports_.back();
-  report.name = table;
-  auto fail = [&](int code, const std::string& why) {
-    report.status = ObjectStatus::kFailed;
-    report.message = why;
-    Out("E::[" + table + "] " + why);
-    return code;
-  };
+  reports_.back().view = view;
+  reports_.back().name = name;
   auto* jet = dynamic_cast<JetSession*>(session);
   if (jet == nullptr) {
     Out(std::string(kNoConnection));
-    report.status = ObjectStatus::kFailed;
-    report.message = std::string(kNoConnection);
-    return -1;
+    reports_.back().status = ObjectStatus::kFailed;
+    reports_.back().message = std::string(kNoConnection);
   }
+  return jet;
+}
+
+int Backup::Fail(int code, const std::string& why) {
+  ObjectReport& report = reports_.back();
+  report.status = ObjectStatus::kFailed;
+  report.message = why;
+  Out("E::[" + report.name + "] " + why);
+  return code;
+}
+
+int Backup::TableAt(Session* session, const fs::path& dir, const std::string& table) {
+  JetSession* jet = StartObject(session, false, table);
+  if (jet == nullptr) return -1;
+  ObjectReport& report = reports_.back();
+  auto fail = [&](int code, const std::string& why) { return Fail(code, why); };
   auto lock = jet->Lock();
   jet::Database& db = jet->database();
   Result<jet::TableInfo> info = db.GetTable(table);
@@ -403,23 +412,10 @@ int Backup::TableAt(Session* session, const fs::path& dir, const std::string& ta
 
 int Backup::ViewAt(Session* session, const fs::path& dir, const std::string& database,
                    const std::string& view) {
-  reports_.push_back({});
+  JetSession* jet = StartObject(session, true, view);
+  if (jet == nullptr) return -1;
   ObjectReport& report = reports_.back();
-  report.view = true;
-  report.name = view;
-  auto fail = [&](int code, const std::string& why) {
-    report.status = ObjectStatus::kFailed;
-    report.message = why;
-    Out("E::[" + view + "] " + why);
-    return code;
-  };
-  auto* jet = dynamic_cast<JetSession*>(session);
-  if (jet == nullptr) {
-    Out(std::string(kNoConnection));
-    report.status = ObjectStatus::kFailed;
-    report.message = std::string(kNoConnection);
-    return -1;
-  }
+  auto fail = [&](int code, const std::string& why) { return Fail(code, why); };
   std::error_code ec;
   fs::create_directories(dir / kViewsDirectory, ec);
   ScriptFile file(options_.encoding);

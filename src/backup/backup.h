@@ -26,6 +26,10 @@
 
 #include "db/session.h"
 
+namespace velquin {
+class JetSession;
+}
+
 namespace velquin::backup {
 
 inline constexpr char kTablesDirectory[] = "TABLES";
@@ -104,6 +108,11 @@ class Backup {
   void Out(const std::string& line) const;
   bool StopRequested() const { return options_.stop_requested && options_.stop_requested(); }
   std::filesystem::path EnterDatabase(const std::string& database);
+  // Adds the object's report; its session as a JetSession, or null (the
+  // report then says "No Connection!").
+  JetSession* StartObject(Session* session, bool view, const std::string& name);
+  // Marks the last report failed, writes why, returns `code`.
+  int Fail(int code, const std::string& why);
   int TableAt(Session* session, const std::filesystem::path& dir, const std::string& table);
   int ViewAt(Session* session, const std::filesystem::path& dir, const std::string& database,
              const std::string& view);
