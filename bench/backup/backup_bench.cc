@@ -31,6 +31,7 @@ namespace {
 
 struct Run {
   double seconds = 0;
+  double cpu_seconds = 0;  // user + system: steadier than wall time on a busy machine
   long peak_kb = 0;
   int status = -1;
 };
@@ -55,6 +56,8 @@ Run Spawn(const std::vector<std::string>& argv, const std::string& out) {
   wait4(pid, &status, 0, &usage);
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   r.peak_kb = usage.ru_maxrss;
+  r.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                  usage.ru_stime.tv_usec / 1e6;
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
 }
@@ -146,6 +149,10 @@ int main(int argc, char** argv) {
               peer.seconds, rows / peer.seconds, peer.peak_kb / 1024.0,
               static_cast<double>(csv_bytes) / 1e6, peer.status);
   std::printf("ratio (velquin rows/s / mdb-export rows/s): %.2f\n", peer.seconds / backup.seconds);
+  std::printf(
+      "per CPU second: velquin %.0f rows (%.2f s), mdb-export %.0f rows (%.2f s), ratio %.2f\n",
+      rows / backup.cpu_seconds, backup.cpu_seconds, rows / peer.cpu_seconds, peer.cpu_seconds,
+      peer.cpu_seconds / backup.cpu_seconds);
   fs::remove_all(scripts);
   fs::remove(dir / "mdb-export.csv");
   return backup.status == 0 && peer.status == 0 ? 0 : 1;
