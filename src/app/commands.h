@@ -153,7 +153,10 @@ class ControllerHost : public CommandHost {
   void StartWorker() override;
   void AppendTask(const TaskRequest& request) override;
   void WriteLine(const std::string& line) override;
-  void SetBackupFolder(const std::string& folder) override { backup_folder_ = folder; }
+  void SetBackupFolder(const std::string& folder) override {
+    backup_folder_ = folder;
+    controller_.SetBackupFolder(folder);
+  }
   Result<std::string> ConnectSide(bool target) override;
   void SetCharsetName(const std::string& name) override { charset_ = name; }
   Status DropTargetDatabase(const std::string& name) override;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/session_place.h"
@@ -73,6 +74,25 @@ class MainController {
                           const std::string& target_object = "");
 
   StartResult StartWorker() { return worker_.StartWorker(); }
+
+  // The folder the Backup command chose (empty: none chosen yet) and the
+  // AutoBackup option; the backup routines read them on the worker thread.
+  void SetBackupFolder(const std::string& folder) {
+    std::lock_guard<std::mutex> lock(backup_mu_);
+    backup_folder_ = folder;
+  }
+  std::string BackupFolder() const {
+    std::lock_guard<std::mutex> lock(backup_mu_);
+    return backup_folder_;
+  }
+  void SetAutoBackup(bool on) {
+    std::lock_guard<std::mutex> lock(backup_mu_);
+    auto_backup_ = on;
+  }
+  bool AutoBackup() const {
+    std::lock_guard<std::mutex> lock(backup_mu_);
+    return auto_backup_;
+  }
   bool StopAll() { return worker_.StopAll(); }
 
  private:
@@ -84,6 +104,9 @@ class MainController {
   ConnectionDescriptor target_descriptor_;
   SessionPlace source_session_;
   SessionPlace target_session_;
+  mutable std::mutex backup_mu_;
+  std::string backup_folder_;
+  bool auto_backup_ = false;
   // Last: it is stopped (in its destructor) before the objects it uses go.
   TaskWorker worker_;
 };

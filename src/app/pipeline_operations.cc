@@ -1,5 +1,8 @@
 #include "app/pipeline_operations.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "app/db_session_handle.h"
 #include "db/statements.h"
 #include "log/output_log.h"
@@ -7,12 +10,8 @@
 namespace velquin {
 namespace {
 
-// A stop request of the worker, or the caller's own (the command line's
-// Ctrl-C), stops the pipeline.
 PipelineSettings WithStop(PipelineSettings settings, RunState& run_state) {
-  settings.stop_requested = [&run_state, own = std::move(settings.stop_requested)] {
-    return run_state.StopRequested() || (own && own());
-  };
+  settings.stop_requested = [&run_state] { return run_state.StopRequested(); };
   return settings;
 }
 
@@ -121,21 +120,69 @@ bool PipelineOperations::MigrateView(const std::string& source_database, const s
   return pipeline_.MigrateView(source, target, source_database, view);
 }
 
-bool PipelineOperations::BackupDatabaseTables(const std::string&) {
-  Out("E::Backup is not available in this build");
-  return false;
+backup::Backup& PipelineOperations::BackupNow() {
+  const std::string folder = controller_.BackupFolder();
+  if (!backup_ || folder != backup_folder_) {
+    // No folder chosen: "backup" in the program's folder.
+    std::filesystem::path root = folder;
+    if (folder.empty()) {
+      std::error_code ec;
+      const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+      root = (ec ? std::filesystem::current_path(ec) : exe.parent_path()) / "backup";
+    }
+    if (!backup_) {
+      backup::BackupOptions options;
+      options.out = [this](const std::string& line) { Out(line); };
+      options.stop_requested = [this] { return controller_.run_state().StopRequested(); };
+      // A single table's task shows its rows as they are written (up to 75).
+      options.rows_progress = [this](const std::string& table, std::uint64_t rows,
+                                     std::uint64_t expected) {
+        if (expected == 0) return;
+        for (const TaskRecord& r : controller_.queue().Snapshot()) {
+          if (r.state_text == kStateWorking && r.kind == TaskKind::kBackupObject &&
+              r.target_object == table) {
+            const auto percent = static_cast<int32_t>(75 * std::min(rows, expected) / expected);
+            if (percent > r.progress) controller_.queue().SetProgress(r.id, percent);
+          }
+        }
+      };
+      backup_ = std::make_unique<backup::Backup>(root, options);
+    } else {
+      backup_->SetRoot(root);
+    }
+    backup_folder_ = folder;
+  }
+  backup_->set_write_data(controller_.AutoBackup());
+  backup_->ClearReports();
+  return *backup_;
 }
-bool PipelineOperations::BackupDatabaseViews(const std::string&) {
-  Out("E::Backup is not available in this build");
-  return false;
+
+bool PipelineOperations::BackupDatabaseTables(const std::string& target_database) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  backup::Backup& b = BackupNow();
+  return b.BackupDatabaseTables(target, target_database) == 0 && b.AllDone() &&
+         !controller_.run_state().StopRequested();
 }
-bool PipelineOperations::BackupTable(const std::string&, const std::string&) {
-  Out("E::Backup is not available in this build");
-  return false;
+
+bool PipelineOperations::BackupDatabaseViews(const std::string& target_database) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  backup::Backup& b = BackupNow();
+  return b.BackupDatabaseViews(target, target_database) == 0 && b.AllDone() &&
+         !controller_.run_state().StopRequested();
 }
-bool PipelineOperations::BackupView(const std::string&, const std::string&) {
-  Out("E::Backup is not available in this build");
-  return false;
+
+bool PipelineOperations::BackupTable(const std::string& target_database, const std::string& table) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  return BackupNow().BackupTable(target, target_database, table) == 1;
+}
+
+bool PipelineOperations::BackupView(const std::string& target_database, const std::string& view) {
+  std::shared_ptr<SessionHandle> keep;
+  Session* target = SessionIn(controller_.session(Side::kTarget), &keep);
+  return BackupNow().BackupView(target, target_database, view) == 1;
 }
 
 }  // namespace velquin

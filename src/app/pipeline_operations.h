@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/main_controller.h"
+#include "backup/backup.h"
 #include "db/session.h"
 #include "migrate/pipeline.h"
 #include "tasks/task_operations.h"
@@ -53,11 +54,15 @@ class PipelineOperations : public TaskOperations {
 
  private:
   void Out(const std::string& line);
+  // The backup, brought up to date with the chosen folder and AutoBackup.
+  backup::Backup& BackupNow();
 
   MainController& controller_;
   TargetDatabaseOpener opener_;
   MigrationPipeline pipeline_;
   std::string current_target_;  // the database the target session is open on
+  std::unique_ptr<backup::Backup> backup_;
+  std::string backup_folder_;  // the chosen folder backup_ works under
   mutable std::mutex tree_mu_;
   std::string tree_database_[2];
 };

@@ -85,6 +85,7 @@ Result<std::string> SessionDatabaseAccess::Connect(Side side, DbTree& tree) {
   const LineSink out = [this](const std::string& line) { Out(line); };
   controller_.session(side).Reset();
   VELQUIN_ASSIGN_OR_RETURN(MigratorConfig config, LoadMigratorConfig(config_file_));
+  controller_.SetAutoBackup(config.options.auto_backup);
   if (side == Side::kSource) {
     ConnectionDescriptor descriptor = DescriptorFromSettings(config.source);
     if (descriptor.source_name.empty()) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/version.h"
+#include "cli/backup_command.h"
 #include "cli/log_options.h"
 #include "cli/mdb_commands.h"
 #include "cli/mdb_sql_commands.h"
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(0, 1);
   velquin::RegisterLogOptions(app);
   velquin::RegisterMigrateCommand(app);
+  velquin::RegisterBackupCommands(app);
   velquin::RegisterMdbCommands(app);
   velquin::RegisterMdbSqlCommands(*app.get_subcommand("mdb"));
   try {

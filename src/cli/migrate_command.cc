@@ -26,6 +26,7 @@
 #include "cli/log_options.h"
 #include "cli/migrate_checks.h"
 #include "cli/stop_signals.h"
+#include "cli/progress_bar.h"
 #include "cli/target_database.h"
 #include "db/source_connection.h"
 #include "jet/database.h"
@@ -56,71 +57,6 @@ struct MigrateArgs {
   bool timings = false;
 };
 
-// The progress bar of the table whose rows are being copied, drawn on the
-// terminal's last line; log lines are written above it.
-class ProgressBar : public LogSink {
- public:
-  explicit ProgressBar(std::shared_ptr<LogSink> terminal) : terminal_(std::move(terminal)) {}
-
-  void OnLine(const LogLine& line) override {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (drawn_) std::fputs("\r\x1b[K", stdout);
-    if (terminal_) terminal_->OnLine(line);
-    if (active_) Draw();
-  }
-  void Start(const std::string& table, uint64_t expected) {
-    std::lock_guard<std::mutex> lock(mu_);
-    table_ = table;
-    expected_ = expected;
-    read_ = 0;
-    started_ = std::chrono::steady_clock::now();
-    active_ = true;
-    Draw();
-  }
-  void Update(uint64_t read, uint64_t expected) {
-    std::lock_guard<std::mutex> lock(mu_);
-    read_ = read;
-    expected_ = std::max(expected, read);
-    Draw();
-  }
-  void End() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (drawn_) std::fputs("\r\x1b[K", stdout);
-    std::fflush(stdout);
-    drawn_ = false;
-    active_ = false;
-  }
-
- private:
-  void Draw() {
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    const double rate = secs > 0 ? read_ / secs : 0;
-    constexpr int kWidth = 30;
-    const double part = expected_ ? std::min(1.0, static_cast<double>(read_) / expected_) : 0;
-    std::string bar(static_cast<std::size_t>(part * kWidth), '#');
-    bar.resize(kWidth, '.');
-    std::string eta = "--:--";
-    if (rate > 0 && expected_ > read_) {
-      const auto left = static_cast<long>((expected_ - read_) / rate);
-      eta = fmt::format("{}:{:02}", left / 60, left % 60);
-    }
-    std::fputs(fmt::format("\r\x1b[K[{}] {} {}/{} rows {:.0f} rows/s ETA {}", bar, table_, read_,
-                           expected_, rate, eta)
-                   .c_str(),
-               stdout);
-    std::fflush(stdout);
-    drawn_ = true;
-  }
-
-  std::shared_ptr<LogSink> terminal_;
-  std::mutex mu_;
-  bool active_ = false;
-  bool drawn_ = false;
-  std::string table_;
-  uint64_t expected_ = 0, read_ = 0;
-  std::chrono::steady_clock::time_point started_;
-};
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\n") == std::string::npos) return s;

@@ -57,6 +57,9 @@ class JetSession : public Session {
   Result<jet::TableInfo> DescribeTable(std::string_view table);
 
   jet::Database& database() { return *db_; }
+  // Holds the session's lock while the caller uses database() directly
+  // (a backup's walk over a table), so no other call interleaves.
+  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mu_); }
   const std::string& path() const { return path_; }
 
  private:

@@ -45,8 +45,8 @@ class TaskOperations {
   virtual bool MigrateTable(const std::string& source_database, const std::string& table) = 0;
   virtual bool MigrateView(const std::string& source_database, const std::string& view) = 0;
 
-  // Backup of target objects; false (with the reason as an output line)
-  // when it did not happen.
+  // Backup of target objects; each reports its own lines and returns false
+  // when any object was not written whole (or the walk was stopped).
   virtual bool BackupDatabaseTables(const std::string& target_database) = 0;
   virtual bool BackupDatabaseViews(const std::string& target_database) = 0;
   virtual bool BackupTable(const std::string& target_database, const std::string& table) = 0;

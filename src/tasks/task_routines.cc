@@ -67,13 +67,14 @@ bool BackupDatabaseObjects(WorkerContext& ctx) {
   ctx.ops->SwitchTargetDatabase(ctx.target_database);
   bool ok = true;
   if (letter == kLetterAll || letter == kLetterTables) {
-    ok = ctx.ops->BackupDatabaseTables(ctx.target_database) && ok;
+    ok = ctx.ops->BackupDatabaseTables(ctx.target_database);
   }
   ctx.SetProgress(50);
   if (letter == kLetterAll || letter == kLetterViews) {
     ok = ctx.ops->BackupDatabaseViews(ctx.target_database) && ok;
   }
   ctx.SetProgress(100);
+  // An object that was not written whole fails the task.
   return CompleteTask(ctx, ok);
 }
 

@@ -237,6 +237,31 @@ try {
     }
   }
 
+  // Backup of the migrated database and its restore into a new file: every
+  // table, row, query and relationship the readers see is the same.
+  const backupDir = join(work, "backup");
+  const backedUp = spawnSync(velquin, ["backup", target, "--to", backupDir]);
+  check(backedUp.status === 0, `backup exit ${backedUp.status}: ${backedUp.stdout.toString().slice(-600)}`);
+  const restoredFile = join(work, "restored.mdb");
+  const restored = spawnSync(velquin, ["restore", backupDir, "--target", restoredFile]);
+  check(restored.status === 0, `restore exit ${restored.status}: ${restored.stdout.toString().slice(-600)}`);
+  if (restored.status === 0) {
+    const again = execFileSync("node", [join(sourceDir, "tests/readers/dump.js"), restoredFile],
+      { maxBuffer: 1 << 30 }).toString();
+    const first = execFileSync("node", [join(sourceDir, "tests/readers/dump.js"), target],
+      { maxBuffer: 1 << 30 }).toString();
+    check(again === first, "mdb-reader reads the restored file as the migrated one");
+    const list = (f) => execFileSync("mdb-queries", ["-L", f]).toString();
+    check(list(restoredFile) === list(target), "the restored file has the same queries");
+    for (const q of list(target).split(/\s+/).filter(Boolean)) {
+      const text = (f) => execFileSync("mdb-queries", [f, q]).toString();
+      check(text(restoredFile) === text(target), `query ${q} restored as it was`);
+    }
+    const rels = (f) => execFileSync("mdb-export", [f, "MSysRelationships"]).toString()
+      .split("\n").sort().join("\n");
+    check(rels(restoredFile) === rels(target), "the restored file has the same relationships");
+  }
+
   // A connection error is exit code 2 and names the server's reason.
   const denied = spawnSync(velquin, ["migrate", "--source",
     `mysql://${env.VELQUIN_MYSQL_USER}:wrong@${env.VELQUIN_MYSQL_HOST}:${env.VELQUIN_MYSQL_PORT}/${db}`,

@@ -63,6 +63,8 @@ class FakeTaskOperations : public TaskOperations {
   std::atomic<bool> convert_tables_ok{true};
   std::atomic<bool> convert_views_ok{true};
   std::atomic<bool> backup_ok{true};
+  std::atomic<bool> backup_tables_ok{true};
+  std::atomic<bool> backup_views_ok{true};
   // Statements (per side) that fail; all others succeed.
   std::set<std::string> failing_source_statements;
   std::set<std::string> failing_target_statements;
@@ -120,11 +122,11 @@ class FakeTaskOperations : public TaskOperations {
   }
   bool BackupDatabaseTables(const std::string& db) override {
     Record(fmt::format("BackupDatabaseTables({})", db));
-    return backup_ok;
+    return backup_tables_ok;
   }
   bool BackupDatabaseViews(const std::string& db) override {
     Record(fmt::format("BackupDatabaseViews({})", db));
-    return backup_ok;
+    return backup_views_ok;
   }
   bool BackupTable(const std::string& db, const std::string& table) override {
     Record(fmt::format("BackupTable({},{})", db, table));

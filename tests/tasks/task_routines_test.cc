@@ -268,13 +268,15 @@ TEST(RoutineFailureTest, BackupObjectResultDecidesTheTask) {
   EXPECT_EQ(run.queue_.Find(id)->progress, 100);
 }
 
-TEST(RoutineFailureTest, BackupOfADatabaseFailsWhenEitherPartFailed) {
-  for (const char* letter : {"A", "T", "V"}) {
-    SCOPED_TRACE(letter);
+TEST(RoutineFailureTest, DatabaseBackupFailsWhenTablesOrViewsFailed) {
+  for (const bool tables_ok : {true, false}) {
     RoutineRun run;
-    const TaskId id = run.Append(TaskKind::kBackupDatabaseObjects, letter);
-    run.fake_.backup_ok = false;
+    const TaskId id = run.Append(TaskKind::kBackupDatabaseObjects, "A");
+    run.fake_.backup_tables_ok = tables_ok;
+    run.fake_.backup_views_ok = !tables_ok;
     EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(false));
+    // The views are backed up even after a table failed.
+    EXPECT_EQ(run.fake_.CountCalls("BackupDatabaseViews"), 1u);
     EXPECT_THAT(run.Lines(), ElementsAre("Operation FAILURE!"));
     EXPECT_EQ(run.queue_.Find(id)->status, TaskStatus::kFailed);
   }

@@ -734,7 +734,9 @@ Result<Value> Executor::ConvertLiteral(const Expr& expr, const ColumnInfo& colum
       return IntegerFrom(d, -2147483648.0, 2147483647.0, t);
     case ColumnType::kSingle:
       if (!number()) return Fail(kTypeMismatch);
-      if (std::fabs(d) > 3.402823466e38) return Fail(kOverflow);
+      // Past the largest single (FLT_MAX) by half a step or more rounds to
+      // infinity; anything below rounds to a finite single.
+      if (std::fabs(d) >= 3.4028235677973366e38) return Fail(kOverflow);
       return Value::Single(static_cast<float>(d));
     case ColumnType::kDouble:
       if (!number()) return Fail(kTypeMismatch);
