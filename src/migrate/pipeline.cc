@@ -391,7 +391,15 @@ int MigrationPipeline::MigrateTable(Session* source, Session* target, const std:
   copy.stop_requested = settings_.stop_requested;
   if (!settings_.condition_file.empty()) {
     auto condition = ConditionFile(settings_.condition_file).Read(database, table);
-    if (condition.ok()) copy.condition = *condition;
+    if (!condition.ok()) {
+      // Copying every row instead would be a silent change of what the
+      // user asked for.
+      Out("E::" + condition.status().message());
+      fail(condition.status().message());
+      finish("failed");
+      return 1;
+    }
+    copy.condition = *condition;
   }
   if (auto estimate = QueryRows(source,
                                 "SELECT TABLE_ROWS FROM INFORMATION_SCHEMA.TABLES WHERE "
@@ -594,6 +602,12 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
       break;
     }
   }
+  // A stopped conversion creates no relationships: on large tables they
+  // take minutes, and a stop has to end the task promptly.
+  if (settings_.stop_requested && settings_.stop_requested()) {
+    Out("E::Relationships of database [" + database + "] not converted: stopped by request");
+    return 0;
+  }
   ConvertDatabaseRelationships(source, target, database);
   return 0;
 }
@@ -609,6 +623,11 @@ int MigrationPipeline::ConvertDatabaseRelationships(Session* source, Session* ta
   for (const auto& [name, type] : *tables) {
     if (type == "VIEW") continue;
     if (!settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
+    if (settings_.stop_requested && settings_.stop_requested()) {
+      Out("Relationships Converting Terminaled!");
+      break;
+    }
+    Out(fmt::sprintf("Relationships of [%s]", name));
     MigrateForeignKeys(source, target, database, name);
   }
   return 0;

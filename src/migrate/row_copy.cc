@@ -390,8 +390,10 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   }
   if (result.ok()) {
     out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
-  } else if (result.stopped && result.status.ok() && result.refused == 0) {
-    out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
+  } else if (result.stopped) {
+    // A stopped copy is not a completed one: the table holds only part of
+    // its rows.
+    out(fmt::sprintf(kLineCopyStopped, t, static_cast<long long>(result.read)));
   }
   std::string counts = fmt::format("[{}] rows read {}, written {}, refused {}", t, result.read,
                                    result.written, result.refused);

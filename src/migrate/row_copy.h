@@ -36,6 +36,8 @@ inline constexpr const char kLineRecordsConverted[] = "[%s] %d records converted
 inline constexpr const char kLineDataTerminated[] = "Data Converting Terminaled!";
 inline constexpr const char kLineCopyCompleted[] =
     "[%s] %d records converted, convertion completed SUCCESSFULLY!";
+inline constexpr const char kLineCopyStopped[] =
+    "E::[%s] %d records converted, convertion stopped before the end of the table!";
 
 // Inserts rows into one target table.
 class RowInserter {

@@ -180,10 +180,11 @@ TEST_F(PipelineMariaDbTest, StopRequestEndsTheCopyAndTheWalkButNotTheRelationshi
   const auto terminated = at("Data Converting Terminaled!");
   ASSERT_LT(terminated, static_cast<std::ptrdiff_t>(lines_.size()));
   EXPECT_EQ(lines_[terminated + 1],
-            "[aaa_many] 2501 records converted, convertion completed SUCCESSFULLY!");
-  EXPECT_LT(at("Tables Converting Terminaled!"),
-            at("Convert Relationships of database [" + db_->name() + "]"));
-  EXPECT_LT(at("Convert Relationships of database [" + db_->name() + "]"),
+            "E::[aaa_many] 2501 records converted, convertion stopped before the end of the "
+            "table!");
+  // A stop skips the relationships: they are what takes minutes on large tables.
+  EXPECT_LT(at("Tables Converting Terminaled!"), static_cast<std::ptrdiff_t>(lines_.size()));
+  EXPECT_EQ(at("Convert Relationships of database [" + db_->name() + "]"),
             static_cast<std::ptrdiff_t>(lines_.size()));
   EXPECT_EQ(pipeline.Reports().front().status, "stopped");
 }

@@ -210,9 +210,11 @@ TEST_F(RowCopyTest, StopRequestEndsTheCopyWithTheSummary) {
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.read, 3u);
   EXPECT_EQ(target_.executed.size(), 3u);
-  EXPECT_THAT(lines_, ElementsAre("Data Converting Terminaled!",
-                                  "[t] 3 records converted, convertion completed SUCCESSFULLY!",
-                                  "[t] rows read 3, written 3, refused 0"));
+  EXPECT_THAT(lines_,
+              ElementsAre("Data Converting Terminaled!",
+                          "E::[t] 3 records converted, convertion stopped before the end of "
+                          "the table!",
+                          "[t] rows read 3, written 3, refused 0"));
 }
 
 TEST_F(RowCopyTest, ConditionNarrowsTheQuery) {

@@ -2,6 +2,7 @@
 // file written by our Jet engine as the target, connected from migrator.cfg.
 // What the tasks write is read back with mdbtools, an independent reader.
 // Skipped when VELQUIN_MYSQL_* is not set (scripts/mariadb-private).
+#include <QElapsedTimer>
 #include <QTest>
 #include <array>
 #include <condition_variable>
@@ -11,6 +12,7 @@
 #include <mutex>
 
 #include "app/session_database_access.h"
+#include "app/tree_commands.h"
 #include "db/jet_session.h"
 #include "gui_test_support.h"
 #include "log/output_log.h"
@@ -67,6 +69,20 @@ class GatedPipeline : public WindowPipelineOperations {
       cv_.wait(lock, [this] { return open_; });
     }
     return WindowPipelineOperations::MigrateTable(db, table);
+  }
+  bool ConvertDatabaseTables(const std::string& db) override {
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      arrived_ = true;
+      cv_.notify_all();
+      cv_.wait(lock, [this] { return open_; });
+    }
+    return WindowPipelineOperations::ConvertDatabaseTables(db);
+  }
+  void Rearm() {
+    std::lock_guard<std::mutex> lock(mu_);
+    arrived_ = false;
+    open_ = false;
   }
   bool WaitArrived() {
     std::unique_lock<std::mutex> lock(mu_);
@@ -139,6 +155,7 @@ class RealSidesTest : public ::testing::Test {
                                            [access](const std::string& db, bool create) {
                                              return access->OpenTargetDatabase(db, create);
                                            });
+    GiveTasksOwnSessions(*ops_, *access_);
     controller_->SetTaskOperations(ops_);
     host_ = std::make_unique<ControllerHost>(*controller_, *access_);
     window_ = std::make_unique<MainWindow>(host_.get());
@@ -397,6 +414,99 @@ TEST_F(RealSidesTest, GridEditsWhileARealTaskRuns) {
   page->clear_action()->trigger();
   EXPECT_EQ(Grid()->rowCount(), 0);
   EXPECT_TRUE(Tasks().empty());
+}
+
+TEST_F(RealSidesTest, ATaskKeepsItsOwnDatabasesWhileTheUserWorksElsewhereAndStopsPromptly) {
+  // Another source database and another target file to wander off to.
+  auto server = testing::MySqlFromEnv();
+  auto other_db = testing::TestDatabase::Create(*server, "gui_other");
+  ASSERT_NE(other_db, nullptr);
+  other_db->Exec("CREATE TABLE elsewhere (id INT PRIMARY KEY)");
+  other_db->Exec("CREATE VIEW elsewhere_view AS SELECT id FROM elsewhere");
+  const fs::path other_file = dir_ / "other.mdb";
+  {
+    auto jet = JetSession::Open(other_file.string(), true);
+    ASSERT_TRUE(jet.ok());
+    ASSERT_TRUE((*jet)->Execute("CREATE TABLE mine (id INTEGER)").ok());
+  }
+  window_->RunCommand(cmd::kConnect);
+  ops_->Open(false);
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_TRUE(ops_->WaitArrived());  // the task has its source and target open
+
+  // Every call the user makes returns at once: nothing waits for the task.
+  QElapsedTimer clock;
+  auto timed = [&](const char* what, const std::function<void()>& call) {
+    clock.restart();
+    call();
+    std::printf("%s: %lld ms\n", what, static_cast<long long>(clock.elapsed()));
+    EXPECT_LT(clock.elapsed(), 100) << what;
+  };
+  timed("double-click on another source database", [&] {
+    const TreeNode* node = Find(false, other_db->name(), NodeLevel::kDatabase);
+    ASSERT_NE(node, nullptr);
+    emit window_->source_view()->DatabaseActivated(const_cast<TreeNode*>(node));
+  });
+  EXPECT_EQ(host_->source_tree().selected()->text(), other_db->name());
+  timed("double-click on another target database", [&] {
+    ChooseDatabase(*host_, *window_, *access_, host_->target_tree(), (dir_ / "other").string());
+  });
+  EXPECT_NE(Find(true, "mine", NodeLevel::kTable), nullptr);
+  timed("rename in the other file", [&] {
+    TreeNode* mine = const_cast<TreeNode*>(Find(true, "mine", NodeLevel::kTable));
+    host_->target_tree().set_rename_commit(true);
+    EXPECT_TRUE(FinishRename(*access_, host_->target_tree(), mine, "renamed"));
+  });
+  // Back on the task's own file: the window leaves it alone and says so.
+  boxes_.shown.clear();
+  timed("double-click on the task's target", [&] {
+    ChooseDatabase(*host_, *window_, *access_, host_->target_tree(), TargetDatabase());
+  });
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{kTargetBusy});
+  // The tree still shows the other file (it is not listed while busy), but
+  // the target side is the task's file now: a drop is refused.
+  timed("drop a table while the file is busy", [&] {
+    Select(true, "renamed", NodeLevel::kTable);
+    DropSelectedTable(*host_, *window_, *access_);
+  });
+  EXPECT_EQ(boxes_.shown.back(), kTargetBusy);
+  ops_->Open(true);
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].state_text, kStateSuccess);
+  // The task's file got exactly its own objects, the other file none of them.
+  std::vector<std::string> tables = MdbTables(target_file_);
+  std::sort(tables.begin(), tables.end());
+  EXPECT_EQ(tables, (std::vector<std::string>{"customers", "existing", "order lines", "orders"}));
+  EXPECT_EQ(MdbTables(other_file), std::vector<std::string>{"renamed"});
+  // Its view went there too, and nothing of the other source database.
+  const std::string queries =
+      RunCommandLine("mdb-queries -1 " + Quoted(target_file_.string()) + " 2>/dev/null");
+  EXPECT_NE(queries.find("big_orders"), std::string::npos) << queries;
+  EXPECT_EQ(queries.find("elsewhere"), std::string::npos) << queries;
+  EXPECT_EQ(RunCommandLine("mdb-queries -1 " + Quoted(other_file.string()) + " 2>/dev/null"), "");
+
+  // Stop while the next task runs: it ends as a failure within 2 seconds.
+  ops_->Rearm();
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  window_->RunCommand(cmd::kConnect);  // the worker is idle: allowed
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_TRUE(ops_->WaitArrived());
+  boxes_.answers = {BoxAnswer::kOk};
+  timed("Stop", [&] { StartStopTasks(*host_, *window_); });
+  clock.restart();
+  ops_->Open(true);
+  while (Tasks().back().state_text == kStateWorking && clock.elapsed() < 10000) QTest::qWait(10);
+  std::printf("Stop to FAILURE: %lld ms\n", static_cast<long long>(clock.elapsed()));
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_EQ(Tasks().back().state_text, kStateFailure);
+  ASSERT_TRUE(WaitIdle());
 }
 
 }  // namespace
