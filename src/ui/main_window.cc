@@ -384,6 +384,10 @@ std::function<void()> MainWindow::TargetRefillPoster() {
 void MainWindow::RefillTree(bool target) {
   DbTree& tree = target ? host_->target_tree() : host_->source_tree();
   if (!tree.connected()) return;
+  if (target && host_->access().TargetBusy()) {
+    host_->WriteLine("The target tree is listed again when the running task has ended.");
+    return;
+  }
   // An Access target is one file, and a task may have switched the side to
   // another (a clone, a database switch): the listing then takes the
   // session's own current database instead of the one it had.
