@@ -561,8 +561,7 @@ TEST_F(RealSidesTest, FromAFreshStartEverythingThroughTheWindow) {
   WhenOpen<ConfigDialog>([&](ConfigDialog* d) {
     auto& src = d->source_side();
     src.provider->setCurrentIndex(src.provider->findText("TCP/IP:Port"));
-    src.source->setCurrentText(
-        QString::fromStdString(server->host + ":" + std::to_string(server->port)));
+    src.source->setCurrentText(QString::fromStdString(server->host + ":" + server->port));
     src.user->setText(QString::fromStdString(server->user));
     src.password->setText(QString::fromStdString(server->password));
     src.catalog->setText(QString::fromStdString(sakila->name()));
@@ -643,8 +642,6 @@ TEST_F(RealSidesTest, ChangeCharsetSetsTheSessionAndValuesStillArriveExactly) {
   source_db_->Exec("CREATE TABLE wide (id INT PRIMARY KEY, v VARCHAR(20)) CHARACTER SET utf8mb4");
   source_db_->Exec("INSERT INTO wide VALUES (1, '日本語 Ωμέγα')");
   window_->RunCommand(cmd::kConnect);
-  window_->show();
-  window_->source_view()->setFocus();
   for (const char* name : {"latin1", "utf8"}) {
     WhenOpen<CharsetDialog>([name](CharsetDialog* d) {
       for (int i = 0; i < kCharsetCount; ++i) {
@@ -652,7 +649,7 @@ TEST_F(RealSidesTest, ChangeCharsetSetsTheSessionAndValuesStillArriveExactly) {
       }
       d->select_button()->click();
     });
-    window_->RunCommand(32774);  // Change Charset
+    emit window_->source_view()->CommandChosen(32774);  // Change Charset, from the tree's menu
     const std::string client = access_->SourceQueryValue("select @@character_set_client");
     EXPECT_EQ(client, std::string(name) == "utf8" ? "utf8mb3" : "latin1") << name;
     EXPECT_EQ(access_->SourceQueryValue("select @@character_set_results"), client);
