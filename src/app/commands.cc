@@ -486,6 +486,11 @@ void ChooseDatabase(CommandHost& host, CommandUi& ui, DatabaseAccess& access, Db
   if (Status st = access.UseDatabase(side, name); !st.ok()) {
     host.WriteLine("E::" + st.message());
   }
+  if (side == Side::kTarget && access.TargetBusy()) {
+    // Listing it would wait for the task's statements.
+    ui.Inform(kTargetBusy);
+    return;
+  }
   FillReport report = FillTree(tree);
   for (const std::string& box : report.message_boxes) ui.Inform(box);
   for (const std::string& line : report.output_lines) host.WriteLine("T::" + line);

@@ -14,6 +14,7 @@
 
 #include "app/main_controller.h"
 #include "app/message_boxes.h"
+#include "base/connection_descriptor.h"
 #include "base/status.h"
 #include "catalog/db_tree.h"
 #include "db/statements.h"
@@ -106,6 +107,8 @@ class CommandHost {
   // DBMS display name.
   virtual Result<std::string> ConnectSide(bool target) = 0;
   virtual void SetCharsetName(const std::string& name) = 0;
+  // The character-set name chosen last ("LATIN1" after each connect).
+  virtual std::string CharsetName() const { return {}; }
   // Drops on the target side; each reports its own lines.
   virtual Status DropTargetDatabase(const std::string& name) = 0;
   virtual Status DropTargetTable(const std::string& table) = 0;
@@ -131,7 +134,47 @@ class DatabaseAccess {
   virtual Status RenameTable(const std::string& old_name, const std::string& new_name) = 0;
   // The table's row condition from Condition.cfg; empty when there is none.
   virtual std::string TableCondition(const std::string& database, const std::string& table) = 0;
+
+  // True while a running task works on the file the target side has open:
+  // the window then leaves the target alone instead of waiting for the task.
+  virtual bool TargetBusy() { return false; }
+  // Creates a new, empty Access database file and makes it the target's
+  // current database.
+  virtual Status CreateDatabase(const std::string& path) { return Cannot("create " + path); }
+  // Deletes every row of a table of the target's current database; the
+  // table, its keys, indexes and relationships stay.
+  virtual Status ClearTable(const std::string& table) { return Cannot("empty " + table); }
+  // PrintQuery on the source session: result values as output lines.
+  virtual bool PrintSourceQuery(const std::string& /*sql*/, bool /*report*/) { return false; }
+  // QueryValue on the source session (the condition dialog's Test).
+  virtual std::string SourceQueryValue(const std::string& sql) {
+    return Cannot("run " + sql).message();
+  }
+  // Opens and closes one side from the given settings (Test Connections).
+  virtual Status TestConnection(Side /*side*/, const ConnectionDescriptor& descriptor) {
+    return Cannot("test the connection to " + descriptor.source_name);
+  }
+  // The settings the next Connect uses (handed over by the configuration
+  // dialog's Connect).
+  virtual void UseDescriptors(const ConnectionDescriptor& /*source*/,
+                              const ConnectionDescriptor& /*target*/) {}
+  // Stores a table's row condition in Condition.cfg.
+  virtual Status SaveCondition(const std::string& database, const std::string& table,
+                               const std::string& /*condition*/) {
+    return Cannot("save the condition of " + database + "." + table);
+  }
+
+ protected:
+  static Status Cannot(const std::string& what) {
+    return Status::NotSupported("This database access cannot " + what);
+  }
 };
+
+// What the window says when it leaves the target alone while a task works
+// on the same file.
+inline constexpr char kTargetBusy[] =
+    "The target database is in use by a running task. Please try again when the task has "
+    "ended (or stop it in the Task List)!";
 
 // CommandHost over the MainController: its queue, RunState, worker and log,
 // plus the two trees and the database access.
@@ -159,6 +202,7 @@ class ControllerHost : public CommandHost {
   }
   Result<std::string> ConnectSide(bool target) override;
   void SetCharsetName(const std::string& name) override { charset_ = name; }
+  std::string CharsetName() const override { return charset_; }
   Status DropTargetDatabase(const std::string& name) override;
   Status DropTargetTable(const std::string& table) override;
   Status DropTargetView(const std::string& view) override;

@@ -54,6 +54,14 @@ class CommandUi : public MessageBoxes {
   virtual void ClearDropHighlight() {}
   // The start/stop button's look: running, stopping or idle.
   virtual void ShowWorkerButton(int /*run_state*/) {}
+  // The path of a new database file, chosen starting in `folder`; nothing
+  // when the user cancels.
+  virtual std::optional<std::string> ChooseNewDatabaseFile(const std::string& /*folder*/) {
+    return std::nullopt;
+  }
+  // The character-set dialog, opened on `*name`; true (and the choice in
+  // `*name`) when closed with Select.
+  virtual bool ChooseCharset(std::string* /*name*/) { return false; }
 
   // A precondition the user violated: hint, tips page and box at once.
   void Refuse(const std::string& hint, const std::string& box, const std::string& title = "") {

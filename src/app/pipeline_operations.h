@@ -1,7 +1,13 @@
 // PipelineOperations: the real TaskOperations. The task routines (kinds 257
-// to 262) run the migration pipeline over the controller's current sessions
+// to 262) run the migration pipeline; output lines go to the controller's
+// log.
+//
+// Sessions: by default the steps use the controller's current sessions
 // (looked up at each call, so a reconnect by SwitchTargetDatabase is seen
-// by the next step); output lines go to the controller's log.
+// by the next step). With task sessions (SetTaskSessions), a task works on
+// sessions of its own instead: its own connection to the source, and the
+// target file its task names, so nothing the user does in the window while
+// it runs (choosing another database on either side) moves its work.
 #pragma once
 
 #include <functional>
@@ -22,6 +28,13 @@ namespace velquin {
 using TargetDatabaseOpener =
     std::function<Result<std::unique_ptr<Session>>(const std::string& database, bool create)>;
 
+// Opens the task's own connection to the source.
+using SourceSessionOpener = std::function<Result<std::shared_ptr<SessionHandle>>()>;
+// Opens (or shares an already open session on) the target database a task
+// names.
+using TargetSessionOpener =
+    std::function<Result<std::shared_ptr<SessionHandle>>(const std::string& database, bool create)>;
+
 class PipelineOperations : public TaskOperations {
  public:
   // `settings.stop_requested` is set to the controller's RunState.
@@ -31,6 +44,12 @@ class PipelineOperations : public TaskOperations {
   MigrationPipeline& pipeline() { return pipeline_; }
 
   void BeginTask() override { pipeline_.BeginRun(); }
+  // Gives tasks sessions of their own (see above). Set before the worker
+  // starts.
+  void SetTaskSessions(SourceSessionOpener source, TargetSessionOpener target);
+  // The target session the tasks work on now (null before the first task, or
+  // without task sessions). Any thread.
+  std::shared_ptr<SessionHandle> TaskTarget() const;
 
   bool SwitchTargetDatabase(const std::string& target_database) override;
   bool CreateAccessDatabase(const std::string& database) override;
@@ -49,6 +68,10 @@ class PipelineOperations : public TaskOperations {
   bool BackupView(const std::string& target_database, const std::string& view) override;
 
   void RefillTargetTree() override {}
+  // With task sessions: the task's target file is let go (the window may
+  // open it anew, e.g. on Connect); the source connection is kept for the
+  // next task.
+  void TaskEnded() override;
 
   std::string TreeCurrentDatabase(Side side) const;
 
@@ -56,9 +79,20 @@ class PipelineOperations : public TaskOperations {
   void Out(const std::string& line);
   // The backup, brought up to date with the chosen folder and AutoBackup.
   backup::Backup& BackupNow();
+  // The session a step works on for `side`; `keep` keeps it alive.
+  Session* SessionFor(Side side, std::shared_ptr<SessionHandle>* keep);
+  void SetTaskTarget(std::shared_ptr<SessionHandle> handle);
 
   MainController& controller_;
   TargetDatabaseOpener opener_;
+  SourceSessionOpener source_opener_;
+  TargetSessionOpener target_opener_;
+  // With task sessions: the worker thread's own source connection, and the
+  // window's source session it was opened after (a reconnect opens anew).
+  std::shared_ptr<SessionHandle> task_source_;
+  std::shared_ptr<SessionHandle> source_origin_;
+  mutable std::mutex target_mu_;
+  std::shared_ptr<SessionHandle> task_target_;
   MigrationPipeline pipeline_;
   std::string current_target_;  // the database the target session is open on
   std::unique_ptr<backup::Backup> backup_;

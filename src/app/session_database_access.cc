@@ -51,6 +51,11 @@ ConnectionDescriptor DescriptorFromSettings(const ConnectionSettings& settings) 
   return d;
 }
 
+Status CreateAccessFile(const std::string& path) {
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<JetSession> created, JetSession::Open(path, true));
+  return Status::Ok();
+}
+
 std::filesystem::path TargetDatabaseFile(const std::string& database,
                                          const std::filesystem::path& folder) {
   std::string name = database;
@@ -84,10 +89,14 @@ std::shared_ptr<Session> SessionDatabaseAccess::SessionOf(Side side) const {
 Result<std::string> SessionDatabaseAccess::Connect(Side side, DbTree& tree) {
   const LineSink out = [this](const std::string& line) { Out(line); };
   controller_.session(side).Reset();
-  VELQUIN_ASSIGN_OR_RETURN(MigratorConfig config, LoadMigratorConfig(config_file_));
-  controller_.SetAutoBackup(config.options.auto_backup);
+  MigratorConfig config;
+  if (!given_[0] || !given_[1]) {
+    VELQUIN_ASSIGN_OR_RETURN(config, LoadMigratorConfig(config_file_));
+    controller_.SetAutoBackup(config.options.auto_backup);
+  }
   if (side == Side::kSource) {
-    ConnectionDescriptor descriptor = DescriptorFromSettings(config.source);
+    ConnectionDescriptor descriptor =
+        given_[0] ? *given_[0] : DescriptorFromSettings(config.source);
     if (descriptor.source_name.empty()) {
       return Status::InvalidArgument("No source connection in " + config_file_.string());
     }
@@ -107,7 +116,7 @@ Result<std::string> SessionDatabaseAccess::Connect(Side side, DbTree& tree) {
   }
 
   TargetContext target;
-  target.descriptor = DescriptorFromSettings(config.target);
+  target.descriptor = given_[1] ? *given_[1] : DescriptorFromSettings(config.target);
   if (target.descriptor.source_name.empty()) {
     return Status::InvalidArgument("No target connection in " + config_file_.string());
   }
@@ -120,8 +129,9 @@ Result<std::string> SessionDatabaseAccess::Connect(Side side, DbTree& tree) {
     std::lock_guard<std::mutex> lock(folder_mu_);
     target_folder_ = std::filesystem::path(target.session->path()).parent_path();
   }
+  const std::string opened_path = target.session->path();
   controller_.session(Side::kTarget)
-      .Set(std::make_shared<DbSessionHandle>(std::move(target.session)));
+      .Set(Register(opened_path, std::make_shared<DbSessionHandle>(std::move(target.session))));
   controller_.descriptor(Side::kTarget) = target.descriptor;
   tree.set_source(&target_catalog_);
   tree.set_provider(target.descriptor.provider_prog_id);
@@ -138,9 +148,10 @@ Status SessionDatabaseAccess::UseDatabase(Side side, const std::string& name) {
     }
     return Status::Ok();
   }
-  // A target database is a file: switching opens it in place of the old one.
-  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<Session> session, OpenTargetDatabase(name, false));
-  controller_.session(Side::kTarget).Set(std::make_shared<DbSessionHandle>(std::move(session)));
+  // A target database is a file: switching opens it in place of the old one
+  // (or shares the session a task has open on it).
+  VELQUIN_ASSIGN_OR_RETURN(std::shared_ptr<SessionHandle> session, OpenTargetShared(name, false));
+  controller_.session(Side::kTarget).Set(std::move(session));
   return Status::Ok();
 }
 
@@ -167,6 +178,111 @@ Result<std::unique_ptr<Session>> SessionDatabaseAccess::OpenTargetDatabase(
   VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<JetSession> session,
                            JetSession::Open(file.string(), create));
   return std::unique_ptr<Session>(std::move(session));
+}
+
+std::shared_ptr<SessionHandle> SessionDatabaseAccess::Register(
+    const std::string& path, std::shared_ptr<SessionHandle> handle) {
+  std::lock_guard<std::mutex> lock(folder_mu_);
+  for (auto it = open_targets_.begin(); it != open_targets_.end();) {
+    it = it->second.expired() ? open_targets_.erase(it) : std::next(it);
+  }
+  open_targets_[path] = handle;
+  return handle;
+}
+
+Result<std::shared_ptr<SessionHandle>> SessionDatabaseAccess::OpenTargetShared(
+    const std::string& database, bool create) {
+  const std::string path = TargetDatabaseFile(database, TargetFolder()).string();
+  if (!create) {
+    std::lock_guard<std::mutex> lock(folder_mu_);
+    auto it = open_targets_.find(path);
+    if (it != open_targets_.end()) {
+      if (std::shared_ptr<SessionHandle> open = it->second.lock()) return open;
+    }
+  }
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<Session> session, OpenTargetDatabase(database, create));
+  return Register(path, std::make_shared<DbSessionHandle>(std::move(session)));
+}
+
+Result<std::shared_ptr<SessionHandle>> SessionDatabaseAccess::OpenTaskSource() {
+  ConnectionDescriptor descriptor = controller_.descriptor(Side::kSource);
+  if (descriptor.source_name.empty()) return Status::InvalidArgument("The source is not connected");
+  // Its connect lines would only repeat the window's.
+  SourceConnectResult connected = ConnectSource(descriptor, [](const std::string&) {});
+  if (!connected.session) {
+    return connected.status.ok() ? Status::IOError(connected.message_box) : connected.status;
+  }
+  std::unique_ptr<Session> session = std::move(connected.session);
+  return std::shared_ptr<SessionHandle>(std::make_shared<DbSessionHandle>(std::move(session)));
+}
+
+void SessionDatabaseAccess::UseDescriptors(const ConnectionDescriptor& source,
+                                           const ConnectionDescriptor& target) {
+  given_[0] = source;
+  given_[1] = target;
+}
+
+Status SessionDatabaseAccess::TestConnection(Side side, const ConnectionDescriptor& descriptor) {
+  if (side == Side::kSource) {
+    ConnectionDescriptor d = descriptor;
+    SourceConnectResult connected = ConnectSource(d, [](const std::string&) {});
+    if (connected.session) return Status::Ok();
+    return connected.status.ok() ? Status::IOError(connected.message_box) : connected.status;
+  }
+  if (descriptor.source_name.empty()) return Status::InvalidArgument("No database file given");
+  if (!std::filesystem::exists(descriptor.source_name)) {
+    return Status::NotFound("The file " + descriptor.source_name + " does not exist");
+  }
+  VELQUIN_ASSIGN_OR_RETURN(std::unique_ptr<JetSession> opened,
+                           JetSession::Open(descriptor.source_name, false));
+  return Status::Ok();
+}
+
+bool SessionDatabaseAccess::TargetBusy() {
+  if (controller_.run_state().IsIdle() || !task_target_probe_) return false;
+  std::shared_ptr<SessionHandle> task = task_target_probe_();
+  return task != nullptr && task == controller_.session(Side::kTarget).Get();
+}
+
+Status SessionDatabaseAccess::CreateDatabase(const std::string& path) {
+  if (std::filesystem::exists(path)) {
+    return Status::InvalidArgument("The file " + path + " exists already");
+  }
+  Out("Create Access MDB File [" + path + "]");
+  VELQUIN_ASSIGN_OR_RETURN(std::shared_ptr<SessionHandle> session, OpenTargetShared(path, true));
+  {
+    std::lock_guard<std::mutex> lock(folder_mu_);
+    target_folder_ = std::filesystem::path(path).parent_path();
+  }
+  controller_.session(Side::kTarget).Set(std::move(session));
+  return Status::Ok();
+}
+
+Status SessionDatabaseAccess::ClearTable(const std::string& table) {
+  std::shared_ptr<Session> session = SessionOf(Side::kTarget);
+  if (session == nullptr) return Status::InvalidArgument(std::string(kNoConnection));
+  Result<ExecuteOutcome> done = session->Execute("DELETE FROM [" + table + "]");
+  if (!done.ok()) {
+    Out("T::" + done.status().message());
+    return done.status();
+  }
+  Out("Delete all the data of [" + table + "]!");
+  return Status::Ok();
+}
+
+bool SessionDatabaseAccess::PrintSourceQuery(const std::string& sql, bool report) {
+  std::shared_ptr<Session> session = SessionOf(Side::kSource);
+  return PrintQuery(controller_.log(), session.get(), sql, report);
+}
+
+std::string SessionDatabaseAccess::SourceQueryValue(const std::string& sql) {
+  std::shared_ptr<Session> session = SessionOf(Side::kSource);
+  return QueryValue(controller_.log(), session.get(), sql, false);
+}
+
+Status SessionDatabaseAccess::SaveCondition(const std::string& database, const std::string& table,
+                                            const std::string& condition) {
+  return conditions_.Write(database, table, condition);
 }
 
 Status SessionDatabaseAccess::DropDatabase(const std::string& name) {
@@ -277,14 +393,24 @@ PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatab
   return settings;
 }
 
+void GiveTasksOwnSessions(PipelineOperations& ops, SessionDatabaseAccess& access) {
+  ops.SetTaskSessions([&access] { return access.OpenTaskSource(); },
+                      [&access](const std::string& database, bool create) {
+                        return access.OpenTargetShared(database, create);
+                      });
+  access.SetTaskTargetProbe([&ops] { return ops.TaskTarget(); });
+}
+
 std::shared_ptr<WindowPipelineOperations> MakeWindowPipelineOperations(
     MainController& controller, SessionDatabaseAccess& access,
     const std::filesystem::path& data_dir) {
-  return std::make_shared<WindowPipelineOperations>(
+  auto ops = std::make_shared<WindowPipelineOperations>(
       controller, WindowPipelineSettings(controller, access, data_dir),
       [&access](const std::string& database, bool create) {
         return access.OpenTargetDatabase(database, create);
       });
+  GiveTasksOwnSessions(*ops, access);
+  return ops;
 }
 
 }  // namespace velquin

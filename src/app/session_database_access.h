@@ -10,8 +10,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,9 @@ std::string ProviderProgId(std::string_view display_name);
 // case: database names and file paths are case-sensitive on this platform.
 ConnectionDescriptor DescriptorFromSettings(const ConnectionSettings& settings);
 
+// Creates an empty Access database file (it must not exist).
+Status CreateAccessFile(const std::string& path);
+
 // The .mdb file a task's target database name stands for: ".mdb" is added
 // when the name has none, and a name without a folder goes into `folder`.
 std::filesystem::path TargetDatabaseFile(const std::string& database,
@@ -52,10 +57,31 @@ class SessionDatabaseAccess : public DatabaseAccess {
   Status DropView(const std::string& view) override;
   Status RenameTable(const std::string& old_name, const std::string& new_name) override;
   std::string TableCondition(const std::string& database, const std::string& table) override;
+  bool TargetBusy() override;
+  Status TestConnection(Side side, const ConnectionDescriptor& descriptor) override;
+  void UseDescriptors(const ConnectionDescriptor& source,
+                      const ConnectionDescriptor& target) override;
+  Status CreateDatabase(const std::string& path) override;
+  Status ClearTable(const std::string& table) override;
+  bool PrintSourceQuery(const std::string& sql, bool report) override;
+  std::string SourceQueryValue(const std::string& sql) override;
+  Status SaveCondition(const std::string& database, const std::string& table,
+                       const std::string& condition) override;
 
   // Opens (or, with `create`, creates) the Access database a task names; the
   // opener the pipeline's task operations use.
   Result<std::unique_ptr<Session>> OpenTargetDatabase(const std::string& database, bool create);
+  // The same as a shared session: a file that the window or a task has open
+  // already is not opened a second time (both then use one session, whose
+  // lock serialises them).
+  Result<std::shared_ptr<SessionHandle>> OpenTargetShared(const std::string& database, bool create);
+  // A new connection to the source with the window's connection settings,
+  // for the tasks.
+  Result<std::shared_ptr<SessionHandle>> OpenTaskSource();
+  // Where the running tasks' target session is found (for TargetBusy).
+  void SetTaskTargetProbe(std::function<std::shared_ptr<SessionHandle>()> probe) {
+    task_target_probe_ = std::move(probe);
+  }
 
   // Creates the target .mdb that migrator.cfg names when it does not exist.
   Status CreateConfiguredTarget();
@@ -76,6 +102,13 @@ class SessionDatabaseAccess : public DatabaseAccess {
   std::filesystem::path TargetFolder() const;
   mutable std::mutex folder_mu_;
   std::filesystem::path target_folder_;  // the connected target file's folder
+  // Target files open in this process, by path.
+  std::map<std::string, std::weak_ptr<SessionHandle>> open_targets_;
+  std::shared_ptr<SessionHandle> Register(const std::string& path,
+                                          std::shared_ptr<SessionHandle> handle);
+  std::function<std::shared_ptr<SessionHandle>()> task_target_probe_;
+  // Set by the configuration dialog; otherwise Connect reads migrator.cfg.
+  std::optional<ConnectionDescriptor> given_[2];
 };
 
 // The pipeline's task operations for the window: after a task the target
@@ -83,10 +116,18 @@ class SessionDatabaseAccess : public DatabaseAccess {
 class WindowPipelineOperations : public PipelineOperations {
  public:
   using PipelineOperations::PipelineOperations;
-  void RefillTargetTree() override {
-    if (on_refill) on_refill();
+  // The refill is posted once the task has let go of its target file, so
+  // that the window does not find the file busy.
+  void RefillTargetTree() override { refill_pending_ = true; }
+  void TaskEnded() override {
+    PipelineOperations::TaskEnded();
+    if (refill_pending_ && on_refill) on_refill();
+    refill_pending_ = false;
   }
   std::function<void()> on_refill;
+
+ private:
+  bool refill_pending_ = false;  // worker thread only
 };
 
 // The pipeline's settings for the window: statement, data and rejects files
@@ -95,6 +136,10 @@ class WindowPipelineOperations : public PipelineOperations {
 // progress (a single table's rows, or a database's tables and their rows).
 PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,
                                         const std::filesystem::path& data_dir);
+// Tasks get sessions of their own from `access` (a connection to the source,
+// the target file shared with the window only when both have it open), and
+// `access` learns which target the tasks hold.
+void GiveTasksOwnSessions(PipelineOperations& ops, SessionDatabaseAccess& access);
 // Task operations over `access`'s sessions with those settings.
 std::shared_ptr<WindowPipelineOperations> MakeWindowPipelineOperations(
     MainController& controller, SessionDatabaseAccess& access,

@@ -5,10 +5,13 @@
 
 namespace velquin {
 
+inline constexpr char kVersion[] = "1.0";
+
 // The product line is joined from its pieces, as the status bar shows it:
 // "Omdara MySQL To Access Velquin Version: 1.0".
 inline std::string ProductLine() {
-  return std::string("Omdara ") + "MySQL" + " To " + "Access" + " Velquin" + " Version: 1.0";
+  return std::string("Omdara ") + "MySQL" + " To " + "Access" + " Velquin" +
+         " Version: " + kVersion;
 }
 
 }  // namespace velquin

@@ -1,5 +1,7 @@
 #include "config/migrator_config.h"
 
+#include <system_error>
+
 #include "config/ini_file.h"
 
 namespace velquin {
@@ -28,6 +30,17 @@ Status WriteConnection(IniFile& file, std::string_view section, const Connection
 }
 
 }  // namespace
+
+// migrator.cfg holds a password: only its owner may read it.
+static Status SavePrivate(const IniFile& file, const std::filesystem::path& path) {
+  VELQUIN_RETURN_IF_ERROR(file.Save(path));
+  std::error_code ec;
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+      std::filesystem::perm_options::replace, ec);
+  if (ec) return Status::IOError("cannot make " + path.string() + " private: " + ec.message());
+  return Status::Ok();
+}
 
 bool ProfileFlagIsSet(std::string_view value) {
   return value.find("true") != std::string_view::npos;
@@ -58,7 +71,7 @@ Status SaveMigratorConfig(const std::filesystem::path& path, const MigratorConfi
   } else {
     VELQUIN_RETURN_IF_ERROR(file.SetString(kPublic, "Config", "false"));
   }
-  return file.Save(path);
+  return SavePrivate(file, path);
 }
 
 Status SaveMigratorConfigOnConnect(const std::filesystem::path& path,
@@ -73,7 +86,7 @@ Status SaveMigratorConfigOnConnect(const std::filesystem::path& path,
     VELQUIN_RETURN_IF_ERROR(WriteConnection(file, kSource, config.source));
     VELQUIN_RETURN_IF_ERROR(WriteConnection(file, kTarget, config.target));
   }
-  return file.Save(path);
+  return SavePrivate(file, path);
 }
 
 }  // namespace velquin

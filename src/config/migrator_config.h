@@ -54,6 +54,9 @@ bool ProfileFlagIsSet(std::string_view value);
 // read only when the Config option is set (otherwise they stay empty).
 Result<MigratorConfig> LoadMigratorConfig(const std::filesystem::path& path);
 
+// Both writers leave the file readable and writable by its owner only
+// (mode 0600): it holds a password.
+//
 // "Save Config": with the Config option on, writes Config=true, Tips,
 // AutoBackup and the ten connection keys; with it off, writes only
 // Config=false and leaves everything else in the file untouched.

@@ -888,6 +888,12 @@ int MigrationPipeline::ConvertDatabaseTables(Session* source, Session* target,
     if (settings_.table_started) settings_.table_started(i, chosen.size());
     MigrateTable(source, target, database, chosen[i]);
   }
+  // A stopped conversion creates no relationships: on large tables they
+  // take minutes, and a stop has to end the task promptly.
+  if (settings_.stop_requested && settings_.stop_requested()) {
+    Out("E::Relationships of database [" + database + "] not converted: stopped by request");
+    return 0;
+  }
   ConvertDatabaseRelationships(source, target, database);
   return 0;
 }
@@ -940,6 +946,7 @@ int MigrationPipeline::ConvertDatabaseRelationships(Session* source, Session* ta
       Out("E::Relationships Converting Terminaled!");
       break;
     }
+    Out(fmt::sprintf("Relationships of [%s]", name));
     MigrateForeignKeys(source, target, database, name);
   }
   return 0;

@@ -54,6 +54,10 @@ class TaskOperations {
 
   // Re-lists the target catalogue into the target tree.
   virtual void RefillTargetTree() = 0;
+
+  // Called when a task's routine completes, before its result is recorded:
+  // an implementation lets go of what the task alone held.
+  virtual void TaskEnded() {}
 };
 
 }  // namespace velquin

@@ -46,6 +46,14 @@ void WorkerContext::Load(const TaskRecord& record) {
 }
 
 bool CompleteTask(WorkerContext& ctx, bool success) {
+  if (ctx.ops != nullptr) ctx.ops->TaskEnded();
+  // A task that was stopped did not do all its work, whatever its steps
+  // reported: it fails. (The stop this function requests itself comes
+  // after.)
+  if (success && ctx.run_state->StopRequested()) {
+    WriteOutputTo(*ctx.log, "E::%s", "The task was stopped before it was complete");
+    success = false;
+  }
   std::lock_guard<TaskListLock> relock(*ctx.lock);
   const TaskQueue::Completion c = ctx.queue->Complete(ctx.task_id, success);
   if (c.found) WriteOutputTo(*ctx.log, success ? kLineSuccess : kLineFailure);

@@ -4,6 +4,7 @@
 #include <QDrag>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 
 namespace velquin::ui {
 
@@ -57,9 +58,11 @@ void DbTreeView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void DbTreeView::mouseDoubleClickEvent(QMouseEvent* event) {
-  TreeNode* node = model_->NodeAt(currentIndex());
+  TreeNode* node = model_->NodeAt(indexAt(event->position().toPoint()));
+  // Expand or collapse as usual first, while the nodes under the mouse are
+  // still the ones the user saw: the activation lists the tree again.
+  QTreeView::mouseDoubleClickEvent(event);
   if (node != nullptr && node->level() == NodeLevel::kDatabase) emit DatabaseActivated(node);
-  QTreeView::mouseDoubleClickEvent(event);  // expand or collapse as usual
 }
 
 void DbTreeView::startDrag(Qt::DropActions actions) {

@@ -113,4 +113,56 @@ void DemoTaskOperations::Step(const std::string& what) {
   std::this_thread::sleep_for(step_);
 }
 
+Status MemoryDatabaseAccess::CreateDatabase(const std::string& path) {
+  std::string name = path;
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mdb") == 0)
+    name.resize(name.size() - 4);
+  for (const auto& db : target_.databases) {
+    if (db.name == name) return Status::InvalidArgument("the file " + path + " exists");
+  }
+  target_.databases.push_back({name, {}, {}});
+  target_.current_catalog = name;
+  target_.data_source_name = path;
+  return Status::Ok();
+}
+
+Status MemoryDatabaseAccess::ClearTable(const std::string& table) {
+  for (const auto& db : target_.databases) {
+    if (db.name != target_.current_catalog) continue;
+    for (const auto& t : db.tables) {
+      if (t.name == table) {
+        cleared_tables.push_back(table);
+        return Status::Ok();
+      }
+    }
+  }
+  return Status::NotFound("no table " + table);
+}
+
+bool MemoryDatabaseAccess::PrintSourceQuery(const std::string& sql, bool) {
+  source_statements.push_back(sql);
+  return true;
+}
+
+std::string MemoryDatabaseAccess::SourceQueryValue(const std::string& sql) {
+  source_statements.push_back(sql);
+  for (const auto& [key, answer] : query_answers) {
+    if (sql.find(key) != std::string::npos) return answer;
+  }
+  return "0";
+}
+
+Status MemoryDatabaseAccess::SaveCondition(const std::string& database, const std::string& table,
+                                           const std::string& condition) {
+  conditions[database + "." + table] = condition;
+  return Status::Ok();
+}
+
+Status MemoryDatabaseAccess::TestConnection(Side side, const ConnectionDescriptor& descriptor) {
+  if (side == Side::kTarget ? fail_target : fail_source) {
+    return Status::IOError("cannot reach " + descriptor.source_name);
+  }
+  return Status::Ok();
+}
+
 }  // namespace velquin::ui

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "catalog/catalog_source.h"
@@ -31,6 +32,20 @@ class MemoryDatabaseAccess : public DatabaseAccess {
   Status DropView(const std::string& view) override;
   Status RenameTable(const std::string& old_name, const std::string& new_name) override;
   std::string TableCondition(const std::string& database, const std::string& table) override;
+  bool TargetBusy() override { return target_busy; }
+  Status CreateDatabase(const std::string& path) override;
+  Status ClearTable(const std::string& table) override;
+  bool PrintSourceQuery(const std::string& sql, bool report) override;
+  std::string SourceQueryValue(const std::string& sql) override;
+  Status SaveCondition(const std::string& database, const std::string& table,
+                       const std::string& condition) override;
+  Status TestConnection(Side side, const ConnectionDescriptor& descriptor) override;
+  void UseDescriptors(const ConnectionDescriptor& source,
+                      const ConnectionDescriptor& target) override {
+    used_source = source;
+    used_target = target;
+  }
+  ConnectionDescriptor used_source, used_target;
 
   MemoryCatalogSource& source() { return source_; }
   MemoryCatalogSource& target() { return target_; }
@@ -38,30 +53,15 @@ class MemoryDatabaseAccess : public DatabaseAccess {
   bool fail_target = false;
   // "database.table" -> condition
   std::map<std::string, std::string> conditions;
+  bool target_busy = false;
+  // Statements sent to the source, and what a QueryValue answers: the
+  // answer of the first key that the statement contains, else "0".
+  std::vector<std::string> source_statements;
+  std::map<std::string, std::string> query_answers;
+  std::vector<std::string> cleared_tables;
 
  private:
   MemoryCatalogSource source_, target_;
-};
-
-// Until the database layer is wired in: every connection fails with a
-// clear message, so Connect reports the connection errors.
-class UnavailableDatabaseAccess : public DatabaseAccess {
- public:
-  Result<std::string> Connect(Side side, DbTree&) override {
-    return Status::NotSupported(std::string(side == Side::kTarget ? "Target" : "Source") +
-                                " database access is not available yet");
-  }
-  Status UseDatabase(Side, const std::string&) override { return Unavailable(); }
-  Status DropDatabase(const std::string&) override { return Unavailable(); }
-  Status DropTable(const std::string&) override { return Unavailable(); }
-  Status DropView(const std::string&) override { return Unavailable(); }
-  Status RenameTable(const std::string&, const std::string&) override { return Unavailable(); }
-  std::string TableCondition(const std::string&, const std::string&) override { return {}; }
-
- private:
-  static Status Unavailable() {
-    return Status::NotSupported("database access is not available yet");
-  }
 };
 
 // Task operations that only take time and write lines: each migration or

@@ -1,7 +1,7 @@
 // velquin-gui: the desktop face of the migrator.
 //
 //   velquin-gui [--config FILE] [--create-target] [--connect [--migrate]] [--demo] [--tab INDEX]
-//   [--screenshot FILE [--delay MS] [--at-progress PERCENT]]
+//   [--screenshot FILE [--delay MS] [--at-progress PERCENT] [--dialog NAME]]
 // Connect opens both sides from the connection settings in migrator.cfg
 // (--config FILE, default: migrator.cfg in the current folder); Condition.cfg
 // beside it is created empty when missing, and the statement and data files
@@ -21,8 +21,12 @@
 #include "app/session_database_access.h"
 #include "base/version.h"
 #include "log/output_log.h"
+#include "ui/config_dialog.h"
 #include "ui/demo_access.h"
+#include "ui/driver_check_dialog.h"
 #include "ui/main_window.h"
+#include "ui/qt_message_boxes.h"
+#include "ui/small_dialogs.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -56,6 +60,12 @@ int main(int argc, char** argv) {
   parser.addOption(tab);
   parser.addOption(delay);
   parser.addOption(at_progress);
+  QCommandLineOption dialog_option(
+      "dialog",
+      "With --screenshot: take the picture of a dialog instead (config, drivers, charset, "
+      "condition, about).",
+      "NAME");
+  parser.addOption(dialog_option);
   parser.process(app);
 
   namespace fs = std::filesystem;
@@ -92,7 +102,19 @@ int main(int argc, char** argv) {
   {
     velquin::ui::MainWindow window(&host);
     *on_refill = window.TargetRefillPoster();
+    window.SetConfigFile(config_file);
+    {
+      // The Tips tab follows the Tips option; a missing file means off.
+      auto stored = velquin::LoadMigratorConfig(config_file);
+      window.SetTipsShown(stored.ok() && stored->options.tips);
+    }
     window.show();
+    // The driver check opens once at start, unless the window is driven
+    // from the command line.
+    if (!parser.isSet(demo) && !parser.isSet(shot) && !parser.isSet(connect)) {
+      QTimer::singleShot(0, &window,
+                         [&window] { window.RunCommand(velquin::ui::cmd::kDriverCheck); });
+    }
     if (parser.isSet(demo)) {
       window.RunCommand(velquin::ui::cmd::kConnect);
       velquin::TaskRequest table;
@@ -132,12 +154,43 @@ int main(int argc, char** argv) {
       }
     }
     if (parser.isSet(tab)) window.ShowPage(parser.value(tab).toInt());
+    // A dialog for its picture, shown without waiting on it.
+    velquin::ui::QtMessageBoxes dialog_boxes(&window);
+    std::unique_ptr<QDialog> dialog;
+    if (parser.isSet(shot) && parser.isSet(dialog_option)) {
+      const QString name = parser.value(dialog_option);
+      if (name == "config") {
+        velquin::ui::ConfigDialog::Hooks hooks;
+        hooks.show_tips = [&window](bool on) { window.SetTipsShown(on); };
+        hooks.target_catalog = host.target_tree().catalog_name();
+        dialog = std::make_unique<velquin::ui::ConfigDialog>(access, dialog_boxes, config_file,
+                                                             hooks, &window);
+      } else if (name == "drivers") {
+        dialog = std::make_unique<velquin::ui::DriverCheckDialog>(
+            dialog_boxes, velquin::ui::DriverCheckDialog::Hooks{}, &window);
+      } else if (name == "charset") {
+        dialog = std::make_unique<velquin::ui::CharsetDialog>("LATIN1", &window);
+      } else if (name == "condition") {
+        const std::string database =
+            host.source_tree().catalog_name().empty() ? "shop" : host.source_tree().catalog_name();
+        dialog =
+            std::make_unique<velquin::ui::ConditionDialog>(access, database, "orders", &window);
+      } else if (name == "about") {
+        dialog = std::make_unique<velquin::ui::AboutDialog>(velquin::ui::MainWindow::ManualPath(),
+                                                            &window);
+      } else {
+        log.Write("E::No dialog named " + name.toStdString());
+        return 2;
+      }
+      dialog->show();
+    }
     if (parser.isSet(shot)) {
       const QString file = parser.value(shot);
       const int ms = parser.isSet(delay) ? parser.value(delay).toInt() : 1500;
-      auto take = [&window, file] {
+      QWidget* pictured = dialog ? static_cast<QWidget*>(dialog.get()) : &window;
+      auto take = [&window, file, pictured] {
         window.RefreshTaskList();
-        window.grab().save(file, "PNG");
+        pictured->grab().save(file, "PNG");
         QApplication::exit(0);
       };
       QTimer::singleShot(ms, &window, take);

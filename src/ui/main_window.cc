@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
@@ -19,10 +20,14 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "app/tree_commands.h"
 #include "base/version.h"
 #include "catalog/catalog_listing.h"
 #include "log/output_log.h"
+#include "ui/config_dialog.h"
+#include "ui/driver_check_dialog.h"
 #include "ui/qt_message_boxes.h"
+#include "ui/small_dialogs.h"
 
 namespace velquin::ui {
 
@@ -104,6 +109,21 @@ MainWindow::MainWindow(ControllerHost* host, QWidget* parent)
     return dir.toStdString();
   };
 
+  new_file_chooser_ = [this](const std::string& folder) -> std::optional<std::string> {
+    const QString file =
+        QFileDialog::getSaveFileName(this, "New Database", Q(folder), "Access File (*.mdb)");
+    if (file.isEmpty()) return std::nullopt;
+    return file.toStdString();
+  };
+
+  open_file_chooser_ = [this]() -> std::optional<std::string> {
+    const QString file =
+        QFileDialog::getOpenFileName(this, "Open the database file", ".", "Access File (*.mdb)");
+    if (file.isEmpty()) return std::nullopt;
+    return file.toStdString();
+  };
+  config_file_ = std::filesystem::absolute(std::string(kMigratorConfigFileName));
+
   BuildMenus();
   BuildToolbar();
 
@@ -139,6 +159,11 @@ MainWindow::MainWindow(ControllerHost* host, QWidget* parent)
             [this, view](TreeNode* node) { OnDatabaseActivated(view, node); });
   }
   target_model_->SetRenameHandler([this](TreeNode* node, const std::string& name) {
+    if (host_->access().TargetBusy()) {
+      host_->target_tree().set_rename_commit(false);
+      Inform(kTargetBusy);
+      return false;
+    }
     return FinishRename(host_->access(), host_->target_tree(), node, name);
   });
   source_view_->viewport()->setMouseTracking(true);
@@ -359,15 +384,17 @@ std::function<void()> MainWindow::TargetRefillPoster() {
 void MainWindow::RefillTree(bool target) {
   DbTree& tree = target ? host_->target_tree() : host_->source_tree();
   if (!tree.connected()) return;
+  if (target && host_->access().TargetBusy()) {
+    host_->WriteLine("The target tree is listed again when the running task has ended.");
+    return;
+  }
   // An Access target is one file, and a task may have switched the side to
   // another (a clone, a database switch): the listing then takes the
   // session's own current database instead of the one it had.
   if (target && tree.kind() == TreeKind::kAccess && tree.provider() == "Microsoft.Jet.OLEDB.4.0") {
     tree.set_catalog_name("");
   }
-  FillReport report = FillTree(tree);
-  for (const std::string& box : report.message_boxes) Inform(box);
-  for (const std::string& line : report.output_lines) host_->WriteLine("T::" + line);
+  RefillSide(*host_, *this, host_->access(), target);
   (target ? target_view_ : source_view_)->ApplyExpansion();
 }
 
@@ -408,6 +435,37 @@ void MainWindow::SetTreeTitle(bool target, const std::string& title) {
 
 void MainWindow::ShowWorkerButton(int run_state) { task_page_->ShowWorkerState(run_state); }
 
+std::optional<std::string> MainWindow::ChooseNewDatabaseFile(const std::string& folder) {
+  return new_file_chooser_(folder);
+}
+
+bool MainWindow::ChooseCharset(std::string* name) {
+  CharsetDialog dialog(*name, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  *name = dialog.name();
+  return true;
+}
+
+void MainWindow::SetTipsShown(bool shown) {
+  const int at = tabs_->indexOf(tips_);
+  if (shown && at < 0) {
+    tabs_->addTab(tips_, style()->standardIcon(QStyle::SP_MessageBoxInformation), "Tips");
+  } else if (!shown && at >= 0) {
+    tabs_->removeTab(at);
+  }
+}
+
+bool MainWindow::tips_shown() const { return tabs_->indexOf(tips_) >= 0; }
+
+QString MainWindow::ManualPath() {
+  const QDir dir(QCoreApplication::applicationDirPath());
+  for (const QString& candidate :
+       {dir.filePath("velquin-manual.html"), dir.filePath("../share/doc/velquin/manual.html")}) {
+    if (QFileInfo::exists(candidate)) return QFileInfo(candidate).canonicalFilePath();
+  }
+  return dir.filePath("velquin-manual.html");
+}
+
 void MainWindow::AppendOutput(int line_class, const QString& line) {
   output_model_->Append(line_class, line);
 }
@@ -438,26 +496,38 @@ void MainWindow::RunCommand(int id) {
     case cmd::kExit:
       close();
       return;
-    case cmd::kToolAbout:
-      Show(ProductLine(), BoxButtons::kOk, BoxIcon::kInformation, "About " + ProductLine());
+    case cmd::kToolAbout: {
+      AboutDialog about(ManualPath(), this);
+      about.exec();
       return;
+    }
     case cmd::kManual:
-      QDesktopServices::openUrl(QUrl::fromLocalFile(
-          QDir(QCoreApplication::applicationDirPath()).filePath("velquin.chm")));
+      if (!QFileInfo::exists(ManualPath())) {
+        Inform("The manual is not installed beside the program: " + ManualPath().toStdString());
+        return;
+      }
+      QDesktopServices::openUrl(QUrl::fromLocalFile(ManualPath()));
       return;
     case cmd::kWebsite:
       QDesktopServices::openUrl(QUrl("https://www.omdara.com/velquin"));
       return;
     case cmd::kConfig:
     case cmd::kToolConfigure:
+      OpenConfig();
+      return;
     case cmd::kDriverCheck:
-      Inform(kNotAvailable);
+      OpenDriverCheck();
       return;
     case static_cast<int>(TreeCommand::kNewDatabase):
-      if (CheckNewDatabase(*host_, *this)) Inform(kNotAvailable);
+      NewDatabase(*host_, *this, host_->access());
+      target_view_->ApplyExpansion();
       return;
     case static_cast<int>(TreeCommand::kChangeCharset):
-      if (source_view_->hasFocus()) Inform(kNotAvailable);
+      if (source_view_->hasFocus()) OnTreeCommand(source_view_, id);
+      return;
+    case static_cast<int>(TreeCommand::kMigrationCondition):
+      // A condition belongs to a source table, whichever tree had the focus.
+      OnTreeCommand(source_view_, id);
       return;
     default:
       // The remaining tree operations go to the target tree.
@@ -467,15 +537,91 @@ void MainWindow::RunCommand(int id) {
 }
 
 void MainWindow::OnTreeCommand(DbTreeView* view, int command) {
-  if (command == static_cast<int>(TreeCommand::kRenameTable) && view == target_view_) {
-    const TreeNode* node = view->tree()->selected();
-    if (node != nullptr && node->level() == NodeLevel::kTable) {
-      view->tree()->set_rename_commit(false);
-      view->edit(target_model_->IndexOf(node));
+  DatabaseAccess& access = host_->access();
+  const bool target = view == target_view_;
+  switch (static_cast<TreeCommand>(command)) {
+    case TreeCommand::kRenameTable:
+      if (target) {
+        const TreeNode* node = view->tree()->selected();
+        if (node != nullptr && node->level() == NodeLevel::kTable) {
+          view->tree()->set_rename_commit(false);
+          view->edit(target_model_->IndexOf(node));
+        }
+      }
+      return;
+    case TreeCommand::kNewDatabase:
+      if (target) NewDatabase(*host_, *this, access);
+      break;
+    case TreeCommand::kChangeCharset:
+      if (!target) ChangeCharset(*host_, *this, access);
+      break;
+    case TreeCommand::kStorageEngine: {
+      QAction* item = Action(command);
+      const EngineToggle toggle = ToggleStorageEngine(item->text().toStdString());
+      item->setText(Q(toggle.menu_text));
+      Inform(toggle.message);
+      view->tree()->set_storage_engine(toggle.engine);
+      return;
     }
-    return;
+    case TreeCommand::kDeleteDatabase:
+      if (target) DeleteDatabase(*host_, *this, access);
+      break;
+    case TreeCommand::kClearAllTables:
+      if (target) ClearAllTables(*host_, *this, access);
+      break;
+    case TreeCommand::kClearAllData:
+      if (target) ClearAllData(*host_, *this, access);
+      return;
+    case TreeCommand::kMigrationCondition:
+      if (!target) OpenConditionDialog();
+      return;
+    case TreeCommand::kDropTable:
+      if (target) DropSelectedTable(*host_, *this, access);
+      return;
+    case TreeCommand::kDropView:
+      if (target) DropSelectedView(*host_, *this, access);
+      return;
   }
-  Inform(kNotAvailable);
+  view->ApplyExpansion();
+}
+
+void MainWindow::OpenConfig() {
+  ConfigDialog::Hooks hooks;
+  hooks.show_tips = [this](bool on) { SetTipsShown(on); };
+  hooks.choose_file = open_file_chooser_;
+  hooks.target_catalog = host_->target_tree().catalog_name();
+  ConfigDialog dialog(host_->access(), *boxes_, config_file_, hooks, this);
+  dialog.exec();
+  if (!dialog.connect_pressed()) return;
+  host_->access().UseDescriptors(dialog.SourceDescriptor(), dialog.TargetDescriptor());
+  // As a posted command: the dialog is gone before the connection starts.
+  QTimer::singleShot(0, this, [this] {
+    RunCommand(cmd::kConnect);
+    ShowPage(kTaskListPage);
+  });
+}
+
+void MainWindow::OpenDriverCheck() {
+  DriverCheckDialog::Hooks hooks;
+  hooks.choose_folder = folder_chooser_;
+  hooks.bundle =
+      std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "MyODBC3.51";
+  hooks.odbcinst = UserOdbcInstIni();
+  DriverCheckDialog dialog(*boxes_, hooks, this);
+  dialog.exec();
+  if (dialog.open_config()) {
+    QTimer::singleShot(0, this, [this] { OpenConfig(); });
+  } else if (dialog.check_again()) {
+    QTimer::singleShot(0, this, [this] { OpenDriverCheck(); });
+  }
+}
+
+void MainWindow::OpenConditionDialog() {
+  const TreeNode* node = host_->source_tree().selected();
+  if (node == nullptr || node->level() != NodeLevel::kTable) return;
+  const NodeSelection s = DbTree::SelectionOf(*node);
+  ConditionDialog dialog(host_->access(), s.database, s.name, this);
+  dialog.exec();
 }
 
 void MainWindow::OnNodeSelected(DbTreeView* view, TreeNode* node) {
@@ -504,6 +650,15 @@ void MainWindow::OnDatabaseActivated(DbTreeView* view, TreeNode* node) {
   const std::string name = node->text();
   ChooseDatabase(*host_, *this, host_->access(), *view->tree(), name);
   view->ApplyExpansion();
+  // The listing made new nodes: the database that was activated stays the
+  // selection (not whatever node the refilled tree puts under the mouse).
+  auto reselect = [this, view, name] {
+    const TreeNode* root = view->tree()->root();
+    if (root == nullptr) return;
+    if (const TreeNode* again = root->FindChild(name)) view->SelectNode(again);
+  };
+  reselect();
+  QTimer::singleShot(0, this, reselect);
 }
 
 void MainWindow::UpdateSourceToolTip(const QPoint& pos) {
@@ -543,12 +698,44 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (closing_) {
+    // Already waiting for the stopped task.
+    if (host_->Running() || host_->Stopping()) {
+      event->ignore();
+      return;
+    }
+    timer_.stop();
+    event->accept();
+    return;
+  }
   if (!ConfirmClose(*host_, *this)) {
     event->ignore();
     return;
   }
+  if (host_->Running() || host_->Stopping()) {
+    // The window stays until the task has ended, saying so: a program that
+    // went on invisibly could not be told apart from one that hangs.
+    event->ignore();
+    CloseWhenStopped();
+    return;
+  }
   timer_.stop();
   event->accept();
+}
+
+void MainWindow::CloseWhenStopped() {
+  closing_ = true;
+  const std::string text = "Stopping the running task; the window closes when it has ended...";
+  status_[1]->setText(Q(text));
+  host_->WriteLine(text);
+  ShowPage(kTaskListPage);
+  auto* poll = new QTimer(this);
+  connect(poll, &QTimer::timeout, this, [this, poll] {
+    if (host_->Running() || host_->Stopping()) return;
+    poll->stop();
+    close();
+  });
+  poll->start(100);
 }
 
 }  // namespace velquin::ui

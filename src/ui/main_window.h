@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QTabWidget>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,8 +41,6 @@ inline constexpr int kToolBackup = 1034;
 inline constexpr int kToolAbout = 1032;
 }  // namespace cmd
 
-inline constexpr char kNotAvailable[] = "This function is not available yet.";
-
 class WindowRelay;
 
 class MainWindow : public QMainWindow, public CommandUi {
@@ -55,6 +54,25 @@ class MainWindow : public QMainWindow, public CommandUi {
   void SetFolderChooser(std::function<std::optional<std::string>(const std::string&)> chooser) {
     folder_chooser_ = std::move(chooser);
   }
+  // The file picker of New Database (a test answers it instead).
+  void SetNewFileChooser(std::function<std::optional<std::string>(const std::string&)> chooser) {
+    new_file_chooser_ = std::move(chooser);
+  }
+  // migrator.cfg, which the configuration dialog reads and writes.
+  void SetConfigFile(std::filesystem::path file) { config_file_ = std::move(file); }
+  // The file picker of the configuration dialog's target file.
+  void SetOpenFileChooser(std::function<std::optional<std::string>()> chooser) {
+    open_file_chooser_ = std::move(chooser);
+  }
+  void OpenConfig();
+  void OpenDriverCheck();
+  // Shows or hides the "Tips" tab (the Tips option of migrator.cfg).
+  void SetTipsShown(bool shown);
+  bool tips_shown() const;
+  // The manual's file; opened by F1, Manual and the About box.
+  static QString ManualPath();
+  // Set when the window waits for a stopped task before it closes.
+  bool closing() const { return closing_; }
   QAction* Action(int id) const;
   QMenu* ObjectMenu(velquin::ObjectMenu which) const;
   QTabWidget* tabs() const { return tabs_; }
@@ -82,6 +100,8 @@ class MainWindow : public QMainWindow, public CommandUi {
   void RefreshTaskList() override;
   void SetTreeTitle(bool target, const std::string& title) override;
   void ShowWorkerButton(int run_state) override;
+  std::optional<std::string> ChooseNewDatabaseFile(const std::string& folder) override;
+  bool ChooseCharset(std::string* name) override;
 
  public slots:
   void AppendOutput(int line_class, const QString& line);
@@ -116,6 +136,12 @@ class MainWindow : public QMainWindow, public CommandUi {
   std::unique_ptr<MessageBoxes> own_boxes_;
   MessageBoxes* boxes_;
   std::function<std::optional<std::string>(const std::string&)> folder_chooser_;
+  std::function<std::optional<std::string>(const std::string&)> new_file_chooser_;
+  void OpenConditionDialog();
+  std::filesystem::path config_file_;
+  std::function<std::optional<std::string>()> open_file_chooser_;
+  void CloseWhenStopped();
+  bool closing_ = false;
   std::map<int, QAction*> actions_;
   std::map<velquin::ObjectMenu, QMenu*> object_menus_;
   std::unique_ptr<DbTreeModel> source_model_, target_model_;

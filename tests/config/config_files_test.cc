@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "config/condition_file.h"
 #include "config/migrator_config.h"
+#include "config/odbc_sources.h"
 
 namespace velquin {
 namespace {
@@ -176,6 +180,147 @@ TEST_F(ConfigFiles, LongValuesAreNotCut) {
   config.source.password = std::string(200, 'x');
   ASSERT_TRUE(SaveMigratorConfig(dir_ / "migrator.cfg", config).ok());
   EXPECT_EQ(LoadMigratorConfig(dir_ / "migrator.cfg")->source.password, std::string(200, 'x'));
+}
+
+TEST_F(ConfigFiles, ConditionMustStayInsideItsStatement) {
+  struct Case {
+    const char* condition;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"id > 100 and name <> 'a;b'", true},
+      {"note = 'it''s; fine'", true},
+      {"note = \"x\\\"; y\"", false},
+      {"`odd;name` = 1", true},
+      {"1--1 = 2", true},
+      {"1; DROP TABLE x", false},
+      {"id = 1;", false},
+      {"name = 'open", false},
+      {"id = 1 -- rest", false},
+      {"id = 1 # rest", false},
+      {"id = 1 /* rest", false},
+      {"note = 'it\\'s'", false},  // without backslash escapes the string ends early
+      // One string with backslash escapes, a statement after it without.
+      {"note = 'a\\'; DROP TABLE x; -- '", false},
+      {"note = 'a\\\\'; DROP TABLE x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckCondition(c.condition).ok(), c.ok) << c.condition;
+  }
+  // Neither stored by Save nor taken from a file written by hand.
+  ConditionFile conditions = ConditionFile::InFolder(dir_);
+  EXPECT_FALSE(conditions.Write("shop", "orders", "1; DROP TABLE x").ok());
+  WriteFile(conditions.path(), "[shop]\r\norders=1; DROP TABLE x\r\n");
+  EXPECT_FALSE(conditions.Read("shop", "orders").ok());
+}
+
+TEST_F(ConfigFiles, MigratorConfigIsPrivateToItsOwner) {
+  const fs::path file = dir_ / "migrator.cfg";
+  MigratorConfig config;
+  config.options.config = true;
+  config.source.password = "secret";
+  ASSERT_TRUE(SaveMigratorConfig(file, config).ok());
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(file, fs::perms::all);
+  ASSERT_TRUE(SaveMigratorConfigOnConnect(file, config).ok());
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// unixODBC's files, pointed at this test's folder.
+class OdbcFiles : public ConfigFiles {
+ protected:
+  void SetUp() override {
+    ConfigFiles::SetUp();
+    fs::create_directories(dir_ / "sys");
+    fs::create_directories(dir_ / "home");
+    Set("ODBCSYSINI", (dir_ / "sys").string());
+    Set("ODBCINI", (dir_ / "home" / "odbc.ini").string());
+    Set("HOME", (dir_ / "home").string());
+    Set("ODBCINSTINI", "");
+  }
+  void TearDown() override {
+    for (auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+    ConfigFiles::TearDown();
+  }
+  void Set(const std::string& name, const std::string& value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    if (value.empty()) {
+      unsetenv(name.c_str());
+    } else {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST_F(OdbcFiles, DataSourcesOfMySqlDriversFromUserAndSystemFiles) {
+  const fs::path lib = dir_ / "libmaodbc.so";
+  WriteFile(lib, "x");
+  WriteFile(dir_ / "sys" / "odbcinst.ini",
+            "[MariaDB Unicode]\nDriver=" + lib.string() + "\n[PostgreSQL]\nDriver=psqlodbcw.so\n");
+  WriteFile(dir_ / "home" / "odbc.ini",
+            "[ODBC Data Sources]\nshop=MariaDB\n[shop]\nDriver=MariaDB Unicode\n"
+            "[pg]\nDriver=PostgreSQL\n");
+  WriteFile(dir_ / "sys" / "odbc.ini",
+            "[legacy]\nDriver=/usr/lib/libmyodbc5w.so\n[shop]\nDriver=MariaDB Unicode\n");
+  EXPECT_EQ(MySqlDataSources(), (std::vector<std::string>{"shop", "legacy"}));
+}
+
+TEST_F(OdbcFiles, DriverRowsSayWhatIsUsable) {
+  const fs::path driver = dir_ / "libmaodbc.so";
+  WriteFile(driver, "x");
+  WriteFile(dir_ / "sys" / "odbcinst.ini",
+            "[MariaDB Unicode]\nDriver=" + driver.string() + "\n[MySQL ODBC 8.0]\nDriver=" +
+                driver.string() + "\nSetup=" + (dir_ / "missing.so").string() +
+                "\n[MySQL ODBC dir]\nDriver=" + dir_.string() +
+                "\n[SQLite3]\nDriver=" + (dir_ / "libsqlite3odbc.so").string() + "\n");
+  std::vector<DriverRow> rows = MySqlDriverRows();
+  if (rows.front().usable != "Usable") GTEST_SKIP() << "no unixODBC driver manager here";
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[1].Text(), "MariaDB Unicode|Installed|Usable|");
+  EXPECT_EQ(rows[2].Text(), "MySQL ODBC 8.0|Installed|Unusable|");  // its Setup file is missing
+  EXPECT_EQ(rows[3].Text(), "MySQL ODBC dir|Installed|Unusable|");  // a folder is no driver
+  EXPECT_EQ(TcpIpRow(rows).Text(), "TCP/IP:Port|N/A|Usable|");
+
+  fs::remove(dir_ / "sys" / "odbcinst.ini");
+  rows = MySqlDriverRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].Text(), "MySQL ODBC Driver|Not installed|Unusable|");
+  EXPECT_EQ(TcpIpRow(rows).Text(), "TCP/IP:Port|N/A|Unusable|");
+}
+
+TEST_F(OdbcFiles, InstallRegistersBundledDriverOrSaysWhereOneComesFrom) {
+  const fs::path odbcinst = dir_ / "home" / ".odbcinst.ini";
+  Status none = InstallBundledDriver(dir_ / "MyODBC3.51", dir_ / "lib", odbcinst);
+  EXPECT_EQ(none.code(), StatusCode::kNotFound);
+  EXPECT_NE(none.message().find("odbc-mariadb"), std::string::npos);
+  EXPECT_FALSE(fs::exists(odbcinst));
+
+  fs::create_directories(dir_ / "MyODBC3.51");
+  WriteFile(dir_ / "MyODBC3.51" / "libmyodbc3.so", "driver");
+  WriteFile(dir_ / "MyODBC3.51" / "libmyodbc3S.so", "setup");
+  fs::create_directories(dir_ / "lib");
+  WriteFile(dir_ / "lib" / "libmyodbc3.so", "kept");
+  ASSERT_TRUE(InstallBundledDriver(dir_ / "MyODBC3.51", dir_ / "lib", odbcinst).ok());
+  ASSERT_TRUE(InstallBundledDriver(dir_ / "MyODBC3.51", dir_ / "lib", odbcinst).ok());
+  EXPECT_EQ(Slurp(dir_ / "lib" / "libmyodbc3.so"), "kept");  // never overwritten
+  EXPECT_EQ(Slurp(dir_ / "lib" / "libmyodbc3S.so"), "setup");
+  const std::string ini = Slurp(odbcinst);
+  EXPECT_NE(ini.find("[MySQL ODBC 3.51 Driver]"), std::string::npos);
+  EXPECT_NE(ini.find("Driver=" + (dir_ / "lib" / "libmyodbc3.so").string()), std::string::npos);
+  EXPECT_NE(ini.find("Setup=" + (dir_ / "lib" / "libmyodbc3S.so").string()), std::string::npos);
+  EXPECT_NE(ini.find("UsageCount=2"), std::string::npos);
+  EXPECT_NE(ini.find("MySQL ODBC 3.51 Driver=Installed"), std::string::npos);
 }
 
 }  // namespace

@@ -16,11 +16,13 @@
 namespace velquin {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::FakeTaskOperations;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 
 class RecordingObserver : public WorkerObserver {
  public:
@@ -374,6 +376,17 @@ TEST(CompletionTest, LastPendingTaskRequestsTheStopAtOnce) {
   run.DispatchAndRun();
   EXPECT_EQ(run.run_state_.Load(), RunStateValue::kStopRequested);
   EXPECT_THAT(run.observer_.pictures, ElementsAre(StartStopPicture::kIdle));
+}
+
+TEST(CompletionTest, StoppedTaskFailsWhateverItsStepsReported) {
+  RoutineRun run;
+  const TaskId id = run.Append(TaskKind::kConvertTable);
+  run.run_state_.Store(RunStateValue::kStopRequested);  // Stop pressed while it ran
+  EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(false));
+  EXPECT_EQ(run.queue_.Snapshot()[0].id, id);
+  EXPECT_EQ(run.queue_.Snapshot()[0].state_text, kStateFailure);
+  EXPECT_THAT(run.Lines(), Contains("The task was stopped before it was complete"));
+  EXPECT_THAT(run.Lines(), Not(Contains(kLineSuccess)));
 }
 
 TEST(CompletionTest, DeletedRecordReceivesNoResultAndNoLine) {

@@ -443,20 +443,16 @@ TEST_F(MainWindowTest, CloseWhileRunningAsksAndCancelKeepsWindow) {
   EXPECT_TRUE(backend_.Running());
   boxes_.answers = {BoxAnswer::kOk};
   window_->close();
-  EXPECT_FALSE(window_->isVisible());
+  // The window stays, saying so, until the stopped task has ended.
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(window_->closing());
   EXPECT_TRUE(backend_.Stopping());
+  EXPECT_TRUE(window_->status_pane(1)->text().startsWith("Stopping the running task"));
   gate_->Open();
-}
-
-TEST_F(MainWindowTest, NotYetAvailableOperationsSaySo) {
-  ConnectBoth();
-  Select(true, "customers", NodeLevel::kTable);
-  window_->RunCommand(32787);  // Drop Table
-  EXPECT_EQ(boxes_.shown.back(), kNotAvailable);
-  window_->RunCommand(32775);  // New Database with a table selected
-  EXPECT_EQ(boxes_.shown.back(),
-            "Can only create database in TARGET!!!\nPlease Select Target ROOT to create new "
-            "database!");
+  QTRY_VERIFY_WITH_TIMEOUT(!window_->isVisible(), 5000);
+  // The stopped task did not complete: it failed.
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].state_text, kStateFailure);
 }
 
 TEST_F(MainWindowTest, DoubleClickOnDatabaseRefillsWithIt) {

@@ -2,20 +2,28 @@
 // file written by our Jet engine as the target, connected from migrator.cfg.
 // What the tasks write is read back with mdbtools, an independent reader.
 // Skipped when VELQUIN_MYSQL_* is not set (scripts/mariadb-private).
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <array>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 #include "app/session_database_access.h"
+#include "app/tree_commands.h"
 #include "db/jet_session.h"
 #include "gui_test_support.h"
 #include "log/output_log.h"
 #include "mysql_test_support.h"
+#include "ui/config_dialog.h"
 #include "ui/main_window.h"
+#include "ui/small_dialogs.h"
 
 namespace velquin::ui {
 namespace {
@@ -67,6 +75,20 @@ class GatedPipeline : public WindowPipelineOperations {
       cv_.wait(lock, [this] { return open_; });
     }
     return WindowPipelineOperations::MigrateTable(db, table);
+  }
+  bool ConvertDatabaseTables(const std::string& db) override {
+    {
+      std::unique_lock<std::mutex> lock(mu_);
+      arrived_ = true;
+      cv_.notify_all();
+      cv_.wait(lock, [this] { return open_; });
+    }
+    return WindowPipelineOperations::ConvertDatabaseTables(db);
+  }
+  void Rearm() {
+    std::lock_guard<std::mutex> lock(mu_);
+    arrived_ = false;
+    open_ = false;
   }
   bool WaitArrived() {
     std::unique_lock<std::mutex> lock(mu_);
@@ -139,6 +161,7 @@ class RealSidesTest : public ::testing::Test {
                                            [access](const std::string& db, bool create) {
                                              return access->OpenTargetDatabase(db, create);
                                            });
+    GiveTasksOwnSessions(*ops_, *access_);
     controller_->SetTaskOperations(ops_);
     host_ = std::make_unique<ControllerHost>(*controller_, *access_);
     window_ = std::make_unique<MainWindow>(host_.get());
@@ -397,6 +420,249 @@ TEST_F(RealSidesTest, GridEditsWhileARealTaskRuns) {
   page->clear_action()->trigger();
   EXPECT_EQ(Grid()->rowCount(), 0);
   EXPECT_TRUE(Tasks().empty());
+}
+
+TEST_F(RealSidesTest, ATaskKeepsItsOwnDatabasesWhileTheUserWorksElsewhereAndStopsPromptly) {
+  // Another source database and another target file to wander off to.
+  auto server = testing::MySqlFromEnv();
+  auto other_db = testing::TestDatabase::Create(*server, "gui_other");
+  ASSERT_NE(other_db, nullptr);
+  other_db->Exec("CREATE TABLE elsewhere (id INT PRIMARY KEY)");
+  other_db->Exec("CREATE VIEW elsewhere_view AS SELECT id FROM elsewhere");
+  const fs::path other_file = dir_ / "other.mdb";
+  {
+    auto jet = JetSession::Open(other_file.string(), true);
+    ASSERT_TRUE(jet.ok());
+    ASSERT_TRUE((*jet)->Execute("CREATE TABLE mine (id INTEGER)").ok());
+  }
+  window_->RunCommand(cmd::kConnect);
+  ops_->Open(false);
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_TRUE(ops_->WaitArrived());  // the task has its source and target open
+
+  // Every call the user makes returns at once: nothing waits for the task.
+  QElapsedTimer clock;
+  auto timed = [&](const char* what, const std::function<void()>& call) {
+    clock.restart();
+    call();
+    std::printf("%s: %lld ms\n", what, static_cast<long long>(clock.elapsed()));
+    EXPECT_LT(clock.elapsed(), 100) << what;
+  };
+  timed("double-click on another source database", [&] {
+    const TreeNode* node = Find(false, other_db->name(), NodeLevel::kDatabase);
+    ASSERT_NE(node, nullptr);
+    emit window_->source_view()->DatabaseActivated(const_cast<TreeNode*>(node));
+  });
+  EXPECT_EQ(host_->source_tree().selected()->text(), other_db->name());
+  timed("double-click on another target database", [&] {
+    ChooseDatabase(*host_, *window_, *access_, host_->target_tree(), (dir_ / "other").string());
+  });
+  EXPECT_NE(Find(true, "mine", NodeLevel::kTable), nullptr);
+  timed("rename in the other file", [&] {
+    TreeNode* mine = const_cast<TreeNode*>(Find(true, "mine", NodeLevel::kTable));
+    host_->target_tree().set_rename_commit(true);
+    EXPECT_TRUE(FinishRename(*access_, host_->target_tree(), mine, "renamed"));
+  });
+  // Back on the task's own file: the window leaves it alone and says so.
+  boxes_.shown.clear();
+  timed("double-click on the task's target", [&] {
+    ChooseDatabase(*host_, *window_, *access_, host_->target_tree(), TargetDatabase());
+  });
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{kTargetBusy});
+  // The tree still shows the other file (it is not listed while busy), but
+  // the target side is the task's file now: a drop is refused.
+  timed("drop a table while the file is busy", [&] {
+    Select(true, "renamed", NodeLevel::kTable);
+    DropSelectedTable(*host_, *window_, *access_);
+  });
+  EXPECT_EQ(boxes_.shown.back(), kTargetBusy);
+  ops_->Open(true);
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].state_text, kStateSuccess);
+  // The task's file got exactly its own objects, the other file none of them.
+  std::vector<std::string> tables = MdbTables(target_file_);
+  std::sort(tables.begin(), tables.end());
+  EXPECT_EQ(tables, (std::vector<std::string>{"customers", "existing", "order lines", "orders"}));
+  EXPECT_EQ(MdbTables(other_file), std::vector<std::string>{"renamed"});
+  // Its view went there too, and nothing of the other source database.
+  const std::string queries =
+      RunCommandLine("mdb-queries -1 " + Quoted(target_file_.string()) + " 2>/dev/null");
+  EXPECT_NE(queries.find("big_orders"), std::string::npos) << queries;
+  EXPECT_EQ(queries.find("elsewhere"), std::string::npos) << queries;
+  EXPECT_EQ(RunCommandLine("mdb-queries -1 " + Quoted(other_file.string()) + " 2>/dev/null"), "");
+
+  // Stop while the next task runs: it ends as a failure within 2 seconds.
+  ops_->Rearm();
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  window_->RunCommand(cmd::kConnect);  // the worker is idle: allowed
+  Select(false, source_db_->name(), NodeLevel::kDatabase);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_TRUE(ops_->WaitArrived());
+  boxes_.answers = {BoxAnswer::kOk};
+  timed("Stop", [&] { StartStopTasks(*host_, *window_); });
+  clock.restart();
+  ops_->Open(true);
+  while (Tasks().back().state_text == kStateWorking && clock.elapsed() < 10000) QTest::qWait(10);
+  std::printf("Stop to FAILURE: %lld ms\n", static_cast<long long>(clock.elapsed()));
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_EQ(Tasks().back().state_text, kStateFailure);
+  ASSERT_TRUE(WaitIdle());
+}
+
+// Modal dialogs are answered as soon as they are open.
+template <typename D>
+void WhenOpen(std::function<void(D*)> act) {
+  auto* poll = new QTimer;
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(poll, &QTimer::timeout, [poll, act, tries] {
+    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+    if (dialog == nullptr && ++*tries < 500) return;
+    poll->stop();
+    poll->deleteLater();
+    if (dialog == nullptr) {
+      ADD_FAILURE() << "the dialog did not open";
+      return;
+    }
+    act(dialog);
+  });
+  poll->start(10);
+}
+
+TEST_F(RealSidesTest, FromAFreshStartEverythingThroughTheWindow) {
+  // A small sakila: actors, films and the table between them, with keys.
+  auto server = testing::MySqlFromEnv();
+  auto sakila = testing::TestDatabase::Create(*server, "sakila");
+  ASSERT_NE(sakila, nullptr);
+  sakila->Exec("CREATE TABLE actor (actor_id INT PRIMARY KEY, first_name VARCHAR(45))");
+  sakila->Exec("INSERT INTO actor VALUES (1,'PENELOPE'),(2,'NICK'),(3,'ED')");
+  sakila->Exec(
+      "CREATE TABLE film (film_id INT PRIMARY KEY, title VARCHAR(128), rental_rate "
+      "DECIMAL(4,2))");
+  sakila->Exec(
+      "INSERT INTO film VALUES (1,'ACADEMY DINOSAUR',0.99),(2,'ACE GOLDFINGER',4.99),"
+      "(3,'ADAPTATION HOLES',2.99),(4,'AFFAIR PREJUDICE',2.99)");
+  sakila->Exec(
+      "CREATE TABLE film_actor (actor_id INT, film_id INT, PRIMARY KEY (actor_id, film_id), "
+      "FOREIGN KEY (actor_id) REFERENCES actor (actor_id), FOREIGN KEY (film_id) REFERENCES "
+      "film (film_id))");
+  sakila->Exec("INSERT INTO film_actor VALUES (1,1),(1,2),(2,3),(3,4)");
+  sakila->Exec("CREATE VIEW cheap_films AS SELECT film_id, title FROM film WHERE rental_rate < 1");
+
+  const fs::path cfg = dir_ / "migrator.cfg";
+  fs::remove(cfg);
+  window_->SetConfigFile(cfg);
+  const fs::path first = dir_ / "Access_New.mdb";
+  WhenOpen<ConfigDialog>([&](ConfigDialog* d) {
+    auto& src = d->source_side();
+    src.provider->setCurrentIndex(src.provider->findText("TCP/IP:Port"));
+    src.source->setCurrentText(QString::fromStdString(server->host + ":" + server->port));
+    src.user->setText(QString::fromStdString(server->user));
+    src.password->setText(QString::fromStdString(server->password));
+    src.catalog->setText(QString::fromStdString(sakila->name()));
+    auto& tgt = d->target_side();
+    tgt.provider->setCurrentIndex(tgt.provider->findText("Microsoft Jet 4.0 OLE DB Provider"));
+    EXPECT_EQ(tgt.source->currentText().toStdString(), first.string());
+    d->config_box()->click();
+    d->test_button()->click();
+    d->connect_button()->click();
+  });
+  window_->RunCommand(cmd::kConfig);
+  ASSERT_GE(boxes_.shown.size(), 2u);
+  EXPECT_EQ(boxes_.shown[0], "Source Connection Successful!");
+  EXPECT_EQ(boxes_.shown[1], "Target Connection Successful!");
+  QTRY_VERIFY(host_->source_tree().connected() && host_->target_tree().connected());
+
+  // Drag sakila onto the new file's database.
+  Select(false, sakila->name(), NodeLevel::kDatabase);
+  Select(true, (dir_ / "Access_New").string(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  emit window_->target_view()->NodeDropped(window_->source_view(), false);
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_EQ(Tasks()[0].state_text, kStateSuccess);
+  std::vector<std::string> tables = MdbTables(first);
+  std::sort(tables.begin(), tables.end());
+  EXPECT_EQ(tables, (std::vector<std::string>{"actor", "film", "film_actor"}));
+  EXPECT_NE(MdbExport(first, "film").find("ACE GOLDFINGER"), std::string::npos);
+
+  // A condition on film, tested and saved through its dialog.
+  Select(false, "film", NodeLevel::kTable);
+  WhenOpen<ConditionDialog>([](ConditionDialog* d) {
+    d->condition_box()->setPlainText("rental_rate > 2");
+    d->test_button()->click();
+    EXPECT_EQ(d->result_box()->toPlainText(), "Test successfully!\n  3 Records can be converted.");
+    d->save_button()->click();
+    d->reject();
+  });
+  window_->RunCommand(32776);  // Migration Condition
+
+  // A new file from New Database, and film dragged into it again.
+  const fs::path second = dir_ / "second.mdb";
+  window_->SetNewFileChooser(
+      [&](const std::string&) -> std::optional<std::string> { return second.string(); });
+  Select(true, host_->target_tree().root()->text(), NodeLevel::kRoot);
+  window_->RunCommand(32775);  // New Database
+  ASSERT_TRUE(fs::exists(second));
+  Select(false, "film", NodeLevel::kTable);
+  Select(true, (dir_ / "second").string(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  emit window_->target_view()->NodeDropped(window_->source_view(), false);
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks().back().state_text, kStateSuccess);
+  const std::string rows = MdbExport(second, "film");
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3) << rows;
+  EXPECT_EQ(rows.find("ACADEMY DINOSAUR"), std::string::npos);
+
+  // Clear all Data on the first file: every row goes (rows that others
+  // refer to after the rows referring to them), the tables stay.
+  ChooseDatabase(*host_, *window_, *access_, host_->target_tree(), (dir_ / "Access_New").string());
+  Select(true, (dir_ / "Access_New").string(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk, BoxAnswer::kYes};
+  window_->RunCommand(32790);  // Clear all Data
+  tables = MdbTables(first);
+  std::sort(tables.begin(), tables.end());
+  EXPECT_EQ(tables, (std::vector<std::string>{"actor", "film", "film_actor"}));
+  for (const char* table : {"actor", "film", "film_actor"}) {
+    EXPECT_EQ(MdbExport(first, table), "") << table;
+  }
+  EXPECT_NE(Find(true, "film_actor", NodeLevel::kTable), nullptr);
+}
+
+TEST_F(RealSidesTest, ChangeCharsetSetsTheSessionAndValuesStillArriveExactly) {
+  source_db_->Exec("CREATE TABLE west (id INT PRIMARY KEY, v VARCHAR(20)) CHARACTER SET latin1");
+  source_db_->Exec("INSERT INTO west VALUES (1, 'Grüße, café')");
+  source_db_->Exec("CREATE TABLE wide (id INT PRIMARY KEY, v VARCHAR(20)) CHARACTER SET utf8mb4");
+  source_db_->Exec("INSERT INTO wide VALUES (1, '日本語 Ωμέγα')");
+  window_->RunCommand(cmd::kConnect);
+  for (const char* name : {"latin1", "utf8"}) {
+    WhenOpen<CharsetDialog>([name](CharsetDialog* d) {
+      for (int i = 0; i < kCharsetCount; ++i) {
+        if (d->radio(i)->text() == name) d->radio(i)->click();
+      }
+      d->select_button()->click();
+    });
+    emit window_->source_view()->CommandChosen(32774);  // Change Charset, from the tree's menu
+    const std::string client = access_->SourceQueryValue("select @@character_set_client");
+    EXPECT_EQ(client, std::string(name) == "utf8" ? "utf8mb3" : "latin1") << name;
+    EXPECT_EQ(access_->SourceQueryValue("select @@character_set_results"), client);
+  }
+  for (const char* table : {"west", "wide"}) {
+    Select(false, table, NodeLevel::kTable);
+    Select(true, TargetDatabase(), NodeLevel::kDatabase);
+    boxes_.answers = {BoxAnswer::kOk};
+    window_->RunCommand(cmd::kMigrate);
+  }
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_NE(MdbExport(target_file_, "west").find("Grüße, café"), std::string::npos);
+  EXPECT_NE(MdbExport(target_file_, "wide").find("日本語 Ωμέγα"), std::string::npos);
 }
 
 }  // namespace
