@@ -73,7 +73,7 @@ class PosixFile : public File {
     fl.l_start = static_cast<off_t>(offset);
     fl.l_len = 1;
     for (;;) {
-      if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return true;
+      if (::fcntl(fd_, F_SETLK, &fl) == 0) return true;
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EACCES) return false;
       return Status::IOError(path_ + ": cannot lock: " + std::strerror(errno));
@@ -87,7 +87,7 @@ class PosixFile : public File {
     fl.l_start = static_cast<off_t>(offset);
     fl.l_len = 1;
     // Unlocking a byte this file holds cannot fail; closing it unlocks too.
-    (void)::fcntl(fd_, F_OFD_SETLK, &fl);
+    (void)::fcntl(fd_, F_SETLK, &fl);
   }
 
  private:

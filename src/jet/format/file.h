@@ -5,10 +5,10 @@
 // N-th write on, or runs out of space after N bytes of growth (to test error
 // paths, full disks and interrupted writers).
 //
-// Locks are the operating system's open-file-description locks (fcntl
-// F_OFD_SETLK) on single bytes past any offset a Jet file can reach: they
-// belong to the open file and go with it when the file is closed or the
-// process dies, so no stale lock is ever left. See [SAFE-6].
+// Locks are the operating system's record locks (fcntl F_SETLK) on single
+// bytes past any offset a Jet file can reach: they belong to the process and
+// go with it when it ends or is killed, so no stale lock is ever left.
+// Opens within one process do not exclude each other. See [SAFE-6].
 #pragma once
 
 #include <cstdint>
@@ -46,9 +46,8 @@ class File {
 };
 
 // The lock bytes: a writer holds kWriterLockByte exclusively for as long as it
-// has the file open; readers hold kReadLockByte shared for as long as they
-// have it open, and a writer holds it exclusively only while it overwrites
-// committed pages.
+// has the file open; readers hold kReadLockByte shared while they open it,
+// and a writer holds it exclusively only while it overwrites committed pages.
 inline constexpr std::uint64_t kWriterLockByte = 0x100000000ull;
 inline constexpr std::uint64_t kReadLockByte = 0x100000001ull;
 

@@ -142,6 +142,9 @@ Result<std::unique_ptr<PageFile>> PageFile::Open(std::unique_ptr<File> file, boo
       size = std::min(size, saved->file_length);
       for (auto& [n, page] : saved->pages) pf->committed_.emplace(n, page);
     }
+    // The lock kept the opening out of a commit's overwrite; held longer it
+    // would make writers wait for readers.
+    pf->file_->Unlock(kReadLockByte);
   }
   if (size < kPageSize) {
     return PageCorruption(0, "file length",

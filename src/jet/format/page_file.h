@@ -14,8 +14,9 @@
 // are never journaled. Rollback() (or the next opener, after a kill) puts
 // the originals back and cuts the file to its length at the statement's
 // start. A writer holds kWriterLockByte exclusively while open; readers
-// hold kReadLockByte shared, and a writer takes it exclusively while it
-// overwrites committed pages, so a reader sees the last committed state
+// take kReadLockByte shared while they open, and a writer takes it
+// exclusively while it overwrites committed pages, so a reader starts from
+// the last committed state
 // ([SAFE-6]).
 #pragma once
 

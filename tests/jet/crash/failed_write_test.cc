@@ -5,6 +5,8 @@
 // the same after reopening, keep every reachable page marked used and its
 // indexes whole, and take further writes once space is back.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -216,11 +218,27 @@ TEST(LockTest, ASecondWriterIsRefusedAndAReaderSeesTheLastCommit) {
   ASSERT_TRUE(writer.ok());
   ASSERT_TRUE(Sql(**writer, "CREATE TABLE t (id LONG, s TEXT(20))").ok());
 
-  // A second writer: refused at once, the file named.
-  auto second = Database::Open(path);
-  ASSERT_FALSE(second.ok());
-  EXPECT_EQ(second.status().code(), StatusCode::kBusy);
-  EXPECT_NE(second.status().message().find(path), std::string::npos);
+  // A second writer (another process: locks are the process's): refused at
+  // once with Busy, the file named.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    auto second = Database::Open(path);
+    std::string msg = second.ok() ? "opened" : second.status().message();
+    (void)!::write(fds[1], msg.data(), msg.size());
+    ::_exit(!second.ok() && second.status().code() == StatusCode::kBusy ? 3 : 4);
+  }
+  ::close(fds[1]);
+  char buf[512];
+  ssize_t got = ::read(fds[0], buf, sizeof buf);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  std::string msg(buf, got > 0 ? static_cast<std::size_t>(got) : 0);
+  EXPECT_NE(msg.find(path), std::string::npos) << msg;
 
   // A load under way: rows past the last commit are not seen by a reader.
   auto w = (*writer)->BulkAppend("t", 100);
