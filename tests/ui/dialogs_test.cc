@@ -24,25 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::App;
 using testing_support::ScriptedBoxes;
-
-// Runs `act` on the modal dialog of type D as soon as it is open.
-template <typename D>
-void WhenOpen(std::function<void(D*)> act) {
-  auto* poll = new QTimer;
-  auto tries = std::make_shared<int>(0);
-  QObject::connect(poll, &QTimer::timeout, [poll, act, tries] {
-    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-    if (dialog == nullptr && ++*tries < 300) return;
-    poll->stop();
-    poll->deleteLater();
-    if (dialog == nullptr) {
-      ADD_FAILURE() << "the dialog did not open";
-      return;
-    }
-    act(dialog);
-  });
-  poll->start(10);
-}
+using testing_support::WhenOpen;
 
 class DialogsTest : public ::testing::Test {
  protected:

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,5 +46,25 @@ class ScriptedBoxes : public MessageBoxes {
   std::vector<std::string> shown;
   std::vector<std::string> titles;
 };
+
+// Runs `act` on the modal dialog of type D as soon as it is open (polled
+// every 10 ms for up to 5 s); a dialog that never opens fails the test.
+template <typename D>
+void WhenOpen(std::function<void(D*)> act) {
+  auto* poll = new QTimer;
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(poll, &QTimer::timeout, [poll, act, tries] {
+    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+    if (dialog == nullptr && ++*tries < 500) return;
+    poll->stop();
+    poll->deleteLater();
+    if (dialog == nullptr) {
+      ADD_FAILURE() << "the dialog did not open";
+      return;
+    }
+    act(dialog);
+  });
+  poll->start(10);
+}
 
 }  // namespace velquin::ui::testing_support

@@ -31,6 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::App;
 using testing_support::ScriptedBoxes;
+using testing_support::WhenOpen;
 
 // Output of a command line (stdout only); empty when it could not run.
 std::string RunCommandLine(const std::string& command) {
@@ -513,25 +514,6 @@ TEST_F(RealSidesTest, ATaskKeepsItsOwnDatabasesWhileTheUserWorksElsewhereAndStop
   EXPECT_LT(clock.elapsed(), 2000);
   EXPECT_EQ(Tasks().back().state_text, kStateFailure);
   ASSERT_TRUE(WaitIdle());
-}
-
-// Modal dialogs are answered as soon as they are open.
-template <typename D>
-void WhenOpen(std::function<void(D*)> act) {
-  auto* poll = new QTimer;
-  auto tries = std::make_shared<int>(0);
-  QObject::connect(poll, &QTimer::timeout, [poll, act, tries] {
-    auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-    if (dialog == nullptr && ++*tries < 500) return;
-    poll->stop();
-    poll->deleteLater();
-    if (dialog == nullptr) {
-      ADD_FAILURE() << "the dialog did not open";
-      return;
-    }
-    act(dialog);
-  });
-  poll->start(10);
 }
 
 TEST_F(RealSidesTest, FromAFreshStartEverythingThroughTheWindow) {
