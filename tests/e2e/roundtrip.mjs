@@ -250,7 +250,11 @@ try {
       { maxBuffer: 1 << 30 }).toString();
     const first = execFileSync("node", [join(sourceDir, "tests/readers/dump.js"), target],
       { maxBuffer: 1 << 30 }).toString();
-    check(again === first, "mdb-reader reads the restored file as the migrated one");
+    // Table by table: the restore may list two tables whose names differ only
+    // in case in the other order of creation.
+    const byName = (text) => JSON.stringify(JSON.parse(text).tables
+      .sort((x, y) => (x.name < y.name ? -1 : x.name > y.name ? 1 : 0)));
+    check(byName(again) === byName(first), "mdb-reader reads the restored file as the migrated one");
     const list = (f) => execFileSync("mdb-queries", ["-L", f]).toString();
     check(list(restoredFile) === list(target), "the restored file has the same queries");
     for (const q of list(target).split(/\s+/).filter(Boolean)) {
