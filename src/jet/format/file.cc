@@ -40,7 +40,11 @@ class PosixFile : public File {
           ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return Status::IOError(path_ + ": write failed: " + std::strerror(errno));
+        const int error = errno;
+        // A full disk takes part of a write first: the file has grown by
+        // that part, and a rollback must know it to cut it off again.
+        if (offset + done > size_) size_ = offset + done;
+        return Status::IOError(path_ + ": write failed: " + std::strerror(error));
       }
       done += static_cast<std::size_t>(n);
     }
@@ -158,6 +162,13 @@ Status FaultFile::WriteAt(std::uint64_t offset, Bytes data) {
     std::uint64_t end = offset + data.size();
     std::uint64_t growth = end > base_->Size() ? end - base_->Size() : 0;
     if (growth > space_->free_bytes) {
+      // As a real disk does: the part that fits is written, then the write fails.
+      const std::uint64_t short_by = growth - space_->free_bytes;
+      const std::uint64_t fits = short_by < data.size() ? data.size() - short_by : 0;
+      if (fits > 0) {
+        VELQUIN_RETURN_IF_ERROR(base_->WriteAt(offset, data.subspan(0, fits)));
+        space_->free_bytes = 0;
+      }
       return Status::IOError(base_->Name() + ": write failed: No space left on device");
     }
     space_->free_bytes -= growth;
