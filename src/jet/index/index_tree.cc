@@ -743,9 +743,8 @@ Result<std::uint64_t> IndexTree::BulkLoad(const IndexEntrySource& sorted) {
       node.page.leaf = false;
       std::size_t stored = 0;
       node.child_index.push_back(i++);
-      while (i < lower.size() &&
-             stored + EntryBytes(lower[node.child_index.back()].max, false) <=
-                 kIndexEntryAreaSize) {
+      while (i < lower.size() && stored + EntryBytes(lower[node.child_index.back()].max, false) <=
+                                     kIndexEntryAreaSize) {
         stored += EntryBytes(lower[node.child_index.back()].max, false);
         node.child_index.push_back(i++);
       }
@@ -839,6 +838,18 @@ Result<IndexCursor> IndexTree::Seek(std::span<const std::uint8_t> key) {
 }
 
 Result<bool> IndexTree::ContainsKey(std::span<const std::uint8_t> key) {
+  // Looked up in the cached leaf itself: copying the leaf into a cursor
+  // costs more than the search on every checked insert.
+  IndexEntry target;
+  target.key.assign(key.begin(), key.end());
+  {
+    Op op(*store_, options_, root_, *cache_);
+    VELQUIN_ASSIGN_OR_RETURN(std::vector<Step> path, op.Descend(target));
+    VELQUIN_ASSIGN_OR_RETURN(IndexPage * leaf, op.Get(path.back().page));
+    auto it = std::lower_bound(leaf->entries.begin(), leaf->entries.end(), target, EntryLess);
+    if (it != leaf->entries.end()) return CompareKeys(it->key, key) == 0;
+  }
+  // Past the leaf's last entry: the key can only open a following leaf.
   VELQUIN_ASSIGN_OR_RETURN(IndexCursor c, Seek(key));
   return c.Valid() && CompareKeys(c.entry().key, key) == 0;
 }
