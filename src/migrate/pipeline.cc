@@ -626,6 +626,42 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   return 1;
 }
 
+TableVerification MigrationPipeline::VerifyTable(Session* source, jet::Database& target,
+                                                 const std::string& database,
+                                                 const std::string& name) {
+  TableVerification failed;
+  DatabaseState& state = State(source, database);
+  if (state.views.count(name) && !state.create_texts.count(name)) {
+    auto text = ViewAsCreateTable(source, database, name);
+    if (!text.ok()) {
+      failed.status = text.status();
+      return failed;
+    }
+    state.create_texts[name] = *text;
+  }
+  auto planned = PlanTable(source, database, name);
+  if (!planned.ok()) {
+    failed.status = planned.status();
+    return failed;
+  }
+  CopyRowsOptions how;
+  how.database = database;
+  how.table = name;
+  how.access_table = state.names.Object(name);
+  how.columns = planned->columns;
+  for (const auto& c : planned->columns) how.access_columns.push_back(c.name);
+  how.zero_dates = settings_.zero_dates;
+  if (!settings_.condition_file.empty()) {
+    auto condition = ConditionFile(settings_.condition_file).Read(database, name);
+    if (!condition.ok()) {
+      failed.status = condition.status();
+      return failed;
+    }
+    how.condition = *condition;
+  }
+  return VerifyTableRows(source, target, how);
+}
+
 void MigrationPipeline::MigrateForeignKeys(Session* source, Session* target,
                                            const std::string& database, const std::string& table) {
   DatabaseState& state = State(source, database);

@@ -35,6 +35,7 @@
 #include "migrate/stage_timings.h"
 #include "migrate/table_ddl.h"
 #include "migrate/value_transforms.h"
+#include "migrate/verify.h"
 
 namespace velquin {
 
@@ -60,6 +61,9 @@ struct MigrationReport {
   std::filesystem::path rejects_file;
   // What changed on the way into Access, per column (value_transforms.h).
   std::vector<TransformCount> transforms;
+  // With --verify: "equal: ...", "differs: ..." or "not verified: ..."
+  // (verify.h); empty when the run was not verified.
+  std::string verified;
 };
 
 struct PipelineSettings {
@@ -125,6 +129,13 @@ class MigrationPipeline {
   // The Access names of the tables and views a whole-database run of these
   // settings creates.
   Result<std::vector<std::string>> PlannedNames(Session* source, const std::string& database);
+
+  // Reads table `name` of `database` from the server as a run with these
+  // settings copies it (its Access name, columns, row condition, value
+  // transforms; a view's rows when it was materialized) and compares it with
+  // the file's table (verify.h).
+  TableVerification VerifyTable(Session* source, jet::Database& target, const std::string& database,
+                                const std::string& name);
 
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;

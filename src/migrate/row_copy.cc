@@ -287,7 +287,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   const std::string stem = options.file_stem.empty() ? FileStemFor(t) : options.file_stem;
   const std::filesystem::path rejects_path = options.data_dir / (stem + ".rejects");
   std::error_code ec;
-  std::filesystem::remove(rejects_path, ec);
+  if (options.rejects_file) std::filesystem::remove(rejects_path, ec);
   // One INSERT statement a row: written through a large buffer.
   std::vector<char> data_buffer;
   std::ofstream data;
@@ -339,6 +339,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     if (result.refused <= options.reasons_shown) {
       out(fmt::format("E::[{}] row {} refused: {}", t, number, reason));
     }
+    if (!options.rejects_file) return;
     if (!rejects.is_open()) {
       rejects.open(rejects_path, std::ios::binary | std::ios::trunc);
       result.rejects_file = rejects_path;

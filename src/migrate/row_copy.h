@@ -80,8 +80,9 @@ struct CopyRowsOptions {
   std::vector<std::string> access_columns;  // their names in Access (empty: as in `columns`)
   std::string condition;                    // a WHERE condition (Condition.cfg), empty for all rows
   std::filesystem::path data_dir = ".";
-  std::string file_stem;  // data file name without ".data" (empty: the table name)
-  bool data_file = true;  // write the rows as INSERT statements into "<stem>.data"
+  std::string file_stem;     // data file name without ".data" (empty: the table name)
+  bool data_file = true;     // write the rows as INSERT statements into "<stem>.data"
+  bool rejects_file = true;  // keep refused rows in "<stem>.rejects" (and remove an older one)
   std::size_t chunk_rows = 10000;
   // A table without a usable key is read in pages of up to this many bytes
   // of rows (see TableReadOptions::offset_chunk_bytes); 0: chunk_rows.

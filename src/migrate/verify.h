@@ -1,0 +1,55 @@
+// Verification after a load: does the .mdb hold what the server holds?
+//
+// For one table, both sides are read once: the source through the same row
+// copy and the same value conversion a migration uses (so every documented
+// transform, a zero date that became NULL, is not a difference), the file
+// through the engine's table scan. Neither side is kept: each row adds, per
+// column, a 64-bit hash of (the row's key, the column's value) to that
+// column's sum, and to one of 4096 bucket sums chosen by the key. Equal
+// counts and equal sums on every column mean equal tables (up to a hash
+// collision). When they differ, a second pass over both sides keeps only the
+// rows of the first few differing buckets, matches them by key, and names up
+// to 10 rows: missing from the file, not in the source, or which column
+// holds another value.
+//
+// The key is the Access table's primary key (a table without one is keyed
+// by the whole row: a changed value then shows as one row missing and one
+// extra).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "db/session.h"
+#include "migrate/row_copy.h"
+
+namespace velquin {
+namespace jet {
+class Database;
+}
+
+struct TableVerification {
+  uint64_t source_rows = 0;  // rows read from the server and held by Access's types
+  uint64_t not_held = 0;     // rows whose values Access cannot hold (refused by a run too)
+  uint64_t target_rows = 0;  // rows in the file
+  std::vector<std::string> differing_columns;  // Access names, in column order
+  std::vector<std::string> examples;           // up to 10, one sentence each
+  Status status;  // the table could not be verified (source or file unreadable)
+  bool equal() const {
+    return status.ok() && source_rows == target_rows && differing_columns.empty() &&
+           examples.empty();
+  }
+};
+
+// How one table is read on the source side: CopyRowsOptions with its
+// database, table, access_table, columns, access_columns, condition and
+// zero_dates set as the migration set them (the rest is ignored).
+TableVerification VerifyTableRows(Session* source, jet::Database& target,
+                                  const CopyRowsOptions& how);
+
+// "equal", "differs: ..." or "not verified: ..." for a summary.
+std::string VerificationText(const TableVerification& v);
+
+}  // namespace velquin
