@@ -26,6 +26,7 @@
 #include "cli/log_options.h"
 #include "cli/migrate_checks.h"
 #include "cli/progress_bar.h"
+#include "cli/resume.h"
 #include "cli/stop_signals.h"
 #include "cli/target_database.h"
 #include "db/source_connection.h"
@@ -58,6 +59,7 @@ struct MigrateArgs {
   bool data_files = false;
   bool timings = false;
   bool verify = false;
+  bool resume = false;
 };
 
 std::string CsvField(const std::string& s) {
@@ -268,8 +270,8 @@ bool VerifyReports(Session* source, const std::string& database, const fs::path&
   bool all_equal = true;
   MigrationPipeline verifier(settings, nullptr);
   for (MigrationReport& r : reports) {
-    const bool rows =
-        r.status == "migrated" || r.status == "refused rows" || r.status == "materialized";
+    const bool rows = r.status == "migrated" || r.status == "refused rows" ||
+                      r.status == "materialized" || r.status == "reused";
     if (!rows) continue;
     if (r.kind == ObjectKind::kView && r.status != "materialized") {
       // A saved query's rows need the engine to run saved queries.
@@ -324,7 +326,9 @@ int RunMigrate(const MigrateArgs& args) {
       return usage(probe.status().message());
     }
   }
-  if (args.replace && args.append) return usage("--replace and --append exclude each other");
+  if (args.replace + args.append + args.resume > 1) {
+    return usage("--replace, --append and --resume exclude each other");
+  }
   if (!args.summary.empty() &&
       !(args.summary.ends_with(".json") || args.summary.ends_with(".csv"))) {
     return usage("--summary takes a .json or a .csv file");
@@ -446,14 +450,25 @@ int RunMigrate(const MigrateArgs& args) {
     if (!planned.ok()) return usage("cannot list the source: " + planned.status().message());
     auto clashes = ExistingTargetObjects(target.string(), *planned);
     if (!clashes.ok()) return usage("cannot read the target: " + clashes.status().message());
-    if (!clashes->empty()) {
+    if (!clashes->empty() && args.resume) {
+      auto objects = planner.PlannedObjects(source, database);
+      if (!objects.ok()) return usage("cannot list the source: " + objects.status().message());
+      auto resumed = PrepareResume(*source, database, target, data_dir, settings.condition_file,
+                                   *objects, *clashes);
+      if (!resumed.ok()) return usage("cannot resume: " + resumed.status().message());
+      for (const std::string& line : resumed->lines) log.Write(line);
+      settings.existing = PipelineSettings::Existing::kResume;
+      settings.existing_objects.insert(resumed->reused.begin(), resumed->reused.end());
+      settings.existing_objects.insert(resumed->kept_queries.begin(), resumed->kept_queries.end());
+      settings.reused_rows = resumed->rows;
+    } else if (!clashes->empty()) {
       if (!args.replace && !args.append) {
         std::string list;
         for (const auto& name : *clashes) list += "\n  " + name;
         return usage(fmt::format(
             "{} already holds {} of the objects to migrate; nothing was changed:{}\n"
-            "Run again with --replace to drop and recreate them, or --append to add the rows "
-            "to the existing tables.",
+            "Run again with --replace to drop and recreate them, --append to add the rows "
+            "to the existing tables, or --resume to go on with the run that made them.",
             target.string(), clashes->size(), list));
       }
       if (args.replace) {
@@ -668,6 +683,9 @@ void RegisterMigrateCommand(CLI::App& app) {
                 "A view Access cannot express becomes a table holding its rows");
   sub->add_flag("--replace", args->replace,
                 "Drop and recreate the tables and queries the target holds already");
+  sub->add_flag("--resume", args->resume,
+                "Go on with a run that was stopped, killed or failed: tables it finished are "
+                "kept, the others made again, then the missing relationships and views");
   sub->add_flag("--verify", args->verify,
                 "After the run, compare every table in the file with the server (row counts "
                 "and a checksum of each column); exit 1 on any difference");

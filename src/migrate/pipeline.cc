@@ -415,6 +415,18 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   for (const std::string& line : ddl.log) Out(line);
   AppendToFile(script, ddl.sql);
 
+  if (settings_.existing == PipelineSettings::Existing::kResume &&
+      settings_.existing_objects.count(report.access_name) > 0) {
+    // An earlier run finished this table: its rows, keys and indexes stay.
+    const auto rows = settings_.reused_rows.find(report.access_name);
+    report.read = report.written = rows == settings_.reused_rows.end() ? 0 : rows->second;
+    report.reason = "finished by an earlier run";
+    report.ok = true;
+    Out(fmt::format("Table [{}] was finished by an earlier run: kept with its {} rows",
+                    report.access_name, report.written));
+    finish("reused");
+    return 1;
+  }
   std::string reason;
   const bool append = settings_.existing == PipelineSettings::Existing::kAppend &&
                       settings_.existing_objects.count(report.access_name) > 0;
@@ -777,9 +789,17 @@ Result<std::string> MigrationPipeline::ViewAsCreateTable(Session* source,
 
 Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source,
                                                                  const std::string& database) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<PlannedObject> objects, PlannedObjects(source, database));
+  std::vector<std::string> out;
+  for (const PlannedObject& o : objects) out.push_back(o.access_name);
+  return out;
+}
+
+Result<std::vector<MigrationPipeline::PlannedObject>> MigrationPipeline::PlannedObjects(
+    Session* source, const std::string& database) {
   VELQUIN_ASSIGN_OR_RETURN(auto objects, ListObjects(source, database, nullptr));
   DatabaseState& state = State(source, database);
-  std::vector<std::string> out;
+  std::vector<PlannedObject> out;
   for (const auto& [name, type] : objects) {
     const bool view = type == "VIEW";
     if (view && (settings_.no_views ||
@@ -787,7 +807,7 @@ Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source
       continue;
     }
     if (!view && !settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
-    out.push_back(state.names.Object(name));
+    out.push_back({name, state.names.Object(name), view});
   }
   return out;
 }
@@ -852,7 +872,7 @@ bool MigrationPipeline::MigrateView(Session* source, Session* target, const std:
   }
   if (settings_.object_started) settings_.object_started(ObjectKind::kView, view);
   Out(fmt::sprintf("VIEW: [%s].[%s] Converting..... ", database, view));
-  if (settings_.existing == PipelineSettings::Existing::kAppend &&
+  if (settings_.existing != PipelineSettings::Existing::kFail &&
       settings_.existing_objects.count(report.access_name)) {
     Out(fmt::format("[{}] exists in the target: kept", report.access_name));
     report.status = "kept";

@@ -91,10 +91,14 @@ struct PipelineSettings {
   bool materialize_views = false;
   // Tables and queries the target holds already (Access names), and what to
   // do with them: kAppend adds the rows to the existing tables (whose columns
-  // must match) and keeps their keys, relationships and the existing queries.
-  enum class Existing { kFail, kAppend };
+  // must match) and keeps their keys, relationships and the existing queries;
+  // kResume keeps those tables as an earlier run finished them (reported
+  // "reused" with their `reused_rows`) and the existing queries, and makes
+  // every relationship (the caller drops those of the kept tables first).
+  enum class Existing { kFail, kAppend, kResume };
   Existing existing = Existing::kFail;
   std::set<std::string, CaseInsensitiveLess> existing_objects;
+  std::map<std::string, uint64_t, CaseInsensitiveLess> reused_rows;
   // Whether each table's rows are also written as INSERT statements into
   // "<table>.data" in the data folder.
   bool data_files = true;
@@ -129,6 +133,13 @@ class MigrationPipeline {
   // The Access names of the tables and views a whole-database run of these
   // settings creates.
   Result<std::vector<std::string>> PlannedNames(Session* source, const std::string& database);
+  // The same with each object's source name and kind.
+  struct PlannedObject {
+    std::string source_name;
+    std::string access_name;
+    bool view = false;
+  };
+  Result<std::vector<PlannedObject>> PlannedObjects(Session* source, const std::string& database);
 
   // Reads table `name` of `database` from the server as a run with these
   // settings copies it (its Access name, columns, row condition, value
