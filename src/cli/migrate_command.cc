@@ -33,6 +33,7 @@
 #include "jet/database.h"
 #include "log/output_log.h"
 #include "migrate/pipeline.h"
+#include "migrate/plan.h"
 #include "migrate/stage_timings.h"
 #include "migrate/verify.h"
 
@@ -60,6 +61,9 @@ struct MigrateArgs {
   bool timings = false;
   bool verify = false;
   bool resume = false;
+  bool plan = false;
+  std::string plan_json;
+  uint64_t plan_size_limit = kJetSizeLimit;
 };
 
 std::string CsvField(const std::string& s) {
@@ -134,7 +138,8 @@ struct RunTimings {
 };
 
 bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport>& reports,
-                      const std::vector<std::string>& renames, const RunTimings& timings) {
+                      const std::vector<std::string>& renames, const RunTimings& timings,
+                      const std::vector<std::string>& plan_differences = {}) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   if (!f) return false;
   const bool csv = path.size() >= 4 && path.substr(path.size() - 4) == ".csv";
@@ -164,7 +169,11 @@ bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport
         << ", \"verified\": " << JsonString(r.verified) << "}"
         << (i + 1 < reports.size() ? "," : "") << "\n";
     }
-    f << "  ],\n  \"renamed\": [";
+    f << "  ],\n  \"plan_differences\": [";
+    for (std::size_t i = 0; i < plan_differences.size(); ++i) {
+      f << (i ? ", " : "") << JsonString(plan_differences[i]);
+    }
+    f << "],\n  \"renamed\": [";
     for (std::size_t i = 0; i < renames.size(); ++i) {
       f << (i ? ", " : "") << JsonString(renames[i]);
     }
@@ -257,6 +266,53 @@ SourceConnectResult ConnectToSource(const SourceUrl& url, ConnectionDescriptor& 
     if (!direct.ok()) *why = direct.status().message();
   }
   return connected;
+}
+
+// Where the run's outcome differs from what its plan said: a table planned
+// that did not arrive whole, a view planned as a query that is none (or the
+// other way round), a rename the plan did not list.
+std::vector<std::string> DifferencesFromPlan(const MigrationPlan& plan,
+                                             const std::vector<MigrationReport>& reports,
+                                             const std::vector<std::string>& renames) {
+  std::vector<std::string> out;
+  auto report = [&](ObjectKind kind, const std::string& name) -> const MigrationReport* {
+    for (const MigrationReport& r : reports) {
+      if (r.kind == kind && r.source_name == name) return &r;
+    }
+    return nullptr;
+  };
+  for (const PlannedTable& t : plan.tables) {
+    const MigrationReport* r =
+        report(t.materialized_view ? ObjectKind::kView : ObjectKind::kTable, t.name);
+    const std::string want = t.materialized_view ? "materialized" : "migrated";
+    if (!t.error.empty()) {
+      if (r && r->status == want) out.push_back(t.name + ": planned to fail, " + r->status);
+    } else if (!r) {
+      out.push_back(t.name + ": planned as a table, not in the run");
+    } else if (r->status != want) {
+      out.push_back(t.name + ": planned as a table, " + r->status +
+                    (r->reason.empty() ? "" : ": " + r->reason));
+    } else if (r->access_name != t.access_name) {
+      out.push_back(t.name + ": planned as [" + t.access_name + "], made as [" + r->access_name +
+                    "]");
+    }
+  }
+  for (const PlannedView& v : plan.views) {
+    const MigrationReport* r = report(ObjectKind::kView, v.name);
+    const bool query = r && r->status == "migrated";
+    if (v.query && !query) {
+      out.push_back(v.name + ": planned as a query, " +
+                    (r ? r->status + ": " + r->reason : "not in the run"));
+    } else if (!v.query && query) {
+      out.push_back(v.name + ": planned as no query, made one");
+    }
+  }
+  for (const std::string& line : renames) {
+    if (std::find(plan.renames.begin(), plan.renames.end(), line) == plan.renames.end()) {
+      out.push_back("renamed, not in the plan: " + line);
+    }
+  }
+  return out;
 }
 
 // Verifies every table of `reports` that a run filled (and every view
@@ -442,6 +498,34 @@ int RunMigrate(const MigrateArgs& args) {
     };
   }
   settings.materialize_views = args.materialize_views;
+  // The pre-flight plan: printed and the run ends (--plan), or kept to
+  // compare the run with (--plan-json). Nothing is written before it.
+  std::optional<MigrationPlan> plan;
+  {
+    // Without --plan or --plan-json only the sizes are projected, for the check below.
+    const bool whole_plan = args.plan || !args.plan_json.empty();
+    MigrationPipeline planner(settings, nullptr);
+    auto made = planner.Plan(source, database, args.plan_size_limit, !whole_plan);
+    if (!made.ok()) return usage("cannot plan the run: " + made.status().message());
+    plan = std::move(*made);
+    if (!args.plan_json.empty()) {
+      std::ofstream f(args.plan_json, std::ios::binary | std::ios::trunc);
+      f << PlanJson(*plan);
+      if (!f) return usage("cannot write " + args.plan_json);
+    }
+    if (args.plan) {
+      std::printf("%s", PlanText(*plan).c_str());
+      std::fflush(stdout);
+      return plan->over_limit() ? 2 : 0;
+    }
+    if (plan->over_limit()) {
+      std::printf("%s", PlanText(*plan).c_str());
+      return usage("the file would pass Access's size limit; nothing was written");
+    }
+    if (plan->near_limit()) {
+      log.Write("E::the projected size of the file is within 10 % of Access's 2 GB limit");
+    }
+  }
   const bool exists = fs::exists(target);
   if (exists) {
     // Before any change: the names the run would create that the file holds.
@@ -538,6 +622,12 @@ int RunMigrate(const MigrateArgs& args) {
                                        ObjectKind::kTable, "");
     }
   }
+  std::vector<std::string> plan_differences;
+  if (!args.plan_json.empty()) plan_differences = DifferencesFromPlan(*plan, reports, renames);
+  if (!plan_differences.empty()) {
+    std::printf("\nWhere the run differed from its plan:\n");
+    for (const std::string& d : plan_differences) std::printf("  %s\n", d.c_str());
+  }
   // After a whole run (not a stopped one): does the file hold what the server holds?
   bool verified = true;
   if (args.verify && !forced && !StopSignalReceived()) {
@@ -551,7 +641,8 @@ int RunMigrate(const MigrateArgs& args) {
   if (args.timings) PrintTimings(timings);
   std::printf("Target: %s\nData files: %s\n", target.string().c_str(), data_dir.string().c_str());
   const bool summary_written =
-      args.summary.empty() || WriteSummaryFile(args.summary, reports, renames, timings);
+      args.summary.empty() ||
+      WriteSummaryFile(args.summary, reports, renames, timings, plan_differences);
   if (!summary_written) {
     std::fprintf(stderr, "velquin migrate: cannot write %s\n", args.summary.c_str());
   }
@@ -683,6 +774,14 @@ void RegisterMigrateCommand(CLI::App& app) {
                 "A view Access cannot express becomes a table holding its rows");
   sub->add_flag("--replace", args->replace,
                 "Drop and recreate the tables and queries the target holds already");
+  sub->add_flag("--plan", args->plan,
+                "Print what the run will do (names, type changes, views, projected size and "
+                "time) and stop before writing anything");
+  sub->add_option("--plan-json", args->plan_json,
+                  "Write the plan as JSON to FILE; with a run, the summary says where the run "
+                  "differed from it");
+  // A smaller size limit lets the tests reach it without 2 GB of data.
+  sub->add_option("--plan-size-limit", args->plan_size_limit)->group("");
   sub->add_flag("--resume", args->resume,
                 "Go on with a run that was stopped, killed or failed: tables it finished are "
                 "kept, the others made again, then the missing relationships and views");

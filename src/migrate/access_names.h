@@ -53,6 +53,8 @@ class NameSpaceMap {
   bool Has(std::string_view name) const { return map_.count(std::string(name)) > 0; }
   // The renamed ones only: source name -> Access name, in source order.
   std::vector<std::pair<std::string, std::string>> Renamed() const;
+  // Every source name, in the order given or mapped.
+  const std::vector<std::string>& SourceNames() const { return order_; }
 
  private:
   std::string Reserve(std::string_view name);
@@ -78,6 +80,11 @@ class DatabaseNames {
   // Columns of a table: set once with the table's column list, then mapped.
   void SetColumns(std::string_view table, const std::vector<std::string>& columns);
   bool HasColumns(std::string_view table) const { return columns_.count(std::string(table)) > 0; }
+  // The source names of a table's columns (empty before SetColumns).
+  std::vector<std::string> SourceColumns(std::string_view table) const {
+    auto it = columns_.find(std::string(table));
+    return it == columns_.end() ? std::vector<std::string>{} : it->second.SourceNames();
+  }
   const std::string& Column(std::string_view table, std::string_view column);
   const std::string& Index(std::string_view table, std::string_view index);
   const std::string& Relationship(std::string_view name) { return relationships_.Map(name); }

@@ -30,6 +30,7 @@
 
 #include "db/session.h"
 #include "migrate/access_names.h"
+#include "migrate/plan.h"
 #include "migrate/row_copy.h"
 #include "migrate/source_rows.h"
 #include "migrate/stage_timings.h"
@@ -147,6 +148,13 @@ class MigrationPipeline {
   // the file's table (verify.h).
   TableVerification VerifyTable(Session* source, jet::Database& target, const std::string& database,
                                 const std::string& name);
+
+  // What a whole-database run of these settings will do (plan.h), read from
+  // the catalogue; nothing is written. `sizes_only`: only the tables' row
+  // counts and projected sizes (one catalogue query), for the size check
+  // every run makes.
+  Result<MigrationPlan> Plan(Session* source, const std::string& database,
+                             uint64_t size_limit = kJetSizeLimit, bool sizes_only = false);
 
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;

@@ -1,0 +1,140 @@
+#include "migrate/plan.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace velquin {
+namespace {
+
+std::string Json(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          out += fmt::format("\\u{:04x}", c);
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Megabytes(uint64_t bytes) { return fmt::format("{:.1f} MB", bytes / 1048576.0); }
+
+}  // namespace
+
+std::string PlanText(const MigrationPlan& plan) {
+  std::string out =
+      fmt::format("Plan for database [{}] (nothing has been written)\n\n", plan.database);
+  out += fmt::format("{:<5} {:<40} {:>12} {:>12}  {}\n", "KIND", "OBJECT", "ROWS (EST.)",
+                     "SIZE (EST.)", "BECOMES");
+  for (const PlannedTable& t : plan.tables) {
+    std::string name = t.name == t.access_name ? t.name : t.name + " -> " + t.access_name;
+    out += fmt::format("{:<5} {:<40} {:>12} {:>12}  {}\n", t.materialized_view ? "view" : "table",
+                       name, t.rows, Megabytes(t.projected_bytes),
+                       !t.error.empty()      ? "cannot be planned: " + t.error
+                       : t.materialized_view ? "a table of the view's rows"
+                                             : "a table");
+  }
+  for (const PlannedView& v : plan.views) {
+    std::string name = v.name == v.access_name ? v.name : v.name + " -> " + v.access_name;
+    out += fmt::format("{:<5} {:<40} {:>12} {:>12}  {}\n", "view", name, "", "",
+                       v.query ? "a saved query" : "no query: " + v.reason);
+  }
+  bool header = false;
+  for (const PlannedTable& t : plan.tables) {
+    for (const PlannedColumn& c : t.columns) {
+      const bool renamed = c.name != c.access_name;
+      if (c.note.empty() && !renamed) continue;
+      if (!header) out += "\nColumns that change on the way:\n";
+      header = true;
+      out += fmt::format("  {}.{}{}: {} -> {}{}\n", t.name, c.name,
+                         renamed ? " -> " + c.access_name : "", c.declared, c.access_type,
+                         c.note.empty() ? "" : "; " + c.note);
+    }
+  }
+  if (!plan.renames.empty()) {
+    out += "\nRenamed for Access:\n";
+    for (const std::string& r : plan.renames) out += "  " + r + "\n";
+  }
+  out += fmt::format("\nProjected size of the .mdb: {} of Access's {} limit",
+                     Megabytes(plan.projected_bytes), Megabytes(plan.size_limit));
+  if (plan.over_limit()) {
+    out += ": OVER THE LIMIT. The largest tables:";
+    std::vector<const PlannedTable*> by_size;
+    for (const PlannedTable& t : plan.tables) by_size.push_back(&t);
+    std::sort(by_size.begin(), by_size.end(), [](const PlannedTable* a, const PlannedTable* b) {
+      return a->projected_bytes > b->projected_bytes;
+    });
+    for (std::size_t i = 0; i < by_size.size() && i < 5; ++i) {
+      out += fmt::format(" {} ({})", by_size[i]->name, Megabytes(by_size[i]->projected_bytes));
+    }
+    out += ". Split the run with --tables into files that each stay under the limit.";
+  } else if (plan.near_limit()) {
+    out += ": within 10 % of the limit.";
+  }
+  out += fmt::format("\nEstimated time: {:.0f} s\n", plan.estimated_seconds);
+  return out;
+}
+
+std::string PlanJson(const MigrationPlan& plan) {
+  std::string out = "{\n  \"database\": " + Json(plan.database) + ",\n  \"tables\": [";
+  for (std::size_t i = 0; i < plan.tables.size(); ++i) {
+    const PlannedTable& t = plan.tables[i];
+    out += std::string(i ? "," : "") + "\n    {\"name\": " + Json(t.name) +
+           ", \"access_name\": " + Json(t.access_name) +
+           ", \"materialized_view\": " + (t.materialized_view ? "true" : "false") +
+           ", \"rows\": " + std::to_string(t.rows) +
+           ", \"projected_bytes\": " + std::to_string(t.projected_bytes) +
+           ", \"error\": " + Json(t.error) + ", \"columns\": [";
+    for (std::size_t c = 0; c < t.columns.size(); ++c) {
+      const PlannedColumn& col = t.columns[c];
+      out += std::string(c ? ", " : "") + "{\"name\": " + Json(col.name) +
+             ", \"access_name\": " + Json(col.access_name) +
+             ", \"declared\": " + Json(col.declared) +
+             ", \"access_type\": " + Json(col.access_type) + ", \"note\": " + Json(col.note) + "}";
+    }
+    out += "], \"notes\": [";
+    for (std::size_t n = 0; n < t.notes.size(); ++n)
+      out += std::string(n ? ", " : "") + Json(t.notes[n]);
+    out += "]}";
+  }
+  out += "\n  ],\n  \"views\": [";
+  for (std::size_t i = 0; i < plan.views.size(); ++i) {
+    const PlannedView& v = plan.views[i];
+    out += std::string(i ? "," : "") + "\n    {\"name\": " + Json(v.name) +
+           ", \"access_name\": " + Json(v.access_name) +
+           ", \"query\": " + (v.query ? "true" : "false") + ", \"reason\": " + Json(v.reason) + "}";
+  }
+  out += "\n  ],\n  \"renamed\": [";
+  for (std::size_t i = 0; i < plan.renames.size(); ++i)
+    out += std::string(i ? ", " : "") + Json(plan.renames[i]);
+  out += fmt::format(
+      "],\n  \"projected_bytes\": {},\n  \"size_limit\": {},\n  \"over_limit\": {},\n  "
+      "\"near_limit\": {},\n"
+      "  \"estimated_seconds\": {:.1f}\n}}\n",
+      plan.projected_bytes, plan.size_limit, plan.over_limit() ? "true" : "false",
+      plan.near_limit() ? "true" : "false", plan.estimated_seconds);
+  return out;
+}
+
+}  // namespace velquin
