@@ -522,6 +522,11 @@ int RunMigrate(const MigrateArgs& args) {
       std::printf("%s", PlanText(*plan).c_str());
       return usage("the file would pass Access's size limit; nothing was written");
     }
+    if (bar) {
+      uint64_t rows = 0;
+      for (const PlannedTable& t : plan->tables) rows += t.rows;
+      bar->SetRun(rows);
+    }
     if (plan->near_limit()) {
       log.Write("E::the projected size of the file is within 10 % of Access's 2 GB limit");
     }

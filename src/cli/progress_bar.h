@@ -1,5 +1,7 @@
 // The progress bar of the table whose rows are being copied or written,
-// drawn on the terminal's last line; log lines are written above it.
+// drawn on the terminal's last line; log lines are written above it. With
+// the run's row total (SetRun) it also shows the whole run's share and the
+// time left for it, from the rows done so far and the run's rate.
 #pragma once
 
 #include <fmt/format.h>
@@ -26,6 +28,11 @@ class ProgressBar : public LogSink {
     if (terminal_) terminal_->OnLine(line);
     if (active_) Draw();
   }
+  void SetRun(uint64_t total_rows) {
+    std::lock_guard<std::mutex> lock(mu_);
+    run_total_ = total_rows;
+    run_started_ = std::chrono::steady_clock::now();
+  }
   void Start(const std::string& table, uint64_t expected) {
     std::lock_guard<std::mutex> lock(mu_);
     table_ = table;
@@ -43,6 +50,8 @@ class ProgressBar : public LogSink {
   }
   void End() {
     std::lock_guard<std::mutex> lock(mu_);
+    if (active_) run_done_ += read_;
+    read_ = 0;
     if (drawn_) std::fputs("\r\x1b[K", stdout);
     std::fflush(stdout);
     drawn_ = false;
@@ -63,8 +72,22 @@ class ProgressBar : public LogSink {
       const auto left = static_cast<long>((expected_ - read_) / rate);
       eta = fmt::format("{}:{:02}", left / 60, left % 60);
     }
-    std::fputs(fmt::format("\r\x1b[K[{}] {} {}/{} rows {:.0f} rows/s ETA {}", bar, table_, read_,
-                           expected_, rate, eta)
+    std::string run;
+    if (run_total_ > 0) {
+      const uint64_t done = run_done_ + read_;
+      const double run_secs =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - run_started_).count();
+      const double run_rate = run_secs > 0 ? done / run_secs : 0;
+      std::string left = "--:--";
+      if (run_rate > 0 && run_total_ > done) {
+        const auto s = static_cast<long>((run_total_ - done) / run_rate);
+        left = fmt::format("{}:{:02}", s / 60, s % 60);
+      }
+      run = fmt::format(" | run {:.0f}% ETA {}",
+                        100.0 * std::min(1.0, static_cast<double>(done) / run_total_), left);
+    }
+    std::fputs(fmt::format("\r\x1b[K[{}] {} {}/{} rows {:.0f} rows/s ETA {}{}", bar, table_, read_,
+                           expected_, rate, eta, run)
                    .c_str(),
                stdout);
     std::fflush(stdout);
@@ -78,6 +101,8 @@ class ProgressBar : public LogSink {
   std::string table_;
   uint64_t expected_ = 0, read_ = 0;
   std::chrono::steady_clock::time_point started_;
+  uint64_t run_total_ = 0, run_done_ = 0;  // rows of the whole run (the server's estimate)
+  std::chrono::steady_clock::time_point run_started_;
 };
 
 }  // namespace velquin
