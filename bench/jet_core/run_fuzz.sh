@@ -3,7 +3,7 @@
 #   bench/jet_core/run_fuzz.sh [seconds=300]
 # Builds build-fuzz/ with clang (fuzzer, address and undefined-behaviour
 # sanitizers over the whole engine), seeds the corpus with the reference
-# databases (when ../shared is there) and a database made by the engine.
+# databases (tests/data/reference-mdb) and a database made by the engine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-300}
@@ -13,7 +13,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVELQUIN_GUI=OFF -DVELQU
 cmake --build build-fuzz --target jet_fuzz_open jet_bulk_write_bench
 corpus=build-fuzz/jet_fuzz_corpus
 mkdir -p "$corpus"
-if [ -d ../shared/reference-mdb ]; then cp -n ../shared/reference-mdb/*.mdb "$corpus"/ || true; fi
+cp tests/data/reference-mdb/*.mdb "$corpus"/
 rm -f "$corpus/engine.mdb"
 VELQUIN_BENCH_KEEP=1 build-fuzz/bench/jet_core/jet_bulk_write_bench 50 "$corpus" >/dev/null
 mv "$corpus/velquin_bench.mdb" "$corpus/engine.mdb"

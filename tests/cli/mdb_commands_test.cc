@@ -141,7 +141,7 @@ TEST_F(MdbCommandsTest, CreateTablesAndSchema) {
 
 // An Access-made file: Access 2000 gave its number fields the default 0.
 TEST_F(MdbCommandsTest, SchemaShowsTheDefaultsOfAnAccessMadeFile) {
-  const fs::path file = fs::path(VELQUIN_SHARED_DIR) / "reference-mdb" / "indexTestV2000.mdb";
+  const fs::path file = fs::path(VELQUIN_TEST_DATA_DIR) / "reference-mdb" / "indexTestV2000.mdb";
   if (!fs::exists(file)) GTEST_SKIP() << "reference files absent";
   auto schema = Run({"mdb", "schema", file.string(), "Table2"});
   EXPECT_EQ(schema.code, 0) << schema.err;

@@ -214,7 +214,7 @@ TEST(AccessFiles, EveryKindOfObjectComesAndGoesInEveryReferenceFile) {
   if (!testing::HaveShared()) GTEST_SKIP() << "reference files absent";
   if (!testing::HaveMdbTools()) GTEST_SKIP() << "mdbtools absent";
   int with_access_key = 0;
-  for (const auto& entry : fs::directory_iterator(testing::SharedDir() + "/reference-mdb")) {
+  for (const auto& entry : fs::directory_iterator(testing::TestDataDir() + "/reference-mdb")) {
     if (entry.path().extension() != ".mdb") continue;
     SCOPED_TRACE(entry.path().filename().string());
     std::string path = Copy(entry.path().string(), "acc_" + entry.path().filename().string());

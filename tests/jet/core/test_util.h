@@ -25,9 +25,9 @@ inline std::string TempPath(const std::string& name) {
   return p.string();
 }
 
-inline std::string SharedDir() { return VELQUIN_SHARED_DIR; }
+inline std::string TestDataDir() { return VELQUIN_TEST_DATA_DIR; }
 inline std::string ReferenceFile(const std::string& name) {
-  return SharedDir() + "/reference-mdb/" + name;
+  return TestDataDir() + "/reference-mdb/" + name;
 }
 inline bool HaveShared() { return std::filesystem::exists(ReferenceFile("adox_jet4.mdb")); }
 

@@ -114,7 +114,7 @@ TEST(GeneralTextKey, TableCoversTheCharacterClasses) {
 // The compact generated table answers exactly what the source tables say,
 // for every UTF-16 code unit outside the surrogates.
 TEST(GeneralTextKey, GeneratedTableMatchesTheSourceTables) {
-  const std::string dir = std::string(VELQUIN_SHARED_DIR) + "/jet-sort-order/";
+  const std::string dir = std::string(VELQUIN_TEST_DATA_DIR) + "/jet-sort-order/";
   std::ifstream low(dir + "general-legacy-0000-00ff.txt");
   std::ifstream high(dir + "general-legacy-0100-ffff.txt");
   if (!low || !high) GTEST_SKIP() << "sort-order tables not available";

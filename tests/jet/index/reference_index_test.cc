@@ -21,7 +21,7 @@ namespace {
 using testing::FilePageStore;
 
 std::string ReferencePath(const std::string& name) {
-  return std::string(VELQUIN_SHARED_DIR) + "/reference-mdb/" + name;
+  return std::string(VELQUIN_TEST_DATA_DIR) + "/reference-mdb/" + name;
 }
 
 struct FileCase {

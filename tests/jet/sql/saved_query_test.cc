@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string ReferenceFile() {
-  return (fs::path(VELQUIN_SHARED_DIR) / "reference-mdb" / "queryTestV2000.mdb").string();
+  return (fs::path(VELQUIN_TEST_DATA_DIR) / "reference-mdb" / "queryTestV2000.mdb").string();
 }
 
 bool HaveMdbTools() {
