@@ -136,8 +136,156 @@ std::string JoinList(const std::vector<std::string>& items) {
 
 }  // namespace
 
+namespace {
+
+// Fields a SELECT returns, or nullopt when a bare * leaves it open.
+std::optional<size_t> FieldCount(const Select& s) {
+  for (const SelectItem& item : s.items) {
+    if (item.expr.kind == ExprKind::kStar) return std::nullopt;
+  }
+  return s.items.size();
+}
+
+// One SELECT of a union as Access keeps its text: the saved-query layout,
+// CR LF between lines, no ";".
+Result<std::string> UnionPartText(const Select& part, const std::vector<std::string>& names) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<QueryRow> rows, SelectToQueryRows(part, names));
+  VELQUIN_ASSIGN_OR_RETURN(std::string sql, QueryRowsToSql(rows));
+  if (!sql.empty() && sql.back() == ';') sql.pop_back();
+  std::string out;
+  for (char c : sql) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+Result<std::vector<QueryRow>> UnionToQueryRows(const Select& select,
+                                               const std::vector<std::string>& output_names) {
+  // The parts as plain SELECTs; the first one's ORDER BY belongs to the union.
+  std::vector<Select> parts;
+  parts.push_back(select);
+  parts[0].unions.clear();
+  parts[0].order_by.clear();
+  for (const UnionPart& u : select.unions) parts.push_back(u.select);
+  const std::optional<size_t> width = FieldCount(parts[0]);
+  for (size_t i = 1; i < parts.size(); ++i) {
+    if (!parts[i].unions.empty() || !parts[i].order_by.empty()) {
+      return Unstorable("a SELECT of a UNION has a UNION or an ORDER BY of its own.");
+    }
+    const std::optional<size_t> n = FieldCount(parts[i]);
+    if (width && n && *n != *width) {
+      return Unstorable("the SELECTs of the UNION return different numbers of fields (" +
+                        std::to_string(*width) + " and " + std::to_string(*n) + ").");
+    }
+  }
+  // All but the last SELECT make the first part's text.
+  std::string first;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (i > 0) first += select.unions[i - 1].all ? "\r\nUNION ALL\r\n" : "\r\nUNION\r\n";
+    VELQUIN_ASSIGN_OR_RETURN(
+        std::string text,
+        UnionPartText(parts[i], i == 0 ? output_names : std::vector<std::string>{}));
+    first += text;
+  }
+  VELQUIN_ASSIGN_OR_RETURN(std::string second, UnionPartText(parts.back(), {}));
+
+  std::vector<QueryRow> rows;
+  QueryRow start = Row(QueryAttribute::kStart);
+  start.flag = 0;
+  rows.push_back(start);
+  QueryRow type = Row(QueryAttribute::kType);
+  type.flag = kQueryTypeUnion;
+  rows.push_back(type);
+  QueryRow options = Row(QueryAttribute::kFlag);
+  options.flag =
+      static_cast<int16_t>(kSelectStarFlag | (select.unions.back().all ? 0 : kUnionDistinctFlag));
+  rows.push_back(options);
+  QueryRow one = Row(QueryAttribute::kTable);
+  one.name2 = kUnionPart1;
+  one.expression = std::move(first);
+  rows.push_back(std::move(one));
+  QueryRow two = Row(QueryAttribute::kTable);
+  two.name2 = kUnionPart2;
+  two.expression = std::move(second);
+  rows.push_back(std::move(two));
+  for (const OrderItem& o : select.order_by) {
+    QueryRow r = Row(QueryAttribute::kOrderBy);
+    r.expression = FormatExpression(o.expr, ExprStyle::kAccess);
+    if (o.descending) r.name1 = "D";
+    rows.push_back(r);
+  }
+  rows.push_back(Row(QueryAttribute::kEnd));
+  return rows;
+}
+
+// A part's stored text as one SQL piece: line breaks "\n", blank lines and
+// a closing ";" dropped.
+std::string CleanPartText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      if (!out.empty() && out.back() != '\n') out += '\n';
+      continue;
+    }
+    out += c;
+  }
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+  while (!out.empty() && (blank(out.back()) || out.back() == ';')) out.pop_back();
+  size_t from = 0;
+  while (from < out.size() && blank(out[from])) ++from;
+  return out.substr(from);
+}
+
+Result<std::string> UnionRowsToSql(const std::vector<QueryRow>& rows, int16_t flags) {
+  std::optional<std::string> first, second;
+  std::vector<std::string> orders;
+  for (const QueryRow& r : rows) {
+    switch (r.attribute) {
+      case QueryAttribute::kStart:
+      case QueryAttribute::kType:
+      case QueryAttribute::kFlag:
+      case QueryAttribute::kEnd:
+        break;
+      case QueryAttribute::kParameter:
+        return Status::NotSupported("The saved query has parameters, which are not supported.");
+      case QueryAttribute::kTable: {
+        std::optional<std::string>* slot = nullptr;
+        if (r.name2 == kUnionPart1) slot = &first;
+        if (r.name2 == kUnionPart2) slot = &second;
+        if (!slot || !r.expression) {
+          return Status::Corruption("A row of the union query is not one of its two parts.");
+        }
+        if (*slot) return Status::Corruption("The union query has a part twice.");
+        *slot = CleanPartText(*r.expression);
+        if ((*slot)->empty()) return Status::Corruption("A part of the union query is empty.");
+        break;
+      }
+      case QueryAttribute::kOrderBy:
+        if (!r.expression || r.expression->empty()) {
+          return Status::Corruption("An ORDER BY row of the union query has no expression.");
+        }
+        orders.push_back(*r.expression +
+                         (r.name1 && (*r.name1 == "D" || *r.name1 == "d") ? " DESC" : ""));
+        break;
+      default:
+        return Status::Corruption("The union query has a row of attribute " +
+                                  std::to_string(static_cast<int>(r.attribute)) +
+                                  ", which a union query does not have.");
+    }
+  }
+  if (!first || !second) return Status::Corruption("The union query lacks one of its two parts.");
+  std::string sql =
+      *first + ((flags & kUnionDistinctFlag) ? "\nUNION\n" : "\nUNION ALL\n") + *second;
+  if (!orders.empty()) sql += "\nORDER BY " + JoinList(orders);
+  return sql + ";";
+}
+
+}  // namespace
+
 Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
                                                 const std::vector<std::string>& output_names) {
+  if (!select.unions.empty()) return UnionToQueryRows(select, output_names);
   if (!select.into.empty()) {
     return Unstorable("SELECT ... INTO makes a table; a view is a plain SELECT.");
   }
@@ -244,6 +392,15 @@ Result<std::vector<QueryRow>> ViewToQueryRows(const CreateView& view) {
   return SelectToQueryRows(view.select, view.columns);
 }
 
+int32_t QueryObjectFlags(const std::vector<QueryRow>& rows) {
+  for (const QueryRow& r : rows) {
+    if (r.attribute == QueryAttribute::kType && r.flag == kQueryTypeUnion) {
+      return kUnionQueryObjectFlags;
+    }
+  }
+  return kSelectQueryObjectFlags;
+}
+
 Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
   const QueryRow* type_row = nullptr;
   const QueryRow* flag_row = nullptr;
@@ -258,16 +415,18 @@ Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
     }
   }
   if (!type_row) return Status::Corruption("The saved query has no query-type row.");
-  if (type_row->flag.value_or(0) != kQueryTypeSelect) {
-    return Status::NotSupported("The saved query is of kind " +
-                                std::to_string(type_row->flag.value_or(0)) +
-                                ", not a select query; only select queries are read as views.");
+  const int16_t kind = type_row->flag.value_or(0);
+  if (kind != kQueryTypeSelect && kind != kQueryTypeUnion) {
+    return Status::NotSupported(
+        "The saved query is of kind " + std::to_string(kind) +
+        ", not a select query; only select and union queries are read as views.");
   }
   const int16_t flags = flag_row ? flag_row->flag.value_or(0) : 0;
   if (flags & kOwnerAccessFlag) {
     return Status::NotSupported(
         "The saved query runs WITH OWNERACCESS OPTION, which is not supported.");
   }
+  if (kind == kQueryTypeUnion) return UnionRowsToSql(rows, flags);
 
   std::vector<std::string> columns;
   std::vector<Source> sources;
