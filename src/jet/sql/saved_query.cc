@@ -146,18 +146,36 @@ std::optional<size_t> FieldCount(const Select& s) {
   return s.items.size();
 }
 
+// `text` with each line break (CR LF, LF or CR) that is not inside a "text"
+// literal or a [name] made `line_break`; breaks inside literals are data.
+std::string LineBreaksOutsideLiterals(const std::string& text, const char* line_break) {
+  std::string out;
+  char closing = 0;  // '"' or ']' while inside a literal or a name
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (closing) {
+      if (c == closing) closing = 0;  // a doubled "" closes and opens again
+    } else if (c == '"') {
+      closing = '"';
+    } else if (c == '[') {
+      closing = ']';
+    } else if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += line_break;
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
 // One SELECT of a union as Access keeps its text: the saved-query layout,
 // CR LF between lines, no ";".
 Result<std::string> UnionPartText(const Select& part, const std::vector<std::string>& names) {
   VELQUIN_ASSIGN_OR_RETURN(std::vector<QueryRow> rows, SelectToQueryRows(part, names));
   VELQUIN_ASSIGN_OR_RETURN(std::string sql, QueryRowsToSql(rows));
   if (!sql.empty() && sql.back() == ';') sql.pop_back();
-  std::string out;
-  for (char c : sql) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
+  return LineBreaksOutsideLiterals(sql, "\r\n");
 }
 
 Result<std::vector<QueryRow>> UnionToQueryRows(const Select& select,
@@ -219,17 +237,10 @@ Result<std::vector<QueryRow>> UnionToQueryRows(const Select& select,
   return rows;
 }
 
-// A part's stored text as one SQL piece: line breaks "\n", blank lines and
-// a closing ";" dropped.
+// A part's stored text as one SQL piece: line breaks "\n", the blanks
+// around it and a closing ";" dropped.
 std::string CleanPartText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') {
-      if (!out.empty() && out.back() != '\n') out += '\n';
-      continue;
-    }
-    out += c;
-  }
+  std::string out = LineBreaksOutsideLiterals(text, "\n");
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
   while (!out.empty() && (blank(out.back()) || out.back() == ';')) out.pop_back();
   size_t from = 0;

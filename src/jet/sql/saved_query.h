@@ -36,7 +36,8 @@
 // all but the last one, with their own UNION [ALL] words, as the text of the
 // first part, and the flag tells how the last one is joined on. The texts
 // are laid out as a saved select query's text (below), lines broken by
-// CR LF, without a ";". Name1 is NULL on the part rows. Expressions are stored as Access writes
+// CR LF (a line break inside a "text" literal stays as it is), without a
+// ";". Name1 is NULL on the part rows. Expressions are stored as Access writes
 // them ("text" in double quotes, And/Or/Not, names in brackets where needed). The Order and LvExtra
 // columns stay null, as in the queries Access itself writes.
 //
@@ -131,7 +132,7 @@ int32_t QueryObjectFlags(const std::vector<QueryRow>& rows);
 //   UNION [ALL]
 //   <second part>
 //   [ORDER BY e [DESC], ...];
-// with the parts' line breaks made "\n" and blank lines dropped. Rows of
+// with the parts' line breaks made "\n" (those inside literals kept). Rows of
 // other query kinds (action, crosstab, pass-through, DDL), parameters and
 // remote tables are refused (NotSupported); malformed rows are Corruption.
 Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows);

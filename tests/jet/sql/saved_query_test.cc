@@ -305,6 +305,16 @@ TEST(QueryRowsToSql, RefusesUnionRowsThatDoNotMakeAUnion) {
   ASSERT_TRUE(ok.ok()) << ok.status().message();
   EXPECT_EQ(*ok, "SELECT a FROM t\nUNION ALL\nSELECT b FROM u;");
 
+  // A line break inside a literal is data: kept as it is both ways.
+  auto parsed = ParseStatement("select 'a' & chr(13) as x from t union select 'l1\r\n\nl2' from u");
+  ASSERT_TRUE(parsed.ok()) << parsed.status().message();
+  auto rows = SelectToQueryRows(std::get<Select>(*parsed));
+  ASSERT_TRUE(rows.ok()) << rows.status().message();
+  EXPECT_EQ((*rows)[4].expression, "SELECT \"l1\r\n\nl2\"\r\nFROM u");
+  auto back = QueryRowsToSelect(*rows);
+  ASSERT_TRUE(back.ok()) << back.status().message();
+  EXPECT_EQ(*back, std::get<Select>(*parsed));
+
   const std::pair<std::vector<QueryRow>, const char*> cases[] = {
       {{one}, "The union query lacks one of its two parts."},
       {{one, one, two}, "The union query has a part twice."},
