@@ -341,6 +341,7 @@ Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
   std::vector<const FromItem*> tables;
   for (const FromItem& item : select.from) CollectTables(item, &tables);
   for (size_t i = 0; i < tables.size(); ++i) {
+    if (tables[i]->table.empty()) return Unstorable("a table of the FROM clause has no name.");
     for (size_t j = 0; j < i; ++j) {
       if (SameObjectName(KnownAs(*tables[i]), KnownAs(*tables[j]))) {
         return Unstorable("the table name '" + KnownAs(*tables[i]) +
