@@ -21,6 +21,29 @@ QueryRow Row(QueryAttribute attribute) {
   return r;
 }
 
+// The rows 0 and 1 that open a query of `kind`.
+std::vector<QueryRow> HeadRows(int16_t kind) {
+  std::vector<QueryRow> rows(2);
+  rows[0].attribute = QueryAttribute::kStart;
+  rows[0].flag = 0;
+  rows[1].attribute = QueryAttribute::kType;
+  rows[1].flag = kind;
+  return rows;
+}
+
+// Rows 11, one per ORDER BY item, and how one reads back.
+void AppendOrderRows(const std::vector<OrderItem>& order_by, std::vector<QueryRow>* rows) {
+  for (const OrderItem& o : order_by) {
+    QueryRow r = Row(QueryAttribute::kOrderBy);
+    r.expression = FormatExpression(o.expr, ExprStyle::kAccess);
+    if (o.descending) r.name1 = "D";
+    rows->push_back(r);
+  }
+}
+std::string OrderText(const QueryRow& r) {
+  return *r.expression + (r.name1 && (*r.name1 == "D" || *r.name1 == "d") ? " DESC" : "");
+}
+
 // The name a FROM table is known by in the query: its alias, else its name.
 const std::string& KnownAs(const FromItem& t) { return t.alias.empty() ? t.table : t.alias; }
 
@@ -208,13 +231,7 @@ Result<std::vector<QueryRow>> UnionToQueryRows(const Select& select,
   }
   VELQUIN_ASSIGN_OR_RETURN(std::string second, UnionPartText(parts.back(), {}));
 
-  std::vector<QueryRow> rows;
-  QueryRow start = Row(QueryAttribute::kStart);
-  start.flag = 0;
-  rows.push_back(start);
-  QueryRow type = Row(QueryAttribute::kType);
-  type.flag = kQueryTypeUnion;
-  rows.push_back(type);
+  std::vector<QueryRow> rows = HeadRows(kQueryTypeUnion);
   QueryRow options = Row(QueryAttribute::kFlag);
   options.flag =
       static_cast<int16_t>(kSelectStarFlag | (select.unions.back().all ? 0 : kUnionDistinctFlag));
@@ -227,12 +244,7 @@ Result<std::vector<QueryRow>> UnionToQueryRows(const Select& select,
   two.name2 = kUnionPart2;
   two.expression = std::move(second);
   rows.push_back(std::move(two));
-  for (const OrderItem& o : select.order_by) {
-    QueryRow r = Row(QueryAttribute::kOrderBy);
-    r.expression = FormatExpression(o.expr, ExprStyle::kAccess);
-    if (o.descending) r.name1 = "D";
-    rows.push_back(r);
-  }
+  AppendOrderRows(select.order_by, &rows);
   rows.push_back(Row(QueryAttribute::kEnd));
   return rows;
 }
@@ -276,8 +288,7 @@ Result<std::string> UnionRowsToSql(const std::vector<QueryRow>& rows, int16_t fl
         if (!r.expression || r.expression->empty()) {
           return Status::Corruption("An ORDER BY row of the union query has no expression.");
         }
-        orders.push_back(*r.expression +
-                         (r.name1 && (*r.name1 == "D" || *r.name1 == "d") ? " DESC" : ""));
+        orders.push_back(OrderText(r));
         break;
       default:
         return Status::Corruption("The union query has a row of attribute " +
@@ -300,13 +311,7 @@ Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
   if (!select.into.empty()) {
     return Unstorable("SELECT ... INTO makes a table; a view is a plain SELECT.");
   }
-  std::vector<QueryRow> rows;
-  QueryRow start = Row(QueryAttribute::kStart);
-  start.flag = 0;
-  rows.push_back(start);
-  QueryRow type = Row(QueryAttribute::kType);
-  type.flag = kQueryTypeSelect;
-  rows.push_back(type);
+  std::vector<QueryRow> rows = HeadRows(kQueryTypeSelect);
 
   int16_t flags = 0;
   size_t stars = 0;
@@ -390,12 +395,7 @@ Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
     r.expression = FormatExpression(*select.having, ExprStyle::kAccess);
     rows.push_back(r);
   }
-  for (const OrderItem& o : select.order_by) {
-    QueryRow r = Row(QueryAttribute::kOrderBy);
-    r.expression = FormatExpression(o.expr, ExprStyle::kAccess);
-    if (o.descending) r.name1 = "D";
-    rows.push_back(r);
-  }
+  AppendOrderRows(select.order_by, &rows);
   rows.push_back(Row(QueryAttribute::kEnd));
   return rows;
 }
@@ -491,8 +491,7 @@ Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
           having = *r.expression;
         }
         if (r.attribute == QueryAttribute::kOrderBy) {
-          orders.push_back(*r.expression +
-                           (r.name1 && (*r.name1 == "D" || *r.name1 == "d") ? " DESC" : ""));
+          orders.push_back(OrderText(r));
         }
         break;
       default:
