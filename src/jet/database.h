@@ -240,8 +240,10 @@ class Database {
   // True when a table or a query has this name (they share one namespace).
   bool NameInUse(std::string_view name) const;
   // Stores a query: `rows` are whole MSysQueries rows (one value per column,
-  // column-number order); their ObjectId (column 0) is set here.
-  Status CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows);
+  // column-number order); their ObjectId (column 0) is set here. `flags` is
+  // the MSysObjects Flags of the query's kind (0 select, 128 union).
+  Status CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows,
+                     std::int32_t flags = 0);
   // Removes the query's MSysQueries rows and then its MSysObjects row.
   Status DropQuery(std::string_view name);
   // The MSysQueries rows of a query, in stored order.

@@ -755,7 +755,8 @@ Result<std::int32_t> Database::NextSyntheticId() {
   return static_cast<std::int32_t>(id);
 }
 
-Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows) {
+Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Value>> rows,
+                             std::int32_t flags) {
   Statement statement(this);
   EndInsertWriter();
   if (read_only()) return Status::InvalidArgument("the database is open read-only");
@@ -784,7 +785,7 @@ Status Database::CreateQuery(std::string_view name, std::vector<std::vector<Valu
     VELQUIN_RETURN_IF_ERROR(w->Commit());
   }
   VELQUIN_RETURN_IF_ERROR(AddObjectRow(id, kTablesContainerId, std::string(name), kObjectTypeQuery,
-                                       0, kAdminOwner, {}));
+                                       flags, kAdminOwner, {}));
   VELQUIN_RETURN_IF_ERROR(AddAceRows(id));
   VELQUIN_RETURN_IF_ERROR(LoadCatalog());
   return Flush();

@@ -421,18 +421,14 @@ class Translator {
   std::vector<Token> t_;
 };
 
-}  // namespace
+Status Refuse(const std::string& what) {
+  return Status::InvalidArgument(what + " cannot be expressed in Access");
+}
 
-Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
-                                          std::string_view access_view_name,
-                                          const ViewNameMapper& names) {
-  // The header (up to the word VIEW, the view's name and AS) is replaced.
-  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+// One SELECT (no UNION at its top level) in Jet's words.
+Result<std::string> TranslateSelect(std::vector<Token> t, const ViewNameMapper& names) {
   const Sources sources = FindSources(t, names.is_object);
-
-  auto refuse = [](const std::string& what) {
-    return Status::InvalidArgument(what + " cannot be expressed in Access");
-  };
+  const auto& refuse = Refuse;
 
   // Checks and renames, token by token.
   std::vector<std::string> out(t.size());
@@ -502,6 +498,7 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
             "window",  "cast",         "convert", "collate",   "regexp",  "rlike",
             "div",     "xor",          "with",    "recursive", "lateral", "straight_join",
             "natural", "sounds",       "binary",  "escape"};
+        if (w == "union") return refuse("a UNION inside parentheses");
         if (kRefused.count(w))
           return refuse(AsciiLower(tok.text) == "group_concat" ? std::string("GROUP_CONCAT")
                                                                : "\"" + tok.text + "\"");
@@ -602,11 +599,128 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> jet, Tokenize(body, false));
   auto translated = Translator(std::move(jet)).Run();
   if (!translated.ok()) return refuse(translated.status().message());
-  auto q = QuoteJetName(access_view_name);
-  std::string sql = "create view " + (q.ok() ? *q : "[" + std::string(access_view_name) + "]") +
-                    " as " + *translated;
+  std::string sql = std::move(*translated);
   while (!sql.empty() && (sql.back() == ' ' || sql.back() == '\n')) sql.pop_back();
-  return sql;
+  const std::size_t from = sql.find_first_not_of(" \n");
+  return from == std::string::npos ? std::string() : sql.substr(from);
+}
+
+// The fields a SELECT returns: the top-level commas of its select list, plus one.
+std::size_t SelectListWidth(const std::vector<Token>& t) {
+  std::size_t k = 0;
+  while (k < t.size() && !Is(t[k], "select")) ++k;
+  std::size_t width = 1;
+  int depth = 0;
+  for (++k; k < t.size(); ++k) {
+    if (IsPunct(t, k, "(")) ++depth;
+    if (IsPunct(t, k, ")")) --depth;
+    if (depth != 0) continue;
+    if (Is(t[k], "from")) break;
+    if (IsPunct(t, k, ",")) ++width;
+  }
+  return width;
+}
+
+// A union's ORDER BY names the union's output fields (MySQL allows no
+// table names there): each becomes the field's Access name.
+Result<std::string> TranslateUnionOrder(const std::vector<Token>& t, const ViewNameMapper& names) {
+  std::string out;
+  for (const Token& tok : t) {
+    if (tok.kind == Tok::kQuoted) {
+      const std::string mapped = names.alias ? names.alias(tok.text) : AccessSafeName(tok.text);
+      auto q = QuoteJetName(mapped);
+      out += q.ok() ? *q : "[" + mapped + "]";
+    } else if (tok.kind == Tok::kSpace || (tok.kind == Tok::kPunct && tok.text == ",") ||
+               Is(tok, "order") || Is(tok, "by") || Is(tok, "asc") || Is(tok, "desc")) {
+      out += tok.text;
+    } else {
+      return Refuse("the UNION's ORDER BY on \"" + tok.text + "\" (only field names)");
+    }
+  }
+  while (!out.empty() && (out.back() == ' ' || out.back() == '\n')) out.pop_back();
+  return out;
+}
+
+// SELECT ... UNION [ALL] SELECT ... [ORDER BY ...]: each SELECT translated on
+// its own; Jet keeps the union words and the ORDER BY of the whole.
+Result<std::string> TranslateUnion(const std::vector<Token>& t, const ViewNameMapper& names) {
+  struct Part {
+    std::vector<Token> tokens;
+    std::string joined_by;  // "union" or "union all"; empty for the first
+  };
+  std::vector<Part> parts(1);
+  int depth = 0;
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    if (IsPunct(t, k, "(")) ++depth;
+    if (IsPunct(t, k, ")")) --depth;
+    if (depth == 0 && Is(t[k], "union")) {
+      Part next;
+      next.joined_by = "union";
+      std::size_t n = NextSolid(t, k);
+      if (n < t.size() && (Is(t[n], "all") || Is(t[n], "distinct"))) {
+        if (Is(t[n], "all")) next.joined_by = "union all";
+        k = n;
+      }
+      parts.push_back(std::move(next));
+      continue;
+    }
+    parts.back().tokens.push_back(t[k]);
+  }
+  if (parts.size() == 1) return TranslateSelect(t, names);
+
+  // The last SELECT's ORDER BY sorts the whole union; a LIMIT there would cut it.
+  std::vector<Token> order;
+  std::vector<Token>& last = parts.back().tokens;
+  depth = 0;
+  for (std::size_t k = 0; k < last.size(); ++k) {
+    if (IsPunct(last, k, "(")) ++depth;
+    if (IsPunct(last, k, ")")) --depth;
+    if (depth != 0) continue;
+    if (Is(last[k], "limit")) return Refuse("LIMIT on a UNION");
+    if (Is(last[k], "order") && order.empty()) {
+      order.assign(last.begin() + static_cast<std::ptrdiff_t>(k), last.end());
+      last.erase(last.begin() + static_cast<std::ptrdiff_t>(k), last.end());
+      break;
+    }
+  }
+  std::string out;
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::string which = "UNION part " + std::to_string(i + 1);
+    std::size_t first = 0;
+    while (first < parts[i].tokens.size() && parts[i].tokens[first].kind == Tok::kSpace) ++first;
+    if (first == parts[i].tokens.size() || !Is(parts[i].tokens[first], "select")) {
+      return Refuse(which + " (a SELECT in parentheses, or none)");
+    }
+    const std::size_t n = SelectListWidth(parts[i].tokens);
+    if (i == 0) width = n;
+    if (n != width) {
+      return Status::InvalidArgument(which + " returns " + std::to_string(n) +
+                                     " column(s) and part 1 returns " + std::to_string(width) +
+                                     ": the parts of a union query return as many columns");
+    }
+    auto text = TranslateSelect(std::move(parts[i].tokens), names);
+    if (!text.ok()) return Status::InvalidArgument(which + ": " + text.status().message());
+    if (i > 0) out += " " + parts[i].joined_by + " ";
+    out += *text;
+  }
+  if (!order.empty()) {
+    VELQUIN_ASSIGN_OR_RETURN(std::string by, TranslateUnionOrder(order, names));
+    out += " " + by;
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
+                                          std::string_view access_view_name,
+                                          const ViewNameMapper& names) {
+  // The header (up to the word VIEW, the view's name and AS) is replaced.
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
+  VELQUIN_ASSIGN_OR_RETURN(std::string body, TranslateUnion(t, names));
+  auto q = QuoteJetName(access_view_name);
+  return "create view " + (q.ok() ? *q : "[" + std::string(access_view_name) + "]") + " as " + body;
 }
 
 }  // namespace velquin

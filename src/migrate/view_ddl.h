@@ -14,6 +14,11 @@
 // iif, sqrt -> sqr; concat(a, b) -> (a & b); != -> <>). Anything else Access
 // cannot express (CASE, LIMIT, GROUP_CONCAT, CAST, other MySQL functions
 // ...) refuses the view with a reason naming it: no half-converted view.
+// SELECT ... UNION [ALL] SELECT ... [ORDER BY fields] becomes a Jet union
+// query: each SELECT is translated on its own (with its own table aliases);
+// a part Jet cannot express, parts returning different numbers of columns, a
+// SELECT in parentheses and a LIMIT on the union are refused, the reason
+// naming the part ("UNION part 2: ...").
 #pragma once
 
 #include <functional>

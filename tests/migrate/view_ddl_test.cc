@@ -86,7 +86,19 @@ TEST(ViewRewriteTest, WhatAccessCannotExpressIsRefusedWithTheReason) {
   } cases[] = {
       {"select group_concat(`t`.`a` separator ',') AS `g` from `t`", "GROUP_CONCAT"},
       {"select `t`.`a` AS `a` from `t` limit 5,10", "LIMIT with an offset"},
-      {"select `t`.`a` AS `a` from `t` union select `u`.`a` AS `a` from `u`", "\"union\""},
+      {"select `t`.`a` AS `a` from `t` union select group_concat(`u`.`a` separator ',') AS `g` "
+       "from `u`",
+       "UNION part 2: GROUP_CONCAT"},
+      {"select `t`.`a` AS `a` from `t` union all select `u`.`a` AS `a` from `u` limit 3",
+       "LIMIT on a UNION"},
+      {"(select `t`.`a` AS `a` from `t` limit 1) union (select `u`.`a` AS `a` from `u`)",
+       "UNION part 1 (a SELECT in parentheses"},
+      {"select `x`.`a` AS `a` from (select `t`.`a` AS `a` from `t` union select `u`.`a` AS `a` "
+       "from `u`) `x`",
+       "a UNION inside parentheses"},
+      {"select `t`.`a` AS `a` from `t` union select `u`.`a` AS `a` from `u` order by "
+       "`u`.`a`",
+       "ORDER BY on \".\""},
       {"select concat_ws(`t`.`s`,`t`.`a`) AS `a` from `t`", "CONCAT_WS with a separator"},
       {"select date_format(`t`.`d`,'%Y') AS `y` from `t`", "date_format()"},
       {"select cast(`t`.`a` as char charset utf8mb4) AS `a` from `t`", "\"cast\""},
@@ -116,6 +128,15 @@ TEST(ViewRewriteTest, TranslationsIntoJet) {
     }
   }
   EXPECT_GE(cases, 12);
+}
+
+TEST(ViewRewriteTest, UnionPartsReturningDifferentColumnCountsAreRefused) {
+  EXPECT_EQ(Rewrite("v",
+                    "select `t`.`a` AS `a`,`t`.`b` AS `b` from `t` union select `u`.`a` AS `a` "
+                    "from `u` union select concat(`w`.`a`,`w`.`b`) AS `c`,`w`.`b` AS `b` from "
+                    "`w`"),
+            "ERROR: UNION part 2 returns 1 column(s) and part 1 returns 2: the parts of a union "
+            "query return as many columns");
 }
 
 TEST(ViewRewriteTest, ATextThatIsNoViewIsRefused) {

@@ -239,6 +239,10 @@ struct OrderItem {
 
 enum class SelectQuantifier : uint8_t { kAll, kDistinct, kDistinctRow };
 
+struct UnionPart;
+
+// A SELECT; with `unions`, the first SELECT of a union query, whose
+// `order_by` then sorts the whole union (it is written after the last part).
 struct Select {
   SelectQuantifier quantifier = SelectQuantifier::kAll;
   std::optional<std::string> top;  // TOP n: the number as written
@@ -250,8 +254,18 @@ struct Select {
   std::vector<Expr> group_by;
   std::optional<Expr> having;
   std::vector<OrderItem> order_by;
+  std::vector<UnionPart> unions;  // the SELECTs joined on by UNION [ALL], in order
 
   bool operator==(const Select&) const = default;
+};
+
+// A further SELECT of a union query. It has no ORDER BY, no INTO and no
+// unions of its own.
+struct UnionPart {
+  bool all = false;  // UNION ALL keeps repeated rows; UNION drops them
+  Select select;
+
+  bool operator==(const UnionPart&) const = default;
 };
 
 // CREATE VIEW v [(c, ...)] AS SELECT ...

@@ -1132,8 +1132,12 @@ Result<ExecResult> Executor::RunInsert(const Insert& st) {
 
 Result<ExecResult> Executor::RunCreateView(const CreateView& st) {
   if (db_->NameInUse(st.view)) return Fail(TableExistsMessage(st.view));
-  for (const FromItem& f : st.select.from) {
-    if (!f.is_join && !db_->NameInUse(f.table)) return Fail(NoSuchInputMessage(f.table));
+  std::vector<const Select*> parts = {&st.select};
+  for (const UnionPart& u : st.select.unions) parts.push_back(&u.select);
+  for (const Select* part : parts) {
+    for (const FromItem& f : part->from) {
+      if (!f.is_join && !db_->NameInUse(f.table)) return Fail(NoSuchInputMessage(f.table));
+    }
   }
   VELQUIN_ASSIGN_OR_RETURN(std::vector<QueryRow> rows, ViewToQueryRows(st));
   // MSysQueries: ObjectId, Attribute, Order, Name1, Name2, Expression, Flag, LvExtra.
@@ -1152,7 +1156,7 @@ Result<ExecResult> Executor::RunCreateView(const CreateView& st) {
     if (q.flag) v[6] = Value::Short(*q.flag);
     stored.push_back(std::move(v));
   }
-  VELQUIN_RETURN_IF_ERROR(db_->CreateQuery(st.view, std::move(stored)));
+  VELQUIN_RETURN_IF_ERROR(db_->CreateQuery(st.view, std::move(stored), QueryObjectFlags(rows)));
   return ExecResult{};
 }
 
@@ -1184,6 +1188,11 @@ Result<ExecResult> Executor::RunDelete(const Delete& st) {
 
 Result<ExecResult> Executor::RunSelect(const Select& st) {
   if (st.from.empty()) return Fail("Query input must contain at least one table or query.");
+  if (!st.unions.empty()) {
+    return Fail(
+        "UNION queries are not run here; save one with CREATE VIEW, or run its SELECTs "
+        "one by one.");
+  }
   if (!st.group_by.empty() || st.having) return Fail("GROUP BY and HAVING are not supported here.");
   Binding b;
   std::vector<std::vector<std::vector<Value>>> data;

@@ -387,6 +387,10 @@ std::string FormatSelect(const Select& s, ExprStyle style) {
     out += FormatExpression(s.group_by[i], style);
   }
   if (s.having) out += " HAVING " + FormatExpression(*s.having, style);
+  for (const UnionPart& part : s.unions) {
+    out += part.all ? " UNION ALL " : " UNION ";
+    out += FormatSelect(part.select, style);
+  }
   for (size_t i = 0; i < s.order_by.size(); ++i) {
     out += i == 0 ? " ORDER BY " : ", ";
     out += FormatExpression(s.order_by[i].expr, style);

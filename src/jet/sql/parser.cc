@@ -776,7 +776,42 @@ class Parser {
   }
 
   // ---- SELECT ------------------------------------------------------------
+  // SELECT [UNION [ALL] SELECT ...] [ORDER BY ...]
   Select ParseSelect() {
+    Select s = ParseSelectCore();
+    while (Peek().IsWord("UNION")) {
+      Advance();
+      UnionPart part;
+      part.all = AcceptWord("ALL");
+      if (!Peek().IsWord("SELECT")) Fail(Peek(), "UNION is followed by a SELECT.");
+      part.select = ParseSelectCore();
+      if (!part.select.into.empty()) Throw("A SELECT of a UNION cannot have an INTO clause.");
+      s.unions.push_back(std::move(part));
+    }
+    if (AcceptWord("ORDER")) {
+      ExpectWord("BY");
+      do {
+        OrderItem o;
+        o.expr = ParseOr();
+        if (AcceptWord("DESC")) {
+          o.descending = true;
+        } else {
+          AcceptWord("ASC");
+        }
+        s.order_by.push_back(std::move(o));
+      } while (AcceptSymbol(","));
+    }
+    if (Peek().IsWord("UNION")) {
+      Fail(Peek(), "ORDER BY comes after the last SELECT of a UNION query.");
+    }
+    if (!s.unions.empty() && !s.into.empty()) {
+      Throw("A SELECT of a UNION cannot have an INTO clause.");
+    }
+    return s;
+  }
+
+  // One SELECT up to its HAVING clause.
+  Select ParseSelectCore() {
     Select s;
     ExpectWord("SELECT");
     if (AcceptWord("DISTINCT")) {
@@ -818,20 +853,6 @@ class Parser {
       } while (AcceptSymbol(","));
     }
     if (AcceptWord("HAVING")) s.having = ParseOr();
-    if (AcceptWord("ORDER")) {
-      ExpectWord("BY");
-      do {
-        OrderItem o;
-        o.expr = ParseOr();
-        if (AcceptWord("DESC")) {
-          o.descending = true;
-        } else {
-          AcceptWord("ASC");
-        }
-        s.order_by.push_back(std::move(o));
-      } while (AcceptSymbol(","));
-    }
-    if (Peek().IsWord("UNION")) Fail(Peek(), "UNION queries are not supported.");
     return s;
   }
 

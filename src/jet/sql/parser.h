@@ -16,7 +16,9 @@
 //   CREATE VIEW v [(c, ...)] AS SELECT ...
 //   SELECT [ALL|DISTINCT|DISTINCTROW] [TOP n [PERCENT]] * | items [INTO t]
 //     [FROM t [AS a] | joins (INNER|LEFT|RIGHT JOIN ... ON ...), ...]
-//     [WHERE e] [GROUP BY e, ...] [HAVING e] [ORDER BY e [ASC|DESC], ...]
+//     [WHERE e] [GROUP BY e, ...] [HAVING e]
+//     [UNION [ALL] SELECT ... (no INTO, no ORDER BY), ...]
+//     [ORDER BY e [ASC|DESC], ...]   (after a UNION: the whole union's order)
 // Expressions: literals (numbers, 'text', "text", #date#, 0x..., NULL, TRUE,
 // FALSE), [t.]column, function calls, arithmetic (+ - * / \ MOD ^), & , the
 // comparisons, AND/OR/XOR/NOT, IS [NOT] NULL, [NOT] LIKE, [NOT] IN (list),

@@ -21,6 +21,29 @@ QueryRow Row(QueryAttribute attribute) {
   return r;
 }
 
+// The rows 0 and 1 that open a query of `kind`.
+std::vector<QueryRow> HeadRows(int16_t kind) {
+  std::vector<QueryRow> rows(2);
+  rows[0].attribute = QueryAttribute::kStart;
+  rows[0].flag = 0;
+  rows[1].attribute = QueryAttribute::kType;
+  rows[1].flag = kind;
+  return rows;
+}
+
+// Rows 11, one per ORDER BY item, and how one reads back.
+void AppendOrderRows(const std::vector<OrderItem>& order_by, std::vector<QueryRow>* rows) {
+  for (const OrderItem& o : order_by) {
+    QueryRow r = Row(QueryAttribute::kOrderBy);
+    r.expression = FormatExpression(o.expr, ExprStyle::kAccess);
+    if (o.descending) r.name1 = "D";
+    rows->push_back(r);
+  }
+}
+std::string OrderText(const QueryRow& r) {
+  return *r.expression + (r.name1 && (*r.name1 == "D" || *r.name1 == "d") ? " DESC" : "");
+}
+
 // The name a FROM table is known by in the query: its alias, else its name.
 const std::string& KnownAs(const FromItem& t) { return t.alias.empty() ? t.table : t.alias; }
 
@@ -136,18 +159,159 @@ std::string JoinList(const std::vector<std::string>& items) {
 
 }  // namespace
 
+namespace {
+
+// Fields a SELECT returns, or nullopt when a bare * leaves it open.
+std::optional<size_t> FieldCount(const Select& s) {
+  for (const SelectItem& item : s.items) {
+    if (item.expr.kind == ExprKind::kStar) return std::nullopt;
+  }
+  return s.items.size();
+}
+
+// `text` with each line break (CR LF, LF or CR) that is not inside a "text"
+// literal or a [name] made `line_break`; breaks inside literals are data.
+std::string LineBreaksOutsideLiterals(const std::string& text, const char* line_break) {
+  std::string out;
+  char closing = 0;  // '"' or ']' while inside a literal or a name
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (closing) {
+      if (c == closing) closing = 0;  // a doubled "" closes and opens again
+    } else if (c == '"') {
+      closing = '"';
+    } else if (c == '[') {
+      closing = ']';
+    } else if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += line_break;
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+// One SELECT of a union as Access keeps its text: the saved-query layout,
+// CR LF between lines, no ";".
+Result<std::string> UnionPartText(const Select& part, const std::vector<std::string>& names) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<QueryRow> rows, SelectToQueryRows(part, names));
+  VELQUIN_ASSIGN_OR_RETURN(std::string sql, QueryRowsToSql(rows));
+  if (!sql.empty() && sql.back() == ';') sql.pop_back();
+  return LineBreaksOutsideLiterals(sql, "\r\n");
+}
+
+Result<std::vector<QueryRow>> UnionToQueryRows(const Select& select,
+                                               const std::vector<std::string>& output_names) {
+  // The parts as plain SELECTs; the first one's ORDER BY belongs to the union.
+  std::vector<Select> parts;
+  parts.push_back(select);
+  parts[0].unions.clear();
+  parts[0].order_by.clear();
+  for (const UnionPart& u : select.unions) parts.push_back(u.select);
+  const std::optional<size_t> width = FieldCount(parts[0]);
+  for (size_t i = 1; i < parts.size(); ++i) {
+    if (!parts[i].unions.empty() || !parts[i].order_by.empty()) {
+      return Unstorable("a SELECT of a UNION has a UNION or an ORDER BY of its own.");
+    }
+    const std::optional<size_t> n = FieldCount(parts[i]);
+    if (width && n && *n != *width) {
+      return Unstorable("the SELECTs of the UNION return different numbers of fields (" +
+                        std::to_string(*width) + " and " + std::to_string(*n) + ").");
+    }
+  }
+  // All but the last SELECT make the first part's text.
+  std::string first;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (i > 0) first += select.unions[i - 1].all ? "\r\nUNION ALL\r\n" : "\r\nUNION\r\n";
+    VELQUIN_ASSIGN_OR_RETURN(
+        std::string text,
+        UnionPartText(parts[i], i == 0 ? output_names : std::vector<std::string>{}));
+    first += text;
+  }
+  VELQUIN_ASSIGN_OR_RETURN(std::string second, UnionPartText(parts.back(), {}));
+
+  std::vector<QueryRow> rows = HeadRows(kQueryTypeUnion);
+  QueryRow options = Row(QueryAttribute::kFlag);
+  options.flag =
+      static_cast<int16_t>(kSelectStarFlag | (select.unions.back().all ? 0 : kUnionDistinctFlag));
+  rows.push_back(options);
+  QueryRow one = Row(QueryAttribute::kTable);
+  one.name2 = kUnionPart1;
+  one.expression = std::move(first);
+  rows.push_back(std::move(one));
+  QueryRow two = Row(QueryAttribute::kTable);
+  two.name2 = kUnionPart2;
+  two.expression = std::move(second);
+  rows.push_back(std::move(two));
+  AppendOrderRows(select.order_by, &rows);
+  rows.push_back(Row(QueryAttribute::kEnd));
+  return rows;
+}
+
+// A part's stored text as one SQL piece: line breaks "\n", the blanks
+// around it and a closing ";" dropped.
+std::string CleanPartText(const std::string& text) {
+  std::string out = LineBreaksOutsideLiterals(text, "\n");
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+  while (!out.empty() && (blank(out.back()) || out.back() == ';')) out.pop_back();
+  size_t from = 0;
+  while (from < out.size() && blank(out[from])) ++from;
+  return out.substr(from);
+}
+
+Result<std::string> UnionRowsToSql(const std::vector<QueryRow>& rows, int16_t flags) {
+  std::optional<std::string> first, second;
+  std::vector<std::string> orders;
+  for (const QueryRow& r : rows) {
+    switch (r.attribute) {
+      case QueryAttribute::kStart:
+      case QueryAttribute::kType:
+      case QueryAttribute::kFlag:
+      case QueryAttribute::kEnd:
+        break;
+      case QueryAttribute::kParameter:
+        return Status::NotSupported("The saved query has parameters, which are not supported.");
+      case QueryAttribute::kTable: {
+        std::optional<std::string>* slot = nullptr;
+        if (r.name2 == kUnionPart1) slot = &first;
+        if (r.name2 == kUnionPart2) slot = &second;
+        if (!slot || !r.expression) {
+          return Status::Corruption("A row of the union query is not one of its two parts.");
+        }
+        if (*slot) return Status::Corruption("The union query has a part twice.");
+        *slot = CleanPartText(*r.expression);
+        if ((*slot)->empty()) return Status::Corruption("A part of the union query is empty.");
+        break;
+      }
+      case QueryAttribute::kOrderBy:
+        if (!r.expression || r.expression->empty()) {
+          return Status::Corruption("An ORDER BY row of the union query has no expression.");
+        }
+        orders.push_back(OrderText(r));
+        break;
+      default:
+        return Status::Corruption("The union query has a row of attribute " +
+                                  std::to_string(static_cast<int>(r.attribute)) +
+                                  ", which a union query does not have.");
+    }
+  }
+  if (!first || !second) return Status::Corruption("The union query lacks one of its two parts.");
+  std::string sql =
+      *first + ((flags & kUnionDistinctFlag) ? "\nUNION\n" : "\nUNION ALL\n") + *second;
+  if (!orders.empty()) sql += "\nORDER BY " + JoinList(orders);
+  return sql + ";";
+}
+
+}  // namespace
+
 Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
                                                 const std::vector<std::string>& output_names) {
+  if (!select.unions.empty()) return UnionToQueryRows(select, output_names);
   if (!select.into.empty()) {
     return Unstorable("SELECT ... INTO makes a table; a view is a plain SELECT.");
   }
-  std::vector<QueryRow> rows;
-  QueryRow start = Row(QueryAttribute::kStart);
-  start.flag = 0;
-  rows.push_back(start);
-  QueryRow type = Row(QueryAttribute::kType);
-  type.flag = kQueryTypeSelect;
-  rows.push_back(type);
+  std::vector<QueryRow> rows = HeadRows(kQueryTypeSelect);
 
   int16_t flags = 0;
   size_t stars = 0;
@@ -182,6 +346,7 @@ Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
   std::vector<const FromItem*> tables;
   for (const FromItem& item : select.from) CollectTables(item, &tables);
   for (size_t i = 0; i < tables.size(); ++i) {
+    if (tables[i]->table.empty()) return Unstorable("a table of the FROM clause has no name.");
     for (size_t j = 0; j < i; ++j) {
       if (SameObjectName(KnownAs(*tables[i]), KnownAs(*tables[j]))) {
         return Unstorable("the table name '" + KnownAs(*tables[i]) +
@@ -230,18 +395,22 @@ Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
     r.expression = FormatExpression(*select.having, ExprStyle::kAccess);
     rows.push_back(r);
   }
-  for (const OrderItem& o : select.order_by) {
-    QueryRow r = Row(QueryAttribute::kOrderBy);
-    r.expression = FormatExpression(o.expr, ExprStyle::kAccess);
-    if (o.descending) r.name1 = "D";
-    rows.push_back(r);
-  }
+  AppendOrderRows(select.order_by, &rows);
   rows.push_back(Row(QueryAttribute::kEnd));
   return rows;
 }
 
 Result<std::vector<QueryRow>> ViewToQueryRows(const CreateView& view) {
   return SelectToQueryRows(view.select, view.columns);
+}
+
+int32_t QueryObjectFlags(const std::vector<QueryRow>& rows) {
+  for (const QueryRow& r : rows) {
+    if (r.attribute == QueryAttribute::kType && r.flag == kQueryTypeUnion) {
+      return kUnionQueryObjectFlags;
+    }
+  }
+  return kSelectQueryObjectFlags;
 }
 
 Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
@@ -258,16 +427,18 @@ Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
     }
   }
   if (!type_row) return Status::Corruption("The saved query has no query-type row.");
-  if (type_row->flag.value_or(0) != kQueryTypeSelect) {
-    return Status::NotSupported("The saved query is of kind " +
-                                std::to_string(type_row->flag.value_or(0)) +
-                                ", not a select query; only select queries are read as views.");
+  const int16_t kind = type_row->flag.value_or(0);
+  if (kind != kQueryTypeSelect && kind != kQueryTypeUnion) {
+    return Status::NotSupported(
+        "The saved query is of kind " + std::to_string(kind) +
+        ", not a select query; only select and union queries are read as views.");
   }
   const int16_t flags = flag_row ? flag_row->flag.value_or(0) : 0;
   if (flags & kOwnerAccessFlag) {
     return Status::NotSupported(
         "The saved query runs WITH OWNERACCESS OPTION, which is not supported.");
   }
+  if (kind == kQueryTypeUnion) return UnionRowsToSql(rows, flags);
 
   std::vector<std::string> columns;
   std::vector<Source> sources;
@@ -320,8 +491,7 @@ Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
           having = *r.expression;
         }
         if (r.attribute == QueryAttribute::kOrderBy) {
-          orders.push_back(*r.expression +
-                           (r.name1 && (*r.name1 == "D" || *r.name1 == "d") ? " DESC" : ""));
+          orders.push_back(OrderText(r));
         }
         break;
       default:

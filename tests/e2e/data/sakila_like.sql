@@ -224,6 +224,9 @@ CREATE VIEW t_joins AS SELECT i.inventory_id, f.title, s.label FROM inventory i
 CREATE VIEW t_right_join AS SELECT s.label, si.inventory_id FROM shelf_item si
   RIGHT JOIN shelf s ON s.store_id = si.store_id AND s.shelf_no = si.shelf_no;
 CREATE VIEW t_union AS SELECT a.first_name FROM actor a UNION SELECT c.first_name FROM customer c;
+CREATE VIEW t_union_all AS SELECT s.store_id AS id, 'store' AS kind FROM store s
+  UNION ALL SELECT st.staff_id, 'staff' FROM staff st
+  UNION ALL SELECT a.actor_id, CONCAT('actor ', a.last_name) FROM actor a ORDER BY kind DESC, id;
 CREATE VIEW t_dates AS SELECT r.rental_id, NOW() AS at_now, CURDATE() AS today FROM rental r;
 CREATE VIEW t_text AS SELECT f.film_id, SUBSTRING(f.title, 1, 3) AS code, SUBSTR(f.title, 5) AS rest,
   LENGTH(f.title) AS bytes, CHAR_LENGTH(f.title) AS chars FROM film f;

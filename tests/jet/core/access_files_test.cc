@@ -19,6 +19,7 @@
 #include "jet/format/page_file.h"
 #include "jet/format/usage_map.h"
 #include "jet/sql/executor.h"
+#include "jet/sql/saved_query.h"
 #include "jet/table/table_def.h"
 #include "test_util.h"
 
@@ -122,6 +123,28 @@ std::optional<AccessKey> FindAccessKey(Database& db) {
   return std::nullopt;
 }
 
+// The SQL text of a saved query, read from its MSysQueries rows.
+std::string StoredQueryText(Database& db, const std::string& name) {
+  auto stored = db.QueryRows(name);
+  EXPECT_TRUE(stored.ok()) << stored.status().ToString();
+  if (!stored.ok()) return "";
+  std::vector<sql::QueryRow> rows;
+  for (const auto& v : *stored) {
+    sql::QueryRow q;
+    std::int64_t n = 0;
+    EXPECT_TRUE(v[1].AsInt64(&n));
+    q.attribute = static_cast<sql::QueryAttribute>(n);
+    if (v[6].AsInt64(&n)) q.flag = static_cast<std::int16_t>(n);
+    if (!v[3].is_null()) q.name1 = v[3].text_value();
+    if (!v[4].is_null()) q.name2 = v[4].text_value();
+    if (!v[5].is_null()) q.expression = v[5].text_value();
+    rows.push_back(std::move(q));
+  }
+  auto text = sql::QueryRowsToSql(rows);
+  EXPECT_TRUE(text.ok()) << text.status().ToString();
+  return text.ok() ? *text : "";
+}
+
 // Creates and drops every kind of object in the file at `path`, checking the
 // file after every step. Returns whether a relationship to one of the file's
 // own tables was made.
@@ -149,6 +172,8 @@ bool WriteAndCheck(const std::string& path) {
       "CREATE INDEX ix_vq_ref ON vq_child (ref, parent_id DESC)",
       "CREATE VIEW vq_view AS SELECT c.id AS id, p.name AS name FROM vq_child AS c, vq_parent AS p "
       "WHERE (c.parent_id = p.id)",
+      "CREATE VIEW vq_union AS SELECT c.id AS id FROM vq_child AS c WHERE c.parent_id = 1 "
+      "UNION ALL SELECT p.id FROM vq_parent AS p ORDER BY id DESC",
   };
   if (key) {
     steps.push_back(
@@ -159,9 +184,10 @@ bool WriteAndCheck(const std::string& path) {
     steps.push_back("DROP VIEW vq_access");
     steps.push_back("ALTER TABLE vq_child DROP CONSTRAINT fk_vq_access");
   }
-  for (const char* s : {"DROP VIEW vq_view", "DROP INDEX ix_vq_ref ON vq_child",
-                        "ALTER TABLE vq_child DROP CONSTRAINT fk_vq", "DROP TABLE vq_child",
-                        "DROP TABLE vq_parent"}) {
+  for (const char* s :
+       {"DROP VIEW vq_union", "DROP VIEW vq_view", "DROP INDEX ix_vq_ref ON vq_child",
+        "ALTER TABLE vq_child DROP CONSTRAINT fk_vq", "DROP TABLE vq_child",
+        "DROP TABLE vq_parent"}) {
     steps.push_back(s);
   }
   std::vector<std::string> snapshots;  // the file after each step
@@ -187,6 +213,14 @@ bool WriteAndCheck(const std::string& path) {
     }
     CheckIndexes(**db, /*exact_counts=*/false);
     MdbToolsAccept(path);
+    if ((*db)->IsQuery("vq_union")) {
+      // The union query reads back whole, and mdb-queries lists it.
+      EXPECT_EQ(StoredQueryText(**db, "vq_union"),
+                "SELECT c.id AS id\nFROM vq_child AS c\nWHERE c.parent_id = 1\nUNION ALL\n"
+                "SELECT p.id\nFROM vq_parent AS p\nORDER BY id DESC;");
+      EXPECT_NE(RunCommand("mdb-queries -L -1 '" + path + "'").find("vq_union\n"),
+                std::string::npos);
+    }
     if (::testing::Test::HasFailure()) return false;
     snapshots.push_back(path + "." + std::to_string(snapshots.size()));
     fs::copy_file(path, snapshots.back(), fs::copy_options::overwrite_existing);

@@ -199,10 +199,37 @@ TEST_F(ReferenceQueries, AccessSelectQueryReadsBackAsSql) {
   EXPECT_EQ(joins, 2);
 }
 
+// Access keeps "A UNION B UNION ALL C" as the text "A UNION B" and the text
+// "C", with the flag of the last join (1: UNION ALL).
+TEST_F(ReferenceQueries, AccessUnionQueryReadsBackAsSql) {
+  const std::vector<QueryRow>& stored = queries_.at("UnionQuery").rows;
+  auto sql = QueryRowsToSql(stored);
+  ASSERT_TRUE(sql.ok()) << sql.status().message();
+  EXPECT_EQ(*sql,
+            "Select Table1.col1, Table1.col2\n"
+            "where Table1.col1 = \"foo\"\n"
+            "UNION\n"
+            "Select Table2.col1, Table2.col2\n"
+            "UNION ALL\n"
+            "Select Table3.col1, Table3.col2\n"
+            "where Table3.col3 > \"blah\";");
+  auto select = QueryRowsToSelect(stored);
+  ASSERT_TRUE(select.ok()) << select.status().message();
+  ASSERT_EQ(select->unions.size(), 2u);
+  EXPECT_FALSE(select->unions[0].all);
+  EXPECT_TRUE(select->unions[1].all);
+  // Stored our way it is the same kind of query with the same SELECTs.
+  auto rows = SelectToQueryRows(*select);
+  ASSERT_TRUE(rows.ok()) << rows.status().message();
+  EXPECT_EQ(QueryObjectFlags(*rows), kUnionQueryObjectFlags);
+  auto again = QueryRowsToSelect(*rows);
+  ASSERT_TRUE(again.ok()) << again.status().message();
+  EXPECT_EQ(*again, *select);
+}
+
 TEST_F(ReferenceQueries, OtherQueryKindsAreRefusedNotMisread) {
-  for (const char* name :
-       {"DeleteQuery", "AppendQuery", "UpdateQuery", "MakeTableQuery", "CrosstabQuery",
-        "UnionQuery", "PassthroughQuery", "DataDefinitionQuery"}) {
+  for (const char* name : {"DeleteQuery", "AppendQuery", "UpdateQuery", "MakeTableQuery",
+                           "CrosstabQuery", "PassthroughQuery", "DataDefinitionQuery"}) {
     SCOPED_TRACE(name);
     auto sql = QueryRowsToSql(queries_.at(name).rows);
     ASSERT_FALSE(sql.ok()) << *sql;
@@ -265,6 +292,47 @@ TEST(QueryRowsToSql, RefusesRowsThatDoNotMakeAQuery) {
   }
   EXPECT_FALSE(QueryRowsToSql({MakeRow(A::kStart, 0), MakeRow(A::kTable, {}, "t")}).ok());
   EXPECT_FALSE(QueryRowsToSql({MakeRow(A::kType, 1), MakeRow(A::kTable, {}, "t")}).ok());
+}
+
+TEST(QueryRowsToSql, RefusesUnionRowsThatDoNotMakeAUnion) {
+  using A = QueryAttribute;
+  const QueryRow one = MakeRow(A::kTable, {}, {}, kUnionPart1, "SELECT a FROM t");
+  const QueryRow two = MakeRow(A::kTable, {}, {}, kUnionPart2, "SELECT b FROM u");
+  const std::vector<QueryRow> head = {MakeRow(A::kStart, 0), MakeRow(A::kType, kQueryTypeUnion)};
+  std::vector<QueryRow> whole = head;
+  whole.insert(whole.end(), {one, two});
+  auto ok = QueryRowsToSql(whole);
+  ASSERT_TRUE(ok.ok()) << ok.status().message();
+  EXPECT_EQ(*ok, "SELECT a FROM t\nUNION ALL\nSELECT b FROM u;");
+
+  // A line break inside a literal is data: kept as it is both ways.
+  auto parsed = ParseStatement("select 'a' & chr(13) as x from t union select 'l1\r\n\nl2' from u");
+  ASSERT_TRUE(parsed.ok()) << parsed.status().message();
+  auto rows = SelectToQueryRows(std::get<Select>(*parsed));
+  ASSERT_TRUE(rows.ok()) << rows.status().message();
+  EXPECT_EQ((*rows)[4].expression, "SELECT \"l1\r\n\nl2\"\r\nFROM u");
+  auto back = QueryRowsToSelect(*rows);
+  ASSERT_TRUE(back.ok()) << back.status().message();
+  EXPECT_EQ(*back, std::get<Select>(*parsed));
+
+  const std::pair<std::vector<QueryRow>, const char*> cases[] = {
+      {{one}, "The union query lacks one of its two parts."},
+      {{one, one, two}, "The union query has a part twice."},
+      {{one, two, MakeRow(A::kTable, {}, "t")},
+       "A row of the union query is not one of its two parts."},
+      {{one, two, MakeRow(A::kColumn, 0, {}, {}, "a")},
+       "The union query has a row of attribute 6, which a union query does not have."},
+      {{one, MakeRow(A::kTable, {}, {}, kUnionPart2, " \r\n ")},
+       "A part of the union query is empty."},
+  };
+  for (const auto& [extra, message] : cases) {
+    std::vector<QueryRow> rows = head;
+    rows.insert(rows.end(), extra.begin(), extra.end());
+    auto sql = QueryRowsToSql(rows);
+    ASSERT_FALSE(sql.ok()) << *sql;
+    EXPECT_EQ(sql.status().code(), StatusCode::kCorruption);
+    EXPECT_EQ(sql.status().message(), message);
+  }
 }
 
 TEST(QueryRowsToMdbQueriesText, MatchesMdbQueriesLayout) {

@@ -38,6 +38,10 @@ std::string RowText(const QueryRow& r) {
       r.name2.value_or(""),
       r.expression.value_or(""),
   };
+  // A union query's part texts break lines with CR LF: shown as \r\n.
+  std::string shown;
+  for (char c : fields[4]) shown += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+  fields[4] = shown;
   while (fields.size() > 1 && fields.back().empty()) fields.pop_back();
   std::string out;
   for (size_t i = 0; i < fields.size(); ++i) {
