@@ -25,13 +25,14 @@
 #include "app/source_url.h"
 #include "cli/log_options.h"
 #include "cli/migrate_checks.h"
-#include "cli/stop_signals.h"
 #include "cli/progress_bar.h"
+#include "cli/stop_signals.h"
 #include "cli/target_database.h"
 #include "db/source_connection.h"
 #include "jet/database.h"
 #include "log/output_log.h"
 #include "migrate/stage_timings.h"
+#include "migrate/target_objects.h"
 
 namespace velquin {
 namespace {
@@ -56,7 +57,6 @@ struct MigrateArgs {
   bool data_files = false;
   bool timings = false;
 };
-
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\n") == std::string::npos) return s;
