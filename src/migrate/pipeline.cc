@@ -739,19 +739,34 @@ Result<std::string> MigrationPipeline::ViewAsCreateTable(Session* source,
   return text + ")";
 }
 
-Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source,
-                                                                 const std::string& database) {
+Result<std::vector<MigrationPipeline::PlannedObject>> MigrationPipeline::PlannedObjects(
+    Session* source, const std::string& database) {
   VELQUIN_ASSIGN_OR_RETURN(auto objects, ListObjects(source, database, nullptr));
   DatabaseState& state = State(source, database);
-  std::vector<std::string> out;
+  std::vector<PlannedObject> out;
   for (const auto& [name, type] : objects) {
-    const bool view = type == "VIEW";
-    if (view && (settings_.no_views ||
-                 (!settings_.only_views.empty() && !settings_.only_views.count(name)))) {
+    out.push_back(
+        {type == "VIEW" ? ObjectKind::kView : ObjectKind::kTable, name, state.names.Object(name)});
+  }
+  return out;
+}
+
+Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source,
+                                                                 const std::string& database) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<PlannedObject> objects, PlannedObjects(source, database));
+  std::vector<std::string> out;
+  for (const PlannedObject& o : objects) {
+    const std::string& name = o.source_name;
+    if (o.kind == ObjectKind::kView &&
+        (settings_.no_views ||
+         (!settings_.only_views.empty() && !settings_.only_views.count(name)))) {
       continue;
     }
-    if (!view && !settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
-    out.push_back(state.names.Object(name));
+    if (o.kind == ObjectKind::kTable && !settings_.only_tables.empty() &&
+        !settings_.only_tables.count(name)) {
+      continue;
+    }
+    out.push_back(o.access_name);
   }
   return out;
 }

@@ -122,9 +122,26 @@ class MigrationPipeline {
   // failed tables, names), so a table whose definition changed since is
   // planned again. The reports are kept.
   void BeginRun();
+  // Every table and view of the source database with the Access name a run
+  // gives it, in catalogue order.
+  struct PlannedObject {
+    ObjectKind kind = ObjectKind::kTable;
+    std::string source_name;
+    std::string access_name;
+  };
+  Result<std::vector<PlannedObject>> PlannedObjects(Session* source, const std::string& database);
   // The Access names of the tables and views a whole-database run of these
   // settings creates.
   Result<std::vector<std::string>> PlannedNames(Session* source, const std::string& database);
+
+  const PipelineSettings& settings() const { return settings_; }
+  // What the following steps do with the objects the target holds already
+  // (one task's answer); between runs, not while a step runs.
+  void SetExisting(PipelineSettings::Existing existing,
+                   std::set<std::string, CaseInsensitiveLess> names) {
+    settings_.existing = existing;
+    settings_.existing_objects = std::move(names);
+  }
 
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;
