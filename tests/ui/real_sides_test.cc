@@ -829,5 +829,31 @@ TEST_F(RealSidesTest, AFileAnotherProgramWritesIsSaidInABoxAndNoTaskSucceedsOnIt
   EXPECT_EQ(FileBytes(other), bytes);
 }
 
+TEST_F(RealSidesTest, ATaskQueuedWhileTheFileWasBusyStopsBeforeAnyChangeWhenItsObjectsExist) {
+  window_->RunCommand(cmd::kConnect);
+  ops_->Open(false);
+  Select(false, "customers", NodeLevel::kTable);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_TRUE(ops_->WaitArrived());  // the first task holds the file
+  // The same table again: the window cannot look without waiting, so it
+  // does not ask; the task looks when it starts.
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_EQ(Tasks().size(), 2u);
+  EXPECT_EQ(Tasks()[1].existing, ExistingObjects::kStop);
+  ops_->Open(true);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks()[0].state_text, kStateSuccess);
+  EXPECT_EQ(Tasks()[1].state_text, kStateFailure);
+  const std::string said = "Target database [" + TargetDatabase() +
+                           "] already holds 1 of the objects to migrate; nothing was changed: "
+                           "customers";
+  EXPECT_TRUE(Logged(said));
+  QTRY_VERIFY(std::find(boxes_.shown.begin(), boxes_.shown.end(), said) != boxes_.shown.end());
+  EXPECT_EQ(Lines(MdbExport(target_file_, "customers")), 3u);
+}
+
 }  // namespace
 }  // namespace velquin::ui
