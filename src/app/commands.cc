@@ -258,8 +258,10 @@ void Connect(CommandHost& host, CommandUi& ui) {
     if (!dbms.ok()) {
       host.WriteLine("E::" + dbms.status().message());
       if (target) {
+        // A file another program is writing: the box says which and why.
         ui.Refuse("Target Connection error! Please comfirm target database connection properties !",
-                  "Target Connection error!");
+                  dbms.status().code() == StatusCode::kBusy ? dbms.status().message()
+                                                            : "Target Connection error!");
       } else {
         ui.Refuse("Source Connection error! Please comfirm source database connection properties !",
                   "Source Connection error!");
@@ -274,6 +276,58 @@ void Connect(CommandHost& host, CommandUi& ui) {
   host.SetCharsetName("LATIN1");
 }
 
+std::string ExistingObjectsQuestion(const std::string& target_database,
+                                    const std::vector<std::string>& names) {
+  constexpr std::size_t kListed = 20;
+  std::string list;
+  for (std::size_t i = 0; i < names.size() && i < kListed; ++i) list += "\n  " + names[i];
+  if (names.size() > kListed) {
+    list += "\n  ... and " + std::to_string(names.size() - kListed) + " more";
+  }
+  return Sub(
+      "Target database [%s] already holds %s of the objects to migrate:%s\n\n"
+      "Replace: drop them and create them again.\n"
+      "Append: add the rows to the existing tables.\n"
+      "Cancel: change nothing.",
+      {target_database, std::to_string(names.size()), list});
+}
+
+std::string ExistingObjectsCancelled(const std::string& target_database) {
+  return Sub("Migration into Target database [%s] cancelled: nothing was changed.",
+             {target_database});
+}
+
+namespace {
+
+// Asks once about the objects the task's target holds already and puts the
+// answer into the task; false when nothing is to be queued (Cancel, or a
+// target another program is writing).
+bool AskAboutExistingObjects(CommandHost& host, CommandUi& ui, TaskRequest* task) {
+  Result<HeldTargetObjects> held = host.HeldObjects(*task);
+  if (!held.ok()) {
+    host.WriteLine("E::" + held.status().message());
+    ui.Show(held.status().message(), BoxButtons::kOk, BoxIcon::kWarning, "");
+    return false;
+  }
+  if (!held->checked || held->names.empty()) return true;
+  switch (ui.Show(ExistingObjectsQuestion(task->target_database, held->names),
+                  BoxButtons::kReplaceAppendCancel, BoxIcon::kQuestion, "")) {
+    case BoxAnswer::kReplace:
+      task->existing = ExistingObjects::kReplace;
+      break;
+    case BoxAnswer::kAppend:
+      task->existing = ExistingObjects::kAppend;
+      break;
+    default:
+      host.WriteLine(ExistingObjectsCancelled(task->target_database));
+      return false;
+  }
+  task->existing_names = held->names;
+  return true;
+}
+
+}  // namespace
+
 void Migrate(CommandHost& host, CommandUi& ui) {
   NodeSelection source, target;
   const bool has_source = SelectionOf(host.source_tree(), &source);
@@ -286,6 +340,7 @@ void Migrate(CommandHost& host, CommandUi& ui) {
       if (plan.task->kind == kKindCloneDatabase) ui.ClearDropHighlight();
       return;
     }
+    if (!AskAboutExistingObjects(host, ui, &*plan.task)) return;
     host.AppendTask(*plan.task);
   }
   if (plan.start_worker) {
@@ -424,7 +479,8 @@ void ControllerHost::AppendTask(const TaskRequest& r) {
   if (r.type == kTaskTypeBackup) {
     controller_.AppendBackupTask(kind, r.object_letter, r.target_database, r.target_object);
   } else {
-    controller_.AppendMigrationTask(kind, {r.source_object, r.source_database, r.target_database});
+    controller_.AppendMigrationTask(kind, {r.source_object, r.source_database, r.target_database,
+                                           r.existing, r.existing_names});
   }
 }
 
@@ -485,6 +541,8 @@ void ChooseDatabase(CommandHost& host, CommandUi& ui, DatabaseAccess& access, Db
   const Side side = tree.side() == TreeSide::kTarget ? Side::kTarget : Side::kSource;
   if (Status st = access.UseDatabase(side, name); !st.ok()) {
     host.WriteLine("E::" + st.message());
+    if (st.code() == StatusCode::kBusy)
+      ui.Show(st.message(), BoxButtons::kOk, BoxIcon::kWarning, "");
   }
   if (side == Side::kTarget && access.TargetBusy()) {
     // Listing it would wait for the task's statements.

@@ -46,9 +46,29 @@ struct TaskRequest {
   std::string source_database;
   std::string target_object;
   std::string target_database;
+  // Migrations: what the task does with the objects its target holds
+  // already, and those objects (see AskAboutExistingObjects).
+  ExistingObjects existing = ExistingObjects::kStop;
+  std::vector<std::string> existing_names{};
 
   bool operator==(const TaskRequest&) const = default;
 };
+
+// The objects a migration task would create that its target holds already.
+// `checked` is false when they could not be looked at without waiting (a
+// running task has the file open): the task then checks at its start and
+// stops before any change when it finds any.
+struct HeldTargetObjects {
+  bool checked = false;
+  std::vector<std::string> names;
+};
+
+// The question asked once per task whose target holds some of the objects
+// it would create, with Replace, Append and Cancel.
+std::string ExistingObjectsQuestion(const std::string& target_database,
+                                    const std::vector<std::string>& names);
+// What Cancel on that question writes.
+std::string ExistingObjectsCancelled(const std::string& target_database);
 
 struct Refusal {
   std::string hint;
@@ -109,6 +129,11 @@ class CommandHost {
   virtual void SetCharsetName(const std::string& name) = 0;
   // The character-set name chosen last ("LATIN1" after each connect).
   virtual std::string CharsetName() const { return {}; }
+  // The objects the task would create that its target holds already; an
+  // error when the target cannot be opened (another program writing it).
+  virtual Result<HeldTargetObjects> HeldObjects(const TaskRequest& /*task*/) {
+    return HeldTargetObjects{};
+  }
   // Drops on the target side; each reports its own lines.
   virtual Status DropTargetDatabase(const std::string& name) = 0;
   virtual Status DropTargetTable(const std::string& table) = 0;
@@ -135,6 +160,10 @@ class DatabaseAccess {
   // The table's row condition from Condition.cfg; empty when there is none.
   virtual std::string TableCondition(const std::string& database, const std::string& table) = 0;
 
+  // See CommandHost::HeldObjects.
+  virtual Result<HeldTargetObjects> HeldObjects(const TaskRequest& /*task*/) {
+    return HeldTargetObjects{};
+  }
   // True while a running task works on the file the target side has open:
   // the window then leaves the target alone instead of waiting for the task.
   virtual bool TargetBusy() { return false; }
@@ -203,6 +232,9 @@ class ControllerHost : public CommandHost {
   Result<std::string> ConnectSide(bool target) override;
   void SetCharsetName(const std::string& name) override { charset_ = name; }
   std::string CharsetName() const override { return charset_; }
+  Result<HeldTargetObjects> HeldObjects(const TaskRequest& task) override {
+    return access_.HeldObjects(task);
+  }
   Status DropTargetDatabase(const std::string& name) override;
   Status DropTargetTable(const std::string& table) override;
   Status DropTargetView(const std::string& view) override;

@@ -20,6 +20,8 @@ TaskId MainController::AppendMigrationTask(TaskKind kind, const MigrationTaskNam
   record.source_object = names.source_object;
   record.source_database = names.source_database;
   record.target_database = names.target_database;
+  record.existing = names.existing;
+  record.existing_names = names.existing_names;
   const TaskId id = queue_.Append(std::move(record));
   worker_.StartWorker();
   return id;

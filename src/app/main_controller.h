@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/session_place.h"
 #include "base/connection_descriptor.h"
@@ -27,6 +28,9 @@ struct MigrationTaskNames {
   std::string source_object;  // table or view (kinds 261, 262)
   std::string source_database;
   std::string target_database;
+  // What the task does with the objects the target holds already.
+  ExistingObjects existing = ExistingObjects::kStop;
+  std::vector<std::string> existing_names{};
 };
 
 struct MainControllerOptions {

@@ -10,9 +10,10 @@
 
 namespace velquin {
 
-enum class BoxButtons { kOk, kOkCancel, kYesNo };
+// kReplaceAppendCancel: the question about objects a target holds already.
+enum class BoxButtons { kOk, kOkCancel, kYesNo, kReplaceAppendCancel };
 enum class BoxIcon { kNone, kInformation, kQuestion, kWarning };
-enum class BoxAnswer { kOk, kCancel, kYes, kNo };
+enum class BoxAnswer { kOk, kCancel, kYes, kNo, kReplace, kAppend };
 
 class MessageBoxes {
  public:

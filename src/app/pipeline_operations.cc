@@ -4,8 +4,11 @@
 #include <filesystem>
 
 #include "app/db_session_handle.h"
+#include "db/jet_session.h"
 #include "db/statements.h"
 #include "log/output_log.h"
+#include "log/system_error.h"
+#include "migrate/target_objects.h"
 
 namespace velquin {
 namespace {
@@ -30,7 +33,123 @@ PipelineOperations::PipelineOperations(MainController& controller, PipelineSetti
     : controller_(controller),
       opener_(std::move(opener)),
       pipeline_(WithStop(std::move(settings), controller.run_state()),
-                [&controller](const std::string& line) { controller.log().Write(line); }) {}
+                [&controller](const std::string& line) { controller.log().Write(line); }),
+      default_existing_(pipeline_.settings().existing),
+      default_existing_objects_(pipeline_.settings().existing_objects) {}
+
+Result<std::vector<std::string>> TaskPlannedNames(MigrationPipeline& planner, Session* source,
+                                                  TaskKind kind, const std::string& database,
+                                                  const std::string& object) {
+  VELQUIN_ASSIGN_OR_RETURN(auto objects, planner.PlannedObjects(source, database));
+  const bool views = !planner.settings().no_views;
+  std::vector<std::string> out;
+  for (const auto& o : objects) {
+    const bool table = o.kind == ObjectKind::kTable;
+    bool wanted = false;
+    switch (kind) {
+      case TaskKind::kCloneDatabase:
+      case TaskKind::kConvertDatabase:
+        wanted = table || views;
+        break;
+      case TaskKind::kConvertTables:
+        wanted = table;
+        break;
+      case TaskKind::kConvertViews:
+        wanted = !table;
+        break;
+      case TaskKind::kConvertTable:
+        wanted = table && o.source_name == object;
+        break;
+      case TaskKind::kConvertView:
+        wanted = !table && o.source_name == object;
+        break;
+      default:
+        break;
+    }
+    if (wanted) out.push_back(o.access_name);
+  }
+  return out;
+}
+
+void PipelineOperations::BeginTask(const TaskRecord& record) {
+  pipeline_.BeginRun();
+  pipeline_.SetExisting(default_existing_, default_existing_objects_);
+  task_ = record;
+  target_checked_ = false;
+  target_refused_ = false;
+}
+
+void PipelineOperations::Refuse(const std::string& message) {
+  Out("E::" + message);
+  if (on_message_box) on_message_box(message);
+  target_refused_ = true;
+}
+
+bool PipelineOperations::TargetReady(Session* source, Session* target,
+                                     const std::string& database) {
+  if (target_checked_) return !target_refused_;
+  target_checked_ = true;
+  if (target == nullptr) {
+    // Its open failed and said why; nothing would reach the file.
+    Out(SystemErrorText(kNoConnection));
+    target_refused_ = true;
+    return false;
+  }
+  auto* jet = dynamic_cast<JetSession*>(target);
+  if (jet == nullptr || source == nullptr) return true;  // the steps report what is missing
+  auto planned = TaskPlannedNames(pipeline_, source, task_.kind, database, task_.source_object);
+  if (!planned.ok()) return true;  // the steps list the source again and report it
+  std::unique_lock<std::mutex> lock = jet->Lock();
+  auto held = ExistingTargetObjects(jet->database(), *planned);
+  if (!held.ok()) {
+    lock.unlock();
+    Refuse("cannot read the target: " + held.status().message());
+    return false;
+  }
+  std::set<std::string, CaseInsensitiveLess> answered;
+  if (task_.existing != ExistingObjects::kStop) {
+    answered.insert(task_.existing_names.begin(), task_.existing_names.end());
+  }
+  std::vector<std::string> unasked, chosen;
+  for (const std::string& name : *held) {
+    if (answered.count(name)) {
+      chosen.push_back(name);
+    } else if (!default_existing_objects_.count(name)) {
+      unasked.push_back(name);
+    }
+  }
+  if (!unasked.empty()) {
+    lock.unlock();
+    std::string list;
+    for (const std::string& name : unasked) list += (list.empty() ? "" : ", ") + name;
+    Refuse("Target database [" + task_.target_database + "] already holds " +
+           std::to_string(unasked.size()) +
+           " of the objects to migrate; nothing was changed: " + list);
+    return false;
+  }
+  if (chosen.empty()) return true;
+  if (task_.existing == ExistingObjects::kReplace) {
+    std::vector<std::string> lines;
+    Status dropped = DropTargetObjects(
+        jet->database(), chosen, [&lines](const std::string& line) { lines.push_back(line); });
+    lock.unlock();
+    for (const std::string& line : lines) Out(line);
+    if (!dropped.ok()) {
+      Refuse("cannot replace the objects in the target: " + dropped.message());
+      return false;
+    }
+    Out("Replace: " + std::to_string(chosen.size()) + " objects of Target database [" +
+        task_.target_database + "] dropped, to be created again.");
+    return true;
+  }
+  lock.unlock();
+  std::set<std::string, CaseInsensitiveLess> append = default_existing_objects_;
+  append.insert(chosen.begin(), chosen.end());
+  pipeline_.SetExisting(PipelineSettings::Existing::kAppend, std::move(append));
+  Out("Append: the rows go into the " + std::to_string(chosen.size()) +
+      " objects Target database [" + task_.target_database + "] holds already.");
+  return true;
+}
 
 void PipelineOperations::Out(const std::string& line) { controller_.log().Write(line); }
 
@@ -87,14 +206,21 @@ void PipelineOperations::TaskEnded() {
   current_target_.clear();
 }
 
+void PipelineOperations::TargetOpenFailed(const Status& status) {
+  Out("T::" + status.message());
+  // Another program writing the file is the user's to end: the window says
+  // so in a box, not only in the log.
+  if (status.code() == StatusCode::kBusy && on_message_box) on_message_box(status.message());
+}
+
 bool PipelineOperations::SwitchTargetDatabase(const std::string& target_database) {
   if (target_opener_) {
     if (TaskTarget() != nullptr && current_target_ == target_database) return true;
     SetTaskTarget(nullptr);
     auto opened = target_opener_(target_database, false);
     if (!opened.ok()) {
-      Out("T::" + opened.status().message());
-      return true;  // as the routines expect; the following steps report "No Connection!"
+      TargetOpenFailed(opened.status());
+      return true;  // as the routines expect; the task's first step fails without a target
     }
     SetTaskTarget(std::move(*opened));
     current_target_ = target_database;
@@ -108,8 +234,8 @@ bool PipelineOperations::SwitchTargetDatabase(const std::string& target_database
   controller_.session(Side::kTarget).Reset();
   auto opened = opener_(target_database, false);
   if (!opened.ok()) {
-    Out("T::" + opened.status().message());
-    return true;  // as the routines expect; the following steps report "No Connection!"
+    TargetOpenFailed(opened.status());
+    return true;  // as the routines expect; the task's first step fails without a target
   }
   controller_.session(Side::kTarget).Set(std::make_shared<DbSessionHandle>(std::move(*opened)));
   current_target_ = target_database;
@@ -178,6 +304,7 @@ bool PipelineOperations::ConvertDatabaseTables(const std::string& source_databas
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionFor(Side::kSource, &keep_source);
   Session* target = SessionFor(Side::kTarget, &keep_target);
+  if (!TargetReady(source, target, source_database)) return false;
   const std::size_t before = pipeline_.Reports().size();
   const int walked = pipeline_.ConvertDatabaseTables(source, target, source_database);
   return walked == 0 && AllOk(pipeline_.Reports(), before, ObjectKind::kTable);
@@ -187,6 +314,7 @@ bool PipelineOperations::ConvertDatabaseViews(const std::string& source_database
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionFor(Side::kSource, &keep_source);
   Session* target = SessionFor(Side::kTarget, &keep_target);
+  if (!TargetReady(source, target, source_database)) return false;
   const std::size_t before = pipeline_.Reports().size();
   const int walked = pipeline_.ConvertDatabaseViews(source, target, source_database);
   return walked == 0 && AllOk(pipeline_.Reports(), before, ObjectKind::kView);
@@ -197,6 +325,7 @@ bool PipelineOperations::MigrateTable(const std::string& source_database,
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionFor(Side::kSource, &keep_source);
   Session* target = SessionFor(Side::kTarget, &keep_target);
+  if (!TargetReady(source, target, source_database)) return false;
   return pipeline_.MigrateTable(source, target, source_database, table) == 1 &&
          AllOk(pipeline_.Reports(), pipeline_.Reports().size() - 1, ObjectKind::kTable);
 }
@@ -205,6 +334,7 @@ bool PipelineOperations::MigrateView(const std::string& source_database, const s
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionFor(Side::kSource, &keep_source);
   Session* target = SessionFor(Side::kTarget, &keep_target);
+  if (!TargetReady(source, target, source_database)) return false;
   return pipeline_.MigrateView(source, target, source_database, view);
 }
 

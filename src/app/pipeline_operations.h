@@ -13,7 +13,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "app/main_controller.h"
 #include "backup/backup.h"
@@ -35,6 +37,13 @@ using SourceSessionOpener = std::function<Result<std::shared_ptr<SessionHandle>>
 using TargetSessionOpener =
     std::function<Result<std::shared_ptr<SessionHandle>>(const std::string& database, bool create)>;
 
+// The Access names of the tables and views a migration task of `kind`
+// creates from `database` (`object`: the table or view of kinds 261 and
+// 262), as `planner` names them.
+Result<std::vector<std::string>> TaskPlannedNames(MigrationPipeline& planner, Session* source,
+                                                  TaskKind kind, const std::string& database,
+                                                  const std::string& object);
+
 class PipelineOperations : public TaskOperations {
  public:
   // `settings.stop_requested` is set to the controller's RunState.
@@ -43,7 +52,9 @@ class PipelineOperations : public TaskOperations {
 
   MigrationPipeline& pipeline() { return pipeline_; }
 
-  void BeginTask() override { pipeline_.BeginRun(); }
+  // Forgets the last task's plans and takes this task's answer about the
+  // objects its target holds already.
+  void BeginTask(const TaskRecord& record) override;
   // Gives tasks sessions of their own (see above). Set before the worker
   // starts.
   void SetTaskSessions(SourceSessionOpener source, TargetSessionOpener target);
@@ -75,7 +86,20 @@ class PipelineOperations : public TaskOperations {
 
   std::string TreeCurrentDatabase(Side side) const;
 
+  // Shows a message box in the window (posted; never waits for the user).
+  // Told when a task's target is in use by another program, and when a task
+  // stops because its target holds objects nobody was asked about.
+  std::function<void(const std::string&)> on_message_box;
+
  private:
+  // Before a task's first step changes its target: the objects the target
+  // holds already are checked against the task's answer; with Replace they
+  // are dropped, with Append the rows go into them. False (the task does
+  // nothing more) when the target is missing, holds objects the answer does
+  // not cover, or they could not be dropped. Once per task.
+  bool TargetReady(Session* source, Session* target, const std::string& database);
+  void Refuse(const std::string& message);
+  void TargetOpenFailed(const Status& status);
   void Out(const std::string& line);
   // The backup, brought up to date with the chosen folder and AutoBackup.
   backup::Backup& BackupNow();
@@ -95,6 +119,14 @@ class PipelineOperations : public TaskOperations {
   std::shared_ptr<SessionHandle> task_target_;
   MigrationPipeline pipeline_;
   std::string current_target_;  // the database the target session is open on
+  // The objects the constructed settings append to (the command line's
+  // --append), kept across the tasks' own answers.
+  const PipelineSettings::Existing default_existing_;
+  const std::set<std::string, CaseInsensitiveLess> default_existing_objects_;
+  // The running task (worker thread only).
+  TaskRecord task_;
+  bool target_checked_ = false;
+  bool target_refused_ = false;
   std::unique_ptr<backup::Backup> backup_;
   std::string backup_folder_;  // the chosen folder backup_ works under
   mutable std::mutex tree_mu_;

@@ -12,6 +12,7 @@
 #include "db/statements.h"
 #include "log/output_log.h"
 #include "migrate/jet_row_inserter.h"
+#include "migrate/target_objects.h"
 
 namespace velquin {
 namespace {
@@ -121,6 +122,7 @@ Result<std::string> SessionDatabaseAccess::Connect(Side side, DbTree& tree) {
     return Status::InvalidArgument("No target connection in " + config_file_.string());
   }
   if (!ConnectTarget(target, out)) {
+    if (target.failure.code() == StatusCode::kBusy) return target.failure;  // names the file
     return Status::IOError("Cannot open the Access database " + target.descriptor.source_name);
   }
   std::string dbms = target.descriptor.dbms_name;
@@ -242,6 +244,35 @@ bool SessionDatabaseAccess::TargetBusy() {
   if (controller_.run_state().IsIdle() || !task_target_probe_) return false;
   std::shared_ptr<SessionHandle> task = task_target_probe_();
   return task != nullptr && task == controller_.session(Side::kTarget).Get();
+}
+
+Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& task) {
+  HeldTargetObjects held;
+  // A clone makes a new file.
+  if (task.type != kTaskTypeMigration || task.kind == kKindCloneDatabase) return held;
+  const std::string path = TargetDatabaseFile(task.target_database, TargetFolder()).string();
+  if (!std::filesystem::exists(path)) return held;  // the task reports the missing file
+  if (!controller_.run_state().IsIdle() && task_target_probe_) {
+    auto* running = dynamic_cast<DbSessionHandle*>(task_target_probe_().get());
+    auto* jet = running ? dynamic_cast<JetSession*>(running->session()) : nullptr;
+    // Looking would wait for the running task's statements.
+    if (jet != nullptr && jet->path() == path) return held;
+  }
+  std::shared_ptr<Session> source = SessionOf(Side::kSource);
+  if (source == nullptr) return held;
+  MigrationPipeline planner(PipelineSettings{}, nullptr);
+  auto planned = TaskPlannedNames(planner, source.get(), static_cast<TaskKind>(task.kind),
+                                  task.source_database, task.source_object);
+  if (!planned.ok()) return held;  // the task lists the source again and reports it
+  VELQUIN_ASSIGN_OR_RETURN(std::shared_ptr<SessionHandle> handle,
+                           OpenTargetShared(task.target_database, false));
+  auto* db_handle = dynamic_cast<DbSessionHandle*>(handle.get());
+  auto* jet = db_handle ? dynamic_cast<JetSession*>(db_handle->session()) : nullptr;
+  if (jet == nullptr) return held;
+  std::unique_lock<std::mutex> lock = jet->Lock();
+  VELQUIN_ASSIGN_OR_RETURN(held.names, ExistingTargetObjects(jet->database(), *planned));
+  held.checked = true;
+  return held;
 }
 
 Status SessionDatabaseAccess::CreateDatabase(const std::string& path) {

@@ -58,6 +58,10 @@ class SessionDatabaseAccess : public DatabaseAccess {
   Status RenameTable(const std::string& old_name, const std::string& new_name) override;
   std::string TableCondition(const std::string& database, const std::string& table) override;
   bool TargetBusy() override;
+  // Lists the source on the window's session and reads the target file (the
+  // window's session on it, or the file opened for the call); unchecked
+  // while a running task has that file open.
+  Result<HeldTargetObjects> HeldObjects(const TaskRequest& task) override;
   Status TestConnection(Side side, const ConnectionDescriptor& descriptor) override;
   void UseDescriptors(const ConnectionDescriptor& source,
                       const ConnectionDescriptor& target) override;

@@ -35,6 +35,7 @@
 #include "migrate/pipeline.h"
 #include "migrate/plan.h"
 #include "migrate/stage_timings.h"
+#include "migrate/target_objects.h"
 #include "migrate/verify.h"
 
 namespace velquin {

@@ -84,7 +84,7 @@ Result<ResumePlan> PrepareResume(Session& source, const std::string& database,
   std::vector<std::string> tables_held;
   for (const auto& o : planned) {
     if (!Holds(held, o.access_name)) continue;
-    if (o.view && db->IsQuery(o.access_name)) {
+    if (o.kind == ObjectKind::kView && db->IsQuery(o.access_name)) {
       plan.kept_queries.push_back(o.access_name);
       plan.lines.push_back(fmt::format("[{}] kept: the query is in the file", o.access_name));
       continue;
@@ -96,7 +96,7 @@ Result<ResumePlan> PrepareResume(Session& source, const std::string& database,
       why = "its copy did not finish (" + *marker + ")";
     } else {
       std::string condition;
-      if (!condition_file.empty() && !o.view) {
+      if (!condition_file.empty() && o.kind == ObjectKind::kTable) {
         VELQUIN_ASSIGN_OR_RETURN(condition,
                                  ConditionFile(condition_file).Read(database, o.source_name));
       }

@@ -99,6 +99,7 @@ bool ConnectTarget(TargetContext& t, const LineSink& out) {
       failure = session.status();
     }
   }
+  t.failure = failure;
   if (!t.session) {
     if (out && !failure.message().empty()) out(failure.message());
     t.help_text = std::string(kTargetConnectionHelp);

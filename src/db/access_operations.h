@@ -76,6 +76,7 @@ struct TargetContext {
   std::function<void(const std::string& text)> message_box;
   std::function<void()> open_configuration;
   std::string help_text;  // set on a failed connect ("F1 to Help:" pane)
+  Status failure;         // why the last connect failed (Busy: another program writes the file)
 };
 
 // Releases the session and marks the target not connected.

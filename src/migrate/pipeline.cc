@@ -710,10 +710,10 @@ Result<MigrationPlan> MigrationPipeline::Plan(Session* source, const std::string
     plan.tables.push_back(std::move(t));
   };
   for (const PlannedObject& o : objects) {
-    if (!o.view) plan_table(o, false);
+    if (o.kind == ObjectKind::kTable && Chosen(o)) plan_table(o, false);
   }
   for (const PlannedObject& o : objects) {
-    if (!o.view || sizes_only) continue;
+    if (o.kind != ObjectKind::kView || !Chosen(o) || sizes_only) continue;
     PlannedView v;
     v.name = o.source_name;
     v.access_name = o.access_name;
@@ -889,27 +889,32 @@ Result<std::string> MigrationPipeline::ViewAsCreateTable(Session* source,
   return text + ")";
 }
 
-Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source,
-                                                                 const std::string& database) {
-  VELQUIN_ASSIGN_OR_RETURN(std::vector<PlannedObject> objects, PlannedObjects(source, database));
-  std::vector<std::string> out;
-  for (const PlannedObject& o : objects) out.push_back(o.access_name);
-  return out;
-}
-
 Result<std::vector<MigrationPipeline::PlannedObject>> MigrationPipeline::PlannedObjects(
     Session* source, const std::string& database) {
   VELQUIN_ASSIGN_OR_RETURN(auto objects, ListObjects(source, database, nullptr));
   DatabaseState& state = State(source, database);
   std::vector<PlannedObject> out;
   for (const auto& [name, type] : objects) {
-    const bool view = type == "VIEW";
-    if (view && (settings_.no_views ||
-                 (!settings_.only_views.empty() && !settings_.only_views.count(name)))) {
-      continue;
-    }
-    if (!view && !settings_.only_tables.empty() && !settings_.only_tables.count(name)) continue;
-    out.push_back({name, state.names.Object(name), view});
+    out.push_back(
+        {type == "VIEW" ? ObjectKind::kView : ObjectKind::kTable, name, state.names.Object(name)});
+  }
+  return out;
+}
+
+bool MigrationPipeline::Chosen(const PlannedObject& o) const {
+  if (o.kind == ObjectKind::kView) {
+    return !settings_.no_views &&
+           (settings_.only_views.empty() || settings_.only_views.count(o.source_name));
+  }
+  return settings_.only_tables.empty() || settings_.only_tables.count(o.source_name);
+}
+
+Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source,
+                                                                 const std::string& database) {
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<PlannedObject> objects, PlannedObjects(source, database));
+  std::vector<std::string> out;
+  for (const PlannedObject& o : objects) {
+    if (Chosen(o)) out.push_back(o.access_name);
   }
   return out;
 }

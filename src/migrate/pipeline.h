@@ -131,16 +131,19 @@ class MigrationPipeline {
   // failed tables, names), so a table whose definition changed since is
   // planned again. The reports are kept.
   void BeginRun();
+  // Every table and view of the source database with the Access name a run
+  // gives it, in catalogue order.
+  struct PlannedObject {
+    ObjectKind kind = ObjectKind::kTable;
+    std::string source_name;
+    std::string access_name;
+  };
+  Result<std::vector<PlannedObject>> PlannedObjects(Session* source, const std::string& database);
   // The Access names of the tables and views a whole-database run of these
   // settings creates.
   Result<std::vector<std::string>> PlannedNames(Session* source, const std::string& database);
-  // The same with each object's source name and kind.
-  struct PlannedObject {
-    std::string source_name;
-    std::string access_name;
-    bool view = false;
-  };
-  Result<std::vector<PlannedObject>> PlannedObjects(Session* source, const std::string& database);
+  // Whether a run of these settings migrates the object (--tables, --views, --no-views).
+  bool Chosen(const PlannedObject& object) const;
 
   // Reads table `name` of `database` from the server as a run with these
   // settings copies it (its Access name, columns, row condition, value
@@ -155,6 +158,15 @@ class MigrationPipeline {
   // every run makes.
   Result<MigrationPlan> Plan(Session* source, const std::string& database,
                              uint64_t size_limit = kJetSizeLimit, bool sizes_only = false);
+
+  const PipelineSettings& settings() const { return settings_; }
+  // What the following steps do with the objects the target holds already
+  // (one task's answer); between runs, not while a step runs.
+  void SetExisting(PipelineSettings::Existing existing,
+                   std::set<std::string, CaseInsensitiveLess> names) {
+    settings_.existing = existing;
+    settings_.existing_objects = std::move(names);
+  }
 
   // The reports so far, in the order the objects were done.
   std::vector<MigrationReport> Reports() const;

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "tasks/task_record.h"
+
 namespace velquin {
 
 enum class Side { kSource = 0, kTarget = 1 };
@@ -19,9 +21,9 @@ class TaskOperations {
  public:
   virtual ~TaskOperations() = default;
 
-  // Told before each task's routine runs: what a task learns (plans,
-  // failures) belongs to that task only.
-  virtual void BeginTask() {}
+  // Told before each task's routine runs, with its record: what a task
+  // learns (plans, failures) belongs to that task only.
+  virtual void BeginTask(const TaskRecord& /*record*/) {}
 
   // Points the target connection at the database; reports success always in
   // practice, the result is not used.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velquin {
 
@@ -48,6 +49,14 @@ inline constexpr const char kLetterAll[] = "A";  // tables and views
 inline constexpr const char kLetterTables[] = "T";
 inline constexpr const char kLetterViews[] = "V";
 
+// What a migration does with the tables and queries its target holds
+// already (the window asks when it queues the task).
+enum class ExistingObjects : int32_t {
+  kStop = 0,     // nothing was asked: the task stops before any change
+  kReplace = 1,  // they are dropped and created again
+  kAppend = 2,   // the rows go into the existing tables
+};
+
 struct TaskRecord {
   TaskId id = 0;
   TaskStatus status = TaskStatus::kWaiting;
@@ -65,6 +74,10 @@ struct TaskRecord {
   std::string target_database;
   std::string state_text;
   int32_t progress = 0;  // percent, 0..100
+  // Migration records: the answer about the objects the target held when
+  // the task was queued, and those objects.
+  ExistingObjects existing = ExistingObjects::kStop;
+  std::vector<std::string> existing_names{};
 };
 
 // The type a kind belongs to (backup for 513 and 514, migration otherwise).

@@ -162,7 +162,7 @@ void TaskWorker::RunPass(const Run& run, WorkerObserver& observer) {
     if (!record) break;
     taken.insert(record->id);
     ctx.Load(*record);
-    if (ctx.ops) ctx.ops->BeginTask();
+    if (ctx.ops) ctx.ops->BeginTask(*record);
     RunTaskRoutine(record->kind, ctx);  // a kind without routine runs nothing
   }
 }

@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
   velquin::DatabaseAccess& access =
       parser.isSet(demo) ? static_cast<velquin::DatabaseAccess&>(demo_access) : real_access;
   std::function<void()>* on_refill = nullptr;
+  std::function<void(const std::string&)>* on_message_box = nullptr;
   if (parser.isSet(demo)) {
     auto ops =
         std::make_shared<velquin::ui::DemoTaskOperations>(log, std::chrono::milliseconds(1500));
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
     fs::create_directories(data_dir, ec);
     auto ops = velquin::MakeWindowPipelineOperations(controller, real_access, data_dir);
     on_refill = &ops->on_refill;
+    on_message_box = &ops->on_message_box;
     controller.SetTaskOperations(ops);
   }
   velquin::ControllerHost host(controller, access);
@@ -102,6 +104,7 @@ int main(int argc, char** argv) {
   {
     velquin::ui::MainWindow window(&host);
     *on_refill = window.TargetRefillPoster();
+    if (on_message_box) *on_message_box = window.MessageBoxPoster();
     window.SetConfigFile(config_file);
     {
       // The Tips tab follows the Tips option; a missing file means off.

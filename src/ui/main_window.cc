@@ -83,6 +83,7 @@ class WindowRelay : public LogSink, public WorkerObserver {
   }
   void OnTaskListChanged() override { Post("ForceTaskRefresh"); }
   void PostRefill(bool target) { Post("RefillTree", Q_ARG(bool, target)); }
+  void PostWarning(const std::string& text) { Post("ShowWarningBox", Q_ARG(QString, Q(text))); }
 
  private:
   template <typename... Args>
@@ -379,6 +380,17 @@ std::function<void()> MainWindow::TargetRefillPoster() {
   return [relay] {
     if (auto r = relay.lock()) r->PostRefill(true);
   };
+}
+
+std::function<void(const std::string&)> MainWindow::MessageBoxPoster() {
+  std::weak_ptr<WindowRelay> relay = relay_;
+  return [relay](const std::string& text) {
+    if (auto r = relay.lock()) r->PostWarning(text);
+  };
+}
+
+void MainWindow::ShowWarningBox(const QString& text) {
+  Show(text.toStdString(), BoxButtons::kOk, BoxIcon::kWarning, "");
 }
 
 void MainWindow::RefillTree(bool target) {

@@ -90,6 +90,9 @@ class MainWindow : public QMainWindow, public CommandUi {
   // this window's thread (the task routines' refill); harmless once the
   // window is gone.
   std::function<void()> TargetRefillPoster();
+  // A function any thread may call to have a warning box shown on this
+  // window's thread (a task's busy target); it never waits for the box.
+  std::function<void(const std::string&)> MessageBoxPoster();
 
   // ---- CommandUi ----
   BoxAnswer Show(const std::string& text, BoxButtons buttons, BoxIcon icon,
@@ -110,6 +113,7 @@ class MainWindow : public QMainWindow, public CommandUi {
   void ForceTaskRefresh() { RefreshTaskList(); }
   void RefillTree(bool target);
   void RunCommand(int id);
+  void ShowWarningBox(const QString& text);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -1,6 +1,7 @@
 #include "ui/qt_message_boxes.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "base/version.h"
 
@@ -36,6 +37,16 @@ BoxAnswer QtMessageBoxes::Show(const std::string& text, BoxButtons buttons, BoxI
     case BoxButtons::kYesNo:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       return box.exec() == QMessageBox::Yes ? BoxAnswer::kYes : BoxAnswer::kNo;
+    case BoxButtons::kReplaceAppendCancel: {
+      QPushButton* replace = box.addButton("Replace", QMessageBox::DestructiveRole);
+      QPushButton* append = box.addButton("Append", QMessageBox::AcceptRole);
+      box.addButton(QMessageBox::Cancel);
+      box.setDefaultButton(QMessageBox::Cancel);
+      box.exec();
+      if (box.clickedButton() == replace) return BoxAnswer::kReplace;
+      if (box.clickedButton() == append) return BoxAnswer::kAppend;
+      return BoxAnswer::kCancel;
+    }
   }
   return BoxAnswer::kCancel;
 }

@@ -2,6 +2,8 @@
 // sample catalogues; every message box and modal dialog is answered here.
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -16,6 +18,7 @@
 #include "ui/demo_access.h"
 #include "ui/driver_check_dialog.h"
 #include "ui/main_window.h"
+#include "ui/qt_message_boxes.h"
 #include "ui/small_dialogs.h"
 
 namespace velquin::ui {
@@ -362,6 +365,25 @@ TEST_F(DialogsTest, DriverCheckLeadsToConfigAndAboutNamesTheVersion) {
     d->accept();
   });
   window_->RunCommand(cmd::kToolAbout);
+}
+
+TEST(QtMessageBoxesTest, TheQuestionAboutExistingObjectsAnswersWithTheButtonPressed) {
+  App();
+  QtMessageBoxes boxes(nullptr);
+  for (const auto& [button, answer] :
+       std::vector<std::pair<QString, BoxAnswer>>{{"Replace", BoxAnswer::kReplace},
+                                                  {"Append", BoxAnswer::kAppend},
+                                                  {"Cancel", BoxAnswer::kCancel}}) {
+    WhenOpen<QMessageBox>([button](QMessageBox* box) {
+      EXPECT_EQ(box->buttons().size(), 3);
+      for (QAbstractButton* b : box->buttons()) {
+        if (b->text().remove('&') == button) b->click();
+      }
+    });
+    EXPECT_EQ(boxes.Show("holds 2", BoxButtons::kReplaceAppendCancel, BoxIcon::kQuestion, ""),
+              answer)
+        << button.toStdString();
+  }
 }
 
 }  // namespace

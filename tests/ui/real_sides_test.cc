@@ -2,6 +2,9 @@
 // file written by our Jet engine as the target, connected from migrator.cfg.
 // What the tasks write is read back with mdbtools, an independent reader.
 // Skipped when VELQUIN_MYSQL_* is not set (scripts/mariadb-private).
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
@@ -9,9 +12,11 @@
 #include <array>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -19,6 +24,7 @@
 #include "app/tree_commands.h"
 #include "db/jet_session.h"
 #include "gui_test_support.h"
+#include "jet/database.h"
 #include "log/output_log.h"
 #include "mysql_test_support.h"
 #include "ui/config_dialog.h"
@@ -167,6 +173,7 @@ class RealSidesTest : public ::testing::Test {
     host_ = std::make_unique<ControllerHost>(*controller_, *access_);
     window_ = std::make_unique<MainWindow>(host_.get());
     ops_->on_refill = window_->TargetRefillPoster();
+    ops_->on_message_box = window_->MessageBoxPoster();
     window_->SetMessageBoxes(&boxes_);
   }
 
@@ -208,6 +215,13 @@ class RealSidesTest : public ::testing::Test {
       }
     }
     return names;
+  }
+  // True when a line of the log contains `piece`.
+  bool Logged(const std::string& piece) {
+    for (const LogLine& line : log_.model().Snapshot()) {
+      if (line.text.find(piece) != std::string::npos) return true;
+    }
+    return false;
   }
   bool WaitIdle() { return controller_->worker().WaitUntilIdle(std::chrono::seconds(60)); }
   std::vector<TaskRecord> Tasks() { return controller_->queue().Snapshot(); }
@@ -502,7 +516,7 @@ TEST_F(RealSidesTest, ATaskKeepsItsOwnDatabasesWhileTheUserWorksElsewhereAndStop
   window_->RunCommand(cmd::kConnect);  // the worker is idle: allowed
   Select(false, source_db_->name(), NodeLevel::kDatabase);
   Select(true, TargetDatabase(), NodeLevel::kDatabase);
-  boxes_.answers = {BoxAnswer::kOk};
+  boxes_.answers = {BoxAnswer::kOk, BoxAnswer::kReplace};  // the file holds them now
   window_->RunCommand(cmd::kMigrate);
   ASSERT_TRUE(ops_->WaitArrived());
   boxes_.answers = {BoxAnswer::kOk};
@@ -645,6 +659,200 @@ TEST_F(RealSidesTest, ChangeCharsetSetsTheSessionAndValuesStillArriveExactly) {
   ASSERT_TRUE(WaitIdle());
   EXPECT_NE(MdbExport(target_file_, "west").find("Grüße, café"), std::string::npos);
   EXPECT_NE(MdbExport(target_file_, "wide").find("日本語 Ωμέγα"), std::string::npos);
+}
+
+// The bytes of a file, to tell that nothing changed it.
+std::string FileBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+size_t Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+TEST_F(RealSidesTest, ASecondRunIntoTheSameFileAsksOnceAndDoesWhatTheAnswerSays) {
+  window_->RunCommand(cmd::kConnect);
+  auto migrate = [&](std::deque<BoxAnswer> answers) {
+    Select(false, source_db_->name(), NodeLevel::kDatabase);
+    Select(true, TargetDatabase(), NodeLevel::kDatabase);
+    boxes_.shown.clear();
+    boxes_.answers = std::move(answers);
+    window_->RunCommand(cmd::kMigrate);
+    EXPECT_TRUE(boxes_.answers.empty()) << "a question was not asked";
+  };
+  const std::vector<std::string> tables = {"customers", "orders", "order lines"};
+  auto contents = [&] {
+    std::map<std::string, std::string> rows;
+    for (const std::string& t : tables) rows[t] = MdbExport(target_file_, t);
+    return rows;
+  };
+  migrate({BoxAnswer::kOk});  // a first run asks nothing more
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Tasks().back().state_text, kStateSuccess);
+  const auto first = contents();
+  EXPECT_EQ(Lines(first.at("customers")), 3u);
+  const std::string bytes = FileBytes(target_file_);
+
+  // Again: one question naming how many objects and which; Cancel changes
+  // nothing and queues nothing.
+  migrate({BoxAnswer::kOk, BoxAnswer::kCancel});
+  ASSERT_EQ(boxes_.shown.size(), 2u);
+  const std::string& question = boxes_.shown[1];
+  EXPECT_NE(question.find("[" + TargetDatabase() + "] already holds 4 of the objects"),
+            std::string::npos)
+      << question;
+  for (const char* name : {"customers", "orders", "order lines", "big_orders"}) {
+    EXPECT_NE(question.find("\n  " + std::string(name)), std::string::npos) << name;
+  }
+  EXPECT_EQ(question.find("\n  existing"), std::string::npos) << "not an object of the run";
+  EXPECT_EQ(Tasks().size(), 1u);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Logged(ExistingObjectsCancelled(TargetDatabase())));
+  EXPECT_EQ(FileBytes(target_file_), bytes);
+
+  // Replace: the objects are dropped and made again, with the same rows.
+  migrate({BoxAnswer::kOk, BoxAnswer::kReplace});
+  ASSERT_EQ(Tasks().size(), 2u);
+  EXPECT_EQ(Tasks()[1].existing, ExistingObjects::kReplace);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks()[1].state_text, kStateSuccess);
+  EXPECT_TRUE(Logged("drop table order lines"));
+  EXPECT_TRUE(Logged("drop view big_orders"));
+  EXPECT_EQ(contents(), first);
+  std::vector<std::string> held = MdbTables(target_file_);
+  std::sort(held.begin(), held.end());
+  EXPECT_EQ(held, (std::vector<std::string>{"customers", "existing", "order lines", "orders"}));
+  EXPECT_NE(RunCommandLine("mdb-queries -1 " + Quoted(target_file_.string())).find("big_orders"),
+            std::string::npos);
+
+  // Append: a table without a key gets its rows twice; rows whose key is
+  // there already are refused, counted and written to the rejects file, and
+  // the task is not a success.
+  migrate({BoxAnswer::kOk, BoxAnswer::kAppend});
+  ASSERT_EQ(Tasks().size(), 3u);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks()[2].state_text, kStateFailure);
+  EXPECT_TRUE(Logged("Append: the rows go into the 4 objects"));
+  const auto appended = contents();
+  EXPECT_EQ(Lines(appended.at("order lines")), 2 * Lines(first.at("order lines")));
+  EXPECT_EQ(appended.at("customers"), first.at("customers"));
+  EXPECT_EQ(appended.at("orders"), first.at("orders"));
+  for (const char* keyed : {"customers", "orders"}) {
+    const std::string rejects = FileBytes(dir_ / "data_cache" / (std::string(keyed) + ".rejects"));
+    size_t refused = 0;
+    for (size_t at = 0; (at = rejects.find("-- row ", at)) != std::string::npos; ++at) ++refused;
+    EXPECT_EQ(refused, 3u) << keyed << ":\n" << rejects;
+  }
+  EXPECT_TRUE(Logged("[customers] rows read 3, written 0, refused 3"));
+  EXPECT_TRUE(Logged("[order lines] rows read 2, written 2, refused 0"));
+}
+
+// A child process holding `file` open for writing until the test ends.
+class OtherWriter {
+ public:
+  explicit OtherWriter(const fs::path& file) {
+    int ready[2], done[2];
+    if (::pipe(ready) != 0 || ::pipe(done) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      ::close(done[1]);
+      auto db = jet::Database::Open(file.string());
+      const char c = db.ok() ? '1' : '0';
+      (void)!::write(ready[1], &c, 1);
+      char buf;
+      while (::read(done[0], &buf, 1) > 0) {
+      }
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(done[0]);
+    done_ = done[1];
+    char c = 0;
+    holding_ = ::read(ready[0], &c, 1) == 1 && c == '1';
+    ::close(ready[0]);
+  }
+  ~OtherWriter() {
+    if (done_ >= 0) ::close(done_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+  bool holding() const { return holding_; }
+
+ private:
+  pid_t pid_ = -1;
+  int done_ = -1;
+  bool holding_ = false;
+};
+
+TEST_F(RealSidesTest, AFileAnotherProgramWritesIsSaidInABoxAndNoTaskSucceedsOnIt) {
+  const fs::path other = dir_ / "other.mdb";
+  ASSERT_TRUE(JetSession::Open(other.string(), true).ok());
+  window_->RunCommand(cmd::kConnect);
+  ASSERT_TRUE(host_->target_tree().connected());
+  OtherWriter writer(other);
+  ASSERT_TRUE(writer.holding());
+  const std::string bytes = FileBytes(other);
+  const std::string busy = other.string() + ": the file is open for writing in another program";
+
+  // Choosing it in the target tree.
+  boxes_.shown.clear();
+  ChooseDatabase(*host_, *window_, *access_, host_->target_tree(), (dir_ / "other").string());
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{busy});
+
+  // Queuing a migration into it: the box, and nothing queued.
+  TaskRequest task;
+  task.type = kTaskTypeMigration;
+  task.kind = kKindConvertDatabase;
+  task.source_database = source_db_->name();
+  task.target_database = (dir_ / "other").string();
+  auto held = host_->HeldObjects(task);
+  ASSERT_FALSE(held.ok());
+  EXPECT_EQ(held.status().message(), busy);
+
+  // A task that meets it when it starts: a box, and a failure.
+  boxes_.shown.clear();
+  host_->AppendTask(task);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks().back().state_text, kStateFailure);
+  QTRY_VERIFY(std::find(boxes_.shown.begin(), boxes_.shown.end(), busy) != boxes_.shown.end());
+  EXPECT_EQ(FileBytes(other), bytes);
+
+  // Connecting to it.
+  {
+    std::ifstream in(dir_ / "migrator.cfg");
+    std::string cfg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    cfg.replace(cfg.find(target_file_.string()), target_file_.string().size(), other.string());
+    std::ofstream(dir_ / "migrator.cfg") << cfg;
+  }
+  boxes_.shown.clear();
+  window_->RunCommand(cmd::kConnect);
+  EXPECT_FALSE(host_->target_tree().connected());
+  EXPECT_EQ(boxes_.shown, std::vector<std::string>{busy});
+  EXPECT_EQ(FileBytes(other), bytes);
+}
+
+TEST_F(RealSidesTest, ATaskQueuedWhileTheFileWasBusyStopsBeforeAnyChangeWhenItsObjectsExist) {
+  window_->RunCommand(cmd::kConnect);
+  ops_->Open(false);
+  Select(false, "customers", NodeLevel::kTable);
+  Select(true, TargetDatabase(), NodeLevel::kDatabase);
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_TRUE(ops_->WaitArrived());  // the first task holds the file
+  // The same table again: the window cannot look without waiting, so it
+  // does not ask; the task looks when it starts.
+  boxes_.answers = {BoxAnswer::kOk};
+  window_->RunCommand(cmd::kMigrate);
+  ASSERT_EQ(Tasks().size(), 2u);
+  EXPECT_EQ(Tasks()[1].existing, ExistingObjects::kStop);
+  ops_->Open(true);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks()[0].state_text, kStateSuccess);
+  EXPECT_EQ(Tasks()[1].state_text, kStateFailure);
+  const std::string said = "Target database [" + TargetDatabase() +
+                           "] already holds 1 of the objects to migrate; nothing was changed: "
+                           "customers";
+  EXPECT_TRUE(Logged(said));
+  QTRY_VERIFY(std::find(boxes_.shown.begin(), boxes_.shown.end(), said) != boxes_.shown.end());
+  EXPECT_EQ(Lines(MdbExport(target_file_, "customers")), 3u);
 }
 
 }  // namespace
