@@ -362,14 +362,12 @@ class OdbcCursor : public QueryCursor {
       }
       const std::size_t room = b.c_type == SQL_C_CHAR ? b.width - 1 : b.width;
       if (length < 0 || static_cast<std::size_t>(length) > room) {
-        // Longer than its declared size allowed for: never cut, read the
-        // value whole from the row itself.
-        if (!SQL_SUCCEEDED(SQLSetPos(stmt_.get(), static_cast<SQLSETPOSIROW>(row_ + 1),
-                                     SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
-          return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
-        }
-        VELQUIN_RETURN_IF_ERROR(ReadValue(i));
-        continue;
+        // Longer than its declared size allowed for: never cut. (Reading
+        // the value again from its row would need SQLSetPos, after which the
+        // MariaDB driver ends the result early.)
+        return velquin::Status::IOError("a value of column " + columns_[i].name +
+                                        " is longer than its declared size (" +
+                                        std::to_string(columns_[i].column_size) + ")");
       }
       out.assign(data, static_cast<std::size_t>(length));
     }
