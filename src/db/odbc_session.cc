@@ -723,17 +723,17 @@ class ChunkedTableCursor : public QueryCursor {
     return out;
   }
 
-  // Whether offset pages are sized by the bytes of the rows read so far.
-  bool Sizing() const { return key_.empty() && options_.offset_chunk_bytes > 0; }
+  // Whether pages are sized by the bytes of the rows read so far.
+  bool Sizing() const { return options_.chunk_bytes > 0; }
 
-  // Rows of the next page: offset pages grow to the byte budget once rows
-  // have been measured (the server's estimate sets the first ones).
+  // Rows of the next page: pages grow to the byte budget once rows have
+  // been measured (for offset pages the server's estimate sets the first
+  // ones).
   std::size_t NextLimit() const {
     if (!Sizing()) return options_.chunk_rows;
     if (rows_measured_ == 0) return first_rows_;
     const std::size_t per_row = std::max<std::size_t>(1, bytes_measured_ / rows_measured_);
-    return std::max(options_.chunk_rows,
-                    std::min(options_.offset_chunk_bytes / per_row, kMaxOffsetChunkRows));
+    return std::max(options_.chunk_rows, std::min(options_.chunk_bytes / per_row, kMaxChunkRows));
   }
 
   // The query of the chunk after `last` (keyset) or at `offset`, of at most
@@ -841,7 +841,7 @@ class ChunkedTableCursor : public QueryCursor {
   std::size_t offset_ = 0;
   std::size_t limit_ = 0;           // rows asked for in the current chunk
   std::size_t prefetch_limit_ = 0;  // and in the one read ahead
-  // Offset pages: the rows handed out so far and their bytes.
+  // Sized pages: the rows handed out so far and their bytes.
   static constexpr std::size_t kFieldOverhead = 8;
   std::size_t first_rows_ = 0;
   std::size_t rows_measured_ = 0;
@@ -1018,7 +1018,7 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableRea
   // allows (an estimate: 0 or stale after bulk changes), then follow the
   // rows actually read.
   std::size_t first_rows = options.chunk_rows;
-  if (key.empty() && options.offset_chunk_bytes > 0) {
+  if (key.empty() && options.chunk_bytes > 0) {
     const bool nbe = connection_->no_backslash_escapes;
     const std::string schema = options.database.empty() ? std::string("DATABASE()")
                                                         : QuoteMySqlString(options.database, nbe);
@@ -1028,9 +1028,9 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableRea
     const unsigned long long bytes_per_row =
         average.ok() ? std::strtoull(average->c_str(), nullptr, 10) : 0;
     if (bytes_per_row > 0) {
-      first_rows = std::max(
-          options.chunk_rows,
-          std::min<std::size_t>(options.offset_chunk_bytes / bytes_per_row, kMaxOffsetChunkRows));
+      first_rows =
+          std::max(options.chunk_rows,
+                   std::min<std::size_t>(options.chunk_bytes / bytes_per_row, kMaxChunkRows));
     }
   }
   if (chunk_rows) *chunk_rows = std::max<std::size_t>(first_rows, 1);

@@ -83,9 +83,9 @@ struct CopyRowsOptions {
   std::string file_stem;  // data file name without ".data" (empty: the table name)
   bool data_file = true;  // write the rows as INSERT statements into "<stem>.data"
   std::size_t chunk_rows = 10000;
-  // A table without a usable key is read in pages of up to this many bytes
-  // of rows (see TableReadOptions::offset_chunk_bytes); 0: chunk_rows.
-  std::size_t offset_chunk_bytes = 24u << 20;
+  // A table is read in pages of up to this many bytes of rows (see
+  // TableReadOptions::chunk_bytes); 0: chunk_rows.
+  std::size_t chunk_bytes = 24u << 20;
   std::size_t batch_rows = 1024;
   std::size_t queue_batches = 16;
   std::size_t reasons_shown = 10;

@@ -124,8 +124,9 @@ TEST_F(TableReaderTest, BinaryKeyWithZeroBytes) {
 }
 
 // Without a key every page costs the server a scan of the rows before it, so
-// the pages grow to a byte budget by the server's average row length: never
-// below the rows asked for, never above the cap, and only without a key.
+// the first pages take their size from the server's average row length:
+// never below the rows asked for, never above the cap. With a key the first
+// page is the rows asked for; later pages of both grow to the budget.
 TEST_F(TableReaderTest, PagesWithoutAKeyGrowToTheirByteBudget) {
   db_->Exec("CREATE TABLE nokey (id INT, v VARCHAR(100))");
   db_->Exec("INSERT INTO nokey SELECT seq, REPEAT('x', 50) FROM seq_1_to_3000");
@@ -146,8 +147,7 @@ TEST_F(TableReaderTest, PagesWithoutAKeyGrowToTheirByteBudget) {
   };
   for (const Case& c :
        {Case{"nokey", 0, 100}, Case{"nokey", 1, 100}, Case{"nokey", row_bytes * 700, 700},
-        Case{"nokey", std::size_t{1} << 40, kMaxOffsetChunkRows},
-        Case{"keyed", row_bytes * 700, 100}}) {
+        Case{"nokey", std::size_t{1} << 40, kMaxChunkRows}, Case{"keyed", row_bytes * 700, 100}}) {
     // Read ahead on a second connection (database named) and without.
     for (const std::string& database : {db_->name(), std::string()}) {
       SCOPED_TRACE(std::string(c.table) + " " + std::to_string(c.budget) + " in \"" + database +
@@ -156,7 +156,7 @@ TEST_F(TableReaderTest, PagesWithoutAKeyGrowToTheirByteBudget) {
       options.database = database;
       options.table = c.table;
       options.chunk_rows = 100;
-      options.offset_chunk_bytes = c.budget;
+      options.chunk_bytes = c.budget;
       std::size_t used = 0;
       auto cursor = db_->session().OpenTableReader(options, nullptr, &used);
       ASSERT_TRUE(cursor.ok()) << cursor.status().ToString();
