@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -134,6 +135,35 @@ Result<std::vector<ColumnInfo>> DescribeColumns(SQLHSTMT stmt) {
   return columns;
 }
 
+// Results whose every column has a bounded declared size are fetched many
+// rows at a time into buffers bound to the columns (one driver call a rowset
+// instead of one a value); a result with a long column (text, blob, json,
+// geometry) is read value by value, in pieces.
+constexpr std::size_t kRowsetBytes = 1 << 20;  // buffer bytes of one rowset
+constexpr std::size_t kMaxRowsetRows = 1024;
+constexpr std::size_t kMaxBoundWidth = 16 * 1024;  // wider columns count as long
+
+// The buffer bytes one value of `column` takes when bound: room for its
+// declared size (characters as UTF-8 of up to 4 bytes each, plus sign, point
+// and terminator), the number's own size for floating values, 0 for a long
+// column, which is never bound.
+std::size_t BoundWidth(const ColumnInfo& column) {
+  switch (column.sql_type) {
+    case SQL_REAL:  // fetched as a double (exact), see BindRowset
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return sizeof(double);
+    case SQL_LONGVARCHAR:
+    case SQL_WLONGVARCHAR:
+    case SQL_LONGVARBINARY:
+      return 0;
+    default:
+      break;
+  }
+  if (column.column_size == 0 || column.column_size > kMaxBoundWidth) return 0;
+  return column.binary ? column.column_size + 8 : column.column_size * 4 + 16;
+}
+
 // A cursor over one executed statement.
 class OdbcCursor : public QueryCursor {
  public:
@@ -147,6 +177,57 @@ class OdbcCursor : public QueryCursor {
 
   ~OdbcCursor() override { Close(); }
 
+  // Binds every column to a rowset buffer when all of them have a bounded
+  // size (called once, before the first fetch, with the lock held). A driver
+  // that refuses leaves the cursor reading value by value.
+  void BindRowset() {
+    if (stmt_.get() == SQL_NULL_HSTMT || columns_.empty()) return;
+    std::size_t row_bytes = 0;
+    for (const ColumnInfo& column : columns_) {
+      const std::size_t width = BoundWidth(column);
+      if (width == 0) return;
+      row_bytes += width + sizeof(SQLLEN);
+    }
+    const std::size_t rows = std::clamp<std::size_t>(kRowsetBytes / row_bytes, 1, kMaxRowsetRows);
+    std::vector<BoundColumn> bound(columns_.size());
+    SQLHSTMT stmt = stmt_.get();
+    auto set = [&](SQLINTEGER attribute, SQLPOINTER value) {
+      return SQL_SUCCEEDED(SQLSetStmtAttr(stmt, attribute, value, 0));
+    };
+    row_status_.assign(rows, SQL_ROW_NOROW);
+    bool ok = set(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN)) &&
+              set(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows)) &&
+              set(SQL_ATTR_ROW_STATUS_PTR, row_status_.data()) &&
+              set(SQL_ATTR_ROWS_FETCHED_PTR, &fetched_);
+    for (std::size_t i = 0; ok && i < columns_.size(); ++i) {
+      BoundColumn& b = bound[i];
+      const int type = columns_[i].sql_type;
+      // A FLOAT column is bound as a double: MariaDB Connector/ODBC 3.1
+      // steps through a bound SQL_C_FLOAT array 8 bytes a row, past its end.
+      // Every single converts to a double and back exactly.
+      b.single = type == SQL_REAL;
+      if (type == SQL_REAL || type == SQL_FLOAT || type == SQL_DOUBLE) {
+        b.c_type = SQL_C_DOUBLE;
+      } else {
+        b.c_type = columns_[i].binary ? SQL_C_BINARY : SQL_C_CHAR;
+      }
+      b.width = BoundWidth(columns_[i]);
+      b.data.resize(b.width * rows);
+      b.lengths.resize(rows);
+      ok = SQL_SUCCEEDED(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.c_type, b.data.data(),
+                                    static_cast<SQLLEN>(b.width), b.lengths.data()));
+    }
+    if (!ok) {  // back to one row a fetch, nothing bound
+      SQLFreeStmt(stmt, SQL_UNBIND);
+      SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+      SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+      SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+      row_status_.clear();
+      return;
+    }
+    bound_ = std::move(bound);
+  }
+
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
 
   Result<bool> MoveNext() override {
@@ -155,6 +236,14 @@ class OdbcCursor : public QueryCursor {
     if (on_first_row_) {  // PeekLastRow left the cursor on the first row, read
       on_first_row_ = false;
       return true;
+    }
+    if (!bound_.empty()) {
+      if (row_ + 1 < static_cast<std::size_t>(fetched_)) {
+        ++row_;
+        VELQUIN_RETURN_IF_ERROR(TakeRow());
+        return true;
+      }
+      return FetchRowset(SQL_FETCH_NEXT);
     }
     SQLRETURN rc = SQLFetch(stmt_.get());
     if (rc == SQL_NO_DATA) return false;
@@ -189,27 +278,109 @@ class OdbcCursor : public QueryCursor {
     *rows = 0;
     last->clear();
     if (stmt_.get() == SQL_NULL_HSTMT || columns_.empty()) return velquin::Status::Ok();
-    SQLRETURN rc = SQLFetchScroll(stmt_.get(), SQL_FETCH_LAST, 0);
-    if (rc == SQL_NO_DATA) return velquin::Status::Ok();
-    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
     // The row count when the driver tells it (it holds the whole result);
     // otherwise the chunk counts as full, and the query after the last
     // chunk just finds nothing.
+    auto row_count = [&] {
+      SQLLEN number = -1;
+      if (!SQL_SUCCEEDED(SQLRowCount(stmt_.get(), &number)) || number <= 0) number = -1;
+      return number;
+    };
     SQLLEN number = -1;
-    if (!SQL_SUCCEEDED(SQLRowCount(stmt_.get(), &number)) || number <= 0) number = -1;
-    for (std::size_t index : columns) {
-      VELQUIN_RETURN_IF_ERROR(ReadValue(index));
-      last->push_back(values_[index]);
+    if (!bound_.empty()) {
+      VELQUIN_ASSIGN_OR_RETURN(bool any, FetchRowset(SQL_FETCH_LAST));
+      if (!any) return velquin::Status::Ok();
+      number = row_count();
+      for (std::size_t index : columns) last->push_back(values_[index]);
+      VELQUIN_ASSIGN_OR_RETURN(any, FetchRowset(SQL_FETCH_FIRST));
+      if (!any) return velquin::Status::Corruption("the first rows vanished from a read result");
+    } else {
+      SQLRETURN rc = SQLFetchScroll(stmt_.get(), SQL_FETCH_LAST, 0);
+      if (rc == SQL_NO_DATA) return velquin::Status::Ok();
+      if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+      number = row_count();
+      for (std::size_t index : columns) {
+        VELQUIN_RETURN_IF_ERROR(ReadValue(index));
+        last->push_back(values_[index]);
+      }
+      rc = SQLFetchScroll(stmt_.get(), SQL_FETCH_FIRST, 0);
+      if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+      for (std::size_t i = 0; i < columns_.size(); ++i) VELQUIN_RETURN_IF_ERROR(ReadValue(i));
     }
-    rc = SQLFetchScroll(stmt_.get(), SQL_FETCH_FIRST, 0);
-    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
-    for (std::size_t i = 0; i < columns_.size(); ++i) VELQUIN_RETURN_IF_ERROR(ReadValue(i));
     on_first_row_ = true;
     *rows = number < 0 ? SIZE_MAX : static_cast<std::size_t>(number);
     return velquin::Status::Ok();
   }
 
  private:
+  struct BoundColumn {
+    SQLSMALLINT c_type = SQL_C_CHAR;
+    bool single = false;     // a FLOAT column, fetched as a double
+    std::size_t width = 0;   // bytes of one value's buffer
+    std::vector<char> data;  // rowset rows x width
+    std::vector<SQLLEN> lengths;
+  };
+
+  // Fetches a rowset and takes its first row (FETCH_LAST: its last row).
+  // False when there are no more rows.
+  Result<bool> FetchRowset(SQLSMALLINT orientation) {
+    fetched_ = 0;
+    SQLRETURN rc = orientation == SQL_FETCH_NEXT ? SQLFetch(stmt_.get())
+                                                 : SQLFetchScroll(stmt_.get(), orientation, 0);
+    if (rc == SQL_NO_DATA) return false;
+    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt_.get());
+    if (fetched_ == 0) return false;
+    row_ = orientation == SQL_FETCH_LAST ? static_cast<std::size_t>(fetched_) - 1 : 0;
+    VELQUIN_RETURN_IF_ERROR(TakeRow());
+    return true;
+  }
+
+  // Copies row `row_` of the rowset buffers into the values.
+  velquin::Status TakeRow() {
+    const SQLUSMALLINT row_state = row_status_[row_];
+    if (row_state == SQL_ROW_ERROR || row_state == SQL_ROW_NOROW) {
+      return velquin::Status::IOError("row " + std::to_string(row_ + 1) +
+                                      " of a fetched rowset could not be read: " +
+                                      DescribeOleDbError(SQL_HANDLE_STMT, stmt_.get()));
+    }
+    for (std::size_t i = 0; i < bound_.size(); ++i) {
+      const BoundColumn& b = bound_[i];
+      const SQLLEN length = b.lengths[row_];
+      const char* data = b.data.data() + row_ * b.width;
+      std::string& out = values_[i];
+      if (length == SQL_NULL_DATA) {
+        status_[i] = ValueStatus::kValueNull;
+        out.clear();
+        continue;
+      }
+      status_[i] = ValueStatus::kValuePresent;
+      if (b.c_type == SQL_C_DOUBLE) {
+        double d = 0;
+        std::memcpy(&d, data, sizeof d);
+        FormatFloating(b.single, static_cast<float>(d), d, &out);
+        continue;
+      }
+      const std::size_t room = b.c_type == SQL_C_CHAR ? b.width - 1 : b.width;
+      if (length < 0 || static_cast<std::size_t>(length) > room) {
+        // Longer than its declared size allowed for: never cut. (Reading
+        // the value again from its row would need SQLSetPos, after which the
+        // MariaDB driver ends the result early.)
+        return velquin::Status::IOError("a value of column " + columns_[i].name +
+                                        " is longer than its declared size (" +
+                                        std::to_string(columns_[i].column_size) + ")");
+      }
+      out.assign(data, static_cast<std::size_t>(length));
+    }
+    return velquin::Status::Ok();
+  }
+
+  static void FormatFloating(bool single, float f, double d, std::string* out) {
+    char text[64];
+    const auto written = single ? std::to_chars(text, text + sizeof text, f)
+                                : std::to_chars(text, text + sizeof text, d);
+    out->assign(text, written.ptr);
+  }
+
   // Reads column `index` of the fetched row whole, in pieces when it is long.
   velquin::Status ReadValue(std::size_t index) {
     std::string& out = values_[index];
@@ -265,10 +436,7 @@ class OdbcCursor : public QueryCursor {
       status_[index] = ValueStatus::kValueNull;
       return velquin::Status::Ok();
     }
-    char text[64];
-    const auto written = single ? std::to_chars(text, text + sizeof text, f)
-                                : std::to_chars(text, text + sizeof text, d);
-    out.assign(text, written.ptr);
+    FormatFloating(single, f, d, &out);
     status_[index] = ValueStatus::kValuePresent;
     return velquin::Status::Ok();
   }
@@ -280,6 +448,12 @@ class OdbcCursor : public QueryCursor {
   std::vector<ValueStatus> status_;
   std::vector<char> piece_;
   bool on_first_row_ = false;
+  // Rowset reads: the bound buffers (empty: value by value), the row states
+  // and count of the last fetch, and the row handed out.
+  std::vector<BoundColumn> bound_;
+  std::vector<SQLUSMALLINT> row_status_;
+  SQLULEN fetched_ = 0;
+  std::size_t row_ = 0;
 };
 
 Result<std::unique_ptr<OdbcCursor>> RunQuery(const std::shared_ptr<OdbcConnection>& conn,
@@ -288,7 +462,9 @@ Result<std::unique_ptr<OdbcCursor>> RunQuery(const std::shared_ptr<OdbcConnectio
   VELQUIN_ASSIGN_OR_RETURN(StatementHandle stmt, ExecuteLocked(*conn, sql, scrollable));
   VELQUIN_ASSIGN_OR_RETURN(std::vector<ColumnInfo> columns, DescribeColumns(stmt.get()));
   if (columns.empty()) stmt.Reset();
-  return std::make_unique<OdbcCursor>(conn, std::move(stmt), std::move(columns));
+  auto cursor = std::make_unique<OdbcCursor>(conn, std::move(stmt), std::move(columns));
+  cursor->BindRowset();
+  return cursor;
 }
 
 Result<std::string> ReadInfoText(OdbcConnection& conn, SQLUSMALLINT info) {
@@ -547,17 +723,17 @@ class ChunkedTableCursor : public QueryCursor {
     return out;
   }
 
-  // Whether offset pages are sized by the bytes of the rows read so far.
-  bool Sizing() const { return key_.empty() && options_.offset_chunk_bytes > 0; }
+  // Whether pages are sized by the bytes of the rows read so far.
+  bool Sizing() const { return options_.chunk_bytes > 0; }
 
-  // Rows of the next page: offset pages grow to the byte budget once rows
-  // have been measured (the server's estimate sets the first ones).
+  // Rows of the next page: pages grow to the byte budget once rows have
+  // been measured (for offset pages the server's estimate sets the first
+  // ones).
   std::size_t NextLimit() const {
     if (!Sizing()) return options_.chunk_rows;
     if (rows_measured_ == 0) return first_rows_;
     const std::size_t per_row = std::max<std::size_t>(1, bytes_measured_ / rows_measured_);
-    return std::max(options_.chunk_rows,
-                    std::min(options_.offset_chunk_bytes / per_row, kMaxOffsetChunkRows));
+    return std::max(options_.chunk_rows, std::min(options_.chunk_bytes / per_row, kMaxChunkRows));
   }
 
   // The query of the chunk after `last` (keyset) or at `offset`, of at most
@@ -665,7 +841,7 @@ class ChunkedTableCursor : public QueryCursor {
   std::size_t offset_ = 0;
   std::size_t limit_ = 0;           // rows asked for in the current chunk
   std::size_t prefetch_limit_ = 0;  // and in the one read ahead
-  // Offset pages: the rows handed out so far and their bytes.
+  // Sized pages: the rows handed out so far and their bytes.
   static constexpr std::size_t kFieldOverhead = 8;
   std::size_t first_rows_ = 0;
   std::size_t rows_measured_ = 0;
@@ -842,7 +1018,7 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableRea
   // allows (an estimate: 0 or stale after bulk changes), then follow the
   // rows actually read.
   std::size_t first_rows = options.chunk_rows;
-  if (key.empty() && options.offset_chunk_bytes > 0) {
+  if (key.empty() && options.chunk_bytes > 0) {
     const bool nbe = connection_->no_backslash_escapes;
     const std::string schema = options.database.empty() ? std::string("DATABASE()")
                                                         : QuoteMySqlString(options.database, nbe);
@@ -852,9 +1028,9 @@ Result<std::unique_ptr<QueryCursor>> OdbcSession::OpenTableReader(const TableRea
     const unsigned long long bytes_per_row =
         average.ok() ? std::strtoull(average->c_str(), nullptr, 10) : 0;
     if (bytes_per_row > 0) {
-      first_rows = std::max(
-          options.chunk_rows,
-          std::min<std::size_t>(options.offset_chunk_bytes / bytes_per_row, kMaxOffsetChunkRows));
+      first_rows =
+          std::max(options.chunk_rows,
+                   std::min<std::size_t>(options.chunk_bytes / bytes_per_row, kMaxChunkRows));
     }
   }
   if (chunk_rows) *chunk_rows = std::max<std::size_t>(first_rows, 1);

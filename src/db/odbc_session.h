@@ -37,15 +37,17 @@ struct TableReadOptions {
   std::string table;
   std::string where;  // a MySQL condition (without WHERE), empty for none
   std::size_t chunk_rows = 10000;
-  // Without a usable key, each LIMIT/OFFSET page costs the server a scan of
-  // every row before it, so a whole read grows with the square of the rows.
-  // When set, such pages are made as large as this many bytes of rows allow
-  // (first by the server's average row length, then by the rows read): at
-  // least chunk_rows, at most kMaxOffsetChunkRows.
-  std::size_t offset_chunk_bytes = 0;
+  // When set, pages are made as large as this many bytes of rows allow, by
+  // the rows read so far: at least chunk_rows, at most kMaxChunkRows. Each
+  // page is a query of its own (about 300 of 10,000 rows for a table of 3
+  // million), and without a usable key each LIMIT/OFFSET page costs the
+  // server a scan of every row before it, so a whole read grows with the
+  // square of the rows; such pages start at the size the server's average
+  // row length gives.
+  std::size_t chunk_bytes = 0;
 };
 
-inline constexpr std::size_t kMaxOffsetChunkRows = 250000;
+inline constexpr std::size_t kMaxChunkRows = 250000;
 
 class OdbcSession : public Session {
  public:
@@ -72,7 +74,7 @@ class OdbcSession : public Session {
   // as one; the driver holds one chunk at a time. With a primary key, or a
   // unique key over NOT NULL columns of types that compare as they sort, the
   // chunks are keyset pages (ORDER BY the key, WHERE key > last key);
-  // otherwise LIMIT/OFFSET pages (see offset_chunk_bytes). `mode` (optional)
+  // otherwise LIMIT/OFFSET pages (see chunk_bytes). `mode` (optional)
   // tells which was chosen, `chunk_rows` (optional) the size of the first
   // pages.
   Result<std::unique_ptr<QueryCursor>> OpenTableReader(const TableReadOptions& options,

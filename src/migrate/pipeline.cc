@@ -129,8 +129,15 @@ Result<std::vector<TransformCount>> MigrationPipeline::ZeroDateColumns(
   std::vector<TransformCount> out;
   const std::vector<std::string> candidates = NotNullDateColumns(columns);
   if (candidates.empty()) return out;
-  VELQUIN_ASSIGN_OR_RETURN(SourceRows counts,
-                           QueryRows(source, ZeroDateCountQuery(database, table, candidates)));
+  // Most tables hold no zero date: a probe that stops at the first one
+  // decides whether they need counting.
+  VELQUIN_ASSIGN_OR_RETURN(SourceRows found,
+                           QueryRows(source, ZeroDateProbeQuery(database, table, candidates)));
+  SourceRows counts;
+  if (!found.empty()) {
+    VELQUIN_ASSIGN_OR_RETURN(counts,
+                             QueryRows(source, ZeroDateCountQuery(database, table, candidates)));
+  }
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const uint64_t held =
         counts.empty()

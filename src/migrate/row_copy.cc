@@ -259,7 +259,7 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     read.table = options.table;
     read.where = options.condition;
     read.chunk_rows = options.chunk_rows;
-    read.offset_chunk_bytes = options.offset_chunk_bytes;
+    read.chunk_bytes = options.chunk_bytes;
     auto opened = odbc->OpenTableReader(read);
     if (!opened.ok())
       result.status = opened.status();

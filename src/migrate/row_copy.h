@@ -84,9 +84,9 @@ struct CopyRowsOptions {
   bool data_file = true;     // write the rows as INSERT statements into "<stem>.data"
   bool rejects_file = true;  // keep refused rows in "<stem>.rejects" (and remove an older one)
   std::size_t chunk_rows = 10000;
-  // A table without a usable key is read in pages of up to this many bytes
-  // of rows (see TableReadOptions::offset_chunk_bytes); 0: chunk_rows.
-  std::size_t offset_chunk_bytes = 24u << 20;
+  // A table is read in pages of up to this many bytes of rows (see
+  // TableReadOptions::chunk_bytes); 0: chunk_rows.
+  std::size_t chunk_bytes = 24u << 20;
   std::size_t batch_rows = 1024;
   std::size_t queue_batches = 16;
   std::size_t reasons_shown = 10;

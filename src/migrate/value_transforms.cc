@@ -130,6 +130,18 @@ std::string ZeroDateCountQuery(std::string_view database, std::string_view table
   return sql + QuoteMySqlName(table);
 }
 
+std::string ZeroDateProbeQuery(std::string_view database, std::string_view table,
+                               const std::vector<std::string>& columns) {
+  std::string sql = "SELECT 1 FROM ";
+  if (!database.empty()) sql += QuoteMySqlName(database) + ".";
+  sql += QuoteMySqlName(table) + " WHERE ";
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const std::string c = QuoteMySqlName(columns[i]);
+    sql += fmt::format("{}MONTH({}) = 0 OR DAYOFMONTH({}) = 0", i ? " OR " : "", c, c);
+  }
+  return sql + " LIMIT 1";
+}
+
 std::string DropNotNull(std::string_view text,
                         const std::set<std::string, CaseInsensitiveLess>& columns) {
   std::string out(text);

@@ -72,15 +72,18 @@ class TableReaderTest : public ::testing::Test {
   std::unique_ptr<TestDatabase> db_;
 };
 
+// Chunks smaller and larger than the 1024-row rowsets the driver fills
+// (the read ahead looks at a chunk's last row through its last rowset).
 TEST_F(TableReaderTest, IntegerKeyAcrossChunkBoundaries) {
   db_->Exec("CREATE TABLE n (id INT PRIMARY KEY, v VARCHAR(10))");
-  db_->Exec("INSERT INTO n SELECT seq, CONCAT('v', seq) FROM seq_1_to_1000");
-  for (std::size_t chunk : {64u, 100u, 1000u, 1001u, 1u}) {
+  db_->Exec("INSERT INTO n SELECT seq, CONCAT('v', seq) FROM seq_1_to_3000");
+  for (std::size_t chunk : {64u, 1000u, 1024u, 1025u, 2049u, 3000u, 3001u, 1u}) {
     TableReadMode mode = TableReadMode::kOffset;
-    auto rows = ReadTable("n", chunk, &mode);
+    const int count = chunk == 1 ? 300 : 3000;  // one query a row: fewer
+    auto rows = ReadTable("n", chunk, &mode, chunk == 1 ? "id <= 300" : "");
     EXPECT_EQ(mode, TableReadMode::kKeyset);
-    ASSERT_EQ(rows.size(), 1000u) << "chunk " << chunk;
-    for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(count)) << "chunk " << chunk;
+    for (int i = 0; i < count; ++i) {
       ASSERT_EQ(rows[i], std::to_string(i + 1) + "|v" + std::to_string(i + 1)) << chunk;
     }
   }
@@ -124,8 +127,9 @@ TEST_F(TableReaderTest, BinaryKeyWithZeroBytes) {
 }
 
 // Without a key every page costs the server a scan of the rows before it, so
-// the pages grow to a byte budget by the server's average row length: never
-// below the rows asked for, never above the cap, and only without a key.
+// the first pages take their size from the server's average row length:
+// never below the rows asked for, never above the cap. With a key the first
+// page is the rows asked for; later pages of both grow to the budget.
 TEST_F(TableReaderTest, PagesWithoutAKeyGrowToTheirByteBudget) {
   db_->Exec("CREATE TABLE nokey (id INT, v VARCHAR(100))");
   db_->Exec("INSERT INTO nokey SELECT seq, REPEAT('x', 50) FROM seq_1_to_3000");
@@ -146,8 +150,7 @@ TEST_F(TableReaderTest, PagesWithoutAKeyGrowToTheirByteBudget) {
   };
   for (const Case& c :
        {Case{"nokey", 0, 100}, Case{"nokey", 1, 100}, Case{"nokey", row_bytes * 700, 700},
-        Case{"nokey", std::size_t{1} << 40, kMaxOffsetChunkRows},
-        Case{"keyed", row_bytes * 700, 100}}) {
+        Case{"nokey", std::size_t{1} << 40, kMaxChunkRows}, Case{"keyed", row_bytes * 700, 100}}) {
     // Read ahead on a second connection (database named) and without.
     for (const std::string& database : {db_->name(), std::string()}) {
       SCOPED_TRACE(std::string(c.table) + " " + std::to_string(c.budget) + " in \"" + database +
@@ -156,7 +159,7 @@ TEST_F(TableReaderTest, PagesWithoutAKeyGrowToTheirByteBudget) {
       options.database = database;
       options.table = c.table;
       options.chunk_rows = 100;
-      options.offset_chunk_bytes = c.budget;
+      options.chunk_bytes = c.budget;
       std::size_t used = 0;
       auto cursor = db_->session().OpenTableReader(options, nullptr, &used);
       ASSERT_TRUE(cursor.ok()) << cursor.status().ToString();

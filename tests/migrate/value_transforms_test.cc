@@ -48,6 +48,9 @@ TEST(ValueTransformsTest, NotNullDateColumnsAndTheirCountQuery) {
   EXPECT_EQ(ZeroDateCountQuery("db", "t`x", candidates),
             "SELECT COALESCE(SUM(MONTH(`d`) = 0 OR DAYOFMONTH(`d`) = 0), 0), "
             "COALESCE(SUM(MONTH(`ts`) = 0 OR DAYOFMONTH(`ts`) = 0), 0) FROM `db`.`t``x`");
+  EXPECT_EQ(ZeroDateProbeQuery("db", "t`x", candidates),
+            "SELECT 1 FROM `db`.`t``x` WHERE MONTH(`d`) = 0 OR DAYOFMONTH(`d`) = 0 OR "
+            "MONTH(`ts`) = 0 OR DAYOFMONTH(`ts`) = 0 LIMIT 1");
 }
 
 TEST(ValueTransformsTest, DropNotNullTouchesOnlyTheNamedColumnsOutsideLiterals) {
