@@ -447,7 +447,7 @@ function runWithSignals(database, target, signals, delayMs) {
 
 async function signalsGroup() {
   const database = `${db}_emp`;
-  employees(database, Number(env.VELQUIN_TEST_EMPLOYEES ?? 2000));
+  employees(database, Number(env.VELQUIN_TEST_EMPLOYEES ?? 6000));
   try {
     const objects = ["departments", "employees", "dept_emp", "titles", "salaries", "v_current", "v_names"];
     // A whole run first, for its length.
