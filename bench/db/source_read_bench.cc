@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
   }
   const std::string db = "vq_bench_" + std::to_string(getpid());
   const std::string base = "DRIVER={MariaDB Unicode};SERVER=" + Env("VELQUIN_MYSQL_HOST") +
-                           ";PORT=" + Env("VELQUIN_MYSQL_PORT") + ";UID=" +
-                           QuoteConnectionValue(Env("VELQUIN_MYSQL_USER")) +
+                           ";PORT=" + Env("VELQUIN_MYSQL_PORT") +
+                           ";UID=" + QuoteConnectionValue(Env("VELQUIN_MYSQL_USER")) +
                            ";PWD=" + QuoteConnectionValue(Env("VELQUIN_MYSQL_PASSWORD")) + ";";
   auto admin = OdbcSession::Connect(base + "CHARSET=utf8mb4;");
   if (!admin.ok()) {
@@ -94,9 +94,10 @@ int main(int argc, char** argv) {
   (void)s.Execute(
       "CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(40), amount DECIMAL(12,2), "
       "created DATETIME, note TEXT)");
-  (void)s.Execute("INSERT INTO t SELECT seq, CONCAT('customer é ', seq), seq / 7, "
-                  "'2020-01-01' + INTERVAL seq SECOND, REPEAT('n', seq % 50) FROM seq_1_to_" +
-                  std::to_string(rows));
+  (void)s.Execute(
+      "INSERT INTO t SELECT seq, CONCAT('customer é ', seq), seq / 7, "
+      "'2020-01-01' + INTERVAL seq SECOND, REPEAT('n', seq % 50) FROM seq_1_to_" +
+      std::to_string(rows));
   std::printf("table: %ld rows, 5 columns; rss before reads %.1f MiB\n", rows, RssMiB());
 
   auto t0 = std::chrono::steady_clock::now();
@@ -104,9 +105,9 @@ int main(int argc, char** argv) {
   options.table = "t";
   options.chunk_rows = chunk;
   Walk chunked = WalkCursor(s.OpenTableReader(options), t0);
-  std::printf("chunked reader (%zu rows a chunk): %ld rows, %.2f s, %.0f rows/s, peak rss %.1f MiB\n",
-              chunk, chunked.rows, chunked.seconds, chunked.rows / chunked.seconds,
-              chunked.peak_rss);
+  std::printf(
+      "chunked reader (%zu rows a chunk): %ld rows, %.2f s, %.0f rows/s, peak rss %.1f MiB\n",
+      chunk, chunked.rows, chunked.seconds, chunked.rows / chunked.seconds, chunked.peak_rss);
 
   t0 = std::chrono::steady_clock::now();
   Walk whole = WalkCursor(s.OpenQuery("SELECT * FROM t"), t0);

@@ -6,8 +6,8 @@
 // Usage: jet_exec_bench [rows=1000000] [folder=/tmp]
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 

@@ -62,7 +62,7 @@ class RecordReader {
   TextFormat format_;
   std::string text_;
   std::FILE* in_;
-  std::vector<char> buf_;  // a block of the file
+  std::vector<char> buf_;       // a block of the file
   const char* data_ = nullptr;  // text_ or buf_
   std::size_t pos_ = 0, len_ = 0;
   int pushed_ = -2;  // one character of look-ahead; -2 = none

@@ -39,10 +39,9 @@ TEST(ValueTransformsTest, NotNullDateColumnsAndTheirCountQuery) {
     c.not_null = not_null;
     return c;
   };
-  const std::vector<SourceColumn> columns = {column("d", "date", true),
-                                             column("n", "datetime", false),
-                                             column("ts", "timestamp", true),
-                                             column("tm", "time", true)};
+  const std::vector<SourceColumn> columns = {
+      column("d", "date", true), column("n", "datetime", false), column("ts", "timestamp", true),
+      column("tm", "time", true)};
   const auto candidates = NotNullDateColumns(columns);
   EXPECT_EQ(candidates, (std::vector<std::string>{"d", "ts"}));
   EXPECT_EQ(ZeroDateCountQuery("db", "t`x", candidates),

@@ -229,7 +229,9 @@ Status InsertIndexEntries(PageStore& store, TableDef* def, const std::vector<Cel
 
 struct TableIndexWriter::State {
   State(PageStore& store, const TableDef& def, const RealIndex& ri, UsageMap m)
-      : map(std::move(m)), observer(store, map), tree(store, ri.root, Options(def, ri, &observer)) {}
+      : map(std::move(m)),
+        observer(store, map),
+        tree(store, ri.root, Options(def, ri, &observer)) {}
   UsageMap map;
   MapObserver observer;
   IndexTree tree;
@@ -257,7 +259,8 @@ Status TableIndexWriter::Open() {
     }
     if (all_empty) {
       for (const RealIndex& ri : def_->real_indexes) {
-        deferred_.push_back(std::make_unique<IndexEntryCollector>((ri.flags & 0x01) != 0, ri.columns.size()));
+        deferred_.push_back(
+            std::make_unique<IndexEntryCollector>((ri.flags & 0x01) != 0, ri.columns.size()));
       }
       deferring_ = true;
     }
@@ -353,8 +356,8 @@ Status TableIndexWriter::Insert(RowPointer where) {
       continue;
     }
     bool new_key = false;
-    Status st = states_[k]->tree.Insert(IndexEntry{keys_[k], RowId{where.page, where.row}},
-                                        &new_key);
+    Status st =
+        states_[k]->tree.Insert(IndexEntry{keys_[k], RowId{where.page, where.row}}, &new_key);
     if (!st.ok()) {
       // A failed insert may have left pages half-changed: read them afresh.
       states_[k]->tree.DropCachedPages();

@@ -24,8 +24,11 @@ TableSpec PeopleSpec() {
                testing::Column("code", ColumnType::kText, 20),
                testing::Column("amount", ColumnType::kDouble)};
   t.indexes = {
-      IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true,
-                .unique = true, .required = true},
+      IndexSpec{.name = "PrimaryKey",
+                .columns = {{0, true}},
+                .primary_key = true,
+                .unique = true,
+                .required = true},
       IndexSpec{.name = "code", .columns = {{1, true}}, .unique = true},
       IndexSpec{.name = "amount", .columns = {{2, false}}},
       IndexSpec{.name = "code_amount", .columns = {{1, true}, {2, true}}},
@@ -89,8 +92,7 @@ TEST(BulkIndexTest, ShuffledRowsIntoAnEmptyTableRefuseDuplicatesAndBuildEveryInd
   CheckIndexes(**again);
   EXPECT_EQ(CountRows(**again, "People"), static_cast<std::uint32_t>(kRows + 5));
   // The rebuilt trees keep refusing duplicates once rows go in one by one.
-  EXPECT_EQ((*again)->Insert("People", Person(ids[0], "other", 1)).code(),
-            StatusCode::kConstraint);
+  EXPECT_EQ((*again)->Insert("People", Person(ids[0], "other", 1)).code(), StatusCode::kConstraint);
   EXPECT_TRUE((*again)->Insert("People", Person(kRows * 3, "other", 1)).ok());
   CheckIndexes(**again);
 }
@@ -111,12 +113,12 @@ TEST(BulkIndexTest, AscendingKeysThenRepeatsOfOldAndLastKeys) {
     bool accepted;
   };
   const Case cases[] = {
-      {5000, "new1", false},    // the last key again
-      {4999, "new2", false},    // an older key, once keys stop ascending
-      {6000, "K105000", false}, // the last code, other case
-      {-5, "new3", true},       // smaller than all, not there yet
-      {-5, "new4", false},      // and now it is
-      {6001, "k100001", false}, // the first code
+      {5000, "new1", false},     // the last key again
+      {4999, "new2", false},     // an older key, once keys stop ascending
+      {6000, "K105000", false},  // the last code, other case
+      {-5, "new3", true},        // smaller than all, not there yet
+      {-5, "new4", false},       // and now it is
+      {6001, "k100001", false},  // the first code
       {6002, "new5", true},
   };
   for (const Case& c : cases) {
@@ -204,12 +206,14 @@ TEST(BulkIndexTest, IndexesAddedLateInALargeFileAreBuiltAndRecorded) {
   EXPECT_EQ((*db)->store().PageCount(), pages_before);
   EXPECT_TRUE((*db)->GetTable("People")->indexes.empty());
 
-  ASSERT_TRUE((*db)->CreateIndex("People", IndexSpec{.name = "PrimaryKey",
-                                                     .columns = {{0, true}},
-                                                     .primary_key = true})
+  ASSERT_TRUE((*db)
+                  ->CreateIndex(
+                      "People",
+                      IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true})
                   .ok());
-  ASSERT_TRUE((*db)->CreateIndex("People", IndexSpec{.name = "code_amount",
-                                                     .columns = {{1, true}, {2, false}}})
+  ASSERT_TRUE((*db)
+                  ->CreateIndex("People", IndexSpec{.name = "code_amount",
+                                                    .columns = {{1, true}, {2, false}}})
                   .ok());
   // A table created now gets its roots far into the file.
   TableSpec other = PeopleSpec();

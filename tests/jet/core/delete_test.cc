@@ -32,7 +32,6 @@ RowFilter IdIn(std::set<std::int64_t> ids) {
   };
 }
 
-
 std::set<std::int64_t> Ids(Database& db, const std::string& table) {
   std::set<std::int64_t> ids;
   for (const auto& r : testing::ReadAllRows(db, table)) ids.insert(IdOf(r));
@@ -213,7 +212,8 @@ TEST(DeleteTest, InsertsFillTheRoomDeletesLeftOnDataPages) {
   EXPECT_LE(FileSize(path), size);
   EXPECT_EQ(Ids(**db, "Wide").size(), 200u);
   EXPECT_EQ(RowCount(**db, "Wide"), 200u);
-  for (const auto& r : testing::ReadAllRows(**db, "Wide")) EXPECT_EQ(r, row(static_cast<int>(IdOf(r))));
+  for (const auto& r : testing::ReadAllRows(**db, "Wide"))
+    EXPECT_EQ(r, row(static_cast<int>(IdOf(r))));
   CheckIndexes(**db);
 }
 

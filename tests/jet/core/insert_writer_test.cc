@@ -18,8 +18,11 @@ TableSpec Spec(const std::string& name) {
                testing::Column("code", ColumnType::kText, 30),
                testing::Column("note", ColumnType::kMemo)};
   t.columns[0].auto_increment = true;
-  t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true,
-                         .unique = true, .required = true}};
+  t.indexes = {IndexSpec{.name = "PrimaryKey",
+                         .columns = {{0, true}},
+                         .primary_key = true,
+                         .unique = true,
+                         .required = true}};
   return t;
 }
 
@@ -48,8 +51,8 @@ TEST(InsertWriterTest, ChangesBetweenInsertsLeaveTablesAndIndexesRight) {
   EXPECT_EQ(a.back()[0], Value::Long(300));
 
   // A unique index added between inserts; then a refused row and a good one.
-  ASSERT_TRUE(d.CreateIndex("A", IndexSpec{.name = "code", .columns = {{1, true}},
-                                           .unique = true}).ok());
+  ASSERT_TRUE(
+      d.CreateIndex("A", IndexSpec{.name = "code", .columns = {{1, true}}, .unique = true}).ok());
   EXPECT_EQ(d.Insert("A", Row("A17")).code(), StatusCode::kConstraint);
   ASSERT_TRUE(d.Insert("A", Row("a-new")).ok());
   EXPECT_EQ(testing::ReadAllRows(d, "A").back()[0], Value::Long(301));

@@ -207,12 +207,13 @@ TEST(StoredKey, SameBytesAsThroughKeyValue) {
   for (std::int64_t v : {0LL, 1LL, -1LL, 2147483647LL, -2147483648LL, 70000LL}) {
     cases.push_back({KeyColumnType::kLong, le(static_cast<std::uint64_t>(v), 4)});
   }
-  for (std::int64_t v : {std::int64_t{0}, std::int64_t{-1}, std::numeric_limits<std::int64_t>::max(),
-                         std::numeric_limits<std::int64_t>::min(), std::int64_t{123456789}}) {
+  for (std::int64_t v :
+       {std::int64_t{0}, std::int64_t{-1}, std::numeric_limits<std::int64_t>::max(),
+        std::numeric_limits<std::int64_t>::min(), std::int64_t{123456789}}) {
     cases.push_back({KeyColumnType::kCurrency, le(static_cast<std::uint64_t>(v), 8)});
   }
-  for (double d : {0.0, -0.0, 1.5, -1.5, 1e300, -1e-300, 36526.5,
-                   std::numeric_limits<double>::infinity()}) {
+  for (double d :
+       {0.0, -0.0, 1.5, -1.5, 1e300, -1e-300, 36526.5, std::numeric_limits<double>::infinity()}) {
     cases.push_back({KeyColumnType::kDouble, le(std::bit_cast<std::uint64_t>(d), 8)});
     cases.push_back({KeyColumnType::kDateTime, le(std::bit_cast<std::uint64_t>(d), 8)});
   }
@@ -224,8 +225,8 @@ TEST(StoredKey, SameBytesAsThroughKeyValue) {
       auto kv = KeyValueFromStored(type, stored);
       ASSERT_TRUE(kv.ok());
       ASSERT_TRUE(AppendKeyColumn(col, *kv, slow).ok());
-      EXPECT_EQ(ToHex(fast), ToHex(slow)) << static_cast<int>(type) << " " << ToHex(stored)
-                                          << (asc ? " asc" : " desc");
+      EXPECT_EQ(ToHex(fast), ToHex(slow))
+          << static_cast<int>(type) << " " << ToHex(stored) << (asc ? " asc" : " desc");
     }
   }
   // Types it does not take, and a wrong size, are left to the long way.

@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "../../support/index_check.h"
 #include "jet/database.h"
 #include "jet/sql/parser.h"
 #include "jet/table/table.h"
 #include "jet/table/table_indexes.h"
-#include "../../support/index_check.h"
 #include "sql_test_file.h"
 
 namespace velquin::jet::sql {
