@@ -4,17 +4,61 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace velquin::jet {
 namespace {
 
+class PosixFile;
+
+// The files of this process by inode. Record locks belong to the process:
+// closing any descriptor of a file drops every lock the process holds on
+// it, so when one of two opens of a file closes, the other takes its locks
+// again at once.
+struct OpenFiles {
+  std::mutex mu;
+  std::map<std::pair<dev_t, ino_t>, std::vector<PosixFile*>> by_inode;
+};
+OpenFiles& Registry() {
+  static OpenFiles* files = new OpenFiles;  // never destroyed: files may close at exit
+  return *files;
+}
+
+bool SetLock(int fd, std::uint64_t offset, short type) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = 1;
+  for (;;) {
+    if (::fcntl(fd, F_SETLK, &fl) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
 class PosixFile : public File {
  public:
-  PosixFile(int fd, std::string path, std::uint64_t size)
-      : fd_(fd), path_(std::move(path)), size_(size) {}
-  ~PosixFile() override { ::close(fd_); }
+  PosixFile(int fd, std::string path, std::uint64_t size, std::pair<dev_t, ino_t> inode)
+      : fd_(fd), path_(std::move(path)), size_(size), inode_(inode) {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    Registry().by_inode[inode_].push_back(this);
+  }
+  ~PosixFile() override {
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    auto& same = Registry().by_inode[inode_];
+    same.erase(std::find(same.begin(), same.end(), this));
+    ::close(fd_);
+    // The close dropped the locks of the other opens of this file too.
+    for (PosixFile* other : same) other->Relock();
+    if (same.empty()) Registry().by_inode.erase(inode_);
+  }
 
   std::uint64_t Size() const override { return size_; }
 
@@ -34,6 +78,11 @@ class PosixFile : public File {
   }
 
   Status WriteAt(std::uint64_t offset, Bytes data) override {
+    if (lock_lost_) {
+      return Status::Busy(path_ +
+                          ": another program took the file's lock while it was open here; "
+                          "nothing more is written to it");
+    }
     std::size_t done = 0;
     while (done < data.size()) {
       ssize_t n =
@@ -71,33 +120,44 @@ class PosixFile : public File {
   std::string Name() const override { return path_; }
 
   Result<bool> TryLock(std::uint64_t offset, bool exclusive) override {
-    struct flock fl {};
-    fl.l_type = static_cast<short>(exclusive ? F_WRLCK : F_RDLCK);
-    fl.l_whence = SEEK_SET;
-    fl.l_start = static_cast<off_t>(offset);
-    fl.l_len = 1;
-    for (;;) {
-      if (::fcntl(fd_, F_SETLK, &fl) == 0) return true;
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EACCES) return false;
-      return Status::IOError(path_ + ": cannot lock: " + std::strerror(errno));
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    if (SetLock(fd_, offset, static_cast<short>(exclusive ? F_WRLCK : F_RDLCK))) {
+      held_[offset] = exclusive;
+      return true;
     }
+    if (errno == EAGAIN || errno == EACCES) return false;
+    return Status::IOError(path_ + ": cannot lock: " + std::strerror(errno));
   }
 
   void Unlock(std::uint64_t offset) override {
-    struct flock fl {};
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = static_cast<off_t>(offset);
-    fl.l_len = 1;
-    // Unlocking a byte this file holds cannot fail; closing it unlocks too.
-    (void)::fcntl(fd_, F_SETLK, &fl);
+    std::lock_guard<std::mutex> lock(Registry().mu);
+    held_.erase(offset);
+    // Unlocking a byte this process holds cannot fail; closing unlocks too.
+    (void)SetLock(fd_, offset, F_UNLCK);
+    // Another open of the file in this process may hold the same byte.
+    for (PosixFile* other : Registry().by_inode[inode_]) {
+      if (other != this) other->Relock();
+    }
   }
 
  private:
+  // Takes this open's locks again (the registry's mutex held). A lock that
+  // another process took in the meantime cannot be had back: the file then
+  // refuses every further write.
+  void Relock() {
+    for (const auto& [offset, exclusive] : held_) {
+      if (!SetLock(fd_, offset, static_cast<short>(exclusive ? F_WRLCK : F_RDLCK))) {
+        lock_lost_ = true;
+      }
+    }
+  }
+
   int fd_;
   std::string path_;
   std::uint64_t size_;
+  std::pair<dev_t, ino_t> inode_;
+  std::map<std::uint64_t, bool> held_;  // locked byte -> exclusive
+  std::atomic<bool> lock_lost_{false};
 };
 
 }  // namespace
@@ -132,7 +192,8 @@ Result<std::unique_ptr<File>> OpenPosixFile(const std::string& path, OpenMode mo
     ::close(fd);
     return Status::InvalidArgument(path + ": not a regular file");
   }
-  return std::unique_ptr<File>(new PosixFile(fd, path, static_cast<std::uint64_t>(st.st_size)));
+  return std::unique_ptr<File>(
+      new PosixFile(fd, path, static_cast<std::uint64_t>(st.st_size), {st.st_dev, st.st_ino}));
 }
 
 Status RemoveFile(const std::string& path) {

@@ -211,6 +211,38 @@ TEST(FailedWriteTest, ABulkLoadThatFailsCountsOnlyTheRowsInTheFile) {
   }
 }
 
+// Whether another process can open `path` for writing now.
+bool AnotherProcessCanWrite(const std::string& path) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    auto second = Database::Open(path);
+    ::_exit(second.ok() ? 3 : second.status().code() == StatusCode::kBusy ? 4 : 5);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 5);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 3;
+}
+
+TEST(LockTest, ClosingASecondOpenInTheSameProcessKeepsTheWritersLock) {
+  const std::string path = testing::TempPath("relocked.mdb");
+  fs::remove(Database::JournalPath(path));
+  auto writer = Database::Create(path);
+  ASSERT_TRUE(writer.ok());
+  ASSERT_FALSE(AnotherProcessCanWrite(path));
+  // A reader and a second writer of this process come and go (a connection
+  // test, a verification): their close must not free the file.
+  for (bool read_only : {true, false}) {
+    auto other = Database::Open(path, {.read_only = read_only});
+    ASSERT_TRUE(other.ok()) << other.status().ToString();
+    other->reset();
+    EXPECT_FALSE(AnotherProcessCanWrite(path)) << (read_only ? "after a reader" : "after a writer");
+  }
+  ASSERT_TRUE(Sql(**writer, "CREATE TABLE t (id LONG)").ok());
+  writer->reset();
+  EXPECT_TRUE(AnotherProcessCanWrite(path));
+}
+
 TEST(LockTest, ASecondWriterIsRefusedAndAReaderSeesTheLastCommit) {
   const std::string path = testing::TempPath("locked.mdb");
   fs::remove(Database::JournalPath(path));
