@@ -23,6 +23,7 @@
 #include "app/main_controller.h"
 #include "app/pipeline_operations.h"
 #include "app/source_url.h"
+#include "base/json_text.h"
 #include "cli/log_options.h"
 #include "cli/migrate_checks.h"
 #include "cli/progress_bar.h"
@@ -77,35 +78,6 @@ std::string CsvField(const std::string& s) {
   return out + "\"";
 }
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20)
-          out += fmt::format("\\u{:04x}", c);
-        else
-          out += c;
-    }
-  }
-  return out + "\"";
-}
-
 // "column|kind|count|example" items, separated by "; ".
 std::string TransformsText(const std::vector<TransformCount>& transforms) {
   std::string out;
@@ -121,8 +93,8 @@ std::string TransformsJson(const std::vector<TransformCount>& transforms) {
   for (const TransformCount& c : transforms) {
     if (out.size() > 1) out += ", ";
     out += fmt::format("{{\"column\": {}, \"kind\": {}, \"count\": {}, \"example\": {}}}",
-                       JsonString(c.column), JsonString(TransformKindName(c.kind)), c.count,
-                       JsonString(c.example));
+                       JsonQuote(c.column), JsonQuote(TransformKindName(c.kind)), c.count,
+                       JsonQuote(c.example));
   }
   return out + "]";
 }
@@ -159,30 +131,30 @@ bool WriteSummaryFile(const std::string& path, const std::vector<MigrationReport
     for (std::size_t i = 0; i < reports.size(); ++i) {
       const auto& r = reports[i];
       f << "    {\"kind\": \"" << (r.kind == ObjectKind::kTable ? "table" : "view")
-        << "\", \"name\": " << JsonString(r.source_name)
-        << ", \"access_name\": " << JsonString(r.access_name) << ", \"read\": " << r.read
+        << "\", \"name\": " << JsonQuote(r.source_name)
+        << ", \"access_name\": " << JsonQuote(r.access_name) << ", \"read\": " << r.read
         << ", \"written\": " << r.written << ", \"refused\": " << r.refused
         << ", \"seconds\": " << fmt::format("{:.3f}", r.seconds) << ", \"status\": \"" << r.status
-        << "\", \"reason\": " << JsonString(r.reason)
-        << ", \"data_file\": " << JsonString(r.data_file.string())
-        << ", \"rejects_file\": " << JsonString(r.rejects_file.string())
+        << "\", \"reason\": " << JsonQuote(r.reason)
+        << ", \"data_file\": " << JsonQuote(r.data_file.string())
+        << ", \"rejects_file\": " << JsonQuote(r.rejects_file.string())
         << ", \"transforms\": " << TransformsJson(r.transforms)
-        << ", \"verified\": " << JsonString(r.verified) << "}"
-        << (i + 1 < reports.size() ? "," : "") << "\n";
+        << ", \"verified\": " << JsonQuote(r.verified) << "}" << (i + 1 < reports.size() ? "," : "")
+        << "\n";
     }
     f << "  ],\n  \"plan_differences\": [";
     for (std::size_t i = 0; i < plan_differences.size(); ++i) {
-      f << (i ? ", " : "") << JsonString(plan_differences[i]);
+      f << (i ? ", " : "") << JsonQuote(plan_differences[i]);
     }
     f << "],\n  \"renamed\": [";
     for (std::size_t i = 0; i < renames.size(); ++i) {
-      f << (i ? ", " : "") << JsonString(renames[i]);
+      f << (i ? ", " : "") << JsonQuote(renames[i]);
     }
     f << "],\n  \"timings\": {\"total\": " << fmt::format("{:.3f}", timings.total)
       << ", \"other\": " << fmt::format("{:.3f}", timings.other()) << ", \"stages\": [";
     for (std::size_t i = 0; i < timings.stages.size(); ++i) {
       const auto& s = timings.stages[i];
-      f << (i ? ", " : "") << "{\"stage\": " << JsonString(s.name)
+      f << (i ? ", " : "") << "{\"stage\": " << JsonQuote(s.name)
         << ", \"seconds\": " << fmt::format("{:.3f}", s.seconds) << ", \"count\": " << s.spans
         << "}";
     }
@@ -241,6 +213,21 @@ void PrintTimings(const RunTimings& timings) {
   std::printf("  %-40s %9.3f s\n", "other (start-up, planning, files)", timings.other());
   std::printf("  %-40s %9.3f s\n", "total", timings.total);
   std::fflush(stdout);
+}
+
+// The source URL with the user and password the options and the
+// environment give.
+Result<SourceUrl> SourceUrlOf(const MigrateArgs& args) {
+  VELQUIN_ASSIGN_OR_RETURN(SourceUrl url, ParseSourceUrl(args.source));
+  if (!args.user.empty()) url.user = args.user;
+  if (!url.has_password) {
+    if (!args.password.empty()) {
+      url.password = args.password;
+    } else if (const char* env = std::getenv("MYSQL_PWD")) {
+      url.password = env;
+    }
+  }
+  return url;
 }
 
 // Connects to the source; on failure `why` has the server's own answer.
@@ -363,16 +350,8 @@ int RunMigrate(const MigrateArgs& args) {
     }
     return 2;
   };
-  auto url = ParseSourceUrl(args.source);
+  auto url = SourceUrlOf(args);
   if (!url.ok()) return usage(url.status().message());
-  if (!args.user.empty()) url->user = args.user;
-  if (!url->has_password) {
-    if (!args.password.empty()) {
-      url->password = args.password;
-    } else if (const char* env = std::getenv("MYSQL_PWD")) {
-      url->password = env;
-    }
-  }
   if (args.target.empty()) return usage("--target FILE.mdb is required");
   // A target that another program is writing is refused before anything
   // starts (a second writer would be refused later, table by table). Other
@@ -686,16 +665,8 @@ int RunVerify(const MigrateArgs& args) {
     std::fprintf(stderr, "velquin verify: %s\n", message.c_str());
     return 2;
   };
-  auto url = ParseSourceUrl(args.source);
+  auto url = SourceUrlOf(args);
   if (!url.ok()) return usage(url.status().message());
-  if (!args.user.empty()) url->user = args.user;
-  if (!url->has_password) {
-    if (!args.password.empty()) {
-      url->password = args.password;
-    } else if (const char* env = std::getenv("MYSQL_PWD")) {
-      url->password = env;
-    }
-  }
   const fs::path target = fs::absolute(args.target);
   if (!fs::exists(target)) return usage(target.string() + " does not exist");
   if (!args.conditions.empty()) {

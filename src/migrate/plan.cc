@@ -5,38 +5,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/json_text.h"
+
 namespace velquin {
 namespace {
-
-std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          out += fmt::format("\\u{:04x}", c);
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string Megabytes(uint64_t bytes) { return fmt::format("{:.1f} MB", bytes / 1048576.0); }
 
@@ -97,37 +69,39 @@ std::string PlanText(const MigrationPlan& plan) {
 }
 
 std::string PlanJson(const MigrationPlan& plan) {
-  std::string out = "{\n  \"database\": " + Json(plan.database) + ",\n  \"tables\": [";
+  std::string out = "{\n  \"database\": " + JsonQuote(plan.database) + ",\n  \"tables\": [";
   for (std::size_t i = 0; i < plan.tables.size(); ++i) {
     const PlannedTable& t = plan.tables[i];
-    out += std::string(i ? "," : "") + "\n    {\"name\": " + Json(t.name) +
-           ", \"access_name\": " + Json(t.access_name) +
+    out += std::string(i ? "," : "") + "\n    {\"name\": " + JsonQuote(t.name) +
+           ", \"access_name\": " + JsonQuote(t.access_name) +
            ", \"materialized_view\": " + (t.materialized_view ? "true" : "false") +
            ", \"rows\": " + std::to_string(t.rows) +
            ", \"projected_bytes\": " + std::to_string(t.projected_bytes) +
-           ", \"error\": " + Json(t.error) + ", \"columns\": [";
+           ", \"error\": " + JsonQuote(t.error) + ", \"columns\": [";
     for (std::size_t c = 0; c < t.columns.size(); ++c) {
       const PlannedColumn& col = t.columns[c];
-      out += std::string(c ? ", " : "") + "{\"name\": " + Json(col.name) +
-             ", \"access_name\": " + Json(col.access_name) +
-             ", \"declared\": " + Json(col.declared) +
-             ", \"access_type\": " + Json(col.access_type) + ", \"note\": " + Json(col.note) + "}";
+      out += std::string(c ? ", " : "") + "{\"name\": " + JsonQuote(col.name) +
+             ", \"access_name\": " + JsonQuote(col.access_name) +
+             ", \"declared\": " + JsonQuote(col.declared) +
+             ", \"access_type\": " + JsonQuote(col.access_type) +
+             ", \"note\": " + JsonQuote(col.note) + "}";
     }
     out += "], \"notes\": [";
     for (std::size_t n = 0; n < t.notes.size(); ++n)
-      out += std::string(n ? ", " : "") + Json(t.notes[n]);
+      out += std::string(n ? ", " : "") + JsonQuote(t.notes[n]);
     out += "]}";
   }
   out += "\n  ],\n  \"views\": [";
   for (std::size_t i = 0; i < plan.views.size(); ++i) {
     const PlannedView& v = plan.views[i];
-    out += std::string(i ? "," : "") + "\n    {\"name\": " + Json(v.name) +
-           ", \"access_name\": " + Json(v.access_name) +
-           ", \"query\": " + (v.query ? "true" : "false") + ", \"reason\": " + Json(v.reason) + "}";
+    out += std::string(i ? "," : "") + "\n    {\"name\": " + JsonQuote(v.name) +
+           ", \"access_name\": " + JsonQuote(v.access_name) +
+           ", \"query\": " + (v.query ? "true" : "false") + ", \"reason\": " + JsonQuote(v.reason) +
+           "}";
   }
   out += "\n  ],\n  \"renamed\": [";
   for (std::size_t i = 0; i < plan.renames.size(); ++i)
-    out += std::string(i ? ", " : "") + Json(plan.renames[i]);
+    out += std::string(i ? ", " : "") + JsonQuote(plan.renames[i]);
   out += fmt::format(
       "],\n  \"projected_bytes\": {},\n  \"size_limit\": {},\n  \"over_limit\": {},\n  "
       "\"near_limit\": {},\n"

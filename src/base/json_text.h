@@ -1,0 +1,43 @@
+// A text as a JSON string literal: quotes, backslashes and control
+// characters escaped, every other byte (UTF-8 included) as it is.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace velquin {
+
+inline std::string JsonQuote(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace velquin
