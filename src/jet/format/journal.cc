@@ -76,7 +76,8 @@ Status Journal::Add(const std::vector<std::pair<PageNumber, Page>>& originals) {
   // (a small statement's journal is one system call).
   const bool with_header = !begun_;
   const std::size_t lead = with_header ? kHeaderSize : 0;
-  std::vector<std::uint8_t> buf(lead + originals.size() * kRecordSize);
+  std::vector<std::uint8_t>& buf = buffer_;
+  buf.resize(lead + originals.size() * kRecordSize);
   for (std::size_t i = 0; i < originals.size(); ++i) {
     std::uint8_t* r = buf.data() + lead + i * kRecordSize;
     Put32(MutableBytes(r, kRecordSize), 0, originals[i].first);

@@ -63,6 +63,7 @@ class Journal {
   Status WriteHeader();
   void EncodeHeader(std::uint8_t* h) const;
 
+  std::vector<std::uint8_t> buffer_;  // the records of one Add, kept between calls
   std::unique_ptr<File> file_;
   bool begun_ = false;
   std::uint64_t file_length_ = 0;

@@ -279,8 +279,8 @@ Status PageFile::WriteThrough(PageNumber n, const Page& page) {
 
 // Writes the originals of the dirty pages not journaled yet.
 Status PageFile::JournalDirty(bool durable) {
-  std::vector<std::pair<PageNumber, Page>> originals;
-  originals.reserve(dirty_.size());
+  std::vector<std::pair<PageNumber, Page>>& originals = originals_;
+  originals.clear();  // keeps its pages' memory for the next commit
   for (const auto& entry : dirty_) {
     PageNumber n = entry.first;
     if (journaled_.count(n)) continue;
@@ -320,8 +320,17 @@ Status PageFile::Commit(bool durable) {
     }
     file_->Unlock(kReadLockByte);
     if (clean_.size() + dirty_.size() > kCleanPages) clean_.clear();
-    for (const auto& [n, page] : dirty_) clean_.insert_or_assign(n, page);
-    dirty_.clear();
+    // The written pages move to the clean ones, nodes and all (no copy, no
+    // allocation for a page met before).
+    while (!dirty_.empty()) {
+      auto node = dirty_.extract(dirty_.begin());
+      auto known = clean_.find(node.key());
+      if (known != clean_.end()) {
+        known->second = node.mapped();
+      } else {
+        clean_.insert(std::move(node));
+      }
+    }
   }
   // Pages allocated but never written still belong to the file.
   if (file_->Size() < static_cast<std::uint64_t>(page_count_) * kPageSize) {

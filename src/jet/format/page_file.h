@@ -23,6 +23,8 @@
 #include <memory>
 #include <set>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "jet/format/file.h"
 #include "jet/format/header.h"
@@ -115,6 +117,9 @@ class PageFile : public PageStore {
   std::unordered_map<PageNumber, Page> clean_;
   // A reader's view of a valid journal: the committed bytes of its pages.
   std::unordered_map<PageNumber, Page> committed_;
+  // The originals a commit journals, kept between statements so that a
+  // single-row insert allocates no pages for them.
+  std::vector<std::pair<PageNumber, Page>> originals_;
 };
 
 }  // namespace velquin::jet
