@@ -230,6 +230,14 @@ Result<SourceUrl> SourceUrlOf(const MigrateArgs& args) {
   return url;
 }
 
+// The database of the URL, or the one the data source selects ("" when none).
+std::string SourceDatabase(const SourceUrl& url, Session& session) {
+  if (!url.database.empty()) return url.database;
+  auto current = session.CurrentCatalog();
+  // No current catalogue is the same answer as an empty one: the caller says so.
+  return current.ok() ? *current : std::string();
+}
+
 // Connects to the source; on failure `why` has the server's own answer.
 SourceConnectResult ConnectToSource(const SourceUrl& url, ConnectionDescriptor& descriptor,
                                     OutputLog& log, std::string* why) {
@@ -395,12 +403,8 @@ int RunMigrate(const MigrateArgs& args) {
   std::string why_not;
   SourceConnectResult connected = ConnectToSource(*url, descriptor, log, &why_not);
   if (!connected.session) return usage("cannot connect to the source: " + why_not);
-  std::string database = url->database;
-  if (database.empty()) {
-    auto current = connected.session->CurrentCatalog();
-    if (current.ok()) database = *current;
-    if (database.empty()) return usage("the data source selects no database");
-  }
+  const std::string database = SourceDatabase(*url, *connected.session);
+  if (database.empty()) return usage("the data source selects no database");
   auto chosen = ResolveChosenObjects(*connected.session, database, given_tables, given_views);
   if (!chosen.ok()) return usage(chosen.status().message());
 
@@ -678,12 +682,8 @@ int RunVerify(const MigrateArgs& args) {
   std::string why_not;
   SourceConnectResult connected = ConnectToSource(*url, descriptor, log, &why_not);
   if (!connected.session) return usage("cannot connect to the source: " + why_not);
-  std::string database = url->database;
-  if (database.empty()) {
-    auto current = connected.session->CurrentCatalog();
-    if (current.ok()) database = *current;
-    if (database.empty()) return usage("the data source selects no database");
-  }
+  const std::string database = SourceDatabase(*url, *connected.session);
+  if (database.empty()) return usage("the data source selects no database");
   auto chosen = ResolveChosenObjects(*connected.session, database, SplitNameList(args.tables), {});
   if (!chosen.ok()) return usage(chosen.status().message());
   PipelineSettings settings;

@@ -772,6 +772,7 @@ TableVerification MigrationPipeline::VerifyTable(Session* source, jet::Database&
   how.columns = planned->columns;
   for (const auto& c : planned->columns) how.access_columns.push_back(c.name);
   how.zero_dates = settings_.zero_dates;
+  how.stop_requested = settings_.stop_requested;
   if (!settings_.condition_file.empty()) {
     auto condition = ConditionFile(settings_.condition_file).Read(database, name);
     if (!condition.ok()) {

@@ -210,6 +210,7 @@ Status ReadSource(Session* source, const jet::TableInfo& info, const CopyRowsOpt
   copy.access_columns = how.access_columns;
   copy.condition = how.condition;
   copy.zero_dates = how.zero_dates;
+  copy.stop_requested = how.stop_requested;
   copy.data_file = false;
   copy.rejects_file = false;
   copy.reasons_shown = 0;
@@ -224,6 +225,7 @@ Status ReadSource(Session* source, const jet::TableInfo& info, const CopyRowsOpt
   // inserter above is always used, so no statement ever runs on it.
   CopyRowsResult result = CopyTableRows(source, source, copy, [](const std::string&) {});
   *not_held = result.refused;
+  if (result.status.ok() && result.stopped) return Status::Cancelled("stopped by request");
   return result.status;
 }
 

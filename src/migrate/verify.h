@@ -45,7 +45,8 @@ struct TableVerification {
 
 // How one table is read on the source side: CopyRowsOptions with its
 // database, table, access_table, columns, access_columns, condition and
-// zero_dates set as the migration set them (the rest is ignored).
+// zero_dates set as the migration set them, and stop_requested (a stop ends
+// the table's verification as "not verified"); the rest is ignored.
 TableVerification VerifyTableRows(Session* source, jet::Database& target,
                                   const CopyRowsOptions& how);
 
