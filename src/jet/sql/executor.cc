@@ -9,6 +9,7 @@
 #include "jet/sql/datetime_text.h"
 #include "jet/sql/default_value.h"
 #include "jet/sql/format.h"
+#include "jet/sql/functions.h"
 #include "jet/sql/names.h"
 #include "jet/sql/parser.h"
 #include "jet/sql/saved_query.h"
@@ -345,8 +346,15 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
     }
     case ExprKind::kStar:
       return Fail("Syntax error in query expression '*'.");
-    case ExprKind::kFunction:
-      return Fail("Undefined function '" + e.text + "' in expression.");
+    case ExprKind::kFunction: {
+      std::vector<Value> args;
+      args.reserve(e.args.size());
+      for (const Expr& a : e.args) {
+        VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(a, b, row));
+        args.push_back(std::move(v));
+      }
+      return CallFunction(e.text, args);
+    }
     case ExprKind::kUnary: {
       VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(e.args[0], b, row));
       if (v.is_null()) return v;
