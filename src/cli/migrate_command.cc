@@ -325,16 +325,19 @@ bool VerifyReports(Session* source, const std::string& database, const fs::path&
     const bool rows = r.status == "migrated" || r.status == "refused rows" ||
                       r.status == "materialized" || r.status == "reused";
     if (!rows) continue;
-    if (r.kind == ObjectKind::kView && r.status != "materialized") {
-      // A saved query's rows need the engine to run saved queries.
-      r.verified = "not verified: the engine cannot run saved queries yet";
-    } else if (!file.ok()) {
+    if (!file.ok()) {
       r.verified = "not verified: " + file.status().message();
       all_equal = false;
     } else {
-      const TableVerification v = verifier.VerifyTable(source, **file, database, r.source_name);
+      const TableVerification v =
+          r.kind == ObjectKind::kView && r.status != "materialized"
+              ? VerifyQueryRows(source, **file, database, r.source_name, r.access_name)
+              : verifier.VerifyTable(source, **file, database, r.source_name);
       r.verified = VerificationText(v);
-      if (!v.equal()) all_equal = false;
+      // A query the engine cannot run yet is reported, not counted as a
+      // difference: nothing says its rows differ.
+      const bool unrunnable = v.status.code() == StatusCode::kNotSupported;
+      if (!v.equal() && !unrunnable) all_equal = false;
     }
     std::printf("  %s: %s\n", r.source_name.c_str(), r.verified.c_str());
   }

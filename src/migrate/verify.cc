@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -14,7 +15,9 @@
 #include <thread>
 
 #include "jet/database.h"
+#include "jet/sql/executor.h"
 #include "migrate/jet_row_inserter.h"
+#include "migrate/sql_text.h"
 
 namespace velquin {
 namespace {
@@ -447,6 +450,100 @@ bool QuicklyEqual(Session* source, jet::Database& target, const jet::TableInfo& 
   return true;
 }
 
+// A saved query's rows against the view's: each value is spelled in one
+// form both sides can reach (numbers as numbers, whatever their type; dates
+// as "YYYY-MM-DD hh:mm:ss"; a zero date as NULL, as the tables hold it), and
+// each row's spelling is hashed into an order-independent sum.
+std::string NumberText(double d, bool single) {
+  if (single) d = static_cast<float>(d);
+  if (std::nearbyint(d) == d && std::fabs(d) < 1e15) return fmt::format("{}", std::int64_t(d));
+  return single ? fmt::format("{:.7g}", d) : fmt::format("{:.15g}", d);
+}
+
+std::string DateText(const jet::DateTime& d) {
+  const auto p = d.ToParts();
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}.{:03}", p.year, p.month, p.day, p.hour,
+                     p.minute, p.second, p.millisecond);
+}
+
+bool IsNumberType(std::string_view t) {
+  static const std::set<std::string_view> kTypes = {
+      "tinyint", "smallint", "mediumint", "int",  "integer", "bigint", "decimal",
+      "numeric", "float",    "double",    "real", "year",    "bit"};
+  return kTypes.count(t) > 0 || t.starts_with("decimal") || t.starts_with("int") ||
+         t.starts_with("bigint");
+}
+
+std::string ServerCell(const QueryCursor& cursor, std::size_t i) {
+  if (cursor.IsNull(i)) return std::string(1, kNullMark);
+  const std::string& text = cursor.Value(i);
+  std::string type = AsciiLower(cursor.Columns()[i].type_name);
+  type = type.substr(0, type.find_first_of(" ("));
+  if (IsNumberType(type)) {
+    double d = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (ec == std::errc() && end == text.data() + text.size())
+      return NumberText(d, type == "float");
+    return text;
+  }
+  if (type == "date" || type == "datetime" || type == "timestamp") {
+    auto d = jet::DateTime::Parse(text);
+    // A zero date is NULL in the tables the query reads.
+    return d.ok() ? DateText(*d) : std::string(1, kNullMark);
+  }
+  return text;
+}
+
+std::string FileCell(const jet::Value& v) {
+  switch (v.kind()) {
+    case jet::ValueKind::kNull:
+      return std::string(1, kNullMark);
+    case jet::ValueKind::kBool:
+      return v.bool_value() ? "1" : "0";
+    case jet::ValueKind::kSingle:
+      return NumberText(v.single_value(), true);
+    case jet::ValueKind::kByte:
+    case jet::ValueKind::kShort:
+    case jet::ValueKind::kLong:
+    case jet::ValueKind::kDouble:
+    case jet::ValueKind::kCurrency:
+    case jet::ValueKind::kDecimal: {
+      double d = 0;
+      const std::string text = v.ToString();
+      std::from_chars(text.data(), text.data() + text.size(), d);
+      return NumberText(d, false);
+    }
+    case jet::ValueKind::kDateTime:
+      return DateText(v.datetime_value());
+    default:
+      return v.ToString();
+  }
+}
+
+std::string RowText(const std::vector<std::string>& cells) {
+  std::string out;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i) out.push_back(kSeparator);
+    out += cells[i];
+  }
+  return out;
+}
+
+std::string ShownRow(const std::string& row) {
+  std::string out = "(";
+  for (char c : row) {
+    if (c == kSeparator) {
+      out += ", ";
+    } else if (c == kNullMark) {
+      out += "NULL";
+    } else {
+      out.push_back(c);
+    }
+  }
+  if (out.size() > 4 * kShownChars) out = out.substr(0, 4 * kShownChars) + "...";
+  return out + ")";
+}
+
 }  // namespace
 
 TableVerification VerifyTableRows(Session* source, jet::Database& target,
@@ -557,6 +654,67 @@ TableVerification VerifyTableRows(Session* source, jet::Database& target,
   for (const auto& [key, rows] : file_rows) {
     for (std::size_t j = 0; j < rows.size(); ++j)
       example("row " + key + " is in the file, not on the server");
+  }
+  return v;
+}
+
+TableVerification VerifyQueryRows(Session* source, jet::Database& target,
+                                  const std::string& database, const std::string& view,
+                                  const std::string& access_query) {
+  TableVerification v;
+  auto name = QuoteJetName(access_query);
+  if (!name.ok()) {
+    v.status = name.status();
+    return v;
+  }
+  jet::sql::Executor executor(&target);
+  auto in_file = executor.Execute("SELECT * FROM " + *name);
+  if (!in_file.ok()) {
+    v.status =
+        Status::NotSupported("the query does not run in the file: " + in_file.status().message());
+    return v;
+  }
+  auto cursor = source->OpenQuery("select * from " + source->QuoteIdentifier(database) + "." +
+                                  source->QuoteIdentifier(view));
+  if (!cursor.ok()) {
+    v.status = cursor.status();
+    return v;
+  }
+  // Rows counted by their spelling: +1 a server row, -1 a file row.
+  std::map<std::string, int64_t> balance;
+  const std::size_t width = (*cursor)->Columns().size();
+  if (width != in_file->columns.size()) {
+    v.differing_columns.push_back(
+        fmt::format("{} columns on the server, {} in the query", width, in_file->columns.size()));
+  }
+  std::vector<std::string> cells;
+  for (;;) {
+    auto more = (*cursor)->MoveNext();
+    if (!more.ok()) {
+      v.status = more.status();
+      return v;
+    }
+    if (!*more) break;
+    cells.clear();
+    for (std::size_t i = 0; i < width; ++i) cells.push_back(ServerCell(**cursor, i));
+    ++balance[RowText(cells)];
+    ++v.source_rows;
+  }
+  for (const auto& row : in_file->rows) {
+    cells.clear();
+    for (const jet::Value& value : row) cells.push_back(FileCell(value));
+    --balance[RowText(cells)];
+    ++v.target_rows;
+  }
+  for (const auto& [row, count] : balance) {
+    if (count == 0) continue;
+    if (v.examples.size() >= kExamples) break;
+    const uint64_t times = static_cast<uint64_t>(count > 0 ? count : -count);
+    const std::string more_times = times > 1 ? fmt::format(" ({} times)", times) : "";
+    v.examples.push_back(
+        count > 0
+            ? "row " + ShownRow(row) + more_times + " is on the server, not in the query's rows"
+            : "row " + ShownRow(row) + more_times + " is in the query's rows, not on the server");
   }
   return v;
 }

@@ -59,6 +59,15 @@ struct TableVerification {
 TableVerification VerifyTableRows(Session* source, jet::Database& target,
                                   const CopyRowsOptions& how);
 
+// A view against the saved query that stands for it in the file: the rows
+// `select * from view` gives on the server against the rows the engine
+// gives for the query, order-independent (each value spelled alike on both
+// sides: numbers by value, dates to the millisecond, a zero date as NULL).
+// A query the engine cannot run is "not verified" with its reason.
+TableVerification VerifyQueryRows(Session* source, jet::Database& target,
+                                  const std::string& database, const std::string& view,
+                                  const std::string& access_query);
+
 // "equal", "differs: ..." or "not verified: ..." for a summary.
 std::string VerificationText(const TableVerification& v);
 
