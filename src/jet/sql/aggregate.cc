@@ -1,4 +1,5 @@
-// Aggregates of a select list (Count, Sum, Avg, Min, Max).
+// Aggregates of a query (Count, Sum, Avg, Min, Max, First, Last, StDev, Var).
+#include <algorithm>
 #include <cmath>
 
 #include "jet/sql/executor_internal.h"
@@ -15,10 +16,12 @@ std::optional<AggregateKind> AggregateKindOf(const Expr& e) {
   if (name == "avg") return AggregateKind::kAvg;
   if (name == "min") return AggregateKind::kMin;
   if (name == "max") return AggregateKind::kMax;
+  if (name == "first") return AggregateKind::kFirst;
+  if (name == "last") return AggregateKind::kLast;
+  if (name == "stdev") return AggregateKind::kStDev;
+  if (name == "var") return AggregateKind::kVar;
   return std::nullopt;
 }
-
-// One aggregate of a select list, fed the rows the WHERE keeps. NULLs are
 
 Status Aggregate::Add(const Binding& b, const std::vector<Value>& row) {
   if (!arg) {
@@ -26,13 +29,24 @@ Status Aggregate::Add(const Binding& b, const std::vector<Value>& row) {
     return Status::Ok();
   }
   VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*arg, b, row));
+  if (kind == AggregateKind::kFirst || kind == AggregateKind::kLast) {
+    // The value of the group's first or last row, NULL included.
+    if (kind == AggregateKind::kLast || count == 0) best = std::move(v);
+    ++count;
+    return Status::Ok();
+  }
   if (v.is_null()) return Status::Ok();
   ++count;
   switch (kind) {
     case AggregateKind::kCount:
       break;
+    case AggregateKind::kFirst:
+    case AggregateKind::kLast:
+      break;  // taken above
     case AggregateKind::kSum:
-    case AggregateKind::kAvg: {
+    case AggregateKind::kAvg:
+    case AggregateKind::kStDev:
+    case AggregateKind::kVar: {
       double d = 0;
       if (IsNumeric(v)) {
         d = ToDouble(v);
@@ -42,6 +56,7 @@ Status Aggregate::Add(const Binding& b, const std::vector<Value>& row) {
       std::int64_t i;
       whole = whole && v.AsInt64(&i) && v.kind() != ValueKind::kBool;
       sum += d;
+      sum_squares += d * d;
       break;
     }
     case AggregateKind::kMin:
@@ -74,8 +89,17 @@ Value Aggregate::Result() const {
       return Value::Double(sum);
     case AggregateKind::kAvg:
       return count == 0 ? Value() : Value::Double(sum / static_cast<double>(count));
+    case AggregateKind::kStDev:
+    case AggregateKind::kVar: {
+      if (count < 2) return Value();
+      const double n = static_cast<double>(count);
+      const double var = std::max(0.0, (sum_squares - sum * sum / n) / (n - 1));
+      return Value::Double(kind == AggregateKind::kVar ? var : std::sqrt(var));
+    }
     case AggregateKind::kMin:
     case AggregateKind::kMax:
+    case AggregateKind::kFirst:
+    case AggregateKind::kLast:
       return best;
   }
   return Value();

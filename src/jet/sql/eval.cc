@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "jet/sql/executor_internal.h"
+#include "jet/sql/format.h"
 #include "jet/sql/functions.h"
 #include "jet/sql/names.h"
 #include "jet/sql/value_ops.h"
@@ -10,6 +11,14 @@
 namespace velquin::jet::sql {
 
 Result<std::size_t> Binding::Find(const Expr& col) const {
+  auto it = resolved_.find(&col);
+  if (it != resolved_.end()) return it->second;
+  VELQUIN_ASSIGN_OR_RETURN(std::size_t i, Resolve(col));
+  resolved_.emplace(&col, i);
+  return i;
+}
+
+Result<std::size_t> Binding::Resolve(const Expr& col) const {
   std::optional<std::size_t> hit;
   for (const Source& s : sources) {
     if (!col.qualifier.empty() && !SameName(col.qualifier, s.alias) &&
@@ -49,6 +58,13 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
     case ExprKind::kStar:
       return Fail("Syntax error in query expression '*'.");
     case ExprKind::kFunction: {
+      if (b.aggregate_index) {
+        auto it = b.aggregate_index->find(&e);
+        if (it != b.aggregate_index->end()) return (*b.aggregate_values)[it->second];
+      }
+      if (AggregateKindOf(e)) {
+        return Fail("Cannot have aggregate function in expression (" + FormatExpression(e) + ").");
+      }
       std::vector<Value> args;
       args.reserve(e.args.size());
       for (const Expr& a : e.args) {

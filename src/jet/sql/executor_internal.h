@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/status.h"
@@ -54,27 +55,39 @@ struct Source {
 struct Binding {
   std::vector<Source> sources;
   std::size_t width = 0;
-  // The place of a column reference in the joined row.
+  // After grouping: the aggregates' values of the current group, by the
+  // aggregate call they stand for (Eval takes them from here).
+  const std::unordered_map<const Expr*, std::size_t>* aggregate_index = nullptr;
+  const std::vector<Value>* aggregate_values = nullptr;
+
+  // The place of a column reference in the joined row (resolved once per
+  // expression node).
   Result<std::size_t> Find(const Expr& col) const;
+
+ private:
+  Result<std::size_t> Resolve(const Expr& col) const;
+  mutable std::unordered_map<const Expr*, std::size_t> resolved_;
 };
 
 Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& row);
 
 // ----- aggregates (aggregate.cc) -----
 
-enum class AggregateKind { kCount, kSum, kAvg, kMin, kMax };
+enum class AggregateKind { kCount, kSum, kAvg, kMin, kMax, kFirst, kLast, kStDev, kVar };
 
 std::optional<AggregateKind> AggregateKindOf(const Expr& e);
 
-// One aggregate of a select list, fed the rows the WHERE keeps. NULLs are
-// left out (Count(*) counts rows); over no values Count gives 0 and the
-// others NULL, as in Access.
+// One aggregate of a query, fed the rows of its group. NULLs are left out
+// (Count(*) counts rows); over no values Count gives 0 and the others NULL,
+// as in Access. StDev and Var are the sample's (n - 1), NULL below two
+// values; First and Last are the first and last non-NULL values met.
 struct Aggregate {
   AggregateKind kind = AggregateKind::kCount;
   const Expr* arg = nullptr;  // nullptr: Count(*)
   std::int64_t count = 0;
   double sum = 0;
-  bool whole = true;  // every value summed so far is a whole number of a whole type
+  double sum_squares = 0;  // StDev, Var
+  bool whole = true;       // every value summed so far is a whole number of a whole type
   Value best;
 
   Status Add(const Binding& b, const std::vector<Value>& row);

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/unicode.h"
+#include "jet/index/general_sort_order.h"
 #include "jet/sql/datetime_text.h"
 #include "jet/sql/executor_internal.h"
 #include "jet/sql/names.h"
@@ -70,12 +72,56 @@ bool ParseNumber(std::string_view text, double* out) {
 
 // Compares two non-null values as Jet does: numbers and dates by value, text
 // without regard to case. nullopt when they cannot be compared.
+std::string TextSortKey(std::string_view utf8) {
+  auto wide = Utf8ToUtf16(utf8);
+  if (!wide.ok()) return "\xff" + LowerAscii(utf8);  // not UTF-8: after every real text
+  std::u16string_view rest = *wide;
+  std::vector<std::uint8_t> key;
+  do {
+    // A piece never ends inside a surrogate pair.
+    std::size_t n = std::min(rest.size(), kMaxIndexedTextChars);
+    if (n < rest.size() && n > 0 && rest[n - 1] >= 0xD800 && rest[n - 1] <= 0xDBFF) --n;
+    AppendGeneralTextKey(rest.substr(0, n), true, key);
+    rest.remove_prefix(n);
+  } while (!rest.empty());
+  return std::string(key.begin(), key.end());
+}
+
+int CompareForSort(const Value& a, const Value& b) {
+  if (a.is_null() || b.is_null()) return a.is_null() == b.is_null() ? 0 : (a.is_null() ? -1 : 1);
+  return CompareValues(a, b).value_or(0);
+}
+
+void AppendGroupKey(const Value& v, std::string* out) {
+  auto append_sized = [&](char tag, std::string_view bytes) {
+    out->push_back(tag);
+    const auto n = static_cast<std::uint32_t>(bytes.size());
+    out->append(reinterpret_cast<const char*>(&n), sizeof n);
+    out->append(bytes);
+  };
+  if (v.is_null()) {
+    out->push_back('\0');
+  } else if (IsNumeric(v)) {
+    double d = ToDouble(v);
+    if (d == 0) d = 0;  // -0 and 0 are one value
+    out->push_back('\1');
+    out->append(reinterpret_cast<const char*>(&d), sizeof d);
+  } else if (v.kind() == ValueKind::kText) {
+    append_sized('\2', TextSortKey(v.text_value()));
+  } else if (v.kind() == ValueKind::kBinary) {
+    const auto& b = v.binary_value();
+    append_sized('\3', std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+  } else {
+    append_sized('\4', LowerAscii(v.ToString()));
+  }
+}
+
 std::optional<int> CompareValues(const Value& a, const Value& b) {
   auto cmp = [](auto x, auto y) { return x < y ? -1 : (x > y ? 1 : 0); };
   bool an = IsNumeric(a), bn = IsNumeric(b);
   if (an && bn) return cmp(ToDouble(a), ToDouble(b));
   if (a.kind() == ValueKind::kText && b.kind() == ValueKind::kText) {
-    return cmp(LowerAscii(a.text_value()), LowerAscii(b.text_value()));
+    return cmp(TextSortKey(a.text_value()), TextSortKey(b.text_value()));
   }
   // Text against a number or date: the text is read as one.
   auto as_number = [](const Value& text, const Value& other) -> std::optional<double> {

@@ -6,6 +6,7 @@
 #define VELQUIN_JET_SQL_VALUE_OPS_H_
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "jet/table/value.h"
@@ -31,6 +32,21 @@ bool LikeMatch(std::string_view text, std::string_view pattern);
 // A value as a condition: nullopt for NULL and for text that is no number
 // nor "true"/"false".
 std::optional<bool> AsTruth(const Value& v);
+
+// The key of a text in Access's General sort order, the weights its text
+// index keys encode (without regard to case, trailing spaces ignored,
+// accents significant). Unlike an index key it covers the whole text: past
+// the 255 characters an index keeps, further pieces follow.
+std::string TextSortKey(std::string_view utf8);
+
+// Orders two values as ORDER BY does: NULL first, then CompareValues (text
+// by TextSortKey); values that cannot be compared keep their order (0).
+int CompareForSort(const Value& a, const Value& b);
+
+// Appends a form of `v` that is the same for values that compare equal
+// (text by TextSortKey, numbers and dates by value); NULL has a form of its
+// own, so NULLs group together. For GROUP BY, DISTINCT and hash joins.
+void AppendGroupKey(const Value& v, std::string* out);
 
 // The column type that holds a value of this kind (text as MEMO).
 ColumnType TypeOfValue(const Value& v);
