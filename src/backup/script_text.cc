@@ -278,25 +278,7 @@ std::string RelationshipStatement(const Relationship& r) {
 }
 
 Result<std::vector<jet::sql::QueryRow>> ToQueryRows(const std::vector<std::vector<Value>>& stored) {
-  std::vector<jet::sql::QueryRow> rows;
-  for (const auto& v : stored) {
-    if (v.size() < 7) return Status::Corruption("an MSysQueries row has too few columns");
-    std::int64_t attribute = 0;
-    if (!v[1].AsInt64(&attribute)) return Status::Corruption("an MSysQueries row has no Attribute");
-    jet::sql::QueryRow q;
-    q.attribute = static_cast<jet::sql::QueryAttribute>(attribute);
-    auto text = [&](std::size_t c) -> std::optional<std::string> {
-      if (v[c].is_null()) return std::nullopt;
-      return v[c].ToString();
-    };
-    q.name1 = text(3);
-    q.name2 = text(4);
-    q.expression = text(5);
-    std::int64_t flag = 0;
-    if (v[6].AsInt64(&flag)) q.flag = static_cast<std::int16_t>(flag);
-    rows.push_back(std::move(q));
-  }
-  return rows;
+  return jet::sql::QueryRowsFromStored(stored);
 }
 
 Result<std::string> CreateViewStatement(jet::Database& db, const std::string& view) {

@@ -12,13 +12,17 @@
 // Jet's value conversions (columns left out of the list get their default,
 // see default_value.h), CREATE VIEW (a saved query), DROP TABLE, DROP
 // VIEW, DELETE [*] FROM ... [WHERE ...] (relationships enforced, see
-// Database::Delete), SELECT ... INTO, and SELECT with * or expressions FROM
-// one or more comma-separated tables with WHERE, ORDER BY, DISTINCT and TOP n. Errors
-// read as Access words them ("Table 'orders' already exists.").
+// Database::Delete), SELECT ... INTO, and SELECT over tables and saved
+// queries (INNER/LEFT/RIGHT JOIN chains, comma joins) with WHERE, GROUP BY,
+// HAVING, aggregates (Count, Sum, Avg, Min, Max, First, Last, StDev, Var),
+// DISTINCT, ORDER BY (expressions, output names, positions), TOP n [PERCENT]
+// and UNION [ALL]. Errors read as Access words them ("Table 'orders'
+// already exists.").
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +32,9 @@
 #include "jet/sql/ast.h"
 
 namespace velquin::jet::sql {
+
+struct Binding;
+class RowSource;
 
 // One column of a result.
 struct ResultColumn {
@@ -79,12 +86,22 @@ class Executor {
   Result<ExecResult> RunSelect(const Select& st);
   Result<ExecResult> RunDelete(const Delete& st);
   Result<ExecResult> RunSelectInto(const Select& st, ExecResult result);
+  // SELECT (select.cc): a SELECT with its unions; one SELECT (in a union:
+  // without the ORDER BY, which belongs to the whole union); a saved query
+  // run as a table; FROM elements laid out, then opened as row sources.
+  struct FromPlan;
+  Result<ExecResult> RunQuery(const Select& st);
+  Result<ExecResult> RunSingleSelect(const Select& st, bool in_union = false);
+  Result<ExecResult> RunSavedQuery(const std::string& name);
+  Result<FromPlan> PlanFrom(const FromItem& f, Binding* b);
+  Result<std::unique_ptr<RowSource>> OpenPlan(FromPlan& plan, const Binding& b);
   Status AddIndex(const std::string& table, const std::string& name,
                   const std::vector<std::string>& columns, const std::vector<bool>& descending,
                   bool primary, bool unique, bool required, bool ignore_nulls);
 
   Database* db_;
   std::map<std::string, TableInfo> tables_;  // by lower-case name
+  std::vector<std::string> open_queries_;    // saved queries being run, outermost first
 };
 
 // A value as text, the way the Jet provider converts it for a reader:

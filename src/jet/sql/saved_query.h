@@ -54,6 +54,7 @@
 
 #include "base/status.h"
 #include "jet/sql/ast.h"
+#include "jet/table/value.h"
 
 namespace velquin::jet::sql {
 
@@ -136,6 +137,11 @@ int32_t QueryObjectFlags(const std::vector<QueryRow>& rows);
 // other query kinds (action, crosstab, pass-through, DDL), parameters and
 // remote tables are refused (NotSupported); malformed rows are Corruption.
 Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows);
+
+// MSysQueries rows as the database hands them out (whole rows, one value
+// per column: ObjectId, Attribute, Order, Name1, Name2, Expression, Flag,
+// ...) as QueryRows. Corruption for a row too short or without Attribute.
+Result<std::vector<QueryRow>> QueryRowsFromStored(const std::vector<std::vector<Value>>& stored);
 
 // The stored query as a SELECT tree (QueryRowsToSql, then parsed).
 Result<Select> QueryRowsToSelect(const std::vector<QueryRow>& rows);

@@ -1,0 +1,215 @@
+// Row sources of a query's FROM clause: see row_source.h.
+#include "jet/sql/row_source.h"
+
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "jet/sql/value_ops.h"
+
+namespace velquin::jet::sql {
+namespace {
+
+class TableSource : public RowSource {
+ public:
+  TableSource(std::unique_ptr<RowCursor> cursor, std::size_t begin, std::size_t end)
+      : RowSource(begin, end), cursor_(std::move(cursor)) {}
+
+  Result<bool> Next(std::vector<Value>* row) override {
+    VELQUIN_ASSIGN_OR_RETURN(bool more, cursor_->Next(&scratch_));
+    if (!more) return false;
+    std::size_t n = std::min(scratch_.size(), end() - begin());
+    for (std::size_t i = 0; i < n; ++i) (*row)[begin() + i] = std::move(scratch_[i]);
+    return true;
+  }
+
+ private:
+  std::unique_ptr<RowCursor> cursor_;
+  std::vector<Value> scratch_;
+};
+
+class BufferedSource : public RowSource {
+ public:
+  BufferedSource(std::vector<std::vector<Value>> rows, std::size_t begin, std::size_t end)
+      : RowSource(begin, end), rows_(std::move(rows)) {}
+
+  Result<bool> Next(std::vector<Value>* row) override {
+    if (next_ >= rows_.size()) return false;
+    const std::vector<Value>& r = rows_[next_++];
+    std::size_t n = std::min(r.size(), end() - begin());
+    std::copy(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(n), row->begin() + begin());
+    return true;
+  }
+
+ private:
+  std::vector<std::vector<Value>> rows_;
+  std::size_t next_ = 0;
+};
+
+class JoinSource : public RowSource {
+ public:
+  JoinSource(JoinKind kind, std::unique_ptr<RowSource> left, std::unique_ptr<RowSource> right,
+             const Expr* on, std::vector<const Expr*> equalities, const Binding& binding)
+      : RowSource(left->begin(), right->end()),
+        outer_(kind != JoinKind::kInner),
+        on_(on),
+        binding_(binding) {
+    // The side that may be padded with NULLs is the one held in memory.
+    if (kind == JoinKind::kRight) {
+      probe_ = std::move(right);
+      build_ = std::move(left);
+    } else {
+      probe_ = std::move(left);
+      build_ = std::move(right);
+    }
+    for (const Expr* eq : equalities) {
+      const Expr& a = eq->args[0];
+      const Expr& b = eq->args[1];
+      if (ColumnsWithin(a, binding, probe_->begin(), probe_->end()) &&
+          ColumnsWithin(b, binding, build_->begin(), build_->end())) {
+        probe_keys_.push_back(&a);
+        build_keys_.push_back(&b);
+      } else if (ColumnsWithin(b, binding, probe_->begin(), probe_->end()) &&
+                 ColumnsWithin(a, binding, build_->begin(), build_->end())) {
+        probe_keys_.push_back(&b);
+        build_keys_.push_back(&a);
+      }
+    }
+  }
+
+  Result<bool> Next(std::vector<Value>* row) override {
+    if (!built_) VELQUIN_RETURN_IF_ERROR(Build(row));
+    for (;;) {
+      if (!have_probe_) {
+        VELQUIN_ASSIGN_OR_RETURN(bool more, probe_->Next(row));
+        if (!more) return false;
+        have_probe_ = true;
+        matched_ = false;
+        pos_ = 0;
+        candidates_ = &all_;
+        if (!probe_keys_.empty()) {
+          VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(probe_keys_, *row));
+          auto it = keyed ? index_.find(key_) : index_.end();
+          candidates_ = it == index_.end() ? &none_ : &it->second;
+        }
+      }
+      while (pos_ < candidates_->size()) {
+        const std::vector<Value>& b = rows_[(*candidates_)[pos_++]];
+        std::copy(b.begin(), b.end(), row->begin() + build_->begin());
+        bool keep = true;
+        if (on_) {
+          VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*on_, binding_, *row));
+          auto t = AsTruth(v);
+          keep = t && *t;
+        }
+        if (keep) {
+          matched_ = true;
+          return true;
+        }
+      }
+      have_probe_ = false;
+      if (outer_ && !matched_) {
+        std::fill(row->begin() + build_->begin(), row->begin() + build_->end(), Value());
+        return true;
+      }
+    }
+  }
+
+ private:
+  // The key of the current row's values of `exprs` in key_; false when one
+  // is NULL (such a row equals nothing).
+  Result<bool> Key(const std::vector<const Expr*>& exprs, const std::vector<Value>& row) {
+    key_.clear();
+    for (const Expr* e : exprs) {
+      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*e, binding_, row));
+      if (v.is_null()) return false;
+      AppendGroupKey(v, &key_);
+    }
+    return true;
+  }
+
+  Status Build(std::vector<Value>* row) {
+    built_ = true;
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, build_->Next(row));
+      if (!more) break;
+      const std::size_t at = rows_.size();
+      rows_.emplace_back(row->begin() + build_->begin(), row->begin() + build_->end());
+      if (build_keys_.empty()) {
+        all_.push_back(at);
+        continue;
+      }
+      VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(build_keys_, *row));
+      if (keyed) index_[key_].push_back(at);
+    }
+    return Status::Ok();
+  }
+
+  bool outer_;
+  const Expr* on_;
+  const Binding& binding_;
+  std::unique_ptr<RowSource> probe_;
+  std::unique_ptr<RowSource> build_;
+  std::vector<const Expr*> probe_keys_;
+  std::vector<const Expr*> build_keys_;
+  bool built_ = false;
+  std::vector<std::vector<Value>> rows_;  // the build side's rows (its places only)
+  std::unordered_map<std::string, std::vector<std::size_t>> index_;
+  std::vector<std::size_t> all_;  // every build row, when there is no key
+  const std::vector<std::size_t> none_;
+  const std::vector<std::size_t>* candidates_ = &none_;
+  std::size_t pos_ = 0;
+  bool have_probe_ = false;
+  bool matched_ = false;
+  std::string key_;
+};
+
+bool CollectColumns(const Expr& e, const Binding& binding, std::size_t begin, std::size_t end,
+                    bool* any) {
+  if (e.kind == ExprKind::kColumn) {
+    auto i = binding.Find(e);
+    if (!i.ok() || *i < begin || *i >= end) return false;
+    *any = true;
+    return true;
+  }
+  if (e.kind == ExprKind::kStar) return false;
+  for (const Expr& a : e.args) {
+    if (!CollectColumns(a, binding, begin, end, any)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<RowSource> TableRows(std::unique_ptr<RowCursor> cursor, std::size_t begin,
+                                     std::size_t end) {
+  return std::make_unique<TableSource>(std::move(cursor), begin, end);
+}
+
+std::unique_ptr<RowSource> BufferedRows(std::vector<std::vector<Value>> rows, std::size_t begin,
+                                        std::size_t end) {
+  return std::make_unique<BufferedSource>(std::move(rows), begin, end);
+}
+
+std::unique_ptr<RowSource> JoinRows(JoinKind kind, std::unique_ptr<RowSource> left,
+                                    std::unique_ptr<RowSource> right, const Expr* on,
+                                    std::vector<const Expr*> equalities, const Binding& binding) {
+  return std::make_unique<JoinSource>(kind, std::move(left), std::move(right), on,
+                                      std::move(equalities), binding);
+}
+
+void SplitConjuncts(const Expr& e, std::vector<const Expr*>* out) {
+  if (e.kind == ExprKind::kBinaryOp && e.binary_op == BinaryOp::kAnd) {
+    SplitConjuncts(e.args[0], out);
+    SplitConjuncts(e.args[1], out);
+    return;
+  }
+  out->push_back(&e);
+}
+
+bool ColumnsWithin(const Expr& e, const Binding& binding, std::size_t begin, std::size_t end) {
+  bool any = false;
+  return CollectColumns(e, binding, begin, end, &any) && any;
+}
+
+}  // namespace velquin::jet::sql

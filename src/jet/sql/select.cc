@@ -1,0 +1,664 @@
+// SELECT: the FROM clause as a pipeline of row sources (row_source.h), then
+// WHERE, grouping with HAVING (one entry per group), the select list,
+// DISTINCT, ORDER BY and TOP; UNION [ALL]; SELECT ... INTO.
+//
+// Order and equality follow Access: text without regard to case by the
+// General sort order's weights (value_ops.h), NULL first when ascending and
+// one group in GROUP BY and DISTINCT; a WHERE or HAVING that is NULL drops
+// the row. TOP n keeps the rows that tie with the n-th in the ORDER BY, as
+// Access does.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "jet/sql/executor.h"
+#include "jet/sql/executor_internal.h"
+#include "jet/sql/format.h"
+#include "jet/sql/names.h"
+#include "jet/sql/row_source.h"
+#include "jet/sql/saved_query.h"
+#include "jet/sql/value_ops.h"
+
+namespace velquin::jet::sql {
+namespace {
+
+// Saved queries and nested SELECTs one query may reach through each other.
+constexpr std::size_t kMaxQueryNesting = 50;
+
+std::string NotGroupedMessage(const Expr& e) {
+  return "You tried to execute a query that does not include the specified expression '" +
+         FormatExpression(e) + "' as part of an aggregate function.";
+}
+
+// The aggregate calls in `e` (not looking inside them).
+void CollectAggregates(const Expr& e, std::vector<const Expr*>* out) {
+  if (AggregateKindOf(e)) {
+    out->push_back(&e);
+    return;
+  }
+  for (const Expr& a : e.args) CollectAggregates(a, out);
+}
+
+// Every column `e` names outside an aggregate is one of the GROUP BY's.
+Status CheckGrouped(const Expr& e, const std::vector<Expr>& group_by, const Binding& b,
+                    const Expr& whole) {
+  if (AggregateKindOf(e)) return Status::Ok();
+  for (const Expr& g : group_by) {
+    if (g == e) return Status::Ok();
+  }
+  if (e.kind == ExprKind::kColumn) {
+    VELQUIN_ASSIGN_OR_RETURN(std::size_t i, b.Find(e));
+    for (const Expr& g : group_by) {
+      if (g.kind != ExprKind::kColumn) continue;
+      auto j = b.Find(g);
+      if (j.ok() && *j == i) return Status::Ok();
+    }
+    return Fail(NotGroupedMessage(whole));
+  }
+  if (e.kind == ExprKind::kStar) return Fail("Cannot group on fields selected with '*'.");
+  for (const Expr& a : e.args) VELQUIN_RETURN_IF_ERROR(CheckGrouped(a, group_by, b, whole));
+  return Status::Ok();
+}
+
+// One ORDER BY value, with the sort key of a text worked out once.
+struct SortCell {
+  Value value;
+  std::string text_key;
+};
+
+int CompareCells(const SortCell& a, const SortCell& b) {
+  if (a.value.kind() == ValueKind::kText && b.value.kind() == ValueKind::kText) {
+    return a.text_key.compare(b.text_key) < 0 ? -1 : (a.text_key == b.text_key ? 0 : 1);
+  }
+  return CompareForSort(a.value, b.value);
+}
+
+// Collects result rows: drops repeated rows (DISTINCT, as they come),
+// sorts by the ORDER BY values and cuts to TOP n with its ties. With an
+// ORDER BY and TOP n (not PERCENT) it holds about n rows, never all.
+class RowCollector {
+ public:
+  RowCollector(std::vector<bool> descending, bool distinct, std::optional<double> top,
+               bool top_percent)
+      : descending_(std::move(descending)),
+        distinct_(distinct),
+        top_(top),
+        top_percent_(top_percent) {}
+
+  void Add(std::vector<Value> out, std::vector<Value> keys) {
+    if (distinct_) {
+      std::string key;
+      for (const Value& v : out) AppendGroupKey(v, &key);
+      if (!seen_.insert(std::move(key)).second) return;
+    }
+    Entry e;
+    e.row = std::move(out);
+    e.keys.reserve(keys.size());
+    for (Value& k : keys) {
+      SortCell c;
+      if (k.kind() == ValueKind::kText) c.text_key = TextSortKey(k.text_value());
+      c.value = std::move(k);
+      e.keys.push_back(std::move(c));
+    }
+    rows_.push_back(std::move(e));
+    if (top_ && !top_percent_ && !descending_.empty()) {
+      const auto n = static_cast<std::size_t>(*top_);
+      if (rows_.size() > 2 * n + 1024) Cut(n);
+    }
+  }
+
+  std::vector<std::vector<Value>> Finish() {
+    std::size_t keep = rows_.size();
+    if (top_) {
+      keep = top_percent_ ? static_cast<std::size_t>(
+                                std::ceil(static_cast<double>(rows_.size()) * *top_ / 100.0))
+                          : static_cast<std::size_t>(*top_);
+    }
+    if (!descending_.empty()) {
+      Cut(keep);
+    } else if (keep < rows_.size()) {
+      rows_.resize(keep);
+    }
+    std::vector<std::vector<Value>> out;
+    out.reserve(rows_.size());
+    for (Entry& e : rows_) out.push_back(std::move(e.row));
+    return out;
+  }
+
+ private:
+  struct Entry {
+    std::vector<Value> row;
+    std::vector<SortCell> keys;
+  };
+
+  bool Before(const Entry& x, const Entry& y) const {
+    for (std::size_t k = 0; k < descending_.size(); ++k) {
+      int r = CompareCells(x.keys[k], y.keys[k]);
+      if (descending_[k]) r = -r;
+      if (r != 0) return r < 0;
+    }
+    return false;
+  }
+
+  // Sorts (stably: equal rows keep the order they came in) and keeps the
+  // first `n` rows and those that tie with the n-th.
+  void Cut(std::size_t n) {
+    std::stable_sort(rows_.begin(), rows_.end(),
+                     [&](const Entry& x, const Entry& y) { return Before(x, y); });
+    if (n >= rows_.size()) return;
+    std::size_t end = n;
+    while (n > 0 && end < rows_.size() && !Before(rows_[n - 1], rows_[end])) ++end;
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(end), rows_.end());
+  }
+
+  std::vector<bool> descending_;
+  bool distinct_;
+  std::optional<double> top_;
+  bool top_percent_;
+  std::unordered_set<std::string> seen_;
+  std::vector<Entry> rows_;
+};
+
+// A place in the output row for each ORDER BY item, or the expression to
+// evaluate over the source row.
+struct OrderRef {
+  std::optional<std::size_t> output;
+  const Expr* expr = nullptr;
+};
+
+// Names an ORDER BY item refers to: a number is a position in the select
+// list; a name that is no column of the sources is an output column's name
+// (an alias); anything else an expression over the sources.
+Result<std::vector<OrderRef>> ResolveOrder(const std::vector<OrderItem>& order,
+                                           const std::vector<ResultColumn>& columns,
+                                           const Binding* b) {
+  std::vector<OrderRef> refs;
+  for (const OrderItem& o : order) {
+    OrderRef ref;
+    if (o.expr.kind == ExprKind::kNumber) {
+      const long pos = std::atol(o.expr.text.c_str());
+      if (pos < 1 || static_cast<std::size_t>(pos) > columns.size()) {
+        return Fail("The ORDER BY position " + o.expr.text + " is not a field of the query.");
+      }
+      ref.output = static_cast<std::size_t>(pos - 1);
+    } else if (o.expr.kind == ExprKind::kColumn && (!b || !b->Find(o.expr).ok())) {
+      for (std::size_t k = 0; k < columns.size() && !ref.output; ++k) {
+        if (o.expr.qualifier.empty() && SameName(columns[k].name, o.expr.text)) ref.output = k;
+      }
+      if (!ref.output) {
+        if (b) return b->Find(o.expr).status();
+        return Fail("The ORDER BY field '" + FormatExpression(o.expr) +
+                    "' is not a field of the query.");
+      }
+    } else if (!b) {
+      return Fail("An ORDER BY of a union query names its fields or their positions.");
+    } else {
+      ref.expr = &o.expr;
+    }
+    refs.push_back(ref);
+  }
+  return refs;
+}
+
+std::vector<bool> Descending(const std::vector<OrderItem>& order) {
+  std::vector<bool> d;
+  for (const OrderItem& o : order) d.push_back(o.descending);
+  return d;
+}
+
+std::optional<double> TopOf(const Select& st) {
+  if (!st.top) return std::nullopt;
+  return std::strtod(st.top->c_str(), nullptr);
+}
+
+}  // namespace
+
+// A FROM element laid out in the query's wide row: a table (scanned when
+// the pipeline is built), the rows of a saved query or a join of two.
+struct Executor::FromPlan {
+  enum Kind { kTable, kRows, kJoin } kind = kTable;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string table;
+  std::vector<std::vector<Value>> rows;
+  const FromItem* join = nullptr;
+  std::vector<FromPlan> operands;
+};
+
+Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
+  FromPlan plan;
+  plan.begin = b->width;
+  if (f.is_join) {
+    plan.kind = FromPlan::kJoin;
+    plan.join = &f;
+    for (const FromItem& o : f.operands) {
+      VELQUIN_ASSIGN_OR_RETURN(FromPlan p, PlanFrom(o, b));
+      plan.operands.push_back(std::move(p));
+    }
+    plan.end = b->width;
+    return plan;
+  }
+  Source s;
+  s.offset = b->width;
+  auto info = db_->GetTable(f.table);
+  if (info.ok()) {
+    s.table = info->name;
+    s.info = std::move(*info);
+    plan.table = s.table;
+  } else if (db_->IsQuery(f.table)) {
+    VELQUIN_ASSIGN_OR_RETURN(ExecResult r, RunSavedQuery(f.table));
+    s.table = f.table;
+    for (const ResultColumn& c : r.columns) {
+      ColumnInfo ci;
+      ci.name = c.name;
+      ci.type = c.type;
+      ci.size = c.size;
+      ci.number = static_cast<std::uint16_t>(s.info.columns.size());
+      s.info.columns.push_back(std::move(ci));
+    }
+    s.info.name = f.table;
+    plan.kind = FromPlan::kRows;
+    plan.rows = std::move(r.rows);
+  } else {
+    return Fail(NoSuchInputMessage(f.table));
+  }
+  s.alias = f.alias.empty() ? s.table : f.alias;
+  b->width += s.info.columns.size();
+  plan.end = b->width;
+  b->sources.push_back(std::move(s));
+  return plan;
+}
+
+Result<std::unique_ptr<RowSource>> Executor::OpenPlan(FromPlan& plan, const Binding& b) {
+  switch (plan.kind) {
+    case FromPlan::kTable: {
+      VELQUIN_ASSIGN_OR_RETURN(auto cursor, db_->Scan(plan.table));
+      return TableRows(std::move(cursor), plan.begin, plan.end);
+    }
+    case FromPlan::kRows:
+      return BufferedRows(std::move(plan.rows), plan.begin, plan.end);
+    case FromPlan::kJoin: {
+      VELQUIN_ASSIGN_OR_RETURN(auto left, OpenPlan(plan.operands[0], b));
+      VELQUIN_ASSIGN_OR_RETURN(auto right, OpenPlan(plan.operands[1], b));
+      const Expr* on = plan.join->on ? &*plan.join->on : nullptr;
+      std::vector<const Expr*> conjuncts, equalities;
+      if (on) SplitConjuncts(*on, &conjuncts);
+      for (const Expr* c : conjuncts) {
+        if (c->kind == ExprKind::kBinaryOp && c->binary_op == BinaryOp::kEq) {
+          equalities.push_back(c);
+        }
+      }
+      return JoinRows(plan.join->join, std::move(left), std::move(right), on, std::move(equalities),
+                      b);
+    }
+  }
+  return Fail("Unknown FROM element.");
+}
+
+Result<ExecResult> Executor::RunSavedQuery(const std::string& name) {
+  for (const std::string& open : open_queries_) {
+    if (SameName(open, name)) return Fail("Circular reference caused by '" + name + "'.");
+  }
+  if (open_queries_.size() >= kMaxQueryNesting) return Fail("Query is too complex.");
+  VELQUIN_ASSIGN_OR_RETURN(auto stored, db_->QueryRows(name));
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<QueryRow> rows, QueryRowsFromStored(stored));
+  VELQUIN_ASSIGN_OR_RETURN(Select select, QueryRowsToSelect(rows));
+  open_queries_.push_back(name);
+  Result<ExecResult> r = RunQuery(select);
+  open_queries_.pop_back();
+  return r;
+}
+
+Result<ExecResult> Executor::RunSelect(const Select& st) {
+  open_queries_.clear();
+  VELQUIN_ASSIGN_OR_RETURN(ExecResult result, RunQuery(st));
+  if (!st.into.empty()) return RunSelectInto(st, std::move(result));
+  return result;
+}
+
+Result<ExecResult> Executor::RunQuery(const Select& st) {
+  if (st.unions.empty()) return RunSingleSelect(st);
+  VELQUIN_ASSIGN_OR_RETURN(ExecResult acc, RunSingleSelect(st, /*in_union=*/true));
+  for (const UnionPart& u : st.unions) {
+    VELQUIN_ASSIGN_OR_RETURN(ExecResult part, RunSingleSelect(u.select, true));
+    if (part.columns.size() != acc.columns.size()) {
+      return Fail(
+          "The number of columns in the two selected tables or queries of a union query do not "
+          "match.");
+    }
+    for (std::size_t k = 0; k < acc.columns.size(); ++k) {
+      ResultColumn& c = acc.columns[k];
+      const ResultColumn& p = part.columns[k];
+      if (c.type == p.type) {
+        c.size = std::max(c.size, p.size);
+        continue;
+      }
+      const bool numbers = c.type != ColumnType::kText && c.type != ColumnType::kMemo &&
+                           p.type != ColumnType::kText && p.type != ColumnType::kMemo &&
+                           c.type != ColumnType::kBinary && p.type != ColumnType::kBinary &&
+                           c.type != ColumnType::kOle && p.type != ColumnType::kOle &&
+                           c.type != ColumnType::kGuid && p.type != ColumnType::kGuid;
+      c.type = numbers ? ColumnType::kDouble : ColumnType::kMemo;
+      c.size = 0;
+    }
+    for (auto& row : part.rows) acc.rows.push_back(std::move(row));
+    if (!u.all) {
+      // UNION drops repeated rows of everything before it (and, as Jet
+      // sorts to find them, gives the rest in order of their values).
+      RowCollector unique(std::vector<bool>(acc.columns.size(), false), true, std::nullopt, false);
+      for (auto& row : acc.rows) {
+        std::vector<Value> keys = row;
+        unique.Add(std::move(row), std::move(keys));
+      }
+      acc.rows = unique.Finish();
+    }
+  }
+  if (!st.order_by.empty()) {
+    VELQUIN_ASSIGN_OR_RETURN(auto refs, ResolveOrder(st.order_by, acc.columns, nullptr));
+    RowCollector sorted(Descending(st.order_by), false, std::nullopt, false);
+    for (auto& row : acc.rows) {
+      std::vector<Value> keys;
+      for (const OrderRef& r : refs) keys.push_back(row[*r.output]);
+      sorted.Add(std::move(row), std::move(keys));
+    }
+    acc.rows = sorted.Finish();
+  }
+  return acc;
+}
+
+Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
+  if (st.from.empty()) return Fail("Query input must contain at least one table or query.");
+  const std::vector<OrderItem> no_order;
+  const std::vector<OrderItem>& order = in_union ? no_order : st.order_by;
+  // The FROM clause: first every element's places, then the pipeline.
+  Binding b;
+  std::vector<FromPlan> plans;
+  for (const FromItem& f : st.from) {
+    VELQUIN_ASSIGN_OR_RETURN(FromPlan p, PlanFrom(f, &b));
+    plans.push_back(std::move(p));
+  }
+  std::vector<const Expr*> where_conjuncts, where_equalities;
+  if (st.where) SplitConjuncts(*st.where, &where_conjuncts);
+  for (const Expr* c : where_conjuncts) {
+    if (c->kind == ExprKind::kBinaryOp && c->binary_op == BinaryOp::kEq) {
+      where_equalities.push_back(c);
+    }
+  }
+  std::unique_ptr<RowSource> source;
+  for (FromPlan& p : plans) {
+    VELQUIN_ASSIGN_OR_RETURN(auto next, OpenPlan(p, b));
+    // Comma-listed elements: the WHERE's equalities between them are the
+    // hash key; the WHERE itself is checked on every row below.
+    source = source ? JoinRows(JoinKind::kInner, std::move(source), std::move(next), nullptr,
+                               where_equalities, b)
+                    : std::move(next);
+  }
+
+  // The select list.
+  ExecResult result;
+  result.has_rows = true;
+  struct Out {
+    std::optional<std::size_t> column;  // a plain column: its place in the wide row
+    const Expr* expr = nullptr;
+  };
+  std::vector<Out> outs;
+  int expr_number = 1000;
+  std::vector<const Expr*> aggregate_calls;
+  for (const SelectItem& item : st.items) CollectAggregates(item.expr, &aggregate_calls);
+  if (st.having) CollectAggregates(*st.having, &aggregate_calls);
+  for (const OrderItem& o : order) CollectAggregates(o.expr, &aggregate_calls);
+  const bool grouping = !st.group_by.empty() || !aggregate_calls.empty() || st.having;
+  for (const SelectItem& item : st.items) {
+    if (item.expr.kind == ExprKind::kStar) {
+      if (grouping) return Fail("Cannot group on fields selected with '*'.");
+      bool any = false;
+      for (const Source& s : b.sources) {
+        if (!item.expr.qualifier.empty() && !SameName(item.expr.qualifier, s.alias) &&
+            !SameName(item.expr.qualifier, s.table)) {
+          continue;
+        }
+        any = true;
+        for (std::size_t i = 0; i < s.info.columns.size(); ++i) {
+          const auto& c = s.info.columns[i];
+          std::string name = c.name;
+          if (b.sources.size() > 1 && item.expr.qualifier.empty()) name = s.alias + "." + c.name;
+          result.columns.push_back({name, c.type, c.size});
+          outs.push_back({s.offset + i, nullptr});
+        }
+      }
+      if (!any) return Fail(NoSuchInputMessage(item.expr.qualifier));
+      continue;
+    }
+    if (grouping) {
+      VELQUIN_RETURN_IF_ERROR(CheckGrouped(item.expr, st.group_by, b, item.expr));
+    }
+    if (item.expr.kind == ExprKind::kColumn) {
+      VELQUIN_ASSIGN_OR_RETURN(std::size_t i, b.Find(item.expr));
+      const Source* src = nullptr;
+      for (const Source& s : b.sources) {
+        if (i >= s.offset && i < s.offset + s.info.columns.size()) src = &s;
+      }
+      const auto& c = src->info.columns[i - src->offset];
+      result.columns.push_back({item.alias.empty() ? c.name : item.alias, c.type, c.size});
+      outs.push_back({i, nullptr});
+      continue;
+    }
+    auto kind = AggregateKindOf(item.expr);
+    if (kind && (item.expr.args.size() != 1 ||
+                 (item.expr.args[0].kind == ExprKind::kStar && *kind != AggregateKind::kCount))) {
+      return Fail("Wrong number of arguments used with function in query expression '" +
+                  FormatExpression(item.expr) + "'.");
+    }
+    ColumnType type = kind == AggregateKind::kCount ? ColumnType::kLong
+                      : (kind == AggregateKind::kSum || kind == AggregateKind::kAvg)
+                          ? ColumnType::kDouble
+                          : ColumnType::kMemo;
+    result.columns.push_back(
+        {item.alias.empty() ? "Expr" + std::to_string(expr_number++) : item.alias, type, 0});
+    outs.push_back({std::nullopt, &item.expr});
+  }
+  if (grouping) {
+    for (const Expr& g : st.group_by) {
+      if (AggregateKindOf(g)) return Fail("Cannot have aggregate function in GROUP BY clause.");
+    }
+    if (st.having) VELQUIN_RETURN_IF_ERROR(CheckGrouped(*st.having, st.group_by, b, *st.having));
+    for (const OrderItem& o : order) {
+      if (o.expr.kind == ExprKind::kNumber) continue;
+      if (o.expr.kind == ExprKind::kColumn && !b.Find(o.expr).ok()) continue;  // an alias
+      VELQUIN_RETURN_IF_ERROR(CheckGrouped(o.expr, st.group_by, b, o.expr));
+    }
+  }
+  for (const Expr* a : aggregate_calls) {
+    if (a->args.size() != 1 ||
+        (a->args[0].kind == ExprKind::kStar && *AggregateKindOf(*a) != AggregateKind::kCount)) {
+      return Fail("Wrong number of arguments used with function in query expression '" +
+                  FormatExpression(*a) + "'.");
+    }
+  }
+  VELQUIN_ASSIGN_OR_RETURN(std::vector<OrderRef> order_refs,
+                           ResolveOrder(order, result.columns, &b));
+
+  std::vector<bool> typed(result.columns.size(), false);
+  auto project = [&](const std::vector<Value>& row) -> Result<std::vector<Value>> {
+    std::vector<Value> out;
+    out.reserve(outs.size());
+    for (std::size_t k = 0; k < outs.size(); ++k) {
+      if (outs[k].column) {
+        out.push_back(row[*outs[k].column]);
+        continue;
+      }
+      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*outs[k].expr, b, row));
+      if (!typed[k] && !v.is_null()) {
+        if (result.columns[k].type == ColumnType::kMemo) result.columns[k].type = TypeOfValue(v);
+        typed[k] = true;
+      }
+      out.push_back(std::move(v));
+    }
+    return out;
+  };
+  auto order_keys = [&](const std::vector<Value>& row,
+                        const std::vector<Value>& out) -> Result<std::vector<Value>> {
+    std::vector<Value> keys;
+    keys.reserve(order_refs.size());
+    for (const OrderRef& r : order_refs) {
+      if (r.output) {
+        keys.push_back(out[*r.output]);
+        continue;
+      }
+      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*r.expr, b, row));
+      keys.push_back(std::move(v));
+    }
+    return keys;
+  };
+  auto truth = [&](const Expr& condition, const std::vector<Value>& row) -> Result<bool> {
+    VELQUIN_ASSIGN_OR_RETURN(Value w, Eval(condition, b, row));
+    auto t = AsTruth(w);
+    return t && *t;
+  };
+  // Without an ORDER BY, rows come in the order Access finds them in: groups
+  // by their GROUP BY values, DISTINCT rows by their values (Jet sorts to
+  // find them), other rows as the sources give them.
+  const bool distinct = st.quantifier == SelectQuantifier::kDistinct;
+  std::vector<bool> descending = Descending(order);
+  const bool by_group = order.empty() && grouping && !st.group_by.empty();
+  const bool by_output = order.empty() && !by_group && distinct;
+  if (by_group) descending.assign(st.group_by.size(), false);
+  if (by_output) descending.assign(outs.size(), false);
+  RowCollector collector(descending, distinct, TopOf(st), st.top_percent);
+  std::vector<Value> row(b.width);
+  if (!grouping) {
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, source->Next(&row));
+      if (!more) break;
+      if (st.where) {
+        VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
+        if (!keep) continue;
+      }
+      VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(row));
+      std::vector<Value> keys;
+      if (by_output) {
+        keys = out;
+      } else {
+        VELQUIN_ASSIGN_OR_RETURN(keys, order_keys(row, out));
+      }
+      collector.Add(std::move(out), std::move(keys));
+    }
+    result.rows = collector.Finish();
+    return result;
+  }
+
+  // Grouping: one entry per group, holding its first row and its aggregates.
+  struct Group {
+    std::vector<Value> first;
+    std::vector<Value> values;  // of the GROUP BY
+    std::vector<Aggregate> aggregates;
+  };
+  std::vector<Aggregate> fresh;
+  std::unordered_map<const Expr*, std::size_t> aggregate_index;
+  for (const Expr* a : aggregate_calls) {
+    Aggregate agg;
+    agg.kind = *AggregateKindOf(*a);
+    agg.arg = a->args[0].kind == ExprKind::kStar ? nullptr : &a->args[0];
+    aggregate_index.emplace(a, fresh.size());
+    fresh.push_back(agg);
+  }
+  std::vector<Group> groups;
+  std::unordered_map<std::string, std::size_t> group_of;
+  std::string key;
+  std::vector<Value> group_values;
+  for (;;) {
+    VELQUIN_ASSIGN_OR_RETURN(bool more, source->Next(&row));
+    if (!more) break;
+    if (st.where) {
+      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
+      if (!keep) continue;
+    }
+    key.clear();
+    group_values.clear();
+    for (const Expr& g : st.group_by) {
+      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(g, b, row));
+      AppendGroupKey(v, &key);
+      group_values.push_back(std::move(v));
+    }
+    auto [it, added] = group_of.try_emplace(key, groups.size());
+    if (added) groups.push_back({row, group_values, fresh});
+    for (Aggregate& a : groups[it->second].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
+  }
+  // Aggregates alone (no GROUP BY) give one row, even over no rows.
+  if (groups.empty() && st.group_by.empty()) {
+    groups.push_back({std::vector<Value>(b.width), {}, fresh});
+  }
+  std::vector<Value> values;
+  b.aggregate_index = &aggregate_index;
+  b.aggregate_values = &values;
+  for (Group& g : groups) {
+    values.clear();
+    for (const Aggregate& a : g.aggregates) values.push_back(a.Result());
+    if (st.having) {
+      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.having, g.first));
+      if (!keep) continue;
+    }
+    VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(g.first));
+    std::vector<Value> keys;
+    if (by_group) {
+      keys = std::move(g.values);
+    } else if (by_output) {
+      keys = out;
+    } else {
+      VELQUIN_ASSIGN_OR_RETURN(keys, order_keys(g.first, out));
+    }
+    collector.Add(std::move(out), std::move(keys));
+  }
+  result.rows = collector.Finish();
+  return result;
+}
+
+Result<ExecResult> Executor::RunSelectInto(const Select& st, ExecResult result) {
+  if (db_->NameInUse(st.into)) return Fail(TableExistsMessage(st.into));
+  TableSpec spec;
+  spec.name = st.into;
+  for (const ResultColumn& c : result.columns) {
+    for (const ColumnSpec& have : spec.columns) {
+      if (SameName(have.name, c.name))
+        return Fail("Duplicate output destination '" + c.name + "'.");
+    }
+    ColumnSpec cs;
+    cs.name = c.name;
+    cs.type = c.type;
+    cs.size = c.size;
+    spec.columns.push_back(cs);
+  }
+  // Decimal columns keep their precision and scale.
+  for (const FromItem& f : st.from) {
+    auto info = db_->GetTable(f.table);
+    if (!info.ok()) continue;
+    for (ColumnSpec& cs : spec.columns) {
+      for (const auto& c : info->columns) {
+        if (SameName(c.name, cs.name) && c.type == ColumnType::kNumeric &&
+            cs.type == ColumnType::kNumeric) {
+          cs.precision = c.precision;
+          cs.scale = c.scale;
+        }
+      }
+    }
+  }
+  VELQUIN_RETURN_IF_ERROR(db_->CreateTable(spec));
+  Status s = [&]() -> Status {
+    VELQUIN_ASSIGN_OR_RETURN(auto w, db_->BulkAppend(st.into));
+    for (const auto& row : result.rows) VELQUIN_RETURN_IF_ERROR(w->Append(row));
+    return w->Finish();
+  }();
+  if (!s.ok()) {
+    (void)db_->DropTable(st.into);
+    return s;
+  }
+  ExecResult r;
+  r.rows_affected = result.rows.size();
+  return r;
+}
+
+}  // namespace velquin::jet::sql

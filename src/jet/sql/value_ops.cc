@@ -1,0 +1,297 @@
+// Values compared, read as numbers, matched with LIKE and taken as truth
+// values the way Jet does in query expressions.
+#include "jet/sql/value_ops.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/unicode.h"
+#include "jet/index/general_sort_order.h"
+#include "jet/sql/datetime_text.h"
+#include "jet/sql/executor_internal.h"
+#include "jet/sql/names.h"
+
+namespace velquin::jet::sql {
+
+bool IsNumeric(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::kBool:
+    case ValueKind::kByte:
+    case ValueKind::kShort:
+    case ValueKind::kLong:
+    case ValueKind::kCurrency:
+    case ValueKind::kSingle:
+    case ValueKind::kDouble:
+    case ValueKind::kDecimal:
+    case ValueKind::kDateTime:
+      return true;
+    default:
+      return false;
+  }
+}
+
+double ToDouble(const Value& v) {
+  std::int64_t i;
+  if (v.kind() == ValueKind::kBool) return v.bool_value() ? -1 : 0;  // Jet's True is -1
+  if (v.AsInt64(&i)) return static_cast<double>(i);
+  switch (v.kind()) {
+    case ValueKind::kCurrency:
+      return static_cast<double>(v.currency_value().units) / 10000.0;
+    case ValueKind::kSingle:
+      return v.single_value();
+    case ValueKind::kDouble:
+      return v.double_value();
+    case ValueKind::kDateTime:
+      return v.datetime_value().days;
+    case ValueKind::kDecimal:
+      return std::strtod(v.decimal_value().ToString().c_str(), nullptr);
+    case ValueKind::kText:
+      return std::strtod(v.text_value().c_str(), nullptr);
+    default:
+      return 0;
+  }
+}
+
+// A number written in SQL ("12", "-1.5E3") as a double; false if it is not one.
+bool ParseNumber(std::string_view text, double* out) {
+  std::string s(text);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  std::size_t start = 0;
+  while (start < s.size() && std::isspace(static_cast<unsigned char>(s[start]))) ++start;
+  if (start == s.size()) return false;
+  char* end = nullptr;
+  double d = std::strtod(s.c_str() + start, &end);
+  if (end != s.c_str() + s.size()) return false;
+  if (!std::isfinite(d)) return false;
+  *out = d;
+  return true;
+}
+
+// Compares two non-null values as Jet does: numbers and dates by value, text
+// without regard to case. nullopt when they cannot be compared.
+std::string TextSortKey(std::string_view utf8) {
+  auto wide = Utf8ToUtf16(utf8);
+  if (!wide.ok()) return "\xff" + LowerAscii(utf8);  // not UTF-8: after every real text
+  std::u16string_view rest = *wide;
+  std::vector<std::uint8_t> key;
+  do {
+    // A piece never ends inside a surrogate pair.
+    std::size_t n = std::min(rest.size(), kMaxIndexedTextChars);
+    if (n < rest.size() && n > 0 && rest[n - 1] >= 0xD800 && rest[n - 1] <= 0xDBFF) --n;
+    AppendGeneralTextKey(rest.substr(0, n), true, key);
+    rest.remove_prefix(n);
+  } while (!rest.empty());
+  return std::string(key.begin(), key.end());
+}
+
+int CompareForSort(const Value& a, const Value& b) {
+  if (a.is_null() || b.is_null()) return a.is_null() == b.is_null() ? 0 : (a.is_null() ? -1 : 1);
+  return CompareValues(a, b).value_or(0);
+}
+
+void AppendGroupKey(const Value& v, std::string* out) {
+  auto append_sized = [&](char tag, std::string_view bytes) {
+    out->push_back(tag);
+    const auto n = static_cast<std::uint32_t>(bytes.size());
+    out->append(reinterpret_cast<const char*>(&n), sizeof n);
+    out->append(bytes);
+  };
+  if (v.is_null()) {
+    out->push_back('\0');
+  } else if (IsNumeric(v)) {
+    double d = ToDouble(v);
+    if (d == 0) d = 0;  // -0 and 0 are one value
+    out->push_back('\1');
+    out->append(reinterpret_cast<const char*>(&d), sizeof d);
+  } else if (v.kind() == ValueKind::kText) {
+    append_sized('\2', TextSortKey(v.text_value()));
+  } else if (v.kind() == ValueKind::kBinary) {
+    const auto& b = v.binary_value();
+    append_sized('\3', std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+  } else {
+    append_sized('\4', LowerAscii(v.ToString()));
+  }
+}
+
+std::optional<int> CompareValues(const Value& a, const Value& b) {
+  auto cmp = [](auto x, auto y) { return x < y ? -1 : (x > y ? 1 : 0); };
+  bool an = IsNumeric(a), bn = IsNumeric(b);
+  if (an && bn) return cmp(ToDouble(a), ToDouble(b));
+  if (a.kind() == ValueKind::kText && b.kind() == ValueKind::kText) {
+    return cmp(TextSortKey(a.text_value()), TextSortKey(b.text_value()));
+  }
+  // Text against a number or date: the text is read as one.
+  auto as_number = [](const Value& text, const Value& other) -> std::optional<double> {
+    double d;
+    if (other.kind() == ValueKind::kDateTime) {
+      auto dt = ParseDateTimeText(text.text_value());
+      if (dt.ok()) return dt->ToJetDays();
+    }
+    if (ParseNumber(text.text_value(), &d)) return d;
+    return std::nullopt;
+  };
+  if (a.kind() == ValueKind::kText && bn) {
+    auto d = as_number(a, b);
+    if (!d) return std::nullopt;
+    return cmp(*d, ToDouble(b));
+  }
+  if (an && b.kind() == ValueKind::kText) {
+    auto d = as_number(b, a);
+    if (!d) return std::nullopt;
+    return cmp(ToDouble(a), *d);
+  }
+  if (a.kind() == ValueKind::kBinary && b.kind() == ValueKind::kBinary) {
+    // Byte by byte, then the shorter first (memcmp directly: GCC's inlined
+    // vector comparison trips its own -Wstringop-overread here).
+    const auto& x = a.binary_value();
+    const auto& y = b.binary_value();
+    const std::size_t n = std::min(x.size(), y.size());
+    const int c = n == 0 ? 0 : std::memcmp(x.data(), y.data(), n);
+    if (c != 0) return c < 0 ? -1 : 1;
+    return cmp(x.size(), y.size());
+  }
+  if (a.kind() == ValueKind::kGuid && b.kind() == ValueKind::kGuid) {
+    return cmp(a.guid_value().bytes, b.guid_value().bytes);
+  }
+  if (a.kind() == ValueKind::kGuid && b.kind() == ValueKind::kText) {
+    return cmp(LowerAscii(a.ToString()), LowerAscii(b.text_value()));
+  }
+  return std::nullopt;
+}
+
+// Access's LIKE: * any run, ? one character, # one digit, [list] one of.
+bool LikeMatch(std::string_view text, std::string_view pattern) {
+  std::string t = LowerAscii(text), p = LowerAscii(pattern);
+  std::size_t ti = 0, pi = 0, star_p = std::string::npos, star_t = 0;
+  auto one = [&](std::size_t& pp, char c) -> std::optional<bool> {
+    char pc = p[pp];
+    if (pc == '?') {
+      ++pp;
+      return true;
+    }
+    if (pc == '#') {
+      ++pp;
+      return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    }
+    if (pc == '[') {
+      std::size_t close = p.find(']', pp + 1);
+      if (close == std::string::npos) {
+        ++pp;
+        return c == '[';
+      }
+      std::string set = p.substr(pp + 1, close - pp - 1);
+      pp = close + 1;
+      bool negate = !set.empty() && set[0] == '!';
+      if (negate) set.erase(0, 1);
+      bool in = false;
+      for (std::size_t k = 0; k < set.size(); ++k) {
+        if (k + 2 < set.size() && set[k + 1] == '-') {
+          if (c >= set[k] && c <= set[k + 2]) in = true;
+          k += 2;
+        } else if (set[k] == c) {
+          in = true;
+        }
+      }
+      return in != negate;
+    }
+    ++pp;
+    return pc == c;
+  };
+  while (ti < t.size()) {
+    if (pi < p.size() && p[pi] == '*') {
+      star_p = ++pi;
+      star_t = ti;
+      continue;
+    }
+    if (pi < p.size()) {
+      std::size_t save = pi;
+      if (*one(pi, t[ti])) {
+        ++ti;
+        continue;
+      }
+      pi = save;
+    }
+    if (star_p == std::string::npos) return false;
+    pi = star_p;
+    ti = ++star_t;
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+std::optional<bool> AsTruth(const Value& v) {
+  if (v.is_null()) return std::nullopt;
+  if (v.kind() == ValueKind::kBool) return v.bool_value();
+  if (IsNumeric(v)) return ToDouble(v) != 0;
+  if (v.kind() == ValueKind::kText) {
+    double d;
+    if (ParseNumber(v.text_value(), &d)) return d != 0;
+    if (SameName(v.text_value(), "true")) return true;
+    if (SameName(v.text_value(), "false")) return false;
+  }
+  return std::nullopt;
+}
+
+ColumnType TypeOfValue(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::kBool:
+      return ColumnType::kBool;
+    case ValueKind::kByte:
+      return ColumnType::kByte;
+    case ValueKind::kShort:
+      return ColumnType::kShort;
+    case ValueKind::kLong:
+      return ColumnType::kLong;
+    case ValueKind::kCurrency:
+      return ColumnType::kCurrency;
+    case ValueKind::kSingle:
+      return ColumnType::kSingle;
+    case ValueKind::kDouble:
+      return ColumnType::kDouble;
+    case ValueKind::kDateTime:
+      return ColumnType::kDateTime;
+    case ValueKind::kDecimal:
+      return ColumnType::kNumeric;
+    case ValueKind::kGuid:
+      return ColumnType::kGuid;
+    case ValueKind::kBinary:
+      return ColumnType::kOle;
+    default:
+      return ColumnType::kMemo;
+  }
+}
+
+std::string ValueText(const Value& v) {
+  switch (v.kind()) {
+    case ValueKind::kNull:
+      return "";
+    case ValueKind::kBool:
+      return v.bool_value() ? "True" : "False";
+    case ValueKind::kBinary: {
+      const auto& b = v.binary_value();
+      return std::string(b.begin(), b.end());
+    }
+    case ValueKind::kCurrency:
+    case ValueKind::kDecimal: {
+      std::string s = v.ToString();
+      if (s.find('.') != std::string::npos) {
+        while (s.back() == '0') s.pop_back();
+        if (s.back() == '.') s.pop_back();
+      }
+      if (s == "-0") s = "0";
+      return s;
+    }
+    case ValueKind::kDateTime: {
+      std::string s = v.ToString();
+      if (s.size() > 10 && s.substr(10) == " 00:00:00") s.resize(10);
+      return s;
+    }
+    default:
+      return v.ToString();
+  }
+}
+
+}  // namespace velquin::jet::sql
