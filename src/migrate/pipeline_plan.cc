@@ -1,10 +1,9 @@
 // MigrationPipeline: the plan of a run (what would be made, and how big) and
 // the verification of one migrated table against its source.
-#include "migrate/pipeline.h"
-
 #include <map>
 
 #include "config/condition_file.h"
+#include "migrate/pipeline.h"
 #include "migrate/view_ddl.h"
 
 namespace velquin {

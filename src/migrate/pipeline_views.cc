@@ -1,13 +1,12 @@
 // MigrationPipeline: views, as Access queries or (with --materialize-views)
 // as tables of their rows.
-#include "migrate/pipeline.h"
-
 #include <fmt/format.h>
 #include <fmt/printf.h>
 
 #include <fstream>
 
 #include "db/statements.h"
+#include "migrate/pipeline.h"
 #include "migrate/sql_text.h"
 #include "migrate/view_ddl.h"
 
