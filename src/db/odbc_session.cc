@@ -4,7 +4,6 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -12,24 +11,13 @@
 #include <thread>
 #include <utility>
 
+#include "base/text.h"
 #include "db/odbc_error.h"
+#include "db/odbc_handles.h"
+#include "db/odbc_schema_sql.h"
 #include "db/sql_quote.h"
 
 namespace velquin {
-
-// The process-wide ODBC environment, created on first use and kept for the
-// life of the process.
-static SQLHENV OdbcEnvironment() {
-  static SQLHENV env = [] {
-    SQLHENV handle = SQL_NULL_HENV;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
-      return SQLHENV{SQL_NULL_HENV};
-    }
-    SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    return handle;
-  }();
-  return env;
-}
 
 struct OdbcConnection {
   std::mutex mu;
@@ -48,31 +36,6 @@ struct OdbcConnection {
 namespace {
 
 constexpr std::size_t kPieceSize = 64 * 1024;
-
-bool IsBinarySqlType(SQLSMALLINT type) {
-  return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY ||
-         type == SQL_BIT;
-}
-
-// Frees a statement handle unless released.
-class StatementHandle {
- public:
-  StatementHandle() = default;
-  explicit StatementHandle(SQLHSTMT h) : handle_(h) {}
-  StatementHandle(const StatementHandle&) = delete;
-  StatementHandle& operator=(const StatementHandle&) = delete;
-  StatementHandle(StatementHandle&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)) {}
-  ~StatementHandle() { Reset(); }
-  void Reset() {
-    if (handle_ != SQL_NULL_HSTMT) SQLFreeHandle(SQL_HANDLE_STMT, handle_);
-    handle_ = SQL_NULL_HSTMT;
-  }
-  SQLHSTMT get() const { return handle_; }
-
- private:
-  SQLHSTMT handle_ = SQL_NULL_HSTMT;
-};
 
 // Runs `sql` on a new statement of the (locked) connection.
 Result<StatementHandle> ExecuteLocked(OdbcConnection& conn, std::string_view sql,
@@ -94,75 +57,12 @@ Result<StatementHandle> ExecuteLocked(OdbcConnection& conn, std::string_view sql
   return stmt;
 }
 
-Result<std::vector<ColumnInfo>> DescribeColumns(SQLHSTMT stmt) {
-  SQLSMALLINT count = 0;
-  if (!SQL_SUCCEEDED(SQLNumResultCols(stmt, &count))) return OdbcFailure(SQL_HANDLE_STMT, stmt);
-  std::vector<ColumnInfo> columns;
-  columns.reserve(static_cast<std::size_t>(count));
-  for (SQLSMALLINT i = 1; i <= count; ++i) {
-    std::string name(256, '\0');
-    SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
-    SQLULEN size = 0;
-    SQLRETURN rc = SQLDescribeCol(
-        stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLCHAR*>(name.data()),
-        static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size, &digits, &nullable);
-    if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt);
-    if (name_length >= static_cast<SQLSMALLINT>(name.size())) {
-      name.assign(static_cast<std::size_t>(name_length) + 1, '\0');
-      rc = SQLDescribeCol(
-          stmt, static_cast<SQLUSMALLINT>(i), reinterpret_cast<SQLCHAR*>(name.data()),
-          static_cast<SQLSMALLINT>(name.size()), &name_length, &type, &size, &digits, &nullable);
-      if (!SQL_SUCCEEDED(rc)) return OdbcFailure(SQL_HANDLE_STMT, stmt);
-    }
-    name.resize(static_cast<std::size_t>(
-        std::clamp<SQLSMALLINT>(name_length, 0, static_cast<SQLSMALLINT>(name.size() - 1))));
-    ColumnInfo info;
-    info.name = std::move(name);
-    info.ordinal = i;
-    info.sql_type = type;
-    info.column_size = size;
-    info.decimal_digits = digits;
-    info.nullable = nullable != SQL_NO_NULLS;
-    info.binary = IsBinarySqlType(type);
-    char type_name[128] = {0};
-    SQLSMALLINT type_name_length = 0;
-    if (SQL_SUCCEEDED(SQLColAttribute(stmt, static_cast<SQLUSMALLINT>(i), SQL_DESC_TYPE_NAME,
-                                      type_name, sizeof(type_name), &type_name_length, nullptr))) {
-      info.type_name = type_name;
-    }
-    columns.push_back(std::move(info));
-  }
-  return columns;
-}
-
 // Results whose every column has a bounded declared size are fetched many
 // rows at a time into buffers bound to the columns (one driver call a rowset
 // instead of one a value); a result with a long column (text, blob, json,
 // geometry) is read value by value, in pieces.
 constexpr std::size_t kRowsetBytes = 1 << 20;  // buffer bytes of one rowset
 constexpr std::size_t kMaxRowsetRows = 1024;
-constexpr std::size_t kMaxBoundWidth = 16 * 1024;  // wider columns count as long
-
-// The buffer bytes one value of `column` takes when bound: room for its
-// declared size (characters as UTF-8 of up to 4 bytes each, plus sign, point
-// and terminator), the number's own size for floating values, 0 for a long
-// column, which is never bound.
-std::size_t BoundWidth(const ColumnInfo& column) {
-  switch (column.sql_type) {
-    case SQL_REAL:  // fetched as a double (exact), see BindRowset
-    case SQL_FLOAT:
-    case SQL_DOUBLE:
-      return sizeof(double);
-    case SQL_LONGVARCHAR:
-    case SQL_WLONGVARCHAR:
-    case SQL_LONGVARBINARY:
-      return 0;
-    default:
-      break;
-  }
-  if (column.column_size == 0 || column.column_size > kMaxBoundWidth) return 0;
-  return column.binary ? column.column_size + 8 : column.column_size * 4 + 16;
-}
 
 // A cursor over one executed statement.
 class OdbcCursor : public QueryCursor {
@@ -485,131 +385,6 @@ Result<std::string> QueryScalar(const std::shared_ptr<OdbcConnection>& conn, std
   return cursor->Value(0);
 }
 
-std::string ToUpper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// ---- Schema rowsets, answered from INFORMATION_SCHEMA -----------------------------------
-
-// The restriction at `index` when it is given.
-const std::optional<std::string>* Restriction(const SchemaRestrictions& r, std::size_t index) {
-  if (index >= r.size() || !r[index].has_value()) return nullptr;
-  return &r[index];
-}
-
-// "TABLE_SCHEMA = 'x'" for a given catalog; "TRUE" (every database) without
-// one. The session fills an absent catalog with its current database first,
-// so that the server opens only that database's tables.
-std::string CatalogFilter(const std::string& column, const std::optional<std::string>* catalog,
-                          bool nbe) {
-  if (catalog) return column + " = " + QuoteMySqlString(**catalog, nbe);
-  return "TRUE";
-}
-
-// The OLE DB type code of a MySQL column, from INFORMATION_SCHEMA.COLUMNS.
-constexpr std::string_view kOleDbTypeCase =
-    "CASE WHEN DATA_TYPE = 'tinyint' THEN IF(COLUMN_TYPE LIKE '%unsigned%', 17, 16) "
-    "WHEN DATA_TYPE = 'smallint' THEN IF(COLUMN_TYPE LIKE '%unsigned%', 18, 2) "
-    "WHEN DATA_TYPE IN ('mediumint', 'int') THEN IF(COLUMN_TYPE LIKE '%unsigned%', 19, 3) "
-    "WHEN DATA_TYPE = 'bigint' THEN IF(COLUMN_TYPE LIKE '%unsigned%', 21, 20) "
-    "WHEN DATA_TYPE = 'decimal' THEN 131 WHEN DATA_TYPE = 'float' THEN 4 "
-    "WHEN DATA_TYPE = 'double' THEN 5 "
-    "WHEN DATA_TYPE = 'bit' THEN IF(NUMERIC_PRECISION = 1, 11, 128) "
-    "WHEN DATA_TYPE = 'year' THEN 2 WHEN DATA_TYPE = 'date' THEN 133 "
-    "WHEN DATA_TYPE = 'time' THEN 134 WHEN DATA_TYPE IN ('datetime', 'timestamp') THEN 135 "
-    "WHEN DATA_TYPE IN ('binary', 'varbinary', 'tinyblob', 'blob', 'mediumblob', 'longblob', "
-    "'geometry', 'point', 'linestring', 'polygon', 'multipoint', 'multilinestring', "
-    "'multipolygon', 'geometrycollection') THEN 128 "
-    "ELSE 129 END";
-
-std::string TablesQuery(const SchemaRestrictions& r, bool nbe) {
-  std::string type_case =
-      "CASE TABLE_TYPE WHEN 'BASE TABLE' THEN 'TABLE' WHEN 'SYSTEM VERSIONED' THEN 'TABLE' "
-      "WHEN 'SYSTEM VIEW' THEN 'SYSTEM TABLE' ELSE TABLE_TYPE END";
-  std::string sql =
-      "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, "
-      "TABLE_NAME, " +
-      type_case +
-      " AS TABLE_TYPE, "
-      "CAST(NULL AS CHAR) AS TABLE_GUID, TABLE_COMMENT AS DESCRIPTION "
-      "FROM INFORMATION_SCHEMA.TABLES WHERE " +
-      CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
-  if (auto* name = Restriction(r, 2)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**name, nbe);
-  if (auto* type = Restriction(r, 3)) {
-    sql += " AND " + type_case + " = " + QuoteMySqlString(ToUpper(**type), nbe);
-  }
-  sql += " ORDER BY TABLE_SCHEMA, TABLE_NAME";
-  return sql;
-}
-
-std::string ColumnsQuery(const SchemaRestrictions& r, bool nbe) {
-  std::string sql =
-      "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, TABLE_NAME, "
-      "COLUMN_NAME, CAST(NULL AS CHAR) AS COLUMN_GUID, CAST(NULL AS CHAR) AS COLUMN_PROPID, "
-      "ORDINAL_POSITION, IF(COLUMN_DEFAULT IS NULL, 'False', 'True') AS COLUMN_HASDEFAULT, "
-      "COLUMN_DEFAULT, "
-      "(IF(IS_NULLABLE = 'YES', 96, 0) + "
-      "IF(DATA_TYPE LIKE '%text' OR DATA_TYPE LIKE '%blob' OR DATA_TYPE = 'json', 128, 0) + "
-      "IF(DATA_TYPE IN ('char', 'binary') OR NUMERIC_PRECISION IS NOT NULL, 16, 0) + 8) "
-      "AS COLUMN_FLAGS, "
-      "IF(IS_NULLABLE = 'YES', 'True', 'False') AS IS_NULLABLE, " +
-      std::string(kOleDbTypeCase) +
-      " AS DATA_TYPE, CAST(NULL AS CHAR) AS TYPE_GUID, CHARACTER_MAXIMUM_LENGTH, "
-      "CHARACTER_OCTET_LENGTH, NUMERIC_PRECISION, NUMERIC_SCALE, DATETIME_PRECISION, "
-      "CAST(NULL AS CHAR) AS CHARACTER_SET_CATALOG, CAST(NULL AS CHAR) AS CHARACTER_SET_SCHEMA, "
-      "CHARACTER_SET_NAME, CAST(NULL AS CHAR) AS COLLATION_CATALOG, "
-      "CAST(NULL AS CHAR) AS COLLATION_SCHEMA, COLLATION_NAME, "
-      "CAST(NULL AS CHAR) AS DOMAIN_CATALOG, CAST(NULL AS CHAR) AS DOMAIN_SCHEMA, "
-      "CAST(NULL AS CHAR) AS DOMAIN_NAME, COLUMN_COMMENT AS DESCRIPTION "
-      "FROM INFORMATION_SCHEMA.COLUMNS WHERE " +
-      CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
-  if (auto* table = Restriction(r, 2)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**table, nbe);
-  if (auto* column = Restriction(r, 3)) {
-    sql += " AND COLUMN_NAME = " + QuoteMySqlString(**column, nbe);
-  }
-  sql += " ORDER BY TABLE_SCHEMA, TABLE_NAME, ORDINAL_POSITION";
-  return sql;
-}
-
-std::string IndexesQuery(const SchemaRestrictions& r, bool nbe) {
-  std::string type_case =
-      "CASE INDEX_TYPE WHEN 'BTREE' THEN 1 WHEN 'HASH' THEN 2 WHEN 'FULLTEXT' THEN 3 ELSE 4 END";
-  std::string sql =
-      "SELECT TABLE_SCHEMA AS TABLE_CATALOG, CAST(NULL AS CHAR) AS TABLE_SCHEMA, TABLE_NAME, "
-      "INDEX_SCHEMA AS INDEX_CATALOG, CAST(NULL AS CHAR) AS INDEX_SCHEMA, INDEX_NAME, "
-      "IF(INDEX_NAME = 'PRIMARY', 'True', 'False') AS PRIMARY_KEY, "
-      "IF(NON_UNIQUE = 0, 'True', 'False') AS `UNIQUE`, "
-      "IF(INDEX_NAME = 'PRIMARY', 'True', 'False') AS CLUSTERED, " +
-      type_case +
-      " AS TYPE, CAST(NULL AS CHAR) AS FILL_FACTOR, CAST(NULL AS CHAR) AS INITIAL_SIZE, "
-      "IF(NULLABLE = 'YES', 0, 1) AS NULLS, CAST(NULL AS CHAR) AS SORT_BOOKMARKS, "
-      "'True' AS AUTO_UPDATE, CAST(NULL AS CHAR) AS NULL_COLLATION, "
-      "SEQ_IN_INDEX AS ORDINAL_POSITION, COLUMN_NAME, CAST(NULL AS CHAR) AS COLUMN_GUID, "
-      "CAST(NULL AS CHAR) AS COLUMN_PROPID, "
-      "CASE COLLATION WHEN 'A' THEN 1 WHEN 'D' THEN 2 ELSE NULL END AS COLLATION, "
-      "CARDINALITY, CAST(NULL AS CHAR) AS PAGES, CAST(NULL AS CHAR) AS FILTER_CONDITION, "
-      "IF(INDEX_NAME = 'PRIMARY', 'True', 'False') AS INTEGRATED "
-      "FROM INFORMATION_SCHEMA.STATISTICS WHERE " +
-      CatalogFilter("TABLE_SCHEMA", Restriction(r, 0), nbe);
-  if (auto* index = Restriction(r, 2)) sql += " AND INDEX_NAME = " + QuoteMySqlString(**index, nbe);
-  if (auto* type = Restriction(r, 3))
-    sql += " AND " + type_case + " = " + QuoteMySqlString(**type, nbe);
-  if (auto* table = Restriction(r, 4)) sql += " AND TABLE_NAME = " + QuoteMySqlString(**table, nbe);
-  sql += " ORDER BY TABLE_SCHEMA, TABLE_NAME, NON_UNIQUE, INDEX_NAME, SEQ_IN_INDEX";
-  return sql;
-}
-
-std::string CatalogsQuery(const SchemaRestrictions& r, bool nbe) {
-  std::string sql =
-      "SELECT SCHEMA_NAME AS CATALOG_NAME, CAST(NULL AS CHAR) AS DESCRIPTION "
-      "FROM INFORMATION_SCHEMA.SCHEMATA";
-  if (auto* name = Restriction(r, 0))
-    sql += " WHERE SCHEMA_NAME = " + QuoteMySqlString(**name, nbe);
-  sql += " ORDER BY SCHEMA_NAME";
-  return sql;
-}
-
 // ---- Chunked table reads -----------------------------------------------------------------
 
 // Types whose text form compares in the server exactly as the column sorts.
@@ -780,7 +555,7 @@ class ChunkedTableCursor : public QueryCursor {
       columns_ = chunk_->Columns();
       for (const std::string& key_column : key_) {
         auto it = std::find_if(columns_.begin(), columns_.end(), [&](const ColumnInfo& c) {
-          return ToUpper(c.name) == ToUpper(key_column);
+          return EqualsIgnoreCase(c.name, key_column);
         });
         if (it == columns_.end()) {
           return velquin::Status::NotFound("key column " + key_column + " not in the result of " +
@@ -881,7 +656,8 @@ Result<std::shared_ptr<OdbcConnection>> OpenConnection(const std::string& connec
   conn->connected = true;
   conn->connection_string = connection_string;
   VELQUIN_ASSIGN_OR_RETURN(std::string sql_mode, QueryScalar(conn, "SELECT @@SESSION.sql_mode"));
-  conn->no_backslash_escapes = ToUpper(sql_mode).find("NO_BACKSLASH_ESCAPES") != std::string::npos;
+  conn->no_backslash_escapes =
+      AsciiUpper(sql_mode).find("NO_BACKSLASH_ESCAPES") != std::string::npos;
   return conn;
 }
 

@@ -5,9 +5,10 @@
 #include <sqlext.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstring>
 
+#include "base/text.h"
+#include "db/odbc_handles.h"
 #include "db/sql_quote.h"
 #include "db/statements.h"
 
@@ -17,17 +18,6 @@ namespace {
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // The folder of the loaded driver manager library (libodbc), or "".
@@ -41,30 +31,11 @@ std::string DriverManagerFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-SQLHENV DriverListEnvironment() {
-  static SQLHENV env = [] {
-    SQLHENV handle = SQL_NULL_HENV;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
-      return SQLHENV{SQL_NULL_HENV};
-    }
-    SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    return handle;
-  }();
-  return env;
-}
-
-std::string Trim(std::string_view text) {
-  std::size_t begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string_view::npos) return std::string();
-  std::size_t end = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(begin, end - begin + 1));
-}
-
 }  // namespace
 
 std::vector<OdbcDriverEntry> ListOdbcDrivers() {
   std::vector<OdbcDriverEntry> drivers;
-  SQLHENV env = DriverListEnvironment();
+  SQLHENV env = OdbcEnvironment();
   if (env == SQL_NULL_HENV) return drivers;
   std::vector<SQLCHAR> name(512), attributes(16384);
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
@@ -85,7 +56,7 @@ std::vector<OdbcDriverEntry> ListOdbcDrivers() {
       std::string_view pair(p, length);
       std::size_t eq = pair.find('=');
       if (eq != std::string_view::npos) {
-        entry.attributes[Trim(pair.substr(0, eq))] = Trim(pair.substr(eq + 1));
+        entry.attributes[std::string(Trim(pair.substr(0, eq)))] = Trim(pair.substr(eq + 1));
       }
       p += length + 1;
     }
@@ -96,7 +67,7 @@ std::vector<OdbcDriverEntry> ListOdbcDrivers() {
 
 std::vector<OdbcDataSourceEntry> ListOdbcDataSources() {
   std::vector<OdbcDataSourceEntry> sources;
-  SQLHENV env = DriverListEnvironment();
+  SQLHENV env = OdbcEnvironment();
   if (env == SQL_NULL_HENV) return sources;
   std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 256), driver(1024);
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
