@@ -417,14 +417,32 @@ std::span<const FunctionDef> LogicAndNumberFunctions() { return kFunctions; }
 
 namespace {
 
-const fn::FunctionDef* FindFunction(std::string_view name) {
+struct Found {
+  const fn::FunctionDef* def = nullptr;
+  bool text_only = false;  // Mid$, Left$, ...: a NULL result is an error
+};
+
+// The functions that have a "$" form returning text only.
+constexpr std::string_view kDollarForms[] = {"Chr",    "ChrW", "Format", "LCase", "Left",
+                                             "LTrim",  "Mid",  "Right",  "RTrim", "Space",
+                                             "String", "Trim", "UCase"};
+
+Found FindFunction(std::string_view name) {
+  Found found;
+  if (name.ends_with('$')) {
+    name.remove_suffix(1);
+    bool known = false;
+    for (std::string_view d : kDollarForms) known = known || SameObjectName(d, name);
+    if (!known) return found;
+    found.text_only = true;
+  }
   for (auto group : {fn::LogicAndNumberFunctions(), fn::TextFunctions(), fn::DateFunctions(),
                      fn::FormatFunctions()}) {
     for (const fn::FunctionDef& f : group) {
-      if (SameObjectName(f.name, name)) return &f;
+      if (SameObjectName(f.name, name)) found.def = &f;
     }
   }
-  return nullptr;
+  return found;
 }
 
 // A value as a literal in a quoted call (for the message only).
@@ -452,15 +470,17 @@ Status WrongArguments(const std::string& call) {
                   "'.");
 }
 
-Result<Value> Dispatch(const fn::FunctionDef& f, std::size_t count, const fn::ArgFetch& arg) {
-  if (f.lazy) return f.lazy(count, arg);
+Result<Value> Dispatch(const Found& f, std::size_t count, const fn::ArgFetch& arg) {
+  if (f.def->lazy) return f.def->lazy(count, arg);
   std::vector<Value> values;
   values.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     VELQUIN_ASSIGN_OR_RETURN(Value v, arg(i));
     values.push_back(std::move(v));
   }
-  return f.eager(values);
+  VELQUIN_ASSIGN_OR_RETURN(Value r, f.def->eager(values));
+  if (f.text_only && r.is_null()) return fn::Fail(fn::kInvalidNull);
+  return r;
 }
 
 Status Undefined(std::string_view name) {
@@ -470,24 +490,24 @@ Status Undefined(std::string_view name) {
 }  // namespace
 
 Result<Value> CallFunction(std::string_view name, std::span<const Value> args) {
-  const fn::FunctionDef* f = FindFunction(name);
-  if (!f) return Undefined(name);
-  if (args.size() < f->min_args || args.size() > f->max_args) {
+  const Found f = FindFunction(name);
+  if (!f.def) return Undefined(name);
+  if (args.size() < f.def->min_args || args.size() > f.def->max_args) {
     std::string call = std::string(name) + "(";
     for (std::size_t i = 0; i < args.size(); ++i) call += (i ? ", " : "") + LiteralText(args[i]);
     return WrongArguments(call + ")");
   }
-  return Dispatch(*f, args.size(), [&](std::size_t i) -> Result<Value> { return args[i]; });
+  return Dispatch(f, args.size(), [&](std::size_t i) -> Result<Value> { return args[i]; });
 }
 
 Result<Value> CallFunction(const Expr& call,
                            const std::function<Result<Value>(const Expr&)>& eval) {
-  const fn::FunctionDef* f = FindFunction(call.text);
-  if (!f) return Undefined(call.text);
-  if (call.args.size() < f->min_args || call.args.size() > f->max_args) {
+  const Found f = FindFunction(call.text);
+  if (!f.def) return Undefined(call.text);
+  if (call.args.size() < f.def->min_args || call.args.size() > f.def->max_args) {
     return WrongArguments(FormatExpression(call));
   }
-  return Dispatch(*f, call.args.size(),
+  return Dispatch(f, call.args.size(),
                   [&](std::size_t i) -> Result<Value> { return eval(call.args[i]); });
 }
 

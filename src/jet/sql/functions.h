@@ -15,7 +15,10 @@ namespace velquin::jet::sql {
 // ...), called by name with their evaluated arguments. The name is matched
 // without regard to case. A name that is no built-in function gives
 // "Undefined function 'name' in expression.", as Access says; aggregates
-// (Count, Sum, ...) are not functions here: the executor folds them.
+// (Count, Sum, ...) are not functions here: the executor folds them. The
+// "$" forms of the text functions (Mid$, Left$, Format$, ...) are known too:
+// they give text only, so where the plain form gives NULL they fail with
+// "Invalid use of Null".
 //
 // NULL rules as Jet applies them: most functions give NULL for a NULL
 // argument (Mid, Len, Year, Abs, ...); the conversions (CLng, CStr, ...) and
