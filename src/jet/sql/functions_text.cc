@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/unicode.h"
+#include "jet/index/general_sort_order.h"
 #include "jet/sql/functions_internal.h"
 
 namespace velquin::jet::sql::fn {
@@ -237,12 +238,23 @@ Result<Value> RepeatChar(std::span<const Value> a) {
   return Text16(std::u16string(static_cast<std::size_t>(n), c));
 }
 
+// StrComp: -1, 0 or 1. A text compare orders as Access's General sort order
+// (the order of text index keys: case ignored, accents after the plain
+// letter, é between e and f); texts equal there are told apart by their
+// folded characters (trailing blanks, text past the keyed 255 characters).
 Result<Value> StrComp(std::span<const Value> a) {
   VELQUIN_ASSIGN_OR_RETURN(bool text, TextCompare(a, 2));
   if (a[0].is_null() || a[1].is_null()) return Value();
   std::u16string x = ToUtf16(ToText(a[0])), y = ToUtf16(ToText(a[1]));
-  if (text) x = Folded(x), y = Folded(y);
-  const int c = x.compare(y);
+  int c = 0;
+  if (text) {
+    std::vector<std::uint8_t> kx, ky;
+    AppendGeneralTextKey(x, true, kx);
+    AppendGeneralTextKey(y, true, ky);
+    c = kx < ky ? -1 : ky < kx ? 1 : Folded(x).compare(Folded(y));
+  } else {
+    c = x.compare(y);
+  }
   return Value::Short(static_cast<std::int16_t>(c < 0 ? -1 : c > 0 ? 1 : 0));
 }
 
