@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/sql/datetime_text.h"
@@ -427,22 +428,21 @@ constexpr std::string_view kDollarForms[] = {"Chr",    "ChrW", "Format", "LCase"
                                              "LTrim",  "Mid",  "Right",  "RTrim", "Space",
                                              "String", "Trim", "UCase"};
 
+// Looked up once per row and call: a table by lower-case name, built once.
 Found FindFunction(std::string_view name) {
-  Found found;
-  if (name.ends_with('$')) {
-    name.remove_suffix(1);
-    bool known = false;
-    for (std::string_view d : kDollarForms) known = known || SameObjectName(d, name);
-    if (!known) return found;
-    found.text_only = true;
-  }
-  for (auto group : {fn::LogicAndNumberFunctions(), fn::TextFunctions(), fn::DateFunctions(),
-                     fn::FormatFunctions()}) {
-    for (const fn::FunctionDef& f : group) {
-      if (SameObjectName(f.name, name)) found.def = &f;
+  static const auto* const kByName = [] {
+    auto* m = new std::unordered_map<std::string, Found>();
+    for (auto group : {fn::LogicAndNumberFunctions(), fn::TextFunctions(), fn::DateFunctions(),
+                       fn::FormatFunctions()}) {
+      for (const fn::FunctionDef& f : group) (*m)[LowerAscii(f.name)] = Found{&f, false};
     }
-  }
-  return found;
+    for (std::string_view d : kDollarForms) {
+      (*m)[LowerAscii(d) + "$"] = Found{m->at(LowerAscii(d)).def, true};
+    }
+    return m;
+  }();
+  auto it = kByName->find(LowerAscii(name));
+  return it == kByName->end() ? Found{} : it->second;
 }
 
 // A value as a literal in a quoted call (for the message only).
