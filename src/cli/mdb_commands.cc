@@ -12,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "backup/script_text.h"
 #include "cli/mdb_text.h"
 #include "jet/database.h"
 #include "jet/sql/default_value.h"
+#include "jet/sql/names.h"
 
 namespace velquin {
 namespace {
@@ -30,6 +32,7 @@ struct MdbOptions {
   std::string input;
   bool tsv = false;
   bool no_header = false;
+  bool queries = false;
 };
 
 // Ends a subcommand with an exit code (main returns it).
@@ -75,11 +78,21 @@ void RunCreate(const MdbOptions& o) {
 
 void RunTables(const MdbOptions& o) {
   auto db = OpenOrFail("tables", o.file, true);
+  if (o.queries) {
+    for (const auto& n : db->ListQueries()) std::printf("%s\n", n.c_str());
+    return;
+  }
   auto names = db->ListTables();
   if (!names.ok()) Fail("tables", "cannot read the catalogue: " + names.status().message());
   for (const auto& n : *names) std::printf("%s\n", n.c_str());
 }
 
+// The tables (CREATE TABLE, CREATE INDEX), then the relationships (ALTER
+// TABLE ... ADD CONSTRAINT ... FOREIGN KEY, with their update and delete
+// rules) and the saved queries (CREATE VIEW, union queries too) in catalogue
+// order, which is the order they were made in, so a query follows the
+// queries it reads. `velquin mdb exec` reads the whole text back. With a
+// TABLE: that table and the relationships in which it refers to another.
 void RunSchema(const MdbOptions& o) {
   auto db = OpenOrFail("schema", o.file, true);
   std::vector<std::string> names;
@@ -93,6 +106,24 @@ void RunSchema(const MdbOptions& o) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     auto info = TableOrFail("schema", *db, o.file, names[i]);
     std::printf("%s%s", i ? "\n" : "", cli::TableSchemaSql(info).c_str());
+  }
+  auto relationships = backup::ReadRelationships(*db);
+  if (!relationships.ok()) {
+    Fail("schema", "cannot read the relationships: " + relationships.status().message());
+  }
+  bool first = true;
+  for (const auto& r : *relationships) {
+    if (!o.table.empty() && !jet::sql::SameObjectName(r.table, names[0])) continue;
+    std::printf("%s%s;\n", first ? "\n" : "", backup::RelationshipStatement(r).c_str());
+    first = false;
+  }
+  if (!o.table.empty()) return;
+  for (const auto& q : db->ListQueries()) {
+    auto view = backup::CreateViewStatement(*db, q);
+    if (!view.ok()) Fail("schema", "cannot read query \"" + q + "\": " + view.status().message());
+    std::string text = *view;  // the query's SQL ends with ";" as Access keeps it
+    if (text.empty() || text.back() != ';') text += ';';
+    std::printf("\n%s\n", text.c_str());
   }
 }
 
@@ -411,10 +442,13 @@ void RegisterMdbCommands(CLI::App& app) {
 
   CLI::App* tables = mdb->add_subcommand("tables", "List the tables of a database");
   tables->add_option("FILE", opts->file, "The .mdb file")->required();
+  tables->add_flag("--queries", opts->queries, "List the saved queries instead");
   tables->callback([opts] { RunTables(*opts); });
 
   CLI::App* schema =
-      mdb->add_subcommand("schema", "Print CREATE TABLE and CREATE INDEX statements");
+      mdb->add_subcommand("schema",
+                          "Print the statements that make the database: tables, indexes, "
+                          "relationships and saved queries");
   schema->add_option("FILE", opts->file, "The .mdb file")->required();
   schema->add_option("TABLE", opts->table, "Only this table");
   schema->callback([opts] { RunSchema(*opts); });

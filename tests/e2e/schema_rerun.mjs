@@ -1,8 +1,10 @@
 // End to end: a whole schema (data/sakila_like.sql) through `velquin
 // migrate` and back through mdbtools: every table migrated, every foreign
 // key an enforced relationship, views in dependency order, the GROUP_CONCAT
-// views refused with their reason or materialized with MySQL's rows, and
-// re-runs into the same file (default stop, --replace, --append).
+// views refused with their reason or materialized with MySQL's rows, the
+// output of `velquin mdb schema` executed into a new file recreating the
+// tables, relationships and queries (as mdbtools and mdb-reader see them),
+// and re-runs into the same file (default stop, --replace, --append).
 //
 //   node schema_rerun.mjs VELQUIN_BINARY SOURCE_DIR
 // Exit 0 pass, 1 fail, 77 skipped (no server or no mdbtools).
@@ -52,6 +54,23 @@ function migrate(target, ...extra) {
   return { status: run.status, log: run.stdout.toString(), err: run.stderr.toString(),
     byName: Object.fromEntries(objects.map((o) => [o.name, o])), objects };
 }
+// The structure mdb-reader sees: user tables' columns, relationships and
+// queries from the system tables (object ids replaced by names).
+function structure(file) {
+  const dump = (...args) => JSON.parse(execFileSync("node",
+    [join(sourceDir, "tests/readers/dump.js"), ...args], { maxBuffer: 1 << 28 }).toString());
+  const user = dump(file).tables.map((t) => ({ name: t.name, columns: t.columns }));
+  const sys = Object.fromEntries(dump("--system", file, "MSysObjects", "MSysQueries",
+    "MSysRelationships").tables.map((t) => [t.name, t]));
+  const col = (t, name) => sys[t].columns.findIndex((c) => c.name === name);
+  const names = new Map(sys.MSysObjects.rows.map((r) => [r[col("MSysObjects", "Id")],
+    r[col("MSysObjects", "Name")]]));
+  const objectId = col("MSysQueries", "ObjectId");
+  const queries = sys.MSysQueries.rows.map((r) => JSON.stringify(r.map((v, i) =>
+    i === objectId ? names.get(v) : v))).sort();
+  const relationships = sys.MSysRelationships.rows.map((r) => JSON.stringify(r)).sort();
+  return { user, queries, relationships };
+}
 // What a reader sees of a file: schema with relationships, every table's rows, every query.
 function contents(file) {
   let out = tool("mdb-schema", [file, "mysql"]);
@@ -92,6 +111,35 @@ try {
   const relationships = new Set([...schema.matchAll(/ADD CONSTRAINT `([^`]+)` FOREIGN KEY/g)].map((m) => m[1]));
   check(relationships.size === fkColumns.length,
     `${relationships.size} relationship column pairs for ${fkColumns.length} foreign-key columns`);
+  // `mdb schema`, run by `mdb exec` into a new file, recreates the file's
+  // structure: tables, columns, indexes, relationships with their rules, and
+  // queries (union queries too), for mdbtools and for mdb-reader.
+  const schemaText = spawnSync(velquin, ["mdb", "schema", first], { maxBuffer: 1 << 26 });
+  check(schemaText.status === 0, `mdb schema exits 0: ${schemaText.stderr}`);
+  const listed = spawnSync(velquin, ["mdb", "tables", "--queries", first]).stdout.toString();
+  check(listed === tool("mdb-queries", ["-L", "-1", first]),
+    `mdb tables --queries lists the queries mdbtools lists: ${listed}`);
+  const rebuilt = join(work, "from-schema.mdb");
+  const exec = spawnSync(velquin, ["mdb", "exec", "--create", rebuilt],
+    { input: schemaText.stdout, maxBuffer: 1 << 26 });
+  check(exec.status === 0, `mdb exec reads the schema back: ${exec.stderr}`);
+  if (exec.status === 0) {
+    check(tool("mdb-schema", [rebuilt, "mysql"]) === schema,
+      "mdbtools sees the same tables, indexes and relationships in the rebuilt file");
+    const rebuiltQueries = tool("mdb-queries", ["-L", "-1", rebuilt]);
+    check(rebuiltQueries === tool("mdb-queries", ["-L", "-1", first]), "the same queries");
+    for (const q of rebuiltQueries.split("\n").filter((l) => l)) {
+      check(tool("mdb-queries", [rebuilt, q]) === tool("mdb-queries", [first, q]),
+        `query ${q} reads the same`);
+    }
+    const [a, b] = [structure(first), structure(rebuilt)];
+    check(JSON.stringify(a.user) === JSON.stringify(b.user), "mdb-reader: the same tables and columns");
+    check(a.relationships.length === fkColumns.length &&
+      JSON.stringify(a.relationships) === JSON.stringify(b.relationships),
+      `mdb-reader: the same ${a.relationships.length} relationship rows`);
+    check(a.queries.length > 0 && JSON.stringify(a.queries) === JSON.stringify(b.queries),
+      `mdb-reader: the same ${a.queries.length} query rows`);
+  }
   const orphan = spawnSync(velquin, ["mdb", "exec", first,
     "INSERT INTO shelf_item (inventory_id, store_id, shelf_no) VALUES (3, 2, 9)"]);
   check(orphan.status !== 0, "a row without its related row is refused (composite relationship)");
