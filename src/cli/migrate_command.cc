@@ -331,7 +331,7 @@ bool VerifyReports(Session* source, const std::string& database, const fs::path&
     } else {
       const TableVerification v =
           r.kind == ObjectKind::kView && r.status != "materialized"
-              ? VerifyQueryRows(source, **file, database, r.source_name, r.access_name)
+              ? verifier.VerifyView(source, **file, database, r.source_name)
               : verifier.VerifyTable(source, **file, database, r.source_name);
       r.verified = VerificationText(v);
       // A query the engine cannot run yet is reported, not counted as a
@@ -697,6 +697,15 @@ int RunVerify(const MigrateArgs& args) {
     if (!chosen->tables.empty() && !chosen->tables.count(t)) continue;
     MigrationReport r;
     r.source_name = t;
+    r.status = "migrated";
+    reports.push_back(std::move(r));
+  }
+  // The views too, unless --tables names only tables.
+  for (const std::string& v : chosen->all_views) {
+    if (!chosen->tables.empty()) break;
+    MigrationReport r;
+    r.kind = ObjectKind::kView;
+    r.source_name = v;
     r.status = "migrated";
     reports.push_back(std::move(r));
   }

@@ -151,6 +151,11 @@ class MigrationPipeline {
   // the file's table (verify.h).
   TableVerification VerifyTable(Session* source, jet::Database& target, const std::string& database,
                                 const std::string& name);
+  // A view migrated as a saved query: the query's rows in the file against
+  // the view's on the server (verify.h); a view the file holds as a table
+  // (materialized) is verified as a table.
+  TableVerification VerifyView(Session* source, jet::Database& target, const std::string& database,
+                               const std::string& name);
 
   // What a whole-database run of these settings will do (plan.h), read from
   // the catalogue; nothing is written. `sizes_only`: only the tables' row

@@ -1,8 +1,10 @@
 // MigrationPipeline: the plan of a run (what would be made, and how big) and
 // the verification of one migrated table against its source.
+#include <algorithm>
 #include <map>
 
 #include "config/condition_file.h"
+#include "jet/database.h"
 #include "migrate/pipeline.h"
 #include "migrate/view_ddl.h"
 
@@ -175,6 +177,20 @@ Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source
     if (Chosen(o)) out.push_back(o.access_name);
   }
   return out;
+}
+
+TableVerification MigrationPipeline::VerifyView(Session* source, jet::Database& target,
+                                                const std::string& database,
+                                                const std::string& name) {
+  const std::string access_name = State(source, database).names.Object(name);
+  if (target.GetTable(access_name).ok()) return VerifyTable(source, target, database, name);
+  const std::vector<std::string> queries = target.ListQueries();
+  if (std::find(queries.begin(), queries.end(), access_name) == queries.end()) {
+    TableVerification absent;
+    absent.status = Status::NotSupported("the file holds no query `" + access_name + "`");
+    return absent;
+  }
+  return VerifyQueryRows(source, target, database, name, access_name);
 }
 
 }  // namespace velquin

@@ -71,13 +71,19 @@ try {
   }
   check(!/checksum/.test(tables.find((t) => t.name === "traps")?.verified ?? "checksum"),
         "the traps are compared row by row");
-  for (const o of objects.filter((o) => o.kind === "view" && o.status === "migrated")) {
-    check(/^not verified: /.test(o.verified), `view ${o.name}: "${o.verified}"`);
+  // Each saved query runs in the file and gives the view's rows; a view of
+  // the moment (NOW()) cannot be compared.
+  const views = objects.filter((o) => o.kind === "view" && o.status === "migrated");
+  check(views.length >= 15, `${views.length} views migrated as queries`);
+  for (const o of views) {
+    const expected = o.name === "t_dates" ? /^not verified: the view's rows depend on the moment/ : /^equal: /;
+    check(expected.test(o.verified), `view ${o.name}: "${o.verified}"`);
   }
 
   // The file changed: a row deleted, a row changed (deleted and inserted again).
   const edit = run(["mdb", "exec", target,
     "DELETE FROM rental WHERE rental_id = 3; DELETE FROM traps WHERE id = 2; " +
+    "DELETE FROM shelf_item WHERE inventory_id = 2; " +
     "INSERT INTO traps (id, d, f, t) VALUES (2, NULL, -3.4028234e38, 'trailing ')"]);
   check(edit.status === 0, `the file is edited: ${edit.out}`);
   const after = run(["verify", "--source", source, "--target", target]);
@@ -87,6 +93,9 @@ try {
   check(/traps: differs: .*columns differing: `t`, `b`, `n`.*row id=2: column `t` is 'trailing  ' on the server, 'trailing ' in the file; row id=2: column `b` is 0x on the server, NULL in the file/.test(after.out),
     `the changed trap is named by column and key: ${after.out}`);
   check(/actor: equal: /.test(after.out), "untouched tables stay equal");
+  check(/t_right_join: differs: .*row \(Classics, 2\) is on the server, not in the query's rows; row \(Classics, NULL\) is in the query's rows, not on the server/.test(after.out),
+    `the view over the edited table names its rows: ${after.out}`);
+  check(/t_union: equal: /.test(after.out), "untouched views stay equal");
   const one = run(["verify", "--source", source, "--target", target, "--tables", "actor, film"]);
   check(one.status === 0 && !/rental/.test(one.out), `--tables verifies only those: ${one.out}`);
 } catch (e) {
