@@ -69,8 +69,8 @@ TEST(MdbSqlCli, ExecAndQueryRoundTrip) {
   CliRun view = Velquin("mdb exec '" + path +
                         "' \"CREATE VIEW u AS SELECT id FROM t UNION ALL SELECT id FROM t\"");
   EXPECT_EQ(view.status, 0) << view.out;
-  CliRun union_query = Velquin("mdb query '" + path +
-                               "' \"SELECT id FROM t UNION SELECT id FROM t ORDER BY id\"");
+  CliRun union_query =
+      Velquin("mdb query '" + path + "' \"SELECT id FROM t UNION SELECT id FROM t ORDER BY id\"");
   EXPECT_EQ(union_query.status, 0) << union_query.out;
   EXPECT_EQ(union_query.out, "1\n2\n3\n4\n");
   CliRun saved = Velquin("mdb query '" + path + "' \"SELECT id FROM u ORDER BY id DESC\"");

@@ -65,13 +65,9 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
       if (AggregateKindOf(e)) {
         return Fail("Cannot have aggregate function in expression (" + FormatExpression(e) + ").");
       }
-      std::vector<Value> args;
-      args.reserve(e.args.size());
-      for (const Expr& a : e.args) {
-        VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(a, b, row));
-        args.push_back(std::move(v));
-      }
-      return CallFunction(e.text, args);
+      // Arguments are evaluated when the function asks for them: IIf and
+      // Switch leave the branch they do not take alone, as Access does.
+      return CallFunction(e, [&](const Expr& a) { return Eval(a, b, row); });
     }
     case ExprKind::kUnary: {
       VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(e.args[0], b, row));
