@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/db_session_handle.h"
+#include "app/load_verification.h"
 #include "app/main_controller.h"
 #include "app/pipeline_operations.h"
 #include "app/source_url.h"
@@ -319,27 +320,15 @@ bool VerifyReports(Session* source, const std::string& database, const fs::path&
                    const PipelineSettings& settings, std::vector<MigrationReport>& reports) {
   std::printf("\nVerifying %s against the server:\n", target.string().c_str());
   auto file = jet::Database::Open(target.string(), {.read_only = true});
-  bool all_equal = true;
   MigrationPipeline verifier(settings, nullptr);
-  for (MigrationReport& r : reports) {
-    const bool rows = r.status == "migrated" || r.status == "refused rows" ||
-                      r.status == "materialized" || r.status == "reused";
-    if (!rows) continue;
-    if (r.kind == ObjectKind::kView && r.status != "materialized") {
-      // A saved query's rows need the engine to run saved queries.
-      r.verified = "not verified: the engine cannot run saved queries yet";
-    } else if (!file.ok()) {
-      r.verified = "not verified: " + file.status().message();
-      all_equal = false;
-    } else {
-      const TableVerification v = verifier.VerifyTable(source, **file, database, r.source_name);
-      r.verified = VerificationText(v);
-      if (!v.equal()) all_equal = false;
-    }
-    std::printf("  %s: %s\n", r.source_name.c_str(), r.verified.c_str());
-  }
+  const LoadVerification v =
+      VerifyLoadedReports(verifier, source, file.ok() ? file->get() : nullptr,
+                          file.ok() ? std::string() : file.status().message(), database, reports, 0,
+                          [](const MigrationReport& r, bool) {
+                            std::printf("  %s: %s\n", r.source_name.c_str(), r.verified.c_str());
+                          });
   std::fflush(stdout);
-  return all_equal;
+  return v.all_equal();
 }
 
 int RunMigrate(const MigrateArgs& args) {
