@@ -377,9 +377,13 @@ PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatab
   // task over all tables of a database moves through its tables' share (up
   // to 50 where views follow, else up to 90) table by table and, within a
   // table, row by row; it never goes back.
+  // The running task's rows copied so far (for its time left) are those of
+  // the tables done before the current one and the current one's.
   struct Place {
     std::size_t index = 0;
     std::size_t count = 0;
+    uint64_t rows_before = 0;
+    uint64_t current_read = 0;
   };
   auto place = std::make_shared<Place>();
   auto tables_share = [](TaskKind kind) -> int32_t {
@@ -405,12 +409,23 @@ PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatab
     }
   };
   settings.table_started = [place, advance](std::size_t index, std::size_t count) {
+    place->rows_before = index == 0 ? 0 : place->rows_before + place->current_read;
+    place->current_read = 0;
     place->index = index;
     place->count = count;
     advance(0.0);
   };
-  settings.rows_progress = [&controller, advance](const std::string& table, uint64_t read,
-                                                  uint64_t expected) {
+  settings.rows_progress = [&controller, advance, place, tables_share](
+                               const std::string& table, uint64_t read, uint64_t expected) {
+    place->current_read = read;
+    for (const TaskRecord& r : controller.queue().Snapshot()) {
+      if (r.state_text != kStateWorking) continue;
+      if (r.kind == TaskKind::kConvertTable && r.source_object == table) {
+        controller.queue().SetRows(r.id, read, expected);
+      } else if (tables_share(r.kind) != 0) {
+        controller.queue().SetRows(r.id, place->rows_before + read, 0);
+      }
+    }
     if (expected == 0) return;
     for (const TaskRecord& r : controller.queue().Snapshot()) {
       if (r.state_text == kStateWorking && r.kind == TaskKind::kConvertTable &&
