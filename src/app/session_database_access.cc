@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/db_session_handle.h"
+#include "app/task_plan.h"
 #include "db/access_operations.h"
 #include "db/jet_session.h"
 #include "db/source_connection.h"
@@ -273,6 +274,22 @@ Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& 
   VELQUIN_ASSIGN_OR_RETURN(held.names, ExistingTargetObjects(jet->database(), *planned));
   held.checked = true;
   return held;
+}
+
+Result<std::optional<TaskPlanPreview>> SessionDatabaseAccess::PlanTask(const TaskRequest& task) {
+  if (task.type != kTaskTypeMigration || !IsDatabaseTaskKind(static_cast<TaskKind>(task.kind))) {
+    return std::optional<TaskPlanPreview>{};
+  }
+  std::shared_ptr<Session> source = SessionOf(Side::kSource);
+  if (source == nullptr) return Status::InvalidArgument("the source is not connected");
+  // As the task's run will: its row conditions, and no views for the tables alone.
+  PipelineSettings settings;
+  settings.condition_file = conditions_.path();
+  settings.no_views = task.kind == kKindConvertTables;
+  MigrationPipeline planner(settings, nullptr);
+  VELQUIN_ASSIGN_OR_RETURN(MigrationPlan plan,
+                           planner.Plan(source.get(), task.source_database, plan_size_limit_));
+  return std::optional<TaskPlanPreview>(MakeTaskPlanPreview(plan));
 }
 
 Status SessionDatabaseAccess::CreateDatabase(const std::string& path) {
