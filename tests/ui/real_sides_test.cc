@@ -29,6 +29,7 @@
 #include "mysql_test_support.h"
 #include "ui/config_dialog.h"
 #include "ui/main_window.h"
+#include "ui/plan_dialog.h"
 #include "ui/small_dialogs.h"
 
 namespace velquin::ui {
@@ -175,9 +176,24 @@ class RealSidesTest : public ::testing::Test {
     ops_->on_refill = window_->TargetRefillPoster();
     ops_->on_message_box = window_->MessageBoxPoster();
     window_->SetMessageBoxes(&boxes_);
+    // Database tasks show their plan first: each plan dialog is kept and
+    // answered with Start (or Cancel when `start_plans_` is false).
+    plan_poll_ = std::make_unique<QTimer>();
+    QObject::connect(plan_poll_.get(), &QTimer::timeout, [this] {
+      auto* dialog = qobject_cast<PlanDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      plans_.push_back({dialog->plan_box()->toPlainText().toStdString(),
+                        dialog->problem_label()->text().toStdString(),
+                        dialog->start_button()->isEnabled()});
+      (start_plans_ && dialog->start_button()->isEnabled() ? dialog->start_button()
+                                                           : dialog->cancel_button())
+          ->click();
+    });
+    plan_poll_->start(10);
   }
 
   void TearDown() override {
+    plan_poll_.reset();
     if (ops_) ops_->Open(true);
     if (controller_) controller_->worker().WaitUntilIdle(std::chrono::seconds(30));
     window_.reset();
@@ -237,6 +253,13 @@ class RealSidesTest : public ::testing::Test {
   std::unique_ptr<ControllerHost> host_;
   ScriptedBoxes boxes_;
   std::unique_ptr<MainWindow> window_;
+  struct ShownPlan {
+    std::string text, problem;
+    bool startable = false;
+  };
+  std::vector<ShownPlan> plans_;
+  bool start_plans_ = true;
+  std::unique_ptr<QTimer> plan_poll_;
 };
 
 TEST_F(RealSidesTest, ConnectFillsBothTreesFromBothSides) {
