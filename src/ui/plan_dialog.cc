@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <atomic>
+#include <exception>
 #include <memory>
 #include <thread>
 
@@ -56,8 +57,14 @@ void RunWithBusyBox(QWidget* parent, const std::string& text, const std::functio
                     int delay_ms) {
   QEventLoop loop;
   auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread worker([&work, done, &loop] {
-    work();
+  std::exception_ptr failure;
+  std::thread worker([&work, done, &loop, &failure] {
+    // An exception ends the work; it is thrown again on the window's thread.
+    try {
+      work();
+    } catch (...) {
+      failure = std::current_exception();
+    }
     done->store(true);
     // Wakes the loop on its own thread.
     QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
@@ -80,6 +87,7 @@ void RunWithBusyBox(QWidget* parent, const std::string& text, const std::functio
   if (!done->load()) loop.exec(QEventLoop::ExcludeUserInputEvents);
   worker.join();
   busy.hide();
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace velquin::ui

@@ -38,7 +38,8 @@ class PlanDialog : public QDialog {
 
 // Runs `work` on a thread of its own while the window's events go on; after
 // `delay_ms` without an end a modal busy box saying `text` shows (so a quick
-// catalogue read does not flash one). Returns when `work` has ended.
+// catalogue read does not flash one). Returns when `work` has ended; an
+// exception `work` threw is thrown again here.
 void RunWithBusyBox(QWidget* parent, const std::string& text, const std::function<void()>& work,
                     int delay_ms = 300);
 
