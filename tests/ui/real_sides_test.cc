@@ -774,6 +774,12 @@ TEST_F(RealSidesTest, ASecondRunIntoTheSameFileAsksOnceAndDoesWhatTheAnswerSays)
   }
   EXPECT_TRUE(Logged("[customers] rows read 3, written 0, refused 3"));
   EXPECT_TRUE(Logged("[order lines] rows read 2, written 2, refused 0"));
+  // Tables appended to are not compared with the server (their rows cannot
+  // equal its rows), and are not called different.
+  EXPECT_TRUE(
+      Logged("Verify [order lines]: not compared: the rows were appended to the rows the file held "
+             "already"));
+  EXPECT_FALSE(Logged("Verify table [order lines]: differs"));
 }
 
 // A child process holding `file` open for writing until the test ends.
