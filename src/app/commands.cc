@@ -297,7 +297,41 @@ std::string ExistingObjectsCancelled(const std::string& target_database) {
              {target_database});
 }
 
+std::string PlanCancelled(const std::string& target_database) {
+  return Sub("Migration into Target database [%s] cancelled at its plan: nothing was changed.",
+             {target_database});
+}
+
 namespace {
+
+// A database task's plan, computed while a busy box shows, then shown with
+// Start and Cancel; the plan's estimate goes into the task. False when
+// nothing is to be queued (Cancel, a plan over Access's size limit, or a
+// catalogue that could not be read).
+bool ShowPlan(CommandHost& host, CommandUi& ui, TaskRequest* task) {
+  std::optional<Result<std::optional<TaskPlanPreview>>> planned;
+  ui.RunBusy(Sub("Planning the migration of Source database [%s] ...", {task->source_database}),
+             [&] { planned.emplace(host.PlanTask(*task)); });
+  if (!planned) planned.emplace(Status::Cancelled("the plan was not computed"));
+  if (!planned->ok()) {
+    const std::string message = Sub("Cannot plan the migration of Source database [%s]: %s",
+                                    {task->source_database, planned->status().message()});
+    host.WriteLine("E::" + message);
+    ui.Show(message, BoxButtons::kOk, BoxIcon::kWarning, "");
+    return false;
+  }
+  if (!**planned) return true;  // no source catalogue to plan from here
+  const TaskPlanPreview& plan = ***planned;
+  if (!plan.warning.empty()) host.WriteLine("E::" + plan.warning);
+  if (!ui.ConfirmPlan(plan) || plan.over_limit) {
+    if (plan.over_limit) host.WriteLine("E::" + plan.refusal);
+    host.WriteLine(PlanCancelled(task->target_database));
+    return false;
+  }
+  task->planned_rows = plan.rows;
+  task->planned_seconds = plan.seconds;
+  return true;
+}
 
 // Asks once about the objects the task's target holds already and puts the
 // answer into the task; false when nothing is to be queued (Cancel, or a
@@ -338,6 +372,10 @@ void Migrate(CommandHost& host, CommandUi& ui) {
   if (plan.task) {
     if (!ui.AskOkCancel(plan.question)) {
       if (plan.task->kind == kKindCloneDatabase) ui.ClearDropHighlight();
+      return;
+    }
+    if (IsDatabaseTaskKind(static_cast<TaskKind>(plan.task->kind)) &&
+        !ShowPlan(host, ui, &*plan.task)) {
       return;
     }
     if (!AskAboutExistingObjects(host, ui, &*plan.task)) return;
@@ -479,8 +517,9 @@ void ControllerHost::AppendTask(const TaskRequest& r) {
   if (r.type == kTaskTypeBackup) {
     controller_.AppendBackupTask(kind, r.object_letter, r.target_database, r.target_object);
   } else {
-    controller_.AppendMigrationTask(kind, {r.source_object, r.source_database, r.target_database,
-                                           r.existing, r.existing_names});
+    controller_.AppendMigrationTask(
+        kind, {r.source_object, r.source_database, r.target_database, r.existing, r.existing_names,
+               r.planned_rows, r.planned_seconds});
   }
 }
 

@@ -50,6 +50,9 @@ struct TaskRequest {
   // already, and those objects (see AskAboutExistingObjects).
   ExistingObjects existing = ExistingObjects::kStop;
   std::vector<std::string> existing_names{};
+  // Database tasks: the estimate of the plan shown before queuing (0: none).
+  uint64_t planned_rows = 0;
+  double planned_seconds = 0;
 
   bool operator==(const TaskRequest&) const = default;
 };
@@ -69,6 +72,8 @@ std::string ExistingObjectsQuestion(const std::string& target_database,
                                     const std::vector<std::string>& names);
 // What Cancel on that question writes.
 std::string ExistingObjectsCancelled(const std::string& target_database);
+// What Cancel on a database task's plan writes.
+std::string PlanCancelled(const std::string& target_database);
 
 struct Refusal {
   std::string hint;
@@ -134,6 +139,13 @@ class CommandHost {
   virtual Result<HeldTargetObjects> HeldObjects(const TaskRequest& /*task*/) {
     return HeldTargetObjects{};
   }
+  // The plan of a database task (IsDatabaseTaskKind), read from the source
+  // catalogue; nothing when this host has no source catalogue to plan from
+  // (the task is then queued without one); an error when the catalogue
+  // cannot be read. Any thread: the window runs it while a busy box shows.
+  virtual Result<std::optional<TaskPlanPreview>> PlanTask(const TaskRequest& /*task*/) {
+    return std::optional<TaskPlanPreview>{};
+  }
   // Drops on the target side; each reports its own lines.
   virtual Status DropTargetDatabase(const std::string& name) = 0;
   virtual Status DropTargetTable(const std::string& table) = 0;
@@ -163,6 +175,10 @@ class DatabaseAccess {
   // See CommandHost::HeldObjects.
   virtual Result<HeldTargetObjects> HeldObjects(const TaskRequest& /*task*/) {
     return HeldTargetObjects{};
+  }
+  // See CommandHost::PlanTask.
+  virtual Result<std::optional<TaskPlanPreview>> PlanTask(const TaskRequest& /*task*/) {
+    return std::optional<TaskPlanPreview>{};
   }
   // True while a running task works on the file the target side has open:
   // the window then leaves the target alone instead of waiting for the task.
@@ -234,6 +250,9 @@ class ControllerHost : public CommandHost {
   std::string CharsetName() const override { return charset_; }
   Result<HeldTargetObjects> HeldObjects(const TaskRequest& task) override {
     return access_.HeldObjects(task);
+  }
+  Result<std::optional<TaskPlanPreview>> PlanTask(const TaskRequest& task) override {
+    return access_.PlanTask(task);
   }
   Status DropTargetDatabase(const std::string& name) override;
   Status DropTargetTable(const std::string& table) override;

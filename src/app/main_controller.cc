@@ -22,6 +22,8 @@ TaskId MainController::AppendMigrationTask(TaskKind kind, const MigrationTaskNam
   record.target_database = names.target_database;
   record.existing = names.existing;
   record.existing_names = names.existing_names;
+  record.planned_rows = names.planned_rows;
+  record.planned_seconds = names.planned_seconds;
   const TaskId id = queue_.Append(std::move(record));
   worker_.StartWorker();
   return id;

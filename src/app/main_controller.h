@@ -31,6 +31,9 @@ struct MigrationTaskNames {
   // What the task does with the objects the target holds already.
   ExistingObjects existing = ExistingObjects::kStop;
   std::vector<std::string> existing_names{};
+  // Database tasks: the estimate of the plan shown before queuing (0: none).
+  uint64_t planned_rows = 0;
+  double planned_seconds = 0;
 };
 
 struct MainControllerOptions {

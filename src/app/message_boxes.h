@@ -5,8 +5,11 @@
 // with scripted answers, so every question can be answered and checked.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "app/task_plan.h"
 
 namespace velquin {
 
@@ -63,6 +66,19 @@ class CommandUi : public MessageBoxes {
   // The character-set dialog, opened on `*name`; true (and the choice in
   // `*name`) when closed with Select.
   virtual bool ChooseCharset(std::string* /*name*/) { return false; }
+
+  // Runs `work` while the user waits; a window shows a busy box saying
+  // `text` when it takes more than a moment, and stays responsive.
+  virtual void RunBusy(const std::string& /*text*/, const std::function<void()>& work) { work(); }
+  // Shows a database task's plan with Start and Cancel (a plan that cannot
+  // start offers no Start and says why); true when the user chose Start.
+  virtual bool ConfirmPlan(const TaskPlanPreview& plan) {
+    if (plan.over_limit) {
+      Show(plan.text + "\n" + plan.refusal, BoxButtons::kOk, BoxIcon::kWarning, "");
+      return false;
+    }
+    return Show(plan.text, BoxButtons::kOkCancel, BoxIcon::kQuestion, "") == BoxAnswer::kOk;
+  }
 
   // A precondition the user violated: hint, tips page and box at once.
   void Refuse(const std::string& hint, const std::string& box, const std::string& title = "") {

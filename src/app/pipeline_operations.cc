@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/db_session_handle.h"
+#include "app/load_verification.h"
 #include "db/jet_session.h"
 #include "db/statements.h"
 #include "log/output_log.h"
@@ -75,6 +76,7 @@ void PipelineOperations::BeginTask(const TaskRecord& record) {
   pipeline_.BeginRun();
   pipeline_.SetExisting(default_existing_, default_existing_objects_);
   task_ = record;
+  first_report_ = pipeline_.Reports().size();
   target_checked_ = false;
   target_refused_ = false;
 }
@@ -336,6 +338,39 @@ bool PipelineOperations::MigrateView(const std::string& source_database, const s
   Session* target = SessionFor(Side::kTarget, &keep_target);
   if (!TargetReady(source, target, source_database)) return false;
   return pipeline_.MigrateView(source, target, source_database, view);
+}
+
+bool PipelineOperations::VerifyLoad(const std::string& source_database) {
+  std::shared_ptr<SessionHandle> keep_source, keep_target;
+  Session* source = SessionFor(Side::kSource, &keep_source);
+  Session* target = SessionFor(Side::kTarget, &keep_target);
+  auto* jet = dynamic_cast<JetSession*>(target);
+  Out("Verify Target database [" + task_.target_database + "] against Source database [" +
+      source_database + "]:");
+  std::vector<MigrationReport> reports = pipeline_.Reports();
+  if (task_.existing == ExistingObjects::kAppend) {
+    // Rows appended to the rows a table held already cannot equal the
+    // server's: such tables are left out, and said so.
+    const std::set<std::string, CaseInsensitiveLess> appended(task_.existing_names.begin(),
+                                                              task_.existing_names.end());
+    for (std::size_t i = first_report_; i < reports.size(); ++i) {
+      if (!appended.count(reports[i].access_name)) continue;
+      Out("Verify [" + reports[i].source_name +
+          "]: not compared: the rows were appended to the rows the file held already");
+      reports[i].status = "appended";
+    }
+  }
+  const LoadVerification v = VerifyLoadedReports(
+      pipeline_, source, jet ? &jet->database() : nullptr, "the target file is not open",
+      source_database, reports, std::min(first_report_, reports.size()),
+      [this](const MigrationReport& r, bool equal) {
+        Out(std::string(equal ? "" : "E::") + "Verify " +
+            (r.kind == ObjectKind::kView ? "view" : "table") + " [" + r.source_name +
+            "]: " + r.verified);
+      },
+      [jet] { return jet->Lock(); });
+  Out(std::string(v.all_equal() ? "" : "E::") + LoadVerificationText(v));
+  return v.all_equal();
 }
 
 backup::Backup& PipelineOperations::BackupNow() {

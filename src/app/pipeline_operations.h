@@ -73,6 +73,9 @@ class PipelineOperations : public TaskOperations {
   bool MigrateTable(const std::string& source_database, const std::string& table) override;
   bool MigrateView(const std::string& source_database, const std::string& view) override;
 
+  // Compares the tables this task filled with the server, one line each.
+  bool VerifyLoad(const std::string& source_database) override;
+
   bool BackupDatabaseTables(const std::string& target_database) override;
   bool BackupDatabaseViews(const std::string& target_database) override;
   bool BackupTable(const std::string& target_database, const std::string& table) override;
@@ -125,6 +128,7 @@ class PipelineOperations : public TaskOperations {
   const std::set<std::string, CaseInsensitiveLess> default_existing_objects_;
   // The running task (worker thread only).
   TaskRecord task_;
+  std::size_t first_report_ = 0;  // the pipeline's first report of the task
   bool target_checked_ = false;
   bool target_refused_ = false;
   std::unique_ptr<backup::Backup> backup_;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/db_session_handle.h"
+#include "app/task_plan.h"
 #include "db/access_operations.h"
 #include "db/jet_session.h"
 #include "db/source_connection.h"
@@ -275,6 +276,22 @@ Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& 
   return held;
 }
 
+Result<std::optional<TaskPlanPreview>> SessionDatabaseAccess::PlanTask(const TaskRequest& task) {
+  if (task.type != kTaskTypeMigration || !IsDatabaseTaskKind(static_cast<TaskKind>(task.kind))) {
+    return std::optional<TaskPlanPreview>{};
+  }
+  std::shared_ptr<Session> source = SessionOf(Side::kSource);
+  if (source == nullptr) return Status::InvalidArgument("the source is not connected");
+  // As the task's run will: its row conditions, and no views for the tables alone.
+  PipelineSettings settings;
+  settings.condition_file = conditions_.path();
+  settings.no_views = task.kind == kKindConvertTables;
+  MigrationPipeline planner(settings, nullptr);
+  VELQUIN_ASSIGN_OR_RETURN(MigrationPlan plan,
+                           planner.Plan(source.get(), task.source_database, plan_size_limit_));
+  return std::optional<TaskPlanPreview>(MakeTaskPlanPreview(plan));
+}
+
 Status SessionDatabaseAccess::CreateDatabase(const std::string& path) {
   if (std::filesystem::exists(path)) {
     return Status::InvalidArgument("The file " + path + " exists already");
@@ -377,9 +394,13 @@ PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatab
   // task over all tables of a database moves through its tables' share (up
   // to 50 where views follow, else up to 90) table by table and, within a
   // table, row by row; it never goes back.
+  // The running task's rows copied so far (for its time left) are those of
+  // the tables done before the current one and the current one's.
   struct Place {
     std::size_t index = 0;
     std::size_t count = 0;
+    uint64_t rows_before = 0;
+    uint64_t current_read = 0;
   };
   auto place = std::make_shared<Place>();
   auto tables_share = [](TaskKind kind) -> int32_t {
@@ -405,12 +426,23 @@ PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatab
     }
   };
   settings.table_started = [place, advance](std::size_t index, std::size_t count) {
+    place->rows_before = index == 0 ? 0 : place->rows_before + place->current_read;
+    place->current_read = 0;
     place->index = index;
     place->count = count;
     advance(0.0);
   };
-  settings.rows_progress = [&controller, advance](const std::string& table, uint64_t read,
-                                                  uint64_t expected) {
+  settings.rows_progress = [&controller, advance, place, tables_share](
+                               const std::string& table, uint64_t read, uint64_t expected) {
+    place->current_read = read;
+    for (const TaskRecord& r : controller.queue().Snapshot()) {
+      if (r.state_text != kStateWorking) continue;
+      if (r.kind == TaskKind::kConvertTable && r.source_object == table) {
+        controller.queue().SetRows(r.id, read, expected);
+      } else if (tables_share(r.kind) != 0) {
+        controller.queue().SetRows(r.id, place->rows_before + read, 0);
+      }
+    }
     if (expected == 0) return;
     for (const TaskRecord& r : controller.queue().Snapshot()) {
       if (r.state_text == kStateWorking && r.kind == TaskKind::kConvertTable &&

@@ -62,6 +62,11 @@ class SessionDatabaseAccess : public DatabaseAccess {
   // window's session on it, or the file opened for the call); unchecked
   // while a running task has that file open.
   Result<HeldTargetObjects> HeldObjects(const TaskRequest& task) override;
+  // Plans a database task on the window's source session (any thread; the
+  // window waits for it).
+  Result<std::optional<TaskPlanPreview>> PlanTask(const TaskRequest& task) override;
+  // The size a planned file may reach (Access's 2 GB); tests set less.
+  void SetPlanSizeLimit(uint64_t bytes) { plan_size_limit_ = bytes; }
   Status TestConnection(Side side, const ConnectionDescriptor& descriptor) override;
   void UseDescriptors(const ConnectionDescriptor& source,
                       const ConnectionDescriptor& target) override;
@@ -113,6 +118,7 @@ class SessionDatabaseAccess : public DatabaseAccess {
   std::function<std::shared_ptr<SessionHandle>()> task_target_probe_;
   // Set by the configuration dialog; otherwise Connect reads migrator.cfg.
   std::optional<ConnectionDescriptor> given_[2];
+  uint64_t plan_size_limit_ = kJetSizeLimit;
 };
 
 // The pipeline's task operations for the window: after a task the target

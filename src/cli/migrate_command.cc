@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/db_session_handle.h"
+#include "app/load_verification.h"
 #include "app/main_controller.h"
 #include "app/pipeline_operations.h"
 #include "app/source_url.h"
@@ -319,30 +320,15 @@ bool VerifyReports(Session* source, const std::string& database, const fs::path&
                    const PipelineSettings& settings, std::vector<MigrationReport>& reports) {
   std::printf("\nVerifying %s against the server:\n", target.string().c_str());
   auto file = jet::Database::Open(target.string(), {.read_only = true});
-  bool all_equal = true;
   MigrationPipeline verifier(settings, nullptr);
-  for (MigrationReport& r : reports) {
-    const bool rows = r.status == "migrated" || r.status == "refused rows" ||
-                      r.status == "materialized" || r.status == "reused";
-    if (!rows) continue;
-    if (!file.ok()) {
-      r.verified = "not verified: " + file.status().message();
-      all_equal = false;
-    } else {
-      const TableVerification v =
-          r.kind == ObjectKind::kView && r.status != "materialized"
-              ? verifier.VerifyView(source, **file, database, r.source_name)
-              : verifier.VerifyTable(source, **file, database, r.source_name);
-      r.verified = VerificationText(v);
-      // A query the engine cannot run yet is reported, not counted as a
-      // difference: nothing says its rows differ.
-      const bool unrunnable = v.status.code() == StatusCode::kNotSupported;
-      if (!v.equal() && !unrunnable) all_equal = false;
-    }
-    std::printf("  %s: %s\n", r.source_name.c_str(), r.verified.c_str());
-  }
+  const LoadVerification v =
+      VerifyLoadedReports(verifier, source, file.ok() ? file->get() : nullptr,
+                          file.ok() ? std::string() : file.status().message(), database, reports, 0,
+                          [](const MigrationReport& r, bool) {
+                            std::printf("  %s: %s\n", r.source_name.c_str(), r.verified.c_str());
+                          });
   std::fflush(stdout);
-  return all_equal;
+  return v.all_equal();
 }
 
 int RunMigrate(const MigrateArgs& args) {
@@ -663,7 +649,7 @@ int RunMigrate(const MigrateArgs& args) {
   return all_ok ? 0 : 1;
 }
 
-// velquin verify: the tables of a file made by an earlier run, compared with
+// velquin verify: the tables and views of a file made by an earlier run, compared with
 // the server. 0 every table equal, 1 a difference or a table that could not
 // be verified, 2 usage or connection errors.
 int RunVerify(const MigrateArgs& args) {

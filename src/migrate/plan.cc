@@ -14,6 +14,17 @@ std::string Megabytes(uint64_t bytes) { return fmt::format("{:.1f} MB", bytes / 
 
 }  // namespace
 
+std::vector<const PlannedTable*> LargestTables(const MigrationPlan& plan, std::size_t n) {
+  std::vector<const PlannedTable*> by_size;
+  for (const PlannedTable& t : plan.tables) by_size.push_back(&t);
+  std::stable_sort(by_size.begin(), by_size.end(),
+                   [](const PlannedTable* a, const PlannedTable* b) {
+                     return a->projected_bytes > b->projected_bytes;
+                   });
+  if (by_size.size() > n) by_size.resize(n);
+  return by_size;
+}
+
 std::string PlanText(const MigrationPlan& plan) {
   std::string out =
       fmt::format("Plan for database [{}] (nothing has been written)\n\n", plan.database);
@@ -52,13 +63,8 @@ std::string PlanText(const MigrationPlan& plan) {
                      Megabytes(plan.projected_bytes), Megabytes(plan.size_limit));
   if (plan.over_limit()) {
     out += ": OVER THE LIMIT. The largest tables:";
-    std::vector<const PlannedTable*> by_size;
-    for (const PlannedTable& t : plan.tables) by_size.push_back(&t);
-    std::sort(by_size.begin(), by_size.end(), [](const PlannedTable* a, const PlannedTable* b) {
-      return a->projected_bytes > b->projected_bytes;
-    });
-    for (std::size_t i = 0; i < by_size.size() && i < 5; ++i) {
-      out += fmt::format(" {} ({})", by_size[i]->name, Megabytes(by_size[i]->projected_bytes));
+    for (const PlannedTable* t : LargestTables(plan, 5)) {
+      out += fmt::format(" {} ({})", t->name, Megabytes(t->projected_bytes));
     }
     out += ". Split the run with --tables into files that each stay under the limit.";
   } else if (plan.near_limit()) {

@@ -59,6 +59,9 @@ struct MigrationPlan {
 inline constexpr double kPlannedRowsPerSecond = 250000;
 inline constexpr uint64_t kJetSizeLimit = 2147483648ull;
 
+// The `n` tables of the largest projected size, largest first.
+std::vector<const PlannedTable*> LargestTables(const MigrationPlan& plan, std::size_t n);
+
 // The plan as a table for a terminal, and as JSON.
 std::string PlanText(const MigrationPlan& plan);
 std::string PlanJson(const MigrationPlan& plan);

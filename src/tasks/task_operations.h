@@ -47,6 +47,12 @@ class TaskOperations {
   virtual bool MigrateTable(const std::string& source_database, const std::string& table) = 0;
   virtual bool MigrateView(const std::string& source_database, const std::string& view) = 0;
 
+  // Database tasks that verify (VerifiesLoad): after the load, compares
+  // every table the task filled with the server and writes one line per
+  // table (equal, the differences, or not verified and why). False when any
+  // table differs or could not be verified.
+  virtual bool VerifyLoad(const std::string& source_database) = 0;
+
   // Backup of target objects; each reports its own lines and returns false
   // when any object was not written whole (or the walk was stopped).
   virtual bool BackupDatabaseTables(const std::string& target_database) = 0;

@@ -113,6 +113,8 @@ std::optional<TaskRecord> TaskQueue::DispatchNext(const std::unordered_set<TaskI
       if (r.status != TaskStatus::kWaiting || taken.count(r.id) != 0) continue;
       r.stamp = clock_();
       r.progress = 0;
+      r.rows_done = 0;
+      r.rows_total = r.planned_rows;
       r.state_text = kStateWorking;
       copy = r;
       break;
@@ -129,6 +131,17 @@ void TaskQueue::SetProgress(TaskId id, int32_t percent) {
     TaskRecord* r = FindLocked(id);
     if (r == nullptr) return;  // deleted or cleared meanwhile: dropped
     r->progress = percent;
+  }
+  Touch();
+}
+
+void TaskQueue::SetRows(TaskId id, uint64_t done, uint64_t total) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    TaskRecord* r = FindLocked(id);
+    if (r == nullptr) return;  // deleted or cleared meanwhile: dropped
+    r->rows_done = done;
+    if (total != 0) r->rows_total = total;
   }
   Touch();
 }

@@ -69,13 +69,17 @@ class TaskQueue {
   // ---- Worker side ----
 
   // Dispatches the first pending record, in current queue order, whose id is
-  // not in `taken`: stamps it with the current time, sets progress 0 and the
+  // not in `taken`: stamps it with the current time, sets progress and rows 0 and the
   // state "Working", and returns a copy of it. Nothing when there is none.
   std::optional<TaskRecord> DispatchNext(const std::unordered_set<TaskId>& taken);
 
   // Writes the progress of the record with this id; dropped when the record
   // is gone. Progress is clamped to 0..100.
   void SetProgress(TaskId id, int32_t percent);
+
+  // Writes the rows the running record has copied and the rows it moves in
+  // all (0: unknown, the earlier total is kept); dropped when it is gone.
+  void SetRows(TaskId id, uint64_t done, uint64_t total);
 
   struct Completion {
     bool queue_empty = false;   // the queue held no record at all

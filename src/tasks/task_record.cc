@@ -46,4 +46,13 @@ const char* TaskKindName(TaskKind kind) {
 
 bool IsKnownTaskKind(TaskKind kind) { return *TaskKindName(kind) != '\0'; }
 
+bool IsDatabaseTaskKind(TaskKind kind) {
+  return kind == TaskKind::kCloneDatabase || kind == TaskKind::kConvertDatabase ||
+         kind == TaskKind::kConvertTables;
+}
+
+bool VerifiesLoad(const TaskRecord& record) {
+  return record.verify && IsDatabaseTaskKind(record.kind);
+}
+
 }  // namespace velquin

@@ -78,6 +78,18 @@ struct TaskRecord {
   // the task was queued, and those objects.
   ExistingObjects existing = ExistingObjects::kStop;
   std::vector<std::string> existing_names{};
+  // Database tasks (kinds 257 to 259): after the load the file is compared
+  // with the server, and a difference fails the task. On unless a task says
+  // otherwise, so a record made without the field verifies.
+  bool verify = true;
+  // From the plan shown before the task was queued (0: none): the rows the
+  // server estimates and the seconds the run is expected to take.
+  uint64_t planned_rows = 0;
+  double planned_seconds = 0;
+  // While it runs: rows copied so far, and the rows it moves in all (the
+  // plan's, or the server's count once a single table starts; 0: unknown).
+  uint64_t rows_done = 0;
+  uint64_t rows_total = 0;
 };
 
 // The type a kind belongs to (backup for 513 and 514, migration otherwise).
@@ -88,5 +100,11 @@ const char* TaskTypeName(TaskType type);
 const char* TaskKindName(TaskKind kind);
 // True for the eight codes that have a routine.
 bool IsKnownTaskKind(TaskKind kind);
+// True for the kinds that move a whole database's tables (257, 258, 259):
+// they are planned before they are queued.
+bool IsDatabaseTaskKind(TaskKind kind);
+// True when the record's task compares the file with the server after its
+// load.
+bool VerifiesLoad(const TaskRecord& record);
 
 }  // namespace velquin

@@ -33,6 +33,16 @@ bool RunStatement(WorkerContext& ctx, Side side, const std::string& database) {
   return ctx.ops->ExecuteStatement(side, "use " + database + ";");
 }
 
+// Database tasks: the file is compared with the server after the load
+// (unless the task does not verify, or a stop cut the load short: the task
+// fails then anyway). A difference fails the task and says so.
+bool VerifyStep(WorkerContext& ctx) {
+  if (!ctx.verify || ctx.run_state->StopRequested()) return true;
+  if (ctx.ops->VerifyLoad(ctx.source_database)) return true;
+  WriteOutputTo(*ctx.log, "E::%s", kLineVerifyFailed);
+  return false;
+}
+
 }  // namespace
 
 void WorkerContext::Load(const TaskRecord& record) {
@@ -43,6 +53,7 @@ void WorkerContext::Load(const TaskRecord& record) {
   target_object = record.target_object;
   target_database = record.target_database;
   object_letter = record.object_letter;
+  verify = VerifiesLoad(record);
 }
 
 bool CompleteTask(WorkerContext& ctx, bool success) {
@@ -118,6 +129,7 @@ bool CloneDatabase(WorkerContext& ctx) {
   bool ok = ctx.ops->ConvertDatabaseTables(ctx.source_database);
   ctx.SetProgress(50);
   ok = ctx.ops->ConvertDatabaseViews(ctx.source_database) && ok;
+  ok = VerifyStep(ctx) && ok;
   ctx.SetProgress(100);
   ctx.ops->RefillTargetTree();
   return CompleteTask(ctx, ok);
@@ -134,6 +146,7 @@ bool ConvertDatabase(WorkerContext& ctx) {
   bool ok = ctx.ops->ConvertDatabaseTables(ctx.source_database);
   ctx.SetProgress(50);
   ok = ctx.ops->ConvertDatabaseViews(ctx.source_database) && ok;
+  ok = VerifyStep(ctx) && ok;
   ctx.SetProgress(90);
   ctx.ops->RefillTargetTree();
   ctx.SetProgress(100);
@@ -148,7 +161,8 @@ bool ConvertTables(WorkerContext& ctx) {
     SelectSourceError(ctx, __LINE__);
     return CompleteTask(ctx, false);
   }
-  const bool ok = ctx.ops->ConvertDatabaseTables(ctx.source_database);
+  bool ok = ctx.ops->ConvertDatabaseTables(ctx.source_database);
+  ok = VerifyStep(ctx) && ok;
   ctx.SetProgress(90);
   ctx.ops->RefillTargetTree();
   ctx.SetProgress(100);

@@ -24,6 +24,8 @@ inline constexpr const char kLineSuccess[] = "Operation completed SUCCESSFULLY!"
 inline constexpr const char kLineFailure[] = "Operation FAILURE!";
 inline constexpr const char kLineCreateTargetError[] = "Create Target Database[%s] Error!";
 inline constexpr const char kLineSelectSourceError[] = "[%s](%d)Select Source Database[%s] Error!";
+inline constexpr const char kLineVerifyFailed[] =
+    "Verification FAILED: the file does not hold what the server holds (see the lines above)";
 
 // What a routine works with: the names of the task being run (copied at
 // dispatch) and the worker's shared objects.
@@ -36,6 +38,7 @@ struct WorkerContext {
   std::string target_object;
   std::string target_database;
   std::string object_letter;
+  bool verify = false;  // VerifiesLoad of the record
 
   // The worker's shared objects (not owned).
   TaskQueue* queue = nullptr;

@@ -91,6 +91,11 @@ class DemoTaskOperations : public TaskOperations {
     Step("Migrate view " + db + "." + v);
     return true;
   }
+  // The demo writes no file: there is nothing to compare, and nothing differs.
+  bool VerifyLoad(const std::string& db) override {
+    Step("Nothing to verify for " + db + ": the demo writes no file");
+    return true;
+  }
   bool BackupDatabaseTables(const std::string& db) override {
     Step("Backup tables of " + db);
     return true;

@@ -24,8 +24,10 @@
 #include "base/version.h"
 #include "catalog/catalog_listing.h"
 #include "log/output_log.h"
+#include "tasks/task_eta.h"
 #include "ui/config_dialog.h"
 #include "ui/driver_check_dialog.h"
+#include "ui/plan_dialog.h"
 #include "ui/qt_message_boxes.h"
 #include "ui/small_dialogs.h"
 
@@ -361,11 +363,16 @@ void MainWindow::BuildStatusBar() {
   status_[2]->setText(QTime::currentTime().toString("HH:mm:ss"));
   statusBar()->addWidget(status_[0], 5);
   statusBar()->addWidget(status_[1], 2);
+  queue_time_ = new QLabel;
+  queue_time_->setObjectName("QueueTimeLeft");
+  statusBar()->addPermanentWidget(queue_time_);
   statusBar()->addPermanentWidget(status_[2]);
 }
 
 void MainWindow::Tick() {
   status_[2]->setText(QTime::currentTime().toString("HH:mm:ss"));
+  const TaskQueue& queue = host_->controller().queue();
+  queue_time_->setText(Q(QueueTimeLeftText(QueueSecondsLeft(queue.Snapshot(), queue.Now()))));
   if (tabs_->currentIndex() != kTaskListPage) return;
   if (refresh_counter_ < 4) {
     ++refresh_counter_;
@@ -412,12 +419,17 @@ void MainWindow::RefillTree(bool target) {
 
 std::vector<TaskGridRow> MainWindow::TaskRows() {
   std::vector<TaskGridRow> rows;
-  for (const TaskGridText& text : TaskGridRows(host_->controller().queue().Snapshot())) {
+  const TaskQueue& queue = host_->controller().queue();
+  const std::vector<TaskRecord> records = queue.Snapshot();
+  const std::vector<TaskGridText> texts = TaskGridRows(records);
+  const int32_t now = queue.Now();
+  for (std::size_t i = 0; i < texts.size(); ++i) {
     TaskGridRow row;
-    for (int c = 0; c < kTaskColumns; ++c) {
-      row.cells[static_cast<size_t>(c)] = Q(text.cells[static_cast<size_t>(c)]);
+    for (int c = 0; c < kTaskGridColumns; ++c) {
+      row.cells[static_cast<size_t>(c)] = Q(texts[i].cells[static_cast<size_t>(c)]);
     }
-    row.progress = text.progress;
+    row.cells[kTimeLeftColumn] = Q(TaskTimeLeftText(records[i], now));
+    row.progress = texts[i].progress;
     rows.push_back(std::move(row));
   }
   return rows;
@@ -449,6 +461,15 @@ void MainWindow::ShowWorkerButton(int run_state) { task_page_->ShowWorkerState(r
 
 std::optional<std::string> MainWindow::ChooseNewDatabaseFile(const std::string& folder) {
   return new_file_chooser_(folder);
+}
+
+void MainWindow::RunBusy(const std::string& text, const std::function<void()>& work) {
+  RunWithBusyBox(this, text, work);
+}
+
+bool MainWindow::ConfirmPlan(const TaskPlanPreview& plan) {
+  PlanDialog dialog(plan, this);
+  return dialog.exec() == QDialog::Accepted && !plan.over_limit;
 }
 
 bool MainWindow::ChooseCharset(std::string* name) {

@@ -83,6 +83,8 @@ class MainWindow : public QMainWindow, public CommandUi {
   DbTreeView* source_view() const { return source_view_; }
   DbTreeView* target_view() const { return target_view_; }
   QLabel* status_pane(int i) const { return status_[i]; }
+  // The status bar's time left of the whole queue.
+  QLabel* queue_time_pane() const { return queue_time_; }
   QLabel* tree_title(bool target) const { return target ? target_title_ : source_title_; }
   // One tick of the one-second timer: clock and task list refresh.
   void Tick();
@@ -105,6 +107,8 @@ class MainWindow : public QMainWindow, public CommandUi {
   void ShowWorkerButton(int run_state) override;
   std::optional<std::string> ChooseNewDatabaseFile(const std::string& folder) override;
   bool ChooseCharset(std::string* name) override;
+  void RunBusy(const std::string& text, const std::function<void()>& work) override;
+  bool ConfirmPlan(const TaskPlanPreview& plan) override;
 
  public slots:
   void AppendOutput(int line_class, const QString& line);
@@ -159,6 +163,7 @@ class MainWindow : public QMainWindow, public CommandUi {
   TaskListPage* task_page_ = nullptr;
   TipsPane* tips_ = nullptr;
   QLabel* status_[3] = {nullptr, nullptr, nullptr};
+  QLabel* queue_time_ = nullptr;
   QTimer timer_;
   int refresh_counter_ = 0;
 };

@@ -10,8 +10,8 @@ namespace velquin::ui {
 
 const std::array<const char*, kTaskColumns>& TaskTableModel::Headings() {
   static const std::array<const char*, kTaskColumns> kHeadings = {
-      "NO.",       "Progress",    "Type",         "State",     "Source DBMS",
-      "Source DB", "Source T(V)", "Targert DBMS", "Target DB", "Target T(V)"};
+      "NO.",         "Progress",     "Type",      "State",       "Source DBMS", "Source DB",
+      "Source T(V)", "Targert DBMS", "Target DB", "Target T(V)", "Time Left"};
   return kHeadings;
 }
 
@@ -88,7 +88,7 @@ TaskListPage::TaskListPage(QWidget* parent) : QWidget(parent) {
   // more room for its heading or its fixed texts ("MIGRATION", "FAILURE").
   const QFontMetrics fm(view_->horizontalHeader()->font());
   const QFontMetrics cell(view_->font());
-  const int widths[kTaskColumns] = {32, 72, 62, 60, 200, -1, -1, 200, -1, -1};
+  const int widths[kTaskColumns] = {32, 72, 62, 60, 200, -1, -1, 200, -1, -1, 90};
   for (int c = 0; c < kTaskColumns; ++c) {
     const int heading =
         fm.horizontalAdvance(TaskTableModel::Headings()[static_cast<size_t>(c)]) + 15;

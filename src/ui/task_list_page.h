@@ -1,4 +1,4 @@
-// The "Task List" page: the task queue as a grid of ten columns with a
+// The "Task List" page: the task queue as a grid of eleven columns with a
 // progress bar in "Progress", and a small toolbar to clear, delete, move and
 // start or stop. The grid is rebuilt from rows the window hands it; a rebuild
 // keeps the selected row and the scroll position.
@@ -14,8 +14,10 @@
 
 namespace velquin::ui {
 
-inline constexpr int kTaskColumns = 10;
+// The ten columns of the queue's records, then the time left.
+inline constexpr int kTaskColumns = 11;
 inline constexpr int kProgressColumn = 1;
+inline constexpr int kTimeLeftColumn = 10;
 
 struct TaskGridRow {
   std::array<QString, kTaskColumns> cells;

@@ -314,8 +314,10 @@ TEST_F(WindowPipelineSettingsTest, CopiedRowsMoveOnlyTheRunningSingleTableTask) 
   const TaskId waiting_id = controller.queue().Append(waiting);
   ASSERT_TRUE(controller.queue().DispatchNext({}).has_value());  // "orders" is Working
   settings.rows_progress("orders", 50, 100);
-  EXPECT_EQ(controller.queue().Find(table_id)->progress, 50);  // 5 + 90 * 1/2
-  settings.rows_progress("orders", 120, 100);                  // more rows than counted
+  EXPECT_EQ(controller.queue().Find(table_id)->progress, 50);    // 5 + 90 * 1/2
+  EXPECT_EQ(controller.queue().Find(table_id)->rows_done, 50u);  // for its time left
+  EXPECT_EQ(controller.queue().Find(table_id)->rows_total, 100u);
+  settings.rows_progress("orders", 120, 100);  // more rows than counted
   EXPECT_EQ(controller.queue().Find(table_id)->progress, 95);
   settings.rows_progress("orders", 10, 0);  // no count: no change
   EXPECT_EQ(controller.queue().Find(table_id)->progress, 95);
@@ -351,6 +353,8 @@ TEST_F(WindowPipelineSettingsTest, DatabaseTasksAdvanceTableByTable) {
     EXPECT_EQ(controller.queue().Find(id)->progress, c.after_third_table_starts);
     settings.rows_progress("c", 10, 0);  // no count: the table's start stands
     EXPECT_EQ(controller.queue().Find(id)->progress, c.after_third_table_starts);
+    // The rows done count the earlier tables' and the current one's.
+    EXPECT_EQ(controller.queue().Find(id)->rows_done, 60u);
     settings.table_started(1, 4);  // never back
     EXPECT_EQ(controller.queue().Find(id)->progress, c.after_third_table_starts);
     settings.table_started(3, 4);

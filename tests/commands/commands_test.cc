@@ -39,10 +39,14 @@ class ScriptedUi : public CommandUi {
     (target ? target_title : source_title) = title;
   }
   void ClearDropHighlight() override { ++highlight_clears; }
+  void RunBusy(const std::string& text, const std::function<void()>& work) override {
+    busy.push_back(text);
+    work();
+  }
 
   std::deque<BoxAnswer> answers;
   std::optional<std::string> folder;
-  std::vector<std::string> boxes, titles, hints, folder_titles;
+  std::vector<std::string> boxes, titles, hints, folder_titles, busy;
   std::vector<int> pages;
   int refreshes = 0;
   int highlight_clears = 0;
@@ -75,6 +79,13 @@ class FakeHost : public CommandHost {
     return std::string(target ? "ACCESS 4.0" : "MySQL 10.11");
   }
   void SetCharsetName(const std::string& n) override { charset = n; }
+  Result<HeldTargetObjects> HeldObjects(const TaskRequest&) override {
+    return HeldTargetObjects{!held.empty(), held};
+  }
+  Result<std::optional<TaskPlanPreview>> PlanTask(const TaskRequest& task) override {
+    planned_kinds.push_back(task.kind);
+    return plan;
+  }
   Status DropTargetDatabase(const std::string& n) override { return Drop(n); }
   Status DropTargetTable(const std::string& n) override { return Drop(n); }
   Status DropTargetView(const std::string& n) override { return Drop(n); }
@@ -91,7 +102,9 @@ class FakeHost : public CommandHost {
   int starts = 0;
   bool fail_source = false, fail_target = false;
   std::vector<TaskRequest> tasks;
-  std::vector<std::string> lines, dropped, refuse_drop;
+  std::vector<std::string> lines, dropped, refuse_drop, held;
+  Result<std::optional<TaskPlanPreview>> plan = std::optional<TaskPlanPreview>{};
+  std::vector<int> planned_kinds;
   std::string backup_folder, charset;
   MemoryCatalogSource source_src, target_src;
 
@@ -191,6 +204,106 @@ TEST(Migrate, QueuesOneTaskPerSourceSelectionIntoTargetDatabase) {
     EXPECT_EQ(host.starts, 1);
     EXPECT_EQ(ui.refreshes, 1);
     EXPECT_TRUE(ui.hints.empty());
+  }
+}
+
+// A database task shows its plan (computed while the busy box shows) after
+// the first question and before the question about objects the target
+// holds; only Start queues it, with the plan's estimate.
+TEST(Migrate, DatabaseTasksShowTheirPlanBeforeTheyAreQueued) {
+  TaskPlanPreview good;
+  good.text = "Plan for database [shop]";
+  good.rows = 1200;
+  good.seconds = 7.5;
+  TaskPlanPreview over = good;
+  over.over_limit = true;
+  over.refusal = "The file would pass Access's size limit: orders (3000.0 MB)";
+  const std::string question = "Convert database [shop] into Target database [/data/out]?";
+  const std::string cancelled =
+      "Migration into Target database [/data/out] cancelled at its plan: nothing was changed.";
+  struct Case {
+    const char* what;
+    const char* source;
+    Result<std::optional<TaskPlanPreview>> plan;
+    std::vector<std::string> held;
+    std::deque<BoxAnswer> answers;
+    std::vector<std::string> boxes;  // after the first question
+    bool queued;
+    std::string line;  // the last line written
+  };
+  const Case cases[] = {
+      {"Start",
+       "db",
+       std::optional(good),
+       {},
+       {BoxAnswer::kOk, BoxAnswer::kOk},
+       {good.text},
+       true,
+       ""},
+      {"Cancel",
+       "db",
+       std::optional(good),
+       {},
+       {BoxAnswer::kOk, BoxAnswer::kCancel},
+       {good.text},
+       false,
+       cancelled},
+      {"over the limit: no Start",
+       "tables",
+       std::optional(over),
+       {},
+       {BoxAnswer::kOk},
+       {over.text + "\n" + over.refusal},
+       false,
+       cancelled},
+      {"catalogue unreadable",
+       "db",
+       Status::IOError("gone away"),
+       {},
+       {BoxAnswer::kOk},
+       {"Cannot plan the migration of Source database [shop]: gone away"},
+       false,
+       "E::Cannot plan the migration of Source database [shop]: gone away"},
+      {"then the question about held objects",
+       "db",
+       std::optional(good),
+       {"orders"},
+       {BoxAnswer::kOk, BoxAnswer::kOk, BoxAnswer::kReplace},
+       {good.text, ExistingObjectsQuestion("/data/out", {"orders"})},
+       true,
+       ""},
+      {"a single table has no plan",
+       "table",
+       std::optional(good),
+       {},
+       {BoxAnswer::kOk},
+       {},
+       true,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeHost host;
+    Trees t = Build(host);
+    host.plan = c.plan;
+    host.held = c.held;
+    ScriptedUi ui;
+    ui.answers = c.answers;
+    ASSERT_TRUE(host.source_tree().Select(SourceNode(t, c.source)));
+    ASSERT_TRUE(host.target_tree().Select(t.t_db));
+    Migrate(host, ui);
+    ASSERT_FALSE(ui.boxes.empty());
+    EXPECT_EQ(std::vector<std::string>(ui.boxes.begin() + 1, ui.boxes.end()), c.boxes);
+    EXPECT_TRUE(ui.answers.empty());
+    const bool planned = std::string(c.source) != "table";
+    EXPECT_EQ(host.planned_kinds.size(), planned ? 1u : 0u);
+    EXPECT_EQ(ui.busy.size(), planned ? 1u : 0u);
+    ASSERT_EQ(host.tasks.size(), c.queued ? 1u : 0u);
+    if (c.queued) {
+      EXPECT_EQ(host.tasks[0].planned_rows, planned ? 1200u : 0u);
+      EXPECT_DOUBLE_EQ(host.tasks[0].planned_seconds, planned ? 7.5 : 0.0);
+    }
+    EXPECT_EQ(host.lines.empty() ? "" : host.lines.back(), c.line);
   }
 }
 

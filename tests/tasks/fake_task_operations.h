@@ -62,6 +62,7 @@ class FakeTaskOperations : public TaskOperations {
   std::atomic<bool> migrate_table_ok{true};
   std::atomic<bool> convert_tables_ok{true};
   std::atomic<bool> convert_views_ok{true};
+  std::atomic<bool> verify_ok{true};
   std::atomic<bool> backup_ok{true};
   std::atomic<bool> backup_tables_ok{true};
   std::atomic<bool> backup_views_ok{true};
@@ -119,6 +120,10 @@ class FakeTaskOperations : public TaskOperations {
   bool MigrateView(const std::string& db, const std::string& view) override {
     Record(fmt::format("MigrateView({},{})", db, view));
     return migrate_view_ok;
+  }
+  bool VerifyLoad(const std::string& db) override {
+    Record(fmt::format("VerifyLoad({})", db));
+    return verify_ok;
   }
   bool BackupDatabaseTables(const std::string& db) override {
     Record(fmt::format("BackupDatabaseTables({})", db));

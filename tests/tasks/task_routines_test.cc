@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -114,19 +115,21 @@ INSTANTIATE_TEST_SUITE_P(
                                   "",
                                   {"CreateAccessDatabase(tgt)@0", "SwitchTargetDatabase(tgt)@0",
                                    "SelectDatabase(src,0)@0", "ConvertDatabaseTables(src)@0",
-                                   "ConvertDatabaseViews(src)@50", "RefillTargetTree()@100"}},
+                                   "ConvertDatabaseViews(src)@50", "VerifyLoad(src)@50",
+                                   "RefillTargetTree()@100"}},
                       RoutineCase{"ConvertDatabase",
                                   TaskKind::kConvertDatabase,
                                   "",
                                   {"SwitchTargetDatabase(tgt)@0", "SetTreeCurrentDatabase(0,src)@0",
                                    "ExecuteStatement(0,use src;)@0", "ConvertDatabaseTables(src)@0",
-                                   "ConvertDatabaseViews(src)@50", "RefillTargetTree()@90"}},
+                                   "ConvertDatabaseViews(src)@50", "VerifyLoad(src)@50",
+                                   "RefillTargetTree()@90"}},
                       RoutineCase{"ConvertTables",
                                   TaskKind::kConvertTables,
                                   "",
                                   {"SwitchTargetDatabase(tgt)@0", "SetTreeCurrentDatabase(0,src)@0",
                                    "ExecuteStatement(0,use src;)@0", "ConvertDatabaseTables(src)@0",
-                                   "RefillTargetTree()@90"}},
+                                   "VerifyLoad(src)@0", "RefillTargetTree()@90"}},
                       RoutineCase{
                           "ConvertViews",
                           TaskKind::kConvertViews,
@@ -326,6 +329,50 @@ TEST(RoutineFailureTest, DatabaseTasksFailWhenATableOrViewFailed) {
     run.fake_.convert_views_ok = c.views_ok;
     EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(c.expected))
         << static_cast<int>(c.kind) << " " << c.tables_ok << c.views_ok;
+  }
+}
+
+TEST(RoutineFailureTest, ADifferenceFoundByVerificationFailsADatabaseTask) {
+  // A load that went well but differs from the server fails, and says why;
+  // a task that does not verify, and a task stopped during its load, are not
+  // compared.
+  struct Case {
+    TaskKind kind;
+    bool verify, stop, verify_ok, expected;
+    std::size_t verify_calls;
+  };
+  const Case cases[] = {
+      {TaskKind::kConvertDatabase, true, false, false, false, 1},
+      {TaskKind::kCloneDatabase, true, false, false, false, 1},
+      {TaskKind::kConvertTables, true, false, false, false, 1},
+      {TaskKind::kConvertTables, true, false, true, true, 1},
+      {TaskKind::kConvertTables, false, false, false, true, 0},
+      {TaskKind::kConvertViews, true, false, false, true, 0},
+      {TaskKind::kConvertTable, true, false, false, true, 0},
+      {TaskKind::kConvertDatabase, true, true, false, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    RoutineRun run;
+    TaskRecord r;
+    r.kind = c.kind;
+    r.source_database = "src";
+    r.target_database = "tgt";
+    r.source_object = "t1";
+    r.verify = c.verify;
+    run.queue_.Append(r);
+    run.fake_.verify_ok = c.verify_ok;
+    if (c.stop) {
+      run.fake_.on_call = [&run](const std::string& call) {
+        if (call.rfind("ConvertDatabaseTables", 0) == 0)
+          run.run_state_.Store(RunStateValue::kStopRequested);
+      };
+    }
+    EXPECT_EQ(run.DispatchAndRun(), std::optional<bool>(c.expected));
+    EXPECT_EQ(run.fake_.CountCalls("VerifyLoad(src)"), c.verify_calls);
+    const std::vector<std::string> lines = run.Lines();
+    const bool said = std::find(lines.begin(), lines.end(), kLineVerifyFailed) != lines.end();
+    EXPECT_EQ(said, c.verify_calls == 1 && !c.verify_ok);
   }
 }
 

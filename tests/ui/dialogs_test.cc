@@ -3,12 +3,14 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "app/tree_commands.h"
 #include "base/version.h"
@@ -18,6 +20,7 @@
 #include "ui/demo_access.h"
 #include "ui/driver_check_dialog.h"
 #include "ui/main_window.h"
+#include "ui/plan_dialog.h"
 #include "ui/qt_message_boxes.h"
 #include "ui/small_dialogs.h"
 
@@ -384,6 +387,85 @@ TEST(QtMessageBoxesTest, TheQuestionAboutExistingObjectsAnswersWithTheButtonPres
               answer)
         << button.toStdString();
   }
+}
+
+}  // namespace
+}  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+TEST(PlanDialogTest, OffersStartOnlyWithinTheSizeLimitAndSaysWhy) {
+  testing_support::App();
+  struct Case {
+    bool over;
+    std::string warning;
+    bool start_enabled;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {false, "", true, ""},
+      {false, "within 10 %", true, "within 10 %"},
+      {true, "", false, "too big: orders"},
+  };
+  for (const Case& c : cases) {
+    TaskPlanPreview plan;
+    plan.database = "shop";
+    plan.text = "Plan for database [shop] (nothing has been written)";
+    plan.rows = 4200;
+    plan.seconds = 75;
+    plan.over_limit = c.over;
+    plan.refusal = c.over ? "too big: orders" : "";
+    plan.warning = c.warning;
+    PlanDialog dialog(plan);
+    EXPECT_EQ(dialog.start_button()->isEnabled(), c.start_enabled);
+    EXPECT_EQ(dialog.problem_label()->text().toStdString(), c.problem);
+    EXPECT_EQ(dialog.problem_label()->isVisibleTo(&dialog), !c.problem.empty());
+    EXPECT_EQ(dialog.plan_box()->toPlainText().toStdString(), plan.text);
+    EXPECT_TRUE(dialog.summary_label()->text().contains("4200 rows"));
+    EXPECT_TRUE(dialog.summary_label()->text().contains("1 min 15 s"));
+  }
+}
+
+// The busy box shows only when the work takes more than a moment; the work
+// runs off the window's thread while the window's timers go on.
+TEST(BusyBoxTest, ShowsForSlowWorkOnlyAndKeepsTheWindowsEventsGoing) {
+  testing_support::App();
+  QWidget parent;
+  parent.show();
+  bool box_seen = false;
+  QString box_text;
+  int ticks = 0;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    ++ticks;
+    auto* box = parent.findChild<QProgressDialog*>("BusyBox");
+    if (box != nullptr && box->isVisible()) {
+      box_seen = true;
+      box_text = box->labelText();
+    }
+  });
+  probe.start(5);
+  bool ran = false;
+  RunWithBusyBox(
+      &parent, "Planning", [&] { ran = true; }, 300);
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(box_seen);
+
+  std::thread::id worker;
+  RunWithBusyBox(
+      &parent, "Planning the migration",
+      [&] {
+        worker = std::this_thread::get_id();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      },
+      20);
+  EXPECT_TRUE(box_seen);
+  EXPECT_EQ(box_text, "Planning the migration");
+  EXPECT_NE(worker, std::this_thread::get_id());
+  EXPECT_GT(ticks, 5);
+  auto* box = parent.findChild<QProgressDialog*>("BusyBox");
+  EXPECT_TRUE(box == nullptr || !box->isVisible());
 }
 
 }  // namespace

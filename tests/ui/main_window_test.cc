@@ -614,6 +614,35 @@ TEST_F(MainWindowLogTest, GridRebuildsEveryFifthTickOnlyWhileTaskListShown) {
   EXPECT_EQ(grid->rowCount(), 2);
 }
 
+// The time left: per task in the grid's last column (a planned task that
+// has not started shows its plan's estimate, a task without one nothing)
+// and for the whole queue in the status bar, whichever page is shown.
+TEST_F(MainWindowLogTest, TaskListAndStatusBarShowTheTimeLeft) {
+  MainWindow window(&host_);
+  controller_.StopAll();
+  TaskRecord planned;
+  planned.kind = TaskKind::kConvertDatabase;
+  planned.planned_seconds = 125;
+  controller_.queue().Append(planned);
+  window.RefreshTaskList();
+  QAbstractItemModel* grid = window.task_page()->view()->model();
+  EXPECT_EQ(grid->headerData(kTimeLeftColumn, Qt::Horizontal).toString(), "Time Left");
+  EXPECT_EQ(grid->index(0, kTimeLeftColumn).data().toString(), "2 min 05 s");
+  EXPECT_EQ(window.queue_time_pane()->text(), "Queue: 2 min 05 s left");
+
+  TaskRecord table;
+  table.kind = TaskKind::kConvertTable;
+  controller_.queue().Append(table);
+  window.ShowPage(kLogPage);
+  window.Tick();
+  EXPECT_EQ(window.queue_time_pane()->text(), "Queue: at least 2 min 05 s left");
+  window.ShowPage(kTaskListPage);
+  EXPECT_EQ(grid->index(1, kTimeLeftColumn).data().toString(), "");
+  controller_.queue().Clear();
+  window.Tick();
+  EXPECT_EQ(window.queue_time_pane()->text(), "");
+}
+
 }  // namespace
 }  // namespace velquin::ui
 

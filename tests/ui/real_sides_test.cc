@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 
+#include "app/db_session_handle.h"
 #include "app/session_database_access.h"
 #include "app/tree_commands.h"
 #include "db/jet_session.h"
@@ -27,8 +28,10 @@
 #include "jet/database.h"
 #include "log/output_log.h"
 #include "mysql_test_support.h"
+#include "tasks/task_routines.h"
 #include "ui/config_dialog.h"
 #include "ui/main_window.h"
+#include "ui/plan_dialog.h"
 #include "ui/small_dialogs.h"
 
 namespace velquin::ui {
@@ -83,6 +86,12 @@ class GatedPipeline : public WindowPipelineOperations {
     }
     return WindowPipelineOperations::MigrateTable(db, table);
   }
+  bool VerifyLoad(const std::string& db) override {
+    if (before_verify) before_verify(*this);
+    return WindowPipelineOperations::VerifyLoad(db);
+  }
+  // Runs on the worker thread between the load and its verification.
+  std::function<void(GatedPipeline&)> before_verify;
   bool ConvertDatabaseTables(const std::string& db) override {
     {
       std::unique_lock<std::mutex> lock(mu_);
@@ -175,9 +184,24 @@ class RealSidesTest : public ::testing::Test {
     ops_->on_refill = window_->TargetRefillPoster();
     ops_->on_message_box = window_->MessageBoxPoster();
     window_->SetMessageBoxes(&boxes_);
+    // Database tasks show their plan first: each plan dialog is kept and
+    // answered with Start (or Cancel when `start_plans_` is false).
+    plan_poll_ = std::make_unique<QTimer>();
+    QObject::connect(plan_poll_.get(), &QTimer::timeout, [this] {
+      auto* dialog = qobject_cast<PlanDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      plans_.push_back({dialog->plan_box()->toPlainText().toStdString(),
+                        dialog->problem_label()->text().toStdString(),
+                        dialog->start_button()->isEnabled()});
+      (start_plans_ && dialog->start_button()->isEnabled() ? dialog->start_button()
+                                                           : dialog->cancel_button())
+          ->click();
+    });
+    plan_poll_->start(10);
   }
 
   void TearDown() override {
+    plan_poll_.reset();
     if (ops_) ops_->Open(true);
     if (controller_) controller_->worker().WaitUntilIdle(std::chrono::seconds(30));
     window_.reset();
@@ -237,6 +261,13 @@ class RealSidesTest : public ::testing::Test {
   std::unique_ptr<ControllerHost> host_;
   ScriptedBoxes boxes_;
   std::unique_ptr<MainWindow> window_;
+  struct ShownPlan {
+    std::string text, problem;
+    bool startable = false;
+  };
+  std::vector<ShownPlan> plans_;
+  bool start_plans_ = true;
+  std::unique_ptr<QTimer> plan_poll_;
 };
 
 TEST_F(RealSidesTest, ConnectFillsBothTreesFromBothSides) {
@@ -743,6 +774,12 @@ TEST_F(RealSidesTest, ASecondRunIntoTheSameFileAsksOnceAndDoesWhatTheAnswerSays)
   }
   EXPECT_TRUE(Logged("[customers] rows read 3, written 0, refused 3"));
   EXPECT_TRUE(Logged("[order lines] rows read 2, written 2, refused 0"));
+  // Tables appended to are not compared with the server (their rows cannot
+  // equal its rows), and are not called different.
+  EXPECT_TRUE(
+      Logged("Verify [order lines]: not compared: the rows were appended to the rows the file held "
+             "already"));
+  EXPECT_FALSE(Logged("Verify table [order lines]: differs"));
 }
 
 // A child process holding `file` open for writing until the test ends.
@@ -853,6 +890,99 @@ TEST_F(RealSidesTest, ATaskQueuedWhileTheFileWasBusyStopsBeforeAnyChangeWhenItsO
   EXPECT_TRUE(Logged(said));
   QTRY_VERIFY(std::find(boxes_.shown.begin(), boxes_.shown.end(), said) != boxes_.shown.end());
   EXPECT_EQ(Lines(MdbExport(target_file_, "customers")), 3u);
+}
+
+}  // namespace
+}  // namespace velquin::ui
+
+namespace velquin::ui {
+namespace {
+
+// A database task through the window: its plan comes first (the case-only
+// clash renamed, the zero date's transform), Start queues it, and after the
+// load the task compares the file with the server table by table. A plan
+// over the size limit cannot start; a value changed in the file before the
+// comparison fails the task, naming the table and the row's key.
+TEST_F(RealSidesTest, ADatabaseTaskShowsItsPlanThenVerifiesItsLoad) {
+  source_db_->Exec("SET SESSION sql_mode = ''");
+  source_db_->Exec("CREATE TABLE CaseTest (id INT PRIMARY KEY, label VARCHAR(10))");
+  source_db_->Exec("CREATE TABLE casetest (id INT PRIMARY KEY)");
+  source_db_->Exec("INSERT INTO CaseTest VALUES (1, 'upper'), (2, 'two')");
+  source_db_->Exec("INSERT INTO casetest VALUES (7)");
+  source_db_->Exec("CREATE TABLE dates (id INT PRIMARY KEY, born DATE NOT NULL, note VARCHAR(20))");
+  source_db_->Exec("INSERT INTO dates VALUES (1, '0000-00-00', 'zero'), (2, '2020-02-29', 'leap')");
+  window_->RunCommand(cmd::kConnect);
+  auto migrate_into = [&](const std::string& name) {
+    const fs::path file = dir_ / (name + ".mdb");
+    if (!fs::exists(file)) {
+      ASSERT_TRUE(JetSession::Open(file.string(), true).ok());
+    }
+    ASSERT_TRUE(access_->UseDatabase(Side::kTarget, (dir_ / name).string()).ok());
+    window_->RefillTree(true);
+    Select(false, source_db_->name(), NodeLevel::kDatabase);
+    Select(true, (dir_ / name).string(), NodeLevel::kDatabase);
+    boxes_.answers = {BoxAnswer::kOk};
+    window_->RunCommand(cmd::kMigrate);
+    EXPECT_TRUE(boxes_.answers.empty()) << "the first question was not asked";
+  };
+
+  // Over the (lowered) size limit: no Start, the largest table named, nothing queued.
+  access_->SetPlanSizeLimit(1);
+  migrate_into("over");
+  ASSERT_EQ(plans_.size(), 1u);
+  EXPECT_FALSE(plans_[0].startable);
+  EXPECT_NE(plans_[0].problem.find("cannot start"), std::string::npos) << plans_[0].problem;
+  EXPECT_NE(plans_[0].problem.find("The largest tables: "), std::string::npos);
+  EXPECT_TRUE(Tasks().empty());
+  EXPECT_TRUE(Logged(PlanCancelled((dir_ / "over").string())));
+  access_->SetPlanSizeLimit(kJetSizeLimit);
+
+  migrate_into("planned");
+  ASSERT_EQ(plans_.size(), 2u);
+  const std::string& plan = plans_[1].text;
+  EXPECT_TRUE(plans_[1].startable);
+  EXPECT_TRUE(plans_[1].problem.empty()) << plans_[1].problem;
+  EXPECT_NE(plan.find("casetest -> casetest_2"), std::string::npos) << plan;
+  EXPECT_NE(plan.find("`casetest` -> `casetest_2`"), std::string::npos) << plan;
+  EXPECT_NE(plan.find("dates.born"), std::string::npos) << plan;
+  EXPECT_NE(plan.find("zero date"), std::string::npos) << plan;
+  EXPECT_NE(plan.find("big_orders"), std::string::npos) << plan;
+  ASSERT_EQ(Tasks().size(), 1u);
+  EXPECT_GT(Tasks()[0].planned_seconds, 0);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks()[0].state_text, kStateSuccess);
+  for (const char* line : {"Verify table [CaseTest]: equal: 2 rows (by the server's checksum)",
+                           "Verify table [casetest]: equal: 1 rows (by the server's checksum)",
+                           "Verify table [dates]: equal: 2 rows",
+                           "Verify table [customers]: equal: 3 rows (by the server's checksum)",
+                           "Verify view [big_orders]: equal: 1 rows",
+                           "Verification: 7 equal, 0 differ, 0 not verified"}) {
+    EXPECT_TRUE(Logged(line)) << line;
+  }
+  // The file holds the renamed table; the zero date arrived as NULL, which
+  // is the plan's transform and no difference.
+  EXPECT_TRUE(Contains(MdbTables(dir_ / "planned.mdb"), "casetest_2"));
+  EXPECT_NE(MdbExport(dir_ / "planned.mdb", "dates").find("1,,\"zero\""), std::string::npos);
+
+  // A row deleted from the file between the load and its comparison.
+  ops_->before_verify = [](GatedPipeline& ops) {
+    auto* handle = dynamic_cast<DbSessionHandle*>(ops.TaskTarget().get());
+    ASSERT_NE(handle, nullptr);
+    auto done = handle->session()->Execute("DELETE FROM dates WHERE id = 2");
+    ASSERT_TRUE(done.ok()) << done.status().message();
+  };
+  migrate_into("changed");
+  ASSERT_EQ(Tasks().size(), 2u);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Tasks()[1].state_text, kStateFailure);
+  EXPECT_TRUE(Logged(kLineVerifyFailed));
+  EXPECT_TRUE(Logged("Verification: 6 equal, 1 differ, 0 not verified"));
+  std::string differs;
+  for (const LogLine& line : log_.model().Snapshot()) {
+    if (line.text.starts_with("Verify table [dates]: differs")) differs = line.text;
+  }
+  EXPECT_NE(differs.find("2 rows on the server, 1 in the file"), std::string::npos) << differs;
+  EXPECT_NE(differs.find("row id=2 is missing from the file"), std::string::npos) << differs;
 }
 
 }  // namespace

@@ -18,15 +18,16 @@ std::vector<TaskGridRow> Rows(int n, const QString& state = "Waiting") {
   return rows;
 }
 
-TEST(TaskList, TenColumnsWithHeadings) {
+TEST(TaskList, ElevenColumnsWithHeadings) {
   testing_support::App();
   TaskListPage page;
   QStringList headings;
   for (int c = 0; c < page.model()->columnCount(); ++c) {
     headings << page.model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
   }
-  EXPECT_EQ(headings, (QStringList{"NO.", "Progress", "Type", "State", "Source DBMS", "Source DB",
-                                   "Source T(V)", "Targert DBMS", "Target DB", "Target T(V)"}));
+  EXPECT_EQ(headings,
+            (QStringList{"NO.", "Progress", "Type", "State", "Source DBMS", "Source DB",
+                         "Source T(V)", "Targert DBMS", "Target DB", "Target T(V)", "Time Left"}));
   // Designed widths are minimums; fixed texts always fit.
   EXPECT_GE(page.view()->columnWidth(0), 32);
   EXPECT_GE(page.view()->columnWidth(1), 72);
