@@ -147,8 +147,11 @@ class RowCollector {
   // Sorts (stably: equal rows keep the order they came in) and keeps the
   // first `n` rows and those that tie with the n-th.
   void Cut(std::size_t n) {
-    std::stable_sort(rows_.begin(), rows_.end(),
-                     [&](const Entry& x, const Entry& y) { return Before(x, y); });
+    auto before = [&](const Entry& x, const Entry& y) { return Before(x, y); };
+    // Rows often come sorted already (groups of a table read in key order).
+    if (!std::is_sorted(rows_.begin(), rows_.end(), before)) {
+      std::stable_sort(rows_.begin(), rows_.end(), before);
+    }
     if (n >= rows_.size()) return;
     std::size_t end = n;
     while (n > 0 && end < rows_.size() && !Before(rows_[n - 1], rows_[end])) ++end;
@@ -568,7 +571,8 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   }
   std::vector<Group> groups;
   std::unordered_map<std::string, std::size_t> group_of;
-  std::string key;
+  std::string key, last_key;
+  std::size_t last_group = 0;
   std::vector<Value> group_values;
   for (;;) {
     VELQUIN_ASSIGN_OR_RETURN(bool more, source->Next(&row));
@@ -584,9 +588,15 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
       AppendGroupKey(v, &key);
       group_values.push_back(std::move(v));
     }
-    auto [it, added] = group_of.try_emplace(key, groups.size());
-    if (added) groups.push_back({row, group_values, fresh});
-    for (Aggregate& a : groups[it->second].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
+    // Rows often come in group order (a table read in key order): the
+    // group of the row before needs no look-up.
+    if (groups.empty() || key != last_key) {
+      auto [it, added] = group_of.try_emplace(key, groups.size());
+      if (added) groups.push_back({row, group_values, fresh});
+      last_group = it->second;
+      last_key = key;
+    }
+    for (Aggregate& a : groups[last_group].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
   }
   // Aggregates alone (no GROUP BY) give one row, even over no rows.
   if (groups.empty() && st.group_by.empty()) {
