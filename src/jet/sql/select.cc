@@ -533,14 +533,19 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   if (by_output) descending.assign(outs.size(), false);
   RowCollector collector(descending, distinct, TopOf(st), st.top_percent);
   std::vector<Value> row(b.width);
-  if (!grouping) {
+  // The next row of the sources that the WHERE keeps; false at the end.
+  auto next_row = [&]() -> Result<bool> {
     for (;;) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, source->Next(&row));
+      if (!more || !st.where) return more;
+      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
+      if (keep) return true;
+    }
+  };
+  if (!grouping) {
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
       if (!more) break;
-      if (st.where) {
-        VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
-        if (!keep) continue;
-      }
       VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(row));
       std::vector<Value> keys;
       if (by_output) {
@@ -575,12 +580,8 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   std::size_t last_group = 0;
   std::vector<Value> group_values;
   for (;;) {
-    VELQUIN_ASSIGN_OR_RETURN(bool more, source->Next(&row));
+    VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
     if (!more) break;
-    if (st.where) {
-      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
-      if (!keep) continue;
-    }
     key.clear();
     group_values.clear();
     for (const Expr& g : st.group_by) {
