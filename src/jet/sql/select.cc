@@ -603,12 +603,14 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   if (groups.empty() && st.group_by.empty()) {
     groups.push_back({std::vector<Value>(b.width), {}, fresh});
   }
+  group_of = {};  // the look-up is done with: its memory goes before the results grow
   std::vector<Value> values;
   b.aggregate_index = &aggregate_index;
   b.aggregate_values = &values;
   for (Group& g : groups) {
     values.clear();
     for (const Aggregate& a : g.aggregates) values.push_back(a.Result());
+    std::vector<Aggregate>().swap(g.aggregates);
     if (st.having) {
       VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.having, g.first));
       if (!keep) continue;
@@ -622,6 +624,7 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
     } else {
       VELQUIN_ASSIGN_OR_RETURN(keys, order_keys(g.first, out));
     }
+    std::vector<Value>().swap(g.first);
     collector.Add(std::move(out), std::move(keys));
   }
   result.rows = collector.Finish();
