@@ -1,6 +1,7 @@
 // Row sources of a query's FROM clause: see row_source.h.
 #include "jet/sql/row_source.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -22,6 +23,7 @@ class TableSource : public RowSource {
     for (std::size_t i = 0; i < n; ++i) (*row)[begin() + i] = std::move(scratch_[i]);
     return true;
   }
+  std::uint64_t EstimatedRows() const override { return cursor_->table().row_count; }
 
  private:
   std::unique_ptr<RowCursor> cursor_;
@@ -40,6 +42,7 @@ class BufferedSource : public RowSource {
     std::copy(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(n), row->begin() + begin());
     return true;
   }
+  std::uint64_t EstimatedRows() const override { return rows_.size(); }
 
  private:
   std::vector<std::vector<Value>> rows_;
@@ -54,8 +57,10 @@ class JoinSource : public RowSource {
         outer_(kind != JoinKind::kInner),
         on_(on),
         binding_(binding) {
-    // The side that may be padded with NULLs is the one held in memory.
-    if (kind == JoinKind::kRight) {
+    // The side that may be padded with NULLs is the one held in memory; of
+    // an inner join, the smaller one.
+    if (kind == JoinKind::kRight ||
+        (kind == JoinKind::kInner && left->EstimatedRows() < right->EstimatedRows())) {
       probe_ = std::move(right);
       build_ = std::move(left);
     } else {
@@ -75,6 +80,10 @@ class JoinSource : public RowSource {
         build_keys_.push_back(&a);
       }
     }
+  }
+
+  std::uint64_t EstimatedRows() const override {
+    return std::max(probe_->EstimatedRows(), build_->EstimatedRows());
   }
 
   Result<bool> Next(std::vector<Value>* row) override {

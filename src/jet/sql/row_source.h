@@ -6,7 +6,8 @@
 //   table scan     the rows of a table, read page by page
 //   buffered rows  the rows of a saved query or a nested SELECT, run first
 //   join           INNER, LEFT or RIGHT: the side that may be padded with
-//                  NULLs is read into a hash table on the equality
+//                  NULLs (for INNER, the smaller side) is read into a hash
+//                  table on the equality
 //                  conditions between the two sides (every candidate pair
 //                  is still checked with the whole ON condition); the other
 //                  side streams through. Without an equality the pairs are
@@ -16,6 +17,7 @@
 #define VELQUIN_JET_SQL_ROW_SOURCE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -33,6 +35,9 @@ class RowSource {
   // Fills places [begin(), end()) of `row` (the query's whole width) with
   // the next row; false at the end.
   virtual Result<bool> Next(std::vector<Value>* row) = 0;
+  // About how many rows the source gives (for choosing a join's side to
+  // hold in memory).
+  virtual std::uint64_t EstimatedRows() const = 0;
   std::size_t begin() const { return begin_; }
   std::size_t end() const { return end_; }
 

@@ -147,8 +147,11 @@ class RowCollector {
   // Sorts (stably: equal rows keep the order they came in) and keeps the
   // first `n` rows and those that tie with the n-th.
   void Cut(std::size_t n) {
-    std::stable_sort(rows_.begin(), rows_.end(),
-                     [&](const Entry& x, const Entry& y) { return Before(x, y); });
+    auto before = [&](const Entry& x, const Entry& y) { return Before(x, y); };
+    // Rows often come sorted already (groups of a table read in key order).
+    if (!std::is_sorted(rows_.begin(), rows_.end(), before)) {
+      std::stable_sort(rows_.begin(), rows_.end(), before);
+    }
     if (n >= rows_.size()) return;
     std::size_t end = n;
     while (n > 0 && end < rows_.size() && !Before(rows_[n - 1], rows_[end])) ++end;
@@ -530,14 +533,19 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   if (by_output) descending.assign(outs.size(), false);
   RowCollector collector(descending, distinct, TopOf(st), st.top_percent);
   std::vector<Value> row(b.width);
-  if (!grouping) {
+  // The next row of the sources that the WHERE keeps; false at the end.
+  auto next_row = [&]() -> Result<bool> {
     for (;;) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, source->Next(&row));
+      if (!more || !st.where) return more;
+      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
+      if (keep) return true;
+    }
+  };
+  if (!grouping) {
+    for (;;) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
       if (!more) break;
-      if (st.where) {
-        VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
-        if (!keep) continue;
-      }
       VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(row));
       std::vector<Value> keys;
       if (by_output) {
@@ -568,15 +576,12 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   }
   std::vector<Group> groups;
   std::unordered_map<std::string, std::size_t> group_of;
-  std::string key;
+  std::string key, last_key;
+  std::size_t last_group = 0;
   std::vector<Value> group_values;
   for (;;) {
-    VELQUIN_ASSIGN_OR_RETURN(bool more, source->Next(&row));
+    VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
     if (!more) break;
-    if (st.where) {
-      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.where, row));
-      if (!keep) continue;
-    }
     key.clear();
     group_values.clear();
     for (const Expr& g : st.group_by) {
@@ -584,20 +589,28 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
       AppendGroupKey(v, &key);
       group_values.push_back(std::move(v));
     }
-    auto [it, added] = group_of.try_emplace(key, groups.size());
-    if (added) groups.push_back({row, group_values, fresh});
-    for (Aggregate& a : groups[it->second].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
+    // Rows often come in group order (a table read in key order): the
+    // group of the row before needs no look-up.
+    if (groups.empty() || key != last_key) {
+      auto [it, added] = group_of.try_emplace(key, groups.size());
+      if (added) groups.push_back({row, group_values, fresh});
+      last_group = it->second;
+      last_key = key;
+    }
+    for (Aggregate& a : groups[last_group].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
   }
   // Aggregates alone (no GROUP BY) give one row, even over no rows.
   if (groups.empty() && st.group_by.empty()) {
     groups.push_back({std::vector<Value>(b.width), {}, fresh});
   }
+  group_of = {};  // the look-up is done with: its memory goes before the results grow
   std::vector<Value> values;
   b.aggregate_index = &aggregate_index;
   b.aggregate_values = &values;
   for (Group& g : groups) {
     values.clear();
     for (const Aggregate& a : g.aggregates) values.push_back(a.Result());
+    std::vector<Aggregate>().swap(g.aggregates);
     if (st.having) {
       VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.having, g.first));
       if (!keep) continue;
@@ -611,6 +624,7 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
     } else {
       VELQUIN_ASSIGN_OR_RETURN(keys, order_keys(g.first, out));
     }
+    std::vector<Value>().swap(g.first);
     collector.Add(std::move(out), std::move(keys));
   }
   result.rows = collector.Finish();
