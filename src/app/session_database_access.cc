@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/db_session_handle.h"
+#include "base/text.h"
 #include "db/access_operations.h"
 #include "db/jet_session.h"
 #include "db/source_connection.h"
@@ -15,16 +16,7 @@
 #include "migrate/target_objects.h"
 
 namespace velquin {
-namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string ProviderProgId(std::string_view display_name) {
   static constexpr std::pair<std::string_view, std::string_view> kMap[] = {
@@ -36,7 +28,7 @@ std::string ProviderProgId(std::string_view display_name) {
       {"Microsoft Access Driver", "MSDASQL"},
   };
   for (const auto& [display, prog_id] : kMap) {
-    if (EqualNoCase(display, display_name)) return std::string(prog_id);
+    if (EqualsIgnoreCase(display, display_name)) return std::string(prog_id);
   }
   return std::string(display_name);
 }
@@ -249,7 +241,7 @@ bool SessionDatabaseAccess::TargetBusy() {
 Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& task) {
   HeldTargetObjects held;
   // A clone makes a new file.
-  if (task.type != kTaskTypeMigration || task.kind == kKindCloneDatabase) return held;
+  if (task.type != TaskType::kMigration || task.kind == TaskKind::kCloneDatabase) return held;
   const std::string path = TargetDatabaseFile(task.target_database, TargetFolder()).string();
   if (!std::filesystem::exists(path)) return held;  // the task reports the missing file
   if (!controller_.run_state().IsIdle() && task_target_probe_) {
@@ -261,8 +253,8 @@ Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& 
   std::shared_ptr<Session> source = SessionOf(Side::kSource);
   if (source == nullptr) return held;
   MigrationPipeline planner(PipelineSettings{}, nullptr);
-  auto planned = TaskPlannedNames(planner, source.get(), static_cast<TaskKind>(task.kind),
-                                  task.source_database, task.source_object);
+  auto planned =
+      TaskPlannedNames(planner, source.get(), task.kind, task.source_database, task.source_object);
   if (!planned.ok()) return held;  // the task lists the source again and reports it
   VELQUIN_ASSIGN_OR_RETURN(std::shared_ptr<SessionHandle> handle,
                            OpenTargetShared(task.target_database, false));
@@ -364,7 +356,11 @@ Status SessionDatabaseAccess::RenameTable(const std::string& old_name,
 std::string SessionDatabaseAccess::TableCondition(const std::string& database,
                                                   const std::string& table) {
   Result<std::string> condition = conditions_.Read(database, table);
-  return condition.ok() ? *condition : std::string();
+  if (!condition.ok()) {
+    Out("E::" + condition.status().message());
+    return std::string();
+  }
+  return *condition;
 }
 
 PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,
