@@ -104,7 +104,7 @@ TEST(RegexErrors, BadPatternIsAnErrorValue) {
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.status().code(), StatusCode::kInvalidArgument);
   EXPECT_NE(result.status().message().find("(unclosed"), std::string::npos);
-  EXPECT_FALSE(RegexLastMatch("abc", "[").ok());
+  EXPECT_FALSE(RegexFindAll("abc", "[").ok());
 }
 
 TEST(RegexErrors, InvalidUtf8PassesThrough) {
