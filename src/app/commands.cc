@@ -33,9 +33,9 @@ Refusal R(std::string hint, std::string box, std::string title = "") {
 
 void Apply(CommandUi& ui, const Refusal& r) { ui.Refuse(r.hint, r.box, r.title); }
 
-TaskRequest Migration(int kind) {
+TaskRequest Migration(TaskKind kind) {
   TaskRequest t;
-  t.type = kTaskTypeMigration;
+  t.type = TaskType::kMigration;
   t.kind = kind;
   return t;
 }
@@ -69,7 +69,7 @@ MigratePlan PlanMigrate(bool target_connected, const NodeSelection* source,
       return plan;
     }
     plan.question = Sub("Clone database [%s] of source tree?", {source->name});
-    TaskRequest t = Migration(kKindCloneDatabase);
+    TaskRequest t = Migration(TaskKind::kCloneDatabase);
     t.source_database = source->name;
     t.target_database = source->name;
     plan.task = t;
@@ -86,33 +86,33 @@ MigratePlan PlanMigrate(bool target_connected, const NodeSelection* source,
     case NodeLevel::kDatabase:
       plan.question =
           Sub("Convert database [%s] into Target database [%s]?", {source->name, target_db});
-      t = Migration(kKindConvertDatabase);
+      t = Migration(TaskKind::kConvertDatabase);
       t.source_database = source->name;
       break;
     case NodeLevel::kTable:
       plan.question =
           Sub("Convert table [%s] into Target database [%s]?", {source->name, target_db});
-      t = Migration(kKindConvertTable);
+      t = Migration(TaskKind::kConvertTable);
       t.source_object = source->name;
       t.source_database = source->database;
       break;
     case NodeLevel::kTablesFolder:
       plan.question =
           Sub("Convert tables of [%s] into Target database [%s]?", {source->database, target_db});
-      t = Migration(kKindConvertTables);
+      t = Migration(TaskKind::kConvertTables);
       t.source_database = source->database;
       break;
     case NodeLevel::kView:
       plan.question =
           Sub("Convert view [%s] into Target database [%s]?", {source->name, target_db});
-      t = Migration(kKindConvertView);
+      t = Migration(TaskKind::kConvertView);
       t.source_object = source->name;
       t.source_database = source->database;
       break;
     case NodeLevel::kViewsFolder:
       plan.question =
           Sub("Convert views of [%s] into Target database [%s]?", {source->database, target_db});
-      t = Migration(kKindConvertViews);
+      t = Migration(TaskKind::kConvertViews);
       t.source_database = source->database;
       break;
     default:
@@ -141,28 +141,28 @@ BackupPlan PlanBackup(bool target_connected, const NodeSelection* target) {
   }
   plan.choose_folder = true;
   TaskRequest t;
-  t.type = kTaskTypeBackup;
+  t.type = TaskType::kBackup;
   switch (target->level) {
     case NodeLevel::kDatabase:
-      t.kind = kKindBackupDatabaseObjects;
+      t.kind = TaskKind::kBackupDatabaseObjects;
       t.object_letter = "A";
       break;
     case NodeLevel::kTable:
-      t.kind = kKindBackupObject;
+      t.kind = TaskKind::kBackupObject;
       t.object_letter = "T";
       t.target_object = target->name;
       break;
     case NodeLevel::kTablesFolder:
-      t.kind = kKindBackupDatabaseObjects;
+      t.kind = TaskKind::kBackupDatabaseObjects;
       t.object_letter = "T";
       break;
     case NodeLevel::kView:
-      t.kind = kKindBackupObject;
+      t.kind = TaskKind::kBackupObject;
       t.object_letter = "V";
       t.target_object = target->name;
       break;
     case NodeLevel::kViewsFolder:
-      t.kind = kKindBackupDatabaseObjects;
+      t.kind = TaskKind::kBackupDatabaseObjects;
       t.object_letter = "V";
       break;
     default:
@@ -371,7 +371,7 @@ void Migrate(CommandHost& host, CommandUi& ui) {
   if (plan.refusal) return Apply(ui, *plan.refusal);
   if (plan.task) {
     if (!ui.AskOkCancel(plan.question)) {
-      if (plan.task->kind == kKindCloneDatabase) ui.ClearDropHighlight();
+      if (plan.task->kind == TaskKind::kCloneDatabase) ui.ClearDropHighlight();
       return;
     }
     if (IsDatabaseTaskKind(static_cast<TaskKind>(plan.task->kind)) &&
@@ -425,17 +425,19 @@ void Delete(CommandHost& host, CommandUi& ui) {
   switch (target.level) {
     case NodeLevel::kDatabase:
       host.WriteLine("Remove Database [" + target.name + "]!");
-      if (host.DropTargetDatabase(target.name).ok()) {
-        tree.Remove(node);
-        tree.set_catalog_name("");
-      }
+      // A failed drop is written to the output by the access layer; its node stays.
+      if (!host.DropTargetDatabase(target.name).ok()) break;
+      tree.Remove(node);
+      tree.set_catalog_name("");
       break;
     case NodeLevel::kTable:
     case NodeLevel::kView: {
       host.WriteLine(plan.first_question);
       const bool table = target.level == NodeLevel::kTable;
       Status st = table ? host.DropTargetTable(target.name) : host.DropTargetView(target.name);
-      if (st.ok()) tree.Remove(node);
+      // A failed drop is written to the output by the access layer; its node stays.
+      if (!st.ok()) break;
+      tree.Remove(node);
       break;
     }
     case NodeLevel::kTablesFolder:
@@ -513,8 +515,8 @@ void ControllerHost::StopAll() { controller_.StopAll(); }
 void ControllerHost::StartWorker() { controller_.StartWorker(); }
 
 void ControllerHost::AppendTask(const TaskRequest& r) {
-  const auto kind = static_cast<TaskKind>(r.kind);
-  if (r.type == kTaskTypeBackup) {
+  const TaskKind kind = r.kind;
+  if (r.type == TaskType::kBackup) {
     controller_.AppendBackupTask(kind, r.object_letter, r.target_database, r.target_object);
   } else {
     controller_.AppendMigrationTask(

@@ -24,23 +24,11 @@
 
 namespace velquin {
 
-// Task type and kind codes as the queue stores them.
-inline constexpr int kTaskTypeMigration = 256;
-inline constexpr int kTaskTypeBackup = 512;
-inline constexpr int kKindCloneDatabase = 257;
-inline constexpr int kKindConvertDatabase = 258;
-inline constexpr int kKindConvertTables = 259;
-inline constexpr int kKindConvertViews = 260;
-inline constexpr int kKindConvertTable = 261;
-inline constexpr int kKindConvertView = 262;
-inline constexpr int kKindBackupDatabaseObjects = 513;
-inline constexpr int kKindBackupObject = 514;
-
 // What a command asks the queue to run. The host adds the stamp, the DBMS
 // names and the "Waiting" state when it appends the record.
 struct TaskRequest {
-  int type = 0;
-  int kind = 0;
+  TaskType type{};
+  TaskKind kind{};
   std::string object_letter;
   std::string source_object;
   std::string source_database;

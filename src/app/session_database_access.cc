@@ -7,6 +7,7 @@
 
 #include "app/db_session_handle.h"
 #include "app/task_plan.h"
+#include "base/text.h"
 #include "db/access_operations.h"
 #include "db/jet_session.h"
 #include "db/source_connection.h"
@@ -16,16 +17,7 @@
 #include "migrate/target_objects.h"
 
 namespace velquin {
-namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string ProviderProgId(std::string_view display_name) {
   static constexpr std::pair<std::string_view, std::string_view> kMap[] = {
@@ -37,7 +29,7 @@ std::string ProviderProgId(std::string_view display_name) {
       {"Microsoft Access Driver", "MSDASQL"},
   };
   for (const auto& [display, prog_id] : kMap) {
-    if (EqualNoCase(display, display_name)) return std::string(prog_id);
+    if (EqualsIgnoreCase(display, display_name)) return std::string(prog_id);
   }
   return std::string(display_name);
 }
@@ -250,7 +242,7 @@ bool SessionDatabaseAccess::TargetBusy() {
 Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& task) {
   HeldTargetObjects held;
   // A clone makes a new file.
-  if (task.type != kTaskTypeMigration || task.kind == kKindCloneDatabase) return held;
+  if (task.type != TaskType::kMigration || task.kind == TaskKind::kCloneDatabase) return held;
   const std::string path = TargetDatabaseFile(task.target_database, TargetFolder()).string();
   if (!std::filesystem::exists(path)) return held;  // the task reports the missing file
   if (!controller_.run_state().IsIdle() && task_target_probe_) {
@@ -262,8 +254,8 @@ Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& 
   std::shared_ptr<Session> source = SessionOf(Side::kSource);
   if (source == nullptr) return held;
   MigrationPipeline planner(PipelineSettings{}, nullptr);
-  auto planned = TaskPlannedNames(planner, source.get(), static_cast<TaskKind>(task.kind),
-                                  task.source_database, task.source_object);
+  auto planned =
+      TaskPlannedNames(planner, source.get(), task.kind, task.source_database, task.source_object);
   if (!planned.ok()) return held;  // the task lists the source again and reports it
   VELQUIN_ASSIGN_OR_RETURN(std::shared_ptr<SessionHandle> handle,
                            OpenTargetShared(task.target_database, false));
@@ -277,7 +269,7 @@ Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& 
 }
 
 Result<std::optional<TaskPlanPreview>> SessionDatabaseAccess::PlanTask(const TaskRequest& task) {
-  if (task.type != kTaskTypeMigration || !IsDatabaseTaskKind(static_cast<TaskKind>(task.kind))) {
+  if (task.type != TaskType::kMigration || !IsDatabaseTaskKind(task.kind)) {
     return std::optional<TaskPlanPreview>{};
   }
   std::shared_ptr<Session> source = SessionOf(Side::kSource);
@@ -285,7 +277,7 @@ Result<std::optional<TaskPlanPreview>> SessionDatabaseAccess::PlanTask(const Tas
   // As the task's run will: its row conditions, and no views for the tables alone.
   PipelineSettings settings;
   settings.condition_file = conditions_.path();
-  settings.no_views = task.kind == kKindConvertTables;
+  settings.no_views = task.kind == TaskKind::kConvertTables;
   MigrationPipeline planner(settings, nullptr);
   VELQUIN_ASSIGN_OR_RETURN(MigrationPlan plan,
                            planner.Plan(source.get(), task.source_database, plan_size_limit_));
@@ -381,7 +373,11 @@ Status SessionDatabaseAccess::RenameTable(const std::string& old_name,
 std::string SessionDatabaseAccess::TableCondition(const std::string& database,
                                                   const std::string& table) {
   Result<std::string> condition = conditions_.Read(database, table);
-  return condition.ok() ? *condition : std::string();
+  if (!condition.ok()) {
+    Out("E::" + condition.status().message());
+    return std::string();
+  }
+  return *condition;
 }
 
 PipelineSettings WindowPipelineSettings(MainController& controller, SessionDatabaseAccess& access,

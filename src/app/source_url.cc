@@ -1,5 +1,7 @@
 #include "app/source_url.h"
 
+#include "base/text.h"
+
 namespace velquin {
 namespace {
 
@@ -10,14 +12,8 @@ Result<std::string> Decode(std::string_view s, std::string_view what) {
       out += s[i];
       continue;
     }
-    auto hex = [](char c) -> int {
-      if (c >= '0' && c <= '9') return c - '0';
-      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-      return -1;
-    };
-    int hi = i + 1 < s.size() ? hex(s[i + 1]) : -1;
-    int lo = i + 2 < s.size() ? hex(s[i + 2]) : -1;
+    int hi = i + 1 < s.size() ? HexDigit(s[i + 1]) : -1;
+    int lo = i + 2 < s.size() ? HexDigit(s[i + 2]) : -1;
     if (hi < 0 || lo < 0)
       return Status::InvalidArgument("a bad %-escape in the " + std::string(what));
     out += static_cast<char>(hi * 16 + lo);

@@ -37,6 +37,14 @@ inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The value of a hexadecimal digit, -1 for any other character.
+inline int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // `text` without the characters of `blanks` at either end. The result views
 // `text`: keep what it views alive.
 inline constexpr std::string_view kBlanks = " \t\r\n";

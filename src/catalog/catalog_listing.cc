@@ -3,25 +3,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/text.h"
 #include "catalog/catalog_source.h"
 
 namespace velquin {
 
 namespace {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string Trim(std::string s) {
-  const auto not_space = [](unsigned char c) { return c != ' '; };
-  s.erase(s.begin(), std::find_if(s.begin(), s.end(), not_space));
-  s.erase(std::find_if(s.rbegin(), s.rend(), not_space).base(), s.end());
-  return s;
-}
 
 std::string TrimRight(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
@@ -85,7 +72,7 @@ FillReport FillTree(DbTree& tree) {
   } else {
     report.message_boxes.push_back("Get Datasource Name Error!");
   }
-  const std::string trimmed = Trim(raw_name);
+  const std::string trimmed(Trim(raw_name, " "));
   TreeNode* root = tree.Append(nullptr, NodeLevel::kRoot, trimmed.empty() ? "DATABASES" : trimmed);
   tree.SetExpanded(root, true);
 

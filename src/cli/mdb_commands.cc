@@ -364,7 +364,7 @@ void RunImport(const MdbOptions& o) {
     if (!got.ok()) {
       item->why = got.status().message();
       // A quote left open swallows the rest of the input: nothing follows.
-      item->last = got.status().message().find("not closed") != std::string::npos;
+      item->last = got.status().code() == StatusCode::kCorruption;
       return true;
     }
     if (!*got) return false;

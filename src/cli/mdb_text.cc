@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <limits>
 
+#include "base/text.h"
 #include "base/unicode.h"
 #include "jet/sql/default_value.h"
+#include "jet/table/text_codec.h"
 
 namespace velquin::cli {
 namespace {
@@ -15,20 +17,6 @@ namespace {
 using jet::ColumnInfo;
 using jet::ColumnType;
 using jet::Value;
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 // Abbreviated field text for messages.
 std::string Shown(std::string_view s) {
@@ -42,7 +30,7 @@ Status Refuse(const ColumnInfo& c, std::string_view text, const std::string& why
 
 Result<std::int64_t> ParseInteger(const ColumnInfo& c, std::string_view text, std::int64_t lo,
                                   std::int64_t hi) {
-  std::string_view s = Trim(text);
+  std::string_view s = Trim(text, " \t");
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   std::int64_t v = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -57,7 +45,7 @@ Result<std::int64_t> ParseInteger(const ColumnInfo& c, std::string_view text, st
 }
 
 Result<double> ParseReal(const ColumnInfo& c, std::string_view text) {
-  std::string s(Trim(text));
+  std::string s(Trim(text, " \t"));
   if (s.empty()) return Refuse(c, text, "is not a number");
   errno = 0;
   char* end = nullptr;
@@ -68,25 +56,6 @@ Result<double> ParseReal(const ColumnInfo& c, std::string_view text) {
     if (!std::isfinite(v) || std::fabs(v) > 1) return Refuse(c, text, "is out of range");
   }
   return v;
-}
-
-// Checks UTF-8 and counts UTF-16 code units (Jet sizes text in those).
-bool Utf16Length(std::string_view s, std::size_t* units) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < s.size();) {
-    char32_t cp;
-    if (!DecodeUtf8(s, &i, &cp)) return false;
-    n += cp >= 0x10000 ? 2 : 1;
-  }
-  *units = n;
-  return true;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool ParseHex(std::string_view s, std::vector<std::uint8_t>* out) {
@@ -129,7 +98,7 @@ Result<Value> ConvertBinary(const ColumnInfo& c, const std::string& text, bool t
 }
 
 Result<Value> ConvertDecimal(const ColumnInfo& c, std::string_view text) {
-  std::string_view s = Trim(text);
+  std::string_view s = Trim(text, " \t");
   auto d = jet::Decimal::Parse(s, c.scale);
   if (!d.ok()) return Refuse(c, text, "is not a decimal number");
   // Digits before the point may not exceed precision - scale.
@@ -224,8 +193,9 @@ Result<bool> RecordReader::NextCsv(Record* record) {
       for (;;) {
         c = Get();
         if (c == EOF) {
-          return Status::InvalidArgument("line " + std::to_string(record->line) +
-                                         ": a quoted field is not closed");
+          // The input ends inside the field: it is cut short, not merely malformed.
+          return Status::Corruption("line " + std::to_string(record->line) +
+                                    ": a quoted field is not closed");
         }
         if (c == '"') {
           int n = Get();
@@ -381,10 +351,10 @@ Result<Value> ConvertField(const ColumnInfo& c, const Field& field, bool tsv) {
   bool textual = c.type == ColumnType::kText || c.type == ColumnType::kMemo ||
                  c.type == ColumnType::kBinary || c.type == ColumnType::kOle;
   // An empty field cannot be a number, date or GUID: it stands for NULL.
-  if (!textual && Trim(text).empty()) return Value();
+  if (!textual && Trim(text, " \t").empty()) return Value();
   switch (c.type) {
     case ColumnType::kBool: {
-      std::string s = Lower(Trim(text));
+      std::string s = AsciiLower(Trim(text, " \t"));
       if (s == "1" || s == "-1" || s == "true" || s == "yes" || s == "on" || s == "t" || s == "y") {
         return Value::Bool(true);
       }
@@ -409,7 +379,7 @@ Result<Value> ConvertField(const ColumnInfo& c, const Field& field, bool tsv) {
       return Value::Long(static_cast<std::int32_t>(v));
     }
     case ColumnType::kCurrency: {
-      auto v = jet::Currency::Parse(Trim(text));
+      auto v = jet::Currency::Parse(Trim(text, " \t"));
       if (!v.ok()) return Refuse(c, text, "is not a currency amount in range");
       return Value::Money(*v);
     }
@@ -429,12 +399,12 @@ Result<Value> ConvertField(const ColumnInfo& c, const Field& field, bool tsv) {
       return Value::Double(v);
     }
     case ColumnType::kDateTime: {
-      auto v = jet::DateTime::Parse(Trim(text));
+      auto v = jet::DateTime::Parse(Trim(text, " \t"));
       if (!v.ok()) return Refuse(c, text, "is not a date between 0100-01-01 and 9999-12-31");
       return Value::Date(*v);
     }
     case ColumnType::kGuid: {
-      auto v = jet::Guid::Parse(Trim(text));
+      auto v = jet::Guid::Parse(Trim(text, " \t"));
       if (!v.ok()) return Refuse(c, text, "is not a GUID");
       return Value::Uuid(*v);
     }
@@ -445,8 +415,8 @@ Result<Value> ConvertField(const ColumnInfo& c, const Field& field, bool tsv) {
       return ConvertBinary(c, text, tsv);
     case ColumnType::kText:
     case ColumnType::kMemo: {
-      std::size_t units = 0;
-      if (!Utf16Length(text, &units)) return Refuse(c, text, "is not valid UTF-8 text");
+      if (!IsValidUtf8(text)) return Refuse(c, text, "is not valid UTF-8 text");
+      const std::size_t units = jet::Utf16Length(text);
       if (c.type == ColumnType::kText) {
         std::size_t limit = c.size ? c.size : 255;
         if (units > limit) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 
+#include "base/text.h"
 #include "db/jet_session.h"
 #include "db/sql_quote.h"
 
@@ -13,18 +14,6 @@ namespace velquin {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Trimmed(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  const auto last = s.find_last_not_of(" \t\r\n");
-  return s.substr(first, last - first + 1);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string Joined(const std::vector<std::string>& items) {
   std::string out;
@@ -39,8 +28,8 @@ std::vector<std::string> SplitNameList(const std::string& list) {
   std::size_t from = 0;
   for (;;) {
     const std::size_t comma = list.find(',', from);
-    std::string item =
-        Trimmed(list.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+    std::string item = std::string(
+        Trim(list.substr(from, comma == std::string::npos ? std::string::npos : comma - from)));
     if (!item.empty() && std::find(out.begin(), out.end(), item) == out.end()) out.push_back(item);
     if (comma == std::string::npos) break;
     from = comma + 1;
@@ -140,7 +129,7 @@ Result<ChosenObjects> ResolveChosenObjects(Session& source, const std::string& d
       std::string found, near;
       for (const std::string& h : have) {
         if (h == name) found = h;
-        if (found.empty() && Lower(h) == Lower(name)) near = h;
+        if (found.empty() && AsciiLower(h) == AsciiLower(name)) near = h;
       }
       if (found.empty() && case_blind) found = near;
       if (!found.empty()) {
@@ -151,7 +140,7 @@ Result<ChosenObjects> ResolveChosenObjects(Session& source, const std::string& d
       if (!near.empty()) {
         line += " (the server compares names with case: did you mean " + near + "?)";
       } else if (std::any_of(other_kind.begin(), other_kind.end(), [&](const std::string& h) {
-                   return h == name || (case_blind && Lower(h) == Lower(name));
+                   return h == name || (case_blind && AsciiLower(h) == AsciiLower(name));
                  })) {
         line += std::string(" (it is a ") + other + ")";
       }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config/condition_file.h"
+#include "db/sql_quote.h"
 #include "jet/database.h"
 #include "jet/sql/names.h"
 #include "migrate/copy_marker.h"
@@ -25,7 +26,7 @@ bool Holds(const std::vector<std::string>& names, const std::string& name) {
 Result<uint64_t> SourceCount(Session& source, const std::string& database, const std::string& table,
                              const std::string& condition) {
   std::string sql =
-      "SELECT COUNT(*) FROM " + QuoteMySqlName(database) + "." + QuoteMySqlName(table);
+      "SELECT COUNT(*) FROM " + QuoteIdentifier(database) + "." + QuoteIdentifier(table);
   if (!condition.empty()) sql += " WHERE " + condition;
   VELQUIN_ASSIGN_OR_RETURN(auto cursor, source.OpenQuery(sql));
   VELQUIN_ASSIGN_OR_RETURN(bool row, cursor->MoveNext());

@@ -13,16 +13,6 @@ namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::size_t kNpos = static_cast<std::size_t>(-1);
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 enum class LineKind { kOther, kSection, kKey, kComment };
 
 struct Parsed {
@@ -33,7 +23,7 @@ struct Parsed {
 
 Parsed Classify(std::string_view line) {
   Parsed p;
-  std::string_view s = Trim(line);
+  std::string_view s = Trim(line, " \t");
   if (s.empty()) return p;
   if (s.front() == '[') {
     auto close = s.find(']');
@@ -49,8 +39,8 @@ Parsed Classify(std::string_view line) {
   auto eq = s.find('=');
   if (eq == std::string_view::npos) return p;
   p.kind = LineKind::kKey;
-  p.name = Trim(s.substr(0, eq));
-  p.value = Trim(s.substr(eq + 1));
+  p.name = Trim(s.substr(0, eq), " \t");
+  p.value = Trim(s.substr(eq + 1), " \t");
   return p;
 }
 
@@ -64,14 +54,6 @@ std::mutex& WriteMutex() {
 }
 
 }  // namespace
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 IniFile IniFile::Parse(std::string_view bytes) {
   IniFile file;
@@ -239,7 +221,7 @@ Status IniFile::SetString(std::string_view section, std::string_view key, std::s
                                    "\" cannot be stored in an INI file");
   }
   if (key.empty() || HasForbidden(key) || key.find('=') != std::string_view::npos ||
-      key.front() == '[' || key.front() == ';' || Trim(key).size() != key.size()) {
+      key.front() == '[' || key.front() == ';' || Trim(key, " \t").size() != key.size()) {
     return Status::InvalidArgument("key name \"" + std::string(key) +
                                    "\" cannot be stored in an INI file");
   }
@@ -247,7 +229,7 @@ Status IniFile::SetString(std::string_view section, std::string_view key, std::s
     return Status::InvalidArgument("the value for \"" + std::string(key) +
                                    "\" contains a line break, which an INI file cannot hold");
   }
-  if (Trim(value).size() != value.size()) {
+  if (Trim(value, " \t").size() != value.size()) {
     return Status::InvalidArgument("the value for \"" + std::string(key) +
                                    "\" begins or ends with blanks, which an INI file loses");
   }
@@ -280,7 +262,7 @@ Status IniFile::SetString(std::string_view section, std::string_view key, std::s
     // After the last non-blank line of the section.
     std::size_t end = SectionEnd(header);
     std::size_t insert = end;
-    while (insert > header + 1 && Trim(lines_[insert - 1].text).empty()) --insert;
+    while (insert > header + 1 && Trim(lines_[insert - 1].text, " \t").empty()) --insert;
     if (lines_[insert - 1].eol.empty()) lines_[insert - 1].eol = eol;
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert),
                   Line{std::string(key) + "=" + std::string(value), eol});
@@ -290,25 +272,6 @@ Status IniFile::SetString(std::string_view section, std::string_view key, std::s
   lines_.push_back(Line{"[" + std::string(section) + "]", eol});
   lines_.push_back(Line{std::string(key) + "=" + std::string(value), eol});
   return Status::Ok();
-}
-
-bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
-  std::size_t header = FindSection(section);
-  if (header == kNpos) return false;
-  std::size_t line = FindKey(header, key);
-  if (line == kNpos) return false;
-  lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(line));
-  return true;
-}
-
-bool IniFile::DeleteSection(std::string_view section) {
-  bool removed = false;
-  for (std::size_t header = FindSection(section); header != kNpos; header = FindSection(section)) {
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
-                 lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(header)));
-    removed = true;
-  }
-  return removed;
 }
 
 std::vector<std::string> IniFile::SectionNames() const {

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/text.h"
 
 namespace velquin {
 
@@ -66,10 +67,6 @@ class IniFile {
   std::string GetString(std::string_view section, std::string_view key) const;
   // Sets a value as WritePrivateProfileString does (see above).
   Status SetString(std::string_view section, std::string_view key, std::string_view value);
-  // Removes the first matching key of the first matching section; false when absent.
-  bool DeleteKey(std::string_view section, std::string_view key);
-  // Removes every section of that name with all its lines; false when absent.
-  bool DeleteSection(std::string_view section);
 
   // Section names in file order, each name once (first spelling).
   std::vector<std::string> SectionNames() const;
@@ -91,9 +88,6 @@ class IniFile {
   Encoding encoding_ = Encoding::kUtf8;
   std::vector<Line> lines_;
 };
-
-// Equal without regard to ASCII case.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // The profile functions over a path: read (missing file/key → "") and write
 // (file and section created when missing). Writes in this process are

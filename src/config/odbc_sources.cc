@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "base/text.h"
 #include "config/ini_file.h"
 
 namespace velquin {
@@ -24,12 +25,6 @@ fs::path Home() {
 fs::path SystemFolder() {
   std::string dir = Env("ODBCSYSINI");
   return dir.empty() ? fs::path("/etc") : fs::path(dir);
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 bool IsFile(const fs::path& p) {
@@ -86,7 +81,7 @@ std::vector<fs::path> OdbcInstIniFiles() {
 fs::path UserOdbcInstIni() { return Home() / ".odbcinst.ini"; }
 
 bool IsMySqlDriver(const std::string& driver) {
-  const std::string d = Lower(driver);
+  const std::string d = AsciiLower(driver);
   for (const char* word : {"mysql", "mariadb", "maodbc", "myodbc"}) {
     if (d.find(word) != std::string::npos) return true;
   }
@@ -163,7 +158,7 @@ Status InstallBundledDriver(const fs::path& bundle, const fs::path& install_dir,
     for (const auto& entry : fs::directory_iterator(bundle, ec)) {
       const std::string name = entry.path().filename().string();
       if (name.find(".so") == std::string::npos) continue;
-      std::string stem = Lower(entry.path().stem().string());
+      std::string stem = AsciiLower(entry.path().stem().string());
       if (stem.rfind("lib", 0) == 0) stem.erase(0, 3);
       if (stem.find("setup") != std::string::npos || stem == "myodbc3s") {
         setup = entry.path();

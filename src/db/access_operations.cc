@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/text.h"
 #include "db/provider_error.h"
 #include "db/sql_quote.h"
 #include "db/statements.h"
@@ -16,17 +17,6 @@ namespace velquin {
 namespace {
 
 constexpr std::uint32_t kEFail = 0x80004005u;
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The folder part of a path, up to and including its last separator ("\"
 // as stored by the Windows program, "/" on this platform); empty if none.
@@ -43,7 +33,7 @@ std::string Format(std::string_view pattern, std::string_view a) {
 
 }  // namespace
 
-bool IsJetProvider(std::string_view prog_id) { return EqualNoCase(prog_id, kJetProgId); }
+bool IsJetProvider(std::string_view prog_id) { return EqualsIgnoreCase(prog_id, kJetProgId); }
 
 std::vector<DbProperty> BuildTargetProperties(ConnectionDescriptor& d) {
   std::vector<DbProperty> p;
@@ -146,7 +136,7 @@ bool DropAccessDatabase(TargetContext& t, std::string_view path, const LineSink&
     t.run_state->store(99);
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
-  const bool connected_one = EqualNoCase(path, t.current_path);
+  const bool connected_one = EqualsIgnoreCase(path, t.current_path);
   if (connected_one) {
     if (t.message_box) t.message_box(std::string(kConnectedDatabaseDropped));
     DisconnectTarget(t);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/text.h"
 #include "db/memory_cursor.h"
 
 namespace velquin {
@@ -12,16 +13,9 @@ namespace {
 
 using jet::ColumnType;
 
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // A restriction given at `i` that `value` does not meet.
 bool Excluded(const SchemaRestrictions& r, std::size_t i, std::string_view value) {
-  return i < r.size() && r[i] && !SameName(*r[i], value);
+  return i < r.size() && r[i] && !EqualsIgnoreCase(*r[i], value);
 }
 
 // ODBC SQL type codes for ColumnInfo::sql_type.

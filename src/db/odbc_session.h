@@ -26,29 +26,6 @@ namespace velquin {
 
 struct OdbcConnection;  // the connection handle and its lock (odbc_session.cc)
 
-// How OpenTableReader found its way through a table.
-enum class TableReadMode {
-  kKeyset,  // ordered by a unique key, each chunk starting after the last key read
-  kOffset,  // no usable key: LIMIT/OFFSET over the table's natural order
-};
-
-struct TableReadOptions {
-  std::string database;  // empty: the session's current database
-  std::string table;
-  std::string where;  // a MySQL condition (without WHERE), empty for none
-  std::size_t chunk_rows = 10000;
-  // When set, pages are made as large as this many bytes of rows allow, by
-  // the rows read so far: at least chunk_rows, at most kMaxChunkRows. Each
-  // page is a query of its own (about 300 of 10,000 rows for a table of 3
-  // million), and without a usable key each LIMIT/OFFSET page costs the
-  // server a scan of every row before it, so a whole read grows with the
-  // square of the rows; such pages start at the size the server's average
-  // row length gives.
-  std::size_t chunk_bytes = 0;
-};
-
-inline constexpr std::size_t kMaxChunkRows = 250000;
-
 class OdbcSession : public Session {
  public:
   // Connects with an ODBC connection string ("DSN=...;" or "DRIVER={...};SERVER=...").
@@ -79,7 +56,7 @@ class OdbcSession : public Session {
   // pages.
   Result<std::unique_ptr<QueryCursor>> OpenTableReader(const TableReadOptions& options,
                                                        TableReadMode* mode = nullptr,
-                                                       std::size_t* chunk_rows = nullptr);
+                                                       std::size_t* chunk_rows = nullptr) override;
 
   // The key OpenTableReader would page by (empty: none usable).
   Result<std::vector<std::string>> FindKeysetColumns(std::string_view database,

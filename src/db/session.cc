@@ -69,8 +69,13 @@ std::size_t SchemaRestrictionCount(SchemaRowset kind) {
   return 0;
 }
 
-std::string Session::QuoteIdentifier(std::string_view name) const {
-  return velquin::QuoteIdentifier(name);
+Result<std::unique_ptr<QueryCursor>> Session::OpenTableReader(const TableReadOptions& options,
+                                                              TableReadMode*, std::size_t*) {
+  std::string query = "select * from ";
+  if (!options.database.empty()) query += QuoteIdentifier(options.database) + ".";
+  query += QuoteIdentifier(options.table);
+  if (!options.where.empty()) query += " where " + options.where;
+  return OpenQuery(query);
 }
 
 }  // namespace velquin

@@ -121,6 +121,29 @@ const std::vector<std::string>& SchemaRowsetColumns(SchemaRowset kind);
 // Number of restrictions a schema rowset takes (4, 4, 5, 1).
 std::size_t SchemaRestrictionCount(SchemaRowset kind);
 
+// How OpenTableReader found its way through a table.
+enum class TableReadMode {
+  kKeyset,  // ordered by a unique key, each chunk starting after the last key read
+  kOffset,  // no usable key: LIMIT/OFFSET over the table's natural order
+};
+
+struct TableReadOptions {
+  std::string database;  // empty: the session's current database
+  std::string table;
+  std::string where;  // a MySQL condition (without WHERE), empty for none
+  std::size_t chunk_rows = 10000;
+  // When set, pages are made as large as this many bytes of rows allow, by
+  // the rows read so far: at least chunk_rows, at most kMaxChunkRows. Each
+  // page is a query of its own (about 300 of 10,000 rows for a table of 3
+  // million), and without a usable key each LIMIT/OFFSET page costs the
+  // server a scan of every row before it, so a whole read grows with the
+  // square of the rows; such pages start at the size the server's average
+  // row length gives.
+  std::size_t chunk_bytes = 0;
+};
+
+inline constexpr std::size_t kMaxChunkRows = 250000;
+
 class Session {
  public:
   virtual ~Session() = default;
@@ -150,11 +173,16 @@ class Session {
   // The current database (catalog); empty when none is selected.
   virtual Result<std::string> CurrentCatalog() = 0;
 
-  // Quotes a name for this backend's SQL dialect (MySQL and Jet both use
-  // back quotes; a back quote inside is doubled).
-  virtual std::string QuoteIdentifier(std::string_view name) const;
   // Quotes a text as a string literal of this backend's SQL dialect.
   virtual std::string QuoteString(std::string_view text) const = 0;
+
+  // A cursor over every row of `options.table` (all columns), filtered by
+  // `options.where`. A backend that can page through a large table does so
+  // (the MySQL source, see OdbcSession); the others run one query, and leave
+  // `mode` and `chunk_rows` as they are.
+  virtual Result<std::unique_ptr<QueryCursor>> OpenTableReader(const TableReadOptions& options,
+                                                               TableReadMode* mode = nullptr,
+                                                               std::size_t* chunk_rows = nullptr);
 };
 
 // True when the cursor describes a result set (it has columns).

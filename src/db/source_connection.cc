@@ -65,25 +65,6 @@ std::vector<OdbcDriverEntry> ListOdbcDrivers() {
   return drivers;
 }
 
-std::vector<OdbcDataSourceEntry> ListOdbcDataSources() {
-  std::vector<OdbcDataSourceEntry> sources;
-  SQLHENV env = OdbcEnvironment();
-  if (env == SQL_NULL_HENV) return sources;
-  std::vector<SQLCHAR> name(SQL_MAX_DSN_LENGTH + 256), driver(1024);
-  SQLUSMALLINT direction = SQL_FETCH_FIRST;
-  for (;;) {
-    SQLSMALLINT name_length = 0, driver_length = 0;
-    SQLRETURN rc = SQLDataSources(
-        env, direction, name.data(), static_cast<SQLSMALLINT>(name.size()), &name_length,
-        driver.data(), static_cast<SQLSMALLINT>(driver.size()), &driver_length);
-    if (!SQL_SUCCEEDED(rc)) break;
-    direction = SQL_FETCH_NEXT;
-    sources.push_back(
-        {reinterpret_cast<const char*>(name.data()), reinterpret_cast<const char*>(driver.data())});
-  }
-  return sources;
-}
-
 bool IsMySqlOdbcDriverName(std::string_view name) {
   return name.find("MySQL ODBC") != std::string_view::npos ||
          name.find("MariaDB") != std::string_view::npos;

@@ -32,15 +32,6 @@ struct OdbcDriverEntry {
 // The installed drivers in odbcinst.ini order.
 std::vector<OdbcDriverEntry> ListOdbcDrivers();
 
-// An ODBC data source (a section of odbc.ini) and its driver's name.
-struct OdbcDataSourceEntry {
-  std::string name;
-  std::string driver;
-};
-
-// The user's and the system's data sources, in the driver manager's order.
-std::vector<OdbcDataSourceEntry> ListOdbcDataSources();
-
 // True for driver names that denote a MySQL ODBC driver: the name contains
 // "MySQL ODBC" or "MariaDB" (case-sensitive).
 bool IsMySqlOdbcDriverName(std::string_view name);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "jet/table/text_codec.h"
+
 namespace velquin {
 namespace {
 
@@ -11,16 +13,6 @@ using jet::ColumnType;
 
 Status Refuse(const jet::ColumnInfo& column, const std::string& why) {
   return Status::Constraint("column `" + column.name + "`: " + why);
-}
-
-std::size_t Utf16Units(const std::string& s) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if ((c & 0xC0) == 0x80) continue;
-    n += c >= 0xF0 ? 2 : 1;
-  }
-  return n;
 }
 
 Result<int64_t> Integer(const TargetValue& v, const jet::ColumnInfo& column) {
@@ -179,8 +171,8 @@ Result<jet::Value> ToJetValue(const TargetValue& v, const jet::ColumnInfo& colum
                       : v.kind == TargetValue::Kind::kBool   ? (v.boolean ? "True" : "False")
                                                              : v.text;
       const std::size_t limit = column.size ? column.size : 255;
-      if (column.type == ColumnType::kText && Utf16Units(s) > limit) {
-        return Refuse(column, "the text of " + std::to_string(Utf16Units(s)) +
+      if (column.type == ColumnType::kText && jet::Utf16Length(s) > limit) {
+        return Refuse(column, "the text of " + std::to_string(jet::Utf16Length(s)) +
                                   " characters is longer than the column's " +
                                   std::to_string(limit));
       }

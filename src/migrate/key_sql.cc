@@ -96,14 +96,6 @@ Result<std::string> ColumnList(const std::vector<std::string>& names) {
   return out;
 }
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string KeySql::Text() const {
@@ -117,7 +109,7 @@ std::string KeySql::Text() const {
 }
 
 std::string ShowIndexQuery(std::string_view database, std::string_view table) {
-  return "SHOW INDEX FROM " + QuoteMySqlName(database) + "." + QuoteMySqlName(table);
+  return "SHOW INDEX FROM " + QuoteIdentifier(database) + "." + QuoteIdentifier(table);
 }
 
 std::string ForeignKeyQuery(std::string_view database, std::string_view table,
@@ -198,7 +190,7 @@ Result<KeySql> BuildIndexSql(std::string_view table, const SourceRows& show_inde
   KeySql out;
   for (const Index& index : indexes) {
     if (index.name == "PRIMARY") continue;
-    std::string type = Upper(index.type);
+    std::string type = AsciiUpper(index.type);
     if (type == "FULLTEXT" || type == "SPATIAL") {
       out.notes.push_back("index " + index.name + " is a " + type +
                           " index, which Access does not have: not built");
@@ -264,8 +256,8 @@ Result<KeySql> BuildForeignKeySql(std::string_view database, std::string_view ta
       c.name = name;
       c.ref_schema = std::string(ValueAt(row, kFkRefSchema).value_or(database));
       c.ref_table = std::string(*ValueAt(row, kFkRefTable));
-      c.update_rule = Upper(ValueAt(row, kFkUpdateRule).value_or(""));
-      c.delete_rule = Upper(ValueAt(row, kFkDeleteRule).value_or(""));
+      c.update_rule = AsciiUpper(ValueAt(row, kFkUpdateRule).value_or(""));
+      c.delete_rule = AsciiUpper(ValueAt(row, kFkDeleteRule).value_or(""));
       constraints.push_back(std::move(c));
       it = constraints.end() - 1;
     }

@@ -95,7 +95,7 @@ std::string RenameInCreateTable(std::string_view text,
       }
       std::string mapped = first ? table_name(name) : column_name(name);
       first = false;
-      out += QuoteMySqlName(mapped);
+      out += QuoteIdentifier(mapped);
       i = std::min(j + 1, text.size());
     } else {
       out += c;
@@ -303,9 +303,11 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
                     "definition, so its key columns keep their own types: {}",
                     table, fks.status().message()));
   }
-  if (fks.ok()) state.foreign_keys[table] = *fks;
-  if (fks.ok() && follow_references) {
-    for (const ForeignKeyDecl& fk : *fks) {
+  const std::vector<ForeignKeyDecl> no_keys;
+  const std::vector<ForeignKeyDecl>& declared = fks.ok() ? *fks : no_keys;
+  state.foreign_keys[table] = declared;
+  if (follow_references) {
+    for (const ForeignKeyDecl& fk : declared) {
       if (!fk.referenced_database.empty() && fk.referenced_database != database) continue;
       if (fk.referenced_table == table) continue;
       auto referenced = PlanTable(source, database, fk.referenced_table);
@@ -343,29 +345,28 @@ std::string MigrationPipeline::ColumnName(Session* source, const std::string& da
                                           const std::string& table_or_view,
                                           const std::string& column) {
   DatabaseState& state = State(source, database);
+  // Columns not readable: the name is mapped on its own, and the query that
+  // uses it reports the missing column when it is created.
+  auto fallback = [&] { return state.names.Column(table_or_view, column); };
   if (!state.names.HasColumns(table_or_view) && source) {
-    // Not readable: the name is mapped on its own below, and the query that
-    // uses it reports the missing column when it is created.
     if (state.views.count(table_or_view)) {
-      auto shown = QueryRows(source, "SHOW CREATE VIEW " + QuoteMySqlName(database) + "." +
-                                         QuoteMySqlName(table_or_view));
-      if (shown.ok() && !shown->empty() && ValueAt(shown->back(), 1)) {
-        if (auto aliases = ViewColumnAliases(*ValueAt(shown->back(), 1)); aliases.ok()) {
-          state.names.SetColumns(table_or_view, *aliases);
-        }
-      }
+      auto shown = QueryRows(source, "SHOW CREATE VIEW " + QuoteIdentifier(database) + "." +
+                                         QuoteIdentifier(table_or_view));
+      if (!shown.ok() || shown->empty() || !ValueAt(shown->back(), 1)) return fallback();
+      auto aliases = ViewColumnAliases(*ValueAt(shown->back(), 1));
+      if (!aliases.ok()) return fallback();
+      state.names.SetColumns(table_or_view, *aliases);
     } else {
       auto shown = QueryRows(source, ShowCreateTableQuery(database, table_or_view));
-      if (shown.ok() && !shown->empty() && ValueAt((*shown)[0], 1)) {
-        if (auto columns = ParseCreateTableColumns(*ValueAt((*shown)[0], 1)); columns.ok()) {
-          std::vector<std::string> names;
-          for (const auto& c : *columns) names.push_back(c.name);
-          state.names.SetColumns(table_or_view, names);
-        }
-      }
+      if (!shown.ok() || shown->empty() || !ValueAt((*shown)[0], 1)) return fallback();
+      auto columns = ParseCreateTableColumns(*ValueAt((*shown)[0], 1));
+      if (!columns.ok()) return fallback();
+      std::vector<std::string> names;
+      for (const auto& c : *columns) names.push_back(c.name);
+      state.names.SetColumns(table_or_view, names);
     }
   }
-  return state.names.Column(table_or_view, column);
+  return fallback();
 }
 
 int MigrationPipeline::MigrateTable(Session* source, Session* target, const std::string& database,

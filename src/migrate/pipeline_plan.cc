@@ -95,11 +95,13 @@ Result<MigrationPlan> MigrationPipeline::Plan(Session* source, const std::string
       v.reason = sql.status().message();
       const bool expressible_never = sql.status().code() == StatusCode::kInvalidArgument;
       if (expressible_never && settings_.materialize_views) {
-        v.reason += "; it becomes a table of its rows (--materialize-views)";
         auto text = ViewAsCreateTable(source, database, o.source_name);
         if (text.ok()) {
+          v.reason += "; it becomes a table of its rows (--materialize-views)";
           state.create_texts[o.source_name] = *text;
           plan_table(o, true);
+        } else {
+          v.reason += "; it cannot become a table of its rows either: " + text.status().message();
         }
       } else if (expressible_never) {
         v.reason += "; with --materialize-views it would become a table of its rows";

@@ -24,9 +24,9 @@ Result<std::string> MigrationPipeline::ViewAsCreateTable(Session* source,
                     source->QuoteString(database) + " AND TABLE_NAME = " +
                     source->QuoteString(view) + " ORDER BY ORDINAL_POSITION"));
   if (rows.empty()) return Status::NotFound("the view " + view + " lists no columns");
-  std::string text = "CREATE TABLE " + QuoteMySqlName(view) + " (\n";
+  std::string text = "CREATE TABLE " + QuoteIdentifier(view) + " (\n";
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    text += "  " + QuoteMySqlName(ValueAt(rows[i], 0).value_or("")) + " " +
+    text += "  " + QuoteIdentifier(ValueAt(rows[i], 0).value_or("")) + " " +
             std::string(ValueAt(rows[i], 1).value_or("text")) +
             (ValueAt(rows[i], 2).value_or("YES") == "NO" ? " NOT NULL" : " DEFAULT NULL") +
             (i + 1 < rows.size() ? ",\n" : "\n");
@@ -37,8 +37,8 @@ Result<std::string> MigrationPipeline::ViewAsCreateTable(Session* source,
 Result<std::string> MigrationPipeline::ShowCreateView(Session* source, const std::string& database,
                                                       const std::string& view) {
   VELQUIN_ASSIGN_OR_RETURN(SourceRows rows,
-                           QueryRows(source, "SHOW CREATE VIEW " + QuoteMySqlName(database) + "." +
-                                                 QuoteMySqlName(view)));
+                           QueryRows(source, "SHOW CREATE VIEW " + QuoteIdentifier(database) + "." +
+                                                 QuoteIdentifier(view)));
   if (rows.empty() || !ValueAt(rows.back(), 1)) {
     return Status::NotFound("SHOW CREATE VIEW returned nothing for " + view);
   }
@@ -166,7 +166,11 @@ int MigrationPipeline::ConvertDatabaseViews(Session* source, Session* target,
     if (!text.ok()) continue;  // MigrateView reads it again and reports the failure
     auto read = ViewReadsObjects(
         *text, [&](std::string_view name) { return state.views.count(std::string(name)) > 0; });
-    if (read.ok()) reads[view] = *read;
+    if (read.ok()) {
+      reads[view] = *read;
+    } else {
+      // Placed in listing order: its conversion reads the text again and reports the failure.
+    }
   }
   std::vector<std::string> order;
   std::map<std::string, int> mark;  // 1 being visited, 2 placed

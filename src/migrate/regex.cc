@@ -176,14 +176,6 @@ Result<std::string> RegexReplace(std::string_view input, std::string_view patter
   });
 }
 
-Result<std::string> RegexLastMatch(std::string_view input, std::string_view pattern) {
-  std::string last;
-  Status status =
-      Scan(input, pattern, [&last](const RegexMatch& match) { last = std::string(match.text); });
-  if (!status.ok()) return status;
-  return last;
-}
-
 Result<std::vector<RegexMatch>> RegexFindAll(std::string_view input, std::string_view pattern) {
   std::vector<RegexMatch> matches;
   Status status =

@@ -43,9 +43,6 @@ namespace velquin {
 Result<std::string> RegexReplace(std::string_view input, std::string_view pattern,
                                  std::string_view replacement);
 
-// The text of the last match of `pattern` in `input`; empty when there is none.
-Result<std::string> RegexLastMatch(std::string_view input, std::string_view pattern);
-
 // One match, as handed to RegexReplaceEach's callback.
 struct RegexMatch {
   std::size_t offset = 0;  // byte offset of the match in the input

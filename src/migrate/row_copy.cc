@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "db/odbc_session.h"
+#include "db/session.h"
 #include "log/output_log.h"
 #include "migrate/sql_text.h"
 
@@ -193,10 +193,7 @@ std::string FileStemFor(std::string_view name) {
 
 InsertStatementText::InsertStatementText(const std::string& access_table,
                                          const std::vector<std::string>& access_columns) {
-  auto quote = [](const std::string& name) {
-    auto q = QuoteJetName(name);
-    return q.ok() ? *q : "[" + name + "]";
-  };
+  auto quote = [](const std::string& name) { return QuoteJetNameInText(name); };
   prefix_ = "insert into " + quote(access_table);
   if (!access_columns.empty()) {
     prefix_ += " (";
@@ -253,24 +250,14 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
 
   // The source rows.
   std::unique_ptr<QueryCursor> cursor;
-  if (auto* odbc = dynamic_cast<OdbcSession*>(source)) {
+  {
     TableReadOptions read;
     read.database = options.database;
     read.table = options.table;
     read.where = options.condition;
     read.chunk_rows = options.chunk_rows;
     read.chunk_bytes = options.chunk_bytes;
-    auto opened = odbc->OpenTableReader(read);
-    if (!opened.ok())
-      result.status = opened.status();
-    else
-      cursor = std::move(*opened);
-  } else {
-    std::string query = "select * from ";
-    if (!options.database.empty()) query += QuoteMySqlName(options.database) + ".";
-    query += QuoteMySqlName(options.table);
-    if (!options.condition.empty()) query += " where " + options.condition;
-    auto opened = source->OpenQuery(query);
+    auto opened = source->OpenTableReader(read);
     if (!opened.ok())
       result.status = opened.status();
     else
@@ -412,14 +399,21 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   cursor->Close();
 
   Status finished = inserter->Finish();
+  // A failure after the copy's own is written out; the first stays its status.
+  auto also_failed = [&](const Status& failure) {
+    if (result.status.ok()) {
+      result.status = failure;
+    } else {
+      out(fmt::format("E::[{}] {}", t, failure.message()));
+    }
+  };
   if (!finished.ok()) {
-    if (result.status.ok()) result.status = finished;
+    also_failed(finished);
     result.written = inserter->RowsKept().value_or(result.written);
   }
   if (options.data_file) data.close();
-  if (options.data_file && !data && result.status.ok()) {
-    result.status =
-        Status::IOError("writing the data file " + result.data_file.string() + " failed");
+  if (options.data_file && !data) {
+    also_failed(Status::IOError("writing the data file " + result.data_file.string() + " failed"));
   }
   if (options.progress) options.progress(result.read, options.rows_expected);
   finish_time();
@@ -436,7 +430,11 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
     out(fmt::format("E::[{}] row copy ended early: {}", t, result.status.message()));
   }
   // A stopped copy is not complete: only "Data Converting Terminaled!" says so.
-  if (result.ok()) out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
+  if (result.ok()) {
+    out(fmt::sprintf(kLineCopyCompleted, t, static_cast<long long>(result.read)));
+  } else {
+    // Not complete: the failure, the refusals or the stop are written above and below.
+  }
   std::string counts = fmt::format("[{}] rows read {}, written {}, refused {}", t, result.read,
                                    result.written, result.refused);
   if (!result.rejects_file.empty())

@@ -1,8 +1,8 @@
 // CopyTableRows: the rows of one source table into the Access table created
 // for it.
 //
-// The source is read in bounded chunks (OdbcSession::OpenTableReader; any
-// other session by one query) on a reader thread that converts every value
+// The source is read in bounded chunks (Session::OpenTableReader: the MySQL
+// source pages, any other session runs one query) on a reader thread that converts every value
 // (row_values.h) and hands batches of rows to the writer through a bounded
 // queue, so memory stays flat whatever the table's size and the reading
 // overlaps the writing. The writer (the calling thread) writes each row as

@@ -6,7 +6,10 @@
 
 namespace velquin {
 
-std::string QuoteMySqlName(std::string_view name) { return QuoteIdentifier(name); }
+std::string QuoteJetNameInText(std::string_view name) {
+  auto quoted = QuoteJetName(name);
+  return quoted.ok() ? *quoted : "[" + std::string(name) + "]";
+}
 
 Result<std::string> QuoteJetName(std::string_view name) {
   if (name.find('`') == std::string_view::npos) return "`" + std::string(name) + "`";
@@ -14,14 +17,6 @@ Result<std::string> QuoteJetName(std::string_view name) {
   return Status::InvalidArgument("the name \"" + std::string(name) +
                                  "\" holds both a back quote and a bracket and cannot be "
                                  "written in an Access statement");
-}
-
-std::string AsciiLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {

@@ -7,11 +7,10 @@
 #include <string_view>
 
 #include "base/status.h"
+#include "base/text.h"
+#include "db/sql_quote.h"
 
 namespace velquin {
-
-// `name` for MySQL, with back quotes inside doubled: a`b -> `a``b`.
-std::string QuoteMySqlName(std::string_view name);
 
 // A text as a MySQL string literal. Only the source session knows whether
 // the server runs with NO_BACKSLASH_ESCAPES, so statements that carry text
@@ -23,8 +22,10 @@ using StringQuoter = std::function<std::string(std::string_view)>;
 // Jet SQL (Access forbids both characters in names anyway): InvalidArgument.
 Result<std::string> QuoteJetName(std::string_view name);
 
-// Lower-cases ASCII letters only.
-std::string AsciiLower(std::string_view text);
+// QuoteJetName for statement text that is built whole before it runs: a name
+// it refuses is bracketed as it is, so the statement fails when it runs and
+// that failure is reported with the object it belongs to.
+std::string QuoteJetNameInText(std::string_view name);
 
 // Compares without regard to ASCII case; usable as a std::map comparator.
 struct CaseInsensitiveLess {

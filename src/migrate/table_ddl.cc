@@ -278,7 +278,7 @@ std::string LogLine(const ColumnPlan& plan) {
 }  // namespace
 
 std::string ShowCreateTableQuery(std::string_view database, std::string_view table) {
-  return "SHOW CREATE TABLE " + QuoteMySqlName(database) + "." + QuoteMySqlName(table);
+  return "SHOW CREATE TABLE " + QuoteIdentifier(database) + "." + QuoteIdentifier(table);
 }
 
 Result<std::vector<SourceColumn>> ParseCreateTableColumns(std::string_view show_create_table) {
@@ -323,14 +323,14 @@ std::string BuildColumnFactsQuery(std::string_view database, std::string_view ta
   std::string select;
   for (const SourceColumn& c : columns) {
     if (!NeedsColumnFacts(c)) continue;
-    std::string value = QuoteMySqlName(c.name);
+    std::string value = QuoteIdentifier(c.name);
     if (c.type == "bit") value = "(" + value + " + 0)";
     if (!select.empty()) select += ", ";
     select +=
-        "MIN(" + value + "), MAX(" + value + "), COUNT(*) - COUNT(" + QuoteMySqlName(c.name) + ")";
+        "MIN(" + value + "), MAX(" + value + "), COUNT(*) - COUNT(" + QuoteIdentifier(c.name) + ")";
   }
   if (select.empty()) return "";
-  return "SELECT " + select + " FROM " + QuoteMySqlName(database) + "." + QuoteMySqlName(table);
+  return "SELECT " + select + " FROM " + QuoteIdentifier(database) + "." + QuoteIdentifier(table);
 }
 
 Result<ColumnFactsMap> ReadColumnFacts(const std::vector<SourceColumn>& columns,

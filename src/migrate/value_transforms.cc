@@ -11,7 +11,7 @@ namespace {
 // compared as MySQL compares column names, without regard to case): [begin, end).
 bool FindColumnLine(std::string_view text, std::string_view column, std::size_t* begin,
                     std::size_t* end) {
-  const std::string head = AsciiLower("  " + QuoteMySqlName(column) + " ");
+  const std::string head = AsciiLower("  " + QuoteIdentifier(column) + " ");
   for (std::size_t at = 0; at < text.size();) {
     std::size_t eol = text.find('\n', at);
     if (eol == std::string_view::npos) eol = text.size();
@@ -121,22 +121,22 @@ std::string ZeroDateCountQuery(std::string_view database, std::string_view table
                                const std::vector<std::string>& columns) {
   std::string sql = "SELECT ";
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    const std::string c = QuoteMySqlName(columns[i]);
+    const std::string c = QuoteIdentifier(columns[i]);
     sql +=
         fmt::format("{}COALESCE(SUM(MONTH({}) = 0 OR DAYOFMONTH({}) = 0), 0)", i ? ", " : "", c, c);
   }
   sql += " FROM ";
-  if (!database.empty()) sql += QuoteMySqlName(database) + ".";
-  return sql + QuoteMySqlName(table);
+  if (!database.empty()) sql += QuoteIdentifier(database) + ".";
+  return sql + QuoteIdentifier(table);
 }
 
 std::string ZeroDateProbeQuery(std::string_view database, std::string_view table,
                                const std::vector<std::string>& columns) {
   std::string sql = "SELECT 1 FROM ";
-  if (!database.empty()) sql += QuoteMySqlName(database) + ".";
-  sql += QuoteMySqlName(table) + " WHERE ";
+  if (!database.empty()) sql += QuoteIdentifier(database) + ".";
+  sql += QuoteIdentifier(table) + " WHERE ";
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    const std::string c = QuoteMySqlName(columns[i]);
+    const std::string c = QuoteIdentifier(columns[i]);
     sql += fmt::format("{}MONTH({}) = 0 OR DAYOFMONTH({}) = 0", i ? " OR " : "", c, c);
   }
   return sql + " LIMIT 1";
@@ -150,7 +150,7 @@ std::string DropNotNull(std::string_view text,
     if (!FindColumnLine(out, column, &begin, &end)) continue;
     const std::string_view line = std::string_view(out).substr(begin, end - begin);
     // After the name, so a column called "NOT NULL" stays whole.
-    const std::size_t at = FindOutsideQuotes(line, " NOT NULL", 2 + QuoteMySqlName(column).size());
+    const std::size_t at = FindOutsideQuotes(line, " NOT NULL", 2 + QuoteIdentifier(column).size());
     if (at != std::string_view::npos) out.erase(begin + at, 9);
   }
   return out;

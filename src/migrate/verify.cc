@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "db/sql_quote.h"
 #include "jet/database.h"
 #include "jet/sql/executor.h"
 #include "migrate/jet_row_inserter.h"
@@ -384,13 +385,13 @@ std::optional<QuickSums> ServerSums(Session* source, const CopyRowsOptions& how)
   for (const ColumnPlan& c : how.columns) {
     auto canon = CanonOf(c);
     if (!canon) return std::nullopt;
-    std::string col = source->QuoteIdentifier(c.name);
+    std::string col = QuoteIdentifier(c.name);
     if (*canon == Canon::kText) col = "convert(" + col + " using utf8mb4)";
     list += ",coalesce(cast(" + col + " as binary),0xff)";
   }
   std::string sql = "select count(*), sum(crc32(concat_ws(0x1f" + list + "))) from ";
-  if (!how.database.empty()) sql += source->QuoteIdentifier(how.database) + ".";
-  sql += source->QuoteIdentifier(how.table);
+  if (!how.database.empty()) sql += QuoteIdentifier(how.database) + ".";
+  sql += QuoteIdentifier(how.table);
   if (!how.condition.empty()) sql += " where " + how.condition;
   auto cursor = source->OpenQuery(sql);
   if (!cursor.ok()) return std::nullopt;  // the row-by-row comparison reports what is wrong
@@ -697,8 +698,8 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
       return v;
     }
   }
-  auto cursor = source->OpenQuery("select * from " + source->QuoteIdentifier(database) + "." +
-                                  source->QuoteIdentifier(view));
+  auto cursor =
+      source->OpenQuery("select * from " + QuoteIdentifier(database) + "." + QuoteIdentifier(view));
   if (!cursor.ok()) {
     v.status = cursor.status();
     return v;

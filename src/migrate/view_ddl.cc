@@ -217,8 +217,7 @@ const std::set<std::string>& TranslatedLater() {
 
 std::string JetText(const Token& t) {
   if (t.kind == Tok::kQuoted) {
-    auto q = QuoteJetName(t.text);
-    return q.ok() ? *q : "[" + t.text + "]";
+    return QuoteJetNameInText(t.text);
   }
   if (t.kind == Tok::kString) {
     std::string lit = "'";
@@ -479,8 +478,7 @@ Result<std::string> TranslateSelect(std::vector<Token> t, const ViewNameMapper& 
         } else {
           mapped = names.alias ? names.alias(tok.text) : AccessSafeName(tok.text);
         }
-        auto q = QuoteJetName(mapped);
-        out[k] = q.ok() ? *q : "[" + mapped + "]";
+        out[k] = QuoteJetNameInText(mapped);
         break;
       }
       case Tok::kWord: {
@@ -628,8 +626,7 @@ Result<std::string> TranslateUnionOrder(const std::vector<Token>& t, const ViewN
   for (const Token& tok : t) {
     if (tok.kind == Tok::kQuoted) {
       const std::string mapped = names.alias ? names.alias(tok.text) : AccessSafeName(tok.text);
-      auto q = QuoteJetName(mapped);
-      out += q.ok() ? *q : "[" + mapped + "]";
+      out += QuoteJetNameInText(mapped);
     } else if (tok.kind == Tok::kSpace || (tok.kind == Tok::kPunct && tok.text == ",") ||
                Is(tok, "order") || Is(tok, "by") || Is(tok, "asc") || Is(tok, "desc")) {
       out += tok.text;
@@ -719,8 +716,7 @@ Result<std::string> RewriteViewDefinition(std::string_view show_create_view,
   // The header (up to the word VIEW, the view's name and AS) is replaced.
   VELQUIN_ASSIGN_OR_RETURN(std::vector<Token> t, ViewBody(show_create_view));
   VELQUIN_ASSIGN_OR_RETURN(std::string body, TranslateUnion(t, names));
-  auto q = QuoteJetName(access_view_name);
-  return "create view " + (q.ok() ? *q : "[" + std::string(access_view_name) + "]") + " as " + body;
+  return "create view " + QuoteJetNameInText(access_view_name) + " as " + body;
 }
 
 }  // namespace velquin

@@ -1,13 +1,12 @@
 // velquin-gui: the desktop face of the migrator.
 //
-//   velquin-gui [--config FILE] [--create-target] [--connect [--migrate]] [--demo] [--tab INDEX]
+//   velquin-gui [--config FILE] [--create-target] [--connect [--migrate]] [--tab INDEX]
 //   [--screenshot FILE [--delay MS] [--at-progress PERCENT] [--dialog NAME]]
 // Connect opens both sides from the connection settings in migrator.cfg
 // (--config FILE, default: migrator.cfg in the current folder); Condition.cfg
 // beside it is created empty when missing, and the statement and data files
 // of the migrations go to its "data_cache" folder. --connect connects at
-// start. --demo connects both sides to built-in sample catalogues and queues
-// two tasks that only take time; --screenshot saves a PNG of the main window
+// start; --screenshot saves a PNG of the main window
 // once it is laid out (after --delay, or as soon as the first task has
 // reached --at-progress percent and is still running), then quits.
 #include <QApplication>
@@ -22,7 +21,6 @@
 #include "base/version.h"
 #include "log/output_log.h"
 #include "ui/config_dialog.h"
-#include "ui/demo_access.h"
 #include "ui/driver_check_dialog.h"
 #include "ui/main_window.h"
 #include "ui/qt_message_boxes.h"
@@ -36,7 +34,6 @@ int main(int argc, char** argv) {
   parser.setApplicationDescription(QString::fromStdString(velquin::ProductLine()));
   parser.addHelpOption();
   parser.addVersionOption();
-  QCommandLineOption demo("demo", "Connect both sides to built-in sample catalogues.");
   QCommandLineOption shot("screenshot", "Save a PNG of the main window to FILE and quit.", "FILE");
   QCommandLineOption tab("tab", "Show lower tab INDEX (0 Log, 1 Task List, 2 Tips).", "INDEX");
   QCommandLineOption delay("delay", "Milliseconds before the screenshot (default 1500).", "MS");
@@ -55,7 +52,6 @@ int main(int argc, char** argv) {
   parser.addOption(connect);
   parser.addOption(migrate);
   parser.addOption(create_target);
-  parser.addOption(demo);
   parser.addOption(shot);
   parser.addOption(tab);
   parser.addOption(delay);
@@ -76,35 +72,23 @@ int main(int argc, char** argv) {
                                         : fs::path(std::string(velquin::kMigratorConfigFileName)));
   const fs::path folder = config_file.parent_path();
   velquin::ConditionFile conditions = velquin::ConditionFile::InFolder(folder);
-  velquin::SessionDatabaseAccess real_access(controller, config_file, conditions.path());
-  // --demo: both sides are sample catalogues and tasks only take time.
-  velquin::ui::MemoryDatabaseAccess demo_access(velquin::ui::DemoSourceCatalog(),
-                                                velquin::ui::DemoTargetCatalog());
-  velquin::DatabaseAccess& access =
-      parser.isSet(demo) ? static_cast<velquin::DatabaseAccess&>(demo_access) : real_access;
-  std::function<void()>* on_refill = nullptr;
-  std::function<void(const std::string&)>* on_message_box = nullptr;
-  if (parser.isSet(demo)) {
-    auto ops =
-        std::make_shared<velquin::ui::DemoTaskOperations>(log, std::chrono::milliseconds(1500));
-    on_refill = &ops->on_refill;
-    controller.SetTaskOperations(ops);
-  } else {
-    const fs::path data_dir = folder / "data_cache";
-    std::error_code ec;
-    fs::create_directories(data_dir, ec);
-    auto ops = velquin::MakeWindowPipelineOperations(controller, real_access, data_dir);
-    on_refill = &ops->on_refill;
-    on_message_box = &ops->on_message_box;
-    controller.SetTaskOperations(ops);
+  velquin::SessionDatabaseAccess access(controller, config_file, conditions.path());
+  const fs::path data_dir = folder / "data_cache";
+  std::error_code ec;
+  fs::create_directories(data_dir, ec);
+  if (ec) {
+    // A migration's statement and data files cannot be written there: its task says so.
+    log.Write("E::Cannot create " + data_dir.string() + ": " + ec.message());
   }
+  auto ops = velquin::MakeWindowPipelineOperations(controller, access, data_dir);
+  controller.SetTaskOperations(ops);
   velquin::ControllerHost host(controller, access);
 
   int rc = 0;
   {
     velquin::ui::MainWindow window(&host);
-    *on_refill = window.TargetRefillPoster();
-    if (on_message_box) *on_message_box = window.MessageBoxPoster();
+    ops->on_refill = window.TargetRefillPoster();
+    ops->on_message_box = window.MessageBoxPoster();
     window.SetConfigFile(config_file);
     {
       // The Tips tab follows the Tips option; a missing file means off.
@@ -114,41 +98,24 @@ int main(int argc, char** argv) {
     window.show();
     // The driver check opens once at start, unless the window is driven
     // from the command line.
-    if (!parser.isSet(demo) && !parser.isSet(shot) && !parser.isSet(connect)) {
+    if (!parser.isSet(shot) && !parser.isSet(connect)) {
       QTimer::singleShot(0, &window,
                          [&window] { window.RunCommand(velquin::ui::cmd::kDriverCheck); });
     }
-    if (parser.isSet(demo)) {
-      window.RunCommand(velquin::ui::cmd::kConnect);
-      velquin::TaskRequest table;
-      table.type = velquin::kTaskTypeMigration;
-      table.kind = velquin::kKindConvertTable;
-      table.source_object = "orders";
-      table.source_database = "shop";
-      table.target_database = "/srv/data/shop";
-      host.AppendTask(table);
-      velquin::TaskRequest tables = table;
-      tables.kind = velquin::kKindConvertTables;
-      tables.source_object.clear();
-      host.AppendTask(tables);
-      log.Write("T::[MySQL][ODBC 3.51 Driver] sample provider text");
-      log.Write("E::No Connection!");
-      window.RefreshTaskList();
-    }
-    if (!parser.isSet(demo) && parser.isSet(create_target)) {
-      if (velquin::Status st = real_access.CreateConfiguredTarget(); !st.ok()) {
+    if (parser.isSet(create_target)) {
+      if (velquin::Status st = access.CreateConfiguredTarget(); !st.ok()) {
         log.Write("E::" + st.message());
       }
     }
-    if (!parser.isSet(demo) && parser.isSet(connect)) {
+    if (parser.isSet(connect)) {
       window.RunCommand(velquin::ui::cmd::kConnect);
       const velquin::DbTree& source = host.source_tree();
       const velquin::DbTree& target = host.target_tree();
       if (parser.isSet(migrate) && source.connected() && target.connected() &&
           !source.catalog_name().empty()) {
         velquin::TaskRequest whole;
-        whole.type = velquin::kTaskTypeMigration;
-        whole.kind = velquin::kKindConvertDatabase;
+        whole.type = velquin::TaskType::kMigration;
+        whole.kind = velquin::TaskKind::kConvertDatabase;
         whole.source_database = source.catalog_name();
         whole.target_database = target.catalog_name();
         host.AppendTask(whole);

@@ -17,7 +17,8 @@ using jet::ColumnInfo;
 using jet::ColumnType;
 using jet::Value;
 
-std::vector<Record> ReadAll(TextFormat f, std::string text, std::vector<std::string>* errors) {
+std::vector<Record> ReadAll(TextFormat f, std::string text, std::vector<std::string>* errors,
+                            std::vector<StatusCode>* codes = nullptr) {
   RecordReader r(f, std::move(text));
   std::vector<Record> out;
   Record rec;
@@ -25,6 +26,7 @@ std::vector<Record> ReadAll(TextFormat f, std::string text, std::vector<std::str
     auto got = r.Next(&rec);
     if (!got.ok()) {
       errors->push_back(got.status().message());
+      if (codes) codes->push_back(got.status().code());
       continue;
     }
     if (!*got) break;
@@ -59,9 +61,14 @@ TEST(CsvReaderTest, QuotingNullsAndLineNumbers) {
 
 TEST(CsvReaderTest, MalformedRecordsAreErrorsAndReadingGoesOn) {
   std::vector<std::string> errors;
-  auto recs =
-      ReadAll(TextFormat::kCsv, "ok,1\nbad\"quote,2\n\"x\"y,3\nfine,4\n\"open,5\n", &errors);
+  std::vector<StatusCode> codes;
+  auto recs = ReadAll(TextFormat::kCsv, "ok,1\nbad\"quote,2\n\"x\"y,3\nfine,4\n\"open,5\n", &errors,
+                      &codes);
   ASSERT_EQ(errors.size(), 3u);
+  // Only the open quote ends the input: the importer stops on that code.
+  EXPECT_EQ(codes,
+            (std::vector<StatusCode>{StatusCode::kInvalidArgument, StatusCode::kInvalidArgument,
+                                     StatusCode::kCorruption}));
   EXPECT_NE(errors[0].find("line 2"), std::string::npos) << errors[0];
   EXPECT_NE(errors[1].find("line 3"), std::string::npos) << errors[1];
   EXPECT_NE(errors[2].find("line 5"), std::string::npos) << errors[2];

@@ -104,7 +104,7 @@ class FakeHost : public CommandHost {
   std::vector<TaskRequest> tasks;
   std::vector<std::string> lines, dropped, refuse_drop, held;
   Result<std::optional<TaskPlanPreview>> plan = std::optional<TaskPlanPreview>{};
-  std::vector<int> planned_kinds;
+  std::vector<TaskKind> planned_kinds;
   std::string backup_folder, charset;
   MemoryCatalogSource source_src, target_src;
 
@@ -196,8 +196,8 @@ TEST(Migrate, QueuesOneTaskPerSourceSelectionIntoTargetDatabase) {
     ASSERT_EQ(ui.boxes, std::vector<std::string>{c.question}) << c.source;
     ASSERT_EQ(host.tasks.size(), 1u);
     const TaskRequest& r = host.tasks[0];
-    EXPECT_EQ(r.type, kTaskTypeMigration);
-    EXPECT_EQ(r.kind, c.kind);
+    EXPECT_EQ(r.type, TaskType::kMigration);
+    EXPECT_EQ(static_cast<int>(r.kind), c.kind);
     EXPECT_EQ(r.source_object, c.source_object);
     EXPECT_EQ(r.source_database, c.source_database);
     EXPECT_EQ(r.target_database, c.target_database);
@@ -317,7 +317,7 @@ TEST(Migrate, SourceDatabaseOnTargetRootClonesIt) {
   Migrate(host, ui);
   EXPECT_EQ(ui.boxes, std::vector<std::string>{"Clone database [shop] of source tree?"});
   ASSERT_EQ(host.tasks.size(), 1u);
-  EXPECT_EQ(host.tasks[0].kind, kKindCloneDatabase);
+  EXPECT_EQ(host.tasks[0].kind, TaskKind::kCloneDatabase);
   EXPECT_EQ(host.tasks[0].source_database, "shop");
   EXPECT_EQ(host.tasks[0].target_database, "shop");
 }
@@ -424,8 +424,8 @@ TEST(Backup, QueuesByTargetSelectionAfterFolderChosen) {
     Backup(host, ui);
     EXPECT_EQ(ui.folder_titles, std::vector<std::string>{"Please choise your backup directory:"});
     ASSERT_EQ(host.tasks.size(), 1u);
-    EXPECT_EQ(host.tasks[0].type, kTaskTypeBackup);
-    EXPECT_EQ(host.tasks[0].kind, c.kind);
+    EXPECT_EQ(host.tasks[0].type, TaskType::kBackup);
+    EXPECT_EQ(static_cast<int>(host.tasks[0].kind), c.kind);
     EXPECT_EQ(host.tasks[0].object_letter, c.letter);
     EXPECT_EQ(host.tasks[0].target_object, c.object);
     EXPECT_EQ(host.tasks[0].target_database, "/data/out");
@@ -733,8 +733,8 @@ TEST(ControllerHost, ConnectStoresDbmsNamesThatTasksCarry) {
   EXPECT_EQ(controller.descriptor(Side::kTarget).dbms_name, "ACCESS");
   EXPECT_EQ(host.charset_name(), "LATIN1");
   TaskRequest r;
-  r.type = kTaskTypeMigration;
-  r.kind = kKindConvertTable;
+  r.type = TaskType::kMigration;
+  r.kind = TaskKind::kConvertTable;
   r.source_object = "orders";
   r.source_database = "shop";
   r.target_database = "out";

@@ -197,16 +197,6 @@ TEST(IniFileWrite, ValuesThatWouldNotSurviveAreRefused) {
   EXPECT_EQ(ini.Text(), before) << "a refused write changes nothing";
 }
 
-TEST(IniFileWrite, DeleteKeyAndSection) {
-  IniFile ini = IniFile::Parse(kWindowsFile);
-  EXPECT_TRUE(ini.DeleteKey("shop", "customers"));
-  EXPECT_FALSE(ini.DeleteKey("shop", "customers"));
-  EXPECT_EQ(ini.GetString("shop", "customers"), "");
-  EXPECT_TRUE(ini.DeleteSection("Shop"));
-  EXPECT_EQ(ini.SectionNames(), (std::vector<std::string>{"Public", "Other"}));
-  EXPECT_EQ(ini.GetString("Public", "Config"), "true");
-}
-
 class IniFileOnDisk : public ::testing::Test {
  protected:
   void SetUp() override {

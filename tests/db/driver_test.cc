@@ -112,16 +112,6 @@ TEST(ListOdbcDriversTest, ListsSectionsInFileOrderWithAttributes) {
   EXPECT_EQ(drivers[1].attributes.count("Setup"), 0u);
 }
 
-TEST(ListOdbcDataSourcesTest, ListsTheDataSourcesOfOdbcIni) {
-  const std::string dsn = "velquin source " + testing::UniqueName("dsn");
-  testing::WriteOdbcIni("[" + dsn + "]\nDriver=MariaDB Unicode\nServer=127.0.0.1\n");
-  std::vector<OdbcDataSourceEntry> sources = ListOdbcDataSources();
-  testing::RestoreDefaultOdbcConfig();
-  ASSERT_EQ(sources.size(), 1u);
-  EXPECT_EQ(sources[0].name, dsn);
-  EXPECT_EQ(sources[0].driver, "MariaDB Unicode");
-}
-
 TEST(IsMySqlOdbcDriverNameTest, MatchesMySqlAndMariaDbDrivers) {
   EXPECT_TRUE(IsMySqlOdbcDriverName("MySQL ODBC 3.51 Driver"));
   EXPECT_TRUE(IsMySqlOdbcDriverName("MariaDB Unicode"));

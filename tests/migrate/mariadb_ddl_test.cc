@@ -59,7 +59,7 @@ class MariaDb : public ::testing::Test {
         ReadFile(fs::path(VELQUIN_SOURCE_DIR) / "tests/migrate/data/every_type.sql");
     for (auto at = script.find("`velquin ddl test`"); at != std::string::npos;
          at = script.find("`velquin ddl test`", at + 1)) {
-      script.replace(at, 18, QuoteMySqlName(kDatabase));
+      script.replace(at, 18, QuoteIdentifier(kDatabase));
     }
     std::string out;
     loaded_ = Run(script, out);
@@ -68,7 +68,7 @@ class MariaDb : public ::testing::Test {
 
   static void TearDownTestSuite() {
     std::string out;
-    if (!client_.empty()) Run("DROP DATABASE IF EXISTS " + QuoteMySqlName(kDatabase) + ";", out);
+    if (!client_.empty()) Run("DROP DATABASE IF EXISTS " + QuoteIdentifier(kDatabase) + ";", out);
   }
 
   void SetUp() override {
@@ -102,7 +102,7 @@ class MariaDb : public ::testing::Test {
 
   static SourceRows Query(const std::string& sql) {
     std::string out;
-    bool ok = Run("USE " + QuoteMySqlName(kDatabase) + ";\n" + sql + ";\n", out);
+    bool ok = Run("USE " + QuoteIdentifier(kDatabase) + ";\n" + sql + ";\n", out);
     EXPECT_TRUE(ok) << sql << "\n" << out;
     SourceRows rows;
     std::size_t start = 0;

@@ -14,10 +14,10 @@
 
 #include "app/tree_commands.h"
 #include "base/version.h"
+#include "demo_access.h"
 #include "gui_test_support.h"
 #include "log/output_log.h"
 #include "ui/config_dialog.h"
-#include "ui/demo_access.h"
 #include "ui/driver_check_dialog.h"
 #include "ui/main_window.h"
 #include "ui/plan_dialog.h"

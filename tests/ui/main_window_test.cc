@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "base/version.h"
+#include "demo_access.h"
 #include "gui_test_support.h"
 #include "log/output_log.h"
-#include "ui/demo_access.h"
 
 namespace velquin::ui {
 namespace {

@@ -836,8 +836,8 @@ TEST_F(RealSidesTest, AFileAnotherProgramWritesIsSaidInABoxAndNoTaskSucceedsOnIt
 
   // Queuing a migration into it: the box, and nothing queued.
   TaskRequest task;
-  task.type = kTaskTypeMigration;
-  task.kind = kKindConvertDatabase;
+  task.type = TaskType::kMigration;
+  task.kind = TaskKind::kConvertDatabase;
   task.source_database = source_db_->name();
   task.target_database = (dir_ / "other").string();
   auto held = host_->HeldObjects(task);

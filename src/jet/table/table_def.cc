@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "base/text.h"
 #include "jet/format/bytes.h"
 #include "jet/table/text_codec.h"
 
@@ -26,15 +27,13 @@ void PutName(ByteBuilder& b, const std::string& name) {
   for (char16_t c : s) b.U16(c);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 int CompareNames(std::string_view a, std::string_view b) {
   std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(Lower(a[i]));
-    unsigned char y = static_cast<unsigned char>(Lower(b[i]));
+    unsigned char x = static_cast<unsigned char>(AsciiLower(a[i]));
+    unsigned char y = static_cast<unsigned char>(AsciiLower(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);

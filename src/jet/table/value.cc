@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
+
 namespace velquin::jet {
 namespace {
 
@@ -214,13 +216,7 @@ Result<Guid> Guid::Parse(std::string_view s) {
       ++i;
       continue;
     }
-    auto hex = [](char c) -> int {
-      if (c >= '0' && c <= '9') return c - '0';
-      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-      return -1;
-    };
-    int a = hex(s[i]), b = hex(s[i + 1]);
+    int a = HexDigit(s[i]), b = HexDigit(s[i + 1]);
     if (a < 0 || b < 0) return Status::InvalidArgument("not a GUID: \"" + std::string(s) + "\"");
     g.bytes[k++] = static_cast<std::uint8_t>(a * 16 + b);
     i += 2;
@@ -295,8 +291,7 @@ Result<Value> ParseValue(ColumnType type, std::string_view text, std::uint8_t sc
   std::string t(text);
   switch (type) {
     case ColumnType::kBool: {
-      std::string l;
-      for (char c : t) l.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+      const std::string l = AsciiLower(t);
       if (l == "1" || l == "-1" || l == "true" || l == "yes" || l == "on") return Value::Bool(true);
       if (l == "0" || l == "false" || l == "no" || l == "off") return Value::Bool(false);
       return bad();

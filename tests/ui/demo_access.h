@@ -1,6 +1,6 @@
-// Database access and task operations over in-memory catalogues, for running
-// the window without database servers: --demo, the screenshots and the GUI
-// tests. Nothing here uses Qt.
+// Database access and task operations over in-memory catalogues, for the GUI
+// tests of the window's behaviour (no database server needed). Nothing here
+// uses Qt.
 #pragma once
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "ui/demo_access.h"
+#include "demo_access.h"
 
 #include <thread>
 
