@@ -12,7 +12,11 @@ if(VELQUIN_FUZZ)
   list(FILTER fuzz_sql_sources EXCLUDE REGEX "/(executor|default_value)[^/]*\\.cc$")
   add_executable(fuzz_sql_parser ${CMAKE_SOURCE_DIR}/src/jet/sql/fuzz_sql_parser.cc
                                  ${fuzz_sql_sources})
+  # It compiles the engine's own sources, so it takes the engine's headers
+  # without linking its library.
   target_link_libraries(fuzz_sql_parser PRIVATE velquin_base)
+  target_include_directories(fuzz_sql_parser
+    PRIVATE $<TARGET_PROPERTY:velquin_jet,INTERFACE_INCLUDE_DIRECTORIES>)
   target_compile_options(fuzz_sql_parser PRIVATE -fsanitize=fuzzer,address,undefined
                                                  -fno-sanitize-recover=undefined)
   target_link_options(fuzz_sql_parser PRIVATE -fsanitize=fuzzer,address,undefined)

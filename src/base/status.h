@@ -130,7 +130,10 @@ class [[nodiscard]] Result {
 // VELQUIN_ASSIGN_OR_RETURN(auto x, Foo()); — assigns the value or returns the status.
 #define VELQUIN_ASSIGN_OR_RETURN(lhs, expr) \
   VELQUIN_ASSIGN_OR_RETURN_IMPL(VELQUIN_CONCAT(_res_, __LINE__), lhs, expr)
+// `lhs` is a declaration and `tmp` a name: neither can be put in parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define VELQUIN_ASSIGN_OR_RETURN_IMPL(tmp, lhs, expr) \
   auto tmp = (expr);                                  \
   if (!tmp.ok()) return tmp.status();                 \
   lhs = std::move(tmp).value()
+// NOLINTEND(bugprone-macro-parentheses)

@@ -254,12 +254,9 @@ class Database {
   // when it fails (a write error, a full disk, a refused row), not at all.
   Status Flush();
 
-  // The page store, for the index and SQL layers.
-  PageStore& store() { return *pages_; }
-  PageFile& page_file() { return *pages_; }
-
  private:
   friend class BulkWriter;
+  friend struct DatabaseInternals;  // database_internal.h
   struct Object {
     std::int32_t id = 0;
     std::int32_t parent_id = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/format/usage_map.h"
 #include "jet/index/index_tree.h"
 #include "jet/table/table.h"
@@ -35,12 +36,12 @@ inline void CheckIndexes(Database& db, bool exact_counts = true) {
     SCOPED_TRACE("table " + name);
     auto info = db.GetTable(name);
     ASSERT_TRUE(info.ok());
-    auto def = ReadTableDef(db.store(), info->tdef_page);
+    auto def = ReadTableDef(DatabaseInternals::Store(db), info->tdef_page);
     ASSERT_TRUE(def.ok()) << def.status().ToString();
     for (std::size_t k = 0; k < def->real_indexes.size(); ++k) {
       const RealIndex& ri = def->real_indexes[k];
       std::vector<IndexEntry> expected;
-      TableCursor cur(db.store(), *def);
+      TableCursor cur(DatabaseInternals::Store(db), *def);
       ASSERT_TRUE(cur.Open().ok());
       std::vector<Cell> cells;
       for (;;) {
@@ -48,7 +49,7 @@ inline void CheckIndexes(Database& db, bool exact_counts = true) {
         ASSERT_TRUE(more.ok());
         if (!*more) break;
         RowPointer at = cur.position();
-        auto key = IndexKeyForRow(db.store(), *def, ri, cells, at.page);
+        auto key = IndexKeyForRow(DatabaseInternals::Store(db), *def, ri, cells, at.page);
         ASSERT_TRUE(key.ok());
         if (SkipsRow(ri, *key)) continue;
         expected.push_back(IndexEntry{*key, RowId{at.page, at.row}});
@@ -61,7 +62,7 @@ inline void CheckIndexes(Database& db, bool exact_counts = true) {
       o.tdef_page = def->tdef_page;
       o.unique = (ri.flags & 1) != 0;
       o.column_count = ri.columns.size();
-      IndexTree tree(db.store(), ri.root, o);
+      IndexTree tree(DatabaseInternals::Store(db), ri.root, o);
       auto all = tree.ReadAll();
       ASSERT_TRUE(all.ok()) << all.status().ToString();
       ASSERT_EQ(all->size(), expected.size()) << "index " << k;
@@ -82,7 +83,7 @@ inline void CheckIndexes(Database& db, bool exact_counts = true) {
       }
       EXPECT_TRUE(tree.Verify().ok()) << "index " << k;
       // The index's usage map holds its root and every leaf page.
-      auto map = LoadUsageMap(db.store(), ri.usage_map);
+      auto map = LoadUsageMap(DatabaseInternals::Store(db), ri.usage_map);
       ASSERT_TRUE(map.ok()) << map.status().ToString();
       EXPECT_TRUE(map->Contains(ri.root)) << "index " << k << " root " << ri.root;
       auto walk = tree.Begin();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/format/usage_map.h"
 #include "jet/index/index_tree.h"
 #include "jet/table/table.h"
@@ -45,7 +46,7 @@ class RecordingStore : public PageStore {
 // `db` must be open for writing (only then is the global map loaded).
 inline void CheckReachablePagesUsed(Database& db) {
   ASSERT_FALSE(db.read_only());
-  RecordingStore rec(db.store());
+  RecordingStore rec(DatabaseInternals::Store(db));
   std::set<PageNumber> listed;
   auto tables = db.ListTables(/*include_system=*/true);
   ASSERT_TRUE(tables.ok()) << tables.status().ToString();
@@ -69,7 +70,7 @@ inline void CheckReachablePagesUsed(Database& db) {
       if (rp.page == 0) continue;
       auto m = LoadUsageMap(rec, rp);
       ASSERT_TRUE(m.ok()) << m.status().ToString();
-      for (PageNumber p : m->Pages(db.store().PageCount())) listed.insert(p);
+      for (PageNumber p : m->Pages(DatabaseInternals::Store(db).PageCount())) listed.insert(p);
       for (PageNumber p : m->BitmapPages()) listed.insert(p);
     }
     for (const RealIndex& ri : def->real_indexes) {
@@ -94,8 +95,9 @@ inline void CheckReachablePagesUsed(Database& db) {
   std::vector<PageNumber> free_but_reached;
   for (PageNumber p : listed) {
     if (p < 2) continue;
-    ASSERT_LT(p, db.store().PageCount()) << "page " << p << " is past the end of the file";
-    if (db.page_file().IsFree(p)) free_but_reached.push_back(p);
+    ASSERT_LT(p, DatabaseInternals::Store(db).PageCount())
+        << "page " << p << " is past the end of the file";
+    if (DatabaseInternals::Pages(db).IsFree(p)) free_but_reached.push_back(p);
   }
   EXPECT_TRUE(free_but_reached.empty())
       << free_but_reached.size() << " reachable pages are marked free, the first "

@@ -16,6 +16,7 @@
 
 #include "../../support/index_check.h"
 #include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/format/page_file.h"
 #include "jet/format/usage_map.h"
 #include "jet/sql/executor.h"
@@ -55,9 +56,9 @@ Contents ReadAll(Database& db) {
 
 // Pages the global usage map records as in use (a set bit there means free).
 std::vector<bool> PagesInUse(Database& db) {
-  auto map = LoadUsageMap(db.store(), {kGlobalMapPage, 0});
+  auto map = LoadUsageMap(DatabaseInternals::Store(db), {kGlobalMapPage, 0});
   EXPECT_TRUE(map.ok()) << map.status().ToString();
-  std::vector<bool> used(db.store().PageCount(), true);
+  std::vector<bool> used(DatabaseInternals::Store(db).PageCount(), true);
   for (PageNumber p = 0; map.ok() && p < used.size(); ++p) used[p] = !map->Contains(p);
   return used;
 }
@@ -302,7 +303,7 @@ TEST(AccessFiles, ListUsageMapFileTakesWritesAndKeepsItsPages) {
   {
     auto db = Database::Open(path, {.read_only = true});
     ASSERT_TRUE(db.ok());
-    pages = (*db)->store().PageCount();
+    pages = DatabaseInternals::Store(**db).PageCount();
     auto used = PagesInUse(**db);
     EXPECT_TRUE(std::all_of(used.begin(), used.end(), [](bool u) { return u; }));
   }
@@ -311,14 +312,15 @@ TEST(AccessFiles, ListUsageMapFileTakesWritesAndKeepsItsPages) {
   // original end.
   auto db = Database::Open(path);
   ASSERT_TRUE(db.ok()) << db.status().ToString();
-  EXPECT_GT((*db)->page_file().FreePageCount(), 0u);
-  for (PageNumber p = 0; p < pages; ++p) EXPECT_FALSE((*db)->page_file().IsFree(p)) << p;
+  EXPECT_GT(DatabaseInternals::Pages(**db).FreePageCount(), 0u);
+  for (PageNumber p = 0; p < pages; ++p)
+    EXPECT_FALSE(DatabaseInternals::Pages(**db).IsFree(p)) << p;
   (*db).reset();
   auto back = Database::Open(path, {.read_only = true});
   ASSERT_TRUE(back.ok());
   // The map row keeps its length and its last slot's bytes.
   Page p1;
-  ASSERT_TRUE((*back)->store().ReadPage(kGlobalMapPage, p1).ok());
+  ASSERT_TRUE(DatabaseInternals::Store(**back).ReadPage(kGlobalMapPage, p1).ok());
   DataPage dp(p1, kGlobalMapPage);
   auto s = dp.Slot(0);
   ASSERT_TRUE(s.ok());
@@ -461,14 +463,14 @@ TEST(AccessFiles, WideTablesSpanPagesOrAreRefusedWhole) {
   std::string decimals = "CREATE TABLE dec250 (";
   for (int i = 0; i < 250; ++i)
     decimals += (i ? ", d" : "d") + std::to_string(i) + " DECIMAL(10,2)";
-  const PageNumber pages = (*db)->store().PageCount();
+  const PageNumber pages = DatabaseInternals::Store(**db).PageCount();
   const std::size_t objects = ObjectIds(**db).size();
   auto refused = exec.Execute(decimals + ")");
   ASSERT_FALSE(refused.ok());
   EXPECT_NE(refused.status().message().find("Too many fields defined."), std::string::npos)
       << refused.status().ToString();
-  EXPECT_EQ((*db)->store().PageCount(), pages);
-  EXPECT_EQ((*db)->page_file().FreePageCount(), 0u);
+  EXPECT_EQ(DatabaseInternals::Store(**db).PageCount(), pages);
+  EXPECT_EQ(DatabaseInternals::Pages(**db).FreePageCount(), 0u);
   EXPECT_EQ(ObjectIds(**db).size(), objects);
 
   std::string wide = "CREATE TABLE wide (";
@@ -487,7 +489,7 @@ TEST(AccessFiles, WideTablesSpanPagesOrAreRefusedWhole) {
   ASSERT_TRUE(ins.ok()) << ins.status().ToString();
   auto info = (*db)->GetTable("wide");
   ASSERT_TRUE(info.ok());
-  auto chain = TableDefPages((*db)->store(), info->tdef_page);
+  auto chain = TableDefPages(DatabaseInternals::Store(**db), info->tdef_page);
   ASSERT_TRUE(chain.ok());
   EXPECT_GE(chain->size(), 5u);  // 255 descriptors and 64-character names
   (*db).reset();

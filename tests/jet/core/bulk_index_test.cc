@@ -10,6 +10,7 @@
 
 #include "../../support/index_check.h"
 #include "jet/database.h"
+#include "jet/database_internal.h"
 #include "test_util.h"
 
 namespace velquin::jet {
@@ -196,14 +197,15 @@ TEST(BulkIndexTest, IndexesAddedLateInALargeFileAreBuiltAndRecorded) {
     }
     ASSERT_TRUE((*w)->Finish().ok());
   }
-  ASSERT_GT((*db)->store().PageCount(), 600u);  // beyond what an inline map covers from page 0
+  ASSERT_GT(DatabaseInternals::Store(**db).PageCount(),
+            600u);  // beyond what an inline map covers from page 0
 
   // A refused unique index leaves the table as it was.
-  const PageNumber pages_before = (*db)->store().PageCount();
+  const PageNumber pages_before = DatabaseInternals::Store(**db).PageCount();
   Status refused = (*db)->CreateIndex(
       "People", IndexSpec{.name = "code", .columns = {{1, true}}, .unique = true});
   EXPECT_EQ(refused.code(), StatusCode::kConstraint) << refused.ToString();
-  EXPECT_EQ((*db)->store().PageCount(), pages_before);
+  EXPECT_EQ(DatabaseInternals::Store(**db).PageCount(), pages_before);
   EXPECT_TRUE((*db)->GetTable("People")->indexes.empty());
 
   ASSERT_TRUE((*db)

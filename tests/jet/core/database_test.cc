@@ -13,6 +13,7 @@
 
 #include "../../support/index_check.h"
 #include "jet/catalog/system_tables.h"
+#include "jet/database_internal.h"
 #include "jet/format/data_page.h"
 #include "jet/format/header.h"
 #include "jet/index/index_tree.h"
@@ -379,7 +380,7 @@ TEST(DatabaseTest, ThousandsOfRowsOverManyPagesInOrder) {
     ASSERT_EQ(rows[i][2].text_value().size(), (i % 3 == 0) ? 100u + i % 500 : 5u);
   }
   EXPECT_EQ((*re)->GetTable("Many")->row_count, static_cast<std::uint32_t>(kRows));
-  EXPECT_GT((*re)->page_file().PageCount(), 512u);  // past what one inline map covers
+  EXPECT_GT(DatabaseInternals::Pages(**re).PageCount(), 512u);  // past what one inline map covers
 }
 
 TEST(DatabaseTest, DroppedTablePagesAreReused) {
@@ -394,17 +395,17 @@ TEST(DatabaseTest, DroppedTablePagesAreReused) {
   for (int i = 0; i < 300; ++i) {
     ASSERT_TRUE((*db)->Insert("Temp", {Value::Long(i), Value::Binary(Pattern(5000, i))}).ok());
   }
-  PageNumber pages_before = (*db)->page_file().PageCount();
+  PageNumber pages_before = DatabaseInternals::Pages(**db).PageCount();
   ASSERT_TRUE((*db)->DropTable("temp").ok());
   EXPECT_FALSE((*db)->GetTable("Temp").ok());
-  EXPECT_GT((*db)->page_file().FreePageCount(), 300u);
+  EXPECT_GT(DatabaseInternals::Pages(**db).FreePageCount(), 300u);
   // A new table of the same size fits into the freed pages.
   t.name = "Again";
   ASSERT_TRUE((*db)->CreateTable(t).ok());
   for (int i = 0; i < 300; ++i) {
     ASSERT_TRUE((*db)->Insert("Again", {Value::Long(i), Value::Binary(Pattern(5000, i))}).ok());
   }
-  EXPECT_LE((*db)->page_file().PageCount(), pages_before + 2);
+  EXPECT_LE(DatabaseInternals::Pages(**db).PageCount(), pages_before + 2);
   db->reset();
   auto re = Database::Open(path);
   ASSERT_TRUE(re.ok());
@@ -457,7 +458,7 @@ TEST(DatabaseTest, CatalogueIndexesFollowManyCreatesDropsAndRenames) {
     t.indexes = {IndexSpec{.name = "PrimaryKey", .columns = {{0, true}}, .primary_key = true}};
     for (int i = 0; i < 400; ++i) {
       // Mixed case, accents and spaces: keys in the General sort order.
-      char number[8];
+      char number[12];  // room for any int, as the compiler checks
       std::snprintf(number, sizeof number, "%03d", i);
       t.name = std::string(i % 3 == 0 ? "Ärger " : (i % 3 == 1 ? "order " : "Zeile ")) + number;
       ASSERT_TRUE((*db)->CreateTable(t).ok()) << t.name;
@@ -559,14 +560,14 @@ TEST(DatabaseTest, NotNullAndUniqueIndexAreEnforced) {
   EXPECT_TRUE(info->indexes[1].unique);
   EXPECT_EQ(info->row_count, 2u);
   // The index trees hold exactly the rows, in key order.
-  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  auto def = ReadTableDef(DatabaseInternals::Store(**db), info->tdef_page);
   ASSERT_TRUE(def.ok());
   for (const auto& ri : def->real_indexes) {
     IndexTreeOptions o;
     o.tdef_page = info->tdef_page;
     o.unique = true;
     o.column_count = 1;
-    IndexTree tree((*db)->store(), ri.root, o);
+    IndexTree tree(DatabaseInternals::Store(**db), ri.root, o);
     auto all = tree.ReadAll();
     ASSERT_TRUE(all.ok());
     EXPECT_EQ(all->size(), 2u);
@@ -579,9 +580,9 @@ TEST(DatabaseTest, NotNullAndUniqueIndexAreEnforced) {
 // from its row takes one (a chain one per page).
 std::size_t LongValueRows(Database& db) {
   std::size_t rows = 0;
-  for (PageNumber n = 1; n < db.page_file().PageCount(); ++n) {
+  for (PageNumber n = 1; n < DatabaseInternals::Pages(db).PageCount(); ++n) {
     Page p;
-    if (!db.store().ReadPage(n, p).ok()) continue;
+    if (!DatabaseInternals::Store(db).ReadPage(n, p).ok()) continue;
     DataPage dp(p, n);
     if (dp.type() != kPageTypeData || dp.owner() != kLvalOwner) continue;
     for (std::size_t r = 0; r < dp.row_count(); ++r) {
@@ -721,12 +722,12 @@ TEST(DatabaseTest, SingleInsertsShareLongValuePages) {
   t.name = "Notes";
   t.columns = {testing::Column("memo", ColumnType::kMemo)};
   ASSERT_TRUE((*db)->CreateTable(t).ok());
-  PageNumber before = (*db)->page_file().PageCount();
+  PageNumber before = DatabaseInternals::Pages(**db).PageCount();
   for (int i = 0; i < 200; ++i) {
     ASSERT_TRUE((*db)->Insert("Notes", {Value::Text(std::string(300, 'n'))}).ok());
   }
   // 200 x 300 bytes of long values and ~3 KB of rows: about 16 pages, not 200.
-  EXPECT_LT((*db)->page_file().PageCount() - before, 30u);
+  EXPECT_LT(DatabaseInternals::Pages(**db).PageCount() - before, 30u);
   auto cur = (*db)->Scan("Notes");
   std::vector<Value> row;
   int n = 0;
@@ -804,7 +805,7 @@ TEST(DatabaseTest, IndexesOfABulkLoadedTableSpanManyPages) {
   auto info = (*db)->GetTable("Indexed");
   ASSERT_TRUE(info.ok());
   EXPECT_EQ(info->row_count, static_cast<std::uint32_t>(kRows));
-  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  auto def = ReadTableDef(DatabaseInternals::Store(**db), info->tdef_page);
   ASSERT_TRUE(def.ok());
   ASSERT_EQ(def->real_indexes.size(), 2u);
   EXPECT_EQ(def->real_indexes[0].unique_entries, static_cast<std::uint32_t>(kRows));
@@ -814,15 +815,15 @@ TEST(DatabaseTest, IndexesOfABulkLoadedTableSpanManyPages) {
     o.tdef_page = info->tdef_page;
     o.unique = k == 0;
     o.column_count = 1;
-    IndexTree tree((*db)->store(), def->real_indexes[k].root, o);
+    IndexTree tree(DatabaseInternals::Store(**db), def->real_indexes[k].root, o);
     auto stats = tree.Verify();
     ASSERT_TRUE(stats.ok()) << stats.status().ToString();
     EXPECT_EQ(stats->entries, static_cast<std::uint64_t>(kRows));
     EXPECT_GT(stats->leaf_pages, 1u);
     // Every index page is recorded in the index's usage map.
-    auto map = LoadUsageMap((*db)->store(), def->real_indexes[k].usage_map);
+    auto map = LoadUsageMap(DatabaseInternals::Store(**db), def->real_indexes[k].usage_map);
     ASSERT_TRUE(map.ok());
-    EXPECT_EQ(map->Pages((*db)->page_file().PageCount()).size(),
+    EXPECT_EQ(map->Pages(DatabaseInternals::Pages(**db).PageCount()).size(),
               static_cast<std::size_t>(stats->leaf_pages + stats->node_pages));
   }
 }
@@ -877,7 +878,7 @@ TEST(DatabaseTest, BulkWriterIndexesStayRightAcrossCommitsAndRefusedRows) {
   auto info = (*db)->GetTable("Pairs");
   ASSERT_TRUE(info.ok());
   EXPECT_EQ(info->row_count, static_cast<std::uint32_t>(kTotal));
-  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  auto def = ReadTableDef(DatabaseInternals::Store(**db), info->tdef_page);
   ASSERT_TRUE(def.ok());
   ASSERT_EQ(def->real_indexes.size(), 2u);
   EXPECT_EQ(def->real_indexes[0].unique_entries, static_cast<std::uint32_t>(kTotal));
@@ -887,14 +888,14 @@ TEST(DatabaseTest, BulkWriterIndexesStayRightAcrossCommitsAndRefusedRows) {
     o.tdef_page = info->tdef_page;
     o.unique = k == 0;
     o.column_count = k == 0 ? 2 : 1;
-    IndexTree tree((*db)->store(), def->real_indexes[k].root, o);
+    IndexTree tree(DatabaseInternals::Store(**db), def->real_indexes[k].root, o);
     auto stats = tree.Verify();
     ASSERT_TRUE(stats.ok()) << stats.status().ToString();
     EXPECT_EQ(stats->entries, static_cast<std::uint64_t>(kTotal));
     EXPECT_GT(stats->leaf_pages, 1u);
-    auto map = LoadUsageMap((*db)->store(), def->real_indexes[k].usage_map);
+    auto map = LoadUsageMap(DatabaseInternals::Store(**db), def->real_indexes[k].usage_map);
     ASSERT_TRUE(map.ok());
-    EXPECT_EQ(map->Pages((*db)->page_file().PageCount()).size(),
+    EXPECT_EQ(map->Pages(DatabaseInternals::Pages(**db).PageCount()).size(),
               static_cast<std::size_t>(stats->leaf_pages + stats->node_pages));
   }
 }

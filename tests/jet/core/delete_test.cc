@@ -9,6 +9,7 @@
 
 #include "../../support/index_check.h"
 #include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/format/data_page.h"
 #include "jet/table/long_value.h"
 #include "test_util.h"
@@ -140,7 +141,7 @@ TEST(DeleteTest, FreedPagesAreReusedSoTheFileDoesNotGrow) {
   for (int i = 1; i <= 80; ++i) ASSERT_TRUE((*db)->Insert("Items", ItemRow(i)).ok());
   ASSERT_TRUE((*db)->Flush().ok());
   const auto size = FileSize(path);
-  const auto free_before = (*db)->page_file().FreePageCount();
+  const auto free_before = DatabaseInternals::Pages(**db).FreePageCount();
 
   // Every other row: data pages keep live rows and gain free space, LVAL
   // pages and chains of the deleted rows are freed.
@@ -150,7 +151,7 @@ TEST(DeleteTest, FreedPagesAreReusedSoTheFileDoesNotGrow) {
     auto n = (*db)->Delete("Items", IdIn(odd));
     ASSERT_TRUE(n.ok()) << n.status().ToString();
     EXPECT_EQ(*n, odd.size());
-    EXPECT_GT((*db)->page_file().FreePageCount(), free_before) << "no page went back";
+    EXPECT_GT(DatabaseInternals::Pages(**db).FreePageCount(), free_before) << "no page went back";
     for (auto id : odd) ASSERT_TRUE((*db)->Insert("Items", ItemRow(static_cast<int>(id))).ok());
     ASSERT_TRUE((*db)->Flush().ok());
     EXPECT_LE(FileSize(path), size) << "round " << round;
@@ -369,7 +370,7 @@ TEST(DeleteRelationshipTest, CascadeDeletesReferencingRowsAndTheirLongValues) {
   auto db = Database::Create(path);
   ASSERT_TRUE(db.ok());
   MakeParentChild(**db, true, false, false);
-  const auto free_before = (*db)->page_file().FreePageCount();
+  const auto free_before = DatabaseInternals::Pages(**db).FreePageCount();
   auto r = (*db)->Delete("Parent", IdIn({1}));
   ASSERT_TRUE(r.ok()) << r.status().ToString();
   EXPECT_EQ(*r, 1u);  // cascaded rows are not counted
@@ -377,7 +378,7 @@ TEST(DeleteRelationshipTest, CascadeDeletesReferencingRowsAndTheirLongValues) {
   // Children 3 and 6 pointed at parent 1.
   EXPECT_EQ(Ids(**db, "Child"), (std::set<std::int64_t>{1, 2, 4, 5}));
   EXPECT_EQ(RowCount(**db, "Child"), 4u);
-  EXPECT_GE((*db)->page_file().FreePageCount(), free_before);
+  EXPECT_GE(DatabaseInternals::Pages(**db).FreePageCount(), free_before);
   CheckIndexes(**db);
 }
 

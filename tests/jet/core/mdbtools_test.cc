@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "jet/database.h"
+#include "jet/database_internal.h"
 #include "jet/table/table_def.h"
 #include "test_util.h"
 
@@ -178,7 +179,7 @@ TEST_F(MdbToolsTest, ManyLongValueColumnsSpreadTheirMapsOverPages) {
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   auto info = (*db)->GetTable("Many Memos");
   ASSERT_TRUE(info.ok());
-  auto def = ReadTableDef((*db)->store(), info->tdef_page);
+  auto def = ReadTableDef(DatabaseInternals::Store(**db), info->tdef_page);
   ASSERT_TRUE(def.ok());
   EXPECT_NE(def->columns.back().lv_free.page, def->owned_map.page);  // more than one page
   std::vector<std::string> errors;
