@@ -17,26 +17,13 @@
 #include "jet/sql/format.h"
 #include "jet/sql/functions_internal.h"
 #include "jet/sql/names.h"
+#include "jet/sql/value_ops.h"
 
 namespace velquin::jet::sql {
 namespace fn {
 
-bool IsNumberKind(const Value& v) {
-  switch (v.kind()) {
-    case ValueKind::kBool:
-    case ValueKind::kByte:
-    case ValueKind::kShort:
-    case ValueKind::kLong:
-    case ValueKind::kCurrency:
-    case ValueKind::kSingle:
-    case ValueKind::kDouble:
-    case ValueKind::kDecimal:
-    case ValueKind::kDateTime:
-      return true;
-    default:
-      return false;
-  }
-}
+// The executor's notion of a number (a Yes/No and a date count as numbers).
+bool IsNumberKind(const Value& v) { return IsNumeric(v); }
 
 namespace {
 
