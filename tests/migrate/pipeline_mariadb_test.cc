@@ -458,7 +458,8 @@ TEST_F(PipelineMariaDbTest, TextKeyClashesRefuseTheLaterRowAndDataFilesAreOption
 
   EXPECT_THAT(target_->statements, Contains("CREATE UNIQUE INDEX `uq_code` ON `codes` (`code`)"));
   const MigrationReport* codes = nullptr;
-  for (const MigrationReport& r : pipeline.Reports()) {
+  const std::vector<MigrationReport> reports = pipeline.Reports();  // a copy: keep it alive
+  for (const MigrationReport& r : reports) {
     if (r.source_name == "codes") codes = &r;
     if (r.kind == ObjectKind::kTable) {
       EXPECT_TRUE(r.data_file.empty()) << r.source_name;
