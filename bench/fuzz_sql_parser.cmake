@@ -4,12 +4,16 @@ if(VELQUIN_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     message(FATAL_ERROR "VELQUIN_FUZZ needs clang: configure with CC=clang CXX=clang++")
   endif()
-  # The front end's sources are compiled again with the sanitizers.
-  file(GLOB fuzz_sql_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/jet/sql/*.cc)
-  list(FILTER fuzz_sql_sources EXCLUDE REGEX "/fuzz_[^/]*\\.cc$")
-  # The executor (and the column defaults, evaluated through it) needs the
-  # storage engine; the parser target fuzzes the front end only.
-  list(FILTER fuzz_sql_sources EXCLUDE REGEX "/(executor|default_value)[^/]*\\.cc$")
+  # The front end's sources are compiled again with the sanitizers: the
+  # lexer, the parser, the formatter, names, date texts and the saved-query
+  # rows (with the values the stored rows hold). The executor, the evaluator
+  # and the functions need the storage engine; this target fuzzes the front
+  # end only.
+  set(fuzz_sql_sources)
+  foreach(name lexer parser format names datetime_text saved_query)
+    list(APPEND fuzz_sql_sources ${CMAKE_SOURCE_DIR}/src/jet/sql/${name}.cc)
+  endforeach()
+  list(APPEND fuzz_sql_sources ${CMAKE_SOURCE_DIR}/src/jet/table/value.cc)
   add_executable(fuzz_sql_parser ${CMAKE_SOURCE_DIR}/src/jet/sql/fuzz_sql_parser.cc
                                  ${fuzz_sql_sources})
   # It compiles the engine's own sources, so it takes the engine's headers
