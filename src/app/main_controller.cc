@@ -24,6 +24,7 @@ TaskId MainController::AppendMigrationTask(TaskKind kind, const MigrationTaskNam
   record.existing_names = names.existing_names;
   record.planned_rows = names.planned_rows;
   record.planned_seconds = names.planned_seconds;
+  record.verify = names.verify;
   const TaskId id = queue_.Append(std::move(record));
   worker_.StartWorker();
   return id;

@@ -34,6 +34,9 @@ struct MigrationTaskNames {
   // Database tasks: the estimate of the plan shown before queuing (0: none).
   uint64_t planned_rows = 0;
   double planned_seconds = 0;
+  // Database tasks compare the file with the server after the load (the
+  // window's default). The command line verifies by itself, only when asked.
+  bool verify = true;
 };
 
 struct MainControllerOptions {

@@ -566,6 +566,8 @@ int RunMigrate(const MigrateArgs& args) {
   MigrationTaskNames names;
   names.source_database = database;
   names.target_database = target.string();
+  // --verify runs after the task (below), so that the summary carries it.
+  names.verify = false;
 
   const TaskId id = controller.AppendMigrationTask(
       exists ? TaskKind::kConvertDatabase : TaskKind::kCloneDatabase, names);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "db/sql_quote.h"
 #include "jet/database.h"
@@ -705,7 +706,7 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
     return v;
   }
   // Rows counted by their spelling: +1 a server row, -1 a file row.
-  std::map<std::string, int64_t> balance;
+  std::unordered_map<std::string, int64_t> balance;
   const std::size_t width = (*cursor)->Columns().size();
   if (width != in_file->columns.size()) {
     v.differing_columns.push_back(
@@ -730,8 +731,12 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
     --balance[RowText(cells)];
     ++v.target_rows;
   }
+  // The rows on one side only, in a stable order for the examples.
+  std::map<std::string, int64_t> unmatched;
   for (const auto& [row, count] : balance) {
-    if (count == 0) continue;
+    if (count != 0) unmatched.emplace(row, count);
+  }
+  for (const auto& [row, count] : unmatched) {
     if (v.examples.size() >= kExamples) break;
     const uint64_t times = static_cast<uint64_t>(count > 0 ? count : -count);
     const std::string more_times = times > 1 ? fmt::format(" ({} times)", times) : "";
