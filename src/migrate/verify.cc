@@ -386,9 +386,15 @@ std::optional<QuickSums> ServerSums(Session* source, const CopyRowsOptions& how)
   for (const ColumnPlan& c : how.columns) {
     auto canon = CanonOf(c);
     if (!canon) return std::nullopt;
-    std::string col = QuoteIdentifier(c.name);
-    if (*canon == Canon::kText) col = "convert(" + col + " using utf8mb4)";
-    list += ",coalesce(cast(" + col + " as binary),0xff)";
+    list += ",coalesce(cast(";
+    if (*canon == Canon::kText) {
+      list += "convert(";
+      list += QuoteIdentifier(c.name);
+      list += " using utf8mb4)";
+    } else {
+      list += QuoteIdentifier(c.name);
+    }
+    list += " as binary),0xff)";
   }
   std::string sql = "select count(*), sum(crc32(concat_ws(0x1f" + list + "))) from ";
   if (!how.database.empty()) sql += QuoteIdentifier(how.database) + ".";
@@ -410,7 +416,7 @@ std::optional<QuickSums> ServerSums(Session* source, const CopyRowsOptions& how)
 
 Result<QuickSums> FileSums(jet::Database& target, const std::string& table,
                            const std::vector<Canon>& canons) {
-  static const Crc32 crc;
+  static const Crc32 kCrc;
   VELQUIN_ASSIGN_OR_RETURN(auto cursor, target.Scan(table));
   std::vector<jet::Value> row;
   std::string text;
@@ -427,7 +433,7 @@ Result<QuickSums> FileSums(jet::Database& target, const std::string& table,
       AppendCanonical(row[i], canons[i], &text);
     }
     ++sums.rows;
-    sums.sum += crc(text);
+    sums.sum += kCrc(text);
   }
 }
 
