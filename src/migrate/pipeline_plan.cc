@@ -156,6 +156,7 @@ Result<std::vector<MigrationPipeline::PlannedObject>> MigrationPipeline::Planned
   VELQUIN_ASSIGN_OR_RETURN(auto objects, ListObjects(source, database, nullptr));
   DatabaseState& state = State(source, database);
   std::vector<PlannedObject> out;
+  out.reserve(objects.size());
   for (const auto& [name, type] : objects) {
     out.push_back(
         {type == "VIEW" ? ObjectKind::kView : ObjectKind::kTable, name, state.names.Object(name)});

@@ -1,7 +1,6 @@
 // Declarations shared by the executor's files (executor.cc, literal.cc,
 // eval.cc, aggregate.cc, select.cc); not for use outside jet/sql.
-#ifndef VELQUIN_JET_SQL_EXECUTOR_INTERNAL_H_
-#define VELQUIN_JET_SQL_EXECUTOR_INTERNAL_H_
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -95,5 +94,3 @@ struct Aggregate {
 };
 
 }  // namespace velquin::jet::sql
-
-#endif  // VELQUIN_JET_SQL_EXECUTOR_INTERNAL_H_

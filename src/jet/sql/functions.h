@@ -1,5 +1,4 @@
-#ifndef VELQUIN_JET_SQL_FUNCTIONS_H_
-#define VELQUIN_JET_SQL_FUNCTIONS_H_
+#pragma once
 
 #include <functional>
 #include <span>
@@ -39,5 +38,3 @@ Result<Value> CallFunction(std::string_view name, std::span<const Value> args);
 Result<Value> CallFunction(const Expr& call, const std::function<Result<Value>(const Expr&)>& eval);
 
 }  // namespace velquin::jet::sql
-
-#endif  // VELQUIN_JET_SQL_FUNCTIONS_H_

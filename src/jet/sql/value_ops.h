@@ -2,8 +2,7 @@
 // a value read as a number, comparison (numbers and dates by value, text
 // without regard to case), LIKE with Jet's wildcards, and a value taken as
 // a truth value.
-#ifndef VELQUIN_JET_SQL_VALUE_OPS_H_
-#define VELQUIN_JET_SQL_VALUE_OPS_H_
+#pragma once
 
 #include <optional>
 #include <string>
@@ -52,5 +51,3 @@ void AppendGroupKey(const Value& v, std::string* out);
 ColumnType TypeOfValue(const Value& v);
 
 }  // namespace velquin::jet::sql
-
-#endif  // VELQUIN_JET_SQL_VALUE_OPS_H_
