@@ -47,28 +47,14 @@ bool ParseNumberText(std::string_view text, double* out) {
 }  // namespace
 
 Result<double> ToNumber(const Value& v) {
-  std::int64_t i;
-  if (v.kind() == ValueKind::kBool) return v.bool_value() ? -1.0 : 0.0;
-  if (v.AsInt64(&i)) return static_cast<double>(i);
-  switch (v.kind()) {
-    case ValueKind::kCurrency:
-      return static_cast<double>(v.currency_value().units) / 10000.0;
-    case ValueKind::kSingle:
-      return static_cast<double>(v.single_value());
-    case ValueKind::kDouble:
-      return v.double_value();
-    case ValueKind::kDateTime:
-      return v.datetime_value().days;
-    case ValueKind::kDecimal:
-      return std::strtod(v.decimal_value().ToString().c_str(), nullptr);
-    case ValueKind::kText: {
-      double d;
-      if (ParseNumberText(v.text_value(), &d)) return d;
-      return Fail(kTypeMismatch);
-    }
-    default:
-      return Fail(kTypeMismatch);
+  if (v.kind() == ValueKind::kText) {
+    double d;
+    if (ParseNumberText(v.text_value(), &d)) return d;
+    return Fail(kTypeMismatch);
   }
+  // Every other number (True is -1, a date its days) as the executor reads it.
+  if (IsNumeric(v)) return ToDouble(v);
+  return Fail(kTypeMismatch);
 }
 
 std::string NumberText(double d, int significant) {
