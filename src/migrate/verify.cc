@@ -489,8 +489,8 @@ std::optional<Canon> ViewCanonOf(std::string_view data_type, std::string_view co
   if (column_type.find("zerofill") != std::string_view::npos) return std::nullopt;
   static const std::set<std::string_view> kIntegers = {"tinyint", "smallint", "mediumint", "int",
                                                        "bigint"};
-  static const std::set<std::string_view> kTexts = {
-      "char", "varchar", "tinytext", "text", "mediumtext", "longtext", "enum", "set"};
+  static const std::set<std::string_view> kTexts = {"char",       "varchar",  "tinytext", "text",
+                                                    "mediumtext", "longtext", "enum",     "set"};
   if (kIntegers.count(data_type)) return Canon::kInteger;
   if (kTexts.count(data_type)) return Canon::kText;
   if (data_type == "date") return Canon::kDate;
