@@ -17,12 +17,18 @@ class DbSessionHandle : public SessionHandle {
   std::unique_ptr<Session> session_;
 };
 
+// The Session a handle holds (null for no handle or one of another kind).
+// The one place that looks past SessionHandle: this header owns both types.
+inline Session* HeldSession(const SessionHandle* handle) {
+  const auto* held = dynamic_cast<const DbSessionHandle*>(handle);
+  return held ? held->session() : nullptr;
+}
+
 // The Session in a place (null when the side is not connected or holds
 // something else); `keep` keeps it alive while it is used.
 inline Session* SessionIn(const SessionPlace& place, std::shared_ptr<SessionHandle>* keep) {
   *keep = place.Get();
-  auto* handle = dynamic_cast<DbSessionHandle*>(keep->get());
-  return handle ? handle->session() : nullptr;
+  return HeldSession(keep->get());
 }
 
 }  // namespace velquin

@@ -97,7 +97,7 @@ bool PipelineOperations::TargetReady(Session* source, Session* target,
     target_refused_ = true;
     return false;
   }
-  auto* jet = dynamic_cast<JetSession*>(target);
+  JetSession* jet = target->AsJetSession();
   if (jet == nullptr || source == nullptr) return true;  // the steps report what is missing
   auto planned = TaskPlannedNames(pipeline_, source, task_.kind, database, task_.source_object);
   if (!planned.ok()) return true;  // the steps list the source again and report it
@@ -173,8 +173,7 @@ void PipelineOperations::SetTaskTarget(std::shared_ptr<SessionHandle> handle) {
 Session* PipelineOperations::SessionFor(Side side, std::shared_ptr<SessionHandle>* keep) {
   if (side == Side::kTarget && target_opener_) {
     *keep = TaskTarget();
-    auto* handle = dynamic_cast<DbSessionHandle*>(keep->get());
-    return handle ? handle->session() : nullptr;
+    return HeldSession(keep->get());
   }
   if (side == Side::kSource && source_opener_) {
     // The window's session tells whether the source is connected (and to
@@ -196,8 +195,7 @@ Session* PipelineOperations::SessionFor(Side side, std::shared_ptr<SessionHandle
       source_origin_ = origin;
     }
     *keep = task_source_;
-    auto* handle = dynamic_cast<DbSessionHandle*>(keep->get());
-    return handle ? handle->session() : nullptr;
+    return HeldSession(keep->get());
   }
   return SessionIn(controller_.session(side), keep);
 }
@@ -344,7 +342,7 @@ bool PipelineOperations::VerifyLoad(const std::string& source_database) {
   std::shared_ptr<SessionHandle> keep_source, keep_target;
   Session* source = SessionFor(Side::kSource, &keep_source);
   Session* target = SessionFor(Side::kTarget, &keep_target);
-  auto* jet = dynamic_cast<JetSession*>(target);
+  JetSession* jet = target != nullptr ? target->AsJetSession() : nullptr;
   Out("Verify Target database [" + task_.target_database + "] against Source database [" +
       source_database + "]:");
   std::vector<MigrationReport> reports = pipeline_.Reports();

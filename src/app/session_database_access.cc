@@ -246,8 +246,9 @@ Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& 
   const std::string path = TargetDatabaseFile(task.target_database, TargetFolder()).string();
   if (!std::filesystem::exists(path)) return held;  // the task reports the missing file
   if (!controller_.run_state().IsIdle() && task_target_probe_) {
-    auto* running = dynamic_cast<DbSessionHandle*>(task_target_probe_().get());
-    auto* jet = running ? dynamic_cast<JetSession*>(running->session()) : nullptr;
+    const std::shared_ptr<SessionHandle> probe = task_target_probe_();  // kept while looked at
+    Session* running = HeldSession(probe.get());
+    JetSession* jet = running ? running->AsJetSession() : nullptr;
     // Looking would wait for the running task's statements.
     if (jet != nullptr && jet->path() == path) return held;
   }
@@ -259,8 +260,8 @@ Result<HeldTargetObjects> SessionDatabaseAccess::HeldObjects(const TaskRequest& 
   if (!planned.ok()) return held;  // the task lists the source again and reports it
   VELQUIN_ASSIGN_OR_RETURN(std::shared_ptr<SessionHandle> handle,
                            OpenTargetShared(task.target_database, false));
-  auto* db_handle = dynamic_cast<DbSessionHandle*>(handle.get());
-  auto* jet = db_handle ? dynamic_cast<JetSession*>(db_handle->session()) : nullptr;
+  Session* opened = HeldSession(handle.get());
+  JetSession* jet = opened ? opened->AsJetSession() : nullptr;
   if (jet == nullptr) return held;
   std::unique_lock<std::mutex> lock = jet->Lock();
   VELQUIN_ASSIGN_OR_RETURN(held.names, ExistingTargetObjects(jet->database(), *planned));
@@ -328,7 +329,7 @@ Status SessionDatabaseAccess::SaveCondition(const std::string& database, const s
 Status SessionDatabaseAccess::DropDatabase(const std::string& name) {
   const std::filesystem::path file = TargetDatabaseFile(name, TargetFolder());
   if (std::shared_ptr<Session> current = SessionOf(Side::kTarget)) {
-    auto* jet = dynamic_cast<JetSession*>(current.get());
+    JetSession* jet = current->AsJetSession();
     if (jet != nullptr && std::filesystem::path(jet->path()) == file) {
       Out(std::string(kConnectedDatabaseDropped));
       controller_.session(Side::kTarget).Reset();

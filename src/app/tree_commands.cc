@@ -248,6 +248,7 @@ void DropSelectedTable(CommandHost& host, CommandUi& ui, DatabaseAccess& access)
   TreeNode* node = tree.selected();
   if (node == nullptr || node->level() != NodeLevel::kTable) return;
   if (RefuseWhileBusy(ui, access)) return;
+  // A failed drop has written its reason to the output; its node stays.
   if (access.DropTable(node->text()).ok()) tree.Remove(node);
 }
 
@@ -256,6 +257,7 @@ void DropSelectedView(CommandHost& host, CommandUi& ui, DatabaseAccess& access) 
   TreeNode* node = tree.selected();
   if (node == nullptr || node->level() != NodeLevel::kView) return;
   if (RefuseWhileBusy(ui, access)) return;
+  // A failed drop has written its reason to the output; its node stays.
   if (access.DropView(node->text()).ok()) tree.Remove(node);
 }
 

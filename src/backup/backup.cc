@@ -175,7 +175,7 @@ int Backup::BackupDatabaseTables(Session* session, const std::string& database,
                                  const std::vector<std::string>* only) {
   Out(Format("Backup Tables of database [%s]", database, 0));
   const fs::path dir = EnterDatabase(database);
-  auto* jet = dynamic_cast<JetSession*>(session);
+  JetSession* jet = session != nullptr ? session->AsJetSession() : nullptr;
   if (jet == nullptr) {
     Out(std::string(kNoConnection));
     return -1;
@@ -208,7 +208,7 @@ int Backup::BackupDatabaseViews(Session* session, const std::string& database,
                                 const std::vector<std::string>* only) {
   Out(Format("Backup Views of database [%s]", database, 0));
   const fs::path dir = EnterDatabase(database);
-  auto* jet = dynamic_cast<JetSession*>(session);
+  JetSession* jet = session != nullptr ? session->AsJetSession() : nullptr;
   if (jet == nullptr) {
     Out(std::string(kNoConnection));
     return -1;
@@ -244,7 +244,7 @@ JetSession* Backup::StartObject(Session* session, bool view, const std::string& 
   reports_.push_back({});
   reports_.back().view = view;
   reports_.back().name = name;
-  auto* jet = dynamic_cast<JetSession*>(session);
+  JetSession* jet = session != nullptr ? session->AsJetSession() : nullptr;
   if (jet == nullptr) {
     Out(std::string(kNoConnection));
     reports_.back().status = ObjectStatus::kFailed;

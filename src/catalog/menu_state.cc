@@ -30,10 +30,6 @@ const char* TreeCommandTitle(TreeCommand command) {
   return "";
 }
 
-bool MenuState::IsEnabled(TreeCommand c) const {
-  return std::find(enabled.begin(), enabled.end(), c) != enabled.end();
-}
-
 namespace {
 void Put(MenuState& m, TreeCommand c, bool on) { (on ? m.enabled : m.greyed).push_back(c); }
 }  // namespace

@@ -45,8 +45,6 @@ struct MenuState {
   bool change_items = true;
   std::vector<TreeCommand> enabled;  // items of the shown menu that are enabled
   std::vector<TreeCommand> greyed;   // items of the shown menu that are greyed
-
-  bool IsEnabled(TreeCommand c) const;
 };
 
 MenuState MenuStateFor(NodeLevel level, TreeSide side, TreeKind kind);

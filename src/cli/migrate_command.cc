@@ -4,41 +4,25 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/db_session_handle.h"
-#include "app/load_verification.h"
-#include "app/main_controller.h"
-#include "app/pipeline_operations.h"
+#include "app/migration_run.h"
 #include "app/source_url.h"
 #include "base/json_text.h"
 #include "cli/log_options.h"
 #include "cli/migrate_checks.h"
 #include "cli/progress_bar.h"
-#include "cli/resume.h"
 #include "cli/stop_signals.h"
-#include "cli/target_database.h"
-#include "db/source_connection.h"
 #include "jet/database.h"
 #include "log/output_log.h"
-#include "migrate/pipeline.h"
-#include "migrate/plan.h"
-#include "migrate/stage_timings.h"
-#include "migrate/target_objects.h"
-#include "migrate/verify.h"
 
 namespace velquin {
 namespace {
@@ -231,104 +215,15 @@ Result<SourceUrl> SourceUrlOf(const MigrateArgs& args) {
   return url;
 }
 
-// The database of the URL, or the one the data source selects ("" when none).
-std::string SourceDatabase(const SourceUrl& url, Session& session) {
-  if (!url.database.empty()) return url.database;
-  auto current = session.CurrentCatalog();
-  // No current catalogue is the same answer as an empty one: the caller says so.
-  return current.ok() ? *current : std::string();
-}
-
-// Connects to the source; on failure `why` has the server's own answer.
-SourceConnectResult ConnectToSource(const SourceUrl& url, ConnectionDescriptor& descriptor,
-                                    OutputLog& log, std::string* why) {
-  SourceConnectResult connected =
-      ConnectSource(descriptor, [&log](const std::string& line) { log.Write(line); });
-  if (connected.session) return connected;
-  *why = connected.status.message();
-  // The driver search hides the server's own answer (a wrong password, an
-  // unknown database): ask the first MySQL driver once more for it, with
-  // the same database, so the answer is the one for this connection.
-  const std::string driver = FindMySqlOdbcDriver(1);
-  auto braced = [](const std::string& v) {
-    std::string out = "{";
-    for (char c : v) out += c == '}' ? std::string("}}") : std::string(1, c);
-    return out + "}";
-  };
-  if (!url.odbc && !driver.empty()) {
-    auto direct = OdbcSession::Connect(
-        "DRIVER=" + braced(driver) + ";SERVER=" + braced(url.host) + ";PORT=" + url.port +
-        ";UID=" + braced(url.user) + ";PWD=" + braced(url.password) +
-        (url.database.empty() ? "" : ";DATABASE=" + braced(url.database)) + ";CHARSET=utf8mb4;");
-    if (!direct.ok()) *why = direct.status().message();
-  }
-  return connected;
-}
-
-// Where the run's outcome differs from what its plan said: a table planned
-// that did not arrive whole, a view planned as a query that is none (or the
-// other way round), a rename the plan did not list.
-std::vector<std::string> DifferencesFromPlan(const MigrationPlan& plan,
-                                             const std::vector<MigrationReport>& reports,
-                                             const std::vector<std::string>& renames) {
-  std::vector<std::string> out;
-  auto report = [&](ObjectKind kind, const std::string& name) -> const MigrationReport* {
-    for (const MigrationReport& r : reports) {
-      if (r.kind == kind && r.source_name == name) return &r;
-    }
-    return nullptr;
-  };
-  for (const PlannedTable& t : plan.tables) {
-    const MigrationReport* r =
-        report(t.materialized_view ? ObjectKind::kView : ObjectKind::kTable, t.name);
-    const std::string want = t.materialized_view ? "materialized" : "migrated";
-    if (!t.error.empty()) {
-      if (r && r->status == want) out.push_back(t.name + ": planned to fail, " + r->status);
-    } else if (!r) {
-      out.push_back(t.name + ": planned as a table, not in the run");
-    } else if (r->status != want) {
-      out.push_back(t.name + ": planned as a table, " + r->status +
-                    (r->reason.empty() ? "" : ": " + r->reason));
-    } else if (r->access_name != t.access_name) {
-      out.push_back(t.name + ": planned as [" + t.access_name + "], made as [" + r->access_name +
-                    "]");
-    }
-  }
-  for (const PlannedView& v : plan.views) {
-    const MigrationReport* r = report(ObjectKind::kView, v.name);
-    const bool query = r && r->status == "migrated";
-    if (v.query && !query) {
-      out.push_back(v.name + ": planned as a query, " +
-                    (r ? r->status + ": " + r->reason : "not in the run"));
-    } else if (!v.query && query) {
-      out.push_back(v.name + ": planned as no query, made one");
-    }
-  }
-  for (const std::string& line : renames) {
-    if (std::find(plan.renames.begin(), plan.renames.end(), line) == plan.renames.end()) {
-      out.push_back("renamed, not in the plan: " + line);
-    }
-  }
-  return out;
-}
-
-// Verifies every table of `reports` that a run filled (and every view
-// materialized as a table) against the file, one line each on standard
-// output; `verified` gets the outcome. False when any differs or cannot be
-// verified.
-bool VerifyReports(Session* source, const std::string& database, const fs::path& target,
-                   const PipelineSettings& settings, std::vector<MigrationReport>& reports) {
+// Compares the file with the server, one line each on standard output.
+bool VerifyOnTerminal(MigrationRun& run, const fs::path& target,
+                      std::vector<MigrationReport>& reports) {
   std::printf("\nVerifying %s against the server:\n", target.string().c_str());
-  auto file = jet::Database::Open(target.string(), {.read_only = true});
-  MigrationPipeline verifier(settings, nullptr);
-  const LoadVerification v =
-      VerifyLoadedReports(verifier, source, file.ok() ? file->get() : nullptr,
-                          file.ok() ? std::string() : file.status().message(), database, reports, 0,
-                          [](const MigrationReport& r, bool) {
-                            std::printf("  %s: %s\n", r.source_name.c_str(), r.verified.c_str());
-                          });
+  const bool equal = run.Verify(reports, [](const MigrationReport& r, bool) {
+    std::printf("  %s: %s\n", r.source_name.c_str(), r.verified.c_str());
+  });
   std::fflush(stdout);
-  return v.all_equal();
+  return equal;
 }
 
 int RunMigrate(const MigrateArgs& args) {
@@ -388,13 +283,13 @@ int RunMigrate(const MigrateArgs& args) {
   const std::vector<std::string> given_views = SplitNameList(args.views);
 
   // Source.
-  ConnectionDescriptor descriptor = SourceDescriptor(*url);
-  std::string why_not;
-  SourceConnectResult connected = ConnectToSource(*url, descriptor, log, &why_not);
-  if (!connected.session) return usage("cannot connect to the source: " + why_not);
-  const std::string database = SourceDatabase(*url, *connected.session);
+  auto connected = MigrationRun::Connect(*url, log);
+  if (!connected.ok())
+    return usage("cannot connect to the source: " + connected.status().message());
+  MigrationRun& run = **connected;
+  const std::string& database = run.database();
   if (database.empty()) return usage("the data source selects no database");
-  auto chosen = ResolveChosenObjects(*connected.session, database, given_tables, given_views);
+  auto chosen = ResolveChosenObjects(run.source(), database, given_tables, given_views);
   if (!chosen.ok()) return usage(chosen.status().message());
 
   // Where the statements and data files go.
@@ -406,18 +301,6 @@ int RunMigrate(const MigrateArgs& args) {
   fs::create_directories(data_dir, ec);
   if (ec) return usage("cannot create the data folder " + data_dir.string() + ": " + ec.message());
 
-  MainControllerOptions controller_options;
-  controller_options.timings.pass_interval = std::chrono::milliseconds(100);
-  controller_options.timings.routine_wait = std::chrono::milliseconds(0);
-  controller_options.timings.thread_start_wait = std::chrono::milliseconds(0);
-  controller_options.timings.start_worker_wait = std::chrono::milliseconds(0);
-  MainController controller(log, controller_options);
-  controller.descriptor(Side::kSource) = descriptor;
-  controller.descriptor(Side::kTarget).dbms_name = "MS Jet";
-  Session* source = connected.session.get();
-  controller.session(Side::kSource)
-      .Set(std::make_shared<DbSessionHandle>(std::move(connected.session)));
-
   // The progress bar, when standard output is a terminal.
   std::shared_ptr<ProgressBar> bar;
   if (isatty(fileno(stdout)) == 1) {
@@ -427,58 +310,44 @@ int RunMigrate(const MigrateArgs& args) {
     log.AddSink(bar);
   }
 
-  PipelineSettings settings;
-  settings.data_dir = data_dir;
+  MigrationRunOptions options;
+  options.target = target;
+  options.data_dir = data_dir;
   if (!args.conditions.empty()) {
-    settings.condition_file = args.conditions;
+    options.condition_file = args.conditions;
   } else {
     std::error_code exe_ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", exe_ec);
     if (!exe_ec && fs::exists(exe.parent_path() / "Condition.cfg")) {
-      settings.condition_file = exe.parent_path() / "Condition.cfg";
+      options.condition_file = exe.parent_path() / "Condition.cfg";
     }
   }
-  settings.only_tables = chosen->tables;
-  settings.only_views = chosen->views;
-  settings.no_views =
-      args.no_views || (!settings.only_tables.empty() && settings.only_views.empty());
-  settings.stop_requested = [] { return StopSignalReceived() != 0; };
-  settings.zero_dates = args.zero_dates == "refuse" ? ZeroDates::kRefuse : ZeroDates::kNull;
-  settings.inserter_factory = TargetRowInserterFactory();
-  // What a stop that cannot wait for the worker needs for its summary: the
-  // table whose rows are being copied and the renames so far (both written
-  // by the worker thread).
-  struct Progress {
-    std::mutex mu;
-    ObjectKind current_kind = ObjectKind::kTable;
-    std::string current;
-    std::vector<std::string> renames;
-  };
-  auto progress = std::make_shared<Progress>();
-  std::shared_ptr<PipelineOperations> ops;
-  settings.object_started = [progress](ObjectKind kind, const std::string& name) {
-    std::lock_guard<std::mutex> lock(progress->mu);
-    progress->current_kind = kind;
-    progress->current = name;
-  };
-  settings.data_files = args.data_files;
+  options.only_tables = chosen->tables;
+  options.only_views = chosen->views;
+  options.no_views = args.no_views || (!options.only_tables.empty() && options.only_views.empty());
+  options.all_tables = chosen->all_tables;
+  options.all_views = chosen->all_views;
+  options.stop_requested = [] { return StopSignalReceived() != 0; };
+  options.zero_dates = args.zero_dates == "refuse" ? ZeroDates::kRefuse : ZeroDates::kNull;
+  options.data_files = args.data_files;
+  options.materialize_views = args.materialize_views;
   if (bar) {
-    settings.rows_started = [bar](const std::string& table, uint64_t expected) {
+    options.rows_started = [bar](const std::string& table, uint64_t expected) {
       bar->Start(table, expected);
     };
-    settings.rows_progress = [bar](const std::string&, uint64_t read, uint64_t expected) {
+    options.rows_progress = [bar](const std::string&, uint64_t read, uint64_t expected) {
       bar->Update(read, expected);
     };
+    options.object_done = [bar] { bar->End(); };
   }
-  settings.materialize_views = args.materialize_views;
+  run.Configure(std::move(options));
   // The pre-flight plan: printed and the run ends (--plan), or kept to
   // compare the run with (--plan-json). Nothing is written before it.
   std::optional<MigrationPlan> plan;
   {
     // Without --plan or --plan-json only the sizes are projected, for the check below.
     const bool whole_plan = args.plan || !args.plan_json.empty();
-    MigrationPipeline planner(settings, nullptr);
-    auto made = planner.Plan(source, database, args.plan_size_limit, !whole_plan);
+    auto made = run.Plan(args.plan_size_limit, !whole_plan);
     if (!made.ok()) return usage("cannot plan the run: " + made.status().message());
     plan = std::move(*made);
     if (!args.plan_json.empty()) {
@@ -507,101 +376,28 @@ int RunMigrate(const MigrateArgs& args) {
   const bool exists = fs::exists(target);
   if (exists) {
     // Before any change: the names the run would create that the file holds.
-    MigrationPipeline planner(settings, nullptr);
-    auto planned = planner.PlannedNames(source, database);
-    if (!planned.ok()) return usage("cannot list the source: " + planned.status().message());
-    auto clashes = ExistingTargetObjects(target.string(), *planned);
-    if (!clashes.ok()) return usage("cannot read the target: " + clashes.status().message());
-    if (!clashes->empty() && args.resume) {
-      auto objects = planner.PlannedObjects(source, database);
-      if (!objects.ok()) return usage("cannot list the source: " + objects.status().message());
-      auto resumed = PrepareResume(*source, database, target, data_dir, settings.condition_file,
-                                   *objects, *clashes);
-      if (!resumed.ok()) return usage("cannot resume: " + resumed.status().message());
-      for (const std::string& line : resumed->lines) log.Write(line);
-      settings.existing = PipelineSettings::Existing::kResume;
-      settings.existing_objects.insert(resumed->reused.begin(), resumed->reused.end());
-      settings.existing_objects.insert(resumed->kept_queries.begin(), resumed->kept_queries.end());
-      settings.reused_rows = resumed->rows;
-    } else if (!clashes->empty()) {
-      if (!args.replace && !args.append) {
-        std::string list;
-        for (const auto& name : *clashes) list += "\n  " + name;
-        return usage(fmt::format(
-            "{} already holds {} of the objects to migrate; nothing was changed:{}\n"
-            "Run again with --replace to drop and recreate them, --append to add the rows "
-            "to the existing tables, or --resume to go on with the run that made them.",
-            target.string(), clashes->size(), list));
-      }
-      if (args.replace) {
-        auto dropped = DropTargetObjects(target.string(), *clashes,
-                                         [&log](const std::string& line) { log.Write(line); });
-        if (!dropped.ok()) {
-          return usage("cannot replace the objects in the target: " + dropped.message());
-        }
-      } else {
-        settings.existing = PipelineSettings::Existing::kAppend;
-        settings.existing_objects.insert(clashes->begin(), clashes->end());
-      }
-    }
-  }
-  settings.object_done = [bar, progress, &ops](const MigrationReport&) {
-    if (bar) bar->End();
-    std::lock_guard<std::mutex> lock(progress->mu);
-    if (ops) progress->renames = ops->pipeline().RenameLines();
-  };
-  ops = std::make_shared<PipelineOperations>(controller, settings, OpenTargetDatabase);
-  controller.SetTaskOperations(ops);
-  // Every object the run means to migrate, for the summary of a stopped run.
-  std::vector<std::string> planned_tables, planned_views;
-  for (const std::string& t : chosen->all_tables) {
-    if (settings.only_tables.empty() || settings.only_tables.count(t)) planned_tables.push_back(t);
-  }
-  for (const std::string& v : chosen->all_views) {
-    if (!settings.no_views && (settings.only_views.empty() || settings.only_views.count(v))) {
-      planned_views.push_back(v);
+    const ExistingTarget mode = args.resume    ? ExistingTarget::kResume
+                                : args.replace ? ExistingTarget::kReplace
+                                : args.append  ? ExistingTarget::kAppend
+                                               : ExistingTarget::kRefuse;
+    auto clashes = run.PrepareTarget(mode);
+    if (!clashes.ok()) return usage(clashes.status().message());
+    if (!clashes->empty()) {
+      std::string list;
+      for (const auto& name : *clashes) list += "\n  " + name;
+      return usage(fmt::format(
+          "{} already holds {} of the objects to migrate; nothing was changed:{}\n"
+          "Run again with --replace to drop and recreate them, --append to add the rows "
+          "to the existing tables, or --resume to go on with the run that made them.",
+          target.string(), clashes->size(), list));
     }
   }
 
-  MigrationTaskNames names;
-  names.source_database = database;
-  names.target_database = target.string();
-  // --verify runs after the task (below), so that the summary carries it.
-  names.verify = false;
-
-  const TaskId id = controller.AppendMigrationTask(
-      exists ? TaskKind::kConvertDatabase : TaskKind::kCloneDatabase, names);
-  // A stop ends the run within 2 seconds: when the worker is still inside
-  // one long statement (an index or a relationship over many rows) after
-  // 1.5 s, the summary is written from what is known and the program ends
-  // without waiting; the file stays sound as after any interrupted write.
-  std::optional<std::chrono::steady_clock::time_point> stop_seen;
-  bool forced = false;
-  while (!controller.worker().WaitUntilIdle(std::chrono::milliseconds(100))) {
-    if (!stop_seen && StopSignalReceived()) stop_seen = std::chrono::steady_clock::now();
-    if (stop_seen &&
-        std::chrono::steady_clock::now() - *stop_seen > std::chrono::milliseconds(1500)) {
-      forced = true;
-      break;
-    }
-  }
+  MigrationOutcome outcome = run.Run();
+  const bool forced = outcome.forced;
   if (bar) bar->End();
-
-  const auto record = controller.queue().Find(id);
-  std::vector<MigrationReport> reports = ops->pipeline().Reports();
-  std::vector<std::string> renames;
-  if (forced) {
-    std::lock_guard<std::mutex> lock(progress->mu);
-    renames = progress->renames;
-    reports = CompleteStoppedReports(std::move(reports), planned_tables, planned_views,
-                                     progress->current_kind, progress->current);
-  } else {
-    renames = ops->pipeline().RenameLines();
-    if (StopSignalReceived()) {
-      reports = CompleteStoppedReports(std::move(reports), planned_tables, planned_views,
-                                       ObjectKind::kTable, "");
-    }
-  }
+  std::vector<MigrationReport>& reports = outcome.reports;
+  const std::vector<std::string>& renames = outcome.renames;
   std::vector<std::string> plan_differences;
   if (!args.plan_json.empty()) plan_differences = DifferencesFromPlan(*plan, reports, renames);
   if (!plan_differences.empty()) {
@@ -611,10 +407,10 @@ int RunMigrate(const MigrateArgs& args) {
   // After a whole run (not a stopped one): does the file hold what the server holds?
   bool verified = true;
   if (args.verify && !forced && !StopSignalReceived()) {
-    verified = VerifyReports(source, database, target, settings, reports);
+    verified = VerifyOnTerminal(run, target, reports);
   }
   RunTimings timings;
-  timings.stages = ops->pipeline().timings().Stages();
+  timings.stages = run.Stages();
   timings.total =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - run_started).count();
   PrintSummary(reports, renames);
@@ -639,7 +435,7 @@ int RunMigrate(const MigrateArgs& args) {
     return StopExitCode(signal);
   }
   RemoveStopSignals();
-  bool all_ok = record && record->status == TaskStatus::kSucceeded;
+  bool all_ok = outcome.task_succeeded;
   if (Status logged = LogFileStatus(); !logged.ok()) {
     std::fprintf(stderr, "velquin migrate: %s (%s)\n", logged.message().c_str(),
                  LogFilePath().c_str());
@@ -669,17 +465,19 @@ int RunVerify(const MigrateArgs& args) {
       return usage(readable.message());
     }
   }
-  ConnectionDescriptor descriptor = SourceDescriptor(*url);
-  std::string why_not;
-  SourceConnectResult connected = ConnectToSource(*url, descriptor, log, &why_not);
-  if (!connected.session) return usage("cannot connect to the source: " + why_not);
-  const std::string database = SourceDatabase(*url, *connected.session);
+  auto connected = MigrationRun::Connect(*url, log);
+  if (!connected.ok())
+    return usage("cannot connect to the source: " + connected.status().message());
+  MigrationRun& run = **connected;
+  const std::string& database = run.database();
   if (database.empty()) return usage("the data source selects no database");
-  auto chosen = ResolveChosenObjects(*connected.session, database, SplitNameList(args.tables), {});
+  auto chosen = ResolveChosenObjects(run.source(), database, SplitNameList(args.tables), {});
   if (!chosen.ok()) return usage(chosen.status().message());
-  PipelineSettings settings;
-  settings.condition_file = args.conditions;
-  settings.zero_dates = args.zero_dates == "refuse" ? ZeroDates::kRefuse : ZeroDates::kNull;
+  MigrationRunOptions options;
+  options.target = target;
+  options.condition_file = args.conditions;
+  options.zero_dates = args.zero_dates == "refuse" ? ZeroDates::kRefuse : ZeroDates::kNull;
+  run.Configure(std::move(options));
   std::vector<MigrationReport> reports;
   for (const std::string& t : chosen->all_tables) {
     if (!chosen->tables.empty() && !chosen->tables.count(t)) continue;
@@ -697,7 +495,7 @@ int RunVerify(const MigrateArgs& args) {
     r.status = "migrated";
     reports.push_back(std::move(r));
   }
-  return VerifyReports(connected.session.get(), database, target, settings, reports) ? 0 : 1;
+  return VerifyOnTerminal(run, target, reports) ? 0 : 1;
 }
 
 // The options migrate and verify share: the server, the file and the tables.

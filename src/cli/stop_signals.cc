@@ -45,34 +45,4 @@ void RemoveStopSignals() {
 
 int StopSignalReceived() { return g_signal.load(); }
 
-std::vector<MigrationReport> CompleteStoppedReports(std::vector<MigrationReport> reports,
-                                                    const std::vector<std::string>& tables,
-                                                    const std::vector<std::string>& views,
-                                                    ObjectKind current_kind,
-                                                    const std::string& current) {
-  auto add_missing = [&](ObjectKind kind, const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-      bool reported = false;
-      for (const MigrationReport& r : reports) reported |= r.kind == kind && r.source_name == name;
-      if (reported) continue;
-      MigrationReport r;
-      r.kind = kind;
-      r.source_name = name;
-      r.access_name = name;
-      if (kind == current_kind && name == current) {
-        r.status = "stopped";
-        r.stopped = true;
-        r.reason = "the run was stopped while it was being migrated";
-      } else {
-        r.status = "not started";
-        r.reason = "the run was stopped before it";
-      }
-      reports.push_back(std::move(r));
-    }
-  };
-  add_missing(ObjectKind::kTable, tables);
-  add_missing(ObjectKind::kView, views);
-  return reports;
-}
-
 }  // namespace velquin

@@ -5,10 +5,8 @@
 // ordered so that an interrupted run leaves earlier work intact).
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "migrate/pipeline.h"
+// The summary of a stopped run: CompleteStoppedReports.
+#include "app/migration_run.h"
 
 namespace velquin {
 
@@ -21,15 +19,6 @@ void RemoveStopSignals();
 // The first stop signal received since InstallStopSignals (SIGINT or
 // SIGTERM), or 0.
 int StopSignalReceived();
-
-// The reports of a run that was stopped, completed with a line for every
-// planned object that has none: the object being migrated (`current_kind`,
-// `current`; "" for none) as "stopped", every other one as "not started".
-std::vector<MigrationReport> CompleteStoppedReports(std::vector<MigrationReport> reports,
-                                                    const std::vector<std::string>& tables,
-                                                    const std::vector<std::string>& views,
-                                                    ObjectKind current_kind,
-                                                    const std::string& current);
 
 // The exit code for a run stopped by `signal`: 128 + its number (130 for
 // SIGINT, 143 for SIGTERM).

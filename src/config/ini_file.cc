@@ -286,18 +286,6 @@ std::vector<std::string> IniFile::SectionNames() const {
   return names;
 }
 
-std::vector<std::string> IniFile::KeyNames(std::string_view section) const {
-  std::vector<std::string> keys;
-  std::size_t header = FindSection(section);
-  if (header == kNpos) return keys;
-  std::size_t end = SectionEnd(header);
-  for (std::size_t i = header + 1; i < end; ++i) {
-    Parsed p = Classify(lines_[i].text);
-    if (p.kind == LineKind::kKey) keys.emplace_back(p.name);
-  }
-  return keys;
-}
-
 Result<std::string> ReadProfileString(const std::filesystem::path& path, std::string_view section,
                                       std::string_view key) {
   VELQUIN_ASSIGN_OR_RETURN(IniFile file, IniFile::Load(path));

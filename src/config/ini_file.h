@@ -70,8 +70,6 @@ class IniFile {
 
   // Section names in file order, each name once (first spelling).
   std::vector<std::string> SectionNames() const;
-  // Key names of the first matching section, in file order.
-  std::vector<std::string> KeyNames(std::string_view section) const;
 
  private:
   struct Line {

@@ -177,7 +177,7 @@ bool RenameAccessTable(Session* session, std::string_view old_name, std::string_
   // The engine renames the table in place: its keys, indexes and
   // relationships stay (a copy under the new name left the old table behind
   // whenever a relationship refused its drop).
-  if (auto* jet = dynamic_cast<JetSession*>(session)) {
+  if (JetSession* jet = session->AsJetSession()) {
     Status renamed = jet->database().RenameTable(old_name, new_name);
     if (!renamed.ok()) {
       if (out) out(Format("Rename [%s] ERROR!", old_name));

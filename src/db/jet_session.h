@@ -35,6 +35,8 @@ class JetSession : public Session {
   // created first. The path keeps its case.
   static Result<std::unique_ptr<JetSession>> Open(const std::string& path, bool create = false);
 
+  JetSession* AsJetSession() override { return this; }
+
   Result<ExecuteOutcome> Execute(std::string_view sql) override;
   Result<std::unique_ptr<QueryCursor>> OpenQuery(std::string_view sql) override;
   Result<std::unique_ptr<QueryCursor>> OpenSchemaRowset(

@@ -144,9 +144,17 @@ struct TableReadOptions {
 
 inline constexpr std::size_t kMaxChunkRows = 250000;
 
+class JetSession;
+
 class Session {
  public:
   virtual ~Session() = default;
+
+  // The Access file's own engine behind this session, for the work that
+  // goes past SQL text (the row copy's bulk path, a look at the file's
+  // objects, a rename in place); null for a session without one (the MySQL
+  // source). Callers ask this instead of casting.
+  virtual JetSession* AsJetSession() { return nullptr; }
 
   // Runs one statement. A statement that returns rows counts as success
   // (kRowset) and its rows are discarded.

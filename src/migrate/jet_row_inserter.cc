@@ -202,7 +202,7 @@ Result<jet::Value> ToJetValue(const TargetValue& v, const jet::ColumnInfo& colum
 RowInserterFactory JetRowInserterFactory() {
   return [](Session& target, const std::string& table,
             const std::vector<ColumnPlan>&) -> Result<std::unique_ptr<RowInserter>> {
-    auto* jet = dynamic_cast<JetSession*>(&target);
+    JetSession* jet = target.AsJetSession();
     if (!jet) return Status::NotSupported("no fast path");
     VELQUIN_ASSIGN_OR_RETURN(jet::TableInfo info, jet->DescribeTable(table));
     // The bulk path: rows packed into pages and committed in groups, with

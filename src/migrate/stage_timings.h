@@ -68,13 +68,6 @@ class StageTimings {
     return stages_;
   }
 
-  double Total() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    double total = 0;
-    for (const Stage& s : stages_) total += s.seconds;
-    return total;
-  }
-
  private:
   mutable std::mutex mu_;
   std::vector<Stage> stages_;

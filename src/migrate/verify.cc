@@ -475,8 +475,8 @@ bool QuicklyEqual(Session* source, jet::Database& target, const jet::TableInfo& 
   std::thread file_reader([&] { file = FileSums(target, how.access_table, canons); });
   const std::optional<QuickSums> server = ServerSums(source, columns, from, how.condition);
   file_reader.join();
-  // Either side failing leaves the decision, and the report of what failed,
-  // to the row-by-row comparison.
+  // A side that cannot be read leaves the answer to the row-by-row
+  // comparison, which reads it again and reports the failure with its status.
   if (!server || !file.ok()) return false;
   if (server->rows != file->rows || server->sum != file->sum) return false;
   *rows = server->rows;
@@ -656,7 +656,13 @@ TableVerification VerifyTableRows(Session* source, jet::Database& target,
       },
       &v.not_held);
   file_reader.join();
-  if (v.status.ok()) v.status = file_read;
+  if (v.status.ok()) {
+    v.status = file_read;
+  } else {
+    // The server's failure is the one reported: the table is not verified
+    // either way, and its code (a view of the moment, a lost connection)
+    // decides how the summary counts it.
+  }
   if (!v.status.ok()) return v;
   if (misfit) {
     v.status = Status::Corruption("a row of the file has another number of columns");
@@ -742,9 +748,10 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
   auto definition = source->OpenQuery(
       "select lower(VIEW_DEFINITION) from information_schema.VIEWS where TABLE_SCHEMA = " +
       source->QuoteString(database) + " and TABLE_NAME = " + source->QuoteString(view));
+  // Without the definition (no privilege on it, a failed read) the rows are
+  // compared all the same: its status only decides whether to look for a moment.
   Result<bool> has_definition = false;
   if (definition.ok()) has_definition = (*definition)->MoveNext();
-  // Without the definition (no privilege on it) the rows are compared all the same.
   if (has_definition.ok() && *has_definition && !(*definition)->IsNull(0)) {
     static const char* const kMoments[] = {
         "now(",           "sysdate(",       "curdate(",  "curtime(",        "current_timestamp",

@@ -44,8 +44,6 @@ const char* TaskKindName(TaskKind kind) {
   return "";
 }
 
-bool IsKnownTaskKind(TaskKind kind) { return *TaskKindName(kind) != '\0'; }
-
 bool IsDatabaseTaskKind(TaskKind kind) {
   return kind == TaskKind::kCloneDatabase || kind == TaskKind::kConvertDatabase ||
          kind == TaskKind::kConvertTables;

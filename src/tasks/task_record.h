@@ -98,8 +98,6 @@ TaskType TaskTypeOf(TaskKind kind);
 const char* TaskTypeName(TaskType type);
 // "CloneDatabase" ... "BackupObject"; "" for a code outside the table.
 const char* TaskKindName(TaskKind kind);
-// True for the eight codes that have a routine.
-bool IsKnownTaskKind(TaskKind kind);
 // True for the kinds that move a whole database's tables (257, 258, 259):
 // they are planned before they are queued.
 bool IsDatabaseTaskKind(TaskKind kind);

@@ -60,10 +60,6 @@ class MainWindow : public QMainWindow, public CommandUi {
   }
   // migrator.cfg, which the configuration dialog reads and writes.
   void SetConfigFile(std::filesystem::path file) { config_file_ = std::move(file); }
-  // The file picker of the configuration dialog's target file.
-  void SetOpenFileChooser(std::function<std::optional<std::string>()> chooser) {
-    open_file_chooser_ = std::move(chooser);
-  }
   void OpenConfig();
   void OpenDriverCheck();
   // Shows or hides the "Tips" tab (the Tips option of migrator.cfg).

@@ -92,12 +92,6 @@ std::vector<std::uint8_t> EncodeColumnProperties(const std::vector<ColumnPropert
   return out;
 }
 
-std::vector<std::uint8_t> EncodeRequiredProperties(const std::vector<std::string>& columns) {
-  std::vector<ColumnProperties> props;
-  for (const auto& c : columns) props.push_back({.column = c, .required = true});
-  return EncodeColumnProperties(props);
-}
-
 Result<std::vector<ColumnProperties>> ReadColumnProperties(Bytes blob) {
   auto bad = [](const std::string& what) {
     return Status::Corruption("field MSysObjects.LvProp: property blob " + what);
@@ -156,15 +150,6 @@ Result<std::vector<ColumnProperties>> ReadColumnProperties(Bytes blob) {
     pos += len;
   }
   return out;
-}
-
-Result<std::vector<std::string>> RequiredColumns(Bytes blob) {
-  VELQUIN_ASSIGN_OR_RETURN(auto props, ReadColumnProperties(blob));
-  std::vector<std::string> required;
-  for (const auto& p : props) {
-    if (p.required) required.push_back(p.column);
-  }
-  return required;
 }
 
 }  // namespace velquin::jet

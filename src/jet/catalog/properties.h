@@ -43,10 +43,4 @@ std::vector<std::uint8_t> EncodeColumnProperties(const std::vector<ColumnPropert
 // blob or a length runs past its end.
 Result<std::vector<ColumnProperties>> ReadColumnProperties(Bytes blob);
 
-// A blob with "Required" = Yes for each column named.
-std::vector<std::uint8_t> EncodeRequiredProperties(const std::vector<std::string>& columns);
-
-// Names of the columns whose "Required" property is Yes.
-Result<std::vector<std::string>> RequiredColumns(Bytes blob);
-
 }  // namespace velquin::jet

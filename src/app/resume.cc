@@ -1,4 +1,4 @@
-#include "cli/resume.h"
+#include "app/resume.h"
 
 #include <fmt/format.h>
 
