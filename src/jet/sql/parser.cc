@@ -1208,8 +1208,10 @@ class Parser {
           Advance();
           return e;
         }
-        if (Peek(1).IsSymbol("(") &&
-            (!IsReservedWord(t.value) || t.IsWord("LEFT") || t.IsWord("RIGHT"))) {
+        // Left, Right and Asc are also words of the grammar; followed by "("
+        // they are the functions.
+        if (Peek(1).IsSymbol("(") && (!IsReservedWord(t.value) || t.IsWord("LEFT") ||
+                                      t.IsWord("RIGHT") || t.IsWord("ASC"))) {
           return ParseFunctionCall();
         }
         if (t.IsWord("SELECT") || t.IsWord("EXISTS")) Fail(t, "Subqueries are not supported.");
