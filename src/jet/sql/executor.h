@@ -110,6 +110,12 @@ class Executor {
 // midnight), GUIDs in braces, binary values as their raw bytes. NULL is "".
 std::string ValueText(const Value& v);
 
+// A value as Access shows it in a query's result: ValueText, except that a
+// Double has at most 15 significant digits and a Single 7, in the shortest
+// form that reads back within them (0.1 + 0.2 shows as 0.3, 1E+20 with an
+// exponent past 15 digits).
+std::string DisplayText(const Value& v);
+
 // Access's texts for the failures the executor reports.
 std::string TableExistsMessage(std::string_view table);
 std::string NoSuchInputMessage(std::string_view name);
