@@ -35,6 +35,7 @@ namespace velquin::jet::sql {
 
 struct Binding;
 class RowSource;
+class SubqueryRunner;
 
 // One column of a result.
 struct ResultColumn {
@@ -95,6 +96,18 @@ class Executor {
   Result<ExecResult> RunSavedQuery(const std::string& name);
   Result<FromPlan> PlanFrom(const FromItem& f, Binding* b);
   Result<std::unique_ptr<RowSource>> OpenPlan(FromPlan& plan, const Binding& b);
+  // A SELECT inside an expression of the query bound by `outer`, on its
+  // row `outer_row` (subquery.cc); the outer places it names are added to
+  // `outer_refs`.
+  friend class SubqueryRunner;
+  struct OuterQuery {
+    const Binding* binding = nullptr;
+    const std::vector<Value>* row = nullptr;
+    std::vector<std::size_t>* refs = nullptr;
+  };
+  Result<ExecResult> RunSubquery(const Select& select, const Binding& outer,
+                                 const std::vector<Value>& outer_row,
+                                 std::vector<std::size_t>* outer_refs);
   Status AddIndex(const std::string& table, const std::string& name,
                   const std::vector<std::string>& columns, const std::vector<bool>& descending,
                   bool primary, bool unique, bool required, bool ignore_nulls);
@@ -102,6 +115,7 @@ class Executor {
   Database* db_;
   std::map<std::string, TableInfo> tables_;  // by lower-case name
   std::vector<std::string> open_queries_;    // saved queries being run, outermost first
+  OuterQuery outer_;                         // for the next SELECT run: the query it is inside
 };
 
 // A value as text, the way the Jet provider converts it for a reader:
