@@ -89,6 +89,8 @@ enum class ExprKind : uint8_t {
   kBetween,   // args[0] [NOT] BETWEEN args[1] AND args[2]
   kSubquery,  // (SELECT ...) as a value: `subquery`
   kExists,    // EXISTS (SELECT ...): `subquery` (NOT EXISTS is kNot over it)
+  kAny,       // args[0] `binary_op` ANY (SELECT ...) (SOME is a synonym): `subquery`
+  kAll,       // args[0] `binary_op` ALL (SELECT ...): `subquery`
 };
 
 struct Select;

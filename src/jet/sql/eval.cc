@@ -74,6 +74,8 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
     }
     case ExprKind::kSubquery:
     case ExprKind::kExists:
+    case ExprKind::kAny:
+    case ExprKind::kAll:
       if (!b.subqueries) return Fail("Subqueries are not supported in this statement.");
       return b.subqueries->Evaluate(e, b, row);
     case ExprKind::kStar:

@@ -91,7 +91,8 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
 
 // ----- subqueries (subquery.cc) -----
 
-// Evaluates kSubquery, kExists and x IN (SELECT ...) for the executor. A
+// Evaluates kSubquery, kExists, kAny, kAll and x IN (SELECT ...) for the
+// executor. A
 // subquery that names no column of the query around it runs once; a
 // correlated one runs once per distinct set of the outer values it names.
 // x IN (SELECT ...) looks x up in a hash of the subquery's values.

@@ -46,6 +46,8 @@ int Precedence(const Expr& e) {
     case ExprKind::kLike:
     case ExprKind::kIn:
     case ExprKind::kBetween:
+    case ExprKind::kAny:
+    case ExprKind::kAll:
       return 5;
     default:
       return kPrimaryPrecedence;
@@ -218,6 +220,13 @@ class ExprWriter {
       case ExprKind::kSubquery:
         // Its own parentheses are part of it; `parenthesized` is a further pair.
         *out += "(" + FormatSelect(e.subquery[0], style_) + ")";
+        return;
+      case ExprKind::kAny:
+      case ExprKind::kAll:
+        Write(e.args[0], 5, out);
+        *out += OperatorText(e.binary_op, style_);
+        *out += e.kind == ExprKind::kAll ? Word("ALL (", "All (") : Word("ANY (", "Any (");
+        *out += FormatSelect(e.subquery[0], style_) + ")";
         return;
       case ExprKind::kExists:
         *out += Word("EXISTS (", "Exists (") + FormatSelect(e.subquery[0], style_) + ")";

@@ -1104,6 +1104,21 @@ class Parser {
         continue;
       }
       Advance();
+      // x > ANY (SELECT ...), x = SOME (SELECT ...), x <> ALL (SELECT ...)
+      const Token& q = Peek();
+      if ((q.IsWord("ANY") || q.IsWord("SOME") || q.IsWord("ALL")) && Peek(1).IsSymbol("(") &&
+          Peek(2).IsWord("SELECT")) {
+        Expr node;
+        node.kind = q.IsWord("ALL") ? ExprKind::kAll : ExprKind::kAny;
+        node.binary_op = op;
+        node.args.push_back(std::move(e));
+        Advance();
+        Advance();
+        node.subquery.push_back(ParseSubquery());
+        ExpectSymbol(")");
+        e = std::move(node);
+        continue;
+      }
       e = MakeBinary(op, std::move(e), ParseConcat());
     }
     return e;

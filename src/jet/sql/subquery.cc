@@ -1,5 +1,5 @@
-// Subqueries in expressions: (SELECT ...) as a value, EXISTS (SELECT ...)
-// and x IN (SELECT ...), with Jet's NULL rules.
+// Subqueries in expressions: (SELECT ...) as a value, EXISTS (SELECT ...),
+// x IN (SELECT ...) and x op ANY|ALL (SELECT ...), with Jet's NULL rules.
 //
 // A subquery is run through the executor with the query around it as its
 // outer query: a column name its own FROM clause does not know is looked up
@@ -40,6 +40,45 @@ struct Outcome {
   bool has_null = false;                 // IN: a NULL among them
   unsigned kinds = 0;                    // IN: bit per kind of value (KindBit)
 };
+
+// x op ANY (values): True when one comparison is True, else NULL when one
+// is NULL, else False (over no values: False). ALL: False when one is
+// False, else NULL when one is NULL, else True (over no values: True).
+Result<Value> QuantifiedAnswer(const Expr& e, const Value& v, const Outcome& o) {
+  const bool all = e.kind == ExprKind::kAll;
+  if (o.values.empty() && !o.has_null) return Value::Bool(all);
+  bool unknown = o.has_null || v.is_null();
+  if (!v.is_null()) {
+    for (const Value& x : o.values) {
+      auto c = CompareValues(v, x);
+      if (!c) return Fail(kTypeMismatch);
+      bool holds = false;
+      switch (e.binary_op) {
+        case BinaryOp::kEq:
+          holds = *c == 0;
+          break;
+        case BinaryOp::kNe:
+          holds = *c != 0;
+          break;
+        case BinaryOp::kLt:
+          holds = *c < 0;
+          break;
+        case BinaryOp::kLe:
+          holds = *c <= 0;
+          break;
+        case BinaryOp::kGt:
+          holds = *c > 0;
+          break;
+        default:
+          holds = *c >= 0;
+          break;
+      }
+      if (holds != all) return Value::Bool(!all);
+    }
+  }
+  if (unknown) return Value();
+  return Value::Bool(all);
+}
 
 // Values of one kind compare equal exactly when their group keys are equal.
 unsigned KindBit(const Value& v) {
@@ -161,6 +200,11 @@ Result<Value> SubqueryRunner::Evaluate(const Expr& e, const Binding& b,
       return outcome->scalar;
     case ExprKind::kExists:
       return Value::Bool(outcome->any_rows);
+    case ExprKind::kAny:
+    case ExprKind::kAll: {
+      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(e.args[0], b, row));
+      return QuantifiedAnswer(e, v, *outcome);
+    }
     default: {
       VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(e.args[0], b, row));
       return InAnswer(e, v, *outcome);
