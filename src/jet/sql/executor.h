@@ -15,8 +15,9 @@
 // Database::Delete), SELECT ... INTO, and SELECT over tables and saved
 // queries (INNER/LEFT/RIGHT JOIN chains, comma joins) with WHERE, GROUP BY,
 // HAVING, aggregates (Count, Sum, Avg, Min, Max, First, Last, StDev, Var),
-// DISTINCT, ORDER BY (expressions, output names, positions), TOP n [PERCENT]
-// and UNION [ALL]. Errors read as Access words them ("Table 'orders'
+// DISTINCT, ORDER BY (expressions, output names, positions), TOP n [PERCENT],
+// UNION [ALL] and subqueries (derived tables in FROM; IN, EXISTS, ANY/ALL
+// and single values, correlated or not). Errors read as Access words them ("Table 'orders'
 // already exists.").
 #pragma once
 
