@@ -55,6 +55,7 @@ struct Source {
 
 class SubqueryRunner;
 struct SubqueryCache;
+struct SubqueryRuns;
 
 // A place in a subquery's row that lies in the query around it: a column
 // of the outer query (correlated subquery) is found at place + kOuterStep
@@ -102,6 +103,10 @@ class SubqueryRunner {
   Result<Value> Evaluate(const Expr& e, const Binding& b, const std::vector<Value>& row);
 
  private:
+  // A correlated EXISTS or IN whose correlation is equalities: run once,
+  // its rows split by the inner sides' values (subquery.cc).
+  Status SplitOnce(const Expr& e, const Binding& b, const std::vector<Value>& row,
+                   SubqueryRuns* runs);
   Executor* executor_;
 };
 

@@ -11,6 +11,7 @@
 // a kept result is only reused for rows that agree on every place its run
 // could have read.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -19,6 +20,7 @@
 
 #include "jet/sql/executor.h"
 #include "jet/sql/executor_internal.h"
+#include "jet/sql/row_source.h"
 #include "jet/sql/value_ops.h"
 
 namespace velquin::jet::sql {
@@ -87,6 +89,18 @@ unsigned KindBit(const Value& v) {
   return 4;
 }
 
+void AddValue(Value v, Outcome* o) {
+  if (v.is_null()) {
+    o->has_null = true;
+    return;
+  }
+  std::string key;
+  AppendGroupKey(v, &key);
+  if (!o->keys.insert(std::move(key)).second) return;
+  o->kinds |= KindBit(v);
+  o->values.push_back(std::move(v));
+}
+
 Result<Outcome> MakeOutcome(const Expr& e, ExecResult r) {
   Outcome o;
   if (e.kind == ExprKind::kExists) {
@@ -99,18 +113,7 @@ Result<Outcome> MakeOutcome(const Expr& e, ExecResult r) {
     if (!r.rows.empty()) o.scalar = std::move(r.rows[0][0]);
     return o;
   }
-  for (auto& row : r.rows) {
-    Value& v = row[0];
-    if (v.is_null()) {
-      o.has_null = true;
-      continue;
-    }
-    std::string key;
-    AppendGroupKey(v, &key);
-    if (!o.keys.insert(std::move(key)).second) continue;
-    o.kinds |= KindBit(v);
-    o.values.push_back(std::move(v));
-  }
+  for (auto& row : r.rows) AddValue(std::move(row[0]), &o);
   return o;
 }
 
@@ -153,28 +156,198 @@ const Value& ValueAt(const Binding& b, const std::vector<Value>& row, std::size_
   return (*values)[place];
 }
 
+// ---- a correlated EXISTS or IN run once ----------------------------------
+//
+// SELECT ... FROM ... WHERE ... AND inner = outer AND ...: the equalities
+// between a side naming only the subquery's own tables and a side naming
+// only the outer query's are taken out, the subquery runs once returning
+// the inner sides' values first, and its rows are split by them. An outer
+// row then looks up its part: a hash join instead of a run per row. Shapes
+// this does not cover (unqualified outer names, aggregates, TOP, a further
+// outer name found while running) keep the run per distinct outer values.
+
+void CollectNames(const FromItem& f, std::vector<std::string>* names) {
+  if (!f.table.empty()) names->push_back(f.table);
+  if (!f.alias.empty()) names->push_back(f.alias);
+  for (const FromItem& op : f.operands) CollectNames(op, names);
+}
+
+bool HasAggregate(const Expr& e) {
+  if (AggregateKindOf(e)) return true;
+  return std::any_of(e.args.begin(), e.args.end(), HasAggregate);
+}
+
+enum class Side { kNone, kInner, kOuter, kMixed };
+
+// Which query the columns of `e` belong to: qualified by a name of the
+// subquery's FROM clause (or unqualified) is inner, qualified by another
+// name that the outer query knows is outer.
+Side SideOf(const Expr& e, const std::vector<std::string>& inner, const Binding& outer) {
+  if (!e.subquery.empty() || e.kind == ExprKind::kStar || AggregateKindOf(e)) return Side::kMixed;
+  if (e.kind == ExprKind::kColumn) {
+    const bool is_inner =
+        e.qualifier.empty() || std::any_of(inner.begin(), inner.end(), [&](const std::string& n) {
+          return SameName(n, e.qualifier);
+        });
+    if (is_inner) return Side::kInner;
+    return outer.Find(e).ok() ? Side::kOuter : Side::kMixed;
+  }
+  Side side = Side::kNone;
+  for (const Expr& a : e.args) {
+    const Side s = SideOf(a, inner, outer);
+    if (s == Side::kNone) continue;
+    if (s == Side::kMixed || (side != Side::kNone && side != s)) return Side::kMixed;
+    side = s;
+  }
+  return side;
+}
+
+Expr AndOf(std::vector<const Expr*> conditions) {
+  Expr e = *conditions[0];
+  for (std::size_t k = 1; k < conditions.size(); ++k) {
+    Expr both;
+    both.kind = ExprKind::kBinaryOp;
+    both.binary_op = BinaryOp::kAnd;
+    both.args.push_back(std::move(e));
+    both.args.push_back(*conditions[k]);
+    e = std::move(both);
+  }
+  return e;
+}
+
+// The subquery of an EXISTS or IN without its correlating equalities,
+// returning their inner sides first; `outer_keys` gets their outer sides.
+std::optional<Select> SplitCorrelation(const Expr& e, const Binding& outer,
+                                       std::vector<const Expr*>* outer_keys) {
+  const Select& s = e.subquery[0];
+  if ((e.kind != ExprKind::kExists && e.kind != ExprKind::kIn) || !s.unions.empty() ||
+      !s.group_by.empty() || s.having || s.top || !s.where) {
+    return std::nullopt;
+  }
+  for (const SelectItem& item : s.items) {
+    if (HasAggregate(item.expr)) return std::nullopt;
+  }
+  if (e.kind == ExprKind::kIn && (s.items.size() != 1 || s.items[0].expr.kind == ExprKind::kStar)) {
+    return std::nullopt;
+  }
+  std::vector<std::string> inner;
+  for (const FromItem& f : s.from) CollectNames(f, &inner);
+  std::vector<const Expr*> conjuncts, kept;
+  SplitConjuncts(*s.where, &conjuncts);
+  Select split;
+  for (const Expr* c : conjuncts) {
+    if (c->kind == ExprKind::kBinaryOp && c->binary_op == BinaryOp::kEq) {
+      const Side l = SideOf(c->args[0], inner, outer);
+      const Side r = SideOf(c->args[1], inner, outer);
+      if ((l == Side::kInner && r == Side::kOuter) || (l == Side::kOuter && r == Side::kInner)) {
+        const bool left_inner = l == Side::kInner;
+        split.items.push_back({c->args[left_inner ? 0 : 1], ""});
+        outer_keys->push_back(&c->args[left_inner ? 1 : 0]);
+        continue;
+      }
+    }
+    kept.push_back(c);
+  }
+  if (outer_keys->empty()) return std::nullopt;
+  if (e.kind == ExprKind::kIn) split.items.push_back({s.items[0].expr, ""});
+  split.from = s.from;
+  if (!kept.empty()) split.where = AndOf(kept);
+  return split;
+}
+
 }  // namespace
 
-struct SubqueryCache {
-  struct Runs {
-    bool ran = false;
-    std::vector<std::size_t> places;  // the outer places the runs named, sorted
-    std::unordered_map<std::string, Outcome> by_values;
-  };
-  std::unordered_map<const Expr*, Runs> by_expr;
+// The runs of one subquery expression while its query runs.
+struct SubqueryRuns {
+  // A correlated EXISTS or IN run once and split by its correlating values.
+  // The SELECT run for it is kept for as long as the query binds its names.
+  enum class Split { kUntried, kDone, kNo } split = Split::kUntried;
+  std::optional<Select> split_select;
+  std::vector<const Expr*> outer_keys;
+  std::vector<unsigned> key_kinds;  // per key, the kinds of the inner values (KindBit)
+  std::unordered_map<std::string, Outcome> parts;
+  bool ran = false;
+  std::vector<std::size_t> places;  // the outer places the runs named, sorted
+  std::unordered_map<std::string, Outcome> by_values;
 };
+
+struct SubqueryCache {
+  std::unordered_map<const Expr*, SubqueryRuns> by_expr;
+};
+
+Status SubqueryRunner::SplitOnce(const Expr& e, const Binding& b, const std::vector<Value>& row,
+                                 SubqueryRuns* runs) {
+  using Split = SubqueryRuns::Split;
+  runs->split = Split::kNo;
+  std::vector<const Expr*> outer_keys;
+  runs->split_select = SplitCorrelation(e, b, &outer_keys);
+  if (!runs->split_select) return Status::Ok();
+  std::vector<std::size_t> named;
+  Result<ExecResult> r = executor_->RunSubquery(*runs->split_select, b, row, &named);
+  // A split that does not run as it is (or still names the outer query) is
+  // left for the plain runs, which report any real error themselves.
+  if (!r.ok() || !named.empty()) return Status::Ok();
+  const std::size_t n = outer_keys.size();
+  std::vector<unsigned> kinds(n, 0);
+  std::unordered_map<std::string, Outcome> parts;
+  for (auto& values : r->rows) {
+    std::string key;
+    bool null_key = false;
+    for (std::size_t k = 0; k < n; ++k) {
+      if (values[k].is_null()) {
+        null_key = true;
+        break;
+      }
+      kinds[k] |= KindBit(values[k]);
+      AppendGroupKey(values[k], &key);
+    }
+    if (null_key) continue;  // = with NULL holds for no outer row
+    Outcome& part = parts[key];
+    part.any_rows = true;
+    if (e.kind == ExprKind::kIn) AddValue(std::move(values[n]), &part);
+  }
+  for (unsigned k : kinds) {
+    if (k != 0 && k != 1 && k != 2 && k != 4) return Status::Ok();  // mixed kinds
+  }
+  runs->outer_keys = std::move(outer_keys);
+  runs->key_kinds = std::move(kinds);
+  runs->parts = std::move(parts);
+  runs->split = Split::kDone;
+  return Status::Ok();
+}
 
 Result<Value> SubqueryRunner::Evaluate(const Expr& e, const Binding& b,
                                        const std::vector<Value>& row) {
   if (!b.subquery_cache) b.subquery_cache = std::make_shared<SubqueryCache>();
-  SubqueryCache::Runs& runs = b.subquery_cache->by_expr[&e];
+  SubqueryRuns& runs = b.subquery_cache->by_expr[&e];
   auto values_key = [&](const std::vector<std::size_t>& places) {
     std::string key;
     for (std::size_t p : places) AppendGroupKey(ValueAt(b, row, p), &key);
     return key;
   };
   const Outcome* outcome = nullptr;
-  if (runs.ran) {
+  if (runs.split == SubqueryRuns::Split::kUntried) {
+    VELQUIN_RETURN_IF_ERROR(SplitOnce(e, b, row, &runs));
+  }
+  if (runs.split == SubqueryRuns::Split::kDone) {
+    static const Outcome kNoRows;
+    std::string key;
+    bool usable = true;
+    outcome = &kNoRows;  // a NULL on either side of = matches nothing
+    for (std::size_t k = 0; k < runs.outer_keys.size() && usable; ++k) {
+      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*runs.outer_keys[k], b, row));
+      if (v.is_null()) break;
+      // Text against numbers compares by conversion: not by the hash.
+      if (runs.key_kinds[k] != 0 && runs.key_kinds[k] != KindBit(v)) usable = false;
+      AppendGroupKey(v, &key);
+      if (k + 1 == runs.outer_keys.size()) {
+        auto it = runs.parts.find(key);
+        if (it != runs.parts.end()) outcome = &it->second;
+      }
+    }
+    if (!usable) outcome = nullptr;
+  }
+  if (!outcome && runs.ran) {
     auto it = runs.by_values.find(values_key(runs.places));
     if (it != runs.by_values.end()) outcome = &it->second;
   }
