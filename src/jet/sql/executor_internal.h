@@ -103,7 +103,7 @@ class SubqueryRunner {
   Result<Value> Evaluate(const Expr& e, const Binding& b, const std::vector<Value>& row);
 
  private:
-  // A correlated EXISTS or IN whose correlation is equalities: run once,
+  // A correlated subquery whose correlation is equalities: run once,
   // its rows split by the inner sides' values (subquery.cc).
   Status SplitOnce(const Expr& e, const Binding& b, const std::vector<Value>& row,
                    SubqueryRuns* runs);

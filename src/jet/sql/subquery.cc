@@ -41,6 +41,7 @@ struct Outcome {
   std::vector<Value> values;             // IN: the non-NULL values
   bool has_null = false;                 // IN: a NULL among them
   unsigned kinds = 0;                    // IN: bit per kind of value (KindBit)
+  std::size_t rows = 0;                  // (SELECT ...) split by its correlation: its rows
 };
 
 // x op ANY (values): True when one comparison is True, else NULL when one
@@ -156,15 +157,17 @@ const Value& ValueAt(const Binding& b, const std::vector<Value>& row, std::size_
   return (*values)[place];
 }
 
-// ---- a correlated EXISTS or IN run once ----------------------------------
+// ---- a correlated subquery run once ---------------------------------------
 //
 // SELECT ... FROM ... WHERE ... AND inner = outer AND ...: the equalities
 // between a side naming only the subquery's own tables and a side naming
 // only the outer query's are taken out, the subquery runs once returning
-// the inner sides' values first, and its rows are split by them. An outer
-// row then looks up its part: a hash join instead of a run per row. Shapes
-// this does not cover (unqualified outer names, aggregates, TOP, a further
-// outer name found while running) keep the run per distinct outer values.
+// the inner sides' values first (a single value of aggregates grouped by
+// them), and its rows are split by them. An outer row then looks up its
+// part: a hash join instead of a run per row. Shapes this does not cover
+// (unqualified outer names, GROUP BY, TOP, a further outer name found while
+// running) and aggregates over an outer row's empty part keep the run per
+// distinct outer values.
 
 void CollectNames(const FromItem& f, std::vector<std::string>* names) {
   if (!f.table.empty()) names->push_back(f.table);
@@ -215,19 +218,23 @@ Expr AndOf(std::vector<const Expr*> conditions) {
   return e;
 }
 
-// The subquery of an EXISTS or IN without its correlating equalities,
-// returning their inner sides first; `outer_keys` gets their outer sides.
+// The subquery without its correlating equalities, returning their inner
+// sides first; `outer_keys` gets their outer sides.
 std::optional<Select> SplitCorrelation(const Expr& e, const Binding& outer,
-                                       std::vector<const Expr*>* outer_keys) {
+                                       std::vector<const Expr*>* outer_keys, bool* aggregated) {
   const Select& s = e.subquery[0];
-  if ((e.kind != ExprKind::kExists && e.kind != ExprKind::kIn) || !s.unions.empty() ||
-      !s.group_by.empty() || s.having || s.top || !s.where) {
+  if ((e.kind != ExprKind::kExists && e.kind != ExprKind::kIn && e.kind != ExprKind::kSubquery) ||
+      !s.unions.empty() || !s.group_by.empty() || s.having || s.top || !s.where) {
     return std::nullopt;
   }
+  *aggregated = false;
   for (const SelectItem& item : s.items) {
-    if (HasAggregate(item.expr)) return std::nullopt;
+    if (HasAggregate(item.expr)) *aggregated = true;
   }
-  if (e.kind == ExprKind::kIn && (s.items.size() != 1 || s.items[0].expr.kind == ExprKind::kStar)) {
+  // A single value with aggregates is grouped by the inner sides instead.
+  if (*aggregated && e.kind != ExprKind::kSubquery) return std::nullopt;
+  if (e.kind != ExprKind::kExists &&
+      (s.items.size() != 1 || s.items[0].expr.kind == ExprKind::kStar)) {
     return std::nullopt;
   }
   std::vector<std::string> inner;
@@ -249,7 +256,10 @@ std::optional<Select> SplitCorrelation(const Expr& e, const Binding& outer,
     kept.push_back(c);
   }
   if (outer_keys->empty()) return std::nullopt;
-  if (e.kind == ExprKind::kIn) split.items.push_back({s.items[0].expr, ""});
+  if (*aggregated) {
+    for (const SelectItem& key : split.items) split.group_by.push_back(key.expr);
+  }
+  if (e.kind != ExprKind::kExists) split.items.push_back({s.items[0].expr, ""});
   split.from = s.from;
   if (!kept.empty()) split.where = AndOf(kept);
   return split;
@@ -259,10 +269,13 @@ std::optional<Select> SplitCorrelation(const Expr& e, const Binding& outer,
 
 // The runs of one subquery expression while its query runs.
 struct SubqueryRuns {
-  // A correlated EXISTS or IN run once and split by its correlating values.
+  // A correlated subquery run once and split by its correlating values.
   // The SELECT run for it is kept for as long as the query binds its names.
   enum class Split { kUntried, kDone, kNo } split = Split::kUntried;
   std::optional<Select> split_select;
+  bool aggregated = false;  // a single value of aggregates: a missing group is run alone
+  // ... once: over no rows the aggregates give the same for every outer row.
+  std::optional<Outcome> empty_part;
   std::vector<const Expr*> outer_keys;
   std::vector<unsigned> key_kinds;  // per key, the kinds of the inner values (KindBit)
   std::unordered_map<std::string, Outcome> parts;
@@ -280,7 +293,7 @@ Status SubqueryRunner::SplitOnce(const Expr& e, const Binding& b, const std::vec
   using Split = SubqueryRuns::Split;
   runs->split = Split::kNo;
   std::vector<const Expr*> outer_keys;
-  runs->split_select = SplitCorrelation(e, b, &outer_keys);
+  runs->split_select = SplitCorrelation(e, b, &outer_keys, &runs->aggregated);
   if (!runs->split_select) return Status::Ok();
   std::vector<std::size_t> named;
   Result<ExecResult> r = executor_->RunSubquery(*runs->split_select, b, row, &named);
@@ -305,6 +318,7 @@ Status SubqueryRunner::SplitOnce(const Expr& e, const Binding& b, const std::vec
     Outcome& part = parts[key];
     part.any_rows = true;
     if (e.kind == ExprKind::kIn) AddValue(std::move(values[n]), &part);
+    if (e.kind == ExprKind::kSubquery && ++part.rows == 1) part.scalar = std::move(values[n]);
   }
   for (unsigned k : kinds) {
     if (k != 0 && k != 1 && k != 2 && k != 4) return Status::Ok();  // mixed kinds
@@ -326,6 +340,7 @@ Result<Value> SubqueryRunner::Evaluate(const Expr& e, const Binding& b,
     return key;
   };
   const Outcome* outcome = nullptr;
+  bool fill_empty = false;
   if (runs.split == SubqueryRuns::Split::kUntried) {
     VELQUIN_RETURN_IF_ERROR(SplitOnce(e, b, row, &runs));
   }
@@ -345,7 +360,13 @@ Result<Value> SubqueryRunner::Evaluate(const Expr& e, const Binding& b,
         if (it != runs.parts.end()) outcome = &it->second;
       }
     }
-    if (!usable) outcome = nullptr;
+    if (!usable) {
+      outcome = nullptr;
+    } else if (runs.aggregated && outcome == &kNoRows) {
+      // Aggregates over no rows (Count 0) come from a run of their own.
+      outcome = runs.empty_part ? &*runs.empty_part : nullptr;
+      fill_empty = !outcome;
+    }
   }
   if (!outcome && runs.ran) {
     auto it = runs.by_values.find(values_key(runs.places));
@@ -367,9 +388,11 @@ Result<Value> SubqueryRunner::Evaluate(const Expr& e, const Binding& b,
       runs.ran = true;
     }
     outcome = &(runs.by_values[values_key(runs.places)] = std::move(o));
+    if (fill_empty) runs.empty_part = *outcome;
   }
   switch (e.kind) {
     case ExprKind::kSubquery:
+      if (outcome->rows > 1) return Fail(kMoreThanOneRecord);
       return outcome->scalar;
     case ExprKind::kExists:
       return Value::Bool(outcome->any_rows);
