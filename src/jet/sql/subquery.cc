@@ -265,6 +265,16 @@ std::optional<Select> SplitCorrelation(const Expr& e, const Binding& outer,
   return split;
 }
 
+// Whether `e` (an outer side of a correlation) names the outer `place`.
+bool NamesPlace(const Expr& e, const Binding& b, std::size_t place) {
+  if (e.kind == ExprKind::kColumn) {
+    auto at = b.Find(e);
+    return at.ok() && *at == place;
+  }
+  return std::any_of(e.args.begin(), e.args.end(),
+                     [&](const Expr& a) { return NamesPlace(a, b, place); });
+}
+
 }  // namespace
 
 // The runs of one subquery expression while its query runs.
@@ -387,8 +397,15 @@ Result<Value> SubqueryRunner::Evaluate(const Expr& e, const Binding& b,
       runs.by_values.clear();
       runs.ran = true;
     }
+    // Kept for every empty part only when the run read no outer value but
+    // those the correlation compares (no IIf branch naming another).
+    bool only_keys = fill_empty;
+    for (std::size_t p : named) {
+      only_keys = only_keys && std::any_of(runs.outer_keys.begin(), runs.outer_keys.end(),
+                                           [&](const Expr* k) { return NamesPlace(*k, b, p); });
+    }
     outcome = &(runs.by_values[values_key(runs.places)] = std::move(o));
-    if (fill_empty) runs.empty_part = *outcome;
+    if (only_keys) runs.empty_part = *outcome;
   }
   switch (e.kind) {
     case ExprKind::kSubquery:
