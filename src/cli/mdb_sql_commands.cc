@@ -42,7 +42,7 @@ std::string Escape(const jet::Value& v, const std::string& null_text) {
     return s;
   }
   std::string out;
-  for (char c : jet::sql::ValueText(v)) {
+  for (char c : jet::sql::DisplayText(v)) {
     switch (c) {
       case '\t':
         out += "\\t";

@@ -388,31 +388,44 @@ class Translator {
     return out;
   }
 
-  // "select ... limit n" -> "select top n ..."; an offset has no Jet form.
+  // "select ... limit n" -> "select top n ..." (at the top or in a
+  // subquery, where MySQL writes "exists(select ... limit 1)"); an offset
+  // has no Jet form.
   Status LimitToTop() {
-    int depth = 0;
     for (std::size_t k = 0; k < t_.size(); ++k) {
-      if (IsPunct(t_, k, "(")) ++depth;
-      if (IsPunct(t_, k, ")")) --depth;
       if (!Is(t_[k], "limit")) continue;
-      if (depth != 0) return Status::InvalidArgument("LIMIT in a subquery");
       const std::size_t n = NextSolid(t_, k);
-      if (n >= t_.size() || t_[n].kind != Tok::kNumber || NextSolid(t_, n) < t_.size()) {
+      const std::size_t after_n = n < t_.size() ? NextSolid(t_, n) : t_.size();
+      if (n >= t_.size() || t_[n].kind != Tok::kNumber ||
+          (after_n < t_.size() && !IsPunct(t_, after_n, ")"))) {
         return Status::InvalidArgument("LIMIT with an offset");
       }
       std::string count = t_[n].text;
       std::size_t cut = k;
       while (cut > 0 && t_[cut - 1].kind == Tok::kSpace) --cut;
-      t_.erase(t_.begin() + static_cast<std::ptrdiff_t>(cut), t_.end());
-      std::size_t at = 0;
-      while (at < t_.size() && !Is(t_[at], "select")) ++at;
-      if (at == t_.size()) return Status::InvalidArgument("LIMIT without SELECT");
+      t_.erase(t_.begin() + static_cast<std::ptrdiff_t>(cut),
+               t_.begin() + static_cast<std::ptrdiff_t>(n) + 1);
+      // The SELECT this LIMIT closes: the last one before it at its depth.
+      std::size_t at = std::string::npos;
+      int depth = 0;
+      for (std::size_t s = cut; s-- > 0;) {
+        if (IsPunct(t_, s, ")")) ++depth;
+        if (IsPunct(t_, s, "(")) {
+          if (depth == 0) break;
+          --depth;
+        }
+        if (depth == 0 && Is(t_[s], "select")) {
+          at = s;
+          break;
+        }
+      }
+      if (at == std::string::npos) return Status::InvalidArgument("LIMIT without SELECT");
       std::size_t after = NextSolid(t_, at);
       if (after < t_.size() && (Is(t_[after], "distinct") || Is(t_[after], "all"))) at = after;
       t_.insert(
           t_.begin() + static_cast<std::ptrdiff_t>(at) + 1,
           {{Tok::kSpace, " "}, {Tok::kWord, "top"}, {Tok::kSpace, " "}, {Tok::kNumber, count}});
-      return Status::Ok();
+      k = at;
     }
     return Status::Ok();
   }
@@ -580,6 +593,8 @@ Result<std::string> TranslateSelect(std::vector<Token> t, const ViewNameMapper& 
           out[k] = "<>";
         } else if (p == "&&") {
           out[k] = "and";
+        } else if (p == "!") {
+          out[k] = "not ";  // MySQL writes NOT IN and NOT EXISTS as !(... in ...), !exists
         } else if (p == "||") {
           return refuse("the operator ||");
         } else if (p == "<=>" || p == "->" || p == ":=" || p == "@" || p == "%" || p == "^" ||

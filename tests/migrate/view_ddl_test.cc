@@ -8,6 +8,7 @@
 
 #include <fstream>
 
+#include "jet/sql/parser.h"
 #include "migrate/access_names.h"
 
 namespace velquin {
@@ -128,6 +129,40 @@ TEST(ViewRewriteTest, TranslationsIntoJet) {
     }
   }
   EXPECT_GE(cases, 12);
+}
+
+// Subqueries as MariaDB's SHOW CREATE VIEW writes them: NOT as "!", a LIMIT
+// inside EXISTS. Each translation is read by the Jet SQL parser.
+TEST(ViewRewriteTest, SubqueriesBecomeJetSubqueries) {
+  struct Case {
+    const char* mysql;
+    const char* jet;
+  } cases[] = {
+      {"select `t`.`id` AS `id` from `t` where `t`.`a` in (select `u`.`b` from `u`)",
+       "select `t`.`id` AS `id` from `t` where `t`.`a` in (select `u`.`b` from `u`)"},
+      {"select `t`.`id` AS `id` from `t` where !(`t`.`a` in (select `u`.`b` from `u`))",
+       "select `t`.`id` AS `id` from `t` where not (`t`.`a` in (select `u`.`b` from `u`))"},
+      {"select `t`.`id` AS `id` from `t` where exists(select 1 from `u` where `u`.`id` = "
+       "`t`.`id` limit 1) or !exists(select 1 from `u` limit 1)",
+       "select `t`.`id` AS `id` from `t` where exists(select top 1 1 from `u` where `u`.`id` = "
+       "`t`.`id`) or not exists(select top 1 1 from `u`)"},
+      {"select `t`.`id` AS `id`,(select max(`u`.`b`) from `u` where `u`.`id` = `t`.`id`) AS `mb` "
+       "from `t`",
+       "select `t`.`id` AS `id`,(select max(`u`.`b`) from `u` where `u`.`id` = `t`.`id`) AS `mb` "
+       "from `t`"},
+      {"select `x`.`n` AS `n` from (select count(0) AS `n` from `t`) `x`",
+       "select `x`.`n` AS `n` from (select count(0) AS `n` from `t`) `x`"},
+      {"select `t`.`id` AS `id` from (`t` join (select `u`.`id` AS `id` from `u`) `y` "
+       "on(`t`.`id` = `y`.`id`)) where `t`.`a` > all (select `u`.`b` from `u`)",
+       "select `t`.`id` AS `id` from (`t` inner join (select `u`.`id` AS `id` from `u`) `y` "
+       "on(`t`.`id` = `y`.`id`)) where `t`.`a` > all (select `u`.`b` from `u`)"},
+  };
+  for (const auto& c : cases) {
+    const std::string r = Rewrite("v", c.mysql);
+    EXPECT_EQ(r, std::string("create view `v` as ") + c.jet);
+    auto parsed = jet::sql::ParseStatement(r);
+    EXPECT_TRUE(parsed.ok()) << r << "\n" << parsed.status().message();
+  }
 }
 
 TEST(ViewRewriteTest, UnionPartsReturningDifferentColumnCountsAreRefused) {

@@ -87,7 +87,13 @@ enum class ExprKind : uint8_t {
   kLike,      // args[0] [NOT] LIKE args[1]
   kIn,        // args[0] [NOT] IN (args[1..])
   kBetween,   // args[0] [NOT] BETWEEN args[1] AND args[2]
+  kSubquery,  // (SELECT ...) as a value: `subquery`
+  kExists,    // EXISTS (SELECT ...): `subquery` (NOT EXISTS is kNot over it)
+  kAny,       // args[0] `binary_op` ANY (SELECT ...) (SOME is a synonym): `subquery`
+  kAll,       // args[0] `binary_op` ALL (SELECT ...): `subquery`
 };
+
+struct Select;
 
 // One expression node. Children live in `args`, by value.
 struct Expr {
@@ -102,6 +108,9 @@ struct Expr {
   UnaryOp unary_op = UnaryOp::kNegate;
   BinaryOp binary_op = BinaryOp::kOr;
   std::vector<Expr> args;
+  // kSubquery, kExists, and kIn over a SELECT (args then holds only the
+  // tested value): the one SELECT.
+  std::vector<Select> subquery;
 
   bool operator==(const Expr&) const = default;
 };
@@ -219,6 +228,8 @@ struct FromItem {
   std::vector<FromItem> operands;  // when is_join: left, right
   std::optional<Expr> on;          // when is_join
   bool parenthesized = false;
+  // (SELECT ...) [AS alias] in place of a table (`table` empty): the one SELECT.
+  std::vector<Select> subquery;
 
   bool operator==(const FromItem&) const = default;
 };

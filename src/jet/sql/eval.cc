@@ -36,6 +36,14 @@ Result<std::size_t> Binding::Resolve(const Expr& col) const {
       }
     }
   }
+  if (!hit && outer) {
+    // A correlated subquery: the column of the query around it.
+    auto place = outer->Find(col);
+    if (place.ok()) {
+      if (outer_refs) outer_refs->push_back(*place);
+      return *place + kOuterStep;
+    }
+  }
   if (!hit) return Fail("No value given for one or more required parameters.");
   return *hit;
 }
@@ -53,8 +61,23 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
     }
     case ExprKind::kColumn: {
       VELQUIN_ASSIGN_OR_RETURN(std::size_t i, b.Find(e));
-      return row[i];
+      if (i < kOuterStep) return row[i];
+      // A column of a query around this one, on the row that query is on.
+      const Binding* at = &b;
+      const std::vector<Value>* outer_row = &row;
+      while (i >= kOuterStep) {
+        outer_row = at->outer_row;
+        at = at->outer;
+        i -= kOuterStep;
+      }
+      return (*outer_row)[i];
     }
+    case ExprKind::kSubquery:
+    case ExprKind::kExists:
+    case ExprKind::kAny:
+    case ExprKind::kAll:
+      if (!b.subqueries) return Fail("Subqueries are not supported in this statement.");
+      return b.subqueries->Evaluate(e, b, row);
     case ExprKind::kStar:
       return Fail("Syntax error in query expression '*'.");
     case ExprKind::kFunction: {
@@ -190,6 +213,10 @@ Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& ro
       return Value::Bool(LikeMatch(v.ToString(), p.ToString()) != e.negated);
     }
     case ExprKind::kIn: {
+      if (!e.subquery.empty()) {
+        if (!b.subqueries) return Fail("Subqueries are not supported in this statement.");
+        return b.subqueries->Evaluate(e, b, row);
+      }
       VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(e.args[0], b, row));
       if (v.is_null()) return Value();
       bool found = false, unknown = false;

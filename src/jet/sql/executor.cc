@@ -345,7 +345,9 @@ Result<ExecResult> Executor::RunCreateView(const CreateView& st) {
   for (const UnionPart& u : st.select.unions) parts.push_back(&u.select);
   for (const Select* part : parts) {
     for (const FromItem& f : part->from) {
-      if (!f.is_join && !db_->NameInUse(f.table)) return Fail(NoSuchInputMessage(f.table));
+      if (!f.is_join && f.subquery.empty() && !db_->NameInUse(f.table)) {
+        return Fail(NoSuchInputMessage(f.table));
+      }
     }
   }
   VELQUIN_ASSIGN_OR_RETURN(std::vector<QueryRow> rows, ViewToQueryRows(st));

@@ -15,8 +15,9 @@
 // Database::Delete), SELECT ... INTO, and SELECT over tables and saved
 // queries (INNER/LEFT/RIGHT JOIN chains, comma joins) with WHERE, GROUP BY,
 // HAVING, aggregates (Count, Sum, Avg, Min, Max, First, Last, StDev, Var),
-// DISTINCT, ORDER BY (expressions, output names, positions), TOP n [PERCENT]
-// and UNION [ALL]. Errors read as Access words them ("Table 'orders'
+// DISTINCT, ORDER BY (expressions, output names, positions), TOP n [PERCENT],
+// UNION [ALL] and subqueries (derived tables in FROM; IN, EXISTS, ANY/ALL
+// and single values, correlated or not). Errors read as Access words them ("Table 'orders'
 // already exists.").
 #pragma once
 
@@ -35,6 +36,7 @@ namespace velquin::jet::sql {
 
 struct Binding;
 class RowSource;
+class SubqueryRunner;
 
 // One column of a result.
 struct ResultColumn {
@@ -95,6 +97,18 @@ class Executor {
   Result<ExecResult> RunSavedQuery(const std::string& name);
   Result<FromPlan> PlanFrom(const FromItem& f, Binding* b);
   Result<std::unique_ptr<RowSource>> OpenPlan(FromPlan& plan, const Binding& b);
+  // A SELECT inside an expression of the query bound by `outer`, on its
+  // row `outer_row` (subquery.cc); the outer places it names are added to
+  // `outer_refs`.
+  friend class SubqueryRunner;
+  struct OuterQuery {
+    const Binding* binding = nullptr;
+    const std::vector<Value>* row = nullptr;
+    std::vector<std::size_t>* refs = nullptr;
+  };
+  Result<ExecResult> RunSubquery(const Select& select, const Binding& outer,
+                                 const std::vector<Value>& outer_row,
+                                 std::vector<std::size_t>* outer_refs);
   Status AddIndex(const std::string& table, const std::string& name,
                   const std::vector<std::string>& columns, const std::vector<bool>& descending,
                   bool primary, bool unique, bool required, bool ignore_nulls);
@@ -102,6 +116,7 @@ class Executor {
   Database* db_;
   std::map<std::string, TableInfo> tables_;  // by lower-case name
   std::vector<std::string> open_queries_;    // saved queries being run, outermost first
+  OuterQuery outer_;                         // for the next SELECT run: the query it is inside
 };
 
 // A value as text, the way the Jet provider converts it for a reader:
@@ -109,6 +124,12 @@ class Executor {
 // zeros after the point, dates "YYYY-MM-DD HH:MM:SS" (the date alone at
 // midnight), GUIDs in braces, binary values as their raw bytes. NULL is "".
 std::string ValueText(const Value& v);
+
+// A value as Access shows it in a query's result: ValueText, except that a
+// Double has at most 15 significant digits and a Single 7, in the shortest
+// form that reads back within them (0.1 + 0.2 shows as 0.3, 1E+20 with an
+// exponent past 15 digits).
+std::string DisplayText(const Value& v);
 
 // Access's texts for the failures the executor reports.
 std::string TableExistsMessage(std::string_view table);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "jet/database.h"
 #include "jet/sql/ast.h"
 #include "jet/sql/datetime_text.h"
+#include "jet/sql/executor.h"
 #include "jet/sql/names.h"
 
 namespace velquin::jet::sql {
@@ -51,9 +53,27 @@ struct Source {
   std::size_t offset = 0;  // first value in the joined row
 };
 
+class SubqueryRunner;
+struct SubqueryCache;
+struct SubqueryRuns;
+
+// A place in a subquery's row that lies in the query around it: a column
+// of the outer query (correlated subquery) is found at place + kOuterStep
+// (twice that two queries out, and so on).
+inline constexpr std::size_t kOuterStep = std::size_t{1} << 40;
+
 struct Binding {
   std::vector<Source> sources;
   std::size_t width = 0;
+  // A subquery's binding: the query around it, whose columns it may name,
+  // the row that query is on, and where the outer places named are listed.
+  const Binding* outer = nullptr;
+  const std::vector<Value>* outer_row = nullptr;
+  std::vector<std::size_t>* outer_refs = nullptr;
+  // Runs the subqueries of this query's expressions (null: none allowed);
+  // their results are kept here while the query runs.
+  SubqueryRunner* subqueries = nullptr;
+  mutable std::shared_ptr<SubqueryCache> subquery_cache;
   // After grouping: the aggregates' values of the current group, by the
   // aggregate call they stand for (Eval takes them from here).
   const std::unordered_map<const Expr*, std::size_t>* aggregate_index = nullptr;
@@ -69,6 +89,26 @@ struct Binding {
 };
 
 Result<Value> Eval(const Expr& e, const Binding& b, const std::vector<Value>& row);
+
+// ----- subqueries (subquery.cc) -----
+
+// Evaluates kSubquery, kExists, kAny, kAll and x IN (SELECT ...) for the
+// executor. A
+// subquery that names no column of the query around it runs once; a
+// correlated one runs once per distinct set of the outer values it names.
+// x IN (SELECT ...) looks x up in a hash of the subquery's values.
+class SubqueryRunner {
+ public:
+  explicit SubqueryRunner(Executor* executor) : executor_(executor) {}
+  Result<Value> Evaluate(const Expr& e, const Binding& b, const std::vector<Value>& row);
+
+ private:
+  // A correlated subquery whose correlation is equalities: run once,
+  // its rows split by the inner sides' values (subquery.cc).
+  Status SplitOnce(const Expr& e, const Binding& b, const std::vector<Value>& row,
+                   SubqueryRuns* runs);
+  Executor* executor_;
+};
 
 // ----- aggregates (aggregate.cc) -----
 

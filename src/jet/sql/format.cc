@@ -46,6 +46,8 @@ int Precedence(const Expr& e) {
     case ExprKind::kLike:
     case ExprKind::kIn:
     case ExprKind::kBetween:
+    case ExprKind::kAny:
+    case ExprKind::kAll:
       return 5;
     default:
       return kPrimaryPrecedence;
@@ -201,6 +203,7 @@ class ExprWriter {
       case ExprKind::kIn:
         Write(e.args[0], 5, out);
         *out += e.negated ? Word(" NOT IN (", " Not In (") : Word(" IN (", " In (");
+        if (!e.subquery.empty()) *out += FormatSelect(e.subquery[0], style_);
         for (size_t i = 1; i < e.args.size(); ++i) {
           if (i > 1) *out += ", ";
           Write(e.args[i], 0, out);
@@ -213,6 +216,20 @@ class ExprWriter {
         Write(e.args[1], 6, out);
         *out += Word(" AND ", " And ");
         Write(e.args[2], 6, out);
+        return;
+      case ExprKind::kSubquery:
+        // Its own parentheses are part of it; `parenthesized` is a further pair.
+        *out += "(" + FormatSelect(e.subquery[0], style_) + ")";
+        return;
+      case ExprKind::kAny:
+      case ExprKind::kAll:
+        Write(e.args[0], 5, out);
+        *out += OperatorText(e.binary_op, style_);
+        *out += e.kind == ExprKind::kAll ? Word("ALL (", "All (") : Word("ANY (", "Any (");
+        *out += FormatSelect(e.subquery[0], style_) + ")";
+        return;
+      case ExprKind::kExists:
+        *out += Word("EXISTS (", "Exists (") + FormatSelect(e.subquery[0], style_) + ")";
         return;
     }
   }
@@ -338,7 +355,10 @@ std::string FormatType(const TypeSpec& t) {
 std::string FormatFromItem(const FromItem& item, ExprStyle style) {
   std::string out;
   if (item.parenthesized) out += "(";
-  if (!item.is_join) {
+  if (!item.subquery.empty()) {
+    out += "(" + FormatSelect(item.subquery[0], style) + ")";
+    if (!item.alias.empty()) out += " AS " + FormatName(item.alias);
+  } else if (!item.is_join) {
     out += FormatName(item.table);
     if (!item.alias.empty()) out += " AS " + FormatName(item.alias);
   } else {

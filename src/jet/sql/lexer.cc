@@ -184,6 +184,12 @@ static Token NextToken(std::string_view text_, size_t& pos_,
 
   if (IsWordStart(c)) {
     while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    // Mid$(, Left$(, ...: the "$" forms of the text functions are one word.
+    if (pos_ < text_.size() && text_[pos_] == '$') {
+      std::size_t after = pos_ + 1;
+      while (after < text_.size() && IsBlank(static_cast<unsigned char>(text_[after]))) ++after;
+      if (after < text_.size() && text_[after] == '(') ++pos_;
+    }
     t.value = text_.substr(start, pos_ - start);
     finish(TokenKind::kWord);
     return t;

@@ -810,6 +810,15 @@ class Parser {
     return s;
   }
 
+  // A SELECT inside another statement (the caller reads the parentheses).
+  Select ParseSubquery() {
+    EnterNesting();
+    Select s = ParseSelect();
+    --depth_;
+    if (!s.into.empty()) Throw("A subquery cannot be a SELECT ... INTO statement.");
+    return s;
+  }
+
   // One SELECT up to its HAVING clause.
   Select ParseSelectCore() {
     Select s;
@@ -913,7 +922,16 @@ class Parser {
   FromItem ParseFromPrimary() {
     if (Peek().IsSymbol("(")) {
       Advance();
-      if (Peek().IsWord("SELECT")) Fail(Peek(), "Subqueries are not supported.");
+      if (Peek().IsWord("SELECT")) {
+        FromItem derived;
+        derived.subquery.push_back(ParseSubquery());
+        ExpectSymbol(")");
+        if (AcceptWord("AS") || AtName()) {
+          derived.alias = ParseName();
+          CheckName(derived.alias);
+        }
+        return derived;
+      }
       FromItem inner = ParseFromItem();
       ExpectSymbol(")");
       inner.parenthesized = true;
@@ -1064,10 +1082,13 @@ class Parser {
           node.kind = ExprKind::kIn;
           node.args.push_back(std::move(e));
           ExpectSymbol("(");
-          if (Peek().IsWord("SELECT")) Fail(Peek(), "Subqueries are not supported.");
-          do {
-            node.args.push_back(ParseOr());
-          } while (AcceptSymbol(","));
+          if (Peek().IsWord("SELECT")) {
+            node.subquery.push_back(ParseSubquery());
+          } else {
+            do {
+              node.args.push_back(ParseOr());
+            } while (AcceptSymbol(","));
+          }
           ExpectSymbol(")");
         } else if (w.IsWord("BETWEEN")) {
           Advance();
@@ -1083,6 +1104,21 @@ class Parser {
         continue;
       }
       Advance();
+      // x > ANY (SELECT ...), x = SOME (SELECT ...), x <> ALL (SELECT ...)
+      const Token& q = Peek();
+      if ((q.IsWord("ANY") || q.IsWord("SOME") || q.IsWord("ALL")) && Peek(1).IsSymbol("(") &&
+          Peek(2).IsWord("SELECT")) {
+        Expr node;
+        node.kind = q.IsWord("ALL") ? ExprKind::kAll : ExprKind::kAny;
+        node.binary_op = op;
+        node.args.push_back(std::move(e));
+        Advance();
+        Advance();
+        node.subquery.push_back(ParseSubquery());
+        ExpectSymbol(")");
+        e = std::move(node);
+        continue;
+      }
       e = MakeBinary(op, std::move(e), ParseConcat());
     }
     return e;
@@ -1186,7 +1222,12 @@ class Parser {
       case TokenKind::kSymbol:
         if (t.IsSymbol("(")) {
           Advance();
-          if (Peek().IsWord("SELECT")) Fail(Peek(), "Subqueries are not supported.");
+          if (Peek().IsWord("SELECT")) {
+            e.kind = ExprKind::kSubquery;
+            e.subquery.push_back(ParseSubquery());
+            ExpectSymbol(")");
+            return e;
+          }
           EnterNesting();
           e = ParseOr();
           --depth_;
@@ -1208,11 +1249,22 @@ class Parser {
           Advance();
           return e;
         }
-        if (Peek(1).IsSymbol("(") &&
-            (!IsReservedWord(t.value) || t.IsWord("LEFT") || t.IsWord("RIGHT"))) {
+        // Left, Right and Asc are also words of the grammar; followed by "("
+        // they are the functions.
+        if (Peek(1).IsSymbol("(") && (!IsReservedWord(t.value) || t.IsWord("LEFT") ||
+                                      t.IsWord("RIGHT") || t.IsWord("ASC"))) {
           return ParseFunctionCall();
         }
-        if (t.IsWord("SELECT") || t.IsWord("EXISTS")) Fail(t, "Subqueries are not supported.");
+        if (t.IsWord("EXISTS")) {
+          Advance();
+          ExpectSymbol("(");
+          if (!Peek().IsWord("SELECT")) Fail(Peek(), "EXISTS is followed by a SELECT.");
+          e.kind = ExprKind::kExists;
+          e.subquery.push_back(ParseSubquery());
+          ExpectSymbol(")");
+          return e;
+        }
+        if (t.IsWord("SELECT")) Fail(t, "A subquery is written in parentheses.");
         if (IsReservedWord(t.value)) Fail(t);
         [[fallthrough]];
       case TokenKind::kQuotedName: {

@@ -22,7 +22,9 @@
 // Expressions: literals (numbers, 'text', "text", #date#, 0x..., NULL, TRUE,
 // FALSE), [t.]column, function calls, arithmetic (+ - * / \ MOD ^), & , the
 // comparisons, AND/OR/XOR/NOT, IS [NOT] NULL, [NOT] LIKE, [NOT] IN (list),
-// [NOT] BETWEEN ... AND ... . No subqueries.
+// [NOT] BETWEEN ... AND ... . Subqueries: (SELECT ...) as a value,
+// [NOT] EXISTS (SELECT ...), x [NOT] IN (SELECT ...), x op ANY|SOME|ALL
+// (SELECT ...), and (SELECT ...) [AS a] in FROM, joined or not.
 //
 // Anything else is refused, never guessed at: the error reads like Jet's
 // ("Syntax error in CREATE TABLE statement near 'x'."). Names of objects a

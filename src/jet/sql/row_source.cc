@@ -181,7 +181,8 @@ bool CollectColumns(const Expr& e, const Binding& binding, std::size_t begin, st
     *any = true;
     return true;
   }
-  if (e.kind == ExprKind::kStar) return false;
+  // A subquery may name columns of either side: never a side's key.
+  if (e.kind == ExprKind::kStar || !e.subquery.empty()) return false;
   for (const Expr& a : e.args) {
     if (!CollectColumns(a, binding, begin, end, any)) return false;
   }

@@ -346,7 +346,12 @@ Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
   std::vector<const FromItem*> tables;
   for (const FromItem& item : select.from) CollectTables(item, &tables);
   for (size_t i = 0; i < tables.size(); ++i) {
-    if (tables[i]->table.empty()) return Unstorable("a table of the FROM clause has no name.");
+    if (!tables[i]->subquery.empty() && tables[i]->alias.empty()) {
+      return Unstorable("a subquery in FROM needs a name: (SELECT ...) AS name.");
+    }
+    if (tables[i]->table.empty() && tables[i]->subquery.empty()) {
+      return Unstorable("a table of the FROM clause has no name.");
+    }
     for (size_t j = 0; j < i; ++j) {
       if (SameObjectName(KnownAs(*tables[i]), KnownAs(*tables[j]))) {
         return Unstorable("the table name '" + KnownAs(*tables[i]) +
@@ -354,7 +359,12 @@ Result<std::vector<QueryRow>> SelectToQueryRows(const Select& select,
       }
     }
     QueryRow r = Row(QueryAttribute::kTable);
-    r.name1 = tables[i]->table;
+    if (tables[i]->subquery.empty()) {
+      r.name1 = tables[i]->table;
+    } else {
+      // A derived table: Name1 stays NULL, its SELECT is the Expression.
+      r.expression = FormatSelect(tables[i]->subquery[0], ExprStyle::kAccess);
+    }
     if (!tables[i]->alias.empty()) r.name2 = tables[i]->alias;
     rows.push_back(r);
   }
@@ -458,10 +468,22 @@ Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
         return Status::NotSupported(
             "The saved query reads another database, which is not supported.");
       case QueryAttribute::kTable: {
+        Source s;
+        if (r.expression && !r.name1 && r.name2) {
+          // A derived table: (SELECT ...) AS name.
+          std::string select = *r.expression;
+          while (!select.empty() && (select.back() == ';' || select.back() == ' ' ||
+                                     select.back() == '\n' || select.back() == '\r')) {
+            select.pop_back();
+          }
+          s.text = "(" + select + ") AS " + FormatName(*r.name2);
+          s.tables.push_back(*r.name2);
+          sources.push_back(std::move(s));
+          break;
+        }
         if (!r.name1 || r.name1->empty() || r.expression) {
           return Status::NotSupported("The saved query's FROM row is not a plain table.");
         }
-        Source s;
         s.text = FormatName(*r.name1);
         if (r.name2) s.text += " AS " + FormatName(*r.name2);
         s.tables.push_back(r.name2 ? *r.name2 : *r.name1);

@@ -8,7 +8,9 @@
 //   2          parameter        Name1 = name, Flag = data type       (not written)
 //   3          select options   Flag bits below; Name1 = n of TOP n  (only when a bit is set)
 //   4          remote database  Name1 / Expression                   (not written)
-//   5          FROM table       Name1 = table or query, Name2 = alias
+//   5          FROM table       Name1 = table or query, Name2 = alias; for a
+//                               derived table ((SELECT ...) AS a) Name1 is NULL,
+//                               Name2 = a, Expression = the SELECT's text
 //   6          output field     Expression, Name1 = alias, Flag 0
 //   7          join             Name1 = left table, Name2 = right table (aliases
 //                               where given), Expression = ON condition,

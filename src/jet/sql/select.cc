@@ -14,6 +14,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "jet/sql/executor.h"
 #include "jet/sql/executor_internal.h"
@@ -52,6 +53,7 @@ Status CheckGrouped(const Expr& e, const std::vector<Expr>& group_by, const Bind
   }
   if (e.kind == ExprKind::kColumn) {
     VELQUIN_ASSIGN_OR_RETURN(std::size_t i, b.Find(e));
+    if (i >= kOuterStep) return Status::Ok();  // the outer row's: one value per run
     for (const Expr& g : group_by) {
       if (g.kind != ExprKind::kColumn) continue;
       auto j = b.Find(g);
@@ -247,6 +249,27 @@ Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
   }
   Source s;
   s.offset = b->width;
+  if (!f.subquery.empty()) {
+    // (SELECT ...) AS alias: run first, its rows then read like a saved query's.
+    VELQUIN_ASSIGN_OR_RETURN(ExecResult r, RunQuery(f.subquery[0]));
+    for (const ResultColumn& c : r.columns) {
+      ColumnInfo ci;
+      ci.name = c.name;
+      ci.type = c.type;
+      ci.size = c.size;
+      ci.number = static_cast<std::uint16_t>(s.info.columns.size());
+      s.info.columns.push_back(std::move(ci));
+    }
+    s.table = f.alias;
+    s.info.name = f.alias;
+    plan.kind = FromPlan::kRows;
+    plan.rows = std::move(r.rows);
+    s.alias = f.alias;
+    b->width += s.info.columns.size();
+    plan.end = b->width;
+    b->sources.push_back(std::move(s));
+    return plan;
+  }
   auto info = db_->GetTable(f.table);
   if (info.ok()) {
     s.table = info->name;
@@ -377,8 +400,22 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   if (st.from.empty()) return Fail("Query input must contain at least one table or query.");
   const std::vector<OrderItem> no_order;
   const std::vector<OrderItem>& order = in_union ? no_order : st.order_by;
+  // A subquery: the query around it is consumed here, so that the saved
+  // queries and derived tables of its FROM clause do not see it; a union's
+  // next SELECT gets it back.
+  const OuterQuery outer = std::exchange(outer_, {});
+  struct Restore {
+    Executor* ex;
+    OuterQuery outer;
+    ~Restore() { ex->outer_ = outer; }
+  } restore{this, outer};
+  SubqueryRunner subqueries(this);
   // The FROM clause: first every element's places, then the pipeline.
   Binding b;
+  b.outer = outer.binding;
+  b.outer_row = outer.row;
+  b.outer_refs = outer.refs;
+  b.subqueries = &subqueries;
   std::vector<FromPlan> plans;
   for (const FromItem& f : st.from) {
     VELQUIN_ASSIGN_OR_RETURN(FromPlan p, PlanFrom(f, &b));
@@ -441,6 +478,12 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
     }
     if (item.expr.kind == ExprKind::kColumn) {
       VELQUIN_ASSIGN_OR_RETURN(std::size_t i, b.Find(item.expr));
+      if (i >= kOuterStep) {  // a column of the query around a subquery
+        result.columns.push_back(
+            {item.alias.empty() ? item.expr.text : item.alias, ColumnType::kMemo, 0});
+        outs.push_back({std::nullopt, &item.expr});
+        continue;
+      }
       const Source* src = nullptr;
       for (const Source& s : b.sources) {
         if (i >= s.offset && i < s.offset + s.info.columns.size()) src = &s;

@@ -7,11 +7,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include "base/unicode.h"
 #include "jet/index/general_sort_order.h"
 #include "jet/sql/datetime_text.h"
 #include "jet/sql/executor_internal.h"
+#include "jet/sql/functions_internal.h"
 #include "jet/sql/names.h"
 
 namespace velquin::jet::sql {
@@ -162,63 +165,118 @@ std::optional<int> CompareValues(const Value& a, const Value& b) {
   return std::nullopt;
 }
 
-// Access's LIKE: * any run, ? one character, # one digit, [list] one of.
+namespace {
+
+// A text as code points (a byte that is no UTF-8 stands for itself).
+std::u32string CodePoints(std::string_view utf8) {
+  std::u32string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t cp;
+    const std::size_t at = i;
+    if (!DecodeUtf8(utf8, &i, &cp)) {
+      cp = static_cast<unsigned char>(utf8[at]);
+      i = at + 1;
+    }
+    out.push_back(cp);
+  }
+  return out;
+}
+
+char32_t LowerAsciiChar(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+// One character's key in the General sort order (as `=` compares text),
+// worked out once per character.
+const std::string& CharKey(char32_t c) {
+  thread_local std::unordered_map<char32_t, std::string> keys;
+  auto it = keys.find(c);
+  if (it != keys.end()) return it->second;
+  std::string utf8;
+  AppendUtf8(c, &utf8);
+  return keys.emplace(c, TextSortKey(utf8)).first->second;
+}
+
+// Two characters are one to LIKE when `=` takes them as one: the same
+// letter in either case (é and É), the same character.
+bool SameChar(char32_t a, char32_t b) {
+  if (a == b) return true;
+  if (a < 0x80 && b < 0x80) return LowerAsciiChar(a) == LowerAsciiChar(b);
+  static const std::string kEmpty = TextSortKey("");
+  const std::string& ka = CharKey(a);
+  return ka != kEmpty && ka == CharKey(b);
+}
+
+// c within [lo-hi]: by the sort order, as Access compares ranges.
+bool InRange(char32_t c, char32_t lo, char32_t hi) {
+  if (c < 0x80 && lo < 0x80 && hi < 0x80) {
+    c = LowerAsciiChar(c);
+    return c >= LowerAsciiChar(lo) && c <= LowerAsciiChar(hi);
+  }
+  const std::string& k = CharKey(c);
+  return k >= CharKey(lo) && k <= CharKey(hi);
+}
+
+}  // namespace
+
+// Access's LIKE: * any run, ? one character, # one digit, [list] one of,
+// [!list] none of; letters match in either case, characters are Unicode
+// characters (not bytes).
 bool LikeMatch(std::string_view text, std::string_view pattern) {
-  std::string t = LowerAscii(text), p = LowerAscii(pattern);
-  std::size_t ti = 0, pi = 0, star_p = std::string::npos, star_t = 0;
-  auto one = [&](std::size_t& pp, char c) -> std::optional<bool> {
-    char pc = p[pp];
-    if (pc == '?') {
+  const std::u32string t = CodePoints(text), p = CodePoints(pattern);
+  std::size_t ti = 0, pi = 0, star_p = std::u32string::npos, star_t = 0;
+  auto one = [&](std::size_t& pp, char32_t c) -> bool {
+    const char32_t pc = p[pp];
+    if (pc == U'?') {
       ++pp;
       return true;
     }
-    if (pc == '#') {
+    if (pc == U'#') {
       ++pp;
-      return std::isdigit(static_cast<unsigned char>(c)) != 0;
+      return c >= U'0' && c <= U'9';
     }
-    if (pc == '[') {
-      std::size_t close = p.find(']', pp + 1);
-      if (close == std::string::npos) {
+    if (pc == U'[') {
+      const std::size_t close = p.find(U']', pp + 1);
+      if (close == std::u32string::npos) {
         ++pp;
-        return c == '[';
+        return c == U'[';
       }
-      std::string set = p.substr(pp + 1, close - pp - 1);
+      std::u32string set = p.substr(pp + 1, close - pp - 1);
       pp = close + 1;
-      bool negate = !set.empty() && set[0] == '!';
+      const bool negate = !set.empty() && set[0] == U'!';
       if (negate) set.erase(0, 1);
       bool in = false;
       for (std::size_t k = 0; k < set.size(); ++k) {
-        if (k + 2 < set.size() && set[k + 1] == '-') {
-          if (c >= set[k] && c <= set[k + 2]) in = true;
+        if (k + 2 < set.size() && set[k + 1] == U'-') {
+          if (InRange(c, set[k], set[k + 2])) in = true;
           k += 2;
-        } else if (set[k] == c) {
+        } else if (SameChar(set[k], c)) {
           in = true;
         }
       }
       return in != negate;
     }
     ++pp;
-    return pc == c;
+    return SameChar(pc, c);
   };
   while (ti < t.size()) {
-    if (pi < p.size() && p[pi] == '*') {
+    if (pi < p.size() && p[pi] == U'*') {
       star_p = ++pi;
       star_t = ti;
       continue;
     }
     if (pi < p.size()) {
-      std::size_t save = pi;
-      if (*one(pi, t[ti])) {
+      const std::size_t save = pi;
+      if (one(pi, t[ti])) {
         ++ti;
         continue;
       }
       pi = save;
     }
-    if (star_p == std::string::npos) return false;
+    if (star_p == std::u32string::npos) return false;
     pi = star_p;
     ti = ++star_t;
   }
-  while (pi < p.size() && p[pi] == '*') ++pi;
+  while (pi < p.size() && p[pi] == U'*') ++pi;
   return pi == p.size();
 }
 
@@ -292,6 +350,12 @@ std::string ValueText(const Value& v) {
     default:
       return v.ToString();
   }
+}
+
+std::string DisplayText(const Value& v) {
+  if (v.kind() == ValueKind::kDouble) return fn::NumberText(v.double_value());
+  if (v.kind() == ValueKind::kSingle) return fn::NumberText(v.single_value(), 7);
+  return ValueText(v);
 }
 
 }  // namespace velquin::jet::sql

@@ -25,7 +25,9 @@ bool ParseNumber(std::string_view text, double* out);
 // without regard to case. nullopt when they cannot be compared.
 std::optional<int> CompareValues(const Value& a, const Value& b);
 
-// Access's LIKE: * any run, ? one character, # one digit, [list] one of.
+// Access's LIKE: * any run, ? one character, # one digit, [list] one of,
+// [!list] none of, [a-z] a range in the sort order. Characters are Unicode
+// characters; a letter matches itself in either case (é LIKE 'É').
 bool LikeMatch(std::string_view text, std::string_view pattern);
 
 // A value as a condition: nullopt for NULL and for text that is no number

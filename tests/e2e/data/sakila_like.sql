@@ -231,3 +231,11 @@ CREATE VIEW t_dates AS SELECT r.rental_id, NOW() AS at_now, CURDATE() AS today F
 CREATE VIEW t_text AS SELECT f.film_id, SUBSTRING(f.title, 1, 3) AS code, SUBSTR(f.title, 5) AS rest,
   LENGTH(f.title) AS bytes, CHAR_LENGTH(f.title) AS chars FROM film f;
 CREATE VIEW t_limit AS SELECT f.film_id, f.title FROM film f ORDER BY f.title LIMIT 2;
+CREATE VIEW t_subqueries AS SELECT c.customer_id,
+  (SELECT COUNT(*) FROM rental r WHERE r.customer_id = c.customer_id) AS rentals
+  FROM customer c WHERE c.customer_id IN (SELECT p.customer_id FROM payment p)
+  AND NOT EXISTS (SELECT 1 FROM payment p2 WHERE p2.customer_id = c.customer_id AND p2.amount > 5)
+  AND c.customer_id NOT IN (SELECT r2.customer_id FROM rental r2 WHERE r2.return_date IS NOT NULL);
+CREATE VIEW t_derived AS SELECT x.store_id, x.copies FROM
+  (SELECT i.store_id, COUNT(*) AS copies FROM inventory i GROUP BY i.store_id) x
+  WHERE x.copies >= ALL (SELECT COUNT(*) FROM inventory i2 GROUP BY i2.store_id);

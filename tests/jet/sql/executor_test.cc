@@ -62,7 +62,7 @@ std::string RowsText(const ExecResult& r) {
     std::string line;
     for (std::size_t i = 0; i < row.size(); ++i) {
       if (i) line += '\t';
-      line += row[i].is_null() ? "NULL" : ValueText(row[i]);
+      line += row[i].is_null() ? "NULL" : DisplayText(row[i]);
     }
     lines.push_back(line);
   }
