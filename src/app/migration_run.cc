@@ -12,6 +12,7 @@
 #include "db/jet_session.h"
 #include "db/odbc_session.h"
 #include "db/source_connection.h"
+#include "db/sql_quote.h"
 #include "jet/database.h"
 #include "migrate/jet_row_inserter.h"
 #include "migrate/target_objects.h"
@@ -41,12 +42,6 @@ Result<std::unique_ptr<Session>> OpenTargetFile(const std::string& path, bool cr
   return std::unique_ptr<Session>(std::move(session));
 }
 
-std::string Braced(const std::string& value) {
-  std::string out = "{";
-  for (char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
-  return out + "}";
-}
-
 }  // namespace
 
 MigrationRun::MigrationRun(OutputLog& log, std::unique_ptr<Session> source, std::string database)
@@ -69,9 +64,11 @@ Result<std::unique_ptr<MigrationRun>> MigrationRun::Connect(const SourceUrl& url
     const std::string driver = FindMySqlOdbcDriver(1);
     if (!url.odbc && !driver.empty()) {
       auto direct = OdbcSession::Connect(
-          "DRIVER=" + Braced(driver) + ";SERVER=" + Braced(url.host) + ";PORT=" + url.port +
-          ";UID=" + Braced(url.user) + ";PWD=" + Braced(url.password) +
-          (url.database.empty() ? "" : ";DATABASE=" + Braced(url.database)) + ";CHARSET=utf8mb4;");
+          "DRIVER=" + QuoteConnectionValue(driver) + ";SERVER=" + QuoteConnectionValue(url.host) +
+          ";PORT=" + url.port + ";UID=" + QuoteConnectionValue(url.user) +
+          ";PWD=" + QuoteConnectionValue(url.password) +
+          (url.database.empty() ? "" : ";DATABASE=" + QuoteConnectionValue(url.database)) +
+          ";CHARSET=utf8mb4;");
       if (!direct.ok()) return direct.status();
     }
     if (connected.status.ok()) return Status::IOError("the source gave no connection");

@@ -239,7 +239,9 @@ void ClearAllData(CommandHost& host, CommandUi& ui, DatabaseAccess& access) {
     left = std::move(refused);
   }
   for (const auto& [table, why] : failures) {
-    host.WriteLine("E::The data of [" + table + "] could not be deleted: " + why);
+    std::string line = "E::The data of [" + table + "] could not be deleted: ";
+    line += why;
+    host.WriteLine(line);
   }
 }
 

@@ -215,6 +215,26 @@ Result<SourceUrl> SourceUrlOf(const MigrateArgs& args) {
   return url;
 }
 
+// The run over the source of `url`, and the tables and views given as the
+// server names them. An error's message is the usage line.
+struct ConnectedRun {
+  std::unique_ptr<MigrationRun> run;
+  ChosenObjects chosen;
+};
+Result<ConnectedRun> ConnectAndChoose(const SourceUrl& url, OutputLog& log,
+                                      const std::vector<std::string>& tables,
+                                      const std::vector<std::string>& views) {
+  auto connected = MigrationRun::Connect(url, log);
+  if (!connected.ok()) return connected.status().WithContext("cannot connect to the source");
+  ConnectedRun out{std::move(*connected), {}};
+  if (out.run->database().empty()) {
+    return Status::InvalidArgument("the data source selects no database");
+  }
+  VELQUIN_ASSIGN_OR_RETURN(
+      out.chosen, ResolveChosenObjects(out.run->source(), out.run->database(), tables, views));
+  return out;
+}
+
 // Compares the file with the server, one line each on standard output.
 bool VerifyOnTerminal(MigrationRun& run, const fs::path& target,
                       std::vector<MigrationReport>& reports) {
@@ -283,14 +303,10 @@ int RunMigrate(const MigrateArgs& args) {
   const std::vector<std::string> given_views = SplitNameList(args.views);
 
   // Source.
-  auto connected = MigrationRun::Connect(*url, log);
-  if (!connected.ok())
-    return usage("cannot connect to the source: " + connected.status().message());
-  MigrationRun& run = **connected;
-  const std::string& database = run.database();
-  if (database.empty()) return usage("the data source selects no database");
-  auto chosen = ResolveChosenObjects(run.source(), database, given_tables, given_views);
-  if (!chosen.ok()) return usage(chosen.status().message());
+  auto connected = ConnectAndChoose(*url, log, given_tables, given_views);
+  if (!connected.ok()) return usage(connected.status().message());
+  MigrationRun& run = *connected->run;
+  const ChosenObjects* chosen = &connected->chosen;
 
   // Where the statements and data files go.
   const fs::path target = fs::absolute(args.target);
@@ -465,14 +481,10 @@ int RunVerify(const MigrateArgs& args) {
       return usage(readable.message());
     }
   }
-  auto connected = MigrationRun::Connect(*url, log);
-  if (!connected.ok())
-    return usage("cannot connect to the source: " + connected.status().message());
-  MigrationRun& run = **connected;
-  const std::string& database = run.database();
-  if (database.empty()) return usage("the data source selects no database");
-  auto chosen = ResolveChosenObjects(run.source(), database, SplitNameList(args.tables), {});
-  if (!chosen.ok()) return usage(chosen.status().message());
+  auto connected = ConnectAndChoose(*url, log, SplitNameList(args.tables), {});
+  if (!connected.ok()) return usage(connected.status().message());
+  MigrationRun& run = *connected->run;
+  const ChosenObjects* chosen = &connected->chosen;
   MigrationRunOptions options;
   options.target = target;
   options.condition_file = args.conditions;

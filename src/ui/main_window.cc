@@ -680,12 +680,13 @@ void MainWindow::OnDrop(DbTreeView* /*receiver*/, DbTreeView* from, bool move) {
 }
 
 void MainWindow::OnDatabaseActivated(DbTreeView* view, TreeNode* node) {
-  const std::string name = node->text();
+  // A copy: the refill below destroys `node` and its text.
+  const std::string name = node->text();  // NOLINT(performance-unnecessary-copy-initialization)
   ChooseDatabase(*host_, *this, host_->access(), *view->tree(), name);
   view->ApplyExpansion();
   // The listing made new nodes: the database that was activated stays the
   // selection (not whatever node the refilled tree puts under the mouse).
-  auto reselect = [this, view, name] {
+  auto reselect = [view, name] {
     const TreeNode* root = view->tree()->root();
     if (root == nullptr) return;
     if (const TreeNode* again = root->FindChild(name)) view->SelectNode(again);

@@ -29,6 +29,7 @@ std::vector<std::uint8_t> Block(const std::string& name) {
   std::vector<std::uint8_t> name_bytes;
   PutName(&name_bytes, name);  // length + text
   std::vector<std::uint8_t> b;
+  b.reserve(4 + name_bytes.size());
   std::uint32_t header = static_cast<std::uint32_t>(4 + name_bytes.size());
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(header >> (8 * i)));
   b.insert(b.end(), name_bytes.begin(), name_bytes.end());
