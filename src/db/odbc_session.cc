@@ -106,12 +106,18 @@ class OdbcCursor : public QueryCursor {
       // steps through a bound SQL_C_FLOAT array 8 bytes a row, past its end.
       // Every single converts to a double and back exactly.
       b.single = type == SQL_REAL;
+      b.width = BoundWidth(columns_[i]);
       if (type == SQL_REAL || type == SQL_FLOAT || type == SQL_DOUBLE) {
         b.c_type = SQL_C_DOUBLE;
+      } else if (type == SQL_TINYINT || type == SQL_SMALLINT || type == SQL_INTEGER) {
+        // As a number: the driver then copies the value, where text costs
+        // it a printf a value (a third of the time of reading). Signed or
+        // not, every value of these types fits; BIGINT UNSIGNED would not.
+        b.c_type = SQL_C_SBIGINT;
+        b.width = sizeof(std::int64_t);
       } else {
         b.c_type = columns_[i].binary ? SQL_C_BINARY : SQL_C_CHAR;
       }
-      b.width = BoundWidth(columns_[i]);
       b.data.resize(b.width * rows);
       b.lengths.resize(rows);
       ok = SQL_SUCCEEDED(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.c_type, b.data.data(),
@@ -258,6 +264,13 @@ class OdbcCursor : public QueryCursor {
         double d = 0;
         std::memcpy(&d, data, sizeof d);
         FormatFloating(b.single, static_cast<float>(d), d, &out);
+        continue;
+      }
+      if (b.c_type == SQL_C_SBIGINT) {
+        std::int64_t n = 0;
+        std::memcpy(&n, data, sizeof n);
+        char text[24];
+        out.assign(text, std::to_chars(text, text + sizeof text, n).ptr);
         continue;
       }
       const std::size_t room = b.c_type == SQL_C_CHAR ? b.width - 1 : b.width;
