@@ -109,10 +109,11 @@ class OdbcCursor : public QueryCursor {
       b.width = BoundWidth(columns_[i]);
       if (type == SQL_REAL || type == SQL_FLOAT || type == SQL_DOUBLE) {
         b.c_type = SQL_C_DOUBLE;
-      } else if (type == SQL_TINYINT || type == SQL_SMALLINT || type == SQL_INTEGER) {
-        // As a number: the driver then copies the value, where text costs
-        // it a printf a value (a third of the time of reading). Signed or
-        // not, every value of these types fits; BIGINT UNSIGNED would not.
+      } else if ((type == SQL_TINYINT || type == SQL_SMALLINT || type == SQL_INTEGER) &&
+                 !EqualsIgnoreCase(columns_[i].type_name, "year")) {
+        // As a number, which the driver copies (a YEAR keeps its text:
+        // "0000"). Signed or not, every value of these types fits; BIGINT
+        // UNSIGNED would not.
         b.c_type = SQL_C_SBIGINT;
         b.width = sizeof(std::int64_t);
       } else {
