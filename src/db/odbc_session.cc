@@ -106,12 +106,19 @@ class OdbcCursor : public QueryCursor {
       // steps through a bound SQL_C_FLOAT array 8 bytes a row, past its end.
       // Every single converts to a double and back exactly.
       b.single = type == SQL_REAL;
+      b.width = BoundWidth(columns_[i]);
       if (type == SQL_REAL || type == SQL_FLOAT || type == SQL_DOUBLE) {
         b.c_type = SQL_C_DOUBLE;
+      } else if ((type == SQL_TINYINT || type == SQL_SMALLINT || type == SQL_INTEGER) &&
+                 !EqualsIgnoreCase(columns_[i].type_name, "year")) {
+        // As a number, which the driver copies (a YEAR keeps its text:
+        // "0000"). Signed or not, every value of these types fits; BIGINT
+        // UNSIGNED would not.
+        b.c_type = SQL_C_SBIGINT;
+        b.width = sizeof(std::int64_t);
       } else {
         b.c_type = columns_[i].binary ? SQL_C_BINARY : SQL_C_CHAR;
       }
-      b.width = BoundWidth(columns_[i]);
       b.data.resize(b.width * rows);
       b.lengths.resize(rows);
       ok = SQL_SUCCEEDED(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), b.c_type, b.data.data(),
@@ -258,6 +265,13 @@ class OdbcCursor : public QueryCursor {
         double d = 0;
         std::memcpy(&d, data, sizeof d);
         FormatFloating(b.single, static_cast<float>(d), d, &out);
+        continue;
+      }
+      if (b.c_type == SQL_C_SBIGINT) {
+        std::int64_t n = 0;
+        std::memcpy(&n, data, sizeof n);
+        char text[24];
+        out.assign(text, std::to_chars(text, text + sizeof text, n).ptr);
         continue;
       }
       const std::size_t room = b.c_type == SQL_C_CHAR ? b.width - 1 : b.width;
@@ -419,8 +433,44 @@ class ChunkedTableCursor : public QueryCursor {
   }
   ~ChunkedTableCursor() override { Close(); }
 
-  // Runs the first chunk so that the columns are known.
-  velquin::Status Start() { return NextChunk(); }
+  // Learns the columns from a query for no rows, then runs the first chunk.
+  velquin::Status Start() {
+    VELQUIN_ASSIGN_OR_RETURN(
+        std::unique_ptr<OdbcCursor> shape,
+        RunQuery(conn_, "SELECT * FROM " + QuoteQualifiedName(options_.database, options_.table) +
+                            (options_.where.empty() ? "" : " WHERE (" + options_.where + ")") +
+                            " LIMIT 0"));
+    columns_ = shape->Columns();
+    shape->Close();
+    for (const std::string& key_column : key_) {
+      auto it = std::find_if(columns_.begin(), columns_.end(), [&](const ColumnInfo& c) {
+        return EqualsIgnoreCase(c.name, key_column);
+      });
+      if (it == columns_.end()) {
+        return velquin::Status::NotFound("key column " + key_column + " not in the result of " +
+                                         options_.table);
+      }
+      key_index_.push_back(static_cast<std::size_t>(it - columns_.begin()));
+    }
+    // Dates and times come as the server's text: in the binary protocol the
+    // client library formats each with a printf, the largest cost of reading
+    // (the text is the same).
+    bool any_date = false;
+    select_.clear();
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      const int type = columns_[i].sql_type;
+      const bool date = type == SQL_TYPE_DATE || type == SQL_TYPE_TIME ||
+                        type == SQL_TYPE_TIMESTAMP || type == SQL_DATE || type == SQL_TIME ||
+                        type == SQL_TIMESTAMP;
+      const std::string name = QuoteIdentifier(columns_[i].name);
+      select_ += (i ? ", " : "") + (date ? "CAST(" + name + " AS CHAR) AS " + name : name);
+      any_date = any_date || date;
+    }
+    if (!any_date) select_ = "*";
+    // The order is the table's columns', not their text's (a negative TIME).
+    order_prefix_ = any_date ? QuoteIdentifier(options_.table) + "." : "";
+    return NextChunk();
+  }
 
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
 
@@ -515,7 +565,8 @@ class ChunkedTableCursor : public QueryCursor {
   // `limit` rows.
   std::string ChunkSql(const std::vector<KeyValue>& last, std::size_t offset,
                        std::size_t limit) const {
-    std::string sql = "SELECT * FROM " + QuoteQualifiedName(options_.database, options_.table);
+    std::string sql =
+        "SELECT " + select_ + " FROM " + QuoteQualifiedName(options_.database, options_.table);
     std::vector<std::string> conditions;
     if (!options_.where.empty()) conditions.push_back("(" + options_.where + ")");
     if (!key_.empty() && !last.empty()) conditions.push_back("(" + AfterKey(last) + ")");
@@ -526,7 +577,7 @@ class ChunkedTableCursor : public QueryCursor {
       sql += " ORDER BY ";
       for (std::size_t i = 0; i < key_.size(); ++i) {
         if (i > 0) sql += ", ";
-        sql += QuoteIdentifier(key_[i]);
+        sql += order_prefix_ + QuoteIdentifier(key_[i]);
       }
       sql += " LIMIT " + std::to_string(limit);
     } else {
@@ -551,19 +602,6 @@ class ChunkedTableCursor : public QueryCursor {
                                                 /*scrollable=*/spare_ != nullptr));
     }
     rows_in_chunk_ = 0;
-    if (columns_.empty()) {
-      columns_ = chunk_->Columns();
-      for (const std::string& key_column : key_) {
-        auto it = std::find_if(columns_.begin(), columns_.end(), [&](const ColumnInfo& c) {
-          return EqualsIgnoreCase(c.name, key_column);
-        });
-        if (it == columns_.end()) {
-          return velquin::Status::NotFound("key column " + key_column + " not in the result of " +
-                                           options_.table);
-        }
-        key_index_.push_back(static_cast<std::size_t>(it - columns_.begin()));
-      }
-    }
     return StartPrefetch();
   }
 
@@ -609,7 +647,9 @@ class ChunkedTableCursor : public QueryCursor {
   std::vector<std::string> key_;
   std::vector<std::size_t> key_index_;
   std::vector<KeyValue> last_key_;
-  std::vector<ColumnInfo> columns_;
+  std::vector<ColumnInfo> columns_;  // as the table has them (dates are read as text)
+  std::string select_ = "*";         // the chunks' select list
+  std::string order_prefix_;         // "`table`." when the select list renames
   std::unique_ptr<OdbcCursor> chunk_;
   std::unique_ptr<Prefetch> prefetch_;
   std::size_t rows_in_chunk_ = 0;

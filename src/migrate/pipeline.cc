@@ -125,14 +125,17 @@ Result<SourceRows> MigrationPipeline::QueryRows(Session* source, const std::stri
 
 Result<std::vector<TransformCount>> MigrationPipeline::ZeroDateColumns(
     Session* source, const std::string& database, const std::string& table,
-    std::string_view create_text, const std::vector<SourceColumn>& columns) {
+    std::string_view create_text, const std::vector<SourceColumn>& columns, bool probe) {
   std::vector<TransformCount> out;
   const std::vector<std::string> candidates = NotNullDateColumns(columns);
   if (candidates.empty()) return out;
   // Most tables hold no zero date: a probe that stops at the first one
   // decides whether they need counting.
-  VELQUIN_ASSIGN_OR_RETURN(SourceRows found,
-                           QueryRows(source, ZeroDateProbeQuery(database, table, candidates)));
+  SourceRows found;
+  if (probe) {
+    VELQUIN_ASSIGN_OR_RETURN(found,
+                             QueryRows(source, ZeroDateProbeQuery(database, table, candidates)));
+  }
   SourceRows counts;
   if (!found.empty()) {
     VELQUIN_ASSIGN_OR_RETURN(counts,
@@ -203,7 +206,10 @@ void MigrationPipeline::LogRenames(DatabaseState& state) {
   }
 }
 
-void MigrationPipeline::BeginRun() { databases_.clear(); }
+void MigrationPipeline::BeginRun() {
+  databases_.clear();
+  zero_dates_from_copy_ = false;
+}
 
 std::vector<MigrationReport> MigrationPipeline::Reports() const {
   std::lock_guard<std::mutex> lock(reports_mu_);
@@ -274,12 +280,20 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
   }
   VELQUIN_ASSIGN_OR_RETURN(std::vector<SourceColumn> columns, ParseCreateTableColumns(text));
   std::vector<TransformCount> made_nullable;
+  // The NOT NULL date columns kept NOT NULL without asking the server.
+  std::vector<std::string> required_dates;
+  const bool from_copy = zero_dates_from_copy_ && !state.zero_dates_probed.count(table);
   if (settings_.zero_dates == ZeroDates::kNull) {
     VELQUIN_ASSIGN_OR_RETURN(made_nullable,
-                             ZeroDateColumns(source, database, table, text, columns));
+                             ZeroDateColumns(source, database, table, text, columns, !from_copy));
     std::set<std::string, CaseInsensitiveLess> names;
     for (const TransformCount& c : made_nullable) names.insert(c.column);
     text = DropNotNull(text, names);
+    if (from_copy) {
+      for (const std::string& c : NotNullDateColumns(columns)) {
+        if (!names.count(c)) required_dates.push_back(c);
+      }
+    }
   }
   std::vector<std::string> column_names;
   for (const auto& c : columns) column_names.push_back(c.name);
@@ -331,11 +345,22 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
         return is_column.count(name) ? state.names.Column(table, name) : name;
       });
   VELQUIN_ASSIGN_OR_RETURN(TableDdl ddl, ConvertTableDdl(renamed, input));
-  for (const TransformCount& c : made_nullable) {
-    ddl.log.push_back(fmt::format("[{}] changed for Access: {}", table, DescribeTransform(c)));
+  // Counted by the copy: logged when it ends.
+  if (!from_copy) {
+    for (const TransformCount& c : made_nullable) {
+      ddl.log.push_back(fmt::format("[{}] changed for Access: {}", table, DescribeTransform(c)));
+    }
   }
   if (follow_references) {
     state.made_nullable[table] = std::move(made_nullable);
+    if (from_copy) {
+      state.zero_dates_from_copy.insert(table);
+      for (std::string& c : required_dates) c = state.names.Column(table, c);
+      state.required_dates[table] = std::move(required_dates);
+    } else {
+      state.zero_dates_from_copy.erase(table);
+      state.required_dates.erase(table);
+    }
     state.plans[table] = ddl;
   }
   return ddl;
@@ -371,6 +396,7 @@ std::string MigrationPipeline::ColumnName(Session* source, const std::string& da
 
 int MigrationPipeline::MigrateTable(Session* source, Session* target, const std::string& database,
                                     const std::string& table) {
+  zero_dates_from_copy_ = true;
   return MigrateTableAs(source, target, database, table, false, "");
 }
 
@@ -574,6 +600,9 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   copy.inserter_factory = settings_.inserter_factory;
   copy.stop_requested = settings_.stop_requested;
   copy.zero_dates = settings_.zero_dates;
+  if (auto it = state.required_dates.find(table); it != state.required_dates.end() && !append) {
+    copy.required_dates = it->second;
+  }
   if (!settings_.condition_file.empty()) {
     auto condition = ConditionFile(settings_.condition_file).Read(database, table);
     if (!condition.ok()) {
@@ -611,6 +640,23 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   auto rows_span = timings_.Measure("rows " + table);
   CopyRowsResult rows_result = CopyTableRows(source, target, copy, out_);
   rows_span.Stop();
+  if (!rows_result.zero_date_column.empty() && !state.zero_dates_probed.count(table)) {
+    // A NOT NULL date column holds zero dates (rare): the server counts them
+    // in every such column, and the table is made again with those nullable.
+    state.zero_dates_probed.insert(table);
+    state.plans.erase(table);
+    std::string dropped;
+    if (!Run(target, "DROP TABLE " + QuoteJetNameInText(report.access_name), &dropped)) {
+      const std::string why_not = "the table could not be made again for its zero dates: " +
+                                  (dropped.empty() ? std::string("DROP TABLE failed") : dropped);
+      Out(fmt::format("E::[{}] {}", table, why_not));
+      state.failed_tables.insert(table);
+      fail(why_not);
+      finish("failed");
+      return -1;
+    }
+    return MigrateTableAs(source, target, database, table, materialized_view, why);
+  }
   {
     const bool whole = rows_result.status.ok() && !rows_result.stopped;
     std::string how = fmt::format("{} after {} of its rows",
@@ -628,6 +674,20 @@ int MigrationPipeline::MigrateTableAs(Session* source, Session* target, const st
   report.data_file = rows_result.data_file;
   report.rejects_file = rows_result.rejects_file;
   report.transforms = state.made_nullable[table];
+  if (state.zero_dates_from_copy.count(table)) {
+    // Columns made nullable for their zero-date default: the copy counted
+    // the zero dates they hold.
+    for (TransformCount& made : report.transforms) {
+      if (made.kind != TransformKind::kMadeNullable) continue;
+      const std::string column = AsciiLower(state.names.Column(table, made.column));
+      for (const TransformCount& c : rows_result.transforms) {
+        if (c.kind == TransformKind::kZeroDateToNull && AsciiLower(c.column) == column) {
+          made.count = c.count;
+        }
+      }
+      Out(fmt::format("[{}] changed for Access: {}", table, DescribeTransform(made)));
+    }
+  }
   for (const TransformCount& c : rows_result.transforms) report.transforms.push_back(c);
   if (!rows_result.status.ok()) fail(rows_result.status.message());
   if (rows_result.refused) fail(std::to_string(rows_result.refused) + " rows refused");

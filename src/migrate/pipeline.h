@@ -190,6 +190,14 @@ class MigrationPipeline {
     std::set<std::string> planning;  // guards against reference cycles
     // NOT NULL date columns created nullable for their zero dates, by table.
     std::map<std::string, std::vector<TransformCount>> made_nullable;
+    // Tables planned without asking the server for zero dates: the copy
+    // counts them (their made-nullable counts come from it) and names the
+    // NOT NULL date columns of `required_dates` that turn out to hold one.
+    std::set<std::string> zero_dates_from_copy;
+    std::map<std::string, std::vector<std::string>> required_dates;  // Access column names
+    // Tables whose copy met a zero date in a NOT NULL column: planned again
+    // with the server's count, and copied again.
+    std::set<std::string> zero_dates_probed;
     std::vector<std::string> reported_renames;
     std::set<std::string> views;  // the source's views (the other objects are tables)
     std::map<std::string, std::vector<ForeignKeyDecl>> foreign_keys;  // by source table
@@ -202,10 +210,13 @@ class MigrationPipeline {
                                                                        const std::string& database,
                                                                        const char* type);
   // The NOT NULL date columns of a table that hold or default to a zero date.
+  // Without `probe` the server is not asked (a full scan of the table): only
+  // the columns that default to a zero date are found, each with a count of 0.
   Result<std::vector<TransformCount>> ZeroDateColumns(Session* source, const std::string& database,
                                                       const std::string& table,
                                                       std::string_view create_text,
-                                                      const std::vector<SourceColumn>& columns);
+                                                      const std::vector<SourceColumn>& columns,
+                                                      bool probe);
   bool StopRequested() const;
   // A summary line for a walk whose objects could not be listed.
   void AddListingFailure(ObjectKind kind, const std::string& reason);
@@ -243,6 +254,10 @@ class MigrationPipeline {
   }
 
   PipelineSettings settings_;
+  // Set while tables are migrated: their copies find the zero dates, so
+  // planning asks the server only for tables whose copy met one where it
+  // could not be stored (the plan alone still asks).
+  bool zero_dates_from_copy_ = false;
   LineSink out_;
   std::map<std::string, DatabaseState> databases_;
   mutable std::mutex reports_mu_;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/text.h"
 #include "db/session.h"
 #include "log/output_log.h"
 #include "migrate/sql_text.h"
@@ -55,6 +56,8 @@ struct Batch {
   std::string text;  // the statements of the rows to write, back to back
   bool last = false;
   Status error;  // the read failed here (last is set)
+  // A required date column met a zero date in this batch (last is set).
+  std::string zero_date_column;
 };
 
 // A bounded queue of batches between the reader thread and the writer.
@@ -98,6 +101,7 @@ class BatchQueue {
     b.text.clear();
     b.last = false;
     b.error = Status::Ok();
+    b.zero_date_column.clear();
     return b;
   }
   bool cancelled() {
@@ -119,7 +123,7 @@ class BatchQueue {
 // Without `texts` the rows to write get no statement (nothing needs it).
 void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
               const InsertStatementText& statements, bool texts, std::size_t batch_rows,
-              ZeroDates zero_dates, BatchQueue& queue) {
+              ZeroDates zero_dates, const std::vector<bool>& required, BatchQueue& queue) {
   Batch batch = queue.Fresh();
   std::size_t batch_bytes = 0;
   uint64_t number = 0;
@@ -149,6 +153,12 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
       TransformSet changed = 0;
       auto value = ConvertSourceValue(plans[c], cursor.IsNull(c), raw, zero_dates, &changed);
       if (value.ok()) {
+        if ((changed & Bit(TransformKind::kZeroDateToNull)) && c < required.size() && required[c]) {
+          batch.zero_date_column = plans[c].name;
+          batch.last = true;
+          queue.Push(std::move(batch));
+          return;
+        }
         row.values[c] = std::move(*value);
         if (changed) row.changes.push_back({c, changed, raw});
       } else {
@@ -315,10 +325,16 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
 
   const InsertStatementText statements(options.access_table, access_columns);
   const bool texts = options.data_file || inserter->NeedsStatements();
+  std::vector<bool> required(options.columns.size(), false);
+  for (std::size_t c = 0; c < options.columns.size(); ++c) {
+    for (const std::string& name : options.required_dates) {
+      if (AsciiLower(name) == AsciiLower(options.columns[c].name)) required[c] = true;
+    }
+  }
   BatchQueue queue(std::max<std::size_t>(1, options.queue_batches));
   std::thread reader([&] {
     ReadRows(*cursor, options.columns, statements, texts,
-             std::max<std::size_t>(1, options.batch_rows), options.zero_dates, queue);
+             std::max<std::size_t>(1, options.batch_rows), options.zero_dates, required, queue);
   });
 
   auto refuse = [&](uint64_t number, const std::string& reason, std::string_view statement) {
@@ -338,6 +354,11 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   bool done = false;
   while (!done) {
     Batch batch = queue.Pop();
+    if (!batch.zero_date_column.empty()) {
+      // The table is made again: its rows need not be written now.
+      result.zero_date_column = batch.zero_date_column;
+      break;
+    }
     // The data file gets the batch's statements in one write, up to the
     // last row handled (a stop may come before the batch's end).
     std::size_t text_done = 0;
@@ -417,6 +438,13 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   }
   if (options.progress) options.progress(result.read, options.rows_expected);
   finish_time();
+  if (!result.zero_date_column.empty()) {
+    out(
+        fmt::format("[{}] the NOT NULL column `{}` holds zero dates, which become NULL: the table "
+                    "is made again with such columns nullable",
+                    t, result.zero_date_column));
+    return result;
+  }
 
   result.transforms = transforms.Counts();
   for (const TransformCount& count : result.transforms) {

@@ -93,6 +93,10 @@ struct CopyRowsOptions {
   uint64_t rows_expected = 0;            // for progress only (0: unknown)
   std::function<bool()> stop_requested;  // RunState 99: the copy ends after the current row
   ZeroDates zero_dates = ZeroDates::kNull;
+  // Columns (names in `columns`) created NOT NULL although of a date type:
+  // a zero date in one (it becomes NULL) cannot be stored, so the copy ends
+  // at the first and names the column (CopyRowsResult::zero_date_column).
+  std::vector<std::string> required_dates;
   RowInserterFactory inserter_factory;
   RowProgress progress;
 };
@@ -101,14 +105,17 @@ struct CopyRowsResult {
   uint64_t read = 0;
   uint64_t written = 0;
   uint64_t refused = 0;
-  bool stopped = false;                // a stop request ended the copy early
+  bool stopped = false;  // a stop request ended the copy early
+  // A column of `required_dates` that holds a zero date: the copy ended
+  // there, unfinished, for the table to be made again with it nullable.
+  std::string zero_date_column;
   Status status;                       // the copy could not run or ended early (source error ...)
   std::filesystem::path data_file;     // empty when none was asked for
   std::filesystem::path rejects_file;  // empty when no row was refused
   // The values of the rows written that changed on the way (per column and kind).
   std::vector<TransformCount> transforms;
   double seconds = 0;
-  bool ok() const { return status.ok() && refused == 0 && !stopped; }
+  bool ok() const { return status.ok() && refused == 0 && !stopped && zero_date_column.empty(); }
 };
 
 // "insert into `t` (`a`, `b`) values (1,'x')\n"-style statement text for a row.

@@ -172,6 +172,9 @@ const dateClasses = {
     values: ["-838:59:59.000000", "838:59:59.000000", "00:00:00.000001", "-00:00:01.000000", "12:34:56.789000", null]
   },
   nn: {type: "date NOT NULL DEFAULT '0000-00-00'", values: ["2001-02-03", "0000-00-00", "1999-00-00"]},
+  // NOT NULL without a zero default: the copy finds the zero dates late.
+  nz: {type: "date NOT NULL", values: ["2001-02-03", "2002-03-04", "0000-00-00", "1999-00-00"]},
+  nd: {type: "date NOT NULL", values: ["2001-02-03"]},
 };
 
 function valuesGroup() {
@@ -296,6 +299,14 @@ function valuesGroup() {
   const nn = byName.v_nn?.transforms?.find((x) => x.kind === "made nullable");
   check(nn && nn.column === "v" && nn.count === 2 && nn.example === "0000-00-00", `v_nn made nullable: ${JSON.stringify(nn)}`);
   check(tables.v_nn?.columns.find((col) => col.name === "v")?.nullable === true, "v_nn.v nullable in the file");
+  const nz = byName.v_nz;
+  const nzMade = nz?.transforms?.find((x) => x.kind === "made nullable");
+  check(nzMade && nzMade.count === 2 && nzMade.example === "", `v_nz made nullable: ${JSON.stringify(nz)}`);
+  check(nz?.read === 4 && nz?.written === 4, `v_nz rows counted once: ${JSON.stringify(nz)}`);
+  // The readers do not show "Required": the table scripts do.
+  const ddl = (name) => readFileSync(join(work, "values.data_cache", name), "utf8");
+  check(/`v` DATETIME\s*\n/.test(ddl("v_nz")), `v_nz.v created nullable: ${ddl("v_nz")}`);
+  check(/`v` DATETIME not null/.test(ddl("v_nd")), `v_nd.v stays required: ${ddl("v_nd")}`);
   const log = run.stdout.toString();
   check(log.includes("[v_d] changed for Access: `v`: zero date to NULL, 3 values (e.g. '0000-00-00')"), "zero dates in the log");
 
