@@ -81,6 +81,11 @@ class RowCursor {
  public:
   // One value per column in column-number order; false at the end.
   Result<bool> Next(std::vector<Value>* row);
+  // Decodes only the columns flagged in `wanted` (by column number) into
+  // out[0, columns); the other places keep what they held.
+  Result<bool> NextInto(Value* out, const std::vector<bool>& wanted) {
+    return cursor_->NextInto(out, wanted);
+  }
   const TableInfo& table() const { return info_; }
 
  private:

@@ -13,21 +13,20 @@ namespace {
 
 class TableSource : public RowSource {
  public:
-  TableSource(std::unique_ptr<RowCursor> cursor, std::size_t begin, std::size_t end)
-      : RowSource(begin, end), cursor_(std::move(cursor)) {}
+  TableSource(std::unique_ptr<RowCursor> cursor, std::size_t begin, std::size_t end,
+              std::vector<bool> wanted)
+      : RowSource(begin, end), cursor_(std::move(cursor)), wanted_(std::move(wanted)) {
+    wanted_.resize(std::min(wanted_.size(), end - begin));
+  }
 
   Result<bool> Next(std::vector<Value>* row) override {
-    VELQUIN_ASSIGN_OR_RETURN(bool more, cursor_->Next(&scratch_));
-    if (!more) return false;
-    std::size_t n = std::min(scratch_.size(), end() - begin());
-    for (std::size_t i = 0; i < n; ++i) (*row)[begin() + i] = std::move(scratch_[i]);
-    return true;
+    return cursor_->NextInto(row->data() + begin(), wanted_);
   }
   std::uint64_t EstimatedRows() const override { return cursor_->table().row_count; }
 
  private:
   std::unique_ptr<RowCursor> cursor_;
-  std::vector<Value> scratch_;
+  std::vector<bool> wanted_;
 };
 
 class BufferedSource : public RowSource {
@@ -191,8 +190,8 @@ bool CollectColumns(const Expr& e, const Binding& binding, std::size_t begin, st
 }  // namespace
 
 std::unique_ptr<RowSource> TableRows(std::unique_ptr<RowCursor> cursor, std::size_t begin,
-                                     std::size_t end) {
-  return std::make_unique<TableSource>(std::move(cursor), begin, end);
+                                     std::size_t end, std::vector<bool> wanted) {
+  return std::make_unique<TableSource>(std::move(cursor), begin, end, std::move(wanted));
 }
 
 std::unique_ptr<RowSource> BufferedRows(std::vector<std::vector<Value>> rows, std::size_t begin,

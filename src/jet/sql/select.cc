@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -213,6 +214,78 @@ std::vector<bool> Descending(const std::vector<OrderItem>& order) {
   return d;
 }
 
+// Marks in `used` the places of the query's wide row that `e` reads (a
+// name that is no column of the sources is an output's name and reads
+// none). False when `e` may read any place: an expression of a kind not
+// looked into here.
+bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used) {
+  switch (e.kind) {
+    case ExprKind::kNull:
+    case ExprKind::kBoolean:
+    case ExprKind::kNumber:
+    case ExprKind::kString:
+    case ExprKind::kDate:
+    case ExprKind::kBinary:
+      return true;
+    case ExprKind::kColumn: {
+      auto i = b.Find(e);
+      if (i.ok()) (*used)[*i] = true;
+      return true;
+    }
+    case ExprKind::kStar:
+      for (const Source& s : b.sources) {
+        if (!e.qualifier.empty() && !SameName(e.qualifier, s.alias) &&
+            !SameName(e.qualifier, s.table)) {
+          continue;
+        }
+        std::fill_n(used->begin() + static_cast<std::ptrdiff_t>(s.offset), s.info.columns.size(),
+                    true);
+      }
+      return true;
+    case ExprKind::kFunction:
+      if (AggregateKindOf(e) && e.args.size() == 1 && e.args[0].kind == ExprKind::kStar) {
+        return true;  // Count(*) reads no value
+      }
+      [[fallthrough]];
+    case ExprKind::kUnary:
+    case ExprKind::kBinaryOp:
+    case ExprKind::kIsNull:
+    case ExprKind::kLike:
+    case ExprKind::kIn:
+    case ExprKind::kBetween:
+      for (const Expr& a : e.args) {
+        if (!MarkColumns(a, b, used)) return false;
+      }
+      return true;
+  }
+  return false;
+}
+
+bool MarkJoinColumns(const FromItem& f, const Binding& b, std::vector<bool>* used) {
+  if (!f.is_join) return true;
+  if (f.on && !MarkColumns(*f.on, b, used)) return false;
+  for (const FromItem& o : f.operands) {
+    if (!MarkJoinColumns(o, b, used)) return false;
+  }
+  return true;
+}
+
+// The places of the wide row the query reads (every place when that
+// cannot be told).
+std::vector<bool> UsedColumns(const Select& st, const std::vector<OrderItem>& order,
+                              const Binding& b) {
+  std::vector<bool> used(b.width, false);
+  bool known = true;
+  for (const SelectItem& item : st.items) known = known && MarkColumns(item.expr, b, &used);
+  if (st.where) known = known && MarkColumns(*st.where, b, &used);
+  for (const Expr& g : st.group_by) known = known && MarkColumns(g, b, &used);
+  if (st.having) known = known && MarkColumns(*st.having, b, &used);
+  for (const OrderItem& o : order) known = known && MarkColumns(o.expr, b, &used);
+  for (const FromItem& f : st.from) known = known && MarkJoinColumns(f, b, &used);
+  if (!known) used.assign(b.width, true);
+  return used;
+}
+
 std::optional<double> TopOf(const Select& st) {
   if (!st.top) return std::nullopt;
   return std::strtod(st.top->c_str(), nullptr);
@@ -228,6 +301,7 @@ struct Executor::FromPlan {
   std::size_t end = 0;
   std::string table;
   std::vector<std::vector<Value>> rows;
+  std::vector<bool> wanted;  // kTable: the columns the query reads
   const FromItem* join = nullptr;
   std::vector<FromPlan> operands;
 };
@@ -252,6 +326,7 @@ Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
     s.table = info->name;
     s.info = std::move(*info);
     plan.table = s.table;
+    plan.wanted.assign(s.info.columns.size(), true);
   } else if (db_->IsQuery(f.table)) {
     VELQUIN_ASSIGN_OR_RETURN(ExecResult r, RunSavedQuery(f.table));
     s.table = f.table;
@@ -280,7 +355,7 @@ Result<std::unique_ptr<RowSource>> Executor::OpenPlan(FromPlan& plan, const Bind
   switch (plan.kind) {
     case FromPlan::kTable: {
       VELQUIN_ASSIGN_OR_RETURN(auto cursor, db_->Scan(plan.table));
-      return TableRows(std::move(cursor), plan.begin, plan.end);
+      return TableRows(std::move(cursor), plan.begin, plan.end, std::move(plan.wanted));
     }
     case FromPlan::kRows:
       return BufferedRows(std::move(plan.rows), plan.begin, plan.end);
@@ -391,6 +466,13 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
       where_equalities.push_back(c);
     }
   }
+  // Tables decode only the columns the query reads.
+  const std::vector<bool> used = UsedColumns(st, order, b);
+  std::function<void(FromPlan&)> narrow = [&](FromPlan& p) {
+    for (std::size_t i = 0; i < p.wanted.size(); ++i) p.wanted[i] = used[p.begin + i];
+    for (FromPlan& o : p.operands) narrow(o);
+  };
+  for (FromPlan& p : plans) narrow(p);
   std::unique_ptr<RowSource> source;
   for (FromPlan& p : plans) {
     VELQUIN_ASSIGN_OR_RETURN(auto next, OpenPlan(p, b));

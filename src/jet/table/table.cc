@@ -2,6 +2,7 @@
 // long_value.h, [COL-*], [ROW-*], [LVAL-*] in docs/jet4-format.md.
 #include "jet/table/table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -364,6 +365,18 @@ Result<bool> TableCursor::Next(std::vector<Value>* row) {
   for (std::size_t i = 0; i < def_.columns.size(); ++i) {
     VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(store_, def_.columns[i], cells_[i], pn));
     row->push_back(std::move(v));
+  }
+  return true;
+}
+
+Result<bool> TableCursor::NextInto(Value* out, const std::vector<bool>& wanted) {
+  VELQUIN_ASSIGN_OR_RETURN(bool more, NextCells(&cells_));
+  if (!more) return false;
+  const PageNumber pn = pages_[page_index_ - 1];
+  const std::size_t n = std::min(wanted.size(), def_.columns.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!wanted[i]) continue;
+    VELQUIN_ASSIGN_OR_RETURN(out[i], DecodeCellValue(store_, def_.columns[i], cells_[i], pn));
   }
   return true;
 }

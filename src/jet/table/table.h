@@ -47,6 +47,10 @@ class TableCursor {
   // Fills `row` (one Value per column, in column-number order) and returns
   // true, or returns false at the end.
   Result<bool> Next(std::vector<Value>* row);
+  // Like Next, but decodes only the columns whose `wanted` flag is set, into
+  // out[0, columns): the other places are left as they were (an empty
+  // `wanted` decodes none, for counting rows).
+  Result<bool> NextInto(Value* out, const std::vector<bool>& wanted);
   // Like Next, but hands out the raw cells (valid until the next call).
   Result<bool> NextCells(std::vector<Cell>* cells);
   const TableDef& def() const { return def_; }
