@@ -97,8 +97,8 @@ class JoinSource : public RowSource {
         candidates_ = &all_;
         if (!probe_keys_.empty()) {
           VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(probe_keys_, *row));
-          auto it = keyed ? index_.find(key_) : index_.end();
-          candidates_ = it == index_.end() ? &none_ : &it->second;
+          auto k = keyed ? index_.Find(key_) : std::nullopt;
+          candidates_ = k ? &matches_[*k] : &none_;
         }
       }
       while (pos_ < candidates_->size()) {
@@ -148,7 +148,10 @@ class JoinSource : public RowSource {
         continue;
       }
       VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(build_keys_, *row));
-      if (keyed) index_[key_].push_back(at);
+      if (!keyed) continue;
+      const std::size_t k = index_.FindOrAdd(key_).first;
+      if (k == matches_.size()) matches_.emplace_back();
+      matches_[k].push_back(at);
     }
     return Status::Ok();
   }
@@ -161,9 +164,10 @@ class JoinSource : public RowSource {
   std::vector<const Expr*> probe_keys_;
   std::vector<const Expr*> build_keys_;
   bool built_ = false;
-  std::vector<std::vector<Value>> rows_;  // the build side's rows (its places only)
-  std::unordered_map<std::string, std::vector<std::size_t>> index_;
-  std::vector<std::size_t> all_;  // every build row, when there is no key
+  std::vector<std::vector<Value>> rows_;           // the build side's rows (its places only)
+  KeyIndex index_;                                 // the build rows' keys
+  std::vector<std::vector<std::size_t>> matches_;  // by key number: the build rows
+  std::vector<std::size_t> all_;                   // every build row, when there is no key
   const std::vector<std::size_t> none_;
   const std::vector<std::size_t>* candidates_ = &none_;
   std::size_t pos_ = 0;

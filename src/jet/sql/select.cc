@@ -94,7 +94,7 @@ class RowCollector {
     if (distinct_) {
       std::string key;
       for (const Value& v : out) AppendGroupKey(v, &key);
-      if (!seen_.insert(std::move(key)).second) return;
+      if (!seen_.FindOrAdd(key).second) return;
     }
     Entry e;
     e.row = std::move(out);
@@ -163,7 +163,7 @@ class RowCollector {
   bool distinct_;
   std::optional<double> top_;
   bool top_percent_;
-  std::unordered_set<std::string> seen_;
+  KeyIndex seen_;
   std::vector<Entry> rows_;
 };
 
@@ -647,36 +647,56 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
     std::vector<Value> values;  // of the GROUP BY
     std::vector<Aggregate> aggregates;
   };
+  // A plain column (a GROUP BY item or an aggregate's argument) is read from
+  // its place in the row, without evaluating it.
+  auto place_of = [&](const Expr& e) -> std::optional<std::size_t> {
+    if (e.kind != ExprKind::kColumn) return std::nullopt;
+    auto i = b.Find(e);
+    if (!i.ok()) return std::nullopt;
+    return *i;
+  };
   std::vector<Aggregate> fresh;
   std::unordered_map<const Expr*, std::size_t> aggregate_index;
   for (const Expr* a : aggregate_calls) {
     Aggregate agg;
     agg.kind = *AggregateKindOf(*a);
     agg.arg = a->args[0].kind == ExprKind::kStar ? nullptr : &a->args[0];
+    if (agg.arg) agg.place = place_of(*agg.arg);
     aggregate_index.emplace(a, fresh.size());
     fresh.push_back(agg);
   }
+  std::vector<std::optional<std::size_t>> group_places;
+  for (const Expr& g : st.group_by) group_places.push_back(place_of(g));
   std::vector<Group> groups;
-  std::unordered_map<std::string, std::size_t> group_of;
+  KeyIndex group_of;
   std::string key, last_key;
   std::size_t last_group = 0;
-  std::vector<Value> group_values;
+  std::vector<Value> evaluated(st.group_by.size());  // GROUP BY items that are no plain column
   for (;;) {
     VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
     if (!more) break;
     key.clear();
-    group_values.clear();
-    for (const Expr& g : st.group_by) {
-      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(g, b, row));
-      AppendGroupKey(v, &key);
-      group_values.push_back(std::move(v));
+    for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+      if (group_places[k]) {
+        AppendGroupKey(row[*group_places[k]], &key);
+        continue;
+      }
+      VELQUIN_ASSIGN_OR_RETURN(evaluated[k], Eval(st.group_by[k], b, row));
+      AppendGroupKey(evaluated[k], &key);
     }
     // Rows often come in group order (a table read in key order): the
     // group of the row before needs no look-up.
     if (groups.empty() || key != last_key) {
-      auto [it, added] = group_of.try_emplace(key, groups.size());
-      if (added) groups.push_back({row, group_values, fresh});
-      last_group = it->second;
+      auto [number, added] = group_of.FindOrAdd(key);
+      if (added) {
+        std::vector<Value> values;
+        values.reserve(st.group_by.size());
+        for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+          values.push_back(group_places[k] ? row[*group_places[k]] : std::move(evaluated[k]));
+        }
+        groups.push_back({row, std::move(values), fresh});
+      }
+      last_group = number;
       last_key = key;
     }
     for (Aggregate& a : groups[last_group].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
@@ -685,7 +705,7 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   if (groups.empty() && st.group_by.empty()) {
     groups.push_back({std::vector<Value>(b.width), {}, fresh});
   }
-  group_of = {};  // the look-up is done with: its memory goes before the results grow
+  group_of.Clear();  // the look-up is done with: its memory goes before the results grow
   std::vector<Value> values;
   b.aggregate_index = &aggregate_index;
   b.aggregate_values = &values;
