@@ -72,11 +72,15 @@ class KeyIndex {
     return std::string_view(arena_).substr(starts_[n], starts_[n + 1] - starts_[n]);
   }
   void Grow();
+  // A slot: the hash's upper half, then key number + 1 (0: empty).
+  static std::uint64_t SlotValue(std::uint64_t hash, std::size_t n) {
+    return (hash >> 32 << 32) | static_cast<std::uint32_t>(n + 1);
+  }
 
   std::string arena_;                   // every key's bytes, one after another
   std::vector<std::size_t> starts_{0};  // key n is arena_[starts_[n], starts_[n + 1])
   std::vector<std::uint64_t> hashes_;   // by key number
-  std::vector<std::uint32_t> slots_;    // 0: empty; else key number + 1
+  std::vector<std::uint64_t> slots_;    // 0: empty; else SlotValue
 };
 
 // The column type that holds a value of this kind (text as MEMO).
