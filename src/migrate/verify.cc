@@ -14,10 +14,12 @@
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <variant>
 
 #include "db/sql_quote.h"
 #include "jet/database.h"
 #include "jet/sql/executor.h"
+#include "jet/sql/parser.h"
 #include "migrate/jet_row_inserter.h"
 #include "migrate/sql_text.h"
 
@@ -666,6 +668,35 @@ TableVerification VerifyTableRows(Session* source, jet::Database& target,
   return v;
 }
 
+namespace {
+
+// Counts the rows of a query in the file by their spelling, as they come.
+class FileRowCounter : public jet::sql::RowSink {
+ public:
+  FileRowCounter(std::unordered_map<std::string, int64_t>* balance, uint64_t* rows)
+      : balance_(balance), rows_(rows) {}
+  Status Columns(const std::vector<jet::sql::ResultColumn>& columns) override {
+    width_ = columns.size();
+    return Status::Ok();
+  }
+  Status Row(std::vector<jet::Value> row) override {
+    cells_.clear();
+    for (const jet::Value& value : row) cells_.push_back(FileCell(value));
+    --(*balance_)[RowText(cells_)];
+    ++*rows_;
+    return Status::Ok();
+  }
+  std::size_t width() const { return width_; }
+
+ private:
+  std::unordered_map<std::string, int64_t>* balance_;
+  uint64_t* rows_;
+  std::size_t width_ = 0;
+  std::vector<std::string> cells_;
+};
+
+}  // namespace
+
 TableVerification VerifyQueryRows(Session* source, jet::Database& target,
                                   const std::string& database, const std::string& view,
                                   const std::string& access_query) {
@@ -675,11 +706,20 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
     v.status = name.status();
     return v;
   }
+  // Rows counted by their spelling: -1 a file row, +1 a server row. The
+  // query's rows are counted as it gives them, none is held.
+  std::unordered_map<std::string, int64_t> balance;
+  FileRowCounter in_file(&balance, &v.target_rows);
   jet::sql::Executor executor(&target);
-  auto in_file = executor.Execute("SELECT * FROM " + *name);
-  if (!in_file.ok()) {
-    v.status =
-        Status::NotSupported("the query does not run in the file: " + in_file.status().message());
+  Status ran = [&]() -> Status {
+    VELQUIN_ASSIGN_OR_RETURN(jet::sql::Statement st,
+                             jet::sql::ParseStatement("SELECT * FROM " + *name));
+    const auto* select = std::get_if<jet::sql::Select>(&st);
+    if (!select) return Status::InvalidArgument("not a SELECT");
+    return executor.Stream(*select, &in_file);
+  }();
+  if (!ran.ok()) {
+    v.status = Status::NotSupported("the query does not run in the file: " + ran.message());
     return v;
   }
   // A view whose rows depend on the moment it runs (NOW(), RAND() ...)
@@ -711,12 +751,10 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
     v.status = cursor.status();
     return v;
   }
-  // Rows counted by their spelling: +1 a server row, -1 a file row.
-  std::unordered_map<std::string, int64_t> balance;
   const std::size_t width = (*cursor)->Columns().size();
-  if (width != in_file->columns.size()) {
+  if (width != in_file.width()) {
     v.differing_columns.push_back(
-        fmt::format("{} columns on the server, {} in the query", width, in_file->columns.size()));
+        fmt::format("{} columns on the server, {} in the query", width, in_file.width()));
   }
   std::vector<std::string> cells;
   for (;;) {
@@ -730,12 +768,6 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
     for (std::size_t i = 0; i < width; ++i) cells.push_back(ServerCell(**cursor, i));
     ++balance[RowText(cells)];
     ++v.source_rows;
-  }
-  for (const auto& row : in_file->rows) {
-    cells.clear();
-    for (const jet::Value& value : row) cells.push_back(FileCell(value));
-    --balance[RowText(cells)];
-    ++v.target_rows;
   }
   // The rows on one side only, in a stable order for the examples.
   std::map<std::string, int64_t> unmatched;

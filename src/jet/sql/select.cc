@@ -448,7 +448,22 @@ Result<ExecResult> Executor::RunQuery(const Select& st) {
   return acc;
 }
 
-Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
+Status Executor::Stream(const Select& select, RowSink* sink) {
+  if (!select.into.empty()) return Fail("A SELECT ... INTO gives no rows.");
+  open_queries_.clear();
+  ExecResult result;
+  if (select.unions.empty()) {
+    VELQUIN_ASSIGN_OR_RETURN(result, RunSingleSelect(select, false, sink));
+    if (result.streamed) return Status::Ok();
+  } else {
+    VELQUIN_ASSIGN_OR_RETURN(result, RunQuery(select));
+  }
+  VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+  for (std::vector<Value>& row : result.rows) VELQUIN_RETURN_IF_ERROR(sink->Row(std::move(row)));
+  return Status::Ok();
+}
+
+Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, RowSink* sink) {
   if (st.from.empty()) return Fail("Query input must contain at least one table or query.");
   const std::vector<OrderItem> no_order;
   const std::vector<OrderItem>& order = in_union ? no_order : st.order_by;
@@ -624,6 +639,22 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
       if (keep) return true;
     }
   };
+  if (!grouping && sink && !distinct && order.empty() && !st.top_percent) {
+    // Rows go out as the sources give them.
+    VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+    const std::optional<double> top = TopOf(st);
+    const std::uint64_t limit = top ? static_cast<std::uint64_t>(*top) : 0;  // as Finish keeps
+    std::uint64_t given = 0;
+    while (!top || given < limit) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
+      if (!more) break;
+      VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(row));
+      VELQUIN_RETURN_IF_ERROR(sink->Row(std::move(out)));
+      ++given;
+    }
+    result.streamed = true;
+    return result;
+  }
   if (!grouping) {
     for (;;) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
