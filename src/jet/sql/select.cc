@@ -286,6 +286,62 @@ std::vector<bool> UsedColumns(const Select& st, const std::vector<OrderItem>& or
   return used;
 }
 
+// Whether reading a table's index in order gives the same order as sorting
+// its values (text is left to the sort: an index keeps only its first 255
+// characters).
+bool IndexOrdersLikeSort(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte:
+    case ColumnType::kShort:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// When the ORDER BY over the query's one table begins with every column of
+// its primary key, in the key's directions or all reversed: the key's name
+// in `index` and whether to walk it backward. The key makes every row
+// unique, so later ORDER BY items and ties do not matter.
+bool ChooseIndexOrder(const std::vector<OrderItem>& order, const std::vector<OrderRef>& refs,
+                      const std::vector<std::optional<std::size_t>>& out_places, const Binding& b,
+                      std::string* index, bool* backward) {
+  if (order.empty() || b.sources.size() != 1) return false;
+  std::vector<std::size_t> places;
+  for (const OrderRef& r : refs) {
+    if (r.output && out_places[*r.output]) {
+      places.push_back(*out_places[*r.output]);
+    } else if (r.expr && r.expr->kind == ExprKind::kColumn && b.Find(*r.expr).ok()) {
+      places.push_back(*b.Find(*r.expr));
+    } else {
+      break;  // the items after it cannot be part of the key's order
+    }
+  }
+  const Source& s = b.sources[0];
+  for (const IndexInfo& ix : s.info.indexes) {
+    if (!ix.primary_key || ix.columns.empty() || ix.columns.size() > places.size()) continue;
+    std::optional<bool> reversed;
+    bool fits = true;
+    for (std::size_t k = 0; k < ix.columns.size() && fits; ++k) {
+      const ColumnInfo& c = s.info.columns[places[k] - s.offset];
+      const bool r = order[k].descending == ix.columns[k].second;
+      fits = SameName(c.name, ix.columns[k].first) && IndexOrdersLikeSort(c.type) &&
+             (!reversed || *reversed == r);
+      reversed = r;
+    }
+    if (!fits) continue;
+    *index = ix.name;
+    *backward = *reversed;
+    return true;
+  }
+  return false;
+}
+
 std::optional<double> TopOf(const Select& st) {
   if (!st.top) return std::nullopt;
   return std::strtod(st.top->c_str(), nullptr);
@@ -302,6 +358,8 @@ struct Executor::FromPlan {
   std::string table;
   std::vector<std::vector<Value>> rows;
   std::vector<bool> wanted;  // kTable: the columns the query reads
+  std::string index;         // kTable: read in this index's order (empty: page order)
+  bool backward = false;     // from the index's last entry to its first
   const FromItem* join = nullptr;
   std::vector<FromPlan> operands;
 };
@@ -354,7 +412,10 @@ Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
 Result<std::unique_ptr<RowSource>> Executor::OpenPlan(FromPlan& plan, const Binding& b) {
   switch (plan.kind) {
     case FromPlan::kTable: {
-      VELQUIN_ASSIGN_OR_RETURN(auto cursor, db_->Scan(plan.table));
+      VELQUIN_ASSIGN_OR_RETURN(auto cursor,
+                               plan.index.empty()
+                                   ? db_->Scan(plan.table)
+                                   : db_->ScanInIndexOrder(plan.table, plan.index, plan.backward));
       return TableRows(std::move(cursor), plan.begin, plan.end, std::move(plan.wanted));
     }
     case FromPlan::kRows:
@@ -488,15 +549,6 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
     for (FromPlan& o : p.operands) narrow(o);
   };
   for (FromPlan& p : plans) narrow(p);
-  std::unique_ptr<RowSource> source;
-  for (FromPlan& p : plans) {
-    VELQUIN_ASSIGN_OR_RETURN(auto next, OpenPlan(p, b));
-    // Comma-listed elements: the WHERE's equalities between them are the
-    // hash key; the WHERE itself is checked on every row below.
-    source = source ? JoinRows(JoinKind::kInner, std::move(source), std::move(next), nullptr,
-                               where_equalities, b)
-                    : std::move(next);
-  }
 
   // The select list.
   ExecResult result;
@@ -623,7 +675,26 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
   // by their GROUP BY values, DISTINCT rows by their values (Jet sorts to
   // find them), other rows as the sources give them.
   const bool distinct = st.quantifier == SelectQuantifier::kDistinct;
+  // An ORDER BY that begins with the primary key of the query's one table
+  // is had by reading the rows in the key's order: nothing is held and
+  // sorted, and TOP n stops after n rows.
+  std::vector<std::optional<std::size_t>> out_places;
+  for (const Out& o : outs) out_places.push_back(o.column);
+  const bool ordered_by_index =
+      !grouping && !distinct && !st.top_percent && plans.size() == 1 &&
+      plans[0].kind == FromPlan::kTable &&
+      ChooseIndexOrder(order, order_refs, out_places, b, &plans[0].index, &plans[0].backward);
   std::vector<bool> descending = Descending(order);
+  if (ordered_by_index) descending.clear();
+  std::unique_ptr<RowSource> source;
+  for (FromPlan& p : plans) {
+    VELQUIN_ASSIGN_OR_RETURN(auto next, OpenPlan(p, b));
+    // Comma-listed elements: the WHERE's equalities between them are the
+    // hash key; the WHERE itself is checked on every row below.
+    source = source ? JoinRows(JoinKind::kInner, std::move(source), std::move(next), nullptr,
+                               where_equalities, b)
+                    : std::move(next);
+  }
   const bool by_group = order.empty() && grouping && !st.group_by.empty();
   const bool by_output = order.empty() && !by_group && distinct;
   if (by_group) descending.assign(st.group_by.size(), false);
@@ -639,7 +710,7 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
       if (keep) return true;
     }
   };
-  if (!grouping && sink && !distinct && order.empty() && !st.top_percent) {
+  if (!grouping && sink && !distinct && (order.empty() || ordered_by_index) && !st.top_percent) {
     // Rows go out as the sources give them.
     VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
     const std::optional<double> top = TopOf(st);
@@ -656,7 +727,9 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
     return result;
   }
   if (!grouping) {
-    for (;;) {
+    const std::optional<double> top = TopOf(st);
+    for (std::uint64_t n = 0; !(ordered_by_index && top && n >= static_cast<std::uint64_t>(*top));
+         ++n) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
       if (!more) break;
       VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(row));

@@ -272,4 +272,33 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
   EXPECT_TRUE(none.result.rows.empty());
 }
 
+// Over many index pages, walking the primary key forward and backward gives
+// the rows sorting gives (an expression in the ORDER BY forces the sort).
+TEST(ExecutorIndexOrder, WalkingTheKeyGivesTheSortedRowsAcrossPages) {
+  const std::string path = TempPath("index_order.mdb");
+  auto db = Database::Create(path);
+  ASSERT_TRUE(db.ok()) << db.status().message();
+  Executor ex(db->get());
+  ASSERT_TRUE(ex.Execute("CREATE TABLE s (k LONG NOT NULL, d DATETIME NOT NULL, v LONG, "
+                         "CONSTRAINT pk PRIMARY KEY (k, d))")
+                  .ok());
+  for (std::int32_t i = 0; i < 3000; ++i) {
+    const std::int32_t k = (i * 7919) % 1000 - 500;  // scrambled, negative ones too
+    const Value d = Value::Date(DateTime{static_cast<double>((i * 31) % 3) - 1.5});
+    ASSERT_TRUE(ex.InsertRow("s", {Value::Long(k), d, Value::Long(i)}).ok()) << i;
+  }
+  for (const auto& [walked, sorted] : std::vector<std::pair<std::string, std::string>>{
+           {"SELECT * FROM s ORDER BY k, d", "SELECT * FROM s ORDER BY k + 0, d"},
+           {"SELECT * FROM s ORDER BY k DESC, d DESC",
+            "SELECT * FROM s ORDER BY k + 0 DESC, d DESC"},
+           {"SELECT TOP 7 v, k FROM s WHERE v > 100 ORDER BY k DESC, d DESC",
+            "SELECT TOP 7 v, k FROM s WHERE v > 100 ORDER BY k + 0 DESC, d DESC"}}) {
+    auto a = ex.Execute(walked);
+    auto b = ex.Execute(sorted);
+    ASSERT_TRUE(a.ok() && b.ok()) << walked;
+    EXPECT_GT(a->rows.size(), 6u) << walked;
+    EXPECT_EQ(RowsText(*a), RowsText(*b)) << walked;
+  }
+}
+
 }  // namespace velquin::jet::sql
