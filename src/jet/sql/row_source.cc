@@ -140,6 +140,9 @@ class JoinSource : public RowSource {
 
   Status Build(std::vector<Value>* row) {
     built_ = true;
+    // Room for the rows the side says it has (no copying as the array grows).
+    const std::uint64_t expected = std::min<std::uint64_t>(build_->EstimatedRows(), 1u << 22);
+    values_.reserve(static_cast<std::size_t>(expected) * (build_->end() - build_->begin()));
     for (;;) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, build_->Next(row));
       if (!more) break;
