@@ -4,6 +4,7 @@
 //   ex.Execute("CREATE TABLE t (id LONG NOT NULL PRIMARY KEY, name TEXT(50))");
 //   ex.Execute("INSERT INTO t VALUES (1, 'Zoë')");
 //   auto r = ex.Execute("SELECT name FROM t WHERE id = 1");   // r->rows
+//   ex.Stream(select, &sink);   // the rows one by one to a RowSink
 //
 // Statements: CREATE TABLE (types, sizes, NOT NULL, DEFAULT, PRIMARY KEY, UNIQUE),
 // ALTER TABLE ... ADD [CONSTRAINT n] PRIMARY KEY | UNIQUE, CREATE [UNIQUE]

@@ -3,8 +3,9 @@
 // each table or query of the FROM clause has its range of places), so
 // expressions are always evaluated over that one row.
 //
-//   table scan     the rows of a table, read page by page (only the
-//                  columns the query uses are decoded)
+//   table scan     the rows of a table, read page by page or in the order
+//                  of an index (only the columns the query uses are
+//                  decoded)
 //   buffered rows  the rows of a saved query or a nested SELECT, run first
 //   join           INNER, LEFT or RIGHT: the side that may be padded with
 //                  NULLs (for INNER, the smaller side) is read into a hash
