@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jet/database.h"
 #include "jet/sql/executor.h"
@@ -63,24 +64,52 @@ std::string Escape(const jet::Value& v, const std::string& null_text) {
   return out;
 }
 
+void AppendHeader(const std::vector<jet::sql::ResultColumn>& columns, std::string* out) {
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (i) *out += '\t';
+    *out += columns[i].name;
+  }
+  *out += '\n';
+}
+
+void AppendRow(const std::vector<jet::Value>& row, const SqlOptions& o, std::string* out) {
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    if (i) *out += '\t';
+    *out += Escape(row[i], o.null_text);
+  }
+  *out += '\n';
+}
+
 void PrintRows(const jet::sql::ExecResult& r, const SqlOptions& o) {
   std::string out;
-  if (o.header) {
-    for (std::size_t i = 0; i < r.columns.size(); ++i) {
-      if (i) out += '\t';
-      out += r.columns[i].name;
-    }
-    out += '\n';
-  }
-  for (const auto& row : r.rows) {
-    for (std::size_t i = 0; i < row.size(); ++i) {
-      if (i) out += '\t';
-      out += Escape(row[i], o.null_text);
-    }
-    out += '\n';
-  }
+  if (o.header) AppendHeader(r.columns, &out);
+  for (const auto& row : r.rows) AppendRow(row, o, &out);
   std::fwrite(out.data(), 1, out.size(), stdout);
 }
+
+// Prints rows as the query gives them, a block at a time.
+class RowPrinter : public jet::sql::RowSink {
+ public:
+  explicit RowPrinter(const SqlOptions& o) : o_(o) {}
+  ~RowPrinter() override { Flush(); }
+  Status Columns(const std::vector<jet::sql::ResultColumn>& columns) override {
+    if (o_.header) AppendHeader(columns, &out_);
+    return Status::Ok();
+  }
+  Status Row(std::vector<jet::Value> row) override {
+    AppendRow(row, o_, &out_);
+    if (out_.size() >= (1u << 16)) Flush();
+    return Status::Ok();
+  }
+  void Flush() {
+    std::fwrite(out_.data(), 1, out_.size(), stdout);
+    out_.clear();
+  }
+
+ private:
+  const SqlOptions& o_;
+  std::string out_;
+};
 
 Result<std::unique_ptr<jet::Database>> OpenFile(const SqlOptions& o) {
   if (o.create) {
@@ -134,9 +163,10 @@ void RunQuery(const SqlOptions& o) {
   const auto* select = std::get_if<jet::sql::Select>(&*parsed);
   if (!select || !select->into.empty())
     Fail("mdb query runs a SELECT; use mdb exec for other statements");
-  auto r = ex.Run(*parsed);
-  if (!r.ok()) Fail(r.status().message());
-  PrintRows(*r, o);
+  RowPrinter printer(o);
+  Status s = ex.Stream(*select, &printer);
+  printer.Flush();
+  if (!s.ok()) Fail(s.message());
 }
 
 }  // namespace

@@ -81,6 +81,11 @@ class RowCursor {
  public:
   // One value per column in column-number order; false at the end.
   Result<bool> Next(std::vector<Value>* row);
+  // Decodes only the columns flagged in `wanted` (by column number) into
+  // out[0, columns); the other places keep what they held.
+  Result<bool> NextInto(Value* out, const std::vector<bool>& wanted) {
+    return cursor_->NextInto(out, wanted);
+  }
   const TableInfo& table() const { return info_; }
 
  private:
@@ -184,6 +189,10 @@ class Database {
   Result<std::unique_ptr<BulkWriter>> BulkAppend(std::string_view table,
                                                  std::uint64_t commit_every = 20000);
   Result<std::unique_ptr<RowCursor>> Scan(std::string_view table);
+  // The rows in the order of the table's index `index` (a name TableInfo
+  // lists), from its last entry back to its first when `backward`.
+  Result<std::unique_ptr<RowCursor>> ScanInIndexOrder(std::string_view table,
+                                                      std::string_view index, bool backward);
 
   // --- Deleting rows (database_rows.cc) ---
   // Deletes the rows of a user table that `match` selects and returns how

@@ -1,6 +1,7 @@
 // Writing and reading whole rows: single-row inserts, the bulk writer and
 // the row cursor. Each insert is one statement [SAFE-5] in docs/jet4-format.md.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,26 @@ Result<std::unique_ptr<RowCursor>> Database::Scan(std::string_view table) {
   VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, info.tdef_page));
   auto cur = std::make_unique<TableCursor>(*pages_, std::move(def));
   VELQUIN_RETURN_IF_ERROR(cur->Open());
+  return std::unique_ptr<RowCursor>(new RowCursor(std::move(info), std::move(cur)));
+}
+
+Result<std::unique_ptr<RowCursor>> Database::ScanInIndexOrder(std::string_view table,
+                                                              std::string_view index,
+                                                              bool backward) {
+  const Object* o = FindTable(table);
+  if (!o) return Status::NotFound("no table \"" + std::string(table) + "\"");
+  VELQUIN_ASSIGN_OR_RETURN(TableInfo info, Describe(*o));
+  VELQUIN_ASSIGN_OR_RETURN(TableDef def, ReadTableDef(*pages_, info.tdef_page));
+  std::optional<std::size_t> real;
+  for (const LogicalIndex& li : def.logical_indexes) {
+    if (li.name == index) real = li.real_index;
+  }
+  if (!real) {
+    return Status::NotFound("no index \"" + std::string(index) + "\" on table \"" +
+                            std::string(table) + "\"");
+  }
+  auto cur = std::make_unique<TableCursor>(*pages_, std::move(def));
+  VELQUIN_RETURN_IF_ERROR(cur->OpenInIndexOrder(*real, backward));
   return std::unique_ptr<RowCursor>(new RowCursor(std::move(info), std::move(cur)));
 }
 

@@ -14,10 +14,12 @@
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <variant>
 
 #include "db/sql_quote.h"
 #include "jet/database.h"
 #include "jet/sql/executor.h"
+#include "jet/sql/parser.h"
 #include "migrate/jet_row_inserter.h"
 #include "migrate/sql_text.h"
 
@@ -734,6 +736,60 @@ TableVerification VerifyTableRows(Session* source, jet::Database& target,
   return v;
 }
 
+namespace {
+
+// Counts the rows of a query in the file by their spelling, as they come.
+class FileRowCounter : public jet::sql::RowSink {
+ public:
+  FileRowCounter(std::unordered_map<std::string, int64_t>* balance, uint64_t* rows)
+      : balance_(balance), rows_(rows) {}
+  Status Columns(const std::vector<jet::sql::ResultColumn>& columns) override {
+    width_ = columns.size();
+    return Status::Ok();
+  }
+  Status Row(std::vector<jet::Value> row) override {
+    cells_.clear();
+    for (const jet::Value& value : row) cells_.push_back(FileCell(value));
+    --(*balance_)[RowText(cells_)];
+    ++*rows_;
+    return Status::Ok();
+  }
+  std::size_t width() const { return width_; }
+
+ private:
+  std::unordered_map<std::string, int64_t>* balance_;
+  uint64_t* rows_;
+  std::size_t width_ = 0;
+  std::vector<std::string> cells_;
+};
+
+// Sums the CRC-32 of a query's rows in the file as they come, as the
+// server sums the view's.
+class FileRowSummer : public jet::sql::RowSink {
+ public:
+  explicit FileRowSummer(std::vector<Canon> canons) : canons_(std::move(canons)) {}
+  Status Columns(const std::vector<jet::sql::ResultColumn>& columns) override {
+    fits_ = columns.size() == canons_.size();
+    return Status::Ok();
+  }
+  Status Row(std::vector<jet::Value> row) override {
+    fits_ = fits_ && AddRowSum(row, canons_, &text_, &sums_);
+    return Status::Ok();
+  }
+  // True when every row had the view's columns and the sums equal `server`.
+  bool Equals(const QuickSums& server) const {
+    return fits_ && sums_.rows == server.rows && sums_.sum == server.sum;
+  }
+
+ private:
+  std::vector<Canon> canons_;
+  QuickSums sums_;
+  std::string text_;
+  bool fits_ = true;
+};
+
+}  // namespace
+
 TableVerification VerifyQueryRows(Session* source, jet::Database& target,
                                   const std::string& database, const std::string& view,
                                   const std::string& access_query) {
@@ -767,48 +823,56 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
       return v;
     }
   }
+  const std::string from = QuoteIdentifier(database) + "." + QuoteIdentifier(view);
+  // Runs the query in the file, handing its rows to `sink` as they come.
+  auto run_query = [&](jet::sql::RowSink* sink) -> Status {
+    jet::sql::Executor executor(&target);
+    VELQUIN_ASSIGN_OR_RETURN(jet::sql::Statement st,
+                             jet::sql::ParseStatement("SELECT * FROM " + *name));
+    const auto* select = std::get_if<jet::sql::Select>(&st);
+    if (!select) return Status::InvalidArgument("not a SELECT");
+    Status ran = executor.Stream(*select, sink);
+    if (ran.ok()) return ran;
+    return Status::NotSupported("the query does not run in the file: " + ran.message());
+  };
   // The engine runs the query while the server sums the view's rows; equal
   // counts and sums end the comparison without a row crossing the connection.
-  const std::string from = QuoteIdentifier(database) + "." + QuoteIdentifier(view);
   const std::vector<SummedColumn> summed = ViewColumns(source, database, view);
-  std::optional<Result<jet::sql::ExecResult>> ran;
-  std::thread runner([&] {
-    jet::sql::Executor executor(&target);
-    ran = executor.Execute("SELECT * FROM " + *name);
-  });
-  std::optional<QuickSums> server;
-  if (!summed.empty()) server = ServerSums(source, summed, from, "");
-  runner.join();
-  Result<jet::sql::ExecResult>& in_file = *ran;
-  if (!in_file.ok()) {
-    v.status =
-        Status::NotSupported("the query does not run in the file: " + in_file.status().message());
-    return v;
-  }
-  if (server && summed.size() == in_file->columns.size()) {
+  if (!summed.empty()) {
     std::vector<Canon> canons;
     for (const SummedColumn& c : summed) canons.push_back(c.canon);
-    QuickSums file;
-    std::string text;
-    bool fits = true;
-    for (const auto& row : in_file->rows) fits = fits && AddRowSum(row, canons, &text, &file);
-    if (fits && file.rows == server->rows && file.sum == server->sum) {
-      v.source_rows = v.target_rows = file.rows;
+    FileRowSummer file(std::move(canons));
+    Status ran;
+    std::thread runner([&] { ran = run_query(&file); });
+    const std::optional<QuickSums> server = ServerSums(source, summed, from, "");
+    runner.join();
+    if (!ran.ok()) {
+      v.status = ran;
+      return v;
+    }
+    if (server && file.Equals(*server)) {
+      v.source_rows = v.target_rows = server->rows;
       v.by_checksum = true;
       return v;
     }
+  }
+  // Row by row: the rows counted by their spelling, -1 a file row, +1 a
+  // server row. The query's rows are counted as it gives them, none is held.
+  std::unordered_map<std::string, int64_t> balance;
+  FileRowCounter in_file(&balance, &v.target_rows);
+  if (Status ran = run_query(&in_file); !ran.ok()) {
+    v.status = ran;
+    return v;
   }
   auto cursor = source->OpenQuery("select * from " + from);
   if (!cursor.ok()) {
     v.status = cursor.status();
     return v;
   }
-  // Rows counted by their spelling: +1 a server row, -1 a file row.
-  std::unordered_map<std::string, int64_t> balance;
   const std::size_t width = (*cursor)->Columns().size();
-  if (width != in_file->columns.size()) {
+  if (width != in_file.width()) {
     v.differing_columns.push_back(
-        fmt::format("{} columns on the server, {} in the query", width, in_file->columns.size()));
+        fmt::format("{} columns on the server, {} in the query", width, in_file.width()));
   }
   std::vector<std::string> cells;
   for (;;) {
@@ -822,12 +886,6 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
     for (std::size_t i = 0; i < width; ++i) cells.push_back(ServerCell(**cursor, i));
     ++balance[RowText(cells)];
     ++v.source_rows;
-  }
-  for (const auto& row : in_file->rows) {
-    cells.clear();
-    for (const jet::Value& value : row) cells.push_back(FileCell(value));
-    --balance[RowText(cells)];
-    ++v.target_rows;
   }
   // The rows on one side only, in a stable order for the examples.
   std::map<std::string, int64_t> unmatched;

@@ -651,6 +651,35 @@ Status IndexCursor::Next() {
   return SkipEmpty();
 }
 
+Status IndexCursor::Prev() {
+  if (store_ == nullptr) return Status::InvalidArgument("index cursor is not positioned");
+  while (pos_ == 0) {
+    const PageNumber prev = leaf_.prev;
+    if (prev == 0) {
+      store_ = nullptr;  // before the first entry: no longer Valid()
+      return Status::Ok();
+    }
+    if (++hops_ > store_->PageCount()) return Corrupt(page_, "leaf chain loops");
+    VELQUIN_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(*store_, prev));
+    if (!p.leaf) return Corrupt(prev, "leaf chain reaches a node page");
+    if (p.next != page_) {
+      return Corrupt(
+          prev, "next-page link " + std::to_string(p.next) + " should be " + std::to_string(page_));
+    }
+    page_ = prev;
+    leaf_ = std::move(p);
+    pos_ = leaf_.entries.size();
+  }
+  --pos_;
+  return Status::Ok();
+}
+
+Result<IndexCursor> IndexTree::End() {
+  // No key is longer than kMaxIndexKeySize: this one sorts after every entry.
+  const std::vector<std::uint8_t> past(kMaxIndexKeySize + 1, 0xFF);
+  return Seek(past);
+}
+
 Result<IndexCursor> IndexTree::Seek(std::span<const std::uint8_t> key) {
   IndexEntry target;
   target.key.assign(key.begin(), key.end());

@@ -59,7 +59,7 @@ bool IsAllNullKey(std::span<const std::uint8_t> key, std::size_t column_count);
 Result<IndexEntry> MakeIndexEntry(std::span<const KeyColumn> columns,
                                   std::span<const KeyValue> values, RowId row);
 
-// Forward iteration over the leaf entries in key order.
+// Iteration over the leaf entries in key order, forward or backward.
 class IndexCursor {
  public:
   IndexCursor() = default;
@@ -69,6 +69,10 @@ class IndexCursor {
   // Moves to the next entry (possibly on the next leaf). Corruption when the
   // leaf chain is broken or loops.
   Status Next();
+  // Moves to the entry before (possibly on the previous leaf); before the
+  // first entry the cursor is no longer Valid(). Corruption when the leaf
+  // chain is broken or loops.
+  Status Prev();
 
  private:
   friend class IndexTree;
@@ -145,6 +149,8 @@ class IndexTree {
   // First entry whose key is >= `key` (entries of equal key in row order).
   Result<IndexCursor> Seek(std::span<const std::uint8_t> key);
   Result<IndexCursor> Begin() { return Seek({}); }
+  // Just past the last entry (not Valid()): Prev() gives the last one.
+  Result<IndexCursor> End();
   // Whether some entry has exactly this key.
   Result<bool> ContainsKey(std::span<const std::uint8_t> key);
   // Every entry in key order.

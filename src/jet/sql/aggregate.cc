@@ -28,10 +28,14 @@ Status Aggregate::Add(const Binding& b, const std::vector<Value>& row) {
     ++count;
     return Status::Ok();
   }
-  VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*arg, b, row));
+  Value evaluated;
+  if (!place) {
+    VELQUIN_ASSIGN_OR_RETURN(evaluated, Eval(*arg, b, row));
+  }
+  const Value& v = place ? row[*place] : evaluated;
   if (kind == AggregateKind::kFirst || kind == AggregateKind::kLast) {
     // The value of the group's first or last row, NULL included.
-    if (kind == AggregateKind::kLast || count == 0) best = std::move(v);
+    if (kind == AggregateKind::kLast || count == 0) best = v;
     ++count;
     return Status::Ok();
   }
@@ -62,13 +66,13 @@ Status Aggregate::Add(const Binding& b, const std::vector<Value>& row) {
     case AggregateKind::kMin:
     case AggregateKind::kMax: {
       if (best.is_null()) {
-        best = std::move(v);
+        best = v;
         break;
       }
       auto c = CompareValues(v, best);
       if (!c) return Fail(kTypeMismatch);
       if ((kind == AggregateKind::kMin && *c < 0) || (kind == AggregateKind::kMax && *c > 0)) {
-        best = std::move(v);
+        best = v;
       }
       break;
     }

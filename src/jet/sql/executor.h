@@ -4,6 +4,7 @@
 //   ex.Execute("CREATE TABLE t (id LONG NOT NULL PRIMARY KEY, name TEXT(50))");
 //   ex.Execute("INSERT INTO t VALUES (1, 'Zoë')");
 //   auto r = ex.Execute("SELECT name FROM t WHERE id = 1");   // r->rows
+//   ex.Stream(select, &sink);   // the rows one by one to a RowSink
 //
 // Statements: CREATE TABLE (types, sizes, NOT NULL, DEFAULT, PRIMARY KEY, UNIQUE),
 // ALTER TABLE ... ADD [CONSTRAINT n] PRIMARY KEY | UNIQUE, CREATE [UNIQUE]
@@ -50,6 +51,18 @@ struct ExecResult {
   std::vector<ResultColumn> columns;
   std::vector<std::vector<Value>> rows;
   std::uint64_t rows_affected = 0;  // INSERT, SELECT ... INTO and DELETE
+  bool streamed = false;            // the rows went to a RowSink (Executor::Stream)
+};
+
+// Receives the rows of a SELECT one by one (Executor::Stream).
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  // Called once, before the first row. The type of a computed column is
+  // its first value's, as far as the rows seen so far tell (kMemo before).
+  virtual Status Columns(const std::vector<ResultColumn>& columns) = 0;
+  // A failure stops the query and is returned by Stream.
+  virtual Status Row(std::vector<Value> row) = 0;
 };
 
 class Executor {
@@ -61,6 +74,12 @@ class Executor {
   Result<ExecResult> Execute(std::string_view sql);
   // Runs a parsed statement.
   Result<ExecResult> Run(const Statement& statement);
+
+  // Runs a SELECT (without INTO) and hands its rows to `sink` as they come:
+  // a query without grouping, DISTINCT, ORDER BY, TOP n PERCENT or UNION
+  // holds no rows (a table scan of millions of rows stays small); any
+  // other is run whole first, then handed out.
+  Status Stream(const Select& select, RowSink* sink);
 
   // Inserts one row given in the table's column order, with the same checks
   // and messages as INSERT INTO (used by the bulk paths; no parsing).
@@ -91,9 +110,12 @@ class Executor {
   // SELECT (select.cc): a SELECT with its unions; one SELECT (in a union:
   // without the ORDER BY, which belongs to the whole union); a saved query
   // run as a table; FROM elements laid out, then opened as row sources.
+  // With a `sink`, RunSingleSelect hands the rows to it when the query
+  // allows (`streamed` in the result is then true and its rows empty).
   struct FromPlan;
   Result<ExecResult> RunQuery(const Select& st);
-  Result<ExecResult> RunSingleSelect(const Select& st, bool in_union = false);
+  Result<ExecResult> RunSingleSelect(const Select& st, bool in_union = false,
+                                     RowSink* sink = nullptr);
   Result<ExecResult> RunSavedQuery(const std::string& name);
   Result<FromPlan> PlanFrom(const FromItem& f, Binding* b);
   Result<std::unique_ptr<RowSource>> OpenPlan(FromPlan& plan, const Binding& b);

@@ -122,7 +122,8 @@ std::optional<AggregateKind> AggregateKindOf(const Expr& e);
 // values; First and Last are the first and last non-NULL values met.
 struct Aggregate {
   AggregateKind kind = AggregateKind::kCount;
-  const Expr* arg = nullptr;  // nullptr: Count(*)
+  const Expr* arg = nullptr;         // nullptr: Count(*)
+  std::optional<std::size_t> place;  // `arg` is a plain column: its place in the row
   std::int64_t count = 0;
   double sum = 0;
   double sum_squares = 0;  // StDev, Var

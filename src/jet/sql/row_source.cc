@@ -13,21 +13,20 @@ namespace {
 
 class TableSource : public RowSource {
  public:
-  TableSource(std::unique_ptr<RowCursor> cursor, std::size_t begin, std::size_t end)
-      : RowSource(begin, end), cursor_(std::move(cursor)) {}
+  TableSource(std::unique_ptr<RowCursor> cursor, std::size_t begin, std::size_t end,
+              std::vector<bool> wanted)
+      : RowSource(begin, end), cursor_(std::move(cursor)), wanted_(std::move(wanted)) {
+    wanted_.resize(std::min(wanted_.size(), end - begin));
+  }
 
   Result<bool> Next(std::vector<Value>* row) override {
-    VELQUIN_ASSIGN_OR_RETURN(bool more, cursor_->Next(&scratch_));
-    if (!more) return false;
-    std::size_t n = std::min(scratch_.size(), end() - begin());
-    for (std::size_t i = 0; i < n; ++i) (*row)[begin() + i] = std::move(scratch_[i]);
-    return true;
+    return cursor_->NextInto(row->data() + begin(), wanted_);
   }
   std::uint64_t EstimatedRows() const override { return cursor_->table().row_count; }
 
  private:
   std::unique_ptr<RowCursor> cursor_;
-  std::vector<Value> scratch_;
+  std::vector<bool> wanted_;
 };
 
 class BufferedSource : public RowSource {
@@ -88,23 +87,25 @@ class JoinSource : public RowSource {
 
   Result<bool> Next(std::vector<Value>* row) override {
     if (!built_) VELQUIN_RETURN_IF_ERROR(Build(row));
+    const std::size_t width = build_->end() - build_->begin();
     for (;;) {
       if (!have_probe_) {
         VELQUIN_ASSIGN_OR_RETURN(bool more, probe_->Next(row));
         if (!more) return false;
         have_probe_ = true;
         matched_ = false;
-        pos_ = 0;
-        candidates_ = &all_;
+        candidate_ = rows_ > 0 ? 0 : kNone;  // without a key: every build row
         if (!probe_keys_.empty()) {
           VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(probe_keys_, *row));
-          auto it = keyed ? index_.find(key_) : index_.end();
-          candidates_ = it == index_.end() ? &none_ : &it->second;
+          auto k = keyed ? index_.Find(key_) : std::nullopt;
+          candidate_ = k ? first_[*k] : kNone;
         }
       }
-      while (pos_ < candidates_->size()) {
-        const std::vector<Value>& b = rows_[(*candidates_)[pos_++]];
-        std::copy(b.begin(), b.end(), row->begin() + build_->begin());
+      while (candidate_ != kNone) {
+        const std::size_t at = candidate_;
+        candidate_ = probe_keys_.empty() ? (at + 1 < rows_ ? at + 1 : kNone) : next_[at];
+        const auto from = values_.begin() + static_cast<std::ptrdiff_t>(at * width);
+        std::copy(from, from + static_cast<std::ptrdiff_t>(width), row->begin() + build_->begin());
         bool keep = true;
         if (on_) {
           VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*on_, binding_, *row));
@@ -139,17 +140,26 @@ class JoinSource : public RowSource {
 
   Status Build(std::vector<Value>* row) {
     built_ = true;
+    // Room for the rows the side says it has (no copying as the array grows).
+    const std::uint64_t expected = std::min<std::uint64_t>(build_->EstimatedRows(), 1u << 22);
+    values_.reserve(static_cast<std::size_t>(expected) * (build_->end() - build_->begin()));
     for (;;) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, build_->Next(row));
       if (!more) break;
-      const std::size_t at = rows_.size();
-      rows_.emplace_back(row->begin() + build_->begin(), row->begin() + build_->end());
-      if (build_keys_.empty()) {
-        all_.push_back(at);
-        continue;
-      }
+      const std::size_t at = rows_++;
+      values_.insert(values_.end(), row->begin() + build_->begin(), row->begin() + build_->end());
+      if (build_keys_.empty()) continue;
+      next_.push_back(kNone);
       VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(build_keys_, *row));
-      if (keyed) index_[key_].push_back(at);
+      if (!keyed) continue;
+      const std::size_t k = index_.FindOrAdd(key_).first;
+      if (k == first_.size()) {
+        first_.push_back(at);
+        last_.push_back(at);
+      } else {
+        next_[last_[k]] = at;
+        last_[k] = at;
+      }
     }
     return Status::Ok();
   }
@@ -162,12 +172,17 @@ class JoinSource : public RowSource {
   std::vector<const Expr*> probe_keys_;
   std::vector<const Expr*> build_keys_;
   bool built_ = false;
-  std::vector<std::vector<Value>> rows_;  // the build side's rows (its places only)
-  std::unordered_map<std::string, std::vector<std::size_t>> index_;
-  std::vector<std::size_t> all_;  // every build row, when there is no key
-  const std::vector<std::size_t> none_;
-  const std::vector<std::size_t>* candidates_ = &none_;
-  std::size_t pos_ = 0;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // The build side's rows (its places only), one after another.
+  std::vector<Value> values_;
+  std::size_t rows_ = 0;
+  // With a key: the build rows of each key number, in the order they came,
+  // chained from first_ through next_ (by row) to last_.
+  KeyIndex index_;
+  std::vector<std::size_t> first_;
+  std::vector<std::size_t> last_;
+  std::vector<std::size_t> next_;
+  std::size_t candidate_ = kNone;  // the next build row to try for the probe row
   bool have_probe_ = false;
   bool matched_ = false;
   std::string key_;
@@ -192,8 +207,8 @@ bool CollectColumns(const Expr& e, const Binding& binding, std::size_t begin, st
 }  // namespace
 
 std::unique_ptr<RowSource> TableRows(std::unique_ptr<RowCursor> cursor, std::size_t begin,
-                                     std::size_t end) {
-  return std::make_unique<TableSource>(std::move(cursor), begin, end);
+                                     std::size_t end, std::vector<bool> wanted) {
+  return std::make_unique<TableSource>(std::move(cursor), begin, end, std::move(wanted));
 }
 
 std::unique_ptr<RowSource> BufferedRows(std::vector<std::vector<Value>> rows, std::size_t begin,

@@ -3,7 +3,9 @@
 // each table or query of the FROM clause has its range of places), so
 // expressions are always evaluated over that one row.
 //
-//   table scan     the rows of a table, read page by page
+//   table scan     the rows of a table, read page by page or in the order
+//                  of an index (only the columns the query uses are
+//                  decoded)
 //   buffered rows  the rows of a saved query or a nested SELECT, run first
 //   join           INNER, LEFT or RIGHT: the side that may be padded with
 //                  NULLs (for INNER, the smaller side) is read into a hash
@@ -46,8 +48,10 @@ class RowSource {
   std::size_t end_;
 };
 
+// `wanted` flags the table's columns (by number) the query reads: only
+// those are decoded, the other places stay NULL.
 std::unique_ptr<RowSource> TableRows(std::unique_ptr<RowCursor> cursor, std::size_t begin,
-                                     std::size_t end);
+                                     std::size_t end, std::vector<bool> wanted);
 std::unique_ptr<RowSource> BufferedRows(std::vector<std::vector<Value>> rows, std::size_t begin,
                                         std::size_t end);
 

@@ -7,9 +7,16 @@
 // one group in GROUP BY and DISTINCT; a WHERE or HAVING that is NULL drops
 // the row. TOP n keeps the rows that tie with the n-th in the ORDER BY, as
 // Access does.
+//
+// Nothing is held that the query does not need: table scans decode only the
+// columns the query reads; an ORDER BY that begins with the primary key of
+// the query's one table walks the key's index instead of sorting; and a
+// query that neither groups, drops repeated rows nor sorts hands its rows
+// to a RowSink (Executor::Stream) one by one.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -95,7 +102,7 @@ class RowCollector {
     if (distinct_) {
       std::string key;
       for (const Value& v : out) AppendGroupKey(v, &key);
-      if (!seen_.insert(std::move(key)).second) return;
+      if (!seen_.FindOrAdd(key).second) return;
     }
     Entry e;
     e.row = std::move(out);
@@ -164,7 +171,7 @@ class RowCollector {
   bool distinct_;
   std::optional<double> top_;
   bool top_percent_;
-  std::unordered_set<std::string> seen_;
+  KeyIndex seen_;
   std::vector<Entry> rows_;
 };
 
@@ -215,6 +222,139 @@ std::vector<bool> Descending(const std::vector<OrderItem>& order) {
   return d;
 }
 
+// Marks in `used` the places of the query's wide row that `e` reads (a
+// name that is no column of the sources is an output's name and reads
+// none). False when `e` may read any place: an expression of a kind not
+// looked into here.
+bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used) {
+  switch (e.kind) {
+    case ExprKind::kNull:
+    case ExprKind::kBoolean:
+    case ExprKind::kNumber:
+    case ExprKind::kString:
+    case ExprKind::kDate:
+    case ExprKind::kBinary:
+      return true;
+    case ExprKind::kColumn: {
+      auto i = b.Find(e);
+      if (i.ok()) (*used)[*i] = true;
+      return true;
+    }
+    case ExprKind::kStar:
+      for (const Source& s : b.sources) {
+        if (!e.qualifier.empty() && !SameName(e.qualifier, s.alias) &&
+            !SameName(e.qualifier, s.table)) {
+          continue;
+        }
+        std::fill_n(used->begin() + static_cast<std::ptrdiff_t>(s.offset), s.info.columns.size(),
+                    true);
+      }
+      return true;
+    case ExprKind::kFunction:
+      if (AggregateKindOf(e) && e.args.size() == 1 && e.args[0].kind == ExprKind::kStar) {
+        return true;  // Count(*) reads no value
+      }
+      [[fallthrough]];
+    case ExprKind::kUnary:
+    case ExprKind::kBinaryOp:
+    case ExprKind::kIsNull:
+    case ExprKind::kLike:
+    case ExprKind::kIn:
+    case ExprKind::kBetween:
+      for (const Expr& a : e.args) {
+        if (!MarkColumns(a, b, used)) return false;
+      }
+      return true;
+    case ExprKind::kSubquery:
+    case ExprKind::kExists:
+    case ExprKind::kAny:
+    case ExprKind::kAll:
+      return false;  // a correlated subquery may read any place of the outer row
+  }
+  return false;
+}
+
+bool MarkJoinColumns(const FromItem& f, const Binding& b, std::vector<bool>* used) {
+  if (!f.is_join) return true;
+  if (f.on && !MarkColumns(*f.on, b, used)) return false;
+  for (const FromItem& o : f.operands) {
+    if (!MarkJoinColumns(o, b, used)) return false;
+  }
+  return true;
+}
+
+// The places of the wide row the query reads (every place when that
+// cannot be told).
+std::vector<bool> UsedColumns(const Select& st, const std::vector<OrderItem>& order,
+                              const Binding& b) {
+  std::vector<bool> used(b.width, false);
+  bool known = true;
+  for (const SelectItem& item : st.items) known = known && MarkColumns(item.expr, b, &used);
+  if (st.where) known = known && MarkColumns(*st.where, b, &used);
+  for (const Expr& g : st.group_by) known = known && MarkColumns(g, b, &used);
+  if (st.having) known = known && MarkColumns(*st.having, b, &used);
+  for (const OrderItem& o : order) known = known && MarkColumns(o.expr, b, &used);
+  for (const FromItem& f : st.from) known = known && MarkJoinColumns(f, b, &used);
+  if (!known) used.assign(b.width, true);
+  return used;
+}
+
+// Whether reading a table's index in order gives the same order as sorting
+// its values (text is left to the sort: an index keeps only its first 255
+// characters).
+bool IndexOrdersLikeSort(ColumnType type) {
+  switch (type) {
+    case ColumnType::kByte:
+    case ColumnType::kShort:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// When the ORDER BY over the query's one table begins with every column of
+// its primary key, in the key's directions or all reversed: the key's name
+// in `index` and whether to walk it backward. The key makes every row
+// unique, so later ORDER BY items and ties do not matter.
+bool ChooseIndexOrder(const std::vector<OrderItem>& order, const std::vector<OrderRef>& refs,
+                      const std::vector<std::optional<std::size_t>>& out_places, const Binding& b,
+                      std::string* index, bool* backward) {
+  if (order.empty() || b.sources.size() != 1) return false;
+  std::vector<std::size_t> places;
+  for (const OrderRef& r : refs) {
+    if (r.output && out_places[*r.output]) {
+      places.push_back(*out_places[*r.output]);
+    } else if (r.expr && r.expr->kind == ExprKind::kColumn && b.Find(*r.expr).ok()) {
+      places.push_back(*b.Find(*r.expr));
+    } else {
+      break;  // the items after it cannot be part of the key's order
+    }
+  }
+  const Source& s = b.sources[0];
+  for (const IndexInfo& ix : s.info.indexes) {
+    if (!ix.primary_key || ix.columns.empty() || ix.columns.size() > places.size()) continue;
+    std::optional<bool> reversed;
+    bool fits = true;
+    for (std::size_t k = 0; k < ix.columns.size() && fits; ++k) {
+      const ColumnInfo& c = s.info.columns[places[k] - s.offset];
+      const bool r = order[k].descending == ix.columns[k].second;
+      fits = SameName(c.name, ix.columns[k].first) && IndexOrdersLikeSort(c.type) &&
+             (!reversed || *reversed == r);
+      reversed = r;
+    }
+    if (!fits) continue;
+    *index = ix.name;
+    *backward = *reversed;
+    return true;
+  }
+  return false;
+}
+
 std::optional<double> TopOf(const Select& st) {
   if (!st.top) return std::nullopt;
   return std::strtod(st.top->c_str(), nullptr);
@@ -230,6 +370,9 @@ struct Executor::FromPlan {
   std::size_t end = 0;
   std::string table;
   std::vector<std::vector<Value>> rows;
+  std::vector<bool> wanted;  // kTable: the columns the query reads
+  std::string index;         // kTable: read in this index's order (empty: page order)
+  bool backward = false;     // from the index's last entry to its first
   const FromItem* join = nullptr;
   std::vector<FromPlan> operands;
 };
@@ -275,6 +418,7 @@ Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
     s.table = info->name;
     s.info = std::move(*info);
     plan.table = s.table;
+    plan.wanted.assign(s.info.columns.size(), true);
   } else if (db_->IsQuery(f.table)) {
     VELQUIN_ASSIGN_OR_RETURN(ExecResult r, RunSavedQuery(f.table));
     s.table = f.table;
@@ -302,8 +446,11 @@ Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
 Result<std::unique_ptr<RowSource>> Executor::OpenPlan(FromPlan& plan, const Binding& b) {
   switch (plan.kind) {
     case FromPlan::kTable: {
-      VELQUIN_ASSIGN_OR_RETURN(auto cursor, db_->Scan(plan.table));
-      return TableRows(std::move(cursor), plan.begin, plan.end);
+      VELQUIN_ASSIGN_OR_RETURN(auto cursor,
+                               plan.index.empty()
+                                   ? db_->Scan(plan.table)
+                                   : db_->ScanInIndexOrder(plan.table, plan.index, plan.backward));
+      return TableRows(std::move(cursor), plan.begin, plan.end, std::move(plan.wanted));
     }
     case FromPlan::kRows:
       return BufferedRows(std::move(plan.rows), plan.begin, plan.end);
@@ -396,7 +543,22 @@ Result<ExecResult> Executor::RunQuery(const Select& st) {
   return acc;
 }
 
-Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
+Status Executor::Stream(const Select& select, RowSink* sink) {
+  if (!select.into.empty()) return Fail("A SELECT ... INTO gives no rows.");
+  open_queries_.clear();
+  ExecResult result;
+  if (select.unions.empty()) {
+    VELQUIN_ASSIGN_OR_RETURN(result, RunSingleSelect(select, false, sink));
+    if (result.streamed) return Status::Ok();
+  } else {
+    VELQUIN_ASSIGN_OR_RETURN(result, RunQuery(select));
+  }
+  VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+  for (std::vector<Value>& row : result.rows) VELQUIN_RETURN_IF_ERROR(sink->Row(std::move(row)));
+  return Status::Ok();
+}
+
+Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, RowSink* sink) {
   if (st.from.empty()) return Fail("Query input must contain at least one table or query.");
   const std::vector<OrderItem> no_order;
   const std::vector<OrderItem>& order = in_union ? no_order : st.order_by;
@@ -428,15 +590,13 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
       where_equalities.push_back(c);
     }
   }
-  std::unique_ptr<RowSource> source;
-  for (FromPlan& p : plans) {
-    VELQUIN_ASSIGN_OR_RETURN(auto next, OpenPlan(p, b));
-    // Comma-listed elements: the WHERE's equalities between them are the
-    // hash key; the WHERE itself is checked on every row below.
-    source = source ? JoinRows(JoinKind::kInner, std::move(source), std::move(next), nullptr,
-                               where_equalities, b)
-                    : std::move(next);
-  }
+  // Tables decode only the columns the query reads.
+  const std::vector<bool> used = UsedColumns(st, order, b);
+  std::function<void(FromPlan&)> narrow = [&](FromPlan& p) {
+    for (std::size_t i = 0; i < p.wanted.size(); ++i) p.wanted[i] = used[p.begin + i];
+    for (FromPlan& o : p.operands) narrow(o);
+  };
+  for (FromPlan& p : plans) narrow(p);
 
   // The select list.
   ExecResult result;
@@ -569,7 +729,26 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   // by their GROUP BY values, DISTINCT rows by their values (Jet sorts to
   // find them), other rows as the sources give them.
   const bool distinct = st.quantifier == SelectQuantifier::kDistinct;
+  // An ORDER BY that begins with the primary key of the query's one table
+  // is had by reading the rows in the key's order: nothing is held and
+  // sorted, and TOP n stops after n rows.
+  std::vector<std::optional<std::size_t>> out_places;
+  for (const Out& o : outs) out_places.push_back(o.column);
+  const bool ordered_by_index =
+      !grouping && !distinct && !st.top_percent && plans.size() == 1 &&
+      plans[0].kind == FromPlan::kTable &&
+      ChooseIndexOrder(order, order_refs, out_places, b, &plans[0].index, &plans[0].backward);
   std::vector<bool> descending = Descending(order);
+  if (ordered_by_index) descending.clear();
+  std::unique_ptr<RowSource> source;
+  for (FromPlan& p : plans) {
+    VELQUIN_ASSIGN_OR_RETURN(auto next, OpenPlan(p, b));
+    // Comma-listed elements: the WHERE's equalities between them are the
+    // hash key; the WHERE itself is checked on every row below.
+    source = source ? JoinRows(JoinKind::kInner, std::move(source), std::move(next), nullptr,
+                               where_equalities, b)
+                    : std::move(next);
+  }
   const bool by_group = order.empty() && grouping && !st.group_by.empty();
   const bool by_output = order.empty() && !by_group && distinct;
   if (by_group) descending.assign(st.group_by.size(), false);
@@ -585,8 +764,26 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
       if (keep) return true;
     }
   };
+  if (!grouping && sink && !distinct && (order.empty() || ordered_by_index) && !st.top_percent) {
+    // Rows go out as the sources give them.
+    VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+    const std::optional<double> top = TopOf(st);
+    const std::uint64_t limit = top ? static_cast<std::uint64_t>(*top) : 0;  // as Finish keeps
+    std::uint64_t given = 0;
+    while (!top || given < limit) {
+      VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
+      if (!more) break;
+      VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(row));
+      VELQUIN_RETURN_IF_ERROR(sink->Row(std::move(out)));
+      ++given;
+    }
+    result.streamed = true;
+    return result;
+  }
   if (!grouping) {
-    for (;;) {
+    const std::optional<double> top = TopOf(st);
+    for (std::uint64_t n = 0; !(ordered_by_index && top && n >= static_cast<std::uint64_t>(*top));
+         ++n) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
       if (!more) break;
       VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(row));
@@ -608,36 +805,56 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
     std::vector<Value> values;  // of the GROUP BY
     std::vector<Aggregate> aggregates;
   };
+  // A plain column (a GROUP BY item or an aggregate's argument) is read from
+  // its place in the row, without evaluating it.
+  auto place_of = [&](const Expr& e) -> std::optional<std::size_t> {
+    if (e.kind != ExprKind::kColumn) return std::nullopt;
+    auto i = b.Find(e);
+    if (!i.ok()) return std::nullopt;
+    return *i;
+  };
   std::vector<Aggregate> fresh;
   std::unordered_map<const Expr*, std::size_t> aggregate_index;
   for (const Expr* a : aggregate_calls) {
     Aggregate agg;
     agg.kind = *AggregateKindOf(*a);
     agg.arg = a->args[0].kind == ExprKind::kStar ? nullptr : &a->args[0];
+    if (agg.arg) agg.place = place_of(*agg.arg);
     aggregate_index.emplace(a, fresh.size());
     fresh.push_back(agg);
   }
+  std::vector<std::optional<std::size_t>> group_places;
+  for (const Expr& g : st.group_by) group_places.push_back(place_of(g));
   std::vector<Group> groups;
-  std::unordered_map<std::string, std::size_t> group_of;
+  KeyIndex group_of;
   std::string key, last_key;
   std::size_t last_group = 0;
-  std::vector<Value> group_values;
+  std::vector<Value> evaluated(st.group_by.size());  // GROUP BY items that are no plain column
   for (;;) {
     VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
     if (!more) break;
     key.clear();
-    group_values.clear();
-    for (const Expr& g : st.group_by) {
-      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(g, b, row));
-      AppendGroupKey(v, &key);
-      group_values.push_back(std::move(v));
+    for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+      if (group_places[k]) {
+        AppendGroupKey(row[*group_places[k]], &key);
+        continue;
+      }
+      VELQUIN_ASSIGN_OR_RETURN(evaluated[k], Eval(st.group_by[k], b, row));
+      AppendGroupKey(evaluated[k], &key);
     }
     // Rows often come in group order (a table read in key order): the
     // group of the row before needs no look-up.
     if (groups.empty() || key != last_key) {
-      auto [it, added] = group_of.try_emplace(key, groups.size());
-      if (added) groups.push_back({row, group_values, fresh});
-      last_group = it->second;
+      auto [number, added] = group_of.FindOrAdd(key);
+      if (added) {
+        std::vector<Value> values;
+        values.reserve(st.group_by.size());
+        for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+          values.push_back(group_places[k] ? row[*group_places[k]] : std::move(evaluated[k]));
+        }
+        groups.push_back({row, std::move(values), fresh});
+      }
+      last_group = number;
       last_key = key;
     }
     for (Aggregate& a : groups[last_group].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
@@ -646,7 +863,7 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union) {
   if (groups.empty() && st.group_by.empty()) {
     groups.push_back({std::vector<Value>(b.width), {}, fresh});
   }
-  group_of = {};  // the look-up is done with: its memory goes before the results grow
+  group_of.Clear();  // the look-up is done with: its memory goes before the results grow
   std::vector<Value> values;
   b.aggregate_index = &aggregate_index;
   b.aggregate_values = &values;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <unordered_map>
 
@@ -356,6 +357,55 @@ std::string DisplayText(const Value& v) {
   if (v.kind() == ValueKind::kDouble) return fn::NumberText(v.double_value());
   if (v.kind() == ValueKind::kSingle) return fn::NumberText(v.single_value(), 7);
   return ValueText(v);
+}
+
+std::size_t KeyIndex::Slot(std::string_view key, std::uint64_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  const auto tag = static_cast<std::uint32_t>(hash >> 32);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint64_t s = slots_[i];
+    if (s == 0) return i;
+    const auto n = static_cast<std::uint32_t>(s) - 1;
+    if (static_cast<std::uint32_t>(s >> 32) == tag && Key(n) == key) return i;
+  }
+}
+
+void KeyIndex::Grow() {
+  std::vector<std::uint64_t> old(std::max<std::size_t>(64, slots_.size() * 2), 0);
+  slots_.swap(old);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t n = 0; n < hashes_.size(); ++n) {
+    std::size_t i = hashes_[n] & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = SlotValue(hashes_[n], n);
+  }
+}
+
+std::pair<std::size_t, bool> KeyIndex::FindOrAdd(std::string_view key) {
+  if ((hashes_.size() + 1) * 2 > slots_.size()) Grow();  // at most half full
+  const std::uint64_t hash = std::hash<std::string_view>()(key);
+  const std::size_t at = Slot(key, hash);
+  if (slots_[at] != 0) return {static_cast<std::uint32_t>(slots_[at]) - 1, false};
+  const std::size_t n = hashes_.size();
+  slots_[at] = SlotValue(hash, n);
+  hashes_.push_back(hash);
+  arena_.append(key);
+  starts_.push_back(arena_.size());
+  return {n, true};
+}
+
+std::optional<std::size_t> KeyIndex::Find(std::string_view key) const {
+  if (slots_.empty()) return std::nullopt;
+  const std::size_t at = Slot(key, std::hash<std::string_view>()(key));
+  if (slots_[at] == 0) return std::nullopt;
+  return static_cast<std::uint32_t>(slots_[at]) - 1;
+}
+
+void KeyIndex::Clear() {
+  std::string().swap(arena_);
+  std::vector<std::size_t>{0}.swap(starts_);
+  std::vector<std::uint64_t>().swap(hashes_);
+  std::vector<std::uint64_t>().swap(slots_);
 }
 
 }  // namespace velquin::jet::sql

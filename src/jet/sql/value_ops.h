@@ -4,9 +4,13 @@
 // a truth value.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "jet/table/value.h"
 
@@ -48,6 +52,38 @@ int CompareForSort(const Value& a, const Value& b);
 // (text by TextSortKey, numbers and dates by value); NULL has a form of its
 // own, so NULLs group together. For GROUP BY, DISTINCT and hash joins.
 void AppendGroupKey(const Value& v, std::string* out);
+
+// Numbers the distinct keys made by AppendGroupKey in the order they are
+// first met: one arena of key bytes and an open-addressing table of key
+// numbers, without a node per key (GROUP BY, DISTINCT and hash joins over
+// hundreds of thousands of keys).
+class KeyIndex {
+ public:
+  // The number of `key`, and whether it was added now (numbers count up
+  // from 0).
+  std::pair<std::size_t, bool> FindOrAdd(std::string_view key);
+  // The number of `key`, or nullopt when it was never added.
+  std::optional<std::size_t> Find(std::string_view key) const;
+  std::size_t size() const { return hashes_.size(); }
+  // Forgets every key and gives back the memory.
+  void Clear();
+
+ private:
+  std::size_t Slot(std::string_view key, std::uint64_t hash) const;
+  std::string_view Key(std::size_t n) const {
+    return std::string_view(arena_).substr(starts_[n], starts_[n + 1] - starts_[n]);
+  }
+  void Grow();
+  // A slot: the hash's upper half, then key number + 1 (0: empty).
+  static std::uint64_t SlotValue(std::uint64_t hash, std::size_t n) {
+    return (hash >> 32 << 32) | static_cast<std::uint32_t>(n + 1);
+  }
+
+  std::string arena_;                   // every key's bytes, one after another
+  std::vector<std::size_t> starts_{0};  // key n is arena_[starts_[n], starts_[n + 1])
+  std::vector<std::uint64_t> hashes_;   // by key number
+  std::vector<std::uint64_t> slots_;    // 0: empty; else SlotValue
+};
 
 // The column type that holds a value of this kind (text as MEMO).
 ColumnType TypeOfValue(const Value& v);

@@ -2,10 +2,12 @@
 // long_value.h, [COL-*], [ROW-*], [LVAL-*] in docs/jet4-format.md.
 #include "jet/table/table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "jet/index/index_tree.h"
 #include "jet/table/long_value.h"
 #include "jet/table/table_indexes.h"
 #include "jet/table/text_codec.h"
@@ -297,6 +299,66 @@ Result<Value> DecodeCellValue(PageStore& store, const Column& c, const Cell& cel
 // ---------------------------------------------------------------------------
 // TableCursor
 
+TableCursor::TableCursor(PageStore& store, TableDef def) : store_(store), def_(std::move(def)) {}
+TableCursor::~TableCursor() = default;
+
+Status TableCursor::OpenInIndexOrder(std::size_t real_index, bool backward) {
+  if (real_index >= def_.real_indexes.size()) {
+    return Status::InvalidArgument("the table has no index " + std::to_string(real_index));
+  }
+  const RealIndex& ri = def_.real_indexes[real_index];
+  IndexTreeOptions options;
+  options.tdef_page = def_.tdef_page;
+  options.unique = (ri.flags & 0x01) != 0;
+  options.column_count = ri.columns.size();
+  IndexTree tree(store_, ri.root, options);
+  VELQUIN_ASSIGN_OR_RETURN(IndexCursor c, backward ? tree.End() : tree.Begin());
+  index_ = std::make_unique<IndexCursor>(std::move(c));
+  backward_ = backward;
+  index_started_ = false;
+  index_page_ = 0;
+  return Status::Ok();
+}
+
+// The row of the next index entry, read from its data page (the page stays
+// loaded while the entries point into it).
+Result<bool> TableCursor::NextCellsInIndexOrder(std::vector<Cell>* cells) {
+  if (!index_started_) {
+    index_started_ = true;
+    if (backward_) VELQUIN_RETURN_IF_ERROR(index_->Prev());
+  } else if (index_->Valid()) {
+    VELQUIN_RETURN_IF_ERROR(backward_ ? index_->Prev() : index_->Next());
+  }
+  if (!index_->Valid()) return false;
+  const RowId at = index_->entry().row;
+  if (at.page != index_page_) {
+    if (at.page == 0 || at.page >= store_.PageCount()) {
+      return PageCorruption(index_->leaf_page(), "index entry",
+                            "points at page " + std::to_string(at.page));
+    }
+    VELQUIN_RETURN_IF_ERROR(store_.ReadPage(at.page, page_));
+    index_page_ = at.page;
+  }
+  DataPage dp(page_, at.page);
+  if (dp.type() != kPageTypeData || dp.owner() != def_.tdef_page || at.row >= dp.row_count()) {
+    return PageCorruption(index_->leaf_page(), "index entry",
+                          "points at row " + std::to_string(at.row) + " of page " +
+                              std::to_string(at.page) + ", no row of this table");
+  }
+  VELQUIN_ASSIGN_OR_RETURN(RowSlot s, dp.Slot(at.row));
+  if (s.deleted) {
+    return PageCorruption(index_->leaf_page(), "index entry",
+                          "points at the deleted row " + std::to_string(at.row) + " of page " +
+                              std::to_string(at.page));
+  }
+  Bytes row = dp.RowBytes(s);
+  RowPointer where{at.page, at.row};
+  if (s.overflow) VELQUIN_RETURN_IF_ERROR(FollowOverflow(store_, overflow_, &row, &where));
+  current_page_ = where.page;
+  VELQUIN_RETURN_IF_ERROR(DecodeRow(def_, row, where.page, at.row, cells));
+  return true;
+}
+
 Status TableCursor::Open() {
   VELQUIN_ASSIGN_OR_RETURN(UsageMap owned, LoadUsageMap(store_, def_.owned_map));
   pages_ = owned.Pages(0xFFFFFFFFu);
@@ -331,6 +393,7 @@ Status TableCursor::LoadPage() {
 }
 
 Result<bool> TableCursor::NextCells(std::vector<Cell>* cells) {
+  if (index_) return NextCellsInIndexOrder(cells);
   for (;;) {
     if (!page_loaded_ || row_ >= rows_) {
       VELQUIN_RETURN_IF_ERROR(LoadPage());
@@ -351,6 +414,7 @@ Result<bool> TableCursor::NextCells(std::vector<Cell>* cells) {
       row_page = at.page;
     }
     VELQUIN_RETURN_IF_ERROR(DecodeRow(def_, row, row_page, r, cells));
+    current_page_ = pn;
     return true;
   }
 }
@@ -360,10 +424,22 @@ Result<bool> TableCursor::Next(std::vector<Value>* row) {
   if (!more) return false;
   row->clear();
   row->reserve(def_.columns.size());
-  PageNumber pn = pages_[page_index_ - 1];
+  const PageNumber pn = current_page_;
   for (std::size_t i = 0; i < def_.columns.size(); ++i) {
     VELQUIN_ASSIGN_OR_RETURN(Value v, DecodeCellValue(store_, def_.columns[i], cells_[i], pn));
     row->push_back(std::move(v));
+  }
+  return true;
+}
+
+Result<bool> TableCursor::NextInto(Value* out, const std::vector<bool>& wanted) {
+  VELQUIN_ASSIGN_OR_RETURN(bool more, NextCells(&cells_));
+  if (!more) return false;
+  const PageNumber pn = current_page_;
+  const std::size_t n = std::min(wanted.size(), def_.columns.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!wanted[i]) continue;
+    VELQUIN_ASSIGN_OR_RETURN(out[i], DecodeCellValue(store_, def_.columns[i], cells_[i], pn));
   }
   return true;
 }

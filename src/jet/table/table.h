@@ -30,6 +30,8 @@
 
 namespace velquin::jet {
 
+class IndexCursor;
+
 // Stored bytes of a fixed or short variable column (not MEMO/OLE/BOOL).
 // InvalidArgument when the value's kind does not suit the column, Constraint
 // when it does not fit (too long, out of range).
@@ -38,19 +40,28 @@ Status EncodeCellValue(const Column& col, const Value& v, std::vector<std::uint8
 Result<Value> DecodeCellValue(PageStore& store, const Column& col, const Cell& cell,
                               PageNumber page);
 
-// Reads every live row of a table in page order.
+// Reads every live row of a table in page order, or in the order of one of
+// its indexes (forward or backward).
 class TableCursor {
  public:
-  TableCursor(PageStore& store, TableDef def) : store_(store), def_(std::move(def)) {}
+  TableCursor(PageStore& store, TableDef def);
+  ~TableCursor();
   // Loads the table's owned-pages map.
   Status Open();
+  // Instead of Open: the rows in the order of real index `real_index`
+  // (def().real_indexes), from its last entry to its first when `backward`.
+  Status OpenInIndexOrder(std::size_t real_index, bool backward);
   // Fills `row` (one Value per column, in column-number order) and returns
   // true, or returns false at the end.
   Result<bool> Next(std::vector<Value>* row);
+  // Like Next, but decodes only the columns whose `wanted` flag is set, into
+  // out[0, columns): the other places are left as they were (an empty
+  // `wanted` decodes none, for counting rows).
+  Result<bool> NextInto(Value* out, const std::vector<bool>& wanted);
   // Like Next, but hands out the raw cells (valid until the next call).
   Result<bool> NextCells(std::vector<Cell>* cells);
   const TableDef& def() const { return def_; }
-  // Where the last row returned came from.
+  // Where the last row returned came from (page order only).
   RowPointer position() const {
     return {pages_[page_index_ - 1], static_cast<std::uint8_t>(row_ - 1)};
   }
@@ -67,6 +78,13 @@ class TableCursor {
   std::size_t rows_ = 0;
   Page overflow_{};
   std::vector<Cell> cells_;
+  PageNumber current_page_ = 0;  // of the last row returned
+  // Index order: the index's entries, walked one step before each row.
+  std::unique_ptr<IndexCursor> index_;
+  bool backward_ = false;
+  bool index_started_ = false;
+  PageNumber index_page_ = 0;  // the data page held in page_ (0: none)
+  Result<bool> NextCellsInIndexOrder(std::vector<Cell>* cells);
 };
 
 class TableIndexWriter;

@@ -147,6 +147,25 @@ DateTime::Parts DateTime::ToParts() const {
 
 std::string DateTime::ToString() const {
   Parts p = ToParts();
+  // The usual case written digit by digit (millions of dates are printed
+  // when a table is read out).
+  if (p.millisecond == 0 && p.year >= 0 && p.year <= 9999 && p.month >= 0 && p.month <= 99 &&
+      p.day >= 0 && p.day <= 99 && p.hour >= 0 && p.hour <= 99 && p.minute >= 0 && p.minute <= 99 &&
+      p.second >= 0 && p.second <= 99) {
+    std::string out = "0000-00-00 00:00:00";
+    auto put = [&](std::size_t at, int value, int digits) {
+      for (int k = digits - 1; k >= 0; --k, value /= 10) {
+        out[at + static_cast<std::size_t>(k)] = static_cast<char>('0' + value % 10);
+      }
+    };
+    put(0, p.year, 4);
+    put(5, p.month, 2);
+    put(8, p.day, 2);
+    put(11, p.hour, 2);
+    put(14, p.minute, 2);
+    put(17, p.second, 2);
+    return out;
+  }
   char buf[48];
   if (p.millisecond != 0) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month, p.day,

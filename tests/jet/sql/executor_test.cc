@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <variant>
 
 #include "../../support/index_check.h"
 #include "jet/database.h"
@@ -202,4 +204,101 @@ TEST(ExecutorReaders, MdbReaderReadsEveryTable) {
 }
 
 }  // namespace
+// Rows handed out one by one, and a sink that can stop the query.
+class CollectingSink : public RowSink {
+ public:
+  Status Columns(const std::vector<ResultColumn>& columns) override {
+    ++columns_calls;
+    for (const auto& c : columns) names.push_back(c.name);
+    return Status::Ok();
+  }
+  Status Row(std::vector<Value> row) override {
+    if (stop_after && result.rows.size() == *stop_after) return Status::Cancelled("stopped");
+    result.rows.push_back(std::move(row));
+    return Status::Ok();
+  }
+  int columns_calls = 0;
+  std::vector<std::string> names;
+  ExecResult result;
+  std::optional<std::size_t> stop_after;
+};
+
+TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
+  const std::string path = TempPath("stream.mdb");
+  auto db = Database::Create(path);
+  ASSERT_TRUE(db.ok()) << db.status().message();
+  Executor ex(db->get());
+  for (const char* sql :
+       {"CREATE TABLE t (id LONG NOT NULL PRIMARY KEY, name TEXT(20), n LONG, note MEMO)",
+        "CREATE TABLE u (id LONG NOT NULL PRIMARY KEY, t_id LONG, tag TEXT(5))",
+        "INSERT INTO t VALUES (3, 'b', 30, 'x')", "INSERT INTO t VALUES (1, 'B', NULL, NULL)",
+        "INSERT INTO t VALUES (2, NULL, 20, 'y')", "INSERT INTO t VALUES (4, 'a', 30, 'z')",
+        "INSERT INTO u VALUES (1, 3, 'p')", "INSERT INTO u VALUES (2, 3, 'q')",
+        "INSERT INTO u VALUES (3, 9, 'r')",
+        "CREATE VIEW v AS SELECT name, n FROM t WHERE n IS NOT NULL"}) {
+    ASSERT_TRUE(ex.Execute(sql).ok()) << sql;
+  }
+  // Streamed as the table gives them, and run whole first: the same rows.
+  for (const char* sql :
+       {"SELECT * FROM t", "SELECT name, n * 2 AS twice FROM t WHERE n > 20 OR n IS NULL",
+        "SELECT TOP 2 * FROM t", "SELECT note FROM t",
+        "SELECT t.id, u.tag FROM t LEFT JOIN u ON t.id = u.t_id",
+        "SELECT t.name, u.tag FROM t, u WHERE t.id = u.t_id", "SELECT * FROM v",
+        "SELECT name, COUNT(*) FROM t GROUP BY name", "SELECT DISTINCT n FROM t",
+        "SELECT COUNT(*) FROM t", "SELECT TOP 50 PERCENT id FROM t ORDER BY n DESC, id",
+        "SELECT id FROM t UNION SELECT t_id FROM u", "SELECT * FROM t ORDER BY name"}) {
+    auto whole = ex.Execute(sql);
+    ASSERT_TRUE(whole.ok()) << sql << ": " << whole.status().message();
+    auto parsed = ParseStatement(sql);
+    ASSERT_TRUE(parsed.ok()) << sql;
+    CollectingSink sink;
+    ASSERT_TRUE(ex.Stream(std::get<Select>(*parsed), &sink).ok()) << sql;
+    EXPECT_EQ(sink.columns_calls, 1) << sql;
+    EXPECT_EQ(RowsText(sink.result), RowsText(*whole)) << sql;
+    std::vector<std::string> names;
+    for (const auto& c : whole->columns) names.push_back(c.name);
+    EXPECT_EQ(sink.names, names) << sql;
+  }
+  // The sink's failure ends the query with it; a query that cannot run gives
+  // its error and no rows.
+  CollectingSink stopping;
+  stopping.stop_after = 1;
+  Status s = ex.Stream(std::get<Select>(*ParseStatement("SELECT * FROM t")), &stopping);
+  EXPECT_EQ(s.code(), StatusCode::kCancelled) << s.message();
+  EXPECT_EQ(stopping.result.rows.size(), 1u);
+  CollectingSink none;
+  s = ex.Stream(std::get<Select>(*ParseStatement("SELECT nosuch FROM t")), &none);
+  EXPECT_FALSE(s.ok());
+  EXPECT_TRUE(none.result.rows.empty());
+}
+
+// Over many index pages, walking the primary key forward and backward gives
+// the rows sorting gives (an expression in the ORDER BY forces the sort).
+TEST(ExecutorIndexOrder, WalkingTheKeyGivesTheSortedRowsAcrossPages) {
+  const std::string path = TempPath("index_order.mdb");
+  auto db = Database::Create(path);
+  ASSERT_TRUE(db.ok()) << db.status().message();
+  Executor ex(db->get());
+  ASSERT_TRUE(ex.Execute("CREATE TABLE s (k LONG NOT NULL, d DATETIME NOT NULL, v LONG, "
+                         "CONSTRAINT pk PRIMARY KEY (k, d))")
+                  .ok());
+  for (std::int32_t i = 0; i < 3000; ++i) {
+    const std::int32_t k = (i * 7919) % 1000 - 500;  // scrambled, negative ones too
+    const Value d = Value::Date(DateTime{static_cast<double>((i * 31) % 3) - 1.5});
+    ASSERT_TRUE(ex.InsertRow("s", {Value::Long(k), d, Value::Long(i)}).ok()) << i;
+  }
+  for (const auto& [walked, sorted] : std::vector<std::pair<std::string, std::string>>{
+           {"SELECT * FROM s ORDER BY k, d", "SELECT * FROM s ORDER BY k + 0, d"},
+           {"SELECT * FROM s ORDER BY k DESC, d DESC",
+            "SELECT * FROM s ORDER BY k + 0 DESC, d DESC"},
+           {"SELECT TOP 7 v, k FROM s WHERE v > 100 ORDER BY k DESC, d DESC",
+            "SELECT TOP 7 v, k FROM s WHERE v > 100 ORDER BY k + 0 DESC, d DESC"}}) {
+    auto a = ex.Execute(walked);
+    auto b = ex.Execute(sorted);
+    ASSERT_TRUE(a.ok() && b.ok()) << walked;
+    EXPECT_GT(a->rows.size(), 6u) << walked;
+    EXPECT_EQ(RowsText(*a), RowsText(*b)) << walked;
+  }
+}
+
 }  // namespace velquin::jet::sql
