@@ -263,8 +263,9 @@ bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used) {
         if (!MarkColumns(a, b, used)) return false;
       }
       return true;
+    default:
+      return false;  // a kind not looked into (it may hold a query of its own)
   }
-  return false;
 }
 
 bool MarkJoinColumns(const FromItem& f, const Binding& b, std::vector<bool>* used) {
