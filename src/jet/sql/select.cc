@@ -237,7 +237,9 @@ bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used) {
       return true;
     case ExprKind::kColumn: {
       auto i = b.Find(e);
-      if (i.ok()) (*used)[*i] = true;
+      // A place past the row is the outer query's (a correlated subquery):
+      // that query reads its own columns.
+      if (i.ok() && *i < used->size()) (*used)[*i] = true;
       return true;
     }
     case ExprKind::kStar:
