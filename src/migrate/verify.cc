@@ -328,6 +328,48 @@ class Crc32 {
 constexpr char kNullMark = '\xff';  // stands for NULL on both sides (never in UTF-8 text)
 constexpr char kSeparator = '\x1f';
 
+// Appends "YYYY-MM-DD", with " hh:mm:ss" for a datetime column or a time
+// of day, and ".mmm" for milliseconds: the server's text of the value.
+// Columns repeat their dates, so the texts are kept in a small table by
+// the value's bits.
+void AppendDateText(const jet::DateTime& d, bool datetime_column, std::string* out) {
+  struct Slot {
+    uint64_t bits = 0;
+    bool datetime_column = false;
+    uint8_t size = 0;  // 0: empty
+    std::array<char, 24> text{};
+  };
+  thread_local std::array<Slot, 4096> slots;
+  uint64_t bits = 0;
+  std::memcpy(&bits, &d.days, sizeof bits);
+  Slot& slot = slots[Mix(bits ^ (datetime_column ? 1 : 0)) & (slots.size() - 1)];
+  if (slot.size && slot.bits == bits && slot.datetime_column == datetime_column) {
+    out->append(slot.text.data(), slot.size);
+    return;
+  }
+  const auto p = d.ToParts();
+  const bool with_time = datetime_column || p.hour || p.minute || p.second;
+  char* at = slot.text.data();
+  auto put = [&](int value, int digits, char before) {
+    if (before) *at++ = before;
+    for (int i = digits - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+    at += digits;
+  };
+  put(p.year, 4, 0);
+  put(p.month, 2, '-');
+  put(p.day, 2, '-');
+  if (with_time) {
+    put(p.hour, 2, ' ');
+    put(p.minute, 2, ':');
+    put(p.second, 2, ':');
+  }
+  if (p.millisecond) put(p.millisecond, 3, '.');
+  slot.bits = bits;
+  slot.datetime_column = datetime_column;
+  slot.size = static_cast<uint8_t>(at - slot.text.data());
+  out->append(slot.text.data(), slot.size);
+}
+
 // Appends the text the server's CONCAT_WS gives for `v`.
 void AppendCanonical(const jet::Value& v, Canon canon, std::string* out) {
   if (v.is_null()) {
@@ -357,25 +399,7 @@ void AppendCanonical(const jet::Value& v, Canon canon, std::string* out) {
     case Canon::kDate:
     case Canon::kDateTime: {
       if (v.kind() != jet::ValueKind::kDateTime) break;
-      const auto p = v.datetime_value().ToParts();
-      const bool with_time = canon == Canon::kDateTime || p.hour || p.minute || p.second;
-      char* at = buf;
-      auto put = [&](int value, int digits, char before) {
-        if (before) *at++ = before;
-        for (int i = digits - 1; i >= 0; --i, value /= 10)
-          at[i] = static_cast<char>('0' + value % 10);
-        at += digits;
-      };
-      put(p.year, 4, 0);
-      put(p.month, 2, '-');
-      put(p.day, 2, '-');
-      if (with_time) {
-        put(p.hour, 2, ' ');
-        put(p.minute, 2, ':');
-        put(p.second, 2, ':');
-      }
-      if (p.millisecond) put(p.millisecond, 3, '.');
-      out->append(buf, at);
+      AppendDateText(v.datetime_value(), canon == Canon::kDateTime, out);
       return;
     }
   }
@@ -402,15 +426,18 @@ std::optional<QuickSums> ServerSums(Session* source, const std::vector<SummedCol
                                     const std::string& from, const std::string& condition) {
   std::string list;
   for (const SummedColumn& c : columns) {
-    list += ",coalesce(cast(";
+    // A number or a date is its text as it stands (ASCII, and half the
+    // server's time of a cast); a text is made binary so the 0xff of NULL
+    // need not be a character.
     if (c.canon == Canon::kText) {
-      list += "convert(";
+      list += ",coalesce(cast(convert(";
       list += QuoteIdentifier(c.name);
-      list += " using utf8mb4)";
+      list += " using utf8mb4) as binary),0xff)";
     } else {
+      list += ",coalesce(";
       list += QuoteIdentifier(c.name);
+      list += ",0xff)";
     }
-    list += " as binary),0xff)";
   }
   std::string sql = "select count(*), sum(crc32(concat_ws(0x1f" + list + "))) from " + from;
   if (!condition.empty()) sql += " where " + condition;
