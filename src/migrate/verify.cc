@@ -867,6 +867,7 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
   const std::vector<SummedColumn> summed = ViewColumns(source, database, view);
   if (!summed.empty()) {
     std::vector<Canon> canons;
+    canons.reserve(summed.size());
     for (const SummedColumn& c : summed) canons.push_back(c.canon);
     FileRowSummer file(std::move(canons));
     Status ran;

@@ -15,8 +15,7 @@
 //                  side streams through. Without an equality the pairs are
 //                  tried one by one.
 // Not for use outside jet/sql.
-#ifndef VELQUIN_JET_SQL_ROW_SOURCE_H_
-#define VELQUIN_JET_SQL_ROW_SOURCE_H_
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -71,5 +70,3 @@ void SplitConjuncts(const Expr& e, std::vector<const Expr*>* out);
 bool ColumnsWithin(const Expr& e, const Binding& binding, std::size_t begin, std::size_t end);
 
 }  // namespace velquin::jet::sql
-
-#endif  // VELQUIN_JET_SQL_ROW_SOURCE_H_

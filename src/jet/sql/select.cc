@@ -218,6 +218,7 @@ Result<std::vector<OrderRef>> ResolveOrder(const std::vector<OrderItem>& order,
 
 std::vector<bool> Descending(const std::vector<OrderItem>& order) {
   std::vector<bool> d;
+  d.reserve(order.size());
   for (const OrderItem& o : order) d.push_back(o.descending);
   return d;
 }
@@ -537,6 +538,7 @@ Result<ExecResult> Executor::RunQuery(const Select& st) {
     RowCollector sorted(Descending(st.order_by), false, std::nullopt, false);
     for (auto& row : acc.rows) {
       std::vector<Value> keys;
+      keys.reserve(refs.size());
       for (const OrderRef& r : refs) keys.push_back(row[*r.output]);
       sorted.Add(std::move(row), std::move(keys));
     }
@@ -735,6 +737,7 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
   // is had by reading the rows in the key's order: nothing is held and
   // sorted, and TOP n stops after n rows.
   std::vector<std::optional<std::size_t>> out_places;
+  out_places.reserve(outs.size());
   for (const Out& o : outs) out_places.push_back(o.column);
   const bool ordered_by_index =
       !grouping && !distinct && !st.top_percent && plans.size() == 1 &&
