@@ -148,7 +148,7 @@ Result<ExecResult> Executor::RunCreateTable(const CreateTable& st) {
   for (const ConstraintDef& k : st.constraints) {
     if (k.kind != ConstraintKind::kForeignKey) continue;
     if (!db_->NameInUse(k.ref_table)) {
-      (void)db_->DropTable(st.table);
+      (void)db_->DropTable(st.table);  // nothing half-made stays behind
       return Fail(NoSuchInputMessage(k.ref_table));
     }
     Status r = db_->CreateRelationship(RelationshipOf(st.table, k));
@@ -394,6 +394,52 @@ Result<ExecResult> Executor::RunDelete(const Delete& st) {
   VELQUIN_ASSIGN_OR_RETURN(std::uint64_t n, db_->Delete(b.sources[0].table, match));
   ExecResult r;
   r.rows_affected = n;
+  return r;
+}
+
+// SELECT ... INTO: a new table of the query's columns, filled with its rows.
+Result<ExecResult> Executor::RunSelectInto(const Select& st, ExecResult result) {
+  if (db_->NameInUse(st.into)) return Fail(TableExistsMessage(st.into));
+  TableSpec spec;
+  spec.name = st.into;
+  for (const ResultColumn& c : result.columns) {
+    for (const ColumnSpec& have : spec.columns) {
+      if (SameName(have.name, c.name))
+        return Fail("Duplicate output destination '" + c.name + "'.");
+    }
+    ColumnSpec cs;
+    cs.name = c.name;
+    cs.type = c.type;
+    cs.size = c.size;
+    spec.columns.push_back(cs);
+  }
+  // Decimal columns keep their precision and scale.
+  for (const FromItem& f : st.from) {
+    auto info = db_->GetTable(f.table);
+    if (!info.ok()) continue;
+    for (ColumnSpec& cs : spec.columns) {
+      for (const auto& c : info->columns) {
+        if (SameName(c.name, cs.name) && c.type == ColumnType::kNumeric &&
+            cs.type == ColumnType::kNumeric) {
+          cs.precision = c.precision;
+          cs.scale = c.scale;
+        }
+      }
+    }
+  }
+  VELQUIN_RETURN_IF_ERROR(db_->CreateTable(spec));
+  Status s = [&]() -> Status {
+    VELQUIN_ASSIGN_OR_RETURN(auto w, db_->BulkAppend(st.into));
+    for (const auto& row : result.rows) VELQUIN_RETURN_IF_ERROR(w->Append(row));
+    return w->Finish();
+  }();
+  if (!s.ok()) {
+    // The half-made table goes; the load's failure is the one to report.
+    (void)db_->DropTable(st.into);
+    return s;
+  }
+  ExecResult r;
+  r.rows_affected = result.rows.size();
   return r;
 }
 

@@ -896,48 +896,4 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
   return result;
 }
 
-Result<ExecResult> Executor::RunSelectInto(const Select& st, ExecResult result) {
-  if (db_->NameInUse(st.into)) return Fail(TableExistsMessage(st.into));
-  TableSpec spec;
-  spec.name = st.into;
-  for (const ResultColumn& c : result.columns) {
-    for (const ColumnSpec& have : spec.columns) {
-      if (SameName(have.name, c.name))
-        return Fail("Duplicate output destination '" + c.name + "'.");
-    }
-    ColumnSpec cs;
-    cs.name = c.name;
-    cs.type = c.type;
-    cs.size = c.size;
-    spec.columns.push_back(cs);
-  }
-  // Decimal columns keep their precision and scale.
-  for (const FromItem& f : st.from) {
-    auto info = db_->GetTable(f.table);
-    if (!info.ok()) continue;
-    for (ColumnSpec& cs : spec.columns) {
-      for (const auto& c : info->columns) {
-        if (SameName(c.name, cs.name) && c.type == ColumnType::kNumeric &&
-            cs.type == ColumnType::kNumeric) {
-          cs.precision = c.precision;
-          cs.scale = c.scale;
-        }
-      }
-    }
-  }
-  VELQUIN_RETURN_IF_ERROR(db_->CreateTable(spec));
-  Status s = [&]() -> Status {
-    VELQUIN_ASSIGN_OR_RETURN(auto w, db_->BulkAppend(st.into));
-    for (const auto& row : result.rows) VELQUIN_RETURN_IF_ERROR(w->Append(row));
-    return w->Finish();
-  }();
-  if (!s.ok()) {
-    (void)db_->DropTable(st.into);
-    return s;
-  }
-  ExecResult r;
-  r.rows_affected = result.rows.size();
-  return r;
-}
-
 }  // namespace velquin::jet::sql
