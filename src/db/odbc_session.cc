@@ -35,7 +35,7 @@ struct OdbcConnection {
 
 namespace {
 
-constexpr std::size_t kPieceSize = 64 * 1024;
+constexpr std::size_t kPieceSize = std::size_t{64} * 1024;
 
 // Runs `sql` on a new statement of the (locked) connection.
 Result<StatementHandle> ExecuteLocked(OdbcConnection& conn, std::string_view sql,
@@ -95,8 +95,12 @@ class OdbcCursor : public QueryCursor {
       return SQL_SUCCEEDED(SQLSetStmtAttr(stmt, attribute, value, 0));
     };
     row_status_.assign(rows, SQL_ROW_NOROW);
-    bool ok = set(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN)) &&
-              set(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows)) &&
+    // ODBC passes integer attributes in its pointer argument.
+    bool ok = set(SQL_ATTR_ROW_BIND_TYPE,
+                  reinterpret_cast<SQLPOINTER>(
+                      SQL_BIND_BY_COLUMN)) &&  // NOLINT(performance-no-int-to-ptr)
+              set(SQL_ATTR_ROW_ARRAY_SIZE,
+                  reinterpret_cast<SQLPOINTER>(rows)) &&  // NOLINT(performance-no-int-to-ptr)
               set(SQL_ATTR_ROW_STATUS_PTR, row_status_.data()) &&
               set(SQL_ATTR_ROWS_FETCHED_PTR, &fetched_);
     for (std::size_t i = 0; ok && i < columns_.size(); ++i) {
@@ -463,7 +467,13 @@ class ChunkedTableCursor : public QueryCursor {
                         type == SQL_TYPE_TIMESTAMP || type == SQL_DATE || type == SQL_TIME ||
                         type == SQL_TIMESTAMP;
       const std::string name = QuoteIdentifier(columns_[i].name);
-      select_ += (i ? ", " : "") + (date ? "CAST(" + name + " AS CHAR) AS " + name : name);
+      if (i) select_ += ", ";
+      if (date) {
+        select_ += "CAST(";
+        select_ += name;
+        select_ += " AS CHAR) AS ";
+      }
+      select_ += name;
       any_date = any_date || date;
     }
     if (!any_date) select_ = "*";
@@ -684,8 +694,11 @@ Result<std::shared_ptr<OdbcConnection>> OpenConnection(const std::string& connec
     return OdbcFailure(SQL_HANDLE_ENV, env);
   }
   if (login_timeout_seconds > 0) {
+    // ODBC passes an integer attribute in its pointer argument.
     SQLSetConnectAttr(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout_seconds)), 0);
+                      reinterpret_cast<SQLPOINTER>(  // NOLINT(performance-no-int-to-ptr)
+                          static_cast<SQLULEN>(login_timeout_seconds)),
+                      0);
   }
   SQLCHAR completed[1024];
   SQLSMALLINT completed_length = 0;

@@ -224,7 +224,7 @@ std::vector<std::string> MigrationPipeline::RenameLines() const {
   return out;
 }
 
-void MigrationPipeline::AddReport(MigrationReport report) {
+void MigrationPipeline::AddReport(const MigrationReport& report) {
   {
     std::lock_guard<std::mutex> lock(reports_mu_);
     reports_.push_back(report);
@@ -296,6 +296,7 @@ Result<TableDdl> MigrationPipeline::PlanTable(Session* source, const std::string
     }
   }
   std::vector<std::string> column_names;
+  column_names.reserve(columns.size());
   for (const auto& c : columns) column_names.push_back(c.name);
   if (!state.names.HasColumns(table)) state.names.SetColumns(table, column_names);
   std::set<std::string, CaseInsensitiveLess> is_column(column_names.begin(), column_names.end());
@@ -838,7 +839,7 @@ void MigrationPipeline::AddListingFailure(ObjectKind kind, const std::string& re
   report.source_name = report.access_name = kind == ObjectKind::kTable ? "(tables)" : "(views)";
   report.status = "failed";
   report.reason = reason;
-  AddReport(std::move(report));
+  AddReport(report);
 }
 
 bool MigrationPipeline::StopRequested() const {
@@ -853,7 +854,7 @@ void MigrationPipeline::AddNotStarted(Session* source, ObjectKind kind, const st
   report.access_name = State(source, database).names.Object(name);
   report.status = "not started";
   report.reason = "the run was stopped before it";
-  AddReport(std::move(report));
+  AddReport(report);
 }
 
 int MigrationPipeline::ConvertDatabaseRelationships(Session* source, Session* target,

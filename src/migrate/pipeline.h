@@ -246,7 +246,7 @@ class MigrationPipeline {
   void LogRenames(DatabaseState& state);
   // Reports a view that is not created, with the reason.
   void FailView(const std::string& database, const std::string& view, const std::string& why);
-  void AddReport(MigrationReport report);
+  void AddReport(const MigrationReport& report);
   MigrationReport* FindReport(ObjectKind kind, const std::string& name);
   bool Run(Session* target, const std::string& statement, std::string* reason);
   void Out(const std::string& line) const {

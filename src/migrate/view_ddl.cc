@@ -1,5 +1,7 @@
 #include "migrate/view_ddl.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -124,20 +126,20 @@ std::size_t PrevSolid(const std::vector<Token>& t, std::size_t i) {
 }
 
 const std::set<std::string>& NotFunctions() {
-  static const std::set<std::string> k = {
+  static const std::set<std::string> kNames = {
       "in",   "exists", "on",   "as",     "from", "where", "and",     "or",       "not",  "select",
       "join", "values", "when", "then",   "is",   "like",  "between", "distinct", "all",  "any",
       "some", "using",  "by",   "having", "else", "inner", "left",    "right",    "outer"};
-  return k;
+  return kNames;
 }
 
 const std::set<std::string>& KeptFunctions() {
-  static const std::set<std::string> k = {
+  static const std::set<std::string> kNames = {
       "count", "sum",  "avg",   "min",   "max",   "abs",    "round",  "left",
       "right", "mid",  "trim",  "ltrim", "rtrim", "ucase",  "lcase",  "len",
       "now",   "year", "month", "day",   "hour",  "minute", "second", "sgn",
       "sign",  "iif",  "nz",    "instr", "space", "date",   "time",   "sqr"};
-  return k;
+  return kNames;
 }
 
 std::string RenamedFunction(const std::string& f) {
@@ -211,8 +213,8 @@ Sources FindSources(const std::vector<Token>& t,
 
 // Functions the second pass (Translate) rewrites as Jet expressions.
 const std::set<std::string>& TranslatedLater() {
-  static const std::set<std::string> k = {"concat", "concat_ws", "ifnull", "coalesce"};
-  return k;
+  static const std::set<std::string> kNames = {"concat", "concat_ws", "ifnull", "coalesce"};
+  return kNames;
 }
 
 std::string JetText(const Token& t) {
@@ -297,7 +299,10 @@ class Translator {
       // The first value that is not NULL: nested IIf(IsNull()).
       std::string out = a.back();
       for (std::size_t i = a.size() - 1; i-- > 0;) {
-        out = literal[i] ? a[i] : "iif(isnull(" + a[i] + "), " + out + ", " + a[i] + ")";
+        if (!literal[i])
+          out = fmt::format("iif(isnull({0}), {1}, {0})", a[i], out);
+        else
+          out = a[i];
       }
       return out;
     }
@@ -345,7 +350,9 @@ class Translator {
       VELQUIN_ASSIGN_OR_RETURN(std::string piece, Range(marks[m] + 1, next));
       piece = Trim(piece);
       if (Is(t_[marks[m]], "when")) {
-        out += (out.empty() ? "" : ", ") + (operand.empty() ? piece : operand + " = " + piece);
+        if (!out.empty()) out += ", ";
+        if (!operand.empty()) out += operand + " = ";
+        out += piece;
       } else if (Is(t_[marks[m]], "then")) {
         out += ", " + piece;
       } else {

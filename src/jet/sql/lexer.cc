@@ -39,22 +39,22 @@ bool Token::IsWord(std::string_view upper_word) const {
 }
 
 // Reads the token at *pos and moves past it. Texts that are not a slice of
-// `text_` (unescaped strings, error messages) go into `storage`.
-static Token NextToken(std::string_view text_, size_t& pos_,
+// `text` (unescaped strings, error messages) go into `storage`.
+static Token NextToken(std::string_view text, size_t& pos,
                        std::forward_list<std::string>& storage) {
-  while (pos_ < text_.size() && IsBlank(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  while (pos < text.size() && IsBlank(static_cast<unsigned char>(text[pos]))) ++pos;
   Token t;
-  t.offset = pos_;
-  if (pos_ >= text_.size()) {
+  t.offset = pos;
+  if (pos >= text.size()) {
     t.kind = TokenKind::kEnd;
     return t;
   }
-  const size_t start = pos_;
-  const auto c = static_cast<unsigned char>(text_[pos_]);
+  const size_t start = pos;
+  const auto c = static_cast<unsigned char>(text[pos]);
   // Every path ends in `return t;` so that the token is built in place.
   auto finish = [&](TokenKind kind) {
     t.kind = kind;
-    t.source = text_.substr(start, pos_ - start);
+    t.source = text.substr(start, pos - start);
   };
   auto invalid = [&](std::string why) {
     t.error = storage.emplace_front(std::move(why));
@@ -63,17 +63,17 @@ static Token NextToken(std::string_view text_, size_t& pos_,
 
   if (c == '`' || c == '[') {
     const char close = c == '`' ? '`' : ']';
-    const size_t end = text_.find(close, pos_ + 1);
+    const size_t end = text.find(close, pos + 1);
     if (end == std::string_view::npos) {
-      pos_ = text_.size();
+      pos = text.size();
       {
         invalid(c == '`' ? "The name has no closing back quote."
                          : "The name has no closing bracket.");
         return t;
       }
     }
-    t.value = text_.substr(pos_ + 1, end - pos_ - 1);
-    pos_ = end + 1;
+    t.value = text.substr(pos + 1, end - pos - 1);
+    pos = end + 1;
     if (c == '[' && t.value.find('[') != std::string_view::npos) {
       {
         invalid("A name in brackets cannot contain '['.");
@@ -85,26 +85,26 @@ static Token NextToken(std::string_view text_, size_t& pos_,
   }
 
   if (c == '\'' || c == '"') {
-    ++pos_;
-    const size_t begin = pos_;
+    ++pos;
+    const size_t begin = pos;
     bool doubled = false;
     while (true) {
-      if (pos_ >= text_.size()) {
+      if (pos >= text.size()) {
         invalid("The text has no closing quote.");
         return t;
       }
-      if (static_cast<unsigned char>(text_[pos_]) == c) {
-        if (pos_ + 1 < text_.size() && static_cast<unsigned char>(text_[pos_ + 1]) == c) {
+      if (static_cast<unsigned char>(text[pos]) == c) {
+        if (pos + 1 < text.size() && static_cast<unsigned char>(text[pos + 1]) == c) {
           doubled = true;
-          pos_ += 2;
+          pos += 2;
           continue;
         }
         break;
       }
-      ++pos_;
+      ++pos;
     }
-    const std::string_view inside = text_.substr(begin, pos_ - begin);
-    ++pos_;  // the closing quote
+    const std::string_view inside = text.substr(begin, pos - begin);
+    ++pos;  // the closing quote
     if (!doubled) {
       t.value = inside;
     } else {
@@ -120,16 +120,16 @@ static Token NextToken(std::string_view text_, size_t& pos_,
   }
 
   if (c == '#') {
-    const size_t end = text_.find('#', pos_ + 1);
+    const size_t end = text.find('#', pos + 1);
     if (end == std::string_view::npos) {
-      pos_ = text_.size();
+      pos = text.size();
       {
         invalid("The date has no closing '#'.");
         return t;
       }
     }
-    t.value = text_.substr(pos_ + 1, end - pos_ - 1);
-    pos_ = end + 1;
+    t.value = text.substr(pos + 1, end - pos - 1);
+    pos = end + 1;
     auto date = ParseDateTimeText(t.value);
     if (!date.ok()) {
       invalid(date.status().message());
@@ -140,73 +140,73 @@ static Token NextToken(std::string_view text_, size_t& pos_,
     return t;
   }
 
-  if (c == '0' && pos_ + 1 < text_.size() && (text_[pos_ + 1] == 'x' || text_[pos_ + 1] == 'X')) {
-    pos_ += 2;
-    while (pos_ < text_.size() && HexValue(static_cast<unsigned char>(text_[pos_])) >= 0) ++pos_;
-    if (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) {
-      while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  if (c == '0' && pos + 1 < text.size() && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+    pos += 2;
+    while (pos < text.size() && HexValue(static_cast<unsigned char>(text[pos])) >= 0) ++pos;
+    if (pos < text.size() && IsWordPart(static_cast<unsigned char>(text[pos]))) {
+      while (pos < text.size() && IsWordPart(static_cast<unsigned char>(text[pos]))) ++pos;
       {
         invalid("A binary literal holds only hexadecimal digits.");
         return t;
       }
     }
-    t.value = text_.substr(start, pos_ - start);
+    t.value = text.substr(start, pos - start);
     finish(TokenKind::kBinary);
     return t;
   }
 
-  if (IsDigit(c) || (c == '.' && pos_ + 1 < text_.size() &&
-                     IsDigit(static_cast<unsigned char>(text_[pos_ + 1])))) {
-    while (pos_ < text_.size() && IsDigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    if (pos_ < text_.size() && text_[pos_] == '.') {
-      ++pos_;
-      while (pos_ < text_.size() && IsDigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  if (IsDigit(c) ||
+      (c == '.' && pos + 1 < text.size() && IsDigit(static_cast<unsigned char>(text[pos + 1])))) {
+    while (pos < text.size() && IsDigit(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (pos < text.size() && text[pos] == '.') {
+      ++pos;
+      while (pos < text.size() && IsDigit(static_cast<unsigned char>(text[pos]))) ++pos;
     }
-    if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-      size_t p = pos_ + 1;
-      if (p < text_.size() && (text_[p] == '+' || text_[p] == '-')) ++p;
-      if (p < text_.size() && IsDigit(static_cast<unsigned char>(text_[p]))) {
-        pos_ = p;
-        while (pos_ < text_.size() && IsDigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+      size_t p = pos + 1;
+      if (p < text.size() && (text[p] == '+' || text[p] == '-')) ++p;
+      if (p < text.size() && IsDigit(static_cast<unsigned char>(text[p]))) {
+        pos = p;
+        while (pos < text.size() && IsDigit(static_cast<unsigned char>(text[pos]))) ++pos;
       }
     }
-    if (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) {
-      while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    if (pos < text.size() && IsWordPart(static_cast<unsigned char>(text[pos]))) {
+      while (pos < text.size() && IsWordPart(static_cast<unsigned char>(text[pos]))) ++pos;
       {
         invalid("A number cannot run into letters.");
         return t;
       }
     }
-    t.value = text_.substr(start, pos_ - start);
+    t.value = text.substr(start, pos - start);
     finish(TokenKind::kNumber);
     return t;
   }
 
   if (IsWordStart(c)) {
-    while (pos_ < text_.size() && IsWordPart(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    while (pos < text.size() && IsWordPart(static_cast<unsigned char>(text[pos]))) ++pos;
     // Mid$(, Left$(, ...: the "$" forms of the text functions are one word.
-    if (pos_ < text_.size() && text_[pos_] == '$') {
-      std::size_t after = pos_ + 1;
-      while (after < text_.size() && IsBlank(static_cast<unsigned char>(text_[after]))) ++after;
-      if (after < text_.size() && text_[after] == '(') ++pos_;
+    if (pos < text.size() && text[pos] == '$') {
+      std::size_t after = pos + 1;
+      while (after < text.size() && IsBlank(static_cast<unsigned char>(text[after]))) ++after;
+      if (after < text.size() && text[after] == '(') ++pos;
     }
-    t.value = text_.substr(start, pos_ - start);
+    t.value = text.substr(start, pos - start);
     finish(TokenKind::kWord);
     return t;
   }
 
   // Symbols: two-character operators first.
-  if (pos_ + 1 < text_.size()) {
-    const std::string_view two = text_.substr(pos_, 2);
+  if (pos + 1 < text.size()) {
+    const std::string_view two = text.substr(pos, 2);
     if (two == "<>" || two == "<=" || two == ">=") {
-      pos_ += 2;
+      pos += 2;
       t.value = two;
       finish(TokenKind::kSymbol);
       return t;
     }
   }
-  ++pos_;
-  t.value = text_.substr(start, 1);
+  ++pos;
+  t.value = text.substr(start, 1);
   finish(TokenKind::kSymbol);
   return t;
 }

@@ -51,7 +51,7 @@ class BufferedSource : public RowSource {
 class JoinSource : public RowSource {
  public:
   JoinSource(JoinKind kind, std::unique_ptr<RowSource> left, std::unique_ptr<RowSource> right,
-             const Expr* on, std::vector<const Expr*> equalities, const Binding& binding)
+             const Expr* on, const std::vector<const Expr*>& equalities, const Binding& binding)
       : RowSource(left->begin(), right->end()),
         outer_(kind != JoinKind::kInner),
         on_(on),
@@ -218,9 +218,10 @@ std::unique_ptr<RowSource> BufferedRows(std::vector<std::vector<Value>> rows, st
 
 std::unique_ptr<RowSource> JoinRows(JoinKind kind, std::unique_ptr<RowSource> left,
                                     std::unique_ptr<RowSource> right, const Expr* on,
-                                    std::vector<const Expr*> equalities, const Binding& binding) {
-  return std::make_unique<JoinSource>(kind, std::move(left), std::move(right), on,
-                                      std::move(equalities), binding);
+                                    const std::vector<const Expr*>& equalities,
+                                    const Binding& binding) {
+  return std::make_unique<JoinSource>(kind, std::move(left), std::move(right), on, equalities,
+                                      binding);
 }
 
 void SplitConjuncts(const Expr& e, std::vector<const Expr*>* out) {

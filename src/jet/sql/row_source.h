@@ -61,7 +61,8 @@ std::unique_ptr<RowSource> BufferedRows(std::vector<std::vector<Value>> rows, st
 // source.
 std::unique_ptr<RowSource> JoinRows(JoinKind kind, std::unique_ptr<RowSource> left,
                                     std::unique_ptr<RowSource> right, const Expr* on,
-                                    std::vector<const Expr*> equalities, const Binding& binding);
+                                    const std::vector<const Expr*>& equalities,
+                                    const Binding& binding);
 
 // The conditions of `e` joined by AND (e itself when it is no AND).
 void SplitConjuncts(const Expr& e, std::vector<const Expr*>* out);

@@ -580,6 +580,7 @@ Result<std::string> QueryRowsToSql(const std::vector<QueryRow>& rows) {
   sql += JoinList(columns);
   if (!sources.empty()) {
     std::vector<std::string> texts;
+    texts.reserve(sources.size());
     for (const Source& s : sources) texts.push_back(s.text);
     sql += "\nFROM " + JoinList(texts);
   }

@@ -661,7 +661,8 @@ Status TableWriter::StoreLongValues() {
     if (!lv_apart_[i]) continue;
     VELQUIN_ASSIGN_OR_RETURN(RowPointer first,
                              StoreLongValue(lv_[lv_of_column_[i]], Bytes(lv_bufs_[i])));
-    const std::size_t at = Get16(Bytes(row_buf_), end - 4 - 2 * def_.columns[i].var_index);
+    const std::size_t at =
+        Get16(Bytes(row_buf_), end - 4 - std::size_t{2} * def_.columns[i].var_index);
     SetLongValuePointer(MutableBytes(row_buf_).subspan(at, kLvHeaderSize), first);
     SetLongValuePointer(MutableBytes(scratch_[i]), first);  // the cell an index may read
     lv_apart_[i] = false;

@@ -266,7 +266,7 @@ Result<Decimal> Decimal::Parse(std::string_view s, std::uint8_t scale) {
   U128 m = 0;
   int digits = 0, frac = 0;
   bool any = false, point = false, round_up = false, rounding_seen = false;
-  const U128 kMax = static_cast<U128>(10000000000000000000ull) * 1000000000ull;  // 10^28
+  const U128 limit = static_cast<U128>(10000000000000000000ull) * 1000000000ull;  // 10^28
   for (; i < s.size(); ++i) {
     char c = s[i];
     if (c == '.' && !point) {
@@ -283,15 +283,15 @@ Result<Decimal> Decimal::Parse(std::string_view s, std::uint8_t scale) {
     if (point) ++frac;
     m = m * 10 + static_cast<unsigned>(c - '0');
     if (m != 0) ++digits;
-    if (m >= kMax) return Status::InvalidArgument("decimal value with more than 28 digits");
+    if (m >= limit) return Status::InvalidArgument("decimal value with more than 28 digits");
   }
   if (!any) return bad();
   for (; frac < scale; ++frac) {
     m *= 10;
-    if (m >= kMax) return Status::InvalidArgument("decimal value with more than 28 digits");
+    if (m >= limit) return Status::InvalidArgument("decimal value with more than 28 digits");
   }
   if (round_up) ++m;
-  if (m >= kMax) return Status::InvalidArgument("decimal value with more than 28 digits");
+  if (m >= limit) return Status::InvalidArgument("decimal value with more than 28 digits");
   d.hi = static_cast<std::uint64_t>(m >> 64);
   d.lo = static_cast<std::uint64_t>(m);
   if (d.IsZero()) d.negative = false;
@@ -436,7 +436,7 @@ std::string Value::ToString() const {
     case ValueKind::kText:
       return text_value();
     case ValueKind::kBinary: {
-      static const char* kHex = "0123456789abcdef";
+      static constexpr char kHex[] = "0123456789abcdef";
       std::string out;
       out.reserve(binary_value().size() * 2);
       for (std::uint8_t b : binary_value()) {
