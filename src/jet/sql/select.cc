@@ -358,6 +358,18 @@ bool ChooseIndexOrder(const std::vector<OrderItem>& order, const std::vector<Ord
   return false;
 }
 
+// The columns of a query's result as the columns of a source read from it.
+void AddResultColumns(const std::vector<ResultColumn>& columns, TableInfo* info) {
+  for (const ResultColumn& c : columns) {
+    ColumnInfo ci;
+    ci.name = c.name;
+    ci.type = c.type;
+    ci.size = c.size;
+    ci.number = static_cast<std::uint16_t>(info->columns.size());
+    info->columns.push_back(std::move(ci));
+  }
+}
+
 std::optional<double> TopOf(const Select& st) {
   if (!st.top) return std::nullopt;
   return std::strtod(st.top->c_str(), nullptr);
@@ -398,14 +410,7 @@ Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
   if (!f.subquery.empty()) {
     // (SELECT ...) AS alias: run first, its rows then read like a saved query's.
     VELQUIN_ASSIGN_OR_RETURN(ExecResult r, RunQuery(f.subquery[0]));
-    for (const ResultColumn& c : r.columns) {
-      ColumnInfo ci;
-      ci.name = c.name;
-      ci.type = c.type;
-      ci.size = c.size;
-      ci.number = static_cast<std::uint16_t>(s.info.columns.size());
-      s.info.columns.push_back(std::move(ci));
-    }
+    AddResultColumns(r.columns, &s.info);
     s.table = f.alias;
     s.info.name = f.alias;
     plan.kind = FromPlan::kRows;
@@ -425,14 +430,7 @@ Result<Executor::FromPlan> Executor::PlanFrom(const FromItem& f, Binding* b) {
   } else if (db_->IsQuery(f.table)) {
     VELQUIN_ASSIGN_OR_RETURN(ExecResult r, RunSavedQuery(f.table));
     s.table = f.table;
-    for (const ResultColumn& c : r.columns) {
-      ColumnInfo ci;
-      ci.name = c.name;
-      ci.type = c.type;
-      ci.size = c.size;
-      ci.number = static_cast<std::uint16_t>(s.info.columns.size());
-      s.info.columns.push_back(std::move(ci));
-    }
+    AddResultColumns(r.columns, &s.info);
     s.info.name = f.table;
     plan.kind = FromPlan::kRows;
     plan.rows = std::move(r.rows);
