@@ -466,8 +466,7 @@ Result<std::unique_ptr<RowSource>> Executor::OpenPlan(FromPlan& plan, const Bind
           equalities.push_back(c);
         }
       }
-      return JoinRows(plan.join->join, std::move(left), std::move(right), on, std::move(equalities),
-                      b);
+      return JoinRows(plan.join->join, std::move(left), std::move(right), on, equalities, b);
     }
   }
   return Fail("Unknown FROM element.");
