@@ -42,6 +42,7 @@ class BufferedSource : public RowSource {
     return true;
   }
   std::uint64_t EstimatedRows() const override { return rows_.size(); }
+  const std::vector<std::vector<Value>>* HeldRows() const override { return &rows_; }
 
  private:
   std::vector<std::vector<Value>> rows_;
@@ -104,8 +105,15 @@ class JoinSource : public RowSource {
       while (candidate_ != kNone) {
         const std::size_t at = candidate_;
         candidate_ = probe_keys_.empty() ? (at + 1 < rows_ ? at + 1 : kNone) : next_[at];
-        const auto from = values_.begin() + static_cast<std::ptrdiff_t>(at * width);
-        std::copy(from, from + static_cast<std::ptrdiff_t>(width), row->begin() + build_->begin());
+        if (held_) {
+          const std::vector<Value>& r = (*held_)[at];
+          std::copy(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(std::min(r.size(), width)),
+                    row->begin() + build_->begin());
+        } else {
+          const auto from = values_.begin() + static_cast<std::ptrdiff_t>(at * width);
+          std::copy(from, from + static_cast<std::ptrdiff_t>(width),
+                    row->begin() + build_->begin());
+        }
         bool keep = true;
         if (on_) {
           VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*on_, binding_, *row));
@@ -140,14 +148,22 @@ class JoinSource : public RowSource {
 
   Status Build(std::vector<Value>* row) {
     built_ = true;
-    // Room for the rows the side says it has (no copying as the array grows).
+    // Rows the side holds already are read where they are; others are
+    // copied here, with room for the rows the side says it has (no copying
+    // as the array grows).
+    held_ = build_->HeldRows();
     const std::uint64_t expected = std::min<std::uint64_t>(build_->EstimatedRows(), 1u << 22);
-    values_.reserve(static_cast<std::size_t>(expected) * (build_->end() - build_->begin()));
+    if (!held_) {
+      values_.reserve(static_cast<std::size_t>(expected) * (build_->end() - build_->begin()));
+    }
+    if (!build_keys_.empty()) next_.reserve(static_cast<std::size_t>(expected));
     for (;;) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, build_->Next(row));
       if (!more) break;
       const std::size_t at = rows_++;
-      values_.insert(values_.end(), row->begin() + build_->begin(), row->begin() + build_->end());
+      if (!held_) {
+        values_.insert(values_.end(), row->begin() + build_->begin(), row->begin() + build_->end());
+      }
       if (build_keys_.empty()) continue;
       next_.push_back(kNone);
       VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(build_keys_, *row));
@@ -173,7 +189,9 @@ class JoinSource : public RowSource {
   std::vector<const Expr*> build_keys_;
   bool built_ = false;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  // The build side's rows (its places only), one after another.
+  // The build side's rows (its places only), one after another, unless
+  // the side holds them (held_).
+  const std::vector<std::vector<Value>>* held_ = nullptr;
   std::vector<Value> values_;
   std::size_t rows_ = 0;
   // With a key: the build rows of each key number, in the order they came,
