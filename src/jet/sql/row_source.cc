@@ -2,6 +2,7 @@
 #include "jet/sql/row_source.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -80,6 +81,8 @@ class JoinSource : public RowSource {
         build_keys_.push_back(&a);
       }
     }
+    probe_places_ = PlacesOf(probe_keys_);
+    build_places_ = PlacesOf(build_keys_);
   }
 
   std::uint64_t EstimatedRows() const override {
@@ -97,7 +100,7 @@ class JoinSource : public RowSource {
         matched_ = false;
         candidate_ = rows_ > 0 ? 0 : kNone;  // without a key: every build row
         if (!probe_keys_.empty()) {
-          VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(probe_keys_, *row));
+          VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(probe_keys_, probe_places_, *row));
           auto k = keyed ? index_.Find(key_) : std::nullopt;
           candidate_ = k ? first_[*k] : kNone;
         }
@@ -134,12 +137,36 @@ class JoinSource : public RowSource {
   }
 
  private:
+  // The places of the key expressions that are plain columns (read there
+  // without evaluating them).
+  std::vector<std::optional<std::size_t>> PlacesOf(const std::vector<const Expr*>& exprs) const {
+    std::vector<std::optional<std::size_t>> places;
+    places.reserve(exprs.size());
+    for (const Expr* e : exprs) {
+      std::optional<std::size_t> place;
+      if (e->kind == ExprKind::kColumn) {
+        auto i = binding_.Find(*e);
+        if (i.ok() && *i < kOuterStep) place = *i;  // beyond: the outer query's row
+      }
+      places.push_back(place);
+    }
+    return places;
+  }
+
   // The key of the current row's values of `exprs` in key_; false when one
   // is NULL (such a row equals nothing).
-  Result<bool> Key(const std::vector<const Expr*>& exprs, const std::vector<Value>& row) {
+  Result<bool> Key(const std::vector<const Expr*>& exprs,
+                   const std::vector<std::optional<std::size_t>>& places,
+                   const std::vector<Value>& row) {
     key_.clear();
-    for (const Expr* e : exprs) {
-      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*e, binding_, row));
+    for (std::size_t k = 0; k < exprs.size(); ++k) {
+      if (places[k]) {
+        const Value& v = row[*places[k]];
+        if (v.is_null()) return false;
+        AppendGroupKey(v, &key_);
+        continue;
+      }
+      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*exprs[k], binding_, row));
       if (v.is_null()) return false;
       AppendGroupKey(v, &key_);
     }
@@ -156,7 +183,10 @@ class JoinSource : public RowSource {
     if (!held_) {
       values_.reserve(static_cast<std::size_t>(expected) * (build_->end() - build_->begin()));
     }
-    if (!build_keys_.empty()) next_.reserve(static_cast<std::size_t>(expected));
+    if (!build_keys_.empty()) {
+      next_.reserve(static_cast<std::size_t>(expected));
+      index_.Reserve(static_cast<std::size_t>(expected));
+    }
     for (;;) {
       VELQUIN_ASSIGN_OR_RETURN(bool more, build_->Next(row));
       if (!more) break;
@@ -166,7 +196,7 @@ class JoinSource : public RowSource {
       }
       if (build_keys_.empty()) continue;
       next_.push_back(kNone);
-      VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(build_keys_, *row));
+      VELQUIN_ASSIGN_OR_RETURN(bool keyed, Key(build_keys_, build_places_, *row));
       if (!keyed) continue;
       const std::size_t k = index_.FindOrAdd(key_).first;
       if (k == first_.size()) {
@@ -187,6 +217,8 @@ class JoinSource : public RowSource {
   std::unique_ptr<RowSource> build_;
   std::vector<const Expr*> probe_keys_;
   std::vector<const Expr*> build_keys_;
+  std::vector<std::optional<std::size_t>> probe_places_;
+  std::vector<std::optional<std::size_t>> build_places_;
   bool built_ = false;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   // The build side's rows (its places only), one after another, unless

@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -892,6 +893,32 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
   std::string key, last_key;
   std::size_t last_group = 0;
   std::vector<Value> evaluated(st.group_by.size());  // GROUP BY items that are no plain column
+  auto value_of = [&](std::size_t group, std::size_t k) -> const Value& {
+    return kept_values[group * stride + group_at[k]];
+  };
+  // While the rows come in the order of their GROUP BY values (numbers,
+  // dates or NULL: a table read in the order of its key, or a saved query's
+  // groups), a new group comes after every group before it, so it is no
+  // group met already and needs no look-up: the KeyIndex is filled only
+  // once a row comes out of order.
+  bool in_order = true;
+  auto comes_after_last = [&]() {
+    for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+      const Value& v = group_places[k] ? row[*group_places[k]] : evaluated[k];
+      const Value& last = value_of(group_count - 1, k);
+      if ((!v.is_null() && !IsNumeric(v)) || (!last.is_null() && !IsNumeric(last))) return false;
+      if (v.is_null() || last.is_null()) {
+        if (v.is_null() != last.is_null()) return last.is_null();
+        continue;
+      }
+      const double x = ToDouble(v);
+      const double y = ToDouble(last);
+      if (x > y) return true;
+      if (!(x == y)) return false;  // before it, or a NaN
+    }
+    return false;
+  };
+  std::string old_key;
   for (;;) {
     VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
     if (!more) break;
@@ -907,7 +934,22 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
     // Rows often come in group order (a table read in key order): the
     // group of the row before needs no look-up.
     if (group_count == 0 || key != last_key) {
-      auto [number, added] = group_of.FindOrAdd(key);
+      std::size_t number = group_count;
+      bool added = true;
+      if (group_count > 0 && !(in_order && comes_after_last())) {
+        if (in_order) {
+          in_order = false;
+          group_of.Reserve(group_count);
+          for (std::size_t n = 0; n < group_count; ++n) {
+            old_key.clear();
+            for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+              AppendGroupKey(value_of(n, k), &old_key);
+            }
+            group_of.FindOrAdd(old_key);
+          }
+        }
+        std::tie(number, added) = group_of.FindOrAdd(key);
+      }
       if (added) {
         for (std::size_t p : kept) kept_values.push_back(row[p]);
         kept_values.resize(kept_values.size() + stride - kept.size());
@@ -931,9 +973,6 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
     group_count = 1;
   }
   group_of.Clear();  // the look-up is done with: its memory goes before the results grow
-  auto value_of = [&](std::size_t group, std::size_t k) -> const Value& {
-    return kept_values[group * stride + group_at[k]];
-  };
   // Without an ORDER BY, groups come in the order of their GROUP BY values:
   // the group numbers are sorted (stably, as they were met), text by its
   // sort key worked out once.
