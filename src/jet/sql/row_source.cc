@@ -68,6 +68,7 @@ class JoinSource : public RowSource {
       probe_ = std::move(left);
       build_ = std::move(right);
     }
+    std::vector<const Expr*> keyed;  // the equalities that are the hash key
     for (const Expr* eq : equalities) {
       const Expr& a = eq->args[0];
       const Expr& b = eq->args[1];
@@ -75,10 +76,19 @@ class JoinSource : public RowSource {
           ColumnsWithin(b, binding, build_->begin(), build_->end())) {
         probe_keys_.push_back(&a);
         build_keys_.push_back(&b);
+        keyed.push_back(eq);
       } else if (ColumnsWithin(b, binding, probe_->begin(), probe_->end()) &&
                  ColumnsWithin(a, binding, build_->begin(), build_->end())) {
         probe_keys_.push_back(&b);
         build_keys_.push_back(&a);
+        keyed.push_back(eq);
+      }
+    }
+    if (on_) {
+      std::vector<const Expr*> conjuncts;
+      SplitConjuncts(*on_, &conjuncts);
+      for (const Expr* c : conjuncts) {
+        if (std::find(keyed.begin(), keyed.end(), c) == keyed.end()) rest_.push_back(c);
       }
     }
     probe_places_ = PlacesOf(probe_keys_);
@@ -118,10 +128,19 @@ class JoinSource : public RowSource {
                     row->begin() + build_->begin());
         }
         bool keep = true;
-        if (on_) {
+        if (on_ && !(probe_keys_.size() > 0 && key_decides_)) {
           VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*on_, binding_, *row));
           auto t = AsTruth(v);
           keep = t && *t;
+        } else if (on_) {
+          // Equal keys of numbers, dates and text make their equalities true,
+          // as `=` compares them: only the rest of the condition is checked.
+          for (const Expr* c : rest_) {
+            VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*c, binding_, *row));
+            auto t = AsTruth(v);
+            keep = t && *t;
+            if (!keep) break;
+          }
         }
         if (keep) {
           matched_ = true;
@@ -155,19 +174,20 @@ class JoinSource : public RowSource {
 
   // The key of the current row's values of `exprs` in key_; false when one
   // is NULL (such a row equals nothing).
+  // key_decides_ tells whether every value is a number, a date or a text.
   Result<bool> Key(const std::vector<const Expr*>& exprs,
                    const std::vector<std::optional<std::size_t>>& places,
                    const std::vector<Value>& row) {
     key_.clear();
+    key_decides_ = true;
+    Value evaluated;
     for (std::size_t k = 0; k < exprs.size(); ++k) {
-      if (places[k]) {
-        const Value& v = row[*places[k]];
-        if (v.is_null()) return false;
-        AppendGroupKey(v, &key_);
-        continue;
+      if (!places[k]) {
+        VELQUIN_ASSIGN_OR_RETURN(evaluated, Eval(*exprs[k], binding_, row));
       }
-      VELQUIN_ASSIGN_OR_RETURN(Value v, Eval(*exprs[k], binding_, row));
+      const Value& v = places[k] ? row[*places[k]] : evaluated;
       if (v.is_null()) return false;
+      key_decides_ = key_decides_ && (IsNumeric(v) || v.kind() == ValueKind::kText);
       AppendGroupKey(v, &key_);
     }
     return true;
@@ -236,6 +256,8 @@ class JoinSource : public RowSource {
   bool have_probe_ = false;
   bool matched_ = false;
   std::string key_;
+  bool key_decides_ = false;
+  std::vector<const Expr*> rest_;  // the conjuncts of `on_` that are not the key's
 };
 
 bool CollectColumns(const Expr& e, const Binding& binding, std::size_t begin, std::size_t end,
