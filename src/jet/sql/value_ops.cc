@@ -383,12 +383,12 @@ void KeyIndex::Rehash(std::size_t slots) {
 
 void KeyIndex::Reserve(std::size_t keys) {
   std::size_t slots = 64;
-  while (slots < 2 * keys) slots *= 2;
+  while (slots * 3 < 4 * keys) slots *= 2;
   if (slots > slots_.size()) Rehash(slots);
 }
 
 std::pair<std::size_t, bool> KeyIndex::FindOrAdd(std::string_view key) {
-  if ((count_ + 1) * 2 > slots_.size()) Rehash(std::max<std::size_t>(64, slots_.size() * 2));
+  if ((count_ + 1) * 4 > slots_.size() * 3) Rehash(std::max<std::size_t>(64, slots_.size() * 2));
   const std::uint64_t hash = std::hash<std::string_view>()(key);
   const std::size_t at = Slot(key, hash);
   if (slots_[at] != 0) return {static_cast<std::uint32_t>(slots_[at]) - 1, false};

@@ -91,7 +91,7 @@ class KeyIndex {
   // starts_[n + 1]).
   std::size_t width_ = 0;
   std::vector<std::size_t> starts_;
-  std::vector<std::uint64_t> slots_;  // 0: empty; else SlotValue
+  std::vector<std::uint64_t> slots_;  // at most three quarters full; 0: empty, else SlotValue
 };
 
 // The column type that holds a value of this kind (text as MEMO).
