@@ -385,6 +385,7 @@ void KeyIndex::Reserve(std::size_t keys) {
   std::size_t slots = 64;
   while (slots * 3 < 4 * keys) slots *= 2;
   if (slots > slots_.size()) Rehash(slots);
+  reserved_ = std::max(reserved_, keys);
 }
 
 std::pair<std::size_t, bool> KeyIndex::FindOrAdd(std::string_view key) {
@@ -394,7 +395,12 @@ std::pair<std::size_t, bool> KeyIndex::FindOrAdd(std::string_view key) {
   if (slots_[at] != 0) return {static_cast<std::uint32_t>(slots_[at]) - 1, false};
   const std::size_t n = count_++;
   slots_[at] = SlotValue(hash, n);
-  if (n == 0) width_ = key.size();
+  if (n == 0) {
+    width_ = key.size();
+    // Keys often all have the first one's length: room for as many as were
+    // reserved (no copying of the arena as it grows).
+    arena_.reserve(reserved_ * key.size());
+  }
   if (width_ != kVarying && key.size() != width_) {
     // The first key of another length: from now on every key's start is kept.
     starts_.reserve(n + 2);
@@ -419,6 +425,7 @@ void KeyIndex::Clear() {
   std::vector<std::uint64_t>().swap(slots_);
   count_ = 0;
   width_ = 0;
+  reserved_ = 0;
 }
 
 }  // namespace velquin::jet::sql

@@ -65,7 +65,8 @@ class KeyIndex {
   // The number of `key`, or nullopt when it was never added.
   std::optional<std::size_t> Find(std::string_view key) const;
   std::size_t size() const { return count_; }
-  // Room for `keys` keys without growing the table.
+  // Room for `keys` keys without growing the table (and, for keys as long
+  // as the first one, the arena).
   void Reserve(std::size_t keys);
   // Forgets every key and gives back the memory.
   void Clear();
@@ -91,6 +92,7 @@ class KeyIndex {
   // starts_[n + 1]).
   std::size_t width_ = 0;
   std::vector<std::size_t> starts_;
+  std::size_t reserved_ = 0;          // the keys Reserve made room for
   std::vector<std::uint64_t> slots_;  // at most three quarters full; 0: empty, else SlotValue
 };
 
