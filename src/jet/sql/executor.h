@@ -120,7 +120,8 @@ class Executor {
   // A saved query's SELECT, refused when it is being run already (a circle)
   // or nested too deep.
   Result<Select> LoadSavedQuery(const std::string& name);
-  // Stream without its checks: SELECT * FROM a saved query streams that query.
+  // Stream without its checks: SELECT * FROM a saved query that names only
+  // columns or groups streams that query.
   Status StreamQuery(const Select& select, RowSink* sink);
   Result<FromPlan> PlanFrom(const FromItem& f, Binding* b);
   Result<std::unique_ptr<RowSource>> OpenPlan(FromPlan& plan, const Binding& b);

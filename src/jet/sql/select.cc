@@ -52,6 +52,12 @@ void CollectAggregates(const Expr& e, std::vector<const Expr*>* out) {
   for (const Expr& a : e.args) CollectAggregates(a, out);
 }
 
+bool HasAggregateCall(const Expr& e) {
+  std::vector<const Expr*> calls;
+  CollectAggregates(e, &calls);
+  return !calls.empty();
+}
+
 // Every column `e` names outside an aggregate is one of the GROUP BY's.
 Status CheckGrouped(const Expr& e, const std::vector<Expr>& group_by, const Binding& b,
                     const Expr& whole) {
@@ -577,9 +583,9 @@ Status Executor::Stream(const Select& select, RowSink* sink) {
 }
 
 Status Executor::StreamQuery(const Select& select, RowSink* sink) {
-  // SELECT * FROM a saved query whose select list names only columns gives
-  // that query's rows and columns as they are: they go to the sink as the
-  // saved query makes them, rather than being held for this one.
+  // SELECT * FROM a saved query gives that query's rows and columns as they
+  // are: they go to the sink as the saved query makes them, rather than
+  // being held for this one.
   const bool whole_query =
       select.unions.empty() && select.quantifier == SelectQuantifier::kAll && !select.top &&
       select.items.size() == 1 && select.items[0].expr.kind == ExprKind::kStar &&
@@ -590,12 +596,18 @@ Status Executor::StreamQuery(const Select& select, RowSink* sink) {
       db_->IsQuery(select.from[0].table)) {
     const std::string& name = select.from[0].table;
     VELQUIN_ASSIGN_OR_RETURN(Select saved, LoadSavedQuery(name));
+    // Its columns' types are known before its rows when it names only
+    // columns; a query that groups gives them from its first row, as any
+    // streamed query does.
     const bool columns_only =
-        saved.unions.empty() &&
         std::all_of(saved.items.begin(), saved.items.end(), [](const SelectItem& item) {
           return item.expr.kind == ExprKind::kColumn || item.expr.kind == ExprKind::kStar;
         });
-    if (columns_only) {
+    const bool groups =
+        !saved.group_by.empty() || saved.having ||
+        std::any_of(saved.items.begin(), saved.items.end(),
+                    [](const SelectItem& item) { return HasAggregateCall(item.expr); });
+    if (saved.unions.empty() && (columns_only || groups)) {
       open_queries_.push_back(name);
       Status s = StreamQuery(saved, sink);
       open_queries_.pop_back();
@@ -1009,7 +1021,11 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
   b.aggregate_index = &aggregate_index;
   b.aggregate_values = &values;
   std::vector<Value> group_row(b.width);
-  if (direct) result.rows.reserve(group_count);
+  // With a sink, groups in that order go out as they are made (the columns
+  // typed by the first row, as a streamed query's are).
+  const bool to_sink = direct && sink && !in_union;
+  bool columns_given = false;
+  if (direct && !to_sink) result.rows.reserve(group_count);
   for (std::size_t n : sequence) {
     values.clear();
     for (const AggregateColumn& a : aggregates) values.push_back(a.Result(n));
@@ -1021,6 +1037,12 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
       if (!keep) continue;
     }
     VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(group_row));
+    if (to_sink) {
+      if (!columns_given) VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+      columns_given = true;
+      VELQUIN_RETURN_IF_ERROR(sink->Row(std::move(out)));
+      continue;
+    }
     if (direct) {
       result.rows.push_back(std::move(out));
       continue;
@@ -1039,6 +1061,11 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
       VELQUIN_ASSIGN_OR_RETURN(keys, order_keys(group_row, out));
     }
     collector.Add(std::move(out), std::move(keys));
+  }
+  if (to_sink) {
+    if (!columns_given) VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+    result.streamed = true;
+    return result;
   }
   if (!direct) result.rows = collector.Finish();
   return result;

@@ -243,7 +243,9 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
         "CREATE VIEW tu AS SELECT t.name, u.tag AS tag FROM t INNER JOIN u ON t.id = u.t_id",
         "CREATE VIEW over_v AS SELECT * FROM v",
         "CREATE VIEW names AS SELECT name FROM t GROUP BY name",
-        "CREATE VIEW counted AS SELECT n, COUNT(*) AS c FROM t GROUP BY n"}) {
+        "CREATE VIEW counted AS SELECT n, COUNT(*) AS c FROM t GROUP BY n",
+        "CREATE VIEW top_n AS SELECT n, MAX(name) AS m FROM t GROUP BY n HAVING COUNT(*) > 0 "
+        "ORDER BY n DESC"}) {
     ASSERT_TRUE(ex.Execute(sql).ok()) << sql;
   }
   // Streamed as the table gives them, and run whole first: the same rows.
@@ -255,8 +257,8 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
         "SELECT name, COUNT(*) FROM t GROUP BY name", "SELECT DISTINCT n FROM t",
         "SELECT COUNT(*) FROM t", "SELECT TOP 50 PERCENT id FROM t ORDER BY n DESC, id",
         "SELECT id FROM t UNION SELECT t_id FROM u", "SELECT * FROM t ORDER BY name",
-        "SELECT * FROM tu", "SELECT * FROM over_v", "SELECT * FROM names",
-        "SELECT * FROM counted"}) {
+        "SELECT * FROM tu", "SELECT * FROM over_v", "SELECT * FROM names", "SELECT * FROM counted",
+        "SELECT * FROM top_n", "SELECT n, SUM(id) FROM t GROUP BY n HAVING SUM(id) > 2"}) {
     auto whole = ex.Execute(sql);
     ASSERT_TRUE(whole.ok()) << sql << ": " << whole.status().message();
     auto parsed = ParseStatement(sql);
