@@ -117,6 +117,12 @@ class Executor {
   Result<ExecResult> RunSingleSelect(const Select& st, bool in_union = false,
                                      RowSink* sink = nullptr);
   Result<ExecResult> RunSavedQuery(const std::string& name);
+  // A saved query's SELECT, refused when it is being run already (a circle)
+  // or nested too deep.
+  Result<Select> LoadSavedQuery(const std::string& name);
+  // Stream without its checks: SELECT * FROM a saved query that names only
+  // columns or groups streams that query.
+  Status StreamQuery(const Select& select, RowSink* sink);
   Result<FromPlan> PlanFrom(const FromItem& f, Binding* b);
   Result<std::unique_ptr<RowSource>> OpenPlan(FromPlan& plan, const Binding& b);
   // A SELECT inside an expression of the query bound by `outer`, on its

@@ -116,22 +116,46 @@ enum class AggregateKind { kCount, kSum, kAvg, kMin, kMax, kFirst, kLast, kStDev
 
 std::optional<AggregateKind> AggregateKindOf(const Expr& e);
 
-// One aggregate of a query, fed the rows of its group. NULLs are left out
-// (Count(*) counts rows); over no values Count gives 0 and the others NULL,
-// as in Access. StDev and Var are the sample's (n - 1), NULL below two
-// values; First and Last are the first and last non-NULL values met.
-struct Aggregate {
-  AggregateKind kind = AggregateKind::kCount;
-  const Expr* arg = nullptr;         // nullptr: Count(*)
-  std::optional<std::size_t> place;  // `arg` is a plain column: its place in the row
-  std::int64_t count = 0;
-  double sum = 0;
-  double sum_squares = 0;  // StDev, Var
-  bool whole = true;       // every value summed so far is a whole number of a whole type
-  Value best;
+// One aggregate call of a query and its state for every group, numbered
+// from 0 as the groups are met. NULLs are left out (Count(*) counts rows);
+// over no values Count gives 0 and the others NULL, as in Access. StDev and
+// Var are the sample's (n - 1), NULL below two values; First and Last are
+// the values of the group's first and last rows.
+//
+// The states lie in flat arrays holding only what the kind needs: a Count
+// is 8 bytes a group; a Min or Max is a double and a bit while every value
+// met is of one kind a double holds exactly (whole numbers, Single, Double,
+// dates), values after that.
+class AggregateColumn {
+ public:
+  AggregateColumn(AggregateKind kind, const Expr* arg, std::optional<std::size_t> place)
+      : kind_(kind), arg_(arg), place_(place) {}
+  // A group with no values yet.
+  void AddGroup();
+  // Feeds the group `row`, whose aggregate argument is evaluated (or read
+  // at `place`) over the query's row.
+  Status Add(std::size_t group, const Binding& b, const std::vector<Value>& row);
+  Value Result(std::size_t group) const;
 
-  Status Add(const Binding& b, const std::vector<Value>& row);
-  Value Result() const;
+ private:
+  bool KeepsNumbers() const { return number_kind_ != ValueKind::kNull && !as_values_; }
+  // Min and Max: from doubles to values, when a value of another kind comes.
+  void ToValues();
+
+  AggregateKind kind_;
+  const Expr* arg_;                   // nullptr: Count(*)
+  std::optional<std::size_t> place_;  // `arg_` is a plain column: its place in the row
+  std::vector<std::int64_t> counts_;  // Count, Sum, Avg, StDev, Var
+  std::vector<double> sums_;          // Sum, Avg, StDev, Var
+  std::vector<double> squares_;       // StDev, Var
+  std::vector<bool> whole_;           // Sum: every value summed is a whole number of a whole type
+  std::vector<bool> has_;             // Min, Max, First, Last: the group has its value
+  // Min and Max while numbers_ holds them: the kind of every value so far
+  // (kNull before the first).
+  ValueKind number_kind_ = ValueKind::kNull;
+  bool as_values_ = false;       // Min and Max: held in values_
+  std::vector<double> numbers_;  // Min, Max
+  std::vector<Value> values_;    // First, Last; Min and Max after ToValues
 };
 
 }  // namespace velquin::jet::sql

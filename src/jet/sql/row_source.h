@@ -39,6 +39,10 @@ class RowSource {
   // About how many rows the source gives (for choosing a join's side to
   // hold in memory).
   virtual std::uint64_t EstimatedRows() const = 0;
+  // The rows a source holds already (a saved query's), in the order Next
+  // gives them: a join reads them there rather than copying them. Null when
+  // the source holds none.
+  virtual const std::vector<std::vector<Value>>* HeldRows() const { return nullptr; }
   std::size_t begin() const { return begin_; }
   std::size_t end() const { return end_; }
 

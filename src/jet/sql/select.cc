@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -49,6 +50,12 @@ void CollectAggregates(const Expr& e, std::vector<const Expr*>* out) {
     return;
   }
   for (const Expr& a : e.args) CollectAggregates(a, out);
+}
+
+bool HasAggregateCall(const Expr& e) {
+  std::vector<const Expr*> calls;
+  CollectAggregates(e, &calls);
+  return !calls.empty();
 }
 
 // Every column `e` names outside an aggregate is one of the GROUP BY's.
@@ -225,9 +232,11 @@ std::vector<bool> Descending(const std::vector<OrderItem>& order) {
 
 // Marks in `used` the places of the query's wide row that `e` reads (a
 // name that is no column of the sources is an output's name and reads
-// none). False when `e` may read any place: an expression of a kind not
-// looked into here.
-bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used) {
+// none); with `in_aggregates` false, not those read by its aggregate calls.
+// False when `e` may read any place: an expression of a kind not looked
+// into here.
+bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used,
+                 bool in_aggregates = true) {
   switch (e.kind) {
     case ExprKind::kNull:
     case ExprKind::kBoolean:
@@ -254,7 +263,8 @@ bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used) {
       }
       return true;
     case ExprKind::kFunction:
-      if (AggregateKindOf(e) && e.args.size() == 1 && e.args[0].kind == ExprKind::kStar) {
+      if (AggregateKindOf(e) &&
+          (!in_aggregates || (e.args.size() == 1 && e.args[0].kind == ExprKind::kStar))) {
         return true;  // Count(*) reads no value
       }
       [[fallthrough]];
@@ -265,7 +275,7 @@ bool MarkColumns(const Expr& e, const Binding& b, std::vector<bool>* used) {
     case ExprKind::kIn:
     case ExprKind::kBetween:
       for (const Expr& a : e.args) {
-        if (!MarkColumns(a, b, used)) return false;
+        if (!MarkColumns(a, b, used, in_aggregates)) return false;
       }
       return true;
     case ExprKind::kSubquery:
@@ -300,6 +310,24 @@ std::vector<bool> UsedColumns(const Select& st, const std::vector<OrderItem>& or
   for (const FromItem& f : st.from) known = known && MarkJoinColumns(f, b, &used);
   if (!known) used.assign(b.width, true);
   return used;
+}
+
+// The places of the wide row a grouped query reads outside its aggregates
+// (the select list, HAVING, ORDER BY and the GROUP BY's plain columns):
+// only these are kept for each group. Every place when that cannot be told.
+std::vector<std::size_t> GroupedPlaces(const Select& st, const std::vector<OrderItem>& order,
+                                       const Binding& b) {
+  std::vector<bool> used(b.width, false);
+  bool known = true;
+  for (const SelectItem& item : st.items) known = known && MarkColumns(item.expr, b, &used, false);
+  for (const Expr& g : st.group_by) known = known && MarkColumns(g, b, &used, false);
+  if (st.having) known = known && MarkColumns(*st.having, b, &used, false);
+  for (const OrderItem& o : order) known = known && MarkColumns(o.expr, b, &used, false);
+  std::vector<std::size_t> places;
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    if (used[i] || !known) places.push_back(i);
+  }
+  return places;
 }
 
 // Whether reading a table's index in order gives the same order as sorting
@@ -472,14 +500,18 @@ Result<std::unique_ptr<RowSource>> Executor::OpenPlan(FromPlan& plan, const Bind
   return Fail("Unknown FROM element.");
 }
 
-Result<ExecResult> Executor::RunSavedQuery(const std::string& name) {
+Result<Select> Executor::LoadSavedQuery(const std::string& name) {
   for (const std::string& open : open_queries_) {
     if (SameName(open, name)) return Fail("Circular reference caused by '" + name + "'.");
   }
   if (open_queries_.size() >= kMaxQueryNesting) return Fail("Query is too complex.");
   VELQUIN_ASSIGN_OR_RETURN(auto stored, db_->QueryRows(name));
   VELQUIN_ASSIGN_OR_RETURN(std::vector<QueryRow> rows, QueryRowsFromStored(stored));
-  VELQUIN_ASSIGN_OR_RETURN(Select select, QueryRowsToSelect(rows));
+  return QueryRowsToSelect(rows);
+}
+
+Result<ExecResult> Executor::RunSavedQuery(const std::string& name) {
+  VELQUIN_ASSIGN_OR_RETURN(Select select, LoadSavedQuery(name));
   open_queries_.push_back(name);
   Result<ExecResult> r = RunQuery(select);
   open_queries_.pop_back();
@@ -547,6 +579,41 @@ Result<ExecResult> Executor::RunQuery(const Select& st) {
 Status Executor::Stream(const Select& select, RowSink* sink) {
   if (!select.into.empty()) return Fail("A SELECT ... INTO gives no rows.");
   open_queries_.clear();
+  return StreamQuery(select, sink);
+}
+
+Status Executor::StreamQuery(const Select& select, RowSink* sink) {
+  // SELECT * FROM a saved query gives that query's rows and columns as they
+  // are: they go to the sink as the saved query makes them, rather than
+  // being held for this one.
+  const bool whole_query =
+      select.unions.empty() && select.quantifier == SelectQuantifier::kAll && !select.top &&
+      select.items.size() == 1 && select.items[0].expr.kind == ExprKind::kStar &&
+      select.items[0].expr.qualifier.empty() && select.from.size() == 1 &&
+      !select.from[0].is_join && select.from[0].subquery.empty() && !select.where &&
+      select.group_by.empty() && !select.having && select.order_by.empty();
+  if (whole_query && !db_->GetTable(select.from[0].table).ok() &&
+      db_->IsQuery(select.from[0].table)) {
+    const std::string& name = select.from[0].table;
+    VELQUIN_ASSIGN_OR_RETURN(Select saved, LoadSavedQuery(name));
+    // Its columns' types are known before its rows when it names only
+    // columns; a query that groups gives them from its first row, as any
+    // streamed query does.
+    const bool columns_only =
+        std::all_of(saved.items.begin(), saved.items.end(), [](const SelectItem& item) {
+          return item.expr.kind == ExprKind::kColumn || item.expr.kind == ExprKind::kStar;
+        });
+    const bool groups =
+        !saved.group_by.empty() || saved.having ||
+        std::any_of(saved.items.begin(), saved.items.end(),
+                    [](const SelectItem& item) { return HasAggregateCall(item.expr); });
+    if (saved.unions.empty() && (columns_only || groups)) {
+      open_queries_.push_back(name);
+      Status s = StreamQuery(saved, sink);
+      open_queries_.pop_back();
+      return s;
+    }
+  }
   ExecResult result;
   if (select.unions.empty()) {
     VELQUIN_ASSIGN_OR_RETURN(result, RunSingleSelect(select, false, sink));
@@ -801,12 +868,10 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
     return result;
   }
 
-  // Grouping: one entry per group, holding its first row and its aggregates.
-  struct Group {
-    std::vector<Value> first;
-    std::vector<Value> values;  // of the GROUP BY
-    std::vector<Aggregate> aggregates;
-  };
+  // Grouping: each group numbered in a KeyIndex as it is first met; per
+  // group, in flat arrays, the values of its first row that are read after
+  // grouping (`kept` places, then the GROUP BY items that are no plain
+  // column) and the aggregates' states.
   // A plain column (a GROUP BY item or an aggregate's argument) is read from
   // its place in the row, without evaluating it.
   auto place_of = [&](const Expr& e) -> std::optional<std::size_t> {
@@ -815,23 +880,57 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
     if (!i.ok()) return std::nullopt;
     return *i;
   };
-  std::vector<Aggregate> fresh;
+  std::vector<AggregateColumn> aggregates;
+  aggregates.reserve(aggregate_calls.size());
   std::unordered_map<const Expr*, std::size_t> aggregate_index;
   for (const Expr* a : aggregate_calls) {
-    Aggregate agg;
-    agg.kind = *AggregateKindOf(*a);
-    agg.arg = a->args[0].kind == ExprKind::kStar ? nullptr : &a->args[0];
-    if (agg.arg) agg.place = place_of(*agg.arg);
-    aggregate_index.emplace(a, fresh.size());
-    fresh.push_back(agg);
+    const Expr* arg = a->args[0].kind == ExprKind::kStar ? nullptr : &a->args[0];
+    aggregate_index.emplace(a, aggregates.size());
+    aggregates.emplace_back(*AggregateKindOf(*a), arg, arg ? place_of(*arg) : std::nullopt);
   }
+  const std::vector<std::size_t> kept = GroupedPlaces(st, order, b);
+  // Where each GROUP BY item's value lies among a group's kept values.
   std::vector<std::optional<std::size_t>> group_places;
-  for (const Expr& g : st.group_by) group_places.push_back(place_of(g));
-  std::vector<Group> groups;
+  std::vector<std::size_t> group_at;
+  std::size_t stride = kept.size();
+  for (const Expr& g : st.group_by) {
+    group_places.push_back(place_of(g));
+    const auto k = group_places.back() ? std::find(kept.begin(), kept.end(), *group_places.back())
+                                       : kept.end();
+    group_at.push_back(k != kept.end() ? static_cast<std::size_t>(k - kept.begin()) : stride++);
+  }
+  std::vector<Value> kept_values;  // group n's are [n * stride, (n + 1) * stride)
+  std::size_t group_count = 0;
   KeyIndex group_of;
   std::string key, last_key;
   std::size_t last_group = 0;
   std::vector<Value> evaluated(st.group_by.size());  // GROUP BY items that are no plain column
+  auto value_of = [&](std::size_t group, std::size_t k) -> const Value& {
+    return kept_values[group * stride + group_at[k]];
+  };
+  // While the rows come in the order of their GROUP BY values (numbers,
+  // dates or NULL: a table read in the order of its key, or a saved query's
+  // groups), a new group comes after every group before it, so it is no
+  // group met already and needs no look-up: the KeyIndex is filled only
+  // once a row comes out of order.
+  bool in_order = true;
+  auto comes_after_last = [&]() {
+    for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+      const Value& v = group_places[k] ? row[*group_places[k]] : evaluated[k];
+      const Value& last = value_of(group_count - 1, k);
+      if ((!v.is_null() && !IsNumeric(v)) || (!last.is_null() && !IsNumeric(last))) return false;
+      if (v.is_null() || last.is_null()) {
+        if (v.is_null() != last.is_null()) return last.is_null();
+        continue;
+      }
+      const double x = ToDouble(v);
+      const double y = ToDouble(last);
+      if (x > y) return true;
+      if (!(x == y)) return false;  // before it, or a NaN
+    }
+    return false;
+  };
+  std::string old_key;
   for (;;) {
     VELQUIN_ASSIGN_OR_RETURN(bool more, next_row());
     if (!more) break;
@@ -846,50 +945,129 @@ Result<ExecResult> Executor::RunSingleSelect(const Select& st, bool in_union, Ro
     }
     // Rows often come in group order (a table read in key order): the
     // group of the row before needs no look-up.
-    if (groups.empty() || key != last_key) {
-      auto [number, added] = group_of.FindOrAdd(key);
-      if (added) {
-        std::vector<Value> values;
-        values.reserve(st.group_by.size());
-        for (std::size_t k = 0; k < st.group_by.size(); ++k) {
-          values.push_back(group_places[k] ? row[*group_places[k]] : std::move(evaluated[k]));
+    if (group_count == 0 || key != last_key) {
+      std::size_t number = group_count;
+      bool added = true;
+      if (group_count > 0 && !(in_order && comes_after_last())) {
+        if (in_order) {
+          in_order = false;
+          group_of.Reserve(group_count);
+          for (std::size_t n = 0; n < group_count; ++n) {
+            old_key.clear();
+            for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+              AppendGroupKey(value_of(n, k), &old_key);
+            }
+            group_of.FindOrAdd(old_key);
+          }
         }
-        groups.push_back({row, std::move(values), fresh});
+        std::tie(number, added) = group_of.FindOrAdd(key);
+      }
+      if (added) {
+        for (std::size_t p : kept) kept_values.push_back(row[p]);
+        kept_values.resize(kept_values.size() + stride - kept.size());
+        for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+          if (group_at[k] < kept.size()) continue;
+          kept_values[group_count * stride + group_at[k]] =
+              group_places[k] ? row[*group_places[k]] : std::move(evaluated[k]);
+        }
+        for (AggregateColumn& a : aggregates) a.AddGroup();
+        ++group_count;
       }
       last_group = number;
       last_key = key;
     }
-    for (Aggregate& a : groups[last_group].aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(b, row));
+    for (AggregateColumn& a : aggregates) VELQUIN_RETURN_IF_ERROR(a.Add(last_group, b, row));
   }
   // Aggregates alone (no GROUP BY) give one row, even over no rows.
-  if (groups.empty() && st.group_by.empty()) {
-    groups.push_back({std::vector<Value>(b.width), {}, fresh});
+  if (group_count == 0 && st.group_by.empty()) {
+    kept_values.resize(stride);
+    for (AggregateColumn& a : aggregates) a.AddGroup();
+    group_count = 1;
   }
   group_of.Clear();  // the look-up is done with: its memory goes before the results grow
+  // Without an ORDER BY, groups come in the order of their GROUP BY values:
+  // the group numbers are sorted (stably, as they were met), text by its
+  // sort key worked out once.
+  std::vector<std::size_t> sequence(group_count);
+  for (std::size_t n = 0; n < group_count; ++n) sequence[n] = n;
+  if (by_group) {
+    std::vector<std::vector<std::string>> text_keys(st.group_by.size());
+    for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+      for (std::size_t n = 0; n < group_count; ++n) {
+        const Value& v = value_of(n, k);
+        if (v.kind() != ValueKind::kText) continue;
+        text_keys[k].resize(group_count);
+        text_keys[k][n] = TextSortKey(v.text_value());
+      }
+    }
+    auto before = [&](std::size_t x, std::size_t y) {
+      for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+        const Value& a = value_of(x, k);
+        const Value& c = value_of(y, k);
+        const int r = a.kind() == ValueKind::kText && c.kind() == ValueKind::kText
+                          ? text_keys[k][x].compare(text_keys[k][y])
+                          : CompareForSort(a, c);
+        if (r != 0) return r < 0;
+      }
+      return false;
+    };
+    if (!std::is_sorted(sequence.begin(), sequence.end(), before)) {
+      std::stable_sort(sequence.begin(), sequence.end(), before);
+    }
+  }
+  // Groups in that order need no collector unless rows are dropped or cut.
+  const bool direct = (by_group || descending.empty()) && !distinct && !st.top;
   std::vector<Value> values;
   b.aggregate_index = &aggregate_index;
   b.aggregate_values = &values;
-  for (Group& g : groups) {
+  std::vector<Value> group_row(b.width);
+  // With a sink, groups in that order go out as they are made (the columns
+  // typed by the first row, as a streamed query's are).
+  const bool to_sink = direct && sink && !in_union;
+  bool columns_given = false;
+  if (direct && !to_sink) result.rows.reserve(group_count);
+  for (std::size_t n : sequence) {
     values.clear();
-    for (const Aggregate& a : g.aggregates) values.push_back(a.Result());
-    std::vector<Aggregate>().swap(g.aggregates);
+    for (const AggregateColumn& a : aggregates) values.push_back(a.Result(n));
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      group_row[kept[i]] = std::move(kept_values[n * stride + i]);
+    }
     if (st.having) {
-      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.having, g.first));
+      VELQUIN_ASSIGN_OR_RETURN(bool keep, truth(*st.having, group_row));
       if (!keep) continue;
     }
-    VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(g.first));
+    VELQUIN_ASSIGN_OR_RETURN(std::vector<Value> out, project(group_row));
+    if (to_sink) {
+      if (!columns_given) VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+      columns_given = true;
+      VELQUIN_RETURN_IF_ERROR(sink->Row(std::move(out)));
+      continue;
+    }
+    if (direct) {
+      result.rows.push_back(std::move(out));
+      continue;
+    }
     std::vector<Value> keys;
     if (by_group) {
-      keys = std::move(g.values);
+      keys.reserve(st.group_by.size());
+      for (std::size_t k = 0; k < st.group_by.size(); ++k) {
+        keys.push_back(group_at[k] < kept.size()
+                           ? group_row[kept[group_at[k]]]
+                           : std::move(kept_values[n * stride + group_at[k]]));
+      }
     } else if (by_output) {
       keys = out;
     } else {
-      VELQUIN_ASSIGN_OR_RETURN(keys, order_keys(g.first, out));
+      VELQUIN_ASSIGN_OR_RETURN(keys, order_keys(group_row, out));
     }
-    std::vector<Value>().swap(g.first);
     collector.Add(std::move(out), std::move(keys));
   }
-  result.rows = collector.Finish();
+  if (to_sink) {
+    if (!columns_given) VELQUIN_RETURN_IF_ERROR(sink->Columns(result.columns));
+    result.streamed = true;
+    return result;
+  }
+  if (!direct) result.rows = collector.Finish();
   return result;
 }
 

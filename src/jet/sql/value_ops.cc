@@ -370,27 +370,45 @@ std::size_t KeyIndex::Slot(std::string_view key, std::uint64_t hash) const {
   }
 }
 
-void KeyIndex::Grow() {
-  std::vector<std::uint64_t> old(std::max<std::size_t>(64, slots_.size() * 2), 0);
-  slots_.swap(old);
+void KeyIndex::Rehash(std::size_t slots) {
+  std::vector<std::uint64_t>(slots, 0).swap(slots_);
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t n = 0; n < hashes_.size(); ++n) {
-    std::size_t i = hashes_[n] & mask;
+  for (std::size_t n = 0; n < count_; ++n) {
+    const std::uint64_t hash = std::hash<std::string_view>()(Key(n));
+    std::size_t i = hash & mask;
     while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = SlotValue(hashes_[n], n);
+    slots_[i] = SlotValue(hash, n);
   }
 }
 
+void KeyIndex::Reserve(std::size_t keys) {
+  std::size_t slots = 64;
+  while (slots * 3 < 4 * keys) slots *= 2;
+  if (slots > slots_.size()) Rehash(slots);
+  reserved_ = std::max(reserved_, keys);
+}
+
 std::pair<std::size_t, bool> KeyIndex::FindOrAdd(std::string_view key) {
-  if ((hashes_.size() + 1) * 2 > slots_.size()) Grow();  // at most half full
+  if ((count_ + 1) * 4 > slots_.size() * 3) Rehash(std::max<std::size_t>(64, slots_.size() * 2));
   const std::uint64_t hash = std::hash<std::string_view>()(key);
   const std::size_t at = Slot(key, hash);
   if (slots_[at] != 0) return {static_cast<std::uint32_t>(slots_[at]) - 1, false};
-  const std::size_t n = hashes_.size();
+  const std::size_t n = count_++;
   slots_[at] = SlotValue(hash, n);
-  hashes_.push_back(hash);
+  if (n == 0) {
+    width_ = key.size();
+    // Keys often all have the first one's length: room for as many as were
+    // reserved (no copying of the arena as it grows).
+    arena_.reserve(reserved_ * key.size());
+  }
+  if (width_ != kVarying && key.size() != width_) {
+    // The first key of another length: from now on every key's start is kept.
+    starts_.reserve(n + 2);
+    for (std::size_t k = 0; k <= n; ++k) starts_.push_back(k * width_);
+    width_ = kVarying;
+  }
   arena_.append(key);
-  starts_.push_back(arena_.size());
+  if (width_ == kVarying) starts_.push_back(arena_.size());
   return {n, true};
 }
 
@@ -403,9 +421,11 @@ std::optional<std::size_t> KeyIndex::Find(std::string_view key) const {
 
 void KeyIndex::Clear() {
   std::string().swap(arena_);
-  std::vector<std::size_t>{0}.swap(starts_);
-  std::vector<std::uint64_t>().swap(hashes_);
+  std::vector<std::size_t>().swap(starts_);
   std::vector<std::uint64_t>().swap(slots_);
+  count_ = 0;
+  width_ = 0;
+  reserved_ = 0;
 }
 
 }  // namespace velquin::jet::sql

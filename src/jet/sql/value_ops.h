@@ -64,25 +64,36 @@ class KeyIndex {
   std::pair<std::size_t, bool> FindOrAdd(std::string_view key);
   // The number of `key`, or nullopt when it was never added.
   std::optional<std::size_t> Find(std::string_view key) const;
-  std::size_t size() const { return hashes_.size(); }
+  std::size_t size() const { return count_; }
+  // Room for `keys` keys without growing the table (and, for keys as long
+  // as the first one, the arena).
+  void Reserve(std::size_t keys);
   // Forgets every key and gives back the memory.
   void Clear();
 
  private:
+  static constexpr std::size_t kVarying = static_cast<std::size_t>(-1);
   std::size_t Slot(std::string_view key, std::uint64_t hash) const;
   std::string_view Key(std::size_t n) const {
+    if (width_ != kVarying) return std::string_view(arena_).substr(n * width_, width_);
     return std::string_view(arena_).substr(starts_[n], starts_[n + 1] - starts_[n]);
   }
-  void Grow();
+  // A table of `slots` slots (a power of two) holding every key so far.
+  void Rehash(std::size_t slots);
   // A slot: the hash's upper half, then key number + 1 (0: empty).
   static std::uint64_t SlotValue(std::uint64_t hash, std::size_t n) {
     return (hash >> 32 << 32) | static_cast<std::uint32_t>(n + 1);
   }
 
-  std::string arena_;                   // every key's bytes, one after another
-  std::vector<std::size_t> starts_{0};  // key n is arena_[starts_[n], starts_[n + 1])
-  std::vector<std::uint64_t> hashes_;   // by key number
-  std::vector<std::uint64_t> slots_;    // 0: empty; else SlotValue
+  std::string arena_;  // every key's bytes, one after another
+  std::size_t count_ = 0;
+  // The length of every key while they all have one length (keys of plain
+  // numbers and dates), else kVarying and key n is arena_[starts_[n],
+  // starts_[n + 1]).
+  std::size_t width_ = 0;
+  std::vector<std::size_t> starts_;
+  std::size_t reserved_ = 0;          // the keys Reserve made room for
+  std::vector<std::uint64_t> slots_;  // at most three quarters full; 0: empty, else SlotValue
 };
 
 // The column type that holds a value of this kind (text as MEMO).

@@ -209,7 +209,10 @@ class CollectingSink : public RowSink {
  public:
   Status Columns(const std::vector<ResultColumn>& columns) override {
     ++columns_calls;
-    for (const auto& c : columns) names.push_back(c.name);
+    for (const auto& c : columns) {
+      names.push_back(c.name);
+      types.push_back(c.type);
+    }
     return Status::Ok();
   }
   Status Row(std::vector<Value> row) override {
@@ -219,6 +222,7 @@ class CollectingSink : public RowSink {
   }
   int columns_calls = 0;
   std::vector<std::string> names;
+  std::vector<ColumnType> types;
   ExecResult result;
   std::optional<std::size_t> stop_after;
 };
@@ -235,7 +239,13 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
         "INSERT INTO t VALUES (2, NULL, 20, 'y')", "INSERT INTO t VALUES (4, 'a', 30, 'z')",
         "INSERT INTO u VALUES (1, 3, 'p')", "INSERT INTO u VALUES (2, 3, 'q')",
         "INSERT INTO u VALUES (3, 9, 'r')",
-        "CREATE VIEW v AS SELECT name, n FROM t WHERE n IS NOT NULL"}) {
+        "CREATE VIEW v AS SELECT name, n FROM t WHERE n IS NOT NULL",
+        "CREATE VIEW tu AS SELECT t.name, u.tag AS tag FROM t INNER JOIN u ON t.id = u.t_id",
+        "CREATE VIEW over_v AS SELECT * FROM v",
+        "CREATE VIEW names AS SELECT name FROM t GROUP BY name",
+        "CREATE VIEW counted AS SELECT n, COUNT(*) AS c FROM t GROUP BY n",
+        "CREATE VIEW top_n AS SELECT n, MAX(name) AS m FROM t GROUP BY n HAVING COUNT(*) > 0 "
+        "ORDER BY n DESC"}) {
     ASSERT_TRUE(ex.Execute(sql).ok()) << sql;
   }
   // Streamed as the table gives them, and run whole first: the same rows.
@@ -246,7 +256,9 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
         "SELECT t.name, u.tag FROM t, u WHERE t.id = u.t_id", "SELECT * FROM v",
         "SELECT name, COUNT(*) FROM t GROUP BY name", "SELECT DISTINCT n FROM t",
         "SELECT COUNT(*) FROM t", "SELECT TOP 50 PERCENT id FROM t ORDER BY n DESC, id",
-        "SELECT id FROM t UNION SELECT t_id FROM u", "SELECT * FROM t ORDER BY name"}) {
+        "SELECT id FROM t UNION SELECT t_id FROM u", "SELECT * FROM t ORDER BY name",
+        "SELECT * FROM tu", "SELECT * FROM over_v", "SELECT * FROM names", "SELECT * FROM counted",
+        "SELECT * FROM top_n", "SELECT n, SUM(id) FROM t GROUP BY n HAVING SUM(id) > 2"}) {
     auto whole = ex.Execute(sql);
     ASSERT_TRUE(whole.ok()) << sql << ": " << whole.status().message();
     auto parsed = ParseStatement(sql);
@@ -258,6 +270,12 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
     std::vector<std::string> names;
     for (const auto& c : whole->columns) names.push_back(c.name);
     EXPECT_EQ(sink.names, names) << sql;
+    // A saved query's columns keep their types, streamed or not.
+    if (std::string_view(sql).starts_with("SELECT * FROM")) {
+      std::vector<ColumnType> types;
+      for (const auto& c : whole->columns) types.push_back(c.type);
+      EXPECT_EQ(sink.types, types) << sql;
+    }
   }
   // The sink's failure ends the query with it; a query that cannot run gives
   // its error and no rows.
@@ -270,6 +288,14 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
   s = ex.Stream(std::get<Select>(*ParseStatement("SELECT nosuch FROM t")), &none);
   EXPECT_FALSE(s.ok());
   EXPECT_TRUE(none.result.rows.empty());
+  // A saved query streamed through another that reaches it again is refused.
+  for (const char* sql : {"CREATE VIEW loop_b AS SELECT * FROM over_v", "DROP VIEW over_v",
+                          "CREATE VIEW over_v AS SELECT * FROM loop_b"}) {
+    ASSERT_TRUE(ex.Execute(sql).ok()) << sql;
+  }
+  CollectingSink circle;
+  s = ex.Stream(std::get<Select>(*ParseStatement("SELECT * FROM loop_b")), &circle);
+  EXPECT_EQ(s.message(), "Circular reference caused by 'loop_b'.");
 }
 
 // Over many index pages, walking the primary key forward and backward gives
