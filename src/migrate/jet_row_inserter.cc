@@ -48,18 +48,26 @@ class JetRowInserter : public RowInserter {
       : session_(session), info_(std::move(info)), bulk_(std::move(bulk)) {}
 
   Status Insert(const std::vector<TargetValue>& row, std::string_view) override {
+    VELQUIN_RETURN_IF_ERROR(Prepare(row, &values_));
+    return InsertPrepared(values_);
+  }
+  // Reads only the table's description, which stays as it was opened.
+  bool Prepares() const override { return true; }
+  Status Prepare(const std::vector<TargetValue>& row, std::vector<jet::Value>* out) const override {
     if (row.size() != info_.columns.size()) {
       return Status::InvalidArgument("the row has " + std::to_string(row.size()) +
                                      " values; the table has " +
                                      std::to_string(info_.columns.size()) + " columns");
     }
-    values_.clear();
+    out->resize(row.size());
     for (std::size_t i = 0; i < row.size(); ++i) {
-      VELQUIN_ASSIGN_OR_RETURN(jet::Value v, ToJetValue(row[i], info_.columns[i]));
-      values_.push_back(std::move(v));
+      VELQUIN_ASSIGN_OR_RETURN((*out)[i], ToJetValue(row[i], info_.columns[i]));
     }
-    if (bulk_) return bulk_->Append(values_);
-    return session_.InsertRow(info_.name, values_);
+    return Status::Ok();
+  }
+  Status InsertPrepared(const std::vector<jet::Value>& row) override {
+    if (bulk_) return bulk_->Append(row);
+    return session_.InsertRow(info_.name, row);
   }
   Status Finish() override { return bulk_ ? bulk_->Finish() : Status::Ok(); }
   std::optional<uint64_t> RowsKept() const override {

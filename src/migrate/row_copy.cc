@@ -14,6 +14,13 @@
 
 namespace velquin {
 
+Status RowInserter::Prepare(const std::vector<TargetValue>&, std::vector<jet::Value>*) const {
+  return Status::NotSupported("this target takes rows through Insert");
+}
+Status RowInserter::InsertPrepared(const std::vector<jet::Value>&) {
+  return Status::NotSupported("this target takes rows through Insert");
+}
+
 bool IsWriteFailure(const Status& s) {
   return s.code() == StatusCode::kIOError || s.code() == StatusCode::kBusy ||
          s.code() == StatusCode::kCorruption;
@@ -48,6 +55,10 @@ struct PendingRow {
   // write, `statement` for a refused one (it goes to the rejects file only).
   std::size_t text_at = 0, text_size = 0;
   std::string statement;
+  // With an inserter that prepares rows: the row as it takes it, or why it
+  // refused it (the writer then refuses the row as after a failed Insert).
+  std::vector<jet::Value> prepared;
+  Status prepare_failure;
 };
 
 struct Batch {
@@ -121,9 +132,11 @@ class BatchQueue {
 // Reads, converts and writes out as statements the source rows on the
 // reader thread, so the writer only inserts them.
 // Without `texts` the rows to write get no statement (nothing needs it).
+// With `preparer`, each row without a refusal is also prepared for it.
 void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
               const InsertStatementText& statements, bool texts, std::size_t batch_rows,
-              ZeroDates zero_dates, const std::vector<bool>& required, BatchQueue& queue) {
+              ZeroDates zero_dates, const std::vector<bool>& required, const RowInserter* preparer,
+              BatchQueue& queue) {
   Batch batch = queue.Fresh();
   std::size_t batch_bytes = 0;
   uint64_t number = 0;
@@ -145,29 +158,32 @@ void ReadRows(QueryCursor& cursor, const std::vector<ColumnPlan>& plans,
     for (std::size_t c = 0; c < n; ++c) {
       const std::string& raw = cursor.Value(c);
       batch_bytes += raw.size();
+      TargetValue& value = row.values[c];
       if (c >= plans.size()) {
-        row.values[c].kind = cursor.IsNull(c) ? TargetValue::Kind::kNull : TargetValue::Kind::kText;
-        row.values[c].text = raw;
+        value.kind = cursor.IsNull(c) ? TargetValue::Kind::kNull : TargetValue::Kind::kText;
+        value.text = raw;
         continue;
       }
       TransformSet changed = 0;
-      auto value = ConvertSourceValue(plans[c], cursor.IsNull(c), raw, zero_dates, &changed);
-      if (value.ok()) {
+      Status converted =
+          ConvertSourceValueInto(plans[c], cursor.IsNull(c), raw, zero_dates, &changed, &value);
+      if (converted.ok()) {
         if ((changed & Bit(TransformKind::kZeroDateToNull)) && c < required.size() && required[c]) {
           batch.zero_date_column = plans[c].name;
           batch.last = true;
           queue.Push(std::move(batch));
           return;
         }
-        row.values[c] = std::move(*value);
         if (changed) row.changes.push_back({c, changed, raw});
       } else {
-        if (row.refusal.empty()) row.refusal = value.status().message();
+        if (row.refusal.empty()) row.refusal = converted.message();
         // Kept as text so the rejects file shows what was there.
-        row.values[c] = TargetValue{};
-        row.values[c].kind = TargetValue::Kind::kText;
-        row.values[c].text = raw;
+        value.kind = TargetValue::Kind::kText;
+        value.text = raw;
       }
+    }
+    if (preparer && row.refusal.empty()) {
+      row.prepare_failure = preparer->Prepare(row.values, &row.prepared);
     }
     if (row.refusal.empty()) {
       row.text_at = batch.text.size();
@@ -334,7 +350,8 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
   BatchQueue queue(std::max<std::size_t>(1, options.queue_batches));
   std::thread reader([&] {
     ReadRows(*cursor, options.columns, statements, texts,
-             std::max<std::size_t>(1, options.batch_rows), options.zero_dates, required, queue);
+             std::max<std::size_t>(1, options.batch_rows), options.zero_dates, required,
+             inserter->Prepares() ? inserter.get() : nullptr, queue);
   });
 
   auto refuse = [&](uint64_t number, const std::string& reason, std::string_view statement) {
@@ -371,7 +388,9 @@ CopyRowsResult CopyTableRows(Session* source, Session* target, const CopyRowsOpt
         const std::string_view statement =
             std::string_view(batch.text).substr(row.text_at, row.text_size);
         text_done = row.text_at + row.text_size;
-        Status inserted = inserter->Insert(row.values, statement);
+        Status inserted = !inserter->Prepares()      ? inserter->Insert(row.values, statement)
+                          : row.prepare_failure.ok() ? inserter->InsertPrepared(row.prepared)
+                                                     : row.prepare_failure;
         if (inserted.ok()) {
           ++result.written;
           for (const PendingRow::Change& change : row.changes) {

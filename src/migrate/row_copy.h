@@ -29,6 +29,7 @@
 
 #include "base/status.h"
 #include "db/session.h"
+#include "jet/table/value.h"
 #include "migrate/row_values.h"
 #include "migrate/type_map.h"
 
@@ -55,6 +56,15 @@ class RowInserter {
   virtual std::optional<uint64_t> RowsKept() const { return std::nullopt; }
   // False when Insert never looks at `statement` (it may then be empty).
   virtual bool NeedsStatements() const { return true; }
+
+  // An inserter that takes rows as the engine's values may have them made on
+  // the reader thread, beside the reading, so the writer only writes them:
+  // Prepare turns a row into those values (an error refuses the row, as from
+  // Insert) and may run while InsertPrepared runs on the writer, so it reads
+  // nothing that changes; InsertPrepared then inserts them as Insert would.
+  virtual bool Prepares() const { return false; }
+  virtual Status Prepare(const std::vector<TargetValue>& row, std::vector<jet::Value>* out) const;
+  virtual Status InsertPrepared(const std::vector<jet::Value>& row);
 };
 
 // A failed write (the disk, the file, another writer), as opposed to a row

@@ -97,10 +97,11 @@ Status CheckYear(const ColumnPlan& plan, std::string_view raw, int year) {
 }
 
 // 'YYYY-MM-DD[ hh:mm:ss[.ffffff]]'.
-Result<TargetValue> ConvertDate(const ColumnPlan& plan, std::string_view raw, ZeroDates zero_dates,
-                                TransformSet* changes) {
-  TargetValue v;
+Status ConvertDate(const ColumnPlan& plan, std::string_view raw, ZeroDates zero_dates,
+                   TransformSet* changes, TargetValue* out) {
+  TargetValue& v = *out;
   v.kind = TargetValue::Kind::kDateTime;
+  v.hour = v.minute = v.second = v.millisecond = 0;
   std::size_t at = 0;
   if (!ReadDigits(raw, at, 4, &v.year) || at >= raw.size() || raw[at++] != '-' ||
       !ReadDigits(raw, at, 2, &v.month) || at >= raw.size() || raw[at++] != '-' ||
@@ -126,19 +127,20 @@ Result<TargetValue> ConvertDate(const ColumnPlan& plan, std::string_view raw, Ze
                                      std::string(raw) + "' has no Access value");
     }
     *changes = Bit(TransformKind::kZeroDateToNull);
-    return TargetValue{};
+    v.kind = TargetValue::Kind::kNull;
+    return Status::Ok();
   }
   VELQUIN_RETURN_IF_ERROR(CheckYear(plan, raw, v.year));
   if (v.month > 12 || v.day > DaysInMonth(v.year, v.month) || v.hour > 23 || v.minute > 59 ||
       v.second > 59) {
     return Malformed(plan, raw);
   }
-  return v;
+  return Status::Ok();
 }
 
 // '[-]hhh:mm:ss[.ffffff]' -> 1899-12-30 plus the time.
-Result<TargetValue> ConvertTime(const ColumnPlan& plan, std::string_view raw,
-                                TransformSet* changes) {
+Status ConvertTime(const ColumnPlan& plan, std::string_view raw, TransformSet* changes,
+                   TargetValue* out) {
   std::size_t at = 0;
   bool negative = false;
   if (at < raw.size() && raw[at] == '-') negative = true, ++at;
@@ -162,14 +164,14 @@ Result<TargetValue> ConvertTime(const ColumnPlan& plan, std::string_view raw,
   constexpr int64_t kDayMs = 86400000;
   int64_t days = total >= 0 ? total / kDayMs : -((-total + kDayMs - 1) / kDayMs);
   int64_t rest = total - days * kDayMs;
-  TargetValue v;
+  TargetValue& v = *out;
   v.kind = TargetValue::Kind::kDateTime;
   CivilFromDays(DaysFromCivil(1899, 12, 30) + days, &v.year, &v.month, &v.day);
   v.hour = static_cast<int>(rest / 3600000);
   v.minute = static_cast<int>(rest / 60000 % 60);
   v.second = static_cast<int>(rest / 1000 % 60);
   v.millisecond = static_cast<int>(rest % 1000);
-  return v;
+  return Status::Ok();
 }
 
 std::string BytesToDecimal(std::string_view bytes) {
@@ -181,13 +183,14 @@ std::string BytesToDecimal(std::string_view bytes) {
 
 }  // namespace
 
-Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw,
-                                       ZeroDates zero_dates, TransformSet* changes) {
+Status ConvertSourceValueInto(const ColumnPlan& plan, bool null, std::string_view raw,
+                              ZeroDates zero_dates, TransformSet* changes, TargetValue* out) {
   TransformSet ignored = 0;
   if (!changes) changes = &ignored;
   *changes = 0;
-  if (null) return TargetValue{};
-  TargetValue v;
+  TargetValue& v = *out;
+  v.kind = TargetValue::Kind::kNull;
+  if (null) return Status::Ok();
   switch (plan.transform) {
     case ValueTransform::kBitToYesNo: {
       v.kind = TargetValue::Kind::kBool;
@@ -196,23 +199,23 @@ Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::s
       // Drivers deliver bit(1) as one byte; some as the text "0"/"1".
       if (raw == "0") any = false;
       v.boolean = any;
-      return v;
+      return Status::Ok();
     }
     case ValueTransform::kBitsToNumber:
       if (raw.size() > 8) return Malformed(plan, raw);
       v.kind = TargetValue::Kind::kNumber;
       v.text = BytesToDecimal(raw);
-      return v;
+      return Status::Ok();
     case ValueTransform::kDate:
     case ValueTransform::kDateTime:
-      return ConvertDate(plan, raw, zero_dates, changes);
+      return ConvertDate(plan, raw, zero_dates, changes, out);
     case ValueTransform::kTimeOfDay:
-      return ConvertTime(plan, raw, changes);
+      return ConvertTime(plan, raw, changes, out);
     case ValueTransform::kBytes:
     case ValueTransform::kGeometry:
       v.kind = TargetValue::Kind::kBinary;
-      v.text = std::string(raw);
-      return v;
+      v.text.assign(raw);
+      return Status::Ok();
     case ValueTransform::kAsIs:
       break;
   }
@@ -220,7 +223,7 @@ Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::s
     case AccessType::kYesNo:
       v.kind = TargetValue::Kind::kBool;
       v.boolean = !(raw == "0" || raw.empty() || raw.starts_with("False"));
-      return v;
+      return Status::Ok();
     case AccessType::kByte:
     case AccessType::kShort:
     case AccessType::kLong:
@@ -230,22 +233,29 @@ Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::s
     case AccessType::kDecimal:
       if (!IsNumberText(raw)) return Malformed(plan, raw);
       v.kind = TargetValue::Kind::kNumber;
-      v.text = std::string(raw);
-      return v;
+      v.text.assign(raw);
+      return Status::Ok();
     case AccessType::kDateTime:
-      return ConvertDate(plan, raw, zero_dates, changes);
+      return ConvertDate(plan, raw, zero_dates, changes, out);
     case AccessType::kBinary:
     case AccessType::kLongBinary:
       v.kind = TargetValue::Kind::kBinary;
-      v.text = std::string(raw);
-      return v;
+      v.text.assign(raw);
+      return Status::Ok();
     case AccessType::kText:
     case AccessType::kMemo:
     case AccessType::kUnknown:
       break;
   }
   v.kind = TargetValue::Kind::kText;
-  v.text = std::string(raw);
+  v.text.assign(raw);
+  return Status::Ok();
+}
+
+Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw,
+                                       ZeroDates zero_dates, TransformSet* changes) {
+  TargetValue v;
+  VELQUIN_RETURN_IF_ERROR(ConvertSourceValueInto(plan, null, raw, zero_dates, changes, &v));
   return v;
 }
 

@@ -47,6 +47,11 @@ struct TargetValue {
 Result<TargetValue> ConvertSourceValue(const ColumnPlan& plan, bool null, std::string_view raw,
                                        ZeroDates zero_dates = ZeroDates::kNull,
                                        TransformSet* changes = nullptr);
+// The same into `*out`, whose text keeps its storage (a row's values are
+// converted into the same places row after row); on an error `*out` is
+// unspecified.
+Status ConvertSourceValueInto(const ColumnPlan& plan, bool null, std::string_view raw,
+                              ZeroDates zero_dates, TransformSet* changes, TargetValue* out);
 
 // The Jet SQL literal: NULL, True/False, the number, #yyyy-mm-dd hh:nn:ss#,
 // 'text' with apostrophes doubled, 0x followed by two hex digits per byte.

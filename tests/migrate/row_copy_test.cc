@@ -285,6 +285,55 @@ TEST_F(RowCopyTest, FastPathTakesTheRowsInsteadOfStatements) {
   EXPECT_EQ(got[0][1].text, "n1");
 }
 
+TEST_F(RowCopyTest, RowsPreparedOnTheReaderAreInsertedInOrderAndItsRefusalsCounted) {
+  IntTextRows(20);
+  // Takes the id as a Long; refuses row 4 while preparing and row 9 when
+  // inserting.
+  struct Preparer : RowInserter {
+    std::vector<int32_t>* ids;
+    Status Insert(const std::vector<TargetValue>&, std::string_view) override {
+      return Status::NotSupported("a preparing inserter is given prepared rows");
+    }
+    bool Prepares() const override { return true; }
+    Status Prepare(const std::vector<TargetValue>& row,
+                   std::vector<jet::Value>* out) const override {
+      if (row[0].text == "4") return Status::Constraint("column `id`: too large");
+      out->assign({jet::Value::Long(std::stoi(row[0].text)), jet::Value::Text(row[1].text)});
+      return Status::Ok();
+    }
+    Status InsertPrepared(const std::vector<jet::Value>& row) override {
+      if (row[0].long_value() == 9) return Status::Constraint("duplicate key");
+      ids->push_back(row[0].long_value());
+      return Status::Ok();
+    }
+    Status Finish() override { return Status::Ok(); }
+    bool NeedsStatements() const override { return false; }
+  };
+  std::vector<int32_t> ids;
+  options_.inserter_factory =
+      [&](Session&, const std::string&,
+          const std::vector<ColumnPlan>&) -> Result<std::unique_ptr<RowInserter>> {
+    auto r = std::make_unique<Preparer>();
+    r->ids = &ids;
+    return std::unique_ptr<RowInserter>(std::move(r));
+  };
+  options_.data_file = false;
+  CopyRowsResult r = Copy();
+  std::vector<int32_t> expected;
+  for (int i = 1; i <= 20; ++i) {
+    if (i != 4 && i != 9) expected.push_back(i);
+  }
+  EXPECT_EQ(ids, expected);
+  EXPECT_EQ(r.read, 20u);
+  EXPECT_EQ(r.written, 18u);
+  EXPECT_EQ(r.refused, 2u);
+  EXPECT_THAT(lines_, Contains(HasSubstr("row 4 refused: column `id`: too large")));
+  EXPECT_THAT(lines_, Contains(HasSubstr("row 9 refused: duplicate key")));
+  const std::string rejects = ReadFile(r.rejects_file);
+  EXPECT_THAT(rejects, HasSubstr("-- row 4: column `id`: too large\ninsert into `t`"));
+  EXPECT_THAT(rejects, HasSubstr("values (9,'n9')"));
+}
+
 TEST_F(RowCopyTest, AFailedWriteEndsTheCopyAndCountsTheRowsTheTargetKept) {
   // A target that commits every 4 rows and fails at the 11th (the disk is
   // full): its last commit kept 8 rows.

@@ -28,6 +28,9 @@ PageFile::PageFile(std::unique_ptr<File> file, bool writable, std::unique_ptr<Fi
       journal_(journal ? std::move(journal) : std::make_unique<MemoryFile>()) {}
 
 PageFile::~PageFile() {
+  // Pages appended and not yet written go to the file as if written through
+  // (a statement left open is undone by the next opener either way).
+  (void)WriteRun();
   // A clean writer leaves no journal behind; one in mid-statement leaves it
   // valid for the next opener.
   if (writable_ && !journal_path_.empty() && !in_statement_ && failed_.ok()) {
@@ -219,6 +222,10 @@ Status PageFile::ReadPage(PageNumber n, Page& out) {
       return Status::Ok();
     }
   }
+  if (const std::size_t at = RunOffset(n); at != SIZE_MAX) {
+    std::memcpy(out.data(), run_.data() + at, kPageSize);
+    return Status::Ok();
+  }
   std::uint64_t off = static_cast<std::uint64_t>(n) * kPageSize;
   if (off + kPageSize > file_->Size()) {
     if (off >= file_->Size()) {
@@ -274,7 +281,28 @@ void PageFile::Begin() {
 Status PageFile::WriteThrough(PageNumber n, const Page& page) {
   if (!journal_.begun()) VELQUIN_RETURN_IF_ERROR(journal_.Begin(start_size_));
   clean_.erase(n);
-  return file_->WriteAt(static_cast<std::uint64_t>(n) * kPageSize, Bytes(page));
+  // A bulk load appends page after page: they go to the file a run at a
+  // time instead of one system call each.
+  if (const std::size_t at = RunOffset(n); at != SIZE_MAX) {
+    std::memcpy(run_.data() + at, page.data(), kPageSize);
+    return Status::Ok();
+  }
+  if (run_pages_ == 0 || n != run_first_ + run_pages_ || run_pages_ == kRunPages) {
+    VELQUIN_RETURN_IF_ERROR(WriteRun());
+    run_first_ = n;
+  }
+  run_.resize((run_pages_ + 1) * kPageSize);
+  std::memcpy(run_.data() + run_pages_ * kPageSize, page.data(), kPageSize);
+  ++run_pages_;
+  return Status::Ok();
+}
+
+Status PageFile::WriteRun() {
+  if (run_pages_ == 0) return Status::Ok();
+  const std::size_t pages = run_pages_;
+  run_pages_ = 0;
+  return file_->WriteAt(static_cast<std::uint64_t>(run_first_) * kPageSize,
+                        Bytes(run_.data(), pages * kPageSize));
 }
 
 // Writes the originals of the dirty pages not journaled yet.
@@ -304,6 +332,8 @@ Status PageFile::JournalDirty(bool durable) {
 Status PageFile::Commit(bool durable) {
   if (!failed_.ok()) return failed_;
   VELQUIN_RETURN_IF_ERROR(Flush());
+  // Flush may have gathered pages of the map itself.
+  VELQUIN_RETURN_IF_ERROR(WriteRun());
   if (!in_statement_) {
     return durable && writable_ ? file_->Sync() : Status::Ok();
   }
@@ -348,6 +378,7 @@ Status PageFile::Commit(bool durable) {
 
 Status PageFile::Rollback() {
   if (!in_statement_) return Status::Ok();
+  run_pages_ = 0;  // appended pages go with the file's end; the others come from the journal
   dirty_.clear();
   clean_.clear();
   Status st = Status::Ok();
@@ -440,6 +471,7 @@ Status PageFile::ReleasePage(PageNumber n) {
 }
 
 Status PageFile::Flush() {
+  VELQUIN_RETURN_IF_ERROR(WriteRun());
   if (!writable_ || !global_loaded_ || !global_.dirty()) return Status::Ok();
   Page p1;
   VELQUIN_RETURN_IF_ERROR(ReadPage(kGlobalMapPage, p1));

@@ -10,8 +10,10 @@
 // statement. Pages the file held when the statement began are kept in memory
 // when written and reach the file only at Commit, after their original bytes
 // are in the journal (the journal is synced first when the commit is
-// durable); pages appended during the statement go straight to the file and
-// are never journaled. Rollback() (or the next opener, after a kill) puts
+// durable); pages appended during the statement go to the file without
+// being journaled, gathered into runs of consecutive pages (one write a run,
+// at most kRunPages pages; a run is written before the commit, and reads see
+// it). Rollback() (or the next opener, after a kill) puts
 // the originals back and cuts the file to its length at the statement's
 // start. A writer holds kWriterLockByte exclusively while open; readers
 // take kReadLockByte shared while they open, and a writer takes it
@@ -20,6 +22,7 @@
 // ([SAFE-6]).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <unordered_map>
@@ -58,7 +61,10 @@ class PageFile : public PageStore {
 
   // Writes the global usage map if it changed.
   Status Flush();
-  Status Sync() { return file_->Sync(); }
+  Status Sync() {
+    VELQUIN_RETURN_IF_ERROR(WriteRun());
+    return file_->Sync();
+  }
 
   // True while a statement has written something not yet committed.
   bool InStatement() const { return in_statement_; }
@@ -87,6 +93,14 @@ class PageFile : public PageStore {
   Status Recover();
   void Begin();
   Status WriteThrough(PageNumber n, const Page& page);
+  // Writes the gathered run of pages, if any.
+  Status WriteRun();
+  // Where the page's bytes are in the gathered run; SIZE_MAX when not there.
+  std::size_t RunOffset(PageNumber n) const {
+    return run_pages_ != 0 && n >= run_first_ && n - run_first_ < run_pages_
+               ? static_cast<std::size_t>(n - run_first_) * kPageSize
+               : SIZE_MAX;
+  }
   Status JournalDirty(bool durable);
   Status TakeReadLock(bool exclusive);
   Status MarkUsed(PageNumber n);
@@ -120,6 +134,12 @@ class PageFile : public PageStore {
   // The originals a commit journals, kept between statements so that a
   // single-row insert allocates no pages for them.
   std::vector<std::pair<PageNumber, Page>> originals_;
+  // Pages written through during the statement and not yet in the file:
+  // run_pages_ consecutive pages from run_first_, back to back in run_.
+  static constexpr std::size_t kRunPages = 64;
+  std::vector<std::uint8_t> run_;
+  PageNumber run_first_ = 0;
+  std::size_t run_pages_ = 0;
 };
 
 }  // namespace velquin::jet

@@ -96,27 +96,38 @@ Result<std::uint64_t> IndexTree::BulkLoad(const IndexEntrySource& sorted) {
     leaf.leaf = true;
     PageNumber leaf_no = 0;  // allocated once a second leaf is needed
     std::size_t used = 0;
+    // Entries of the leaf being filled: the first `filled` of leaf.entries.
+    // Each leaf's entries take the places of the last one's, keys and all,
+    // so no entry allocates once the first leaf is full.
+    std::size_t filled = 0;
     IndexEntry cur;
     for (std::size_t i = 0; i < count; ++i) {
       sorted.Get(i, &cur);
       const std::size_t size = EntryBytes(cur, true);
-      if (!leaf.entries.empty() && used + size > kIndexEntryAreaSize) {
+      if (filled != 0 && used + size > kIndexEntryAreaSize) {
         if (leaf_no == 0) {
           VELQUIN_ASSIGN_OR_RETURN(leaf_no, allocate());
         }
         VELQUIN_ASSIGN_OR_RETURN(PageNumber next_no, allocate());
         leaf.next = next_no;
+        leaf.entries.resize(filled);
         VELQUIN_RETURN_IF_ERROR(write(leaf_no, leaf));
         lower.push_back({leaf.entries.back(), leaf_no});
-        leaf.entries.clear();
+        filled = 0;
         leaf.prev = leaf_no;
         leaf.next = 0;
         leaf_no = next_no;
         used = 0;
       }
-      leaf.entries.push_back(cur);
+      if (filled < leaf.entries.size()) {
+        leaf.entries[filled] = cur;
+      } else {
+        leaf.entries.push_back(cur);
+      }
+      ++filled;
       used += size;
     }
+    leaf.entries.resize(filled);
     if (lower.empty()) {
       leaf.prev = leaf.next = 0;
       VELQUIN_RETURN_IF_ERROR(write(root_, leaf));

@@ -8,46 +8,56 @@ namespace velquin::jet {
 
 void EncodeRow(const TableDef& def, const std::vector<Cell>& cells,
                std::vector<std::uint8_t>* out) {
-  out->clear();
-  std::size_t count = def.max_columns;
-  std::size_t fixed = def.FixedAreaSize();
-  out->resize(2 + fixed, 0);
-  Put16(MutableBytes(*out), 0, static_cast<std::uint16_t>(count));
-  std::vector<std::uint8_t> mask((count + 7) / 8, 0);
-  std::uint16_t var_count = def.VarColumnCount();
-  std::vector<std::uint16_t> var_offsets(var_count, 0);
-  // Fixed columns.
+  const std::size_t count = def.max_columns;
+  const std::size_t fixed = def.FixedAreaSize();
+  const std::size_t mask_size = (count + 7) / 8;
+  const std::uint16_t var_count = def.VarColumnCount();
+  // The column at each variable index, and the variable data's size, for
+  // the row's size up front (one resize, no growth while it is filled).
+  thread_local std::vector<std::size_t> by_var;
+  by_var.assign(var_count, SIZE_MAX);
+  for (std::size_t i = 0; i < def.columns.size(); ++i) {
+    const Column& c = def.columns[i];
+    if (!c.is_fixed() && c.var_index < var_count) by_var[c.var_index] = i;
+  }
+  std::size_t var_bytes = 0;
+  for (std::size_t i : by_var) {
+    if (i != SIZE_MAX && cells[i].present) var_bytes += cells[i].data.size();
+  }
+  const std::size_t var_end = 2 + fixed + var_bytes;
+  const std::size_t total =
+      var_end + (var_count > 0 ? 2 + 2 * static_cast<std::size_t>(var_count) + 2 : 0) + mask_size;
+  out->assign(total, 0);
+  std::uint8_t* row = out->data();
+  std::uint8_t* mask = row + total - mask_size;
+  auto put16 = [&](std::size_t at, std::size_t v) {
+    row[at] = static_cast<std::uint8_t>(v);
+    row[at + 1] = static_cast<std::uint8_t>(v >> 8);
+  };
+  put16(0, count);
+  // Fixed columns, and every column's presence bit.
   for (std::size_t i = 0; i < def.columns.size(); ++i) {
     const Column& c = def.columns[i];
     if (cells[i].present) mask[c.number / 8] |= static_cast<std::uint8_t>(1u << (c.number % 8));
     if (!c.is_fixed() || c.type == ColumnType::kBool || !cells[i].present) continue;
-    std::memcpy(out->data() + 2 + c.fixed_offset, cells[i].data.data(),
+    std::memcpy(row + 2 + c.fixed_offset, cells[i].data.data(),
                 std::min<std::size_t>(c.length, cells[i].data.size()));
   }
   if (var_count > 0) {
-    // Variable columns in var-index order.
-    std::vector<std::size_t> by_var(var_count, SIZE_MAX);
-    for (std::size_t i = 0; i < def.columns.size(); ++i) {
-      const Column& c = def.columns[i];
-      if (!c.is_fixed() && c.var_index < var_count) by_var[c.var_index] = i;
-    }
+    // Variable columns in var-index order; the offsets go last column first
+    // before the variable count.
+    std::size_t at = 2 + fixed;
+    const std::size_t offsets_end = var_end + 2 + 2 * static_cast<std::size_t>(var_count);
     for (std::uint16_t v = 0; v < var_count; ++v) {
-      var_offsets[v] = static_cast<std::uint16_t>(out->size());
-      std::size_t i = by_var[v];
-      if (i == SIZE_MAX || !cells[i].present) continue;
-      out->insert(out->end(), cells[i].data.begin(), cells[i].data.end());
+      put16(offsets_end - 2 - 2 * static_cast<std::size_t>(v), at);
+      const std::size_t i = by_var[v];
+      if (i == SIZE_MAX || !cells[i].present || cells[i].data.empty()) continue;
+      std::memcpy(row + at, cells[i].data.data(), cells[i].data.size());
+      at += cells[i].data.size();
     }
-    std::size_t eod = out->size();
-    out->push_back(static_cast<std::uint8_t>(eod));
-    out->push_back(static_cast<std::uint8_t>(eod >> 8));
-    for (std::size_t v = var_count; v-- > 0;) {
-      out->push_back(static_cast<std::uint8_t>(var_offsets[v]));
-      out->push_back(static_cast<std::uint8_t>(var_offsets[v] >> 8));
-    }
-    out->push_back(static_cast<std::uint8_t>(var_count));
-    out->push_back(static_cast<std::uint8_t>(var_count >> 8));
+    put16(var_end, var_end);
+    put16(offsets_end, var_count);
   }
-  out->insert(out->end(), mask.begin(), mask.end());
 }
 
 Status DecodeRow(const TableDef& def, Bytes row, PageNumber page, std::size_t row_number,

@@ -31,9 +31,10 @@ Status Range(const Column& c, const Value& v) {
 }
 
 void PutLE(std::vector<std::uint8_t>* out, std::uint64_t v, int n) {
-  std::uint8_t b[8];
-  for (int i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(v >> (8 * i));
-  out->insert(out->end(), b, b + n);
+  const std::size_t at = out->size();
+  out->resize(at + static_cast<std::size_t>(n));
+  std::uint8_t* p = out->data() + at;
+  for (int i = 0; i < n; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 int DigitCount(U128 m) {
@@ -675,7 +676,7 @@ Status TableWriter::Append(const std::vector<Value>& row) {
     return Status::InvalidArgument("row has " + std::to_string(row.size()) + " values, table has " +
                                    std::to_string(def_.columns.size()) + " columns");
   }
-  cells_.assign(def_.columns.size(), Cell{});
+  cells_.resize(def_.columns.size());  // each cell is set below
   std::uint32_t autonumber = def_.last_autonumber;
   for (bool allow_inline : {true, false}) {
     autonumber = def_.last_autonumber;

@@ -215,6 +215,60 @@ TEST(PageFileTest, GlobalMapRecordsAllocationAndReleaseBeyondInlineRange) {
   EXPECT_EQ(*(*pf)->AllocatePage(), 20u);
 }
 
+TEST(PageFileTest, AppendedPagesReachTheFileInRunsAndAreReadBackBeforeTheCommit) {
+  auto memory = std::make_unique<MemoryFile>();
+  auto data = memory->data();
+  auto counting =
+      std::make_unique<FaultFile>(std::move(memory), UINT64_MAX, FaultFile::Mode::kFail);
+  FaultFile* writes = counting.get();
+  auto pf = PageFile::Create(std::move(counting), HeaderInfo{.creation_date = 2});
+  ASSERT_TRUE(pf.ok());
+  ASSERT_TRUE((*pf)->Commit(false).ok());
+  const std::uint64_t before = writes->writes();
+  auto page_for = [](PageNumber n, std::uint8_t mark) {
+    Page page{};
+    page[0] = kPageTypeData;
+    page[1] = 1;
+    page[100] = static_cast<std::uint8_t>(n);
+    page[101] = mark;
+    return page;
+  };
+  std::vector<PageNumber> pages;
+  for (int i = 0; i < 150; ++i) {
+    auto n = (*pf)->AllocatePage();
+    ASSERT_TRUE(n.ok());
+    ASSERT_TRUE((*pf)->WritePage(*n, page_for(*n, 1)).ok());
+    pages.push_back(*n);
+  }
+  // Written again while still gathered, and every page read back as written.
+  ASSERT_TRUE((*pf)->WritePage(pages[70], page_for(pages[70], 2)).ok());
+  for (PageNumber n : pages) {
+    Page back{};
+    ASSERT_TRUE((*pf)->ReadPage(n, back).ok());
+    EXPECT_EQ(back, page_for(n, n == pages[70] ? 2 : 1)) << n;
+  }
+  // 150 consecutive pages: a few writes, not one each.
+  EXPECT_LE(writes->writes() - before, 3u);
+  ASSERT_TRUE((*pf)->Commit(false).ok());
+  ASSERT_EQ(data->size(), (static_cast<std::size_t>(pages.back()) + 1) * kPageSize);
+  for (PageNumber n : pages) {
+    EXPECT_EQ(std::memcmp(data->data() + static_cast<std::size_t>(n) * kPageSize,
+                          page_for(n, n == pages[70] ? 2 : 1).data(), kPageSize),
+              0)
+        << n;
+  }
+  // A rolled-back statement's gathered pages never reach the file.
+  const std::size_t size = data->size();
+  for (int i = 0; i < 10; ++i) {
+    auto n = (*pf)->AllocatePage();
+    ASSERT_TRUE(n.ok());
+    ASSERT_TRUE((*pf)->WritePage(*n, page_for(*n, 3)).ok());
+  }
+  ASSERT_TRUE((*pf)->Rollback().ok());
+  EXPECT_EQ(data->size(), size);
+  EXPECT_EQ((*pf)->PageCount(), pages.back() + 1);
+}
+
 TEST(FileTest, FaultFileFailsOrDropsFromTheNthWrite) {
   auto base = std::make_unique<MemoryFile>();
   auto data = base->data();
