@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/status.h"
@@ -46,6 +47,10 @@ struct SummedColumn {
   std::string name;
   Canon canon;
 };
+
+// CRC-32 as the server's CRC32() computes it (the IEEE polynomial,
+// reflected), eight bytes a step.
+uint32_t Crc32(std::string_view bytes);
 
 // The server's count and sum over `from` (a quoted table or view) with an
 // optional condition; nullopt when the query fails.
