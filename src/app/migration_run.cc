@@ -234,9 +234,19 @@ bool MigrationRun::Verify(std::vector<MigrationReport>& reports, const VerifiedR
   auto file = jet::Database::Open(options_.target.string(), {.read_only = true});
   PipelineSettings settings = Settings();
   MigrationPipeline verifier(settings, nullptr);
-  const LoadVerification v = VerifyLoadedReports(
-      verifier, source_session_, file.ok() ? file->get() : nullptr,
-      file.ok() ? std::string() : file.status().message(), database_, reports, 0, told);
+  // A second connection lets the server compute the checksums of the
+  // objects to come while the file's side of earlier ones is read. Without
+  // it every object is compared as before, one after another.
+  std::unique_ptr<OdbcSession> second;
+  if (auto properties = BuildSourceProperties(controller_->descriptor(Side::kSource));
+      properties.ok()) {
+    auto connected = OdbcSession::Connect(properties->connection_string);
+    if (connected.ok()) second = std::move(*connected);
+  }
+  const LoadVerification v =
+      VerifyLoadedReports(verifier, source_session_, file.ok() ? file->get() : nullptr,
+                          file.ok() ? std::string() : file.status().message(), database_, reports,
+                          0, told, {}, second.get());
   return v.all_equal();
 }
 

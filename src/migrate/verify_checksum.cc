@@ -260,11 +260,9 @@ uint32_t Crc32(std::string_view bytes) {
   return c ^ 0xFFFFFFFFu;
 }
 
-// The server's count and sum over `from` (a quoted table or view, with an
-// optional condition); nullopt when the query fails (the row-by-row
-// comparison then runs and reports what is wrong).
-std::optional<QuickSums> ServerSums(Session* source, const std::vector<SummedColumn>& columns,
-                                    const std::string& from, const std::string& condition) {
+std::string SumsQuery(const std::vector<SummedColumn>& columns, const std::string& from,
+                      const std::string& condition) {
+  if (columns.empty()) return "";
   std::string list;
   for (const SummedColumn& c : columns) {
     // A number or a date is its text as it stands (ASCII, and half the
@@ -282,7 +280,27 @@ std::optional<QuickSums> ServerSums(Session* source, const std::vector<SummedCol
   }
   std::string sql = "select count(*), sum(crc32(concat_ws(0x1f" + list + "))) from " + from;
   if (!condition.empty()) sql += " where " + condition;
-  auto cursor = source->OpenQuery(sql);
+  return sql;
+}
+
+std::string TableSumsQuery(const CopyRowsOptions& how) {
+  std::vector<SummedColumn> columns;
+  columns.reserve(how.columns.size());
+  for (const ColumnPlan& c : how.columns) {
+    auto canon = CanonOf(c);
+    if (!canon) return "";
+    columns.push_back({c.name, *canon});
+  }
+  std::string from;
+  if (!how.database.empty()) from = QuoteIdentifier(how.database) + ".";
+  from += QuoteIdentifier(how.table);
+  return SumsQuery(columns, from, how.condition);
+}
+
+// The server's count and sum of a SumsQuery; nullopt when the query fails
+// (the row-by-row comparison then runs and reports what is wrong).
+std::optional<QuickSums> RunSumsQuery(Session* source, const std::string& query) {
+  auto cursor = source->OpenQuery(query);
   if (!cursor.ok()) return std::nullopt;  // the row-by-row comparison reports what is wrong
   auto more = (*cursor)->MoveNext();
   if (!more.ok() || !*more) return std::nullopt;  // likewise
@@ -296,24 +314,65 @@ std::optional<QuickSums> ServerSums(Session* source, const std::vector<SummedCol
   return sums;
 }
 
+SumsAhead::SumsAhead(Session* session, std::vector<std::string> queries)
+    : queries_(std::move(queries)), results_(queries_.size()) {
+  worker_ = std::thread([this, session] {
+    for (std::size_t i = 0; i < queries_.size(); ++i) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (stopping_) return;
+      }
+      std::optional<QuickSums> sums;
+      if (!queries_[i].empty()) sums = RunSumsQuery(session, queries_[i]);
+      std::lock_guard<std::mutex> lock(mu_);
+      results_[i] = sums;
+      done_ = i + 1;
+      ready_.notify_all();
+    }
+  });
+}
+
+SumsAhead::~SumsAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopping_ = true;
+  }
+  worker_.join();
+}
+
+bool SumsAhead::Take(const std::string& query, std::optional<QuickSums>* sums) {
+  std::unique_lock<std::mutex> lock(mu_);
+  // The first query not taken yet that is this one: the objects come in
+  // the order they were queued, and a query may recur.
+  for (std::size_t i = 0; i < queries_.size(); ++i) {
+    if (taken_.count(i) || queries_[i] != query) continue;
+    ready_.wait(lock, [&] { return done_ > i; });
+    taken_.insert(i);
+    *sums = results_[i];
+    return true;
+  }
+  return false;
+}
+
+std::optional<QuickSums> ServerSums(Session* source, const std::string& query, SumsAhead* ahead) {
+  if (query.empty()) return std::nullopt;
+  std::optional<QuickSums> sums;
+  if (ahead != nullptr && ahead->Take(query, &sums)) return sums;
+  return RunSumsQuery(source, query);
+}
+
 // True when both sides' sums agree.
 bool QuicklyEqual(Session* source, jet::Database& target, const jet::TableInfo& info,
-                  const CopyRowsOptions& how, uint64_t* rows) {
+                  const CopyRowsOptions& how, SumsAhead* ahead, uint64_t* rows) {
   if (how.columns.size() != info.columns.size()) return false;
+  const std::string query = TableSumsQuery(how);
+  if (query.empty()) return false;
   std::vector<Canon> canons;
-  std::vector<SummedColumn> columns;
-  for (const ColumnPlan& c : how.columns) {
-    auto canon = CanonOf(c);
-    if (!canon) return false;
-    canons.push_back(*canon);
-    columns.push_back({c.name, *canon});
-  }
-  std::string from;
-  if (!how.database.empty()) from = QuoteIdentifier(how.database) + ".";
-  from += QuoteIdentifier(how.table);
+  canons.reserve(how.columns.size());
+  for (const ColumnPlan& c : how.columns) canons.push_back(*CanonOf(c));
   Result<QuickSums> file = QuickSums{};
   std::thread file_reader([&] { file = FileSums(target, how.access_table, canons); });
-  const std::optional<QuickSums> server = ServerSums(source, columns, from, how.condition);
+  const std::optional<QuickSums> server = ServerSums(source, query, ahead);
   file_reader.join();
   // A side that cannot be read leaves the answer to the row-by-row
   // comparison, which reads it again and reports the failure with its status.
@@ -342,6 +401,11 @@ std::vector<SummedColumn> ViewColumns(Session* source, const std::string& databa
     if (!canon) return {};
     columns.push_back({(*cursor)->Value(0), *canon});
   }
+}
+
+std::string ViewSumsQuery(Session* source, const std::string& database, const std::string& view) {
+  return SumsQuery(ViewColumns(source, database, view),
+                   QuoteIdentifier(database) + "." + QuoteIdentifier(view), "");
 }
 
 FileRowSummer::FileRowSummer(std::vector<Canon> canons) : canons_(std::move(canons)) {}
