@@ -124,10 +124,11 @@ void PutDate(const jet::DateTime& d, bool datetime_column, RowText* out) {
       day.number = number;
     }
     constexpr std::size_t kDate = 10;  // "YYYY-MM-DD"
-    char* const at = out->Room(day.text.size() + 9);
+    constexpr std::string_view kMidnight = " 00:00:00";
+    char* const at = out->Room(day.text.size() + kMidnight.size());
     std::memcpy(at, day.text.data(), day.text.size());  // the whole slot: a fixed-size copy
-    if (datetime_column) std::memcpy(at + kDate, " 00:00:00", 9);
-    out->Advance(datetime_column ? kDate + 9 : kDate);
+    if (datetime_column) kMidnight.copy(at + kDate, kMidnight.size());
+    out->Advance(datetime_column ? kDate + kMidnight.size() : kDate);
     return;
   }
   const auto p = d.ToParts();
