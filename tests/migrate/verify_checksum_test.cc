@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "db/memory_cursor.h"
 
 namespace velquin::quick_check {
 namespace {
@@ -90,6 +93,68 @@ TEST(VerifyChecksumTest, RowsAreSummedAsTheServerSpellsThem) {
                         Day(1986, 6, 26)})
                   .ok());
   EXPECT_FALSE(wrong_kind.Equals({1, Crc32(cases[0].text)}));
+}
+
+// Answers a checksum query "qN" with N rows and a sum of 11 * N; fails "bad".
+class SumsSession : public Session {
+ public:
+  std::mutex mu;
+  std::vector<std::string> asked;
+  Result<ExecuteOutcome> Execute(std::string_view) override { return ExecuteOutcome::kNoRowset; }
+  Result<std::unique_ptr<QueryCursor>> OpenQuery(std::string_view sql) override {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      asked.emplace_back(sql);
+    }
+    if (sql == "bad") return Status::IOError("Lost connection to server during query");
+    const int n = std::stoi(std::string(sql.substr(1)));
+    std::vector<ColumnInfo> columns(2);
+    columns[0].name = "count";
+    columns[1].name = "sum";
+    return std::unique_ptr<QueryCursor>(
+        new MemoryCursor(columns, {{std::to_string(n), std::to_string(11 * n)}}));
+  }
+  Result<std::unique_ptr<QueryCursor>> OpenSchemaRowset(SchemaRowset,
+                                                        const SchemaRestrictions&) override {
+    return Status::NotSupported("no catalogue");
+  }
+  Result<std::string> DbmsName() override { return std::string("Fake"); }
+  Result<std::string> DbmsVersion() override { return std::string("1"); }
+  Result<std::string> DataSourceName() override { return std::string(); }
+  Result<std::string> CurrentCatalog() override { return std::string(); }
+  std::string QuoteString(std::string_view text) const override {
+    return "'" + std::string(text) + "'";
+  }
+};
+
+TEST(VerifyChecksumTest, SumsAheadAnswersEachQueuedQueryOnceInOrder) {
+  SumsSession second, first;
+  std::vector<std::optional<QuickSums>> got;
+  {
+    // Queued: q1, none (an object without a quick comparison), a failure,
+    // q2, and q1 again (another object with the same query).
+    SumsAhead ahead(&second, {"q1", "", "bad", "q2", "q1"});
+    got.push_back(ServerSums(&first, "q2", &ahead));   // waits for the ones before it
+    got.push_back(ServerSums(&first, "bad", &ahead));  // failed: the row-by-row comparison's
+    got.push_back(ServerSums(&first, "q1", &ahead));
+    got.push_back(ServerSums(&first, "q1", &ahead));
+    got.push_back(ServerSums(&first, "q1", &ahead));  // taken twice already: asked on `first`
+    got.push_back(ServerSums(&first, "q7", &ahead));  // never queued: likewise
+    got.push_back(ServerSums(&first, "", &ahead));    // no query, no sums
+  }
+  ASSERT_EQ(got.size(), 7u);
+  for (std::size_t i : {0, 2, 3, 4, 5}) ASSERT_TRUE(got[i].has_value()) << i;
+  EXPECT_EQ(got[0]->rows, 2u);
+  EXPECT_EQ(got[0]->sum, 22u);
+  EXPECT_FALSE(got[1].has_value());
+  EXPECT_EQ(got[2]->sum, 11u);
+  EXPECT_EQ(got[3]->sum, 11u);
+  EXPECT_EQ(got[5]->rows, 7u);
+  EXPECT_FALSE(got[6].has_value());
+  // The second connection ran the queue once, in its order; the first only
+  // what was not queued.
+  EXPECT_EQ(second.asked, (std::vector<std::string>{"q1", "bad", "q2", "q1"}));
+  EXPECT_EQ(first.asked, (std::vector<std::string>{"q1", "q7"}));
 }
 
 }  // namespace
