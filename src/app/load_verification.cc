@@ -2,23 +2,47 @@
 
 #include <fmt/format.h>
 
+#include <memory>
 #include <mutex>
 
 #include "migrate/verify.h"
+#include "migrate/verify_checksum.h"
 
 namespace velquin {
 
-LoadVerification VerifyLoadedReports(
-    MigrationPipeline& verifier, Session* source, jet::Database* file,
-    const std::string& file_problem, const std::string& database,
-    std::vector<MigrationReport>& reports, std::size_t from, const VerifiedReportSink& told,
-    const std::function<std::unique_lock<std::mutex>()>& lock_file) {
+LoadVerification VerifyLoadedReports(MigrationPipeline& verifier, Session* source,
+                                     jet::Database* file, const std::string& file_problem,
+                                     const std::string& database,
+                                     std::vector<MigrationReport>& reports, std::size_t from,
+                                     const VerifiedReportSink& told,
+                                     const std::function<std::unique_lock<std::mutex>()>& lock_file,
+                                     Session* second_source) {
   LoadVerification out;
+  auto compared = [&](const MigrationReport& r) {
+    return r.status == "migrated" || r.status == "refused rows" || r.status == "materialized" ||
+           r.status == "reused";
+  };
+  auto as_view = [](const MigrationReport& r) {
+    return r.kind == ObjectKind::kView && r.status != "materialized";
+  };
+  std::unique_ptr<quick_check::SumsAhead> ahead;
+  if (second_source != nullptr && source != nullptr && file != nullptr) {
+    // The checksum queries of every object, asked of the catalogue now
+    // (cheap: no table is read), then run one after another on the second
+    // connection.
+    std::vector<std::string> queries;
+    for (std::size_t i = from; i < reports.size(); ++i) {
+      if (!compared(reports[i])) continue;
+      std::unique_lock<std::mutex> lock;
+      if (lock_file) lock = lock_file();
+      queries.push_back(verifier.VerifySumsQuery(source, *file, database, reports[i].source_name,
+                                                 as_view(reports[i])));
+    }
+    ahead = std::make_unique<quick_check::SumsAhead>(second_source, std::move(queries));
+  }
   for (std::size_t i = from; i < reports.size(); ++i) {
     MigrationReport& r = reports[i];
-    const bool rows = r.status == "migrated" || r.status == "refused rows" ||
-                      r.status == "materialized" || r.status == "reused";
-    if (!rows) continue;
+    if (!compared(r)) continue;
     bool equal = true;
     if (file == nullptr || source == nullptr) {
       r.verified = "not verified: " + (file == nullptr ? file_problem : "no source connection");
@@ -28,9 +52,8 @@ LoadVerification VerifyLoadedReports(
       std::unique_lock<std::mutex> lock;
       if (lock_file) lock = lock_file();
       const TableVerification v =
-          r.kind == ObjectKind::kView && r.status != "materialized"
-              ? verifier.VerifyView(source, *file, database, r.source_name)
-              : verifier.VerifyTable(source, *file, database, r.source_name);
+          as_view(r) ? verifier.VerifyView(source, *file, database, r.source_name, ahead.get())
+                     : verifier.VerifyTable(source, *file, database, r.source_name, ahead.get());
       if (lock.owns_lock()) lock.unlock();
       r.verified = VerificationText(v);
       equal = v.equal();

@@ -32,12 +32,16 @@ using VerifiedReportSink = std::function<void(const MigrationReport& report, boo
 // Verifies `reports[from..]` of `database` through `verifier` (its settings
 // read the source as the run did) against `file`; a null `file` leaves every
 // table "not verified: " + `file_problem`. `lock_file` is held around each
-// table's comparison (the file's session lock; may be null).
+// table's comparison (the file's session lock; may be null). With
+// `second_source` (another connection to the same server; may be null) the
+// server computes the checksums of the objects to come on it while the file
+// side of earlier ones is read; the objects are still told in order.
 LoadVerification VerifyLoadedReports(
     MigrationPipeline& verifier, Session* source, jet::Database* file,
     const std::string& file_problem, const std::string& database,
     std::vector<MigrationReport>& reports, std::size_t from, const VerifiedReportSink& told,
-    const std::function<std::unique_lock<std::mutex>()>& lock_file = {});
+    const std::function<std::unique_lock<std::mutex>()>& lock_file = {},
+    Session* second_source = nullptr);
 
 // "Verification: 3 equal, 1 differ, 0 not verified" (tables and views; with
 // the saved queries that could not be compared when there are any).

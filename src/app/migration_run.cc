@@ -4,6 +4,9 @@
 #include <chrono>
 #include <optional>
 #include <utility>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "app/db_session_handle.h"
 #include "app/main_controller.h"
@@ -234,9 +237,28 @@ bool MigrationRun::Verify(std::vector<MigrationReport>& reports, const VerifiedR
   auto file = jet::Database::Open(options_.target.string(), {.read_only = true});
   PipelineSettings settings = Settings();
   MigrationPipeline verifier(settings, nullptr);
-  const LoadVerification v = VerifyLoadedReports(
-      verifier, source_session_, file.ok() ? file->get() : nullptr,
-      file.ok() ? std::string() : file.status().message(), database_, reports, 0, told);
+#ifdef __GLIBC__
+  // A query of a view builds and frees large tables (its joins and groups).
+  // Left to itself the allocator raises its threshold for mapping blocks
+  // of their own past those sizes once one is freed, and keeps the freed
+  // memory of the next ones in its heap: a fixed threshold gives every
+  // large block back to the system when it is freed (the peak of the
+  // employees database's verification falls from 265 to 235 MB).
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
+  // A second connection lets the server compute the checksums of the
+  // objects to come while the file's side of earlier ones is read. Without
+  // it every object is compared as before, one after another.
+  std::unique_ptr<OdbcSession> second;
+  if (auto properties = BuildSourceProperties(controller_->descriptor(Side::kSource));
+      properties.ok()) {
+    auto connected = OdbcSession::Connect(properties->connection_string);
+    if (connected.ok()) second = std::move(*connected);
+  }
+  const LoadVerification v =
+      VerifyLoadedReports(verifier, source_session_, file.ok() ? file->get() : nullptr,
+                          file.ok() ? std::string() : file.status().message(), database_, reports,
+                          0, told, {}, second.get());
   return v.all_equal();
 }
 

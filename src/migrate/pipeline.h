@@ -149,13 +149,19 @@ class MigrationPipeline {
   // settings copies it (its Access name, columns, row condition, value
   // transforms; a view's rows when it was materialized) and compares it with
   // the file's table (verify.h).
+  // `ahead` (may be null) holds server checksums computed beforehand.
   TableVerification VerifyTable(Session* source, jet::Database& target, const std::string& database,
-                                const std::string& name);
+                                const std::string& name, quick_check::SumsAhead* ahead = nullptr);
   // A view migrated as a saved query: the query's rows in the file against
   // the view's on the server (verify.h); a view the file holds as a table
   // (materialized) is verified as a table.
   TableVerification VerifyView(Session* source, jet::Database& target, const std::string& database,
-                               const std::string& name);
+                               const std::string& name, quick_check::SumsAhead* ahead = nullptr);
+  // The server's checksum query VerifyTable (or, `as_view`, VerifyView)
+  // will run for `name`, to be run beforehand (quick_check::SumsAhead); ""
+  // when it runs none.
+  std::string VerifySumsQuery(Session* source, jet::Database& target, const std::string& database,
+                              const std::string& name, bool as_view);
 
   // What a whole-database run of these settings will do (plan.h), read from
   // the catalogue; nothing is written. `sizes_only`: only the tables' row
@@ -229,6 +235,10 @@ class MigrationPipeline {
   // kept), which gives its key columns their types all the same.
   Result<TableDdl> PlanTable(Session* source, const std::string& database, const std::string& table,
                              bool follow_references = true);
+  // How VerifyTable reads `name` from the server: as a run of these
+  // settings copies it.
+  Result<CopyRowsOptions> VerifyReadOptions(Session* source, const std::string& database,
+                                            const std::string& name);
   // MigrateTable's body; `materialized_view`: the object is a view whose
   // rows become a table (no keys, indexes or relationships).
   int MigrateTableAs(Session* source, Session* target, const std::string& database,

@@ -6,6 +6,7 @@
 #include "config/condition_file.h"
 #include "jet/database.h"
 #include "migrate/pipeline.h"
+#include "migrate/verify_checksum.h"
 #include "migrate/view_ddl.h"
 
 namespace velquin {
@@ -114,24 +115,23 @@ Result<MigrationPlan> MigrationPipeline::Plan(Session* source, const std::string
   return plan;
 }
 
-TableVerification MigrationPipeline::VerifyTable(Session* source, jet::Database& target,
-                                                 const std::string& database,
-                                                 const std::string& name) {
-  TableVerification failed;
+Result<CopyRowsOptions> MigrationPipeline::VerifyReadOptions(Session* source,
+                                                             const std::string& database,
+                                                             const std::string& name) {
   DatabaseState& state = State(source, database);
   if (state.views.count(name) && !state.create_texts.count(name)) {
-    auto text = ViewAsCreateTable(source, database, name);
-    if (!text.ok()) {
-      failed.status = text.status();
-      return failed;
-    }
-    state.create_texts[name] = *text;
+    VELQUIN_ASSIGN_OR_RETURN(std::string text, ViewAsCreateTable(source, database, name));
+    state.create_texts[name] = text;
   }
+  // The columns' types and transforms do not depend on whether a NOT NULL
+  // date column holds zero dates (only its nullability does, which the
+  // comparison does not use; the row copy makes a zero date NULL either
+  // way): no scan of the table for them, as a migration's own plan.
+  const bool from_copy = zero_dates_from_copy_;
+  zero_dates_from_copy_ = true;
   auto planned = PlanTable(source, database, name);
-  if (!planned.ok()) {
-    failed.status = planned.status();
-    return failed;
-  }
+  zero_dates_from_copy_ = from_copy;
+  if (!planned.ok()) return planned.status();
   CopyRowsOptions how;
   how.database = database;
   how.table = name;
@@ -141,14 +141,35 @@ TableVerification MigrationPipeline::VerifyTable(Session* source, jet::Database&
   how.zero_dates = settings_.zero_dates;
   how.stop_requested = settings_.stop_requested;
   if (!settings_.condition_file.empty()) {
-    auto condition = ConditionFile(settings_.condition_file).Read(database, name);
-    if (!condition.ok()) {
-      failed.status = condition.status();
-      return failed;
-    }
-    how.condition = *condition;
+    VELQUIN_ASSIGN_OR_RETURN(how.condition,
+                             ConditionFile(settings_.condition_file).Read(database, name));
   }
-  return VerifyTableRows(source, target, how);
+  return how;
+}
+
+TableVerification MigrationPipeline::VerifyTable(Session* source, jet::Database& target,
+                                                 const std::string& database,
+                                                 const std::string& name,
+                                                 quick_check::SumsAhead* ahead) {
+  auto how = VerifyReadOptions(source, database, name);
+  if (!how.ok()) {
+    TableVerification failed;
+    failed.status = how.status();
+    return failed;
+  }
+  return VerifyTableRows(source, target, *how, ahead);
+}
+
+std::string MigrationPipeline::VerifySumsQuery(Session* source, jet::Database& target,
+                                               const std::string& database, const std::string& name,
+                                               bool as_view) {
+  const std::string access_name = State(source, database).names.Object(name);
+  if (as_view && !target.GetTable(access_name).ok()) {
+    return quick_check::ViewSumsQuery(source, database, name);
+  }
+  auto how = VerifyReadOptions(source, database, name);
+  // Without them VerifyTable fails the same way and says why.
+  return how.ok() ? quick_check::TableSumsQuery(*how) : "";
 }
 
 Result<std::vector<MigrationPipeline::PlannedObject>> MigrationPipeline::PlannedObjects(
@@ -184,16 +205,17 @@ Result<std::vector<std::string>> MigrationPipeline::PlannedNames(Session* source
 
 TableVerification MigrationPipeline::VerifyView(Session* source, jet::Database& target,
                                                 const std::string& database,
-                                                const std::string& name) {
+                                                const std::string& name,
+                                                quick_check::SumsAhead* ahead) {
   const std::string access_name = State(source, database).names.Object(name);
-  if (target.GetTable(access_name).ok()) return VerifyTable(source, target, database, name);
+  if (target.GetTable(access_name).ok()) return VerifyTable(source, target, database, name, ahead);
   const std::vector<std::string> queries = target.ListQueries();
   if (std::find(queries.begin(), queries.end(), access_name) == queries.end()) {
     TableVerification absent;
     absent.status = Status::NotSupported("the file holds no query `" + access_name + "`");
     return absent;
   }
-  return VerifyQueryRows(source, target, database, name, access_name);
+  return VerifyQueryRows(source, target, database, name, access_name, ahead);
 }
 
 }  // namespace velquin

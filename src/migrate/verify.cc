@@ -35,6 +35,7 @@ using quick_check::QuicklyEqual;
 using quick_check::QuickSums;
 using quick_check::ServerSums;
 using quick_check::SummedColumn;
+using quick_check::SumsQuery;
 using quick_check::ViewColumns;
 
 constexpr std::size_t kBuckets = 4096;
@@ -357,7 +358,7 @@ std::string ShownRow(const std::string& row) {
 }  // namespace
 
 TableVerification VerifyTableRows(Session* source, jet::Database& target,
-                                  const CopyRowsOptions& how) {
+                                  const CopyRowsOptions& how, quick_check::SumsAhead* ahead) {
   TableVerification v;
   auto described = target.GetTable(how.access_table);
   if (!described.ok()) {
@@ -368,7 +369,7 @@ TableVerification VerifyTableRows(Session* source, jet::Database& target,
   const std::size_t width = info.columns.size();
   uint64_t rows = 0;
   const bool stopping = how.stop_requested && how.stop_requested();
-  if (!stopping && QuicklyEqual(source, target, info, how, &rows)) {
+  if (!stopping && QuicklyEqual(source, target, info, how, ahead, &rows)) {
     v.source_rows = v.target_rows = rows;
     v.by_checksum = true;
     return v;
@@ -505,7 +506,7 @@ class FileRowCounter : public jet::sql::RowSink {
 
 TableVerification VerifyQueryRows(Session* source, jet::Database& target,
                                   const std::string& database, const std::string& view,
-                                  const std::string& access_query) {
+                                  const std::string& access_query, quick_check::SumsAhead* ahead) {
   TableVerification v;
   auto name = QuoteJetName(access_query);
   if (!name.ok()) {
@@ -552,13 +553,14 @@ TableVerification VerifyQueryRows(Session* source, jet::Database& target,
   // counts and sums end the comparison without a row crossing the connection.
   const std::vector<SummedColumn> summed = ViewColumns(source, database, view);
   if (!summed.empty()) {
+    const std::string query = SumsQuery(summed, from, "");
     std::vector<Canon> canons;
     canons.reserve(summed.size());
     for (const SummedColumn& c : summed) canons.push_back(c.canon);
     FileRowSummer file(std::move(canons));
     Status ran;
     std::thread runner([&] { ran = run_query(&file); });
-    const std::optional<QuickSums> server = ServerSums(source, summed, from, "");
+    const std::optional<QuickSums> server = ServerSums(source, query, ahead);
     runner.join();
     if (!ran.ok()) {
       v.status = ran;

@@ -35,6 +35,9 @@ namespace velquin {
 namespace jet {
 class Database;
 }
+namespace quick_check {
+class SumsAhead;
+}
 
 struct TableVerification {
   uint64_t source_rows = 0;  // rows read from the server and held by Access's types
@@ -55,9 +58,12 @@ struct TableVerification {
 // How one table is read on the source side: CopyRowsOptions with its
 // database, table, access_table, columns, access_columns, condition and
 // zero_dates set as the migration set them, and stop_requested (a stop ends
-// the table's verification as "not verified"); the rest is ignored.
+// the table's verification as "not verified"); the rest is ignored. The
+// server's checksum is taken from `ahead` when it computed it already
+// (verify_checksum.h; may be null).
 TableVerification VerifyTableRows(Session* source, jet::Database& target,
-                                  const CopyRowsOptions& how);
+                                  const CopyRowsOptions& how,
+                                  quick_check::SumsAhead* ahead = nullptr);
 
 // A view against the saved query that stands for it in the file: the rows
 // `select * from view` gives on the server against the rows the engine
@@ -69,7 +75,8 @@ TableVerification VerifyTableRows(Session* source, jet::Database& target,
 // engine cannot run is "not verified" with its reason.
 TableVerification VerifyQueryRows(Session* source, jet::Database& target,
                                   const std::string& database, const std::string& view,
-                                  const std::string& access_query);
+                                  const std::string& access_query,
+                                  quick_check::SumsAhead* ahead = nullptr);
 
 // "equal", "differs: ..." or "not verified: ..." for a summary.
 std::string VerificationText(const TableVerification& v);
