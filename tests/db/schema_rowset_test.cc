@@ -43,6 +43,7 @@ std::vector<std::map<std::string, std::string>> ReadRowset(Session& session, Sch
 std::vector<std::string> Column(const std::vector<std::map<std::string, std::string>>& rows,
                                 const std::string& name) {
   std::vector<std::string> out;
+  out.reserve(rows.size());
   for (const auto& row : rows) out.push_back(row.at(name));
   return out;
 }

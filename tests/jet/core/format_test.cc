@@ -139,7 +139,7 @@ TEST(DataPageTest, CompactFreesTheBytesOfDeletedRowsOnly) {
   dp.MarkDeleted(5);
   EXPECT_FALSE(dp.HasLiveRows());
   ASSERT_TRUE(dp.Compact());
-  EXPECT_EQ(dp.free_space(), kPageSize - kDataPageHeader - 2 * 6);
+  EXPECT_EQ(dp.free_space(), kPageSize - kDataPageHeader - std::size_t{2} * 6);
   // A page whose live rows do not validate is left alone.
   Page bad;
   DataPage db(bad, 4);

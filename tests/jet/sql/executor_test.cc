@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ExecutorFileTest, testing::ValuesIn(TestFiles())
 
 // A file built by statements, for the independent readers.
 std::string BuildSampleFile() {
-  const std::string path = TempPath("readers.mdb");
+  std::string path = TempPath("readers.mdb");
   auto db = Database::Create(path);
   EXPECT_TRUE(db.ok());
   Executor ex(db->get());
@@ -244,6 +244,8 @@ TEST(ExecutorStream, GivesTheRowsAndColumnsExecuteGives) {
         "CREATE VIEW over_v AS SELECT * FROM v",
         "CREATE VIEW names AS SELECT name FROM t GROUP BY name",
         "CREATE VIEW counted AS SELECT n, COUNT(*) AS c FROM t GROUP BY n",
+        // One statement in two pieces:
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
         "CREATE VIEW top_n AS SELECT n, MAX(name) AS m FROM t GROUP BY n HAVING COUNT(*) > 0 "
         "ORDER BY n DESC"}) {
     ASSERT_TRUE(ex.Execute(sql).ok()) << sql;

@@ -22,6 +22,7 @@ TEST(KeyIndex, NumbersKeysOfOneLengthAndThenOfAny) {
     KeyIndex index;
     if (reserve) index.Reserve(5000);
     std::vector<std::string> keys;
+    keys.reserve(4001);
     for (int i = 0; i < 3000; ++i) keys.push_back(KeyOf(Value::Long(i * 7 - 1000)));
     keys.push_back(KeyOf(Value()));
     for (int i = 0; i < 1000; ++i) keys.push_back(KeyOf(Value::Text("k" + std::to_string(i))));
