@@ -81,126 +81,6 @@ Result<Orphans> FindOrphans(PageStore& store, PageNumber parent_tdef, const Real
   return out;
 }
 
-// Bytes a present value of a column of this type takes in a key after its
-// flag byte, or 0 when the length depends on the value (text, binary).
-std::size_t FixedKeyValueBytes(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBool:
-    case ColumnType::kByte:
-      return 1;
-    case ColumnType::kShort:
-      return 2;
-    case ColumnType::kLong:
-    case ColumnType::kSingle:
-      return 4;
-    case ColumnType::kCurrency:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-      return 8;
-    case ColumnType::kNumeric:
-      return 17;
-    default:
-      return 0;
-  }
-}
-
-// An index of `def` whose leading columns are those of `probe`, in the same
-// directions, and that holds every row (not "ignore nulls"): its entries
-// give the probe's keys in key order. The probe's part of an entry must be
-// measurable: every probe column but the last has fixed-length keys, and the
-// last too unless the index has no further column. Null when there is none;
-// else `columns` receives the probe's columns.
-const RealIndex* LeadingIndex(const TableDef& def, const RealIndex& probe,
-                              std::vector<const Column*>* columns) {
-  const RealIndex* best = nullptr;
-  for (const RealIndex& ri : def.real_indexes) {
-    if (ri.columns.size() < probe.columns.size() || (ri.flags & 0x02) != 0) continue;
-    const bool exact = ri.columns.size() == probe.columns.size();
-    std::vector<const Column*> cols;
-    for (std::size_t i = 0; i < probe.columns.size(); ++i) {
-      const IndexColumn& a = ri.columns[i];
-      const IndexColumn& b = probe.columns[i];
-      const Column* c = nullptr;
-      for (const Column& x : def.columns) {
-        if (x.number == a.column_number) c = &x;
-      }
-      const bool measurable =
-          c && (FixedKeyValueBytes(c->type) != 0 || (exact && i + 1 == probe.columns.size()));
-      if (a.column_number != b.column_number || a.ascending != b.ascending || !measurable) {
-        cols.clear();
-        break;
-      }
-      cols.push_back(c);
-    }
-    if (cols.empty() || (best && !exact)) continue;
-    best = &ri;
-    *columns = std::move(cols);
-    if (exact) break;
-  }
-  return best;
-}
-
-// The probe's keys for every row of the table, read from the entries of
-// `source` (see LeadingIndex) instead of scanning the rows: the entries come
-// in key order, so only the rows sharing a key need sorting. `columns` are
-// the probe's columns. Rows with a NULL in a key column go to
-// `rows_with_null`, in ascending order.
-Result<std::unique_ptr<IndexEntryCollector>> GatherFromIndex(
-    PageStore& store, const TableDef& def, const RealIndex& source,
-    const std::vector<const Column*>& columns, std::vector<RowId>* rows_with_null) {
-  auto out = std::make_unique<IndexEntryCollector>(false, columns.size());
-  IndexTreeOptions o;
-  o.tdef_page = def.tdef_page;
-  o.unique = (source.flags & 0x01) != 0;
-  o.column_count = source.columns.size();
-  IndexTree tree(store, source.root, o);
-  VELQUIN_ASSIGN_OR_RETURN(IndexCursor cur, tree.Begin());
-  std::vector<std::uint8_t> key;  // the probe's part of the current group's entries
-  std::vector<RowId> group;       // their rows
-  auto flush = [&]() -> Status {
-    std::sort(group.begin(), group.end(), RowBefore);
-    for (const RowId& r : group) VELQUIN_RETURN_IF_ERROR(out->Add(key, r));
-    group.clear();
-    return Status::Ok();
-  };
-  while (cur.Valid()) {
-    const IndexEntry& e = cur.entry();
-    // Each column: its flag byte, then (unless NULL: 00 or FF) its value.
-    std::size_t length = 0;
-    bool has_null = false;
-    for (const Column* c : columns) {
-      if (length >= e.key.size()) {
-        length = e.key.size() + 1;  // too short
-        break;
-      }
-      const std::uint8_t flag = e.key[length++];
-      if (c->type != ColumnType::kBool && (flag == 0x00 || flag == 0xFF)) {
-        has_null = true;
-      } else if (FixedKeyValueBytes(c->type) != 0) {
-        length += FixedKeyValueBytes(c->type);
-      } else {
-        length = e.key.size();  // the last column of the index, variable
-      }
-    }
-    if (length > e.key.size()) {
-      return PageCorruption(cur.leaf_page(), "index entry",
-                            "a key of " + std::to_string(e.key.size()) + " bytes is too short");
-    }
-    std::span<const std::uint8_t> part(e.key.data(), length);
-    if (group.empty() || CompareKeys(part, key) != 0) {
-      VELQUIN_RETURN_IF_ERROR(flush());
-      key.assign(part.begin(), part.end());
-    }
-    group.push_back(e.row);
-    if (has_null) rows_with_null->push_back(e.row);
-    VELQUIN_RETURN_IF_ERROR(cur.Next());
-  }
-  VELQUIN_RETURN_IF_ERROR(flush());
-  std::sort(rows_with_null->begin(), rows_with_null->end(), RowBefore);
-  out->Sort();
-  return out;
-}
-
 // "col = value, col2 = value" for the columns `numbers` of the row at `where`.
 Result<std::string> DescribeRow(PageStore& store, const TableDef& def,
                                 const std::vector<IndexColumn>& numbers, RowId where) {
@@ -636,19 +516,9 @@ Status Database::CreateRelationship(const RelationshipSpec& spec) {
     probe.columns[i].ascending = key_index.columns[i].ascending;
     ascending = ascending && key_index.columns[i].ascending;
   }
-  // The keys come from an index of the child that starts with these columns
-  // when there is one (a primary key the foreign key is a prefix of), else
-  // from the rows.
   std::vector<RowId> rows_with_null;
-  std::vector<const Column*> probe_columns;
-  std::unique_ptr<IndexEntryCollector> child_keys;
-  if (const RealIndex* leading = LeadingIndex(child, probe, &probe_columns)) {
-    VELQUIN_ASSIGN_OR_RETURN(
-        child_keys, GatherFromIndex(*pages_, child, *leading, probe_columns, &rows_with_null));
-  } else {
-    VELQUIN_ASSIGN_OR_RETURN(child_keys,
-                             GatherIndexEntries(*pages_, child, probe, name, &rows_with_null));
-  }
+  VELQUIN_ASSIGN_OR_RETURN(auto child_keys,
+                           GatherIndexEntries(*pages_, child, probe, name, &rows_with_null));
   VELQUIN_ASSIGN_OR_RETURN(
       Orphans orphans, FindOrphans(*pages_, parent_page, key_index, *child_keys, rows_with_null));
   if (orphans.count > 0) {
