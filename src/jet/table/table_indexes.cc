@@ -159,6 +159,12 @@ Result<std::unique_ptr<IndexEntryCollector>> GatherIndexEntries(
       }
     }
     VELQUIN_RETURN_IF_ERROR(IndexKeyForRowInto(store, def, ri, cells, where.page, &key));
+    // Room for every row's entry and, for short keys, its key bytes (longer
+    // keys vary too much to guess their total from the first).
+    if (entries->size() == 0) {
+      entries->Reserve(def.row_count,
+                       std::size_t{def.row_count} * std::min<std::size_t>(key.size(), 16));
+    }
     if (SkipsRow(ri, key)) continue;
     if (key.size() > kMaxIndexKeySize) {
       return Status::Constraint("the values of index \"" + name + "\" are too long (" +

@@ -75,6 +75,13 @@ class IndexEntryCollector : public IndexEntrySource {
     out->row = RowId{it.page_row >> 8, static_cast<std::uint8_t>(it.page_row & 0xFF)};
   }
 
+  // Makes room for `entries` entries of `key_bytes` key bytes in all, so a
+  // load of known size does not copy its entries as they grow.
+  void Reserve(std::size_t entries, std::size_t key_bytes) {
+    items_.reserve(entries);
+    bytes_.reserve(key_bytes);
+  }
+
   // Whether a collected entry subject to uniqueness has exactly this key.
   bool Contains(std::span<const std::uint8_t> key) {
     if (items_.empty()) return false;
