@@ -76,7 +76,6 @@ Result<std::vector<ColumnInfo>> DescribeColumns(SQLHSTMT stmt) {
 // and terminator), the number's own size for floating values, 0 for a long
 // column, which is never bound.
 std::size_t BoundWidth(const ColumnInfo& column) {
-  if (BindsAsTimestamp(column)) return sizeof(SQL_TIMESTAMP_STRUCT);
   switch (column.sql_type) {
     case SQL_REAL:  // fetched as a double (exact), see BindRowset
     case SQL_FLOAT:
@@ -91,12 +90,6 @@ std::size_t BoundWidth(const ColumnInfo& column) {
   }
   if (column.column_size == 0 || column.column_size > kMaxBoundWidth) return 0;
   return column.binary ? column.column_size + 8 : column.column_size * 4 + 16;
-}
-
-bool BindsAsTimestamp(const ColumnInfo& column) {
-  const int type = column.sql_type;
-  return !column.nullable && (type == SQL_TYPE_DATE || type == SQL_TYPE_TIMESTAMP ||
-                              type == SQL_DATE || type == SQL_TIMESTAMP);
 }
 
 }  // namespace velquin

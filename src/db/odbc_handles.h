@@ -48,11 +48,4 @@ Result<std::vector<ColumnInfo>> DescribeColumns(SQLHSTMT stmt);
 // column, which is never bound.
 std::size_t BoundWidth(const ColumnInfo& column);
 
-// True for a NOT NULL date or datetime column, which a rowset binds as a
-// SQL_TIMESTAMP_STRUCT: the driver copies the server's binary date into it
-// instead of printing it. Only a NOT NULL column may be read so, since the
-// MariaDB driver reports a whole zero date ('0000-00-00') in that form as
-// NULL, which a nullable column could not tell from a NULL.
-bool BindsAsTimestamp(const ColumnInfo& column);
-
 }  // namespace velquin

@@ -120,10 +120,6 @@ class OdbcCursor : public QueryCursor {
         // UNSIGNED would not.
         b.c_type = SQL_C_SBIGINT;
         b.width = sizeof(std::int64_t);
-      } else if (BindsAsTimestamp(columns_[i])) {
-        b.c_type = SQL_C_TYPE_TIMESTAMP;
-        b.date_only = type == SQL_TYPE_DATE || type == SQL_DATE;
-        b.fraction_digits = std::clamp(columns_[i].decimal_digits, 0, 9);
       } else {
         b.c_type = columns_[i].binary ? SQL_C_BINARY : SQL_C_CHAR;
       }
@@ -230,11 +226,9 @@ class OdbcCursor : public QueryCursor {
  private:
   struct BoundColumn {
     SQLSMALLINT c_type = SQL_C_CHAR;
-    bool single = false;      // a FLOAT column, fetched as a double
-    bool date_only = false;   // a DATE bound as a timestamp: no time of day
-    int fraction_digits = 0;  // a DATETIME's declared fraction digits
-    std::size_t width = 0;    // bytes of one value's buffer
-    std::vector<char> data;   // rowset rows x width
+    bool single = false;     // a FLOAT column, fetched as a double
+    std::size_t width = 0;   // bytes of one value's buffer
+    std::vector<char> data;  // rowset rows x width
     std::vector<SQLLEN> lengths;
   };
 
@@ -265,14 +259,6 @@ class OdbcCursor : public QueryCursor {
       const SQLLEN length = b.lengths[row_];
       const char* data = b.data.data() + row_ * b.width;
       std::string& out = values_[i];
-      if (b.c_type == SQL_C_TYPE_TIMESTAMP) {
-        // A NOT NULL column: the driver's NULL is a whole zero date.
-        SQL_TIMESTAMP_STRUCT t{};
-        if (length != SQL_NULL_DATA) std::memcpy(&t, data, sizeof t);
-        status_[i] = ValueStatus::kValuePresent;
-        FormatTimestamp(t, b.date_only, b.fraction_digits, &out);
-        continue;
-      }
       if (length == SQL_NULL_DATA) {
         status_[i] = ValueStatus::kValueNull;
         out.clear();
@@ -304,42 +290,6 @@ class OdbcCursor : public QueryCursor {
       out.assign(data, static_cast<std::size_t>(length));
     }
     return velquin::Status::Ok();
-  }
-
-  // The server's text of a date ('2024-02-29') or datetime ('2024-02-29
-  // 12:34:56', with as many fraction digits as the column declares), as
-  // CAST(d AS CHAR) writes it, zero fields included ('2020-00-15').
-  static void FormatTimestamp(const SQL_TIMESTAMP_STRUCT& t, bool date_only, int fraction_digits,
-                              std::string* out) {
-    char text[32];
-    char* p = text;
-    auto put = [&p](unsigned value, int digits) {
-      for (int k = digits - 1; k >= 0; --k) {
-        p[k] = static_cast<char>('0' + value % 10);
-        value /= 10;
-      }
-      p += digits;
-    };
-    put(static_cast<unsigned>(t.year), 4);
-    *p++ = '-';
-    put(t.month, 2);
-    *p++ = '-';
-    put(t.day, 2);
-    if (!date_only) {
-      *p++ = ' ';
-      put(t.hour, 2);
-      *p++ = ':';
-      put(t.minute, 2);
-      *p++ = ':';
-      put(t.second, 2);
-      if (fraction_digits > 0) {
-        unsigned fraction = t.fraction;  // nanoseconds
-        for (int k = fraction_digits; k < 9; ++k) fraction /= 10;
-        *p++ = '.';
-        put(fraction, fraction_digits);
-      }
-    }
-    out->assign(text, p);
   }
 
   static void FormatFloating(bool single, float f, double d, std::string* out) {
@@ -506,21 +456,16 @@ class ChunkedTableCursor : public QueryCursor {
       }
       key_index_.push_back(static_cast<std::size_t>(it - columns_.begin()));
     }
-    // A NOT NULL date or datetime of a result read in rowsets comes as the
-    // server's binary date, bound as a timestamp (no printing on either
-    // side); the cursor gives the same text. Other dates and times come as
-    // the server's text: in the binary protocol the client library formats
-    // each with a printf, the largest cost of reading (the text is the same).
-    const bool bound = std::all_of(columns_.begin(), columns_.end(),
-                                   [](const ColumnInfo& c) { return BoundWidth(c) != 0; });
+    // Dates and times come as the server's text: in the binary protocol the
+    // client library formats each with a printf, the largest cost of reading
+    // (the text is the same).
     bool any_date = false;
     select_.clear();
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       const int type = columns_[i].sql_type;
-      const bool date =
-          (type == SQL_TYPE_DATE || type == SQL_TYPE_TIME || type == SQL_TYPE_TIMESTAMP ||
-           type == SQL_DATE || type == SQL_TIME || type == SQL_TIMESTAMP) &&
-          !(bound && BindsAsTimestamp(columns_[i]));
+      const bool date = type == SQL_TYPE_DATE || type == SQL_TYPE_TIME ||
+                        type == SQL_TYPE_TIMESTAMP || type == SQL_DATE || type == SQL_TIME ||
+                        type == SQL_TIMESTAMP;
       const std::string name = QuoteIdentifier(columns_[i].name);
       if (i) select_ += ", ";
       if (date) {
