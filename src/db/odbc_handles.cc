@@ -7,7 +7,7 @@
 namespace velquin {
 namespace {
 
-constexpr std::size_t kMaxBoundWidth = 16 * 1024;  // wider columns count as long
+constexpr std::size_t kMaxBoundWidth = std::size_t{16} * 1024;  // wider columns count as long
 
 bool IsBinarySqlType(SQLSMALLINT type) {
   return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY ||

@@ -173,6 +173,33 @@ TEST_F(OdbcSessionTest, ZeroAndPartialDatesArriveAsTheServerWroteThem) {
   EXPECT_EQ(rows[1], (Row{"2020-00-15", "2020-02-00 10:00:00", "00:00:00", "1901"}));
 }
 
+TEST_F(OdbcSessionTest, NotNullZeroDatesInRowsetsArriveAsTheServersText) {
+  // A rowset's dates must give the server's text, zero and partial zero
+  // dates of NOT NULL columns included (bound as binary timestamps, the
+  // driver would report a whole zero date as NULL), with each column's
+  // fraction digits.
+  db_->Exec("SET SESSION sql_mode = ''");
+  db_->Exec(
+      "CREATE TABLE n (id INT PRIMARY KEY, d DATE NOT NULL, dt DATETIME NOT NULL, "
+      "d3 DATETIME(3) NOT NULL, d6 DATETIME(6) NOT NULL, dn DATE)");
+  db_->Exec(
+      "INSERT INTO n VALUES (1, '0000-00-00', '0000-00-00 00:00:00', '0000-00-00 00:00:00', "
+      "'0000-00-00 00:00:00', NULL), "
+      "(2, '2020-00-15', '2020-02-00 10:00:00', '0000-00-00 12:00:00.5', "
+      "'0000-01-00 00:00:00.000001', '0000-00-00'), "
+      "(3, '0001-01-01', '0100-01-01 00:00:00', '1899-12-30 23:59:59.999', "
+      "'9999-12-31 23:59:59.999999', '2024-02-29')");
+  auto bound = ReadAll(db_->session(), "SELECT id, d, dt, d3, d6, dn FROM n ORDER BY id");
+  auto text = ReadAll(db_->session(),
+                      "SELECT id, CAST(d AS CHAR), CAST(dt AS CHAR), CAST(d3 AS CHAR), "
+                      "CAST(d6 AS CHAR), CAST(dn AS CHAR) FROM n ORDER BY id");
+  ASSERT_EQ(bound.size(), 3u);
+  EXPECT_EQ(bound, text);
+  EXPECT_EQ(bound[0], (Row{"1", "0000-00-00", "0000-00-00 00:00:00", "0000-00-00 00:00:00.000",
+                           "0000-00-00 00:00:00.000000", std::nullopt}));
+  EXPECT_EQ(bound[1][5], "0000-00-00");
+}
+
 TEST_F(OdbcSessionTest, StringLiteralsFollowTheSessionsBackslashMode) {
   auto server = *testing::MySqlFromEnv();
   const std::string tricky = "a'b\\c\\'d\\";
